@@ -1,0 +1,39 @@
+# Shared set-up for scripts/run and scripts/test: install what is missing,
+# then configure and build. Sourced, not run.
+set -euo pipefail
+
+MELO_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+MELO_JOBS=${MELO_JOBS:-$(nproc)}
+
+melo_missing_packages() {
+  local pkg missing=()
+  while read -r pkg; do
+    [[ -z "$pkg" || "$pkg" == \#* ]] && continue
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' ||
+      missing+=("$pkg")
+  done <"$MELO_ROOT/scripts/packages.txt"
+  echo "${missing[@]:-}"
+}
+
+melo_install_packages() {
+  local missing
+  missing=$(melo_missing_packages)
+  [[ -z "$missing" ]] && return 0
+  echo "Installing missing Debian packages: $missing"
+  local sudo=""
+  if [[ $(id -u) -ne 0 ]]; then
+    command -v sudo >/dev/null || { echo "Need root or sudo to install: $missing" >&2; return 1; }
+    sudo="sudo"
+  fi
+  $sudo apt-get update -qq
+  # shellcheck disable=SC2086
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing
+}
+
+# melo_build DIR [cmake options...]
+melo_build() {
+  local dir=$1
+  shift
+  cmake -S "$MELO_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake --build "$dir" -j "$MELO_JOBS"
+}
