@@ -1,0 +1,172 @@
+#pragma once
+// The key definition: which notes each PC key plays and on which piano keyboard, the global
+// shifts that turn a defined note into a MIDI note, the fixed key table, and the *.kdf files.
+// All state here belongs to the UI thread.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace melo {
+
+inline constexpr int KeyCount = 107;
+inline constexpr int MaxKeyNotes = 8;
+inline constexpr std::size_t CaptionCapacity = 4;
+inline constexpr std::size_t RemarksCapacity = 240;
+
+// One note in numbered notation. Stored in files byte for byte.
+struct TKeyNote {
+  std::uint8_t Degree;     // 0 = no note; 1..7 = C D E F G A B
+  std::uint8_t Accidental; // 0 natural, 1 sharp, 2 flat, 3 natural sign; others sound natural
+  std::uint8_t Octave;     // 4 = the octave starting at middle C
+  std::uint8_t Keyboard;   // 0 left, 1 right, anything else neither
+  std::int32_t Velocity;   // 0 = the keyboard's default velocity
+};
+
+// One key's notes. Slots at and beyond NoteCount stay stored but do not sound.
+struct TKeyDef {
+  std::int32_t NoteCount;
+  TKeyNote Notes[MaxKeyNotes];
+  std::uint8_t Caption[1 + CaptionCapacity]; // length-prefixed GBK text
+  std::uint8_t NoTranspose;                  // Boolean byte, kept as stored
+  std::uint8_t Padding[2];
+};
+
+// The whole definition; copied whole between KeyDefs, the editor, kdf and song files.
+struct TKeyDefTable {
+  TKeyDef Keys[KeyCount];
+  std::uint8_t Remarks[1 + RemarksCapacity]; // length-prefixed GBK text
+  std::uint8_t Padding[3];
+};
+
+// The first 36 bytes of a *.kdf file.
+struct TKdfHeader {
+  std::uint8_t Magic[28]; // length-prefixed "MelotasticoKeyDef", zero-filled
+  std::int32_t Version;
+  std::int32_t Reserved;
+};
+
+inline constexpr std::size_t KeyNoteBytes = 8;
+inline constexpr std::size_t KeyDefBytes = 76;
+inline constexpr std::size_t KeyDefTableBytes = 8376;
+inline constexpr std::size_t KdfHeaderBytes = 36;
+inline constexpr std::size_t KdfFileBytes = KdfHeaderBytes + KeyDefTableBytes;
+
+static_assert(sizeof(TKeyNote) == KeyNoteBytes);
+static_assert(offsetof(TKeyNote, Velocity) == 4);
+static_assert(sizeof(TKeyDef) == KeyDefBytes);
+static_assert(offsetof(TKeyDef, Notes) == 4);
+static_assert(offsetof(TKeyDef, Caption) == 68);
+static_assert(offsetof(TKeyDef, NoTranspose) == 73);
+static_assert(offsetof(TKeyDef, Padding) == 74);
+static_assert(sizeof(TKeyDefTable) == KeyDefTableBytes);
+static_assert(offsetof(TKeyDefTable, Remarks) == 8132);
+static_assert(offsetof(TKeyDefTable, Padding) == 8373);
+static_assert(sizeof(TKdfHeader) == KdfHeaderBytes);
+static_assert(offsetof(TKdfHeader, Version) == 28);
+static_assert(offsetof(TKdfHeader, Reserved) == 32);
+static_assert(KdfFileBytes == 8412);
+
+// DirectInput scan codes by key index (extended keys have bit 0x80 set).
+inline constexpr std::array<std::uint8_t, KeyCount> KeyScanCodes = {
+    0x01, 0x3B, 0x3C, 0x3D, 0x3E, 0x3F, 0x40, 0x41, 0x42, 0x43, 0x44, 0x57, 0x58, 0x29, 0x02, 0x03,
+    0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x2B, 0x0E, 0x0F, 0x10, 0x11, 0x12,
+    0x13, 0x14, 0x15, 0x16, 0x17, 0x18, 0x19, 0x1A, 0x1B, 0x1C, 0x3A, 0x1E, 0x1F, 0x20, 0x21, 0x22,
+    0x23, 0x24, 0x25, 0x26, 0x27, 0x28, 0x2A, 0x2C, 0x2D, 0x2E, 0x2F, 0x30, 0x31, 0x32, 0x33, 0x34,
+    0x35, 0x36, 0x1D, 0xDB, 0x38, 0x39, 0xB8, 0xDC, 0xDD, 0x9D, 0xE3, 0xDF, 0xDE, 0xB7, 0x46, 0xC5,
+    0xD2, 0xC7, 0xC9, 0xD3, 0xCF, 0xD1, 0xC8, 0xCB, 0xD0, 0xCD, 0x45, 0xB5, 0x37, 0x4A, 0x47, 0x48,
+    0x49, 0x4E, 0x4B, 0x4C, 0x4D, 0x4F, 0x50, 0x51, 0x9C, 0x52, 0x53};
+
+// Display names by key index (ASCII).
+inline constexpr std::array<std::string_view, KeyCount> KeyNames = {
+    "Esc",         "F1",         "F2",     "F3",       "F4",     "F5",     "F6",
+    "F7",          "F8",         "F9",     "F10",      "F11",    "F12",    "`",
+    "1",           "2",          "3",      "4",        "5",      "6",      "7",
+    "8",           "9",          "0",      "-",        "=",      "\\",     "Backspace",
+    "Tab",         "Q",          "W",      "E",        "R",      "T",      "Y",
+    "U",           "I",          "O",      "P",        "[",      "]",      "Enter",
+    "Capslock",    "A",          "S",      "D",        "F",      "G",      "H",
+    "J",           "K",          "L",      ";",        "'",      "LShift", "Z",
+    "X",           "C",          "V",      "B",        "N",      "M",      ",",
+    ".",           "/",          "RShift", "LControl", "LWin",   "LAlt",   "Space",
+    "RAlt",        "RWin",       "Menu",   "RControl", "WakeUp", "Sleep",  "Power",
+    "PrintScreen", "ScrollLock", "Pause",  "Insert",   "Home",   "PageUp", "Delete",
+    "End",         "PageDown",   "Up",     "Left",     "Down",   "Right",  "Num-NumLock",
+    "Num-/",       "Num-*",      "Num--",  "Num-7",    "Num-8",  "Num-9",  "Num-+",
+    "Num-4",       "Num-5",      "Num-6",  "Num-1",    "Num-2",  "Num-3",  "Num-Enter",
+    "Num-0",       "Num-."};
+
+// Semitones above C for degrees 1..7.
+inline constexpr std::array<int, 7> DegreeSemitones = {0, 2, 4, 5, 7, 9, 11};
+
+// The record every cleared key gets.
+inline constexpr TKeyDef EmptyKeyDef = {0,
+                                        {{0, 0, 4, 0, 0},
+                                         {0, 0, 4, 0, 0},
+                                         {0, 0, 4, 0, 0},
+                                         {0, 0, 4, 0, 0},
+                                         {0, 0, 4, 0, 0},
+                                         {0, 0, 4, 0, 0},
+                                         {0, 0, 4, 0, 0},
+                                         {0, 0, 4, 0, 0}},
+                                        {0, 0, 0, 0, 0},
+                                        0,
+                                        {0, 0}};
+
+// Unit-level state, UI thread only. All zero until set.
+extern TKeyDefTable KeyDefs;
+extern std::int32_t Transpose;
+extern std::int32_t LeftOctave;
+extern std::int32_t RightOctave;
+extern std::int32_t LeftVelocity;
+extern std::int32_t RightVelocity;
+extern std::array<bool, KeyCount> PlayableKeys;
+
+void BuildPlayableKeys();
+// The key index of a scan code, or -1.
+int KeyIndexOfScanCode(int scanCode);
+
+void InitKeyDefs();
+void SetDefaultKeyDefs();
+
+// MIDI note 0..127 of a note, or -1 for no note or a note off the MIDI range.
+int NoteToMidi(const TKeyNote& note, bool applyShifts);
+
+bool KeyHasNotes(int keyIndex);
+bool KeyDefHasNotes(const TKeyDef& keyDef);
+// NoteCount bounded to 0..MaxKeyNotes: the number of notes a key may sound.
+int SoundingNoteCount(const TKeyDef& keyDef);
+bool NoteIsSet(const TKeyNote& note);
+bool NoteIsLeft(const TKeyNote& note);
+
+void NoteSemitoneUp(TKeyNote& note);
+void NoteSemitoneDown(TKeyNote& note);
+void KeySemitoneUp(int keyIndex);
+void KeySemitoneDown(int keyIndex);
+
+// Staff ordering.
+bool NoteSortsAfter(const TKeyNote& a, const TKeyNote& b);
+bool NotesSamePlace(const TKeyNote& a, const TKeyNote& b);
+bool NoteIsStepBelow(const TKeyNote& a, const TKeyNote& b);
+void SortKeyNotes(TKeyNote (&notes)[MaxKeyNotes]);
+
+// Text fields, converted between their GBK bytes and UTF-8.
+std::string KeyCaption(const TKeyDef& keyDef);
+void SetKeyCaption(TKeyDef& keyDef, std::string_view utf8);
+std::string TableRemarks(const TKeyDefTable& table);
+void SetTableRemarks(TKeyDefTable& table, std::string_view utf8);
+
+// The 8376-byte little-endian block stored in kdf and song files. Reading bounds NoteCount to
+// 0..MaxKeyNotes; everything else is kept byte for byte.
+void KeyDefTableToBytes(const TKeyDefTable& table, std::span<std::uint8_t, KeyDefTableBytes> out);
+TKeyDefTable KeyDefTableFromBytes(std::span<const std::uint8_t, KeyDefTableBytes> in);
+
+// Both refuse (false) a name whose extension is not ".kdf" in any case. Saving replaces the
+// file only once the new one is complete; loading leaves the table untouched on false.
+bool SaveKeyDefFile(const TKeyDefTable& table, const std::filesystem::path& fileName);
+bool LoadKeyDefFile(const std::filesystem::path& fileName, TKeyDefTable& table);
+
+} // namespace melo
