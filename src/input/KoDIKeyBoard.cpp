@@ -1,0 +1,171 @@
+#include "input/KoDIKeyBoard.h"
+
+#include <utility>
+
+#include "input/KoKeyDef.h"
+
+namespace melo {
+
+namespace {
+
+constexpr std::uint8_t KeyDownByte = 128;
+
+// Linux evdev codes (X keycode - 8) of the extended keys, with their DirectInput
+// scan codes; evdev 1..88 equal the set-1 codes and need no table.
+struct TExtendedKey {
+  std::uint32_t Evdev;
+  int ScanCode;
+};
+constexpr TExtendedKey X11ExtendedKeys[] = {
+    {96, 0x9C},  // KP Enter
+    {97, 0x9D},  // RCtrl
+    {98, 0xB5},  // KP /
+    {99, 0xB7},  // Print
+    {100, 0xB8}, // RAlt
+    {102, 0xC7}, // Home
+    {103, 0xC8}, // Up
+    {104, 0xC9}, // PgUp
+    {105, 0xCB}, // Left
+    {106, 0xCD}, // Right
+    {107, 0xCF}, // End
+    {108, 0xD0}, // Down
+    {109, 0xD1}, // PgDn
+    {110, 0xD2}, // Insert
+    {111, 0xD3}, // Delete
+    {116, 0xDE}, // Power
+    {119, 0xC5}, // Pause
+    {125, 0xDB}, // LWin
+    {126, 0xDC}, // RWin
+    {127, 0xDD}, // Menu
+    {142, 0xDF}, // Sleep
+    {143, 0xE3}, // WakeUp
+};
+
+constexpr std::uint32_t X11KeycodeOffset = 8;
+constexpr std::uint32_t LastPlainEvdev = 88;
+
+int ScanCodeOfX11Key(std::uint32_t keycode) {
+  if (keycode <= X11KeycodeOffset)
+    return -1;
+  const std::uint32_t evdev = keycode - X11KeycodeOffset;
+  if (evdev <= LastPlainEvdev)
+    return static_cast<int>(evdev);
+  for (const TExtendedKey& key : X11ExtendedKeys)
+    if (key.Evdev == evdev)
+      return key.ScanCode;
+  return -1;
+}
+
+// Windows gives the set-1 code with 0x100 for an E0 prefix, which is exactly
+// DirectInput's 0x80 bit, except that Pause and NumLock come swapped.
+int ScanCodeOfWindowsKey(std::uint32_t code) {
+  constexpr std::uint32_t Extended = 0x100;
+  constexpr std::uint32_t NumLockOrPause = 0x45;
+  if (code == NumLockOrPause)
+    return 0xC5;
+  if (code == (NumLockOrPause | Extended))
+    return 0x45;
+  if ((code & ~(Extended | 0x7F)) != 0 || (code & 0x7F) == 0)
+    return -1;
+  return static_cast<int>((code & 0x7F) | ((code & Extended) != 0 ? 0x80 : 0));
+}
+
+bool ValidScanCode(int scanCode) {
+  return scanCode >= 0 && scanCode <= 255;
+}
+
+} // namespace
+
+int ScanCodeOfNativeKey(std::uint32_t nativeScanCode, TNativeKeyCodes platform) {
+  switch (platform) {
+  case TNativeKeyCodes::X11:
+    return ScanCodeOfX11Key(nativeScanCode);
+  case TNativeKeyCodes::Windows:
+    return ScanCodeOfWindowsKey(nativeScanCode);
+  }
+  return -1;
+}
+
+void TDIKeyboardBuffer::SetDown(int scanCode) {
+  if (ValidScanCode(scanCode))
+    State[static_cast<std::size_t>(scanCode)] = KeyDownByte;
+}
+
+void TDIKeyboardBuffer::SetUp(int scanCode) {
+  if (ValidScanCode(scanCode))
+    State[static_cast<std::size_t>(scanCode)] = 0;
+}
+
+bool TDIKeyboardBuffer::IsDown(int scanCode) const {
+  return ValidScanCode(scanCode) && (State[static_cast<std::size_t>(scanCode)] & 0x80) != 0;
+}
+
+std::uint8_t TDIKeyboardBuffer::ShiftState() const {
+  std::uint8_t result = 0;
+  if (IsDown(42) || IsDown(54))
+    result |= ssShift;
+  if (IsDown(56) || IsDown(184))
+    result |= ssAlt;
+  if (IsDown(29) || IsDown(157))
+    result |= ssCtrl;
+  return result;
+}
+
+TKoDIKeyBoard::TKoDIKeyBoard(TPostMessage post) : FPost(std::move(post)) {}
+
+void TKoDIKeyBoard::KeyEvent(int scanCode, bool down) {
+  if (!ValidScanCode(scanCode) || !FAcquired)
+    return;
+  const std::uint8_t value = down ? KeyDownByte : 0;
+  std::uint8_t& current = FDeviceState[static_cast<std::size_t>(scanCode)];
+  if (current == value)
+    return;
+  current = value;
+  Poll();
+}
+
+void TKoDIKeyBoard::NativeKeyEvent(std::uint32_t nativeScanCode, bool down,
+                                   TNativeKeyCodes platform) {
+  KeyEvent(ScanCodeOfNativeKey(nativeScanCode, platform), down);
+}
+
+void TKoDIKeyBoard::SetActive(bool active) {
+  FActive = active;
+  Poll();
+}
+
+void TKoDIKeyBoard::Acquire() {
+  FAcquired = true;
+}
+
+void TKoDIKeyBoard::Unacquire() {
+  FAcquired = false;
+  FDeviceState.fill(0);
+  Poll();
+}
+
+int TKoDIKeyBoard::GetState(std::array<std::uint8_t, 256>& buffer) const {
+  buffer = FDeviceState;
+  return 0;
+}
+
+void TKoDIKeyBoard::Poll() {
+  if (!FActive)
+    return;
+  std::array<std::uint8_t, 256> state{};
+  if (GetState(state) != 0)
+    return;
+  for (int s = 0; s < 256; ++s) {
+    const auto i = static_cast<std::size_t>(s);
+    if (state[i] == FLastState[i])
+      continue;
+    const int keyIndex = KeyIndexOfScanCode(s);
+    if (keyIndex < 0)
+      continue;
+    FLastState[i] = state[i];
+    if (FPost)
+      FPost((state[i] & 0x80) != 0 ? WM_DIKEYDOWN : WM_DIKEYUP, s, keyIndex);
+  }
+}
+
+} // namespace melo
