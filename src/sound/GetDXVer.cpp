@@ -1,0 +1,18 @@
+#include "sound/GetDXVer.h"
+
+#include <fluidsynth.h>
+
+namespace melo {
+
+void GetDXVersion(std::uint32_t& Version, std::uint32_t& Platform) {
+  // The synthesizer library is linked, so it is present; a major version other
+  // than 2 would mean an interface this program was not built for.
+  int major = 0;
+  int minor = 0;
+  int micro = 0;
+  fluid_version(&major, &minor, &micro);
+  Version = major == 2 ? DXVersionCurrent : 0;
+  Platform = 0;
+}
+
+} // namespace melo

@@ -1,0 +1,37 @@
+#include "sound/MyGetDxVer.h"
+
+#include "sound/GetDXVer.h"
+
+#include <cstdio>
+
+namespace melo {
+namespace {
+
+struct TProbeResult {
+  std::uint32_t Version = 0;
+  std::uint32_t Platform = 0;
+};
+
+TProbeResult RunProbe() {
+  TProbeResult result;
+  GetDXVersion(result.Version, result.Platform);
+  return result;
+}
+
+const TProbeResult StartupProbe = RunProbe();
+
+} // namespace
+
+std::uint32_t DXVersion = StartupProbe.Version;
+std::uint32_t DXPlatform = StartupProbe.Platform;
+
+std::string DXVersionLabel(std::uint32_t Version) {
+  if (Version >= DXVersionCurrent) {
+    return "[DirectX 8.0 或者更新]";
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, "[DirectX %u.%u]", (Version >> 8) & 0xFFu, Version & 0xFFu);
+  return text;
+}
+
+} // namespace melo
