@@ -1,0 +1,174 @@
+#include "music/Chord.h"
+
+#include <cstdint>
+#include <initializer_list>
+
+namespace melo {
+namespace {
+
+using Rows = std::array<TChordRow, 12>;
+
+constexpr TChordRow Row(std::initializer_list<std::int32_t> offsets) {
+  TChordRow row{};
+  row.fill(NoInterval);
+  std::size_t slot = 0;
+  for (std::int32_t offset : offsets)
+    row[slot++] = offset;
+  return row;
+}
+
+// A chord type: the same notes over every key.
+constexpr TChordStyleNoVolumeType Uniform(std::string_view name,
+                                          std::initializer_list<std::int32_t> offsets) {
+  TChordStyleNoVolumeType style{name, {}};
+  style.Intervals.fill(Row(offsets));
+  return style;
+}
+
+// Appends offsets after the used slots of every row of base.
+constexpr TChordStyleNoVolumeType Extended(std::string_view name, const Rows& base,
+                                           std::initializer_list<std::int32_t> extra) {
+  TChordStyleNoVolumeType style{name, base};
+  for (TChordRow& row : style.Intervals) {
+    std::size_t slot = 0;
+    while (row[slot] != NoInterval)
+      ++slot;
+    for (std::int32_t offset : extra)
+      row[slot++] = offset;
+  }
+  return style;
+}
+
+// Two-note harmonies: the played note and one added note per key.
+constexpr Rows Second(std::initializer_list<std::int32_t> added) {
+  Rows rows{};
+  std::size_t key = 0;
+  for (std::int32_t offset : added)
+    rows[key++] = Row({0, offset});
+  return rows;
+}
+
+constexpr Rows kBelowThird = Second({-3, -4, -3, -4, -4, -3, -4, -3, -4, -4, -5, -4});
+constexpr Rows kBelowSixth = Second({-9, -8, -9, -8, -8, -9, -8, -9, -8, -8, -7, -8});
+
+constexpr Rows kNaturalTriads = {Row({0, 4, 7}), Row({0, 3, 6}), Row({0, 3, 7}), Row({0, 2, 6}),
+                                 Row({0, 3, 7}), Row({0, 4, 7}), Row({0, 3, 6}), Row({0, 4, 7}),
+                                 Row({0, 3, 6}), Row({0, 3, 7}), Row({0, 2, 6}), Row({0, 3, 6})};
+
+constexpr std::array<TChordStyleNoVolumeType, ChordStyleCount> BuildChordStyles() {
+  return {{
+      Uniform("大三和弦", {0, 4, 7}),
+      Uniform("小三和弦      (m)", {0, 3, 7}),
+      Uniform("减三和弦      (m-5或dim)", {0, 3, 6}),
+      Uniform("增三和弦      (+5或aug)", {0, 4, 8}),
+      Uniform("六和弦        (6)", {0, 4, 7, 9}),
+      Uniform("小六和弦      (m6)", {0, 3, 7, 9}),
+      Uniform("七和弦        (7)", {0, 4, 7, 10}),
+      Uniform("小七和弦      (m7)", {0, 3, 7, 10}),
+      Uniform("大七和弦      (M7)", {0, 4, 7, 11}),
+      Uniform("小大七和弦    (mM7)", {0, 3, 7, 11}),
+      Uniform("减七和弦      (dim7)", {0, 3, 6, 9}),
+      Uniform("降五小七和弦  (m7-5)", {0, 3, 6, 10}),
+      Uniform("降五七和弦    (7-5)", {0, 4, 6, 10}),
+      Uniform("升三七和弦    (7Sus4)", {0, 5, 7, 10}),
+      Uniform("升三大三和弦  (Sus4)", {0, 5, 7}),
+      {"Sunlark方式和弦1(351)",
+       {Row({4, 7, 12}), Row({3, 6, 9, 11}), Row({3, 7, 12}), Row({-1, 3, 6, 9}), Row({0, 3, 7}),
+        Row({0, 4, 7}), Row({-3, -1, 3, 6}), Row({-5, 0, 4}), Row({-3, -1, 3, 6}), Row({-5, 0, 3}),
+        Row({-6, -3, -1, 3}), Row({-6, 0, 3})}},
+      {"Sunlark方式和弦2(513)",
+       {Row({7, 12, 16}), Row({6, 9, 11, 15}), Row({7, 12, 15}), Row({3, 6, 9, 11}),
+        Row({3, 7, 12}), Row({4, 7, 12}), Row({-1, 3, 6, 9}), Row({0, 4, 7}), Row({-1, 3, 6, 9}),
+        Row({0, 3, 7}), Row({-3, -1, 3, 6}), Row({0, 3, 6})}},
+      {"Sunlark方式和弦3(135)",
+       {Row({0, 4, 7}), Row({-1, 3, 6, 9}), Row({-5, 0, 3}), Row({-3, -1, 3, 6}), Row({-5, 0, 3}),
+        Row({-5, 0, 4}), Row({-6, -3, -1, 3}), Row({-8, -5, 0}), Row({-6, -3, -1, 3}),
+        Row({-9, -5, 0}), Row({-9, -6, -3, -1}), Row({-12, -9, -6})}},
+      Uniform("高8度双音", {0, 12}),
+      Uniform("低8度双音", {0, -12}),
+      {"自然上方3度双音", Second({4, 3, 3, 2, 3, 4, 3, 4, 3, 3, 2, 3})},
+      {"自然下方3度双音", kBelowThird},
+      {"自然下方4度双音", Second({-5, -6, -5, -6, -5, -5, -6, -5, -6, -5, -6, -6})},
+      {"自然下方5度双音", Second({-7, -8, -7, -8, -7, -6, -7, -7, -8, -7, -8, -7})},
+      Extended("自然下方3度和8度", kBelowThird, {-12}),
+      {"自然下方6度", kBelowSixth},
+      Extended("自然下方6度和8度", kBelowSixth, {-12}),
+      {"自然三和弦(原位)", kNaturalTriads},
+      {"自然三和弦(第一转位)",
+       {Row({4, 7, 12}), Row({3, 6, 12}), Row({3, 7, 12}), Row({2, 6, 12}), Row({3, 7, 12}),
+        Row({4, 7, 12}), Row({3, 6, 12}), Row({4, 7, 12}), Row({3, 6, 12}), Row({3, 7, 12}),
+        Row({2, 6, 12}), Row({3, 6, 12})}},
+      {"自然三和弦(第二转位)",
+       {Row({-5, 0, 4}), Row({-6, 0, 3}), Row({-5, 0, 3}), Row({-6, 0, 2}), Row({-5, 0, 3}),
+        Row({-5, 0, 4}), Row({-6, 0, 3}), Row({-5, 0, 4}), Row({-6, 0, 3}), Row({-5, 0, 3}),
+        Row({-6, 0, 2}), Row({-6, 0, 3})}},
+      Extended("自然三和弦(重复上下8度根音)", kNaturalTriads, {12, -12}),
+      {"自然七和弦",
+       {Row({0, 4, 7, 11}), Row({0, 3, 6, 10}), Row({0, 3, 7, 10}), Row({0, 2, 6, 9}),
+        Row({0, 3, 7, 10}), Row({0, 4, 7, 11}), Row({0, 3, 6, 10}), Row({0, 4, 7, 10}),
+        Row({0, 3, 6, 9}), Row({0, 3, 7, 10}), Row({0, 2, 6, 9}), Row({0, 3, 6, 10})}},
+  }};
+}
+
+// Mode row for each pitch class of a root; black keys read the Ionian row.
+constexpr std::array<int, 12> kModeOfPitchClass = {0, 0, 1, 0, 2, 3, 0, 4, 0, 5, 0, 6};
+
+constexpr int LowestDegree = -14;
+
+// Pitch class of any note number, negative ones included.
+int PitchClass(long long note) {
+  return static_cast<int>(((note % 12) + 12) % 12);
+}
+
+} // namespace
+
+constinit const std::array<TChordStyleNoVolumeType, ChordStyleCount> ChordStyles =
+    BuildChordStyles();
+
+constinit const std::array<std::array<std::int32_t, 7>, 7> ModeIntervals = {{
+    {0, 2, 4, 5, 7, 9, 11}, // Ionian (C)
+    {0, 2, 3, 5, 7, 9, 10}, // Dorian (D)
+    {0, 1, 3, 5, 7, 8, 10}, // Phrygian (E)
+    {0, 2, 4, 6, 7, 9, 11}, // Lydian (F)
+    {0, 2, 4, 5, 7, 9, 10}, // Mixolydian (G)
+    {0, 2, 3, 5, 7, 8, 10}, // Aeolian (A)
+    {0, 1, 3, 5, 6, 8, 10}, // Locrian (B)
+}};
+
+constinit const std::array<std::string_view, 12> RootNames = {"C",  "#C", "D",  "#D", "E",  "F",
+                                                              "#F", "G",  "#G", "A",  "#A", "B"};
+
+constinit const std::array<std::string_view, ChordTypeCount> ChordTypeSuffixes = {
+    "",   "m",   "dim",  "aug",  "6",   "m6",    "7",   "m7",
+    "M7", "mM7", "dim7", "m7-5", "7-5", "7sus4", "sus4"};
+
+constinit const std::array<std::string_view, 12> FixedChordNames = {
+    "C", "C7", "Dm", "D7", "Em", "F", "F7", "G", "G7", "Am", "A7", "Bdim"};
+
+int DegreeToNote(int Root, int Degree) {
+  // Codes below the lowest one would index before the mode row.
+  if (Degree == NoInterval || Degree < LowestDegree)
+    return -1;
+  // 64-bit: no overflow for any pair of ints.
+  const long long d = static_cast<long long>(Degree) - LowestDegree;
+  const int step = static_cast<int>(d % 7);
+  const long long octave = d / 7;
+  const int mode = kModeOfPitchClass[static_cast<std::size_t>(PitchClass(Root))];
+  const long long note =
+      static_cast<long long>(Root) +
+      ModeIntervals[static_cast<std::size_t>(mode)][static_cast<std::size_t>(step)] + octave * 12 -
+      24;
+  return note >= 0 && note <= 127 ? static_cast<int>(note) : -1;
+}
+
+std::string ChordName(int Root, int StyleIndex, bool FixedChordMode) {
+  const auto pitchClass = static_cast<std::size_t>(PitchClass(Root));
+  if (FixedChordMode)
+    return std::string(FixedChordNames[pitchClass]);
+  std::string name(RootNames[pitchClass]);
+  if (StyleIndex >= 0 && StyleIndex < ChordTypeCount)
+    name += ChordTypeSuffixes[static_cast<std::size_t>(StyleIndex)];
+  return name;
+}
+
+} // namespace melo
