@@ -1,0 +1,26 @@
+#pragma once
+// Whole-file reads and crash-safe whole-file writes for the program's small
+// data files (songs, settings, favourite voices).
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <vector>
+
+namespace melo {
+
+// Reads the file into bytes. False when it cannot be opened or read, or when
+// it is larger than maxBytes (bytes is then left empty).
+bool ReadFileBytes(const std::filesystem::path& fileName, std::vector<std::uint8_t>& bytes,
+                   std::size_t maxBytes);
+
+// Reads at most maxBytes from the start of the file; a shorter file gives
+// fewer bytes. False when the file cannot be opened or read.
+bool ReadFileHead(const std::filesystem::path& fileName, std::vector<std::uint8_t>& bytes,
+                  std::size_t maxBytes);
+
+// Writes bytes to a temporary file beside fileName and renames it over
+// fileName, so a failure at any step leaves the old file as it was.
+bool WriteFileReplacing(const std::filesystem::path& fileName, std::span<const std::uint8_t> bytes);
+
+} // namespace melo

@@ -1,0 +1,114 @@
+#include "sound/SetupConfig.h"
+
+#include "platform/DataFolder.h"
+#include "platform/FileBytes.h"
+#include "platform/GbkText.h"
+
+#include <charconv>
+#include <optional>
+#include <vector>
+
+namespace melo {
+
+const TSetupConfig DefaultConfig{40, 3, false, {}};
+TSetupConfig Config = DefaultConfig;
+
+namespace {
+
+// Far beyond four short lines; anything larger is not a configuration file.
+constexpr std::size_t MaxConfigFileBytes = 64 * 1024;
+// Splits at CR LF, LF or a lone CR; a final line break ends the last line
+// without adding an empty one.
+std::vector<std::string> SplitLines(std::string_view text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\r' && text[i] != '\n')
+      continue;
+    lines.emplace_back(text.substr(start, i - start));
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+      ++i;
+    start = i + 1;
+  }
+  if (start < text.size())
+    lines.emplace_back(text.substr(start));
+  return lines;
+}
+
+// Decimal integer with optional sign and surrounding blanks.
+std::optional<std::int32_t> ParseInteger(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
+    s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
+    s.remove_suffix(1);
+  if (s.size() > 1 && s.front() == '+' && s[1] != '-')
+    s.remove_prefix(1);
+  std::int32_t value = 0;
+  auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
+  if (s.empty() || ec != std::errc() || end != s.data() + s.size())
+    return std::nullopt;
+  return value;
+}
+
+std::optional<TSetupConfig> ParseConfig(std::string_view text) {
+  std::vector<std::string> lines = SplitLines(text);
+  if (lines.size() < 4)
+    return std::nullopt;
+  auto latency = ParseInteger(lines[0]);
+  auto reverb = ParseInteger(lines[1]);
+  auto external = ParseInteger(lines[2]);
+  if (!latency || !reverb || !external)
+    return std::nullopt;
+  // Cut on a character boundary so the name stays storable as it is.
+  std::string name = GbkToUtf8(Utf8ToGbk(GbkToUtf8(lines[3]), MaxExternalDLSFileNameBytes));
+  return TSetupConfig{*latency, static_cast<std::uint8_t>(*reverb & 0xFF), (*external & 0xFF) != 0,
+                      std::move(name)};
+}
+
+std::string FormatConfig(const TSetupConfig& config) {
+  std::string text;
+  text += std::to_string(config.Latency) + "\r\n";
+  text += std::to_string(config.ReverbLevel) + "\r\n";
+  text += std::string(config.UseExternalDLS ? "1" : "0") + "\r\n";
+  text += Utf8ToGbk(config.ExternalDLSFileName, MaxExternalDLSFileNameBytes) + "\r\n";
+  return text;
+}
+
+} // namespace
+
+bool LoadConfigFrom(const std::filesystem::path& fileName, TSetupConfig& config) {
+  config = DefaultConfig;
+  std::vector<std::uint8_t> bytes;
+  if (!ReadFileBytes(fileName, bytes, MaxConfigFileBytes))
+    return false;
+  auto loaded = ParseConfig({reinterpret_cast<const char*>(bytes.data()), bytes.size()});
+  if (!loaded)
+    return false;
+  config = std::move(*loaded);
+  return true;
+}
+
+bool LoadConfig(TSetupConfig& config) {
+  return LoadConfigFrom(DataFileForReading(ConfigFileName), config);
+}
+
+bool SaveConfigTo(const std::filesystem::path& fileName, const TSetupConfig& config) {
+  std::string text = FormatConfig(config);
+  return WriteFileReplacing(fileName,
+                            {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
+}
+
+bool SaveConfig(const TSetupConfig& config) {
+  std::filesystem::path fileName = DataFileForWriting(ConfigFileName);
+  return !fileName.empty() && SaveConfigTo(fileName, config);
+}
+
+std::int32_t WritePeriodForLatency(std::int32_t latency) {
+  if (latency < 30)
+    return latency / 2;
+  if (latency < 50)
+    return latency / 3;
+  return latency / 4;
+}
+
+} // namespace melo

@@ -1,0 +1,52 @@
+#pragma once
+// The four stored settings (Melotastico4.cfg) and the four performance
+// switches the settings dialog shows but never stores.
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace melo {
+
+struct TSetupConfig {
+  std::int32_t Latency;            // the port's write latency in ms
+  std::uint8_t ReverbLevel;        // 0..4
+  bool UseExternalDLS;             // external sound set instead of the built-in one
+  std::string ExternalDLSFileName; // UTF-8; at most 250 bytes once stored as GBK
+
+  bool operator==(const TSetupConfig&) const = default;
+};
+
+struct TSetupOptions {
+  bool NotebookMode = false;
+  bool LoopPlay = false;
+  bool PeriodPedal = false;
+  bool SmartSemitone = false;
+
+  bool operator==(const TSetupOptions&) const = default;
+};
+
+inline constexpr std::string_view ConfigFileName = "Melotastico4.cfg";
+inline constexpr std::size_t MaxExternalDLSFileNameBytes = 250;
+
+extern const TSetupConfig DefaultConfig;
+// The program's settings, loaded at start-up and replaced by a confirmed
+// settings dialog. UI thread only.
+extern TSetupConfig Config;
+
+// Fills config from the configuration file in the data folder. A missing or
+// damaged file gives DefaultConfig for every field; true when the file was
+// read and used.
+bool LoadConfig(TSetupConfig& config);
+bool LoadConfigFrom(const std::filesystem::path& fileName, TSetupConfig& config);
+
+// Writes the configuration file (into the data folder), replacing it; false
+// when it could not be written, the old file then stays as it was.
+bool SaveConfig(const TSetupConfig& config);
+bool SaveConfigTo(const std::filesystem::path& fileName, const TSetupConfig& config);
+
+// The engine's write period for a latency: fast latencies are split into two
+// writes, medium into three, slow into four.
+std::int32_t WritePeriodForLatency(std::int32_t latency);
+
+} // namespace melo
