@@ -1,0 +1,54 @@
+#include "controls/KoMultiGlyphButton.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+
+namespace melo {
+
+TKoMultiGlyphButton::TKoMultiGlyphButton(QWidget* parent) : QWidget(parent) {
+  setGeometry(0, 0, 22, 23);
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  setFocusPolicy(Qt::NoFocus);
+}
+
+void TKoMultiGlyphButton::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  if (FGlyph != nullptr) {
+    const QPoint origin = FGlyphOrigins.at(FGlyphIndex);
+    painter.drawImage(QPoint(0, 0), *FGlyph, QRect(origin, size()));
+  } else {
+    painter.fillRect(rect(), palette().button());
+  }
+  if (!FCaption.isEmpty()) {
+    painter.setFont(font());
+    painter.setPen(palette().buttonText().color());
+    painter.drawText(rect(), Qt::AlignCenter | Qt::TextSingleLine, FCaption);
+  }
+}
+
+void TKoMultiGlyphButton::mousePressEvent(QMouseEvent* event) {
+  if (OnMouseDown)
+    OnMouseDown(this, event->button(), event->modifiers(), event->position().toPoint().x(),
+                event->position().toPoint().y());
+}
+
+void TKoMultiGlyphButton::mouseReleaseEvent(QMouseEvent* event) {
+  if (OnMouseUp)
+    OnMouseUp(this, event->button(), event->modifiers(), event->position().toPoint().x(),
+              event->position().toPoint().y());
+}
+
+void TKoMultiGlyphButton::mouseMoveEvent(QMouseEvent* event) {
+  if (OnMouseMove)
+    OnMouseMove(this, event->modifiers(), event->position().toPoint().x(),
+                event->position().toPoint().y());
+}
+
+// The double-click is reported before the press of the second click.
+void TKoMultiGlyphButton::mouseDoubleClickEvent(QMouseEvent* event) {
+  if (OnDblClick)
+    OnDblClick(this);
+  mousePressEvent(event);
+}
+
+} // namespace melo

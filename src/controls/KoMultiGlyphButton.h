@@ -1,0 +1,62 @@
+#pragma once
+// A light child widget that shows one rectangle of a shared picture, chosen by a state index,
+// with an optional centred caption. The skinned keys, buttons and displays are built from it.
+#include <QImage>
+#include <QPoint>
+#include <QString>
+#include <QWidget>
+#include <array>
+#include <functional>
+
+namespace melo {
+
+class TKoMultiGlyphButton;
+
+using TMouseButtonEvent = std::function<void(TKoMultiGlyphButton* sender, Qt::MouseButton button,
+                                             Qt::KeyboardModifiers shift, int x, int y)>;
+using TMouseMoveEvent =
+    std::function<void(TKoMultiGlyphButton* sender, Qt::KeyboardModifiers shift, int x, int y)>;
+using TButtonNotifyEvent = std::function<void(TKoMultiGlyphButton* sender)>;
+
+class TKoMultiGlyphButton : public QWidget {
+  Q_OBJECT
+public:
+  static constexpr int GlyphStateCount = 16;
+
+  explicit TKoMultiGlyphButton(QWidget* parent);
+
+  // Not owned; nullptr shows the background and the caption only.
+  void SetGlyph(const QImage* glyph) { FGlyph = glyph; }
+  const QImage* Glyph() const { return FGlyph; }
+  void SetGlyphOrigin(int index, QPoint origin) { FGlyphOrigins.at(index) = origin; }
+  QPoint GlyphOrigin(int index) const { return FGlyphOrigins.at(index); }
+  void SetGlyphIndex(int index) { FGlyphIndex = index; }
+  int GlyphIndex() const { return FGlyphIndex; }
+  void SetCaption(const QString& caption) { FCaption = caption; }
+  const QString& Caption() const { return FCaption; }
+  void SetTag(int tag) { FTag = tag; }
+  int Tag() const { return FTag; }
+  // Schedules a repaint from the current glyph state.
+  void Repaint() { update(); }
+
+  TMouseButtonEvent OnMouseDown;
+  TMouseButtonEvent OnMouseUp;
+  TMouseMoveEvent OnMouseMove;
+  TButtonNotifyEvent OnDblClick;
+
+protected:
+  void paintEvent(QPaintEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+private:
+  const QImage* FGlyph = nullptr;
+  std::array<QPoint, GlyphStateCount> FGlyphOrigins{};
+  int FGlyphIndex = 0;
+  QString FCaption;
+  int FTag = 0;
+};
+
+} // namespace melo
