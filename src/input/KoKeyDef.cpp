@@ -375,8 +375,7 @@ bool LoadKeyDefFile(const std::filesystem::path& fileName, TKeyDefTable& table) 
   std::array<std::uint8_t, KdfFileBytes> buffer{};
   in.read(reinterpret_cast<char*>(buffer.data()), static_cast<std::streamsize>(buffer.size()));
   // A file too short to hold the whole table is refused rather than half read.
-  if (!in || in.gcount() != static_cast<std::streamsize>(buffer.size()) ||
-      std::memcmp(buffer.data(), KdfMagic, sizeof KdfMagic) != 0) {
+  if (!in || std::memcmp(buffer.data(), KdfMagic, sizeof KdfMagic) != 0) {
     return false;
   }
   table = KeyDefTableFromBytes(std::span(buffer).subspan<KdfHeaderBytes>());
