@@ -1,13 +1,14 @@
 #include "input/KoKeyDef.h"
 
+#include "platform/FileBytes.h"
 #include "platform/GbkText.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstring>
-#include <fstream>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 namespace melo {
 
@@ -139,30 +140,6 @@ bool DirectoryOfExists(const std::filesystem::path& fileName) {
   std::error_code ec;
   const std::filesystem::path dir = fileName.parent_path();
   return dir.empty() || std::filesystem::is_directory(dir, ec);
-}
-
-bool WriteWholeFile(const std::filesystem::path& fileName, const std::uint8_t* data,
-                    std::size_t size) {
-  std::ofstream out(fileName, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-  out.close();
-  return !out.fail();
-}
-
-// Writes beside the target and renames over it, so the old file survives a failed save.
-bool ReplaceFile(const std::filesystem::path& fileName, const std::uint8_t* data,
-                 std::size_t size) {
-  std::filesystem::path temp = fileName;
-  temp += ".tmp";
-  std::error_code ec;
-  if (WriteWholeFile(temp, data, size)) {
-    std::filesystem::rename(temp, fileName, ec);
-    if (!ec) {
-      return true;
-    }
-  }
-  std::filesystem::remove(temp, ec);
-  return false;
 }
 
 } // namespace
@@ -363,22 +340,19 @@ bool SaveKeyDefFile(const TKeyDefTable& table, const std::filesystem::path& file
   PutInt32(buffer.data() + offsetof(TKdfHeader, Version), 1);
   PutInt32(buffer.data() + offsetof(TKdfHeader, Reserved), 0);
   KeyDefTableToBytes(table, std::span(buffer).subspan<KdfHeaderBytes>());
-  return ReplaceFile(fileName, buffer.data(), buffer.size());
+  return WriteFileReplacing(fileName, buffer);
 }
 
 bool LoadKeyDefFile(const std::filesystem::path& fileName, TKeyDefTable& table) {
-  std::error_code ec;
-  if (!std::filesystem::exists(fileName, ec) || !HasKdfExtension(fileName)) {
+  std::vector<std::uint8_t> buffer;
+  // A missing or unreadable file fails to read; one too short to hold the whole table is
+  // refused rather than half read.
+  if (!HasKdfExtension(fileName) || !ReadFileHead(fileName, buffer, KdfFileBytes) ||
+      buffer.size() != KdfFileBytes || std::memcmp(buffer.data(), KdfMagic, sizeof KdfMagic) != 0) {
     return false;
   }
-  std::ifstream in(fileName, std::ios::binary);
-  std::array<std::uint8_t, KdfFileBytes> buffer{};
-  in.read(reinterpret_cast<char*>(buffer.data()), static_cast<std::streamsize>(buffer.size()));
-  // A file too short to hold the whole table is refused rather than half read.
-  if (!in || std::memcmp(buffer.data(), KdfMagic, sizeof KdfMagic) != 0) {
-    return false;
-  }
-  table = KeyDefTableFromBytes(std::span(buffer).subspan<KdfHeaderBytes>());
+  table = KeyDefTableFromBytes(std::span<const std::uint8_t, KeyDefTableBytes>(
+      buffer.data() + KdfHeaderBytes, KeyDefTableBytes));
   return true;
 }
 
