@@ -1,0 +1,331 @@
+#include "music/KoTimer.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+#include <utility>
+
+namespace melo {
+
+// ---- UI-thread dispatcher ---------------------------------------------------
+
+namespace {
+
+std::mutex DispatcherLock;
+TUiDispatcher& DispatcherSlot() {
+  static TUiDispatcher dispatcher;
+  return dispatcher;
+}
+
+} // namespace
+
+void SetUiDispatcher(TUiDispatcher Dispatcher) {
+  std::lock_guard lock(DispatcherLock);
+  DispatcherSlot() = std::move(Dispatcher);
+}
+
+TUiDispatcher UiDispatcher() {
+  std::lock_guard lock(DispatcherLock);
+  return DispatcherSlot();
+}
+
+// ---- Threads ----------------------------------------------------------------
+
+namespace {
+
+struct TPriorityPlan {
+  int FifoPriority; // 0: no real-time scheduling
+  int Nice;
+};
+
+TPriorityPlan PlanFor(TThreadPriority Priority) {
+  switch (Priority) {
+  case TThreadPriority::tpIdle:
+    return {0, 19};
+  case TThreadPriority::tpLowest:
+    return {0, 10};
+  case TThreadPriority::tpLower:
+    return {0, 5};
+  case TThreadPriority::tpNormal:
+    return {0, 0};
+  case TThreadPriority::tpHigher:
+    return {40, -5};
+  case TThreadPriority::tpHighest:
+    return {70, -10};
+  case TThreadPriority::tpTimeCritical:
+    return {80, -15};
+  }
+  return {0, 0};
+}
+
+bool TryRealTime(int FifoPriority) {
+  sched_param param{};
+  param.sched_priority = FifoPriority;
+  return pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0;
+}
+
+} // namespace
+
+void ApplyThreadPriority(TThreadPriority Priority) {
+  const TPriorityPlan plan = PlanFor(Priority);
+  if (plan.FifoPriority > 0) {
+    // Wake-ups of this thread should not be batched with others.
+    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+    if (TryRealTime(plan.FifoPriority))
+      return;
+  }
+  if (plan.Nice != 0)
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()),
+                plan.Nice); // silently refused if not allowed
+}
+
+struct TPeriodicWorker::TState {
+  std::mutex Lock;
+  std::condition_variable Wake;
+  bool StopRequested = false;
+};
+
+namespace {
+
+template <typename WorkerState>
+void RunPeriodic(const std::shared_ptr<WorkerState>& State, std::chrono::microseconds Period,
+                 TThreadPriority Priority, const std::function<void()>& Tick) {
+  using Clock = std::chrono::steady_clock;
+  ApplyThreadPriority(Priority);
+  Clock::time_point deadline = Clock::now();
+  std::unique_lock lock(State->Lock);
+  while (!State->StopRequested) {
+    lock.unlock();
+    try {
+      Tick();
+    } catch (...) {
+      // A failing handler must not take the process down; the next tick retries.
+    }
+    lock.lock();
+    deadline += Period;
+    const Clock::time_point now = Clock::now();
+    if (deadline < now)
+      deadline = now; // late: one catch-up tick, then the grid goes on from here
+    State->Wake.wait_until(lock, deadline, [&] { return State->StopRequested; });
+  }
+}
+
+} // namespace
+
+TPeriodicWorker::TPeriodicWorker(std::chrono::microseconds Period, TThreadPriority Priority,
+                                 std::function<void()> Tick)
+    : FState(std::make_shared<TState>()) {
+  FThread = std::thread([state = FState, Period, Priority, tick = std::move(Tick)] {
+    RunPeriodic(state, Period, Priority, tick);
+  });
+}
+
+TPeriodicWorker::~TPeriodicWorker() {
+  Stop();
+}
+
+void TPeriodicWorker::Stop() {
+  {
+    std::lock_guard lock(FState->Lock);
+    FState->StopRequested = true;
+  }
+  FState->Wake.notify_all();
+  if (!FThread.joinable())
+    return;
+  if (FThread.get_id() == std::this_thread::get_id())
+    FThread.detach(); // stopped from inside a tick: the loop ends when the tick returns
+  else
+    FThread.join();
+}
+
+// ---- TUiTicker --------------------------------------------------------------
+
+struct TUiTicker::TState {
+  TUiDispatcher Dispatcher;
+  std::function<void()> OnTick;
+  std::atomic<bool> Queued{false};
+  std::atomic<bool> Stopped{false};
+  bool Busy = false; // UI thread only
+};
+
+namespace {
+
+template <typename TickerState> void RunOnUiThread(const std::shared_ptr<TickerState>& State) {
+  State->Queued = false;
+  if (State->Stopped || State->Busy)
+    return;
+  State->Busy = true;
+  try {
+    State->OnTick(); // may stop or even destroy the owning timer
+  } catch (...) {
+    // Dropped: a throwing handler must not silence the timer for good.
+  }
+  State->Busy = false;
+}
+
+} // namespace
+
+TUiTicker::TUiTicker(std::chrono::microseconds Period, TUiDispatcher Dispatcher,
+                     std::function<void()> OnTick)
+    : FState(std::make_shared<TState>()) {
+  FState->Dispatcher = std::move(Dispatcher);
+  FState->OnTick = std::move(OnTick);
+  FWorker = std::make_unique<TPeriodicWorker>(Period, TThreadPriority::tpHigher, [state = FState] {
+    if (state->Stopped || state->Queued.exchange(true))
+      return;
+    state->Dispatcher([state] { RunOnUiThread(state); });
+  });
+}
+
+TUiTicker::~TUiTicker() {
+  Stop();
+}
+
+void TUiTicker::Stop() {
+  FState->Stopped = true;
+  FWorker->Stop();
+}
+
+// ---- TKoHiTimer -------------------------------------------------------------
+
+// Shared by a thread-mode run and the calls it hands to the UI thread, so that
+// both outlive the timer if it is stopped or destroyed from inside a tick.
+struct TKoHiTimer::TRun {
+  TKoHiTimer* Owner = nullptr;
+  TNotifyEvent Handler;         // copied at start: the worker never reads OnTimer
+  std::function<void()> UiTick; // the handler dispatch, for synchronised calls
+  TUiDispatcher Dispatcher;
+  bool Synchronize = false;
+  std::mutex Lock;
+  std::condition_variable CallDone;
+  bool Stopped = false;     // guarded by Lock
+  bool CallPending = false; // guarded by Lock
+};
+
+TKoHiTimer::TKoHiTimer() = default;
+
+TKoHiTimer::~TKoHiTimer() {
+  OnTimer = nullptr;
+  StopRunning();
+  FEnabled = false;
+}
+
+void TKoHiTimer::SetEnabled(bool Value) {
+  FEnabled = Value;
+  Update();
+}
+
+void TKoHiTimer::SetInterval(std::uint16_t Value) {
+  if (Value == FInterval)
+    return;
+  FInterval = (Value < FMinPeriod || Value > FMaxPeriod) ? 1000 : Value;
+  Update();
+}
+
+void TKoHiTimer::SetUseThread(bool Value) {
+  if (Value == FUseThread)
+    return;
+  FUseThread = Value;
+  Update();
+}
+
+void TKoHiTimer::SetThreadPriority(TThreadPriority Value) {
+  if (Value == FThreadPriority)
+    return;
+  FThreadPriority = Value;
+  if (FUseThread)
+    Update();
+}
+
+void TKoHiTimer::DoTimer() {
+  if (OnTimer)
+    OnTimer(*this);
+}
+
+void TKoHiTimer::StopRunning() {
+  if (FRun) {
+    {
+      std::lock_guard lock(FRun->Lock);
+      FRun->Stopped = true;
+    }
+    FRun->CallDone.notify_all(); // a worker waiting for the UI thread gives up
+  }
+  if (FWorker)
+    FWorker->Stop();
+  FWorker.reset();
+  FRun.reset();
+  if (FTicker)
+    FTicker->Stop();
+  FTicker.reset();
+}
+
+void TKoHiTimer::Update() {
+  StopRunning();
+  if (!FEnabled || !OnTimer)
+    return;
+  if (FUseThread)
+    StartThreadMode();
+  else if (FInterval != 0)
+    StartMessageMode();
+}
+
+namespace {
+
+// Runs the handler on the UI thread and waits until it has run, or until the
+// timer is stopped (the queued call then does nothing).
+template <typename Run> void CallSynchronised(const std::shared_ptr<Run>& run) {
+  std::unique_lock lock(run->Lock);
+  if (run->Stopped)
+    return;
+  run->CallPending = true;
+  lock.unlock();
+  run->Dispatcher([run] {
+    bool stopped;
+    {
+      std::lock_guard guard(run->Lock);
+      stopped = run->Stopped;
+    }
+    if (!stopped)
+      run->UiTick();
+    std::lock_guard guard(run->Lock);
+    run->CallPending = false;
+    run->CallDone.notify_all();
+  });
+  lock.lock();
+  run->CallDone.wait(lock, [&] { return !run->CallPending || run->Stopped; });
+}
+
+} // namespace
+
+void TKoHiTimer::StartThreadMode() {
+  FRun = std::make_shared<TRun>();
+  FRun->Owner = this;
+  FRun->Handler = OnTimer;
+  FRun->UiTick = [this] { DoTimer(); };
+  FRun->Synchronize = Synchronize;
+  FRun->Dispatcher = UiDispatcher();
+  if (FRun->Synchronize && !FRun->Dispatcher)
+    return; // nowhere to run the handler
+  FWorker = std::make_unique<TPeriodicWorker>(std::chrono::milliseconds(FInterval), FThreadPriority,
+                                              [run = FRun] {
+                                                if (run->Synchronize)
+                                                  CallSynchronised(run);
+                                                else
+                                                  run->Handler(*run->Owner);
+                                              });
+}
+
+void TKoHiTimer::StartMessageMode() {
+  TUiDispatcher dispatcher = UiDispatcher();
+  if (!dispatcher)
+    return; // no UI thread to deliver to
+  FTicker = std::make_unique<TUiTicker>(std::chrono::milliseconds(FInterval), std::move(dispatcher),
+                                        [this] { DoTimer(); });
+}
+
+} // namespace melo
