@@ -1,0 +1,775 @@
+#include "sound/KoDirectMusic.h"
+
+#include "platform/FileBytes.h"
+#include "platform/GbkText.h"
+#include "sound/GetDXVer.h"
+#include "sound/MyGetDxVer.h"
+#include "sound/SequencerPorts.h"
+#include "sound/SetupConfig.h"
+
+#include <fluidsynth.h>
+
+#include <algorithm>
+#include <cmath>
+#include <system_error>
+
+namespace melo {
+
+TInstrumentList InstrumentList;
+
+namespace {
+
+// Volume 0 (no attenuation) plays at this synthesizer gain: loud enough for one
+// hand, with headroom for both hands and the accompaniment together.
+constexpr float UnityGain = 0.4f;
+constexpr float MaxGain = 10.0f; // the synthesizer's own limit
+constexpr float SilentMixDb = -96.0f;
+constexpr double MinDecaySeconds = 0.7;
+constexpr double DecaySecondsPerRoomSize = 11.8;
+constexpr int AllGroups = -1;
+constexpr std::size_t MaxSoundSetBytes = std::size_t{1} << 30;
+
+// The synthesizer's warnings (a note on a channel without instrument, a
+// note-off for a note that no longer sounds) are ordinary here.
+void QuietenSynthLog() {
+  static const bool once = [] {
+    fluid_set_log_function(FLUID_WARN, nullptr, nullptr);
+    fluid_set_log_function(FLUID_INFO, nullptr, nullptr);
+    fluid_set_log_function(FLUID_DBG, nullptr, nullptr);
+    return true;
+  }();
+  (void)once;
+}
+
+// UTF-8 to at most 31 UTF-16 units; malformed bytes become U+FFFD.
+void CopyName(char16_t (&target)[32], std::string_view utf8) {
+  std::size_t out = 0;
+  std::size_t i = 0;
+  while (i < utf8.size()) {
+    const auto lead = static_cast<unsigned char>(utf8[i]);
+    const int extra = lead < 0x80           ? 0
+                      : (lead >> 5) == 0x6  ? 1
+                      : (lead >> 4) == 0xE  ? 2
+                      : (lead >> 3) == 0x1E ? 3
+                                            : -1;
+    char32_t code = extra == 0   ? lead
+                    : extra == 1 ? lead & 0x1Fu
+                    : extra == 2 ? lead & 0x0Fu
+                                 : lead & 0x07u;
+    std::size_t length = 1;
+    bool valid = extra >= 0 && i + static_cast<std::size_t>(extra) < utf8.size() + 0;
+    for (int k = 1; valid && k <= extra; ++k) {
+      const auto next = static_cast<unsigned char>(utf8[i + static_cast<std::size_t>(k)]);
+      valid = (next & 0xC0) == 0x80;
+      code = code << 6 | (next & 0x3Fu);
+      ++length;
+    }
+    if (!valid || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+      code = 0xFFFD;
+      length = 1;
+    }
+    const std::size_t units = code > 0xFFFF ? 2 : 1;
+    if (out + units > 31) {
+      break;
+    }
+    if (units == 2) {
+      target[out++] = static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10));
+      target[out++] = static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
+    } else {
+      target[out++] = static_cast<char16_t>(code);
+    }
+    i += length;
+  }
+  std::fill(target + out, target + 32, u'\0');
+}
+
+void AppendUtf8(std::string& text, char32_t code) {
+  if (code < 0x80) {
+    text += static_cast<char>(code);
+  } else if (code < 0x800) {
+    text += static_cast<char>(0xC0 | (code >> 6));
+    text += static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    text += static_cast<char>(0xE0 | (code >> 12));
+    text += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    text += static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    text += static_cast<char>(0xF0 | (code >> 18));
+    text += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    text += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    text += static_cast<char>(0x80 | (code & 0x3F));
+  }
+}
+
+bool IsChannel(std::uint8_t channel) {
+  return channel < MidiChannelCount;
+}
+
+} // namespace
+
+// ---- Instrument list -------------------------------------------------------
+
+void TInstrumentList::Clear() {
+  Count = 0;
+  std::fill(Entries.begin(), Entries.end(), InstrumentEntry{});
+}
+
+void TInstrumentList::Fill(const std::vector<TSoundSetInstrument>& instruments) {
+  Clear();
+  const auto count = std::min<std::size_t>(instruments.size(), MaxInstruments);
+  for (std::size_t i = 0; i < count; ++i) {
+    InstrumentEntry& entry = Entries[i];
+    entry.Index = static_cast<std::int32_t>(i);
+    entry.Patch = instruments[i].Patch;
+    CopyName(entry.Name, instruments[i].Name);
+  }
+  Count = static_cast<std::int32_t>(count);
+}
+
+void TInstrumentList::SortByPatch() {
+  for (int i = 0; i < Count - 1; ++i) {
+    for (int j = i + 1; j < Count; ++j) {
+      if (Entries[static_cast<std::size_t>(j)].Patch < Entries[static_cast<std::size_t>(i)].Patch) {
+        std::swap(Entries[static_cast<std::size_t>(i)], Entries[static_cast<std::size_t>(j)]);
+      }
+    }
+  }
+}
+
+std::string TInstrumentList::NameUtf8(int index) const {
+  std::string text;
+  if (index < 0 || index >= Count) {
+    return text;
+  }
+  const char16_t* name = Entries[static_cast<std::size_t>(index)].Name;
+  for (int i = 0; i < 32 && name[i] != u'\0'; ++i) {
+    char32_t code = name[i];
+    if (code >= 0xD800 && code < 0xDC00 && i + 1 < 32 && name[i + 1] >= 0xDC00 &&
+        name[i + 1] < 0xE000) {
+      code = 0x10000 + ((code - 0xD800) << 10) + (name[i + 1] - 0xDC00u);
+      ++i;
+    } else if (code >= 0xD800 && code < 0xE000) {
+      code = 0xFFFD;
+    }
+    AppendUtf8(text, code);
+  }
+  return text;
+}
+
+// ---- Ports -----------------------------------------------------------------
+
+bool AddOutputPort(TPortList& list, const TPortCaps& port) {
+  if (list.OutputCount >= MaxPorts) {
+    return false;
+  }
+  list.OutputPorts[static_cast<std::size_t>(list.OutputCount++)] = port;
+  return true;
+}
+
+bool AddInputPort(TPortList& list, const TPortCaps& port) {
+  if (list.InputCount >= MaxPorts) {
+    return false;
+  }
+  list.InputPorts[static_cast<std::size_t>(list.InputCount++)] = port;
+  return true;
+}
+
+bool WriteOutDevList(const std::filesystem::path& Folder, const TPortList& ports) {
+  std::string text;
+  for (int i = 0; i < ports.OutputCount; ++i) {
+    text += std::to_string(i) + ":  " +
+            Utf8ToGbk(ports.OutputPorts[static_cast<std::size_t>(i)].Description) + "\r\n";
+  }
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+  return WriteFileReplacing(Folder / "OutDevList.txt", std::span(bytes, text.size()));
+}
+
+// ---- Settings mapping ----------------------------------------------------------
+
+TFluidReverb MapReverb(const TWavesReverbParams& params) {
+  TFluidReverb reverb;
+  reverb.On = params.ReverbMix > SilentMixDb && params.ReverbTime > 0.0f;
+  reverb.Level = std::clamp(std::pow(10.0, (params.InGain + params.ReverbMix) / 20.0), 0.0, 1.0);
+  reverb.RoomSize = std::clamp(
+      (params.ReverbTime / 1000.0 - MinDecaySeconds) / DecaySecondsPerRoomSize, 0.0, 1.0);
+  reverb.Damping = std::clamp(1.0 - params.HighFreqRTRatio, 0.0, 1.0);
+  return reverb;
+}
+
+float GainOfVolume(std::int32_t hundredthsDb) {
+  const double gain = UnityGain * std::pow(10.0, hundredthsDb / 2000.0);
+  return static_cast<float>(std::clamp(gain, 0.0, static_cast<double>(MaxGain)));
+}
+
+TDriverBuffer DriverBufferFor(int LatencyMs, int PeriodMs, int sampleRate) {
+  TDriverBuffer buffer;
+  buffer.PeriodFrames =
+      static_cast<int>(std::clamp(std::lround(PeriodMs * sampleRate / 1000.0), 64l, 8192l));
+  const double periodMs = buffer.PeriodFrames * 1000.0 / sampleRate;
+  buffer.PeriodCount = static_cast<int>(std::clamp(std::lround(LatencyMs / periodMs), 2l, 64l));
+  return buffer;
+}
+
+// ---- Engine: life cycle ----------------------------------------------------------
+
+TKoDirectMusic::TKoDirectMusic(TEngineMode Mode, std::size_t CaptureCapacity)
+    : FMode(Mode), FDirectSound(std::make_unique<TKoDirectSound>()) {
+  QuietenSynthLog();
+  if (FMode == TEngineMode::Capture) {
+    FCaptureCapacity = CaptureCapacity;
+    FCaptured.reserve(CaptureCapacity);
+  }
+  if (FMode == TEngineMode::Live) {
+    FSequencer = std::make_unique<TSequencerPorts>();
+  }
+  CreateSynth();
+  EnumeratePorts();
+  SelectDirectSoundDevice(0);
+}
+
+TKoDirectMusic::~TKoDirectMusic() {
+  std::lock_guard guard(FLock);
+  FActive = false;
+  ReleaseAll();
+  InstrumentList.Clear();
+}
+
+void TKoDirectMusic::CreateSynth() {
+  FSettings = new_fluid_settings();
+  if (FSettings == nullptr) {
+    return;
+  }
+  fluid_settings_setnum(FSettings, "synth.sample-rate", SampleRate);
+  fluid_settings_setint(FSettings, "synth.midi-channels", MidiChannelCount);
+  // Sound sets come from memory buffers that are gone after loading.
+  fluid_settings_setint(FSettings, "synth.dynamic-sample-loading", 0);
+  fluid_settings_setstr(FSettings, "audio.driver", "alsa");
+  FSynth = new_fluid_synth(FSettings);
+  if (FSynth == nullptr) {
+    return;
+  }
+  AddMemoryLoader(FSynth);
+  fluid_synth_set_gain(FSynth, GainOfVolume(0));
+  ApplyReverb();
+}
+
+void TKoDirectMusic::EnumeratePorts() {
+  FPorts = TPortList{};
+  switch (FMode) {
+  case TEngineMode::Offline:
+    if (FSynth != nullptr) {
+      AddOutputPort(FPorts, {TPortKind::OfflineSynth, "Software synthesizer (offline)", -1, -1});
+    }
+    return;
+  case TEngineMode::Capture:
+    AddOutputPort(FPorts, {TPortKind::Capture, "MIDI capture", -1, -1});
+    return;
+  case TEngineMode::Live:
+    break;
+  }
+  if (FSynth != nullptr) {
+    AddOutputPort(FPorts, {TPortKind::SoftwareSynth, "Software synthesizer (FluidSynth)", -1, -1});
+  }
+  FSequencer->Enumerate([this](const TSequencerPortInfo& info) {
+    const TPortCaps caps{TPortKind::Sequencer, info.Description, info.Client, info.Port};
+    if (info.Writable) {
+      AddOutputPort(FPorts, caps);
+    }
+    if (info.Readable) {
+      AddInputPort(FPorts, caps);
+    }
+  });
+}
+
+void TKoDirectMusic::ReleaseAll() {
+  CloseDriver();
+  FSequencer.reset();
+  if (FSynth != nullptr) {
+    delete_fluid_synth(FSynth);
+    FSynth = nullptr;
+  }
+  if (FSettings != nullptr) {
+    delete_fluid_settings(FSettings);
+    FSettings = nullptr;
+  }
+  FFontId = -1;
+  FPortIndex = -1;
+  FPortActive = false;
+}
+
+// ---- Engine: ports -----------------------------------------------------------------
+
+TPortKind TKoDirectMusic::SelectedKind() const {
+  return FPorts.OutputPorts[static_cast<std::size_t>(FPortIndex)].Kind;
+}
+
+bool TKoDirectMusic::HasSynthPort() const {
+  return FPortIndex >= 0 && SelectedKind() != TPortKind::Sequencer && FSynth != nullptr;
+}
+
+bool TKoDirectMusic::OpenDriver() {
+  if (FDriver != nullptr) {
+    return true;
+  }
+  fluid_settings_setstr(FSettings, "audio.alsa.device", FDirectSound->SelectedDeviceName().c_str());
+  fluid_settings_setint(FSettings, "audio.period-size", FBuffer.PeriodFrames);
+  fluid_settings_setint(FSettings, "audio.periods", FBuffer.PeriodCount);
+  FDriver = new_fluid_audio_driver(FSettings, FSynth);
+  return FDriver != nullptr;
+}
+
+void TKoDirectMusic::CloseDriver() {
+  if (FDriver != nullptr) {
+    delete_fluid_audio_driver(FDriver);
+    FDriver = nullptr;
+  }
+}
+
+bool TKoDirectMusic::SelectPort(int Index) {
+  std::lock_guard guard(FLock);
+  if (Index < 0 || Index >= FPorts.OutputCount) {
+    return false;
+  }
+  // The previous port goes first, whether or not the new one opens.
+  CloseDriver();
+  FPortIndex = -1;
+  FPortActive = false;
+  const TPortCaps& port = FPorts.OutputPorts[static_cast<std::size_t>(Index)];
+  bool opened = true;
+  if (port.Kind == TPortKind::SoftwareSynth) {
+    opened = FSynth != nullptr && OpenDriver();
+  } else if (port.Kind == TPortKind::Sequencer) {
+    opened = FSequencer != nullptr && FSequencer->Connect(port.SeqClient, port.SeqPort);
+  }
+  if (!opened) {
+    return false;
+  }
+  FPortActive = true;
+  FPortIndex = Index;
+  return true;
+}
+
+int TKoDirectMusic::GetDefaultPortIndex() const {
+  std::lock_guard guard(FLock);
+  for (int i = 0; i < FPorts.OutputCount; ++i) {
+    if (FPorts.OutputPorts[static_cast<std::size_t>(i)].Kind != TPortKind::Sequencer) {
+      return i;
+    }
+  }
+  return -1;
+}
+
+int TKoDirectMusic::PortIndex() const {
+  std::lock_guard guard(FLock);
+  return FPortIndex;
+}
+
+bool TKoDirectMusic::WriteOutDevList(const std::filesystem::path& Folder) const {
+  std::lock_guard guard(FLock);
+  return melo::WriteOutDevList(Folder, FPorts);
+}
+
+bool TKoDirectMusic::SetActive(bool Value) {
+  std::lock_guard guard(FLock);
+  FActive = Value;
+  return true;
+}
+
+bool TKoDirectMusic::SetPortActive(bool Value) {
+  std::lock_guard guard(FLock);
+  if (FPortIndex < 0) {
+    return false;
+  }
+  if (SelectedKind() == TPortKind::SoftwareSynth) {
+    if (Value && !OpenDriver()) {
+      return false;
+    }
+    if (!Value) {
+      CloseDriver();
+    }
+  }
+  FPortActive = Value;
+  return true;
+}
+
+bool TKoDirectMusic::Active() const {
+  std::lock_guard guard(FLock);
+  return FActive;
+}
+
+bool TKoDirectMusic::PortActive() const {
+  std::lock_guard guard(FLock);
+  return FPortActive;
+}
+
+bool TKoDirectMusic::SelectDirectSoundDevice(int Index) {
+  SetActive(false);
+  std::unique_lock guard(FLock);
+  if (!FDirectSound->SelectDevice(Index)) {
+    return false;
+  }
+  // A playing synthesizer moves to the new device at once.
+  if (FDriver != nullptr) {
+    CloseDriver();
+    OpenDriver();
+  }
+  guard.unlock();
+  return SetActive(true);
+}
+
+// ---- Engine: sound sets ----------------------------------------------------------
+
+bool TKoDirectMusic::LoadCollection(std::span<const std::uint8_t> bytes, bool sort) {
+  TLoadedSoundSet loaded;
+  if (!LoadSoundSet(FSynth, bytes, loaded)) {
+    return false;
+  }
+  if (FFontId >= 0) {
+    fluid_synth_sfunload(FSynth, FFontId, 1);
+  }
+  FFontId = loaded.FontId;
+  InstrumentList.Fill(loaded.Instruments);
+  if (sort) {
+    InstrumentList.SortByPatch();
+  }
+  return true;
+}
+
+bool TKoDirectMusic::LoadCollectionFromStream(std::span<const std::uint8_t> Stream) {
+  std::lock_guard guard(FLock);
+  // A set that cannot be read leaves the current one playing and listed.
+  if (!LoadCollection(Stream, true)) {
+    return false;
+  }
+  if (HasSynthPort()) {
+    fluid_synth_program_reset(FSynth);
+  }
+  return true;
+}
+
+bool TKoDirectMusic::LoadCollectionFromFile() {
+  std::lock_guard guard(FLock);
+  InstrumentList.Clear();
+  const std::filesystem::path fileName(Config.ExternalDLSFileName);
+  std::error_code error;
+  if (!Config.UseExternalDLS || !std::filesystem::is_regular_file(fileName, error)) {
+    return false;
+  }
+  std::vector<std::uint8_t> bytes;
+  if (ReadFileBytes(fileName, bytes, MaxSoundSetBytes) && LoadCollection(bytes, false)) {
+    return true;
+  }
+  // The chosen set replaces the current one even when it cannot be read: the
+  // list is empty, so nothing may keep sounding from the old set.
+  if (FFontId >= 0 && FSynth != nullptr) {
+    fluid_synth_sfunload(FSynth, FFontId, 1);
+    FFontId = -1;
+  }
+  return false;
+}
+
+bool TKoDirectMusic::DownloadInstruments() {
+  std::lock_guard guard(FLock);
+  if (FFontId < 0 || !HasSynthPort()) {
+    return false;
+  }
+  // Every channel takes its instrument from the new set.
+  return fluid_synth_program_reset(FSynth) == FLUID_OK;
+}
+
+bool TKoDirectMusic::LoadExternalDLS() {
+  LoadCollectionFromFile();
+  DownloadInstruments();
+  return true;
+}
+
+int TKoDirectMusic::FindInstrument(std::uint32_t Patch) {
+  for (int i = 0; i < InstrumentList.Count; ++i) {
+    if (InstrumentList.Entries[static_cast<std::size_t>(i)].Patch == Patch) {
+      return i;
+    }
+  }
+  return -1;
+}
+
+// ---- Engine: messages ------------------------------------------------------------
+
+bool TKoDirectMusic::PlayOnSynth(std::uint8_t status, std::uint8_t data1, std::uint8_t data2) {
+  const int channel = status & 0x0F;
+  const int key = data1 & 0x7F;
+  const int value = data2 & 0x7F;
+  // The synthesizer's own results are not failures of the send: a note-off for
+  // a note that already ended, for example, reports one.
+  switch (status & 0xF0) {
+  case 0x80:
+    fluid_synth_noteoff(FSynth, channel, key);
+    return true;
+  case 0x90:
+    fluid_synth_noteon(FSynth, channel, key, value);
+    return true;
+  case 0xA0:
+    fluid_synth_key_pressure(FSynth, channel, key, value);
+    return true;
+  case 0xB0:
+    fluid_synth_cc(FSynth, channel, key, value);
+    return true;
+  case 0xC0:
+    fluid_synth_program_change(FSynth, channel, key);
+    return true;
+  case 0xD0:
+    fluid_synth_channel_pressure(FSynth, channel, key);
+    return true;
+  case 0xE0:
+    fluid_synth_pitch_bend(FSynth, channel, key | value << 7);
+    return true;
+  default:
+    return false; // not a channel message
+  }
+}
+
+bool TKoDirectMusic::CaptureMessage(std::uint8_t status, std::uint8_t data1, std::uint8_t data2) {
+  if (FCaptured.size() + 3 > FCaptureCapacity) {
+    return false;
+  }
+  FCaptured.push_back(status);
+  FCaptured.push_back(data1);
+  FCaptured.push_back(data2);
+  return true;
+}
+
+bool TKoDirectMusic::SendLocked(std::uint8_t status, std::uint8_t data1, std::uint8_t data2) {
+  if (FPortIndex < 0) {
+    return false;
+  }
+  switch (SelectedKind()) {
+  case TPortKind::SoftwareSynth:
+  case TPortKind::OfflineSynth:
+    return PlayOnSynth(status, data1, data2);
+  case TPortKind::Capture:
+    return CaptureMessage(status, data1, data2);
+  case TPortKind::Sequencer:
+    return FSequencer->Send(status, data1, data2);
+  }
+  return false;
+}
+
+bool TKoDirectMusic::SendMidiMessage(std::uint8_t Status, std::uint8_t Data1, std::uint8_t Data2) {
+  std::lock_guard guard(FLock);
+  return SendLocked(Status, Data1, Data2);
+}
+
+bool TKoDirectMusic::NoteOn(std::uint8_t Channel, std::uint8_t Note, std::uint8_t Velocity) {
+  if (!IsChannel(Channel)) {
+    return false;
+  }
+  std::lock_guard guard(FLock);
+  const bool sent = SendLocked(static_cast<std::uint8_t>(0x90 + Channel), Note, Velocity);
+  FLastNotes[Channel] = Note;
+  return sent;
+}
+
+bool TKoDirectMusic::NoteOff(std::uint8_t Channel, std::uint8_t Note) {
+  if (!IsChannel(Channel)) {
+    return false;
+  }
+  std::lock_guard guard(FLock);
+  return SendLocked(static_cast<std::uint8_t>(0x80 + Channel), Note, 64);
+}
+
+bool TKoDirectMusic::ControlChange(std::uint8_t Channel, std::uint8_t Controller,
+                                   std::uint8_t Value) {
+  if (!IsChannel(Channel)) {
+    return false;
+  }
+  std::lock_guard guard(FLock);
+  return SendLocked(static_cast<std::uint8_t>(0xB0 + Channel), Controller, Value);
+}
+
+bool TKoDirectMusic::SetPatchLocked(std::uint8_t channel, std::uint32_t patch) {
+  const TPatchBytes bytes = UnpackPatch(patch);
+  const auto control = static_cast<std::uint8_t>(0xB0 + channel);
+  SendLocked(control, 0, bytes.MSB);
+  SendLocked(control, 32, bytes.LSB);
+  const bool sent = SendLocked(static_cast<std::uint8_t>(0xC0 + channel), bytes.Program, 0);
+  FPatches[channel] = patch;
+  return sent;
+}
+
+bool TKoDirectMusic::SetPatch(std::uint8_t Channel, std::uint32_t Patch) {
+  if (!IsChannel(Channel)) {
+    return false;
+  }
+  std::lock_guard guard(FLock);
+  return SetPatchLocked(Channel, Patch);
+}
+
+bool TKoDirectMusic::SetSustain(std::uint8_t Channel, bool Down) {
+  return ControlChange(Channel, 64, Down ? 127 : 0);
+}
+
+bool TKoDirectMusic::AllNotesOff(std::uint8_t Channel) {
+  return ControlChange(Channel, 123, 0);
+}
+
+bool TKoDirectMusic::AllSoundOff(std::uint8_t Channel) {
+  return ControlChange(Channel, 120, 0);
+}
+
+bool TKoDirectMusic::SelectDrumKit() {
+  std::lock_guard guard(FLock);
+  if (InstrumentList.Count == 0) {
+    return false; // no sound set: the drum channel keeps what it has
+  }
+  return SetPatchLocked(
+      DrumChannel,
+      InstrumentList.Entries[static_cast<std::size_t>(InstrumentList.Count - 1)].Patch);
+}
+
+std::uint32_t TKoDirectMusic::Patches(int Channel) const {
+  std::lock_guard guard(FLock);
+  return Channel >= 0 && Channel < MidiChannelCount ? FPatches[static_cast<std::size_t>(Channel)]
+                                                    : 0;
+}
+
+std::uint8_t TKoDirectMusic::LastNotes(int Channel) const {
+  std::lock_guard guard(FLock);
+  return Channel >= 0 && Channel < MidiChannelCount ? FLastNotes[static_cast<std::size_t>(Channel)]
+                                                    : 0;
+}
+
+// ---- Engine: port settings -------------------------------------------------------
+
+bool TKoDirectMusic::ApplyBuffer(TDriverBuffer buffer) {
+  const TDriverBuffer previous = FBuffer;
+  FBuffer = buffer;
+  if (FDriver == nullptr) {
+    return true;
+  }
+  // Re-opening keeps the synthesizer, so the sound set and every channel's
+  // state stay as they are.
+  CloseDriver();
+  if (OpenDriver()) {
+    return true;
+  }
+  FBuffer = previous;
+  OpenDriver();
+  return false;
+}
+
+bool TKoDirectMusic::SetWriteLatency(int Ms) {
+  std::lock_guard guard(FLock);
+  if (!HasSynthPort()) {
+    return false;
+  }
+  const int periodMs = static_cast<int>(std::lround(FBuffer.PeriodFrames * 1000.0 / SampleRate));
+  return ApplyBuffer(DriverBufferFor(Ms, std::max(periodMs, 1), SampleRate));
+}
+
+bool TKoDirectMusic::SetWritePeriod(int Ms) {
+  std::lock_guard guard(FLock);
+  if (!HasSynthPort()) {
+    return false;
+  }
+  const int latencyMs = static_cast<int>(
+      std::lround(FBuffer.PeriodFrames * FBuffer.PeriodCount * 1000.0 / SampleRate));
+  return ApplyBuffer(DriverBufferFor(latencyMs, Ms, SampleRate));
+}
+
+int TKoDirectMusic::GetWriteLatency() const {
+  std::lock_guard guard(FLock);
+  if (!HasSynthPort()) {
+    return 0;
+  }
+  return static_cast<int>(
+      std::lround(FBuffer.PeriodFrames * FBuffer.PeriodCount * 1000.0 / SampleRate));
+}
+
+int TKoDirectMusic::GetWritePeriod() const {
+  std::lock_guard guard(FLock);
+  if (!HasSynthPort()) {
+    return 0;
+  }
+  return static_cast<int>(std::lround(FBuffer.PeriodFrames * 1000.0 / SampleRate));
+}
+
+bool TKoDirectMusic::SetVolume(std::int32_t Value) {
+  std::lock_guard guard(FLock);
+  if (!HasSynthPort()) {
+    return false;
+  }
+  fluid_synth_set_gain(FSynth, GainOfVolume(Value));
+  return true;
+}
+
+void TKoDirectMusic::ApplyReverb() {
+  const TFluidReverb reverb = MapReverb(FReverb);
+  fluid_synth_reverb_on(FSynth, AllGroups, reverb.On ? 1 : 0);
+  fluid_synth_set_reverb_group_level(FSynth, AllGroups, reverb.Level);
+  fluid_synth_set_reverb_group_roomsize(FSynth, AllGroups, reverb.RoomSize);
+  fluid_synth_set_reverb_group_damp(FSynth, AllGroups, reverb.Damping);
+}
+
+bool TKoDirectMusic::GetReverbParams(TWavesReverbParams& Params) const {
+  std::lock_guard guard(FLock);
+  if (!HasSynthPort()) {
+    return false;
+  }
+  Params = FReverb;
+  return true;
+}
+
+bool TKoDirectMusic::SetReverbParams(const TWavesReverbParams& Params) {
+  std::lock_guard guard(FLock);
+  if (DXVersion < DXVersionReverb || !HasSynthPort()) {
+    return false;
+  }
+  FReverb = Params;
+  ApplyReverb();
+  return true;
+}
+
+void TKoDirectMusic::SetReverbLevel(std::uint8_t Level) {
+  struct TLevel {
+    float Mix;
+    float Time;
+  };
+  static constexpr std::array<TLevel, 5> Levels{
+      {{-100.0f, 0.0f}, {-12.0f, 500.0f}, {-10.0f, 1000.0f}, {-7.0f, 1800.0f}, {-5.0f, 2500.0f}}};
+  if (DXVersion < DXVersionReverb) {
+    return;
+  }
+  {
+    std::lock_guard guard(FLock);
+    FReverbLevel = Level;
+  }
+  TWavesReverbParams params;
+  GetReverbParams(params);
+  if (Level < Levels.size()) {
+    params.ReverbMix = Levels[Level].Mix;
+    params.ReverbTime = Levels[Level].Time;
+  }
+  SetReverbParams(params);
+}
+
+std::uint8_t TKoDirectMusic::ReverbLevel() const {
+  std::lock_guard guard(FLock);
+  return FReverbLevel;
+}
+
+// ---- Engine: offline and capture -------------------------------------------------
+
+bool TKoDirectMusic::Render(std::span<float> Left, std::span<float> Right) {
+  std::lock_guard guard(FLock);
+  if (FSynth == nullptr || FDriver != nullptr || Left.size() != Right.size()) {
+    return false;
+  }
+  return fluid_synth_write_float(FSynth, static_cast<int>(Left.size()), Left.data(), 0, 1,
+                                 Right.data(), 0, 1) == FLUID_OK;
+}
+
+std::vector<std::uint8_t> TKoDirectMusic::CapturedBytes() const {
+  std::lock_guard guard(FLock);
+  return FCaptured;
+}
+
+} // namespace melo

@@ -1,0 +1,254 @@
+#pragma once
+// The synthesizer engine: every note, controller and program change of the
+// program is played through one TKoDirectMusic. Sound comes from FluidSynth
+// (one synthesizer, 16 channels, channel 9 drums) playing to an ALSA audio
+// output, or the messages go to an external ALSA sequencer port.
+#include "music/MidiInterfaces.h"
+#include "sound/KoDirectSound.h"
+#include "sound/KoSoundSet.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <string>
+#include <vector>
+
+typedef struct _fluid_hashtable_t fluid_settings_t;
+typedef struct _fluid_audio_driver_t fluid_audio_driver_t;
+
+namespace melo {
+
+class TSequencerPorts;
+
+constexpr std::uint32_t F_INSTRUMENT_DRUMS = 0x80000000u;
+constexpr int MidiChannelCount = 16;
+constexpr int DrumChannel = 9;
+constexpr int MaxInstruments = 300;
+constexpr int MaxPorts = 24;
+
+// ---- Patches ---------------------------------------------------------------
+
+// The three-byte form of a patch (the drum flag is not carried).
+struct TPatchBytes {
+  std::uint8_t MSB = 0;
+  std::uint8_t LSB = 0;
+  std::uint8_t Program = 0;
+};
+
+constexpr TPatchBytes UnpackPatch(std::uint32_t patch) {
+  return {static_cast<std::uint8_t>(patch >> 16), static_cast<std::uint8_t>(patch >> 8),
+          static_cast<std::uint8_t>(patch)};
+}
+
+constexpr std::uint32_t PackPatch(TPatchBytes bytes) {
+  return std::uint32_t{bytes.MSB} << 16 | std::uint32_t{bytes.LSB} << 8 | bytes.Program;
+}
+
+// ---- The instrument list of the loaded sound set ---------------------------
+
+struct InstrumentEntry {
+  std::int32_t Index; // position in the sound set's own order
+  std::uint32_t Patch;
+  char16_t Name[32]; // zero-terminated, at most 31 units
+};
+static_assert(sizeof(InstrumentEntry) == 72);
+
+struct TInstrumentList {
+  std::int32_t Count = 0;
+  std::array<InstrumentEntry, MaxInstruments> Entries{};
+
+  void Clear();
+  // Replaces the content by the instruments in their given order (Index =
+  // position), keeping at most MaxInstruments.
+  void Fill(const std::vector<TSoundSetInstrument>& instruments);
+  // Ascending by patch as unsigned numbers: melodic by MSB, LSB, program,
+  // drum kits last. Entries move whole.
+  void SortByPatch();
+  std::string NameUtf8(int index) const;
+};
+
+// One per process; filled by the engine's loading, emptied when it goes.
+extern TInstrumentList InstrumentList;
+
+// ---- Output ports ------------------------------------------------------------
+
+enum class TPortKind {
+  SoftwareSynth, // the synthesizer playing to an audio output
+  OfflineSynth,  // the synthesizer without audio output; rendered on request
+  Capture,       // records the bytes it is sent, plays nothing
+  Sequencer,     // an external ALSA sequencer port
+};
+
+struct TPortCaps {
+  TPortKind Kind = TPortKind::SoftwareSynth;
+  std::string Description; // UTF-8
+  int SeqClient = -1;
+  int SeqPort = -1;
+};
+
+struct TPortList {
+  std::int32_t OutputCount = 0;
+  std::int32_t InputCount = 0;
+  std::array<TPortCaps, MaxPorts> OutputPorts;
+  std::array<TPortCaps, MaxPorts> InputPorts;
+};
+
+// Append unless the list already holds MaxPorts; false when it is full.
+bool AddOutputPort(TPortList& list, const TPortCaps& port);
+bool AddInputPort(TPortList& list, const TPortCaps& port);
+
+// Writes "OutDevList.txt" into Folder: "%d:  %s" per output port, CR LF, GBK.
+bool WriteOutDevList(const std::filesystem::path& Folder, const TPortList& ports);
+
+// ---- Settings mapped onto the synthesizer --------------------------------------
+
+// DirectMusic's waves-reverb record, kept as the engine's reverb setting.
+struct TWavesReverbParams {
+  float InGain = 0.0f;            // dB, -96..0
+  float ReverbMix = -10.0f;       // dB, -96..0
+  float ReverbTime = 1000.0f;     // ms
+  float HighFreqRTRatio = 0.001f; // high-frequency decay time / overall decay time
+};
+
+struct TFluidReverb {
+  bool On = false;
+  double Level = 0.0;
+  double RoomSize = 0.0;
+  double Damping = 0.0;
+};
+
+// Level = 10^((InGain + ReverbMix) / 20), 0..1 (the wet amplitude); off at a
+// mix of -96 dB or below or a time of 0.
+// RoomSize = (ReverbTime / 1000 - 0.7) / 11.8, 0..1: FluidSynth's reverb decays
+// at low frequencies in 0.7 s + 11.8 s x room size.
+// Damping = 1 - HighFreqRTRatio, 0..1: damping shortens the high-frequency decay.
+TFluidReverb MapReverb(const TWavesReverbParams& params);
+
+// Hundredths of a dB of gain relative to the engine's unity gain.
+float GainOfVolume(std::int32_t hundredthsDb);
+
+struct TDriverBuffer {
+  int PeriodFrames = 128;
+  int PeriodCount = 2;
+};
+
+// The audio driver's buffer for a write latency and period in ms: a period of
+// PeriodMs (64..8192 frames), as many periods as make up LatencyMs (2..64).
+TDriverBuffer DriverBufferFor(int LatencyMs, int PeriodMs, int sampleRate);
+
+// ---- The engine --------------------------------------------------------------------
+
+enum class TEngineMode {
+  Live,    // software synthesizer to the audio output, then sequencer ports
+  Offline, // one port: the synthesizer without audio output (tests, tools)
+  Capture, // one port that records the bytes it is sent (tests)
+};
+
+class TKoDirectMusic : public TMidiMessageSink {
+public:
+  static constexpr int SampleRate = 44100;
+
+  // Capture mode keeps up to CaptureCapacity bytes; sends beyond it fail.
+  explicit TKoDirectMusic(TEngineMode Mode = TEngineMode::Live,
+                          std::size_t CaptureCapacity = 1u << 20);
+  ~TKoDirectMusic() override;
+  TKoDirectMusic(const TKoDirectMusic&) = delete;
+  TKoDirectMusic& operator=(const TKoDirectMusic&) = delete;
+
+  // Ports.
+  bool SelectPort(int Index);
+  int GetDefaultPortIndex() const;
+  int PortIndex() const;
+  const TPortList& OutputPorts() const { return FPorts; }
+  bool WriteOutDevList(const std::filesystem::path& Folder) const;
+  bool SetActive(bool Value);
+  bool SetPortActive(bool Value);
+  bool Active() const;
+  bool PortActive() const;
+  bool SelectDirectSoundDevice(int Index);
+  const TKoDirectSound& DirectSound() const { return *FDirectSound; }
+
+  // Sound sets.
+  bool LoadCollectionFromStream(std::span<const std::uint8_t> Stream);
+  // The external set named by Config (UseExternalDLS, ExternalDLSFileName),
+  // in the set's own order. The list is emptied first, whatever the result.
+  bool LoadCollectionFromFile();
+  bool DownloadInstruments();
+  // LoadCollectionFromFile, then DownloadInstruments; always true.
+  bool LoadExternalDLS();
+  static int FindInstrument(std::uint32_t Patch);
+
+  // Messages. Each call is one whole send, serialised against every other.
+  bool SendMidiMessage(std::uint8_t Status, std::uint8_t Data1, std::uint8_t Data2) override;
+  bool NoteOn(std::uint8_t Channel, std::uint8_t Note, std::uint8_t Velocity);
+  bool NoteOff(std::uint8_t Channel, std::uint8_t Note);
+  bool ControlChange(std::uint8_t Channel, std::uint8_t Controller, std::uint8_t Value);
+  bool SetPatch(std::uint8_t Channel, std::uint32_t Patch);
+  bool SetSustain(std::uint8_t Channel, bool Down);
+  bool AllNotesOff(std::uint8_t Channel);
+  bool AllSoundOff(std::uint8_t Channel);
+  bool SelectDrumKit();
+  std::uint32_t Patches(int Channel) const;
+  std::uint8_t LastNotes(int Channel) const;
+
+  // Port settings.
+  bool SetWriteLatency(int Ms);
+  bool SetWritePeriod(int Ms);
+  int GetWriteLatency() const;
+  int GetWritePeriod() const;
+  bool SetVolume(std::int32_t Value);
+  bool GetReverbParams(TWavesReverbParams& Params) const;
+  bool SetReverbParams(const TWavesReverbParams& Params);
+  void SetReverbLevel(std::uint8_t Level);
+  std::uint8_t ReverbLevel() const;
+
+  // Offline port: renders the next frames of the synthesizer's output. False
+  // while an audio driver plays the synthesizer or without a synthesizer.
+  bool Render(std::span<float> Left, std::span<float> Right);
+  // Capture port: the bytes sent so far, three per message.
+  std::vector<std::uint8_t> CapturedBytes() const;
+  // The synthesizer itself (benchmarks and tools); may be null.
+  fluid_synth_t* Synth() const { return FSynth; }
+
+private:
+  void CreateSynth();
+  void EnumeratePorts();
+  void ReleaseAll();
+  TPortKind SelectedKind() const;
+  bool HasSynthPort() const;
+  bool OpenDriver();
+  void CloseDriver();
+  bool ApplyBuffer(TDriverBuffer buffer);
+  bool LoadCollection(std::span<const std::uint8_t> bytes, bool sort);
+  void ApplyReverb();
+  bool SendLocked(std::uint8_t status, std::uint8_t data1, std::uint8_t data2);
+  bool PlayOnSynth(std::uint8_t status, std::uint8_t data1, std::uint8_t data2);
+  bool CaptureMessage(std::uint8_t status, std::uint8_t data1, std::uint8_t data2);
+  bool SetPatchLocked(std::uint8_t channel, std::uint32_t patch);
+
+  const TEngineMode FMode;
+  mutable std::mutex FLock; // one whole send, and every state change
+  std::unique_ptr<TKoDirectSound> FDirectSound;
+  std::unique_ptr<TSequencerPorts> FSequencer;
+  fluid_settings_t* FSettings = nullptr;
+  fluid_synth_t* FSynth = nullptr;
+  fluid_audio_driver_t* FDriver = nullptr;
+  int FFontId = -1;
+  TPortList FPorts;
+  int FPortIndex = -1;
+  bool FActive = false;
+  bool FPortActive = false;
+  std::uint8_t FReverbLevel = 2;
+  TWavesReverbParams FReverb;
+  TDriverBuffer FBuffer;
+  std::array<std::uint32_t, MidiChannelCount> FPatches{};
+  std::array<std::uint8_t, MidiChannelCount> FLastNotes{};
+  std::vector<std::uint8_t> FCaptured;
+  std::size_t FCaptureCapacity = 0;
+};
+
+} // namespace melo

@@ -1,0 +1,177 @@
+#include "sound/KoSoundSet.h"
+
+#include <fluidsynth.h>
+
+#include <atomic>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace melo {
+namespace {
+
+constexpr std::uint32_t DrumKitFlag = 0x80000000u;
+constexpr int DrumBank = 128;
+
+// The synthesizer's SoundFont reader opens its input by name, and opens it
+// again to read the sample data. A memory sound set is therefore named
+// "melo-memory:<serial>:<address>:<size>" (hexadecimal); the serial keeps the
+// reader's sample cache from mistaking one buffer for an earlier one.
+constexpr std::string_view MemoryPrefix = "melo-memory:";
+
+struct TMemoryReader {
+  const std::uint8_t* Data = nullptr;
+  fluid_long_long_t Size = 0;
+  fluid_long_long_t Position = 0;
+};
+
+bool ParseHexField(std::string_view& text, std::uintptr_t& value) {
+  const char* end = text.data() + text.size();
+  auto [next, error] = std::from_chars(text.data(), end, value, 16);
+  if (error != std::errc{}) {
+    return false;
+  }
+  text.remove_prefix(static_cast<std::size_t>(next - text.data()));
+  if (!text.empty() && text.front() == ':') {
+    text.remove_prefix(1);
+  }
+  return true;
+}
+
+void* MemoryOpen(const char* filename) {
+  std::string_view name(filename);
+  if (!name.starts_with(MemoryPrefix)) {
+    return nullptr;
+  }
+  name.remove_prefix(MemoryPrefix.size());
+  std::uintptr_t serial = 0;
+  std::uintptr_t address = 0;
+  std::uintptr_t size = 0;
+  if (!ParseHexField(name, serial) || !ParseHexField(name, address) || !ParseHexField(name, size)) {
+    return nullptr;
+  }
+  auto* reader = new TMemoryReader;
+  reader->Data = reinterpret_cast<const std::uint8_t*>(address);
+  reader->Size = static_cast<fluid_long_long_t>(size);
+  return reader;
+}
+
+int MemoryRead(void* buffer, fluid_long_long_t count, void* handle) {
+  auto* reader = static_cast<TMemoryReader*>(handle);
+  if (count < 0 || count > reader->Size - reader->Position) {
+    return FLUID_FAILED;
+  }
+  std::memcpy(buffer, reader->Data + reader->Position, static_cast<std::size_t>(count));
+  reader->Position += count;
+  return FLUID_OK;
+}
+
+int MemorySeek(void* handle, fluid_long_long_t offset, int origin) {
+  auto* reader = static_cast<TMemoryReader*>(handle);
+  fluid_long_long_t base = 0;
+  switch (origin) {
+  case SEEK_SET:
+    base = 0;
+    break;
+  case SEEK_CUR:
+    base = reader->Position;
+    break;
+  case SEEK_END:
+    base = reader->Size;
+    break;
+  default:
+    return FLUID_FAILED;
+  }
+  if (offset < -base || offset > reader->Size - base) {
+    return FLUID_FAILED;
+  }
+  reader->Position = base + offset;
+  return FLUID_OK;
+}
+
+fluid_long_long_t MemoryTell(void* handle) {
+  return static_cast<TMemoryReader*>(handle)->Position;
+}
+
+int MemoryClose(void* handle) {
+  delete static_cast<TMemoryReader*>(handle);
+  return FLUID_OK;
+}
+
+std::string MemoryName(std::span<const std::uint8_t> bytes) {
+  static std::atomic<unsigned long long> serial{0};
+  char name[96];
+  std::snprintf(name, sizeof name, "%.*s%llx:%llx:%llx", static_cast<int>(MemoryPrefix.size()),
+                MemoryPrefix.data(), serial.fetch_add(1),
+                static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(bytes.data())),
+                static_cast<unsigned long long>(bytes.size()));
+  return name;
+}
+
+std::uint32_t PatchOfPreset(int bank, int program) {
+  const auto prog = static_cast<std::uint32_t>(program & 0x7F);
+  if (bank == DrumBank) {
+    return DrumKitFlag | prog;
+  }
+  // Banks above 127 are MSB * 128 + LSB, the synthesizer's reading of both bytes.
+  const auto msb = static_cast<std::uint32_t>(bank < DrumBank ? bank : (bank >> 7) & 0x7F);
+  const auto lsb = static_cast<std::uint32_t>(bank < DrumBank ? 0 : bank & 0x7F);
+  return msb << 16 | lsb << 8 | prog;
+}
+
+} // namespace
+
+void AddMemoryLoader(fluid_synth_t* synth) {
+  fluid_sfloader_t* loader = new_fluid_defsfloader(fluid_synth_get_settings(synth));
+  if (loader == nullptr) {
+    return;
+  }
+  fluid_sfloader_set_callbacks(loader, MemoryOpen, MemoryRead, MemorySeek, MemoryTell, MemoryClose);
+  fluid_synth_add_sfloader(synth, loader);
+}
+
+bool IsRiffForm(std::span<const std::uint8_t> bytes, std::string_view form) {
+  return bytes.size() >= 12 && form.size() == 4 && std::memcmp(bytes.data(), "RIFF", 4) == 0 &&
+         std::memcmp(bytes.data() + 8, form.data(), 4) == 0;
+}
+
+bool LoadSoundSet(fluid_synth_t* synth, std::span<const std::uint8_t> bytes,
+                  TLoadedSoundSet& loaded) {
+  if (synth == nullptr) {
+    return false;
+  }
+  if (IsRiffForm(bytes, "sfbk")) {
+    return LoadSoundFontBytes(synth, bytes, loaded);
+  }
+  return false;
+}
+
+bool LoadSoundFontBytes(fluid_synth_t* synth, std::span<const std::uint8_t> bytes,
+                        TLoadedSoundSet& loaded) {
+  const int fontId = fluid_synth_sfload(synth, MemoryName(bytes).c_str(), 1);
+  if (fontId == FLUID_FAILED) {
+    return false;
+  }
+  loaded.FontId = fontId;
+  loaded.Instruments = ListFontInstruments(synth, fontId);
+  return true;
+}
+
+std::vector<TSoundSetInstrument> ListFontInstruments(fluid_synth_t* synth, int fontId) {
+  std::vector<TSoundSetInstrument> instruments;
+  fluid_sfont_t* font = fluid_synth_get_sfont_by_id(synth, fontId);
+  if (font == nullptr) {
+    return instruments;
+  }
+  fluid_sfont_iteration_start(font);
+  while (fluid_preset_t* preset = fluid_sfont_iteration_next(font)) {
+    const char* name = fluid_preset_get_name(preset);
+    instruments.push_back(
+        {PatchOfPreset(fluid_preset_get_banknum(preset), fluid_preset_get_num(preset)),
+         name != nullptr ? name : ""});
+  }
+  return instruments;
+}
+
+} // namespace melo

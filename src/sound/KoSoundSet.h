@@ -1,0 +1,48 @@
+#pragma once
+// Loading a sound set into the synthesizer. Every format goes through
+// LoadSoundSet: it looks at the bytes, hands them to the matching reader and
+// returns the font the synthesizer now holds together with its instruments in
+// the set's own order. A new format adds one reader and one branch there.
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+typedef struct _fluid_synth_t fluid_synth_t;
+
+namespace melo {
+
+// One playable instrument as the sound set names it.
+struct TSoundSetInstrument {
+  std::uint32_t Patch = 0; // bank MSB << 16 | bank LSB << 8 | program, bit 31 = drum kit
+  std::string Name;        // UTF-8
+};
+
+struct TLoadedSoundSet {
+  int FontId = -1; // the synthesizer's id of the loaded font
+  std::vector<TSoundSetInstrument> Instruments;
+};
+
+// Lets the synthesizer read SoundFonts from memory; call once per synthesizer,
+// before the first LoadSoundSet. Other names still reach its file reader.
+void AddMemoryLoader(fluid_synth_t* synth);
+
+// True when the bytes are a RIFF file of the given four-character form.
+bool IsRiffForm(std::span<const std::uint8_t> bytes, std::string_view form);
+
+// Adds the sound set held in bytes to the synthesizer (the bytes are no longer
+// needed afterwards). False, with the synthesizer unchanged, when the bytes are
+// no sound set the program can read.
+bool LoadSoundSet(fluid_synth_t* synth, std::span<const std::uint8_t> bytes,
+                  TLoadedSoundSet& loaded);
+
+// SoundFont 2/3 ("sfbk") through the synthesizer's own reader, from memory.
+bool LoadSoundFontBytes(fluid_synth_t* synth, std::span<const std::uint8_t> bytes,
+                        TLoadedSoundSet& loaded);
+
+// The instruments of a font already in the synthesizer, in its preset order.
+// Presets of bank 128 are drum kits.
+std::vector<TSoundSetInstrument> ListFontInstruments(fluid_synth_t* synth, int fontId);
+
+} // namespace melo

@@ -1,0 +1,118 @@
+#include "sound/SequencerPorts.h"
+
+#include <alsa/asoundlib.h>
+
+namespace melo {
+namespace {
+
+constexpr unsigned OutputCaps = SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE;
+constexpr unsigned InputCaps = SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ;
+
+bool HasCaps(unsigned caps, unsigned wanted) {
+  return (caps & wanted) == wanted;
+}
+
+} // namespace
+
+TSequencerPorts::TSequencerPorts() {
+  if (snd_seq_open(&FSeq, "default", SND_SEQ_OPEN_OUTPUT, 0) < 0) {
+    FSeq = nullptr;
+    return;
+  }
+  snd_seq_set_client_name(FSeq, "Melotastico");
+  FOwnPort =
+      snd_seq_create_simple_port(FSeq, "Melotastico out", InputCaps,
+                                 SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+  if (FOwnPort < 0 || snd_midi_event_new(16, &FEncoder) < 0) {
+    snd_seq_close(FSeq);
+    FSeq = nullptr;
+    FEncoder = nullptr;
+  }
+}
+
+TSequencerPorts::~TSequencerPorts() {
+  if (FEncoder != nullptr) {
+    snd_midi_event_free(FEncoder);
+  }
+  if (FSeq != nullptr) {
+    snd_seq_close(FSeq);
+  }
+}
+
+void TSequencerPorts::Enumerate(const std::function<void(const TSequencerPortInfo&)>& visit) const {
+  if (FSeq == nullptr) {
+    return;
+  }
+  snd_seq_client_info_t* client = nullptr;
+  snd_seq_port_info_t* port = nullptr;
+  snd_seq_client_info_alloca(&client);
+  snd_seq_port_info_alloca(&port);
+  const int self = snd_seq_client_id(FSeq);
+  snd_seq_client_info_set_client(client, -1);
+  while (snd_seq_query_next_client(FSeq, client) >= 0) {
+    const int id = snd_seq_client_info_get_client(client);
+    if (id == self || id == SND_SEQ_CLIENT_SYSTEM) {
+      continue;
+    }
+    snd_seq_port_info_set_client(port, id);
+    snd_seq_port_info_set_port(port, -1);
+    while (snd_seq_query_next_port(FSeq, port) >= 0) {
+      const unsigned caps = snd_seq_port_info_get_capability(port);
+      if ((caps & SND_SEQ_PORT_CAP_NO_EXPORT) != 0) {
+        continue;
+      }
+      TSequencerPortInfo info;
+      info.Client = id;
+      info.Port = snd_seq_port_info_get_port(port);
+      info.Writable = HasCaps(caps, OutputCaps);
+      info.Readable = HasCaps(caps, InputCaps);
+      info.Description = std::string(snd_seq_client_info_get_name(client)) + ": " +
+                         snd_seq_port_info_get_name(port) + " [" + std::to_string(info.Client) +
+                         ":" + std::to_string(info.Port) + "]";
+      visit(info);
+    }
+  }
+}
+
+void TSequencerPorts::Disconnect() {
+  if (FDestClient >= 0) {
+    snd_seq_disconnect_to(FSeq, FOwnPort, FDestClient, FDestPort);
+  }
+  FDestClient = -1;
+  FDestPort = -1;
+}
+
+bool TSequencerPorts::Connect(int Client, int Port) {
+  if (FSeq == nullptr) {
+    return false;
+  }
+  Disconnect();
+  if (snd_seq_connect_to(FSeq, FOwnPort, Client, Port) < 0) {
+    return false;
+  }
+  FDestClient = Client;
+  FDestPort = Port;
+  return true;
+}
+
+bool TSequencerPorts::Send(std::uint8_t status, std::uint8_t data1, std::uint8_t data2) {
+  if (FSeq == nullptr || FDestClient < 0) {
+    return false;
+  }
+  const unsigned char bytes[3] = {status, data1, data2};
+  snd_seq_event_t event;
+  snd_seq_ev_clear(&event);
+  snd_midi_event_reset_encode(FEncoder);
+  // Program change and channel pressure carry one data byte.
+  const long length = (status & 0xE0) == 0xC0 ? 2 : 3;
+  if (snd_midi_event_encode(FEncoder, bytes, length, &event) != length ||
+      event.type == SND_SEQ_EVENT_NONE) {
+    return false;
+  }
+  snd_seq_ev_set_source(&event, FOwnPort);
+  snd_seq_ev_set_subs(&event);
+  snd_seq_ev_set_direct(&event);
+  return snd_seq_event_output_direct(FSeq, &event) >= 0;
+}
+
+} // namespace melo

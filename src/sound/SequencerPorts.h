@@ -1,0 +1,47 @@
+#pragma once
+// External MIDI outputs through the ALSA sequencer: other programs and
+// hardware synthesizers that the engine can play instead of its own synthesizer.
+#include <cstdint>
+#include <functional>
+#include <string>
+
+typedef struct _snd_seq snd_seq_t;
+typedef struct snd_midi_event snd_midi_event_t;
+
+namespace melo {
+
+struct TSequencerPortInfo {
+  int Client = -1;
+  int Port = -1;
+  bool Writable = false; // accepts MIDI from us (an output port of ours)
+  bool Readable = false; // sends MIDI (an input port of ours)
+  std::string Description;
+};
+
+class TSequencerPorts {
+public:
+  // Opens the sequencer; without one (no /dev/snd/seq) there are no ports.
+  TSequencerPorts();
+  ~TSequencerPorts();
+  TSequencerPorts(const TSequencerPorts&) = delete;
+  TSequencerPorts& operator=(const TSequencerPorts&) = delete;
+
+  bool IsOpen() const { return FSeq != nullptr; }
+  // Every other client's port, in the sequencer's client and port order.
+  void Enumerate(const std::function<void(const TSequencerPortInfo&)>& visit) const;
+  // Routes our output to Client:Port, dropping the previous connection.
+  bool Connect(int Client, int Port);
+  // Sends one short message to the connected port at once.
+  bool Send(std::uint8_t status, std::uint8_t data1, std::uint8_t data2);
+
+private:
+  void Disconnect();
+
+  snd_seq_t* FSeq = nullptr;
+  snd_midi_event_t* FEncoder = nullptr;
+  int FOwnPort = -1;
+  int FDestClient = -1;
+  int FDestPort = -1;
+};
+
+} // namespace melo
