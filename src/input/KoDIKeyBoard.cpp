@@ -70,6 +70,8 @@ int ScanCodeOfWindowsKey(std::uint32_t code) {
   return static_cast<int>((code & 0x7F) | ((code & Extended) != 0 ? 0x80 : 0));
 }
 
+constexpr std::array<int, 6> ModifierScanCodes = {29, 42, 54, 56, 157, 184};
+
 bool ValidScanCode(int scanCode) {
   return scanCode >= 0 && scanCode <= 255;
 }
@@ -140,6 +142,11 @@ void TKoDIKeyBoard::Acquire() {
 
 void TKoDIKeyBoard::Unacquire() {
   FAcquired = false;
+  // Modifiers go up first: a note key released while a modifier still counts
+  // as held would take the command path and keep sounding.
+  for (int s : ModifierScanCodes)
+    FDeviceState[static_cast<std::size_t>(s)] = 0;
+  Poll();
   FDeviceState.fill(0);
   Poll();
 }

@@ -78,7 +78,8 @@ public:
   // The window gained the foreground.
   void Acquire();
   // The window lost the foreground: the toolkit delivers no releases for keys
-  // let go meanwhile, so every key still down is reported released.
+  // let go meanwhile, so every key still down is reported released, the
+  // modifiers first.
   void Unacquire();
   bool Acquired() const { return FAcquired; }
 

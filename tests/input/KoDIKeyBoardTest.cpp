@@ -87,6 +87,15 @@ TEST_F(KoDIKeyBoardTest, LosingTheForegroundReleasesEveryHeldKey) {
   Reader.Unacquire();
   const std::vector<TPosted> expected = {{WM_DIKEYUP, 16, 29}, {WM_DIKEYUP, 0xC7, 81}};
   EXPECT_EQ(Posted, expected);
+  Reader.Acquire();
+  Reader.KeyEvent(16, true);
+  Reader.KeyEvent(157, true); // RControl
+  Reader.KeyEvent(42, true);  // LShift
+  Posted.clear();
+  Reader.Unacquire();
+  const std::vector<TPosted> modifiersFirst = {
+      {WM_DIKEYUP, 42, 54}, {WM_DIKEYUP, 157, 73}, {WM_DIKEYUP, 16, 29}};
+  EXPECT_EQ(Posted, modifiersFirst);
   // The release the toolkit delivers late, and presses before the window is
   // active again, are not the piano's.
   Posted.clear();
