@@ -165,6 +165,7 @@ void SetDefaultKeyDefs() {
   WriteShortString(
       KeyDefs.Remarks, RemarksCapacity,
       std::string_view(reinterpret_cast<const char*>(DefaultRemark), sizeof DefaultRemark));
+  std::fill(std::begin(KeyDefs.Padding), std::end(KeyDefs.Padding), 0);
   std::fill(std::begin(KeyDefs.Keys), std::end(KeyDefs.Keys), EmptyKeyDef);
   for (const TDefaultNote& d : DefaultNotes) {
     TKeyDef& keyDef = KeyDefs.Keys[d.Key];

@@ -129,6 +129,9 @@ TEST_F(KoKeyDefTest, DefaultDefinition) {
 
 TEST_F(KoKeyDefTest, DefaultRemarkIsGbkOfTheText) {
   constexpr std::string_view text = "缺省的键定义。左键盘有4个半8度，右手有3个半8度。没有半音。";
+  SetTableRemarks(KeyDefs, std::string(300, 'x'));
+  KeyDefs.Padding[1] = 7;
+  SetDefaultKeyDefs();
   ASSERT_EQ(KeyDefs.Remarks[0], 58);
   const std::string stored(reinterpret_cast<const char*>(KeyDefs.Remarks + 1), 58);
   EXPECT_EQ(GbkToUtf8(stored), text);
