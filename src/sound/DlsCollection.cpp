@@ -1,0 +1,417 @@
+#include "sound/DlsCollection.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <optional>
+#include <utility>
+
+namespace melo {
+
+namespace {
+
+constexpr std::uint32_t FourCC(const char (&s)[5]) {
+  return std::uint32_t(std::uint8_t(s[0])) | std::uint32_t(std::uint8_t(s[1])) << 8 |
+         std::uint32_t(std::uint8_t(s[2])) << 16 | std::uint32_t(std::uint8_t(s[3])) << 24;
+}
+
+constexpr std::uint32_t kRiff = FourCC("RIFF");
+constexpr std::uint32_t kList = FourCC("LIST");
+
+constexpr std::uint16_t kWaveFormatPcm = 1;
+constexpr std::uint32_t kMaxSampleRate = 1'000'000;
+constexpr std::uint32_t kBankMask = DlsDrumFlag | 0x7F7F;
+
+std::uint16_t U16(const std::uint8_t* p) {
+  return std::uint16_t(p[0] | p[1] << 8);
+}
+std::uint32_t U32(const std::uint8_t* p) {
+  return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
+         std::uint32_t(p[3]) << 24;
+}
+
+// A chunk inside its parent; for LIST chunks Data starts after the list type.
+struct TChunk {
+  std::uint32_t Id = 0;
+  std::uint32_t ListType = 0;
+  const std::uint8_t* Data = nullptr;
+  std::size_t Size = 0;
+  std::size_t Offset = 0; // of the chunk header within the parent's data
+  bool IsList(std::uint32_t type) const { return Id == kList && ListType == type; }
+  bool Is(std::uint32_t id) const { return Id == id; }
+};
+
+// Splits the bytes of a list into its chunks. Every chunk must lie inside the
+// list; only the pad byte of the very last chunk may be missing.
+std::optional<std::vector<TChunk>> SplitChunks(const std::uint8_t* data, std::size_t size) {
+  std::vector<TChunk> chunks;
+  std::size_t pos = 0;
+  while (pos < size) {
+    if (size - pos < 8)
+      return std::nullopt;
+    TChunk chunk;
+    chunk.Id = U32(data + pos);
+    const std::size_t chunkSize = U32(data + pos + 4);
+    if (chunkSize > size - pos - 8)
+      return std::nullopt;
+    chunk.Offset = pos;
+    chunk.Data = data + pos + 8;
+    chunk.Size = chunkSize;
+    if (chunk.Id == kList || chunk.Id == kRiff) {
+      if (chunkSize < 4)
+        return std::nullopt;
+      chunk.ListType = U32(chunk.Data);
+      chunk.Data += 4;
+      chunk.Size -= 4;
+    }
+    chunks.push_back(chunk);
+    pos += 8 + chunkSize + (chunkSize & 1);
+  }
+  return chunks;
+}
+
+std::optional<std::vector<TChunk>> SplitChunks(const TChunk& list) {
+  return SplitChunks(list.Data, list.Size);
+}
+
+// The one chunk with this id (and list type); nullptr when absent, and
+// std::nullopt when it appears more than once.
+std::optional<const TChunk*> FindUnique(const std::vector<TChunk>& chunks, std::uint32_t id,
+                                        std::uint32_t listType = 0) {
+  const TChunk* found = nullptr;
+  for (const TChunk& c : chunks) {
+    if (c.Id != id || (id == kList && c.ListType != listType))
+      continue;
+    if (found)
+      return std::nullopt;
+    found = &c;
+  }
+  return found;
+}
+
+std::string ReadZString(const TChunk& chunk) {
+  const auto* end = std::find(chunk.Data, chunk.Data + chunk.Size, std::uint8_t(0));
+  return std::string(reinterpret_cast<const char*>(chunk.Data), std::size_t(end - chunk.Data));
+}
+
+// INFO/INAM of a chunk list, empty when absent.
+bool ReadInfoName(const std::vector<TChunk>& chunks, std::string& name) {
+  for (const TChunk& c : chunks) {
+    if (!c.IsList(FourCC("INFO")))
+      continue;
+    auto info = SplitChunks(c);
+    if (!info)
+      return false;
+    for (const TChunk& item : *info)
+      if (item.Is(FourCC("INAM")))
+        name = ReadZString(item);
+  }
+  return true;
+}
+
+bool ReadSampleInfo(const TChunk& chunk, TDlsSampleInfo& info) {
+  if (chunk.Size < 20)
+    return false;
+  const std::uint32_t headerSize = U32(chunk.Data);
+  if (headerSize < 20 || headerSize > chunk.Size)
+    return false;
+  info.UnityNote = U16(chunk.Data + 4);
+  info.FineTune = std::int16_t(U16(chunk.Data + 6));
+  info.Attenuation = std::int32_t(U32(chunk.Data + 8));
+  info.Options = U32(chunk.Data + 12);
+  const std::uint32_t loops = U32(chunk.Data + 16);
+  if (info.UnityNote > 127 || loops > 1)
+    return false;
+  info.Looped = loops == 1;
+  if (!info.Looped)
+    return true;
+  if (chunk.Size - headerSize < 16)
+    return false;
+  const std::uint8_t* loop = chunk.Data + headerSize;
+  const std::uint32_t loopSize = U32(loop);
+  if (loopSize < 16 || loopSize > chunk.Size - headerSize)
+    return false;
+  info.LoopType = U32(loop + 4);
+  info.LoopStart = U32(loop + 8);
+  info.LoopLength = U32(loop + 12);
+  return info.LoopLength > 0;
+}
+
+bool LoopFits(const TDlsSampleInfo& info, std::size_t frames) {
+  return !info.Looped || (std::uint64_t(info.LoopStart) + info.LoopLength <= frames);
+}
+
+bool ReadArticulation(const TChunk& chunk, std::vector<TDlsConnection>& connections) {
+  if (chunk.Size < 8)
+    return false;
+  const std::uint32_t headerSize = U32(chunk.Data);
+  const std::uint64_t count = U32(chunk.Data + 4);
+  if (headerSize < 8 || headerSize > chunk.Size || count * 12 > chunk.Size - headerSize)
+    return false;
+  const std::uint8_t* p = chunk.Data + headerSize;
+  for (std::uint64_t i = 0; i < count; ++i, p += 12)
+    connections.push_back({U16(p), U16(p + 2), U16(p + 4), U16(p + 6), std::int32_t(U32(p + 8))});
+  return true;
+}
+
+// Reads every art1/art2 of the lart/lar2 lists among chunks; level2 is set
+// when any of them is Level 2.
+bool ReadArticulations(const std::vector<TChunk>& chunks, std::vector<TDlsConnection>& connections,
+                       bool& level2) {
+  for (const TChunk& c : chunks) {
+    if (!c.IsList(FourCC("lart")) && !c.IsList(FourCC("lar2")))
+      continue;
+    auto arts = SplitChunks(c);
+    if (!arts)
+      return false;
+    for (const TChunk& art : *arts) {
+      if (!art.Is(FourCC("art1")) && !art.Is(FourCC("art2")))
+        continue;
+      level2 = level2 || art.Is(FourCC("art2"));
+      if (!ReadArticulation(art, connections))
+        return false;
+    }
+  }
+  return true;
+}
+
+bool ReadWaveFormat(const TChunk& fmt, TDlsWave& wave, std::uint16_t& blockAlign) {
+  if (fmt.Size < 16)
+    return false;
+  const std::uint16_t format = U16(fmt.Data);
+  const std::uint16_t channels = U16(fmt.Data + 2);
+  wave.SampleRate = U32(fmt.Data + 4);
+  blockAlign = U16(fmt.Data + 12);
+  wave.BitsPerSample = U16(fmt.Data + 14);
+  return format == kWaveFormatPcm && (channels == 1 || channels == 2) &&
+         (wave.BitsPerSample == 8 || wave.BitsPerSample == 16) && wave.SampleRate > 0 &&
+         wave.SampleRate <= kMaxSampleRate && blockAlign == channels * wave.BitsPerSample / 8 &&
+         (wave.Channels.assign(channels, {}), true);
+}
+
+bool ReadWaveData(const TChunk& data, std::uint16_t blockAlign, TDlsWave& wave) {
+  if (data.Size == 0 || data.Size % blockAlign != 0)
+    return false;
+  const std::size_t frames = data.Size / blockAlign;
+  const std::size_t bytes = wave.BitsPerSample / 8;
+  for (std::size_t ch = 0; ch < wave.Channels.size(); ++ch) {
+    auto& out = wave.Channels[ch];
+    out.resize(frames);
+    const std::uint8_t* p = data.Data + ch * bytes;
+    for (std::size_t i = 0; i < frames; ++i, p += blockAlign)
+      out[i] = bytes == 1 ? std::int16_t((int(p[0]) - 128) * 256) : std::int16_t(U16(p));
+  }
+  return true;
+}
+
+bool ReadWave(const TChunk& list, TDlsWave& wave) {
+  auto chunks = SplitChunks(list);
+  if (!chunks)
+    return false;
+  auto fmt = FindUnique(*chunks, FourCC("fmt "));
+  auto data = FindUnique(*chunks, FourCC("data"));
+  auto wsmp = FindUnique(*chunks, FourCC("wsmp"));
+  if (!fmt || !*fmt || !data || !*data || !wsmp)
+    return false;
+  std::uint16_t blockAlign = 0;
+  if (!ReadWaveFormat(**fmt, wave, blockAlign) || !ReadWaveData(**data, blockAlign, wave))
+    return false;
+  wave.HasSampleInfo = *wsmp != nullptr;
+  if (wave.HasSampleInfo &&
+      (!ReadSampleInfo(**wsmp, wave.SampleInfo) || !LoopFits(wave.SampleInfo, wave.FrameCount())))
+    return false;
+  return ReadInfoName(*chunks, wave.Name);
+}
+
+// The pool table: offsets of the waves relative to the wvpl list's data.
+std::optional<std::vector<std::uint32_t>> ReadPoolTable(const TChunk& ptbl) {
+  if (ptbl.Size < 8)
+    return std::nullopt;
+  const std::uint32_t headerSize = U32(ptbl.Data);
+  const std::uint64_t cues = U32(ptbl.Data + 4);
+  if (headerSize < 8 || headerSize > ptbl.Size || cues * 4 > ptbl.Size - headerSize)
+    return std::nullopt;
+  std::vector<std::uint32_t> offsets(cues);
+  for (std::size_t i = 0; i < cues; ++i)
+    offsets[i] = U32(ptbl.Data + headerSize + 4 * i);
+  return offsets;
+}
+
+bool ReadRegionHeader(const TChunk& rgnh, TDlsRegion& region) {
+  if (rgnh.Size < 12)
+    return false;
+  region.KeyLow = U16(rgnh.Data);
+  region.KeyHigh = U16(rgnh.Data + 2);
+  region.VelocityLow = U16(rgnh.Data + 4);
+  region.VelocityHigh = U16(rgnh.Data + 6);
+  region.Options = U16(rgnh.Data + 8);
+  region.KeyGroup = U16(rgnh.Data + 10);
+  region.Layer = rgnh.Size >= 14 ? U16(rgnh.Data + 12) : 0;
+  // Level 1 has no velocity ranges; its writers often leave them zero.
+  if (region.VelocityLow == 0 && region.VelocityHigh == 0)
+    region.VelocityHigh = 127;
+  return region.KeyLow <= region.KeyHigh && region.KeyHigh <= 127 &&
+         region.VelocityLow <= region.VelocityHigh && region.VelocityHigh <= 127;
+}
+
+bool ReadWaveLink(const TChunk& wlnk, TDlsRegion& region) {
+  if (wlnk.Size < 12)
+    return false;
+  region.LinkOptions = U16(wlnk.Data);
+  region.PhaseGroup = U16(wlnk.Data + 2);
+  region.Channel = U32(wlnk.Data + 4);
+  region.WaveIndex = U32(wlnk.Data + 8);
+  return true;
+}
+
+class TReader {
+public:
+  bool Read(const std::uint8_t* data, std::size_t size, TDlsCollection& out);
+
+private:
+  bool ReadWavePool(const std::vector<TChunk>& top);
+  bool ReadInstrument(const TChunk& list, TDlsInstrument& instrument);
+  bool ReadRegion(const TChunk& list, TDlsRegion& region);
+
+  TDlsCollection FResult;
+  std::vector<std::uint32_t> FCueToWave;
+};
+
+bool TReader::Read(const std::uint8_t* data, std::size_t size, TDlsCollection& out) {
+  if (RiffForm(data, size) != "DLS ")
+    return false;
+  const std::size_t riffSize = U32(data + 4);
+  if (riffSize < 4 || riffSize > size - 8)
+    return false;
+  auto top = SplitChunks(data + 12, riffSize - 4);
+  if (!top)
+    return false;
+  auto colh = FindUnique(*top, FourCC("colh"));
+  auto lins = FindUnique(*top, kList, FourCC("lins"));
+  if (!colh || !*colh || (*colh)->Size < 4 || !lins || !*lins || !ReadWavePool(*top))
+    return false;
+  auto instruments = SplitChunks(**lins);
+  if (!instruments)
+    return false;
+  for (const TChunk& c : *instruments) {
+    if (!c.IsList(FourCC("ins ")))
+      continue;
+    TDlsInstrument instrument;
+    if (!ReadInstrument(c, instrument))
+      return false;
+    FResult.Instruments.push_back(std::move(instrument));
+  }
+  if (FResult.Instruments.size() != U32((*colh)->Data))
+    return false;
+  out = std::move(FResult);
+  return true;
+}
+
+bool TReader::ReadWavePool(const std::vector<TChunk>& top) {
+  auto ptbl = FindUnique(top, FourCC("ptbl"));
+  auto wvpl = FindUnique(top, kList, FourCC("wvpl"));
+  if (!ptbl || !*ptbl || !wvpl || !*wvpl)
+    return false;
+  auto offsets = ReadPoolTable(**ptbl);
+  auto waves = SplitChunks(**wvpl);
+  if (!offsets || !waves)
+    return false;
+  std::map<std::size_t, const TChunk*> waveAt;
+  for (const TChunk& c : *waves)
+    if (c.IsList(FourCC("wave")))
+      waveAt[c.Offset] = &c;
+  // Several cues may name one wave: it is read and stored once.
+  std::map<std::size_t, std::uint32_t> indexAt;
+  for (std::uint32_t offset : *offsets) {
+    auto known = indexAt.find(offset);
+    if (known != indexAt.end()) {
+      FCueToWave.push_back(known->second);
+      continue;
+    }
+    auto found = waveAt.find(offset);
+    TDlsWave wave;
+    if (found == waveAt.end() || !ReadWave(*found->second, wave))
+      return false;
+    indexAt[offset] = std::uint32_t(FResult.Waves.size());
+    FCueToWave.push_back(std::uint32_t(FResult.Waves.size()));
+    FResult.Waves.push_back(std::move(wave));
+  }
+  return true;
+}
+
+bool TReader::ReadInstrument(const TChunk& list, TDlsInstrument& instrument) {
+  auto chunks = SplitChunks(list);
+  if (!chunks)
+    return false;
+  auto insh = FindUnique(*chunks, FourCC("insh"));
+  auto lrgn = FindUnique(*chunks, kList, FourCC("lrgn"));
+  if (!insh || !*insh || (*insh)->Size < 12 || !lrgn)
+    return false;
+  const std::uint32_t regionCount = U32((*insh)->Data);
+  instrument.Bank = U32((*insh)->Data + 4);
+  instrument.Program = U32((*insh)->Data + 8);
+  if ((instrument.Bank & ~kBankMask) != 0 || instrument.Program > 127)
+    return false;
+  if (*lrgn) {
+    auto regions = SplitChunks(**lrgn);
+    if (!regions)
+      return false;
+    for (const TChunk& c : *regions) {
+      if (!c.IsList(FourCC("rgn ")) && !c.IsList(FourCC("rgn2")))
+        continue;
+      TDlsRegion region;
+      region.Level2 = c.IsList(FourCC("rgn2"));
+      if (!ReadRegion(c, region))
+        return false;
+      instrument.Level2 = instrument.Level2 || region.Level2;
+      instrument.Regions.push_back(std::move(region));
+    }
+  }
+  if (instrument.Regions.size() != regionCount)
+    return false;
+  return ReadArticulations(*chunks, instrument.Connections, instrument.Level2) &&
+         ReadInfoName(*chunks, instrument.Name);
+}
+
+bool TReader::ReadRegion(const TChunk& list, TDlsRegion& region) {
+  auto chunks = SplitChunks(list);
+  if (!chunks)
+    return false;
+  auto rgnh = FindUnique(*chunks, FourCC("rgnh"));
+  auto wlnk = FindUnique(*chunks, FourCC("wlnk"));
+  auto wsmp = FindUnique(*chunks, FourCC("wsmp"));
+  if (!rgnh || !*rgnh || !wlnk || !*wlnk || !wsmp)
+    return false;
+  if (!ReadRegionHeader(**rgnh, region) || !ReadWaveLink(**wlnk, region) ||
+      region.WaveIndex >= FCueToWave.size())
+    return false;
+  region.WaveIndex = FCueToWave[region.WaveIndex];
+  const TDlsWave& wave = FResult.Waves[region.WaveIndex];
+  region.HasSampleInfo = *wsmp != nullptr;
+  if (region.HasSampleInfo && (!ReadSampleInfo(**wsmp, region.SampleInfo) ||
+                               !LoopFits(region.SampleInfo, wave.FrameCount())))
+    return false;
+  return ReadArticulations(*chunks, region.Connections, region.Level2);
+}
+
+} // namespace
+
+std::uint32_t DlsPatch(std::uint32_t bank, std::uint32_t program) {
+  return (bank & DlsDrumFlag) | (bank & 0x7F7F) << 8 | (program & 0x7F);
+}
+
+std::uint32_t TDlsInstrument::Patch() const {
+  return DlsPatch(Bank, Program);
+}
+
+std::string RiffForm(const std::uint8_t* data, std::size_t size) {
+  if (data == nullptr || size < 12 || U32(data) != kRiff)
+    return {};
+  return std::string(reinterpret_cast<const char*>(data + 8), 4);
+}
+
+bool TDlsCollection::LoadFromMemory(const std::uint8_t* data, std::size_t size) {
+  return TReader().Read(data, size, *this);
+}
+
+} // namespace melo
