@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace melo {
+
+// A recording reduced to one channel of samples in -1..1.
+struct TWavAudio {
+  int SampleRate = 0;
+  std::vector<float> Samples;
+};
+
+// Parses a RIFF/WAVE file (integer PCM of 8, 16, 24 or 32 bits, or 32-bit float, any channel
+// count, channels averaged). A data chunk whose size runs past the end, as left by a recorder
+// that was stopped, is cut to the bytes present. Returns false for anything else.
+bool ParseWav(const std::vector<std::uint8_t>& Bytes, TWavAudio& Audio);
+bool ReadWav(const std::string& FileName, TWavAudio& Audio);
+
+// What was heard: levels in dB relative to full scale, the pitch of the loud part, and how
+// long the note stayed loud.
+struct TToneReport {
+  double PeakLevelDb = -200.0; // loudest 20 ms frame
+  double FrequencyHz = 0.0;    // median pitch over the loud frames, 0 when none was found
+  double LoudSeconds = 0.0;    // from the first to the last frame within 20 dB of the peak
+  double TailLevelDb = -200.0; // the last TailSeconds of the recording
+  double TotalSeconds = 0.0;
+};
+
+TToneReport AnalyseTone(const TWavAudio& Audio, double TailSeconds);
+
+// Limits a recording of one pressed and released key must meet.
+struct TToneExpectation {
+  double FrequencyHz = 261.63;
+  double Tolerance = 0.03;  // relative pitch error allowed
+  double MinPeakDb = -50.0; // an idle null sink records exact zeros
+  double MinLoudSeconds = 0.2;
+  double MinTailDropDb = 40.0; // a held piano note fades by 20 to 30 dB in two seconds
+  double TailSeconds = 0.5;
+};
+
+// Every way the report misses the expectation, as a sentence each; empty when it passes.
+std::vector<std::string> ToneFaults(const TToneReport& Report, const TToneExpectation& Expect);
+
+// Pitch of one stretch of samples by the normalised square difference (periods of 1/2000 s to
+// 1/40 s); 0 when the stretch has no clear period.
+double EstimatePitch(const float* Samples, std::size_t Count, int SampleRate);
+
+} // namespace melo
