@@ -26,7 +26,10 @@ constexpr float MaxGain = 10.0f; // the synthesizer's own limit
 constexpr float SilentMixDb = -96.0f;
 constexpr double MinDecaySeconds = 0.7;
 constexpr double DecaySecondsPerRoomSize = 11.8;
+constexpr double MaxDamping = 0.5;
 constexpr int AllGroups = -1;
+constexpr int ReverbDepthController = 91;
+constexpr double FullSendAmount = 1000.0; // tenths of a percent
 constexpr std::size_t MaxSoundSetBytes = std::size_t{1} << 30;
 
 // The synthesizer's warnings (a note on a channel without instrument, a
@@ -98,6 +101,27 @@ void AppendUtf8(std::string& text, char32_t code) {
     text += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
     text += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
     text += static_cast<char>(0x80 | (code & 0x3F));
+  }
+}
+
+// DirectMusic's reverb works on the synthesizer's whole output; the reverb
+// level alone sets the wet mix. So every channel sends fully (controller 91 at
+// 127, where the synthesizer's default would send 20 % at most), and a song can
+// still lower a channel's send with controller 91.
+void SendEverythingThroughReverb(fluid_synth_t* synth) {
+  fluid_mod_t* mod = new_fluid_mod();
+  if (mod == nullptr) {
+    return;
+  }
+  fluid_mod_set_source1(mod, ReverbDepthController,
+                        FLUID_MOD_CC | FLUID_MOD_LINEAR | FLUID_MOD_UNIPOLAR | FLUID_MOD_POSITIVE);
+  fluid_mod_set_source2(mod, 0, 0);
+  fluid_mod_set_dest(mod, GEN_REVERBSEND);
+  fluid_mod_set_amount(mod, FullSendAmount);
+  fluid_synth_add_default_mod(synth, mod, FLUID_SYNTH_OVERWRITE);
+  delete_fluid_mod(mod);
+  for (int channel = 0; channel < MidiChannelCount; ++channel) {
+    fluid_synth_cc(synth, channel, ReverbDepthController, 127);
   }
 }
 
@@ -192,7 +216,7 @@ TFluidReverb MapReverb(const TWavesReverbParams& params) {
   reverb.Level = std::clamp(std::pow(10.0, (params.InGain + params.ReverbMix) / 20.0), 0.0, 1.0);
   reverb.RoomSize = std::clamp(
       (params.ReverbTime / 1000.0 - MinDecaySeconds) / DecaySecondsPerRoomSize, 0.0, 1.0);
-  reverb.Damping = std::clamp(1.0 - params.HighFreqRTRatio, 0.0, 1.0);
+  reverb.Damping = std::clamp(MaxDamping * (1.0 - params.HighFreqRTRatio), 0.0, MaxDamping);
   return reverb;
 }
 
@@ -249,6 +273,7 @@ void TKoDirectMusic::CreateSynth() {
     return;
   }
   AddMemoryLoader(FSynth);
+  SendEverythingThroughReverb(FSynth);
   fluid_synth_set_gain(FSynth, GainOfVolume(0));
   ApplyReverb();
 }

@@ -125,7 +125,9 @@ struct TFluidReverb {
 // mix of -96 dB or below or a time of 0.
 // RoomSize = (ReverbTime / 1000 - 0.7) / 11.8, 0..1: FluidSynth's reverb decays
 // at low frequencies in 0.7 s + 11.8 s x room size.
-// Damping = 1 - HighFreqRTRatio, 0..1: damping shortens the high-frequency decay.
+// Damping = 0.5 x (1 - HighFreqRTRatio), 0..0.5: damping shortens the
+// high-frequency decay; above 0.5 FluidSynth leaves next to no reverb on notes
+// above middle C, where DirectMusic's reverb at its default ratio still rings.
 TFluidReverb MapReverb(const TWavesReverbParams& params);
 
 // Hundredths of a dB of gain relative to the engine's unity gain.

@@ -1,0 +1,159 @@
+// The engine through the real synthesizer, rendered offline and measured.
+#include "SynthTestSupport.h"
+#include "sound/KoDirectMusic.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace melo {
+namespace {
+
+using namespace melo::test;
+
+constexpr std::uint32_t AcousticGrandPiano = 0;
+constexpr std::uint32_t ChurchOrgan = 19;
+constexpr std::uint32_t Trumpet = 56;
+
+class RenderTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    engine = MakeOfflineEngine();
+    ASSERT_GT(InstrumentList.Count, 100);
+  }
+
+  std::unique_ptr<TKoDirectMusic> engine;
+};
+
+TEST_F(RenderTest, A4SoundsAt440HzWithinOneCent) {
+  engine->SetPatch(0, AcousticGrandPiano);
+  engine->NoteOn(0, 69, 100);
+  const auto sound = RenderSeconds(*engine, 1.0);
+  ASSERT_GT(Rms(sound, Seconds(0.2), Seconds(0.4)), 1e-3);
+  const double hz = MeasurePitch(sound, Seconds(0.1), Seconds(0.4), 440.0);
+  const double cents = 1200.0 * std::log2(hz / 440.0);
+  EXPECT_LT(std::abs(cents), 1.0) << hz << " Hz";
+}
+
+double OrganPitch(TKoDirectMusic& engine, std::uint8_t note) {
+  engine.SetPatch(0, ChurchOrgan);
+  engine.NoteOn(0, note, 100);
+  const auto sound = RenderSeconds(engine, 0.8);
+  engine.AllSoundOff(0);
+  RenderSeconds(engine, 0.3);
+  return MeasurePitch(sound, Seconds(0.2), Seconds(0.5), 440.0 * std::pow(2.0, (note - 69) / 12.0));
+}
+
+TEST_F(RenderTest, NotesAreTemperedSemitonesApart) {
+  // The organ's own sample is a few cents sharp; the intervals must not be.
+  const double a4 = OrganPitch(*engine, 69);
+  EXPECT_NEAR(1200.0 * std::log2(a4 / OrganPitch(*engine, 57)), 1200.0, 1.0);
+  EXPECT_NEAR(1200.0 * std::log2(OrganPitch(*engine, 76) / a4), 700.0, 1.0);
+}
+
+TEST_F(RenderTest, NoteOffEndsTheNoteWithItsRelease) {
+  engine->SetPatch(0, ChurchOrgan);
+  engine->NoteOn(0, 60, 100);
+  const auto held = RenderSeconds(*engine, 0.5);
+  const double heldLevel = Rms(held, Seconds(0.3), Seconds(0.5));
+  ASSERT_GT(heldLevel, 1e-3);
+  engine->NoteOff(0, 60);
+  const auto after = RenderSeconds(*engine, 2.0);
+  // Not cut dead: the first milliseconds still carry the release...
+  EXPECT_GT(Rms(after, 0, Seconds(0.005)), 0.1 * heldLevel);
+  // ...and then it is gone.
+  EXPECT_LT(Rms(after, Seconds(1.5), Seconds(2.0)), 0.001 * heldLevel);
+}
+
+TEST_F(RenderTest, HeldNoteKeepsSoundingWithoutNoteOff) {
+  engine->SetPatch(0, ChurchOrgan);
+  engine->NoteOn(0, 60, 100);
+  const auto sound = RenderSeconds(*engine, 2.5);
+  EXPECT_GT(Rms(sound, Seconds(2.0), Seconds(2.5)), 0.5 * Rms(sound, Seconds(0.3), Seconds(0.8)));
+}
+
+TEST_F(RenderTest, ChannelNinePlaysDrums) {
+  // Note 42 is the closed hi-hat on the drum channel and a low G# elsewhere.
+  engine->SetPatch(0, AcousticGrandPiano);
+  engine->NoteOn(0, 42, 110);
+  const auto piano = RenderSeconds(*engine, 0.3);
+  engine->AllSoundOff(0);
+  RenderSeconds(*engine, 0.5);
+  engine->SelectDrumKit();
+  engine->NoteOn(DrumChannel, 42, 110);
+  const auto drums = RenderSeconds(*engine, 0.3);
+  ASSERT_GT(Rms(drums, 0, Seconds(0.05)), 1e-3);
+  EXPECT_GT(ZeroCrossingRate(drums, 0, Seconds(0.05)), 0.15);
+  EXPECT_LT(ZeroCrossingRate(piano, Seconds(0.05), Seconds(0.25)), 0.05);
+}
+
+// Strength of harmonics 2..5 against the fundamental of note 60.
+std::vector<double> HarmonicProfile(TKoDirectMusic& engine, std::uint32_t patch) {
+  engine.SetPatch(0, patch);
+  engine.NoteOn(0, 60, 100);
+  const auto sound = RenderSeconds(engine, 0.6);
+  engine.AllSoundOff(0);
+  RenderSeconds(engine, 0.5);
+  const double f0 = 440.0 * std::pow(2.0, (60 - 69) / 12.0);
+  const double base = ToneAmplitude(sound, Seconds(0.2), Seconds(0.6), f0);
+  std::vector<double> profile;
+  for (int h = 2; h <= 5; ++h) {
+    profile.push_back(ToneAmplitude(sound, Seconds(0.2), Seconds(0.6), f0 * h) / base);
+  }
+  return profile;
+}
+
+TEST_F(RenderTest, SetPatchChangesTheTimbre) {
+  const auto piano = HarmonicProfile(*engine, AcousticGrandPiano);
+  const auto trumpet = HarmonicProfile(*engine, Trumpet);
+  const auto pianoAgain = HarmonicProfile(*engine, AcousticGrandPiano);
+  double change = 0.0;
+  double repeat = 0.0;
+  for (std::size_t i = 0; i < piano.size(); ++i) {
+    change += std::abs(std::log(trumpet[i] / piano[i]));
+    repeat += std::abs(std::log(pianoAgain[i] / piano[i]));
+  }
+  EXPECT_GT(change, 2.0);
+  EXPECT_LT(repeat, 0.2);
+  EXPECT_EQ(engine->Patches(0), AcousticGrandPiano);
+}
+
+double LevelAtVolume(std::int32_t volume) {
+  auto engine = MakeOfflineEngine();
+  engine->SetVolume(volume);
+  engine->SetPatch(0, ChurchOrgan);
+  engine->NoteOn(0, 64, 100);
+  const auto sound = RenderSeconds(*engine, 0.6);
+  return Rms(sound, Seconds(0.2), Seconds(0.6));
+}
+
+TEST(RenderVolumeTest, MinusSixDecibelsHalvesTheAmplitude) {
+  const double full = LevelAtVolume(0);
+  ASSERT_GT(full, 1e-3);
+  EXPECT_NEAR(LevelAtVolume(-600) / full, 0.5, 0.025);
+}
+
+double ReverbTail(std::uint8_t level) {
+  auto engine = MakeOfflineEngine();
+  engine->SetReverbLevel(level);
+  engine->SetPatch(0, AcousticGrandPiano);
+  engine->NoteOn(0, 72, 120);
+  RenderSeconds(*engine, 0.1);
+  engine->NoteOff(0, 72);
+  const auto sound = RenderSeconds(*engine, 2.0);
+  return Rms(sound, Seconds(0.8), Seconds(1.6));
+}
+
+TEST(RenderReverbTest, EachLevelLeavesAClearlyLongerTail) {
+  double previous = ReverbTail(0);
+  const double none = previous;
+  for (std::uint8_t level = 1; level <= 4; ++level) {
+    const double tail = ReverbTail(level);
+    EXPECT_GT(tail, 1.5 * previous) << "level " << int{level};
+    previous = tail;
+  }
+  EXPECT_GT(previous, 100.0 * none);
+}
+
+} // namespace
+} // namespace melo

@@ -1,0 +1,406 @@
+// The engine's messages, bookkeeping, lists and settings, checked through the
+// capture port (exact bytes) and the offline synthesizer.
+#include "sound/KoDirectMusic.h"
+
+#include "SynthTestSupport.h"
+#include "sound/GetDXVer.h"
+#include "sound/MyGetDxVer.h"
+#include "sound/SetupConfig.h"
+
+#include <fluidsynth.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+namespace melo {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+class CaptureTest : public ::testing::Test {
+protected:
+  void SetUp() override { ASSERT_TRUE(engine.SelectPort(engine.GetDefaultPortIndex())); }
+
+  Bytes Sent() const { return engine.CapturedBytes(); }
+
+  TKoDirectMusic engine{TEngineMode::Capture};
+};
+
+TEST_F(CaptureTest, NoteOnAndNoteOffSendTheirBytes) {
+  EXPECT_TRUE(engine.NoteOn(1, 60, 100));
+  EXPECT_TRUE(engine.NoteOff(0, 60));
+  EXPECT_EQ(Sent(), (Bytes{0x91, 60, 100, 0x80, 0x3C, 0x40}));
+}
+
+TEST_F(CaptureTest, SetPatchSendsBankSelectsAndProgramAndRemembersIt) {
+  EXPECT_TRUE(engine.SetPatch(1, PackPatch({0, 0, 24})));
+  EXPECT_EQ(Sent(), (Bytes{0xB1, 0x00, 0x00, 0xB1, 0x20, 0x00, 0xC1, 0x18, 0x00}));
+  EXPECT_EQ(engine.Patches(1), 24u);
+  engine.SetPatch(3, 0x00080119u); // MSB 8, LSB 1, program 25
+  const Bytes sent = Sent();
+  EXPECT_EQ(Bytes(sent.begin() + 9, sent.end()), (Bytes{0xB3, 0, 8, 0xB3, 32, 1, 0xC3, 25, 0}));
+  EXPECT_EQ(engine.Patches(3), 0x00080119u);
+  EXPECT_EQ(engine.Patches(0), 0u);
+}
+
+TEST_F(CaptureTest, ControllerWrappersSendTheirBytes) {
+  engine.SetSustain(0, true);
+  engine.SetSustain(0, false);
+  engine.AllNotesOff(5);
+  engine.AllSoundOff(9);
+  engine.ControlChange(15, 7, 90);
+  EXPECT_EQ(Sent(), (Bytes{0xB0, 64, 127, 0xB0, 64, 0, 0xB5, 123, 0, 0xB9, 120, 0, 0xBF, 7, 90}));
+}
+
+TEST_F(CaptureTest, SendMidiMessagePassesBytesUnchanged) {
+  EXPECT_TRUE(engine.SendMidiMessage(0x96, 36, 1));
+  EXPECT_TRUE(engine.SendMidiMessage(0xE0, 0x00, 0x40));
+  EXPECT_EQ(Sent(), (Bytes{0x96, 36, 1, 0xE0, 0x00, 0x40}));
+}
+
+TEST_F(CaptureTest, LastNotesFollowEveryNoteOnPerChannel) {
+  engine.NoteOn(1, 64, 90);
+  engine.NoteOn(1, 67, 90);
+  engine.NoteOn(4, 40, 90);
+  engine.NoteOff(1, 67);
+  EXPECT_EQ(engine.LastNotes(1), 67);
+  EXPECT_EQ(engine.LastNotes(4), 40);
+  EXPECT_EQ(engine.LastNotes(0), 0);
+}
+
+TEST_F(CaptureTest, ChannelsBeyondFifteenAreRefusedWithoutSending) {
+  // 0x90 + 16 would be a key-pressure message on channel 0.
+  EXPECT_FALSE(engine.NoteOn(16, 60, 100));
+  EXPECT_FALSE(engine.SetPatch(16, 5));
+  EXPECT_FALSE(engine.AllSoundOff(200));
+  EXPECT_TRUE(Sent().empty());
+}
+
+TEST_F(CaptureTest, SelectDrumKitSetsTheLastListedPatchOnChannelNine) {
+  InstrumentList.Fill(
+      {{0, "Piano"}, {F_INSTRUMENT_DRUMS | 0, "Standard"}, {F_INSTRUMENT_DRUMS | 25, "TR-808"}});
+  EXPECT_TRUE(engine.SelectDrumKit());
+  EXPECT_EQ(Sent(), (Bytes{0xB9, 0, 0, 0xB9, 32, 0, 0xC9, 25, 0}));
+  EXPECT_EQ(engine.Patches(9), F_INSTRUMENT_DRUMS | 25);
+}
+
+TEST_F(CaptureTest, SelectDrumKitWithoutInstrumentsSendsNothing) {
+  InstrumentList.Clear();
+  EXPECT_FALSE(engine.SelectDrumKit());
+  EXPECT_TRUE(Sent().empty());
+}
+
+TEST(CaptureLimitTest, SendsFailOnceTheCaptureIsFull) {
+  TKoDirectMusic engine(TEngineMode::Capture, 7);
+  ASSERT_TRUE(engine.SelectPort(0));
+  EXPECT_TRUE(engine.NoteOn(0, 1, 1));
+  EXPECT_TRUE(engine.NoteOn(0, 2, 2));
+  EXPECT_FALSE(engine.NoteOn(0, 3, 3));
+  EXPECT_EQ(engine.CapturedBytes().size(), 6u);
+}
+
+TEST(PortTest, WithoutAPortEverySendFails) {
+  TKoDirectMusic engine(TEngineMode::Capture);
+  EXPECT_EQ(engine.PortIndex(), -1);
+  EXPECT_FALSE(engine.SelectPort(-1));
+  EXPECT_FALSE(engine.SelectPort(engine.OutputPorts().OutputCount));
+  EXPECT_EQ(engine.PortIndex(), -1);
+  EXPECT_FALSE(engine.NoteOn(1, 62, 100));
+  EXPECT_EQ(engine.LastNotes(1), 62); // kept whatever the send's result
+  EXPECT_FALSE(engine.SendMidiMessage(0x90, 60, 100));
+  EXPECT_FALSE(engine.SetVolume(0));
+  EXPECT_EQ(engine.GetWriteLatency(), 0);
+  EXPECT_TRUE(engine.CapturedBytes().empty());
+}
+
+TEST(PortTest, FailedSelectDropsThePreviousPort) {
+  TKoDirectMusic engine(TEngineMode::Offline);
+  ASSERT_TRUE(engine.SelectPort(0));
+  EXPECT_TRUE(engine.NoteOn(0, 60, 100));
+  EXPECT_FALSE(engine.SelectPort(5));
+  EXPECT_TRUE(engine.SelectPort(0)); // still selectable
+}
+
+TEST(PortTest, LiveEngineListsTheSoftwareSynthesizerFirst) {
+  // On a machine without sound the port cannot open; then the engine runs silent.
+  TKoDirectMusic engine(TEngineMode::Live);
+  ASSERT_GE(engine.OutputPorts().OutputCount, 1);
+  EXPECT_EQ(engine.GetDefaultPortIndex(), 0);
+  EXPECT_EQ(engine.OutputPorts().OutputPorts[0].Kind, TPortKind::SoftwareSynth);
+  EXPECT_EQ(engine.DirectSound().Devices().Devices[0].Name, "default");
+  if (!engine.SelectPort(0)) {
+    EXPECT_FALSE(engine.NoteOn(0, 60, 100));
+    EXPECT_EQ(engine.PortIndex(), -1);
+  }
+}
+
+TEST(PortTest, ListsHoldAtMostTwentyFourPorts) {
+  TPortList list;
+  for (int i = 0; i < MaxPorts; ++i) {
+    EXPECT_TRUE(AddOutputPort(list, {TPortKind::Sequencer, "port " + std::to_string(i), i, 0}));
+  }
+  EXPECT_FALSE(AddOutputPort(list, {TPortKind::Sequencer, "one too many", 99, 0}));
+  EXPECT_EQ(list.OutputCount, MaxPorts);
+  EXPECT_EQ(list.OutputPorts[MaxPorts - 1].Description, "port 23");
+  EXPECT_EQ(list.InputCount, 0);
+}
+
+TEST(PortTest, DeviceListHoldsAtMostSixteenDevices) {
+  TKoDS_AllDevCapsType list;
+  for (int i = 0; i < 20; ++i) {
+    AddDevice(list, {"hw:" + std::to_string(i), "card"});
+  }
+  EXPECT_EQ(list.Count, MaxDirectSoundDevices);
+  EXPECT_EQ(list.Devices[15].Name, "hw:15");
+}
+
+std::string ReadText(const std::filesystem::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+TEST(PortTest, OutDevListHasOneNumberedLinePerPortInGbk) {
+  const auto folder =
+      std::filesystem::temp_directory_path() / ("melo-outdev-" + std::to_string(getpid()));
+  std::filesystem::create_directories(folder);
+  TPortList list;
+  AddOutputPort(list, {TPortKind::SoftwareSynth, "Software synthesizer", -1, -1});
+  AddOutputPort(list, {TPortKind::Sequencer, "合成器", 20, 0});
+  ASSERT_TRUE(WriteOutDevList(folder, list));
+  EXPECT_EQ(ReadText(folder / "OutDevList.txt"),
+            "0:  Software synthesizer\r\n1:  \xBA\xCF\xB3\xC9\xC6\xF7\r\n");
+  TKoDirectMusic engine(TEngineMode::Capture);
+  ASSERT_TRUE(engine.WriteOutDevList(folder));
+  EXPECT_EQ(ReadText(folder / "OutDevList.txt"), "0:  MIDI capture\r\n");
+  std::filesystem::remove_all(folder);
+}
+
+TEST(InstrumentListTest, SortPutsMelodicByBankThenDrumKitsLast) {
+  TInstrumentList list;
+  list.Fill({{F_INSTRUMENT_DRUMS | 0, "Drums"},
+             {PackPatch({0, 0, 25}), "Guitar"},
+             {PackPatch({0, 1, 0}), "Var"}});
+  list.SortByPatch();
+  ASSERT_EQ(list.Count, 3);
+  EXPECT_EQ(list.NameUtf8(0), "Guitar");
+  EXPECT_EQ(list.NameUtf8(1), "Var");
+  EXPECT_EQ(list.NameUtf8(2), "Drums");
+  // Whole entries move: each keeps its original index and patch.
+  EXPECT_EQ(list.Entries[0].Index, 1);
+  EXPECT_EQ(list.Entries[2].Index, 0);
+  EXPECT_EQ(list.Entries[2].Patch, F_INSTRUMENT_DRUMS);
+}
+
+TEST(InstrumentListTest, HoldsAtMostThreeHundredAndCutsNames) {
+  std::vector<TSoundSetInstrument> many(310, {7, "An instrument name longer than thirty-one"});
+  InstrumentList.Fill(many);
+  EXPECT_EQ(InstrumentList.Count, MaxInstruments);
+  EXPECT_EQ(InstrumentList.Entries[299].Index, 299);
+  EXPECT_EQ(InstrumentList.NameUtf8(0), "An instrument name longer than ");
+  EXPECT_EQ(InstrumentList.Entries[0].Name[31], u'\0');
+  InstrumentList.Fill({{1, "钢琴"}});
+  EXPECT_EQ(InstrumentList.NameUtf8(0), "钢琴");
+  EXPECT_EQ(InstrumentList.Entries[1].Patch, 0u); // zero-filled past the count
+}
+
+TEST(InstrumentListTest, FindInstrumentReturnsTheLowerIndexOfATwiceListedPatch) {
+  InstrumentList.Fill({{5, "a"}, {9, "b"}, {5, "c"}});
+  EXPECT_EQ(TKoDirectMusic::FindInstrument(5), 0);
+  EXPECT_EQ(TKoDirectMusic::FindInstrument(9), 1);
+  EXPECT_EQ(TKoDirectMusic::FindInstrument(6), -1);
+}
+
+TEST(PatchTest, PackAndUnpackUseMsbLsbProgramBytes) {
+  const TPatchBytes bytes = UnpackPatch(0x80123456u);
+  EXPECT_EQ(bytes.MSB, 0x12);
+  EXPECT_EQ(bytes.LSB, 0x34);
+  EXPECT_EQ(bytes.Program, 0x56);
+  EXPECT_EQ(PackPatch(bytes), 0x00123456u);
+}
+
+TEST(SettingsTest, ReverbLevelOverwritesMixAndTimeOnly) {
+  TKoDirectMusic engine(TEngineMode::Offline);
+  ASSERT_TRUE(engine.SelectPort(0));
+  EXPECT_EQ(engine.ReverbLevel(), 2);
+  ASSERT_TRUE(engine.SetReverbParams({-3.0f, -20.0f, 300.0f, 0.25f}));
+  engine.SetReverbLevel(3);
+  TWavesReverbParams params;
+  ASSERT_TRUE(engine.GetReverbParams(params));
+  EXPECT_EQ(engine.ReverbLevel(), 3);
+  EXPECT_FLOAT_EQ(params.InGain, -3.0f);
+  EXPECT_FLOAT_EQ(params.ReverbMix, -7.0f);
+  EXPECT_FLOAT_EQ(params.ReverbTime, 1800.0f);
+  EXPECT_FLOAT_EQ(params.HighFreqRTRatio, 0.25f);
+  // The synthesizer got the mapped values.
+  const TFluidReverb expected = MapReverb(params);
+  double roomSize = -1.0;
+  double level = -1.0;
+  fluid_synth_get_reverb_group_roomsize(engine.Synth(), 0, &roomSize);
+  fluid_synth_get_reverb_group_level(engine.Synth(), 0, &level);
+  EXPECT_NEAR(roomSize, expected.RoomSize, 1e-6);
+  EXPECT_NEAR(level, expected.Level, 1e-6);
+  // Above 4 the level is stored and nothing else changes.
+  engine.SetReverbLevel(7);
+  TWavesReverbParams after;
+  engine.GetReverbParams(after);
+  EXPECT_EQ(engine.ReverbLevel(), 7);
+  EXPECT_FLOAT_EQ(after.ReverbMix, -7.0f);
+}
+
+TEST(SettingsTest, ReverbNeedsTheReverbCapablePlatform) {
+  TKoDirectMusic engine(TEngineMode::Offline);
+  ASSERT_TRUE(engine.SelectPort(0));
+  const std::uint32_t saved = DXVersion;
+  DXVersion = 0x0601;
+  engine.SetReverbLevel(3);
+  EXPECT_FALSE(engine.SetReverbParams({}));
+  DXVersion = saved;
+  TWavesReverbParams params;
+  engine.GetReverbParams(params);
+  EXPECT_EQ(engine.ReverbLevel(), 2);
+  EXPECT_FLOAT_EQ(params.ReverbMix, -10.0f);
+}
+
+TEST(SettingsTest, ReverbMappingFollowsMixTimeAndRatio) {
+  const TFluidReverb off = MapReverb({0.0f, -100.0f, 0.0f, 0.001f});
+  EXPECT_FALSE(off.On);
+  const TFluidReverb four = MapReverb({0.0f, -5.0f, 2500.0f, 0.001f});
+  EXPECT_TRUE(four.On);
+  EXPECT_NEAR(four.Level, std::pow(10.0, -5.0 / 20.0), 1e-9);
+  EXPECT_NEAR(four.RoomSize, (2.5 - 0.7) / 11.8, 1e-6);
+  EXPECT_NEAR(MapReverb({-6.0f, -5.0f, 2500.0f, 0.001f}).Level, std::pow(10.0, -11.0 / 20.0), 1e-6);
+  EXPECT_DOUBLE_EQ(MapReverb({0.0f, 0.0f, 60000.0f, 0.001f}).RoomSize, 1.0);
+  EXPECT_GT(MapReverb({0.0f, -5.0f, 2500.0f, 0.001f}).Damping,
+            MapReverb({0.0f, -5.0f, 2500.0f, 0.9f}).Damping);
+}
+
+TEST(SettingsTest, LatencyAndPeriodMapOntoTheDriverBuffer) {
+  const TDriverBuffer buffer = DriverBufferFor(40, 13, 44100);
+  EXPECT_EQ(buffer.PeriodFrames, 573);
+  EXPECT_EQ(buffer.PeriodCount, 3);
+  EXPECT_EQ(DriverBufferFor(1, 0, 44100).PeriodFrames, 64);
+  EXPECT_EQ(DriverBufferFor(1, 0, 44100).PeriodCount, 2);
+  EXPECT_EQ(DriverBufferFor(100000, 1000, 44100).PeriodFrames, 8192);
+  EXPECT_EQ(DriverBufferFor(100000, 10, 44100).PeriodCount, 64);
+}
+
+TEST(SettingsTest, WriteLatencyAndPeriodReportWhatTheBufferHolds) {
+  TKoDirectMusic engine(TEngineMode::Offline);
+  ASSERT_TRUE(engine.SelectPort(0));
+  EXPECT_EQ(engine.GetWritePeriod(), 3); // 128 frames
+  EXPECT_EQ(engine.GetWriteLatency(), 6);
+  ASSERT_TRUE(engine.SetWriteLatency(40));
+  ASSERT_TRUE(engine.SetWritePeriod(13));
+  EXPECT_EQ(engine.GetWritePeriod(), 13);
+  EXPECT_EQ(engine.GetWriteLatency(), 39); // 3 periods of 573 frames
+  ASSERT_TRUE(engine.SetWriteLatency(5));
+  EXPECT_EQ(engine.GetWriteLatency(), 26); // never fewer than two periods
+}
+
+TEST(SettingsTest, VolumeMapsHundredthsOfDecibelsOntoGain) {
+  EXPECT_NEAR(GainOfVolume(-600) / GainOfVolume(0), 0.501187, 1e-5);
+  EXPECT_NEAR(GainOfVolume(-2000) / GainOfVolume(0), 0.1, 1e-6);
+  EXPECT_LE(GainOfVolume(100000), 10.0f);
+  TKoDirectMusic engine(TEngineMode::Offline);
+  ASSERT_TRUE(engine.SelectPort(0));
+  ASSERT_TRUE(engine.SetVolume(-600));
+  EXPECT_NEAR(fluid_synth_get_gain(engine.Synth()), GainOfVolume(-600), 1e-6);
+}
+
+TEST(PresenceTest, ReportsTheCurrentPlatformWhenTheSynthesizerIsLinked) {
+  std::uint32_t version = 0;
+  std::uint32_t platform = 7;
+  GetDXVersion(version, platform);
+  EXPECT_EQ(version, 0x0800u);
+  EXPECT_EQ(DXVersion, 0x0800u);
+  EXPECT_EQ(DXVersionLabel(0x0800), "[DirectX 8.0 或者更新]");
+  EXPECT_EQ(DXVersionLabel(0x0700), "[DirectX 7.0]");
+  EXPECT_EQ(DXVersionLabel(0x0601), "[DirectX 6.1]");
+}
+
+// ---- Sound sets ---------------------------------------------------------------
+
+class SoundSetTest : public ::testing::Test {
+protected:
+  void SetUp() override { ASSERT_TRUE(engine.SelectPort(0)); }
+  void TearDown() override { Config = DefaultConfig; }
+
+  TKoDirectMusic engine{TEngineMode::Offline};
+};
+
+TEST_F(SoundSetTest, StreamLoadListsTheSetSortedWithDrumKitsLast) {
+  ASSERT_TRUE(engine.LoadCollectionFromStream(test::GmSoundFontBytes()));
+  ASSERT_GE(InstrumentList.Count, 129);
+  for (int i = 1; i < InstrumentList.Count; ++i) {
+    EXPECT_LE(InstrumentList.Entries[i - 1].Patch, InstrumentList.Entries[i].Patch);
+  }
+  EXPECT_EQ(InstrumentList.Entries[0].Patch, 0u);
+  EXPECT_NE(InstrumentList.Entries[InstrumentList.Count - 1].Patch & F_INSTRUMENT_DRUMS, 0u);
+  EXPECT_FALSE(InstrumentList.NameUtf8(0).empty());
+  EXPECT_TRUE(engine.SelectDrumKit());
+  EXPECT_EQ(engine.Patches(9), InstrumentList.Entries[InstrumentList.Count - 1].Patch);
+}
+
+TEST_F(SoundSetTest, UnreadableBytesLeaveTheLoadedSetInPlace) {
+  ASSERT_TRUE(engine.LoadCollectionFromStream(test::GmSoundFontBytes()));
+  const std::int32_t count = InstrumentList.Count;
+  const auto& good = test::GmSoundFontBytes();
+  Bytes truncated(good.begin(), good.begin() + static_cast<long>(good.size() / 2));
+  Bytes garbage(4096, 0x5A);
+  Bytes header{'R', 'I', 'F', 'F', 0xFF, 0xFF, 0xFF, 0x7F, 's', 'f', 'b', 'k', 'L', 'I', 'S', 'T'};
+  EXPECT_FALSE(engine.LoadCollectionFromStream(truncated));
+  EXPECT_FALSE(engine.LoadCollectionFromStream(garbage));
+  EXPECT_FALSE(engine.LoadCollectionFromStream(header));
+  EXPECT_FALSE(engine.LoadCollectionFromStream({}));
+  EXPECT_EQ(InstrumentList.Count, count);
+  // Still playing from the kept set.
+  engine.SetPatch(0, 0);
+  engine.NoteOn(0, 60, 100);
+  EXPECT_GT(test::Rms(test::RenderSeconds(engine, 0.3), 0, test::Seconds(0.3)), 1e-3);
+}
+
+TEST_F(SoundSetTest, FileLoadFollowsTheConfiguration) {
+  Config.UseExternalDLS = false;
+  Config.ExternalDLSFileName = test::GmSoundFont;
+  InstrumentList.Fill({{1, "x"}});
+  EXPECT_FALSE(engine.LoadCollectionFromFile());
+  EXPECT_EQ(InstrumentList.Count, 0);
+  Config.UseExternalDLS = true;
+  Config.ExternalDLSFileName = "/nonexistent/set.dls";
+  EXPECT_FALSE(engine.LoadCollectionFromFile());
+  Config.ExternalDLSFileName = test::GmSoundFont;
+  ASSERT_TRUE(engine.LoadCollectionFromFile());
+  EXPECT_GE(InstrumentList.Count, 129);
+  for (int i = 0; i < InstrumentList.Count; ++i) {
+    EXPECT_EQ(InstrumentList.Entries[i].Index, i); // the set's own order, unsorted
+  }
+  EXPECT_TRUE(engine.DownloadInstruments());
+}
+
+TEST_F(SoundSetTest, UnreadableExternalFileLeavesNothingListedOrSounding) {
+  ASSERT_TRUE(engine.LoadCollectionFromStream(test::GmSoundFontBytes()));
+  const auto path =
+      std::filesystem::temp_directory_path() / ("melo-bad-" + std::to_string(getpid()) + ".dls");
+  std::ofstream(path, std::ios::binary) << "RIFF\x04\0\0\0DLS ";
+  Config.UseExternalDLS = true;
+  Config.ExternalDLSFileName = path.string();
+  EXPECT_TRUE(engine.LoadExternalDLS());
+  EXPECT_EQ(InstrumentList.Count, 0);
+  engine.NoteOn(0, 60, 100);
+  EXPECT_LT(test::Rms(test::RenderSeconds(engine, 0.3), 0, test::Seconds(0.3)), 1e-6);
+  std::filesystem::remove(path);
+}
+
+TEST(SoundSetSeamTest, RiffFormIsReadFromTheHeader) {
+  const Bytes sf{'R', 'I', 'F', 'F', 0, 0, 0, 0, 's', 'f', 'b', 'k'};
+  const Bytes dls{'R', 'I', 'F', 'F', 0, 0, 0, 0, 'D', 'L', 'S', ' '};
+  EXPECT_TRUE(IsRiffForm(sf, "sfbk"));
+  EXPECT_FALSE(IsRiffForm(sf, "DLS "));
+  EXPECT_TRUE(IsRiffForm(dls, "DLS "));
+  EXPECT_FALSE(IsRiffForm(Bytes(sf.begin(), sf.end() - 1), "sfbk"));
+}
+
+} // namespace
+} // namespace melo
