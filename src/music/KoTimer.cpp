@@ -87,6 +87,7 @@ void ApplyThreadPriority(TThreadPriority Priority) {
 struct TPeriodicWorker::TState {
   std::mutex Lock;
   std::condition_variable Wake;
+  bool Started = false;
   bool StopRequested = false;
 };
 
@@ -97,8 +98,10 @@ void RunPeriodic(const std::shared_ptr<WorkerState>& State, std::chrono::microse
                  TThreadPriority Priority, const std::function<void()>& Tick) {
   using Clock = std::chrono::steady_clock;
   ApplyThreadPriority(Priority);
-  Clock::time_point deadline = Clock::now();
   std::unique_lock lock(State->Lock);
+  // Created suspended: the owner resumes it once it holds the worker.
+  State->Wake.wait(lock, [&] { return State->Started || State->StopRequested; });
+  Clock::time_point deadline = Clock::now();
   while (!State->StopRequested) {
     lock.unlock();
     try {
@@ -127,6 +130,14 @@ TPeriodicWorker::TPeriodicWorker(std::chrono::microseconds Period, TThreadPriori
 
 TPeriodicWorker::~TPeriodicWorker() {
   Stop();
+}
+
+void TPeriodicWorker::Start() {
+  // Notified under the lock: a first tick that stops and frees this worker
+  // cannot begin before this call is done with it.
+  std::lock_guard lock(FState->Lock);
+  FState->Started = true;
+  FState->Wake.notify_all();
 }
 
 void TPeriodicWorker::Stop() {
@@ -180,6 +191,7 @@ TUiTicker::TUiTicker(std::chrono::microseconds Period, TUiDispatcher Dispatcher,
       return;
     state->Dispatcher([state] { RunOnUiThread(state); });
   });
+  FWorker->Start();
 }
 
 TUiTicker::~TUiTicker() {
@@ -318,6 +330,7 @@ void TKoHiTimer::StartThreadMode() {
                                                 else
                                                   run->Handler(*run->Owner);
                                               });
+  FWorker->Start();
 }
 
 void TKoHiTimer::StartMessageMode() {

@@ -46,9 +46,9 @@ void ApplyThreadPriority(TThreadPriority Priority);
 inline constexpr unsigned TimerMinPeriod = 1;
 inline constexpr unsigned TimerMaxPeriod = 1000000;
 
-// A thread that calls Tick at absolute deadlines, one period apart, starting
-// at once. A tick that runs late is followed by at most one catch-up tick, so
-// a stall never causes a burst.
+// A thread that calls Tick at absolute deadlines, one period apart, from the
+// moment Start is called. A tick that runs late is followed by at most one
+// catch-up tick, so a stall never causes a burst.
 class TPeriodicWorker {
 public:
   TPeriodicWorker(std::chrono::microseconds Period, TThreadPriority Priority,
@@ -57,6 +57,8 @@ public:
   TPeriodicWorker(const TPeriodicWorker&) = delete;
   TPeriodicWorker& operator=(const TPeriodicWorker&) = delete;
 
+  // Lets the first tick run (at once).
+  void Start();
   // No tick begins after this returns. Joins the thread, or lets it end by
   // itself when called from inside a tick.
   void Stop();

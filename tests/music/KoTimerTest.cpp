@@ -74,12 +74,14 @@ TEST(KoHiTimer, StoppingFromInsideItsOwnTickDoesNotDeadlock) {
   timer.Synchronize = false;
   timer.SetInterval(1);
   std::atomic<int> ticks{0};
+  std::atomic<bool> stopped{false};
   timer.OnTimer = [&](TKoHiTimer& sender) {
     ++ticks;
     sender.SetEnabled(false);
+    stopped = true; // from here on the test thread owns the timer again
   };
   timer.SetEnabled(true);
-  ASSERT_TRUE(WaitUntil([&] { return ticks > 0; }));
+  ASSERT_TRUE(WaitUntil([&] { return stopped.load(); }));
   std::this_thread::sleep_for(30ms);
   EXPECT_EQ(ticks, 1);
 }
