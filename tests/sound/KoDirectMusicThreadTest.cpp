@@ -3,6 +3,8 @@
 // a wrapper stays with its own message.
 #include "sound/KoDirectMusic.h"
 
+#include "SynthTestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -77,6 +79,30 @@ TEST(ThreadTest, TwoSendersLoseAndInterleaveNothing) {
   EXPECT_EQ(nextController, MessagesPerThread);
   EXPECT_EQ(engine.LastNotes(0), (MessagesPerThread - 1) & 0x7F);
   EXPECT_EQ(engine.Patches(2), static_cast<std::uint32_t>(MessagesPerThread / 1000 - 1));
+}
+
+TEST(ThreadTest, SendersAndRenderingShareTheSynthesizer) {
+  auto owner = test::MakeOfflineEngine();
+  TKoDirectMusic& engine = *owner;
+  auto play = [&engine](std::uint8_t channel, int* failures) {
+    for (int i = 0; i < 20000; ++i) {
+      const auto note = static_cast<std::uint8_t>(36 + i % 48);
+      *failures += engine.NoteOn(channel, note, 80) ? 0 : 1;
+      *failures += engine.NoteOff(channel, note) ? 0 : 1;
+    }
+  };
+  int failuresA = 0;
+  int failuresB = 0;
+  std::thread a(play, 0, &failuresA);
+  std::thread b(play, 1, &failuresB);
+  std::vector<float> left(256);
+  std::vector<float> right(256);
+  for (int block = 0; block < 200; ++block) {
+    EXPECT_TRUE(engine.Render(left, right));
+  }
+  a.join();
+  b.join();
+  EXPECT_EQ(failuresA + failuresB, 0);
 }
 
 } // namespace
