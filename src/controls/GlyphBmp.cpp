@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFont>
 #include <QResource>
+#include <cstring>
 
 namespace melo {
 
@@ -52,6 +53,22 @@ bool LoadSkinBitmaps() {
   StaffMaskBitmap = LoadGlyphBitmap(ResStaffMask);
   WorkBitmap = SkinBitmap.copy();
   return !SkinBitmap.isNull() && !StaffMaskBitmap.isNull();
+}
+
+void CopyBitmapRect(QImage& dest, QPoint destTopLeft, const QImage& source, QRect sourceRect) {
+  // Clip against the source, then against the destination, moving the other side along.
+  QRect src = sourceRect.intersected(source.rect());
+  QPoint at = destTopLeft + (src.topLeft() - sourceRect.topLeft());
+  const QRect dst = QRect(at, src.size()).intersected(dest.rect());
+  src = QRect(src.topLeft() + (dst.topLeft() - at), dst.size());
+  at = dst.topLeft();
+  if (src.isEmpty() || dest.format() != QImage::Format_RGB888 ||
+      source.format() != QImage::Format_RGB888)
+    return;
+  const int bytes = 3 * src.width();
+  for (int row = 0; row < src.height(); ++row)
+    std::memmove(dest.scanLine(at.y() + row) + 3 * at.x(),
+                 source.constScanLine(src.y() + row) + 3 * src.x(), bytes);
 }
 
 void InstallFontFallbacks() {

@@ -29,6 +29,9 @@ QImage LoadGlyphBitmap(const char* resourceName);
 // SkinBitmap and StaffMaskBitmap from the library, WorkBitmap an unshared copy of the skin.
 bool LoadSkinBitmaps();
 
+// Copies sourceRect of source to destTopLeft in dest, both 24-bit, clipped to both pictures.
+void CopyBitmapRect(QImage& dest, QPoint destTopLeft, const QImage& source, QRect sourceRect);
+
 // Colour values are 0x00BBGGRR.
 inline QColor BgrToQColor(std::uint32_t c) {
   return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF);

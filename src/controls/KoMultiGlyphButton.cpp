@@ -14,7 +14,7 @@ TKoMultiGlyphButton::TKoMultiGlyphButton(QWidget* parent) : QWidget(parent) {
 void TKoMultiGlyphButton::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   if (FGlyph != nullptr) {
-    const QPoint origin = FGlyphOrigins.at(FGlyphIndex);
+    const QPoint origin = GlyphOrigin(FGlyphIndex);
     painter.drawImage(QPoint(0, 0), *FGlyph, QRect(origin, size()));
   } else {
     painter.fillRect(rect(), palette().button());

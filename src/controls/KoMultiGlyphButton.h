@@ -28,8 +28,13 @@ public:
   // Not owned; nullptr shows the background and the caption only.
   void SetGlyph(const QImage* glyph) { FGlyph = glyph; }
   const QImage* Glyph() const { return FGlyph; }
-  void SetGlyphOrigin(int index, QPoint origin) { FGlyphOrigins.at(index) = origin; }
-  QPoint GlyphOrigin(int index) const { return FGlyphOrigins.at(index); }
+  void SetGlyphOrigin(int index, QPoint origin) {
+    if (index >= 0 && index < GlyphStateCount)
+      FGlyphOrigins[index] = origin;
+  }
+  QPoint GlyphOrigin(int index) const {
+    return index >= 0 && index < GlyphStateCount ? FGlyphOrigins[index] : QPoint();
+  }
   void SetGlyphIndex(int index) { FGlyphIndex = index; }
   int GlyphIndex() const { return FGlyphIndex; }
   void SetCaption(const QString& caption) { FCaption = caption; }

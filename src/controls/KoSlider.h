@@ -1,0 +1,66 @@
+#pragma once
+// A slider cut from pictures: a track and a thumb, moved by dragging the thumb with the left
+// mouse button. The window's volume slider is one.
+#include <QImage>
+#include <QPoint>
+#include <QRect>
+#include <QWidget>
+#include <functional>
+
+namespace melo {
+
+class TKoSlider : public QWidget {
+  Q_OBJECT
+public:
+  using TNotifyEvent = std::function<void(TKoSlider* sender)>;
+
+  explicit TKoSlider(QWidget* parent);
+
+  void SetTrackImage(const QImage* bitmap, const QRect& rect);
+  void SetThumbImage(const QImage* bitmap, const QRect& rect);
+  void SetThumbOffset(QPoint offset) { ThumbOffset = offset; }
+  void SetTravel(int travel) { Travel = travel; }
+  void SetHorizontal(bool horizontal) { Horizontal = horizontal; }
+  void SetMin(int value) { Min = value; }
+  void SetMax(int value) { Max = value; }
+  void SetPosition(int value);
+  int Position() const { return FPosition; }
+  int MinValue() const { return Min; }
+  int MaxValue() const { return Max; }
+  QRect ThumbBounds() const { return FThumbBounds; }
+  bool Dragging() const { return FDragging; }
+  const QImage& Buffer() const { return FBuffer; }
+
+  TNotifyEvent OnChange;
+  TNotifyEvent OnRelease;
+  TNotifyEvent OnDblClick;
+
+protected:
+  void paintEvent(QPaintEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+private:
+  void UpdateThumb();
+  void ComposeBuffer();
+
+  QImage FBuffer;
+  const QImage* TrackBitmap = nullptr;
+  QRect TrackRect;
+  const QImage* ThumbBitmap = nullptr;
+  QRect ThumbRect;
+  QRect FThumbBounds;
+  QPoint ThumbOffset;
+  int Travel = 0;
+  bool Horizontal = true;
+  int Min = 0;
+  int Max = 0;
+  int FPosition = 0;
+  bool FDragging = false;
+  QPoint DragStart;
+  int DragStartPosition = 0;
+};
+
+} // namespace melo

@@ -1,0 +1,70 @@
+#include "controls/KoSpinEdit.h"
+
+#include "controls/GlyphBmp.h"
+#include "controls/HandCursors.h"
+#include "controls/SkinLayout.h"
+
+namespace melo {
+
+namespace {
+constexpr std::uint32_t ValueColour = 0x00FF00; // green
+constexpr int ValueFontPixels = 16;
+} // namespace
+
+TKoSpinEdit::TKoSpinEdit(QWidget* form, int top, int left, int height, int width,
+                         const QImage* skin) {
+  InstallFontFallbacks();
+  ValueLabel = new QLabel(form);
+  ValueLabel->setGeometry(left, top, width, height);
+  QFont font(QStringLiteral("Courier New"));
+  font.setPixelSize(ValueFontPixels);
+  ValueLabel->setFont(font);
+  ValueLabel->setAutoFillBackground(true);
+  QPalette palette = ValueLabel->palette();
+  palette.setColor(QPalette::Window, Qt::black);
+  palette.setColor(QPalette::WindowText, BgrToQColor(ValueColour));
+  ValueLabel->setPalette(palette);
+  ValueLabel->setAlignment(Qt::AlignCenter);
+  ValueLabel->show();
+  UpButton = MakeArrow(form, 0, QRect(left + width, top, SpinArrowWidth, SpinUpArrowHeight), skin);
+  DownButton = MakeArrow(
+      form, 1,
+      QRect(left + width, top + SpinUpArrowHeight, SpinArrowWidth, height - SpinUpArrowHeight),
+      skin);
+}
+
+TKoMultiGlyphButton* TKoSpinEdit::MakeArrow(QWidget* form, int tag, const QRect& place,
+                                            const QImage* skin) {
+  auto* button = new TKoMultiGlyphButton(form);
+  button->SetTag(tag);
+  button->setGeometry(place);
+  button->SetGlyph(skin);
+  button->SetGlyphOrigin(0, place.topLeft());
+  button->SetGlyphOrigin(1, DownRect(place).topLeft());
+  button->setCursor(ScreenCursor(crHandPoint));
+  button->OnMouseDown = [this](TKoMultiGlyphButton* sender, Qt::MouseButton mouseButton,
+                               Qt::KeyboardModifiers, int,
+                               int) { ArrowMouse(sender, mouseButton, true); };
+  button->OnMouseUp = [this](TKoMultiGlyphButton* sender, Qt::MouseButton mouseButton,
+                             Qt::KeyboardModifiers, int,
+                             int) { ArrowMouse(sender, mouseButton, false); };
+  button->show();
+  return button;
+}
+
+void TKoSpinEdit::SetButtonsEnabled(bool enabled) {
+  FButtonsEnabled = enabled;
+  UpButton->setEnabled(enabled);
+  DownButton->setEnabled(enabled);
+}
+
+void TKoSpinEdit::ArrowMouse(TKoMultiGlyphButton* sender, Qt::MouseButton button, bool press) {
+  if (button != Qt::LeftButton)
+    return;
+  sender->SetGlyphIndex(press ? 1 : 0);
+  sender->Repaint();
+  if (!press && OnClick)
+    OnClick(sender);
+}
+
+} // namespace melo

@@ -1,0 +1,37 @@
+#pragma once
+// A value display with two arrow buttons beside it. It holds no value: the owner sets the text
+// and reads which arrow was clicked from the sender's tag (0 upper, 1 lower).
+#include "controls/KoMultiGlyphButton.h"
+
+#include <QLabel>
+#include <QString>
+
+namespace melo {
+
+class TKoSpinEdit {
+public:
+  // The three controls become children of form and go with it.
+  TKoSpinEdit(QWidget* form, int top, int left, int height, int width, const QImage* skin);
+
+  void SetText(const QString& text) { ValueLabel->setText(text); }
+  QString Text() const { return ValueLabel->text(); }
+  void SetButtonsEnabled(bool enabled);
+  bool ButtonsEnabled() const { return FButtonsEnabled; }
+  void SetOnClick(TButtonNotifyEvent handler) { OnClick = std::move(handler); }
+
+  QLabel* Label() const { return ValueLabel; }
+  TKoMultiGlyphButton* UpArrow() const { return UpButton; }
+  TKoMultiGlyphButton* DownArrow() const { return DownButton; }
+
+private:
+  TKoMultiGlyphButton* MakeArrow(QWidget* form, int tag, const QRect& place, const QImage* skin);
+  void ArrowMouse(TKoMultiGlyphButton* sender, Qt::MouseButton button, bool press);
+
+  QLabel* ValueLabel = nullptr;
+  TKoMultiGlyphButton* UpButton = nullptr;
+  TKoMultiGlyphButton* DownButton = nullptr;
+  TButtonNotifyEvent OnClick;
+  bool FButtonsEnabled = true;
+};
+
+} // namespace melo

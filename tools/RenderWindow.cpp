@@ -1,0 +1,113 @@
+// Renders the whole window with every skinned control on it, a few keys held, notes on the
+// staff and a transposed key signature, to a PNG: a look at the instrument without a display.
+// Usage: melo_render_window <glyph library> <output.png>
+#include "controls/GlyphBmp.h"
+#include "controls/KoMainButtons.h"
+#include "controls/KoSlider.h"
+#include "controls/KoSpinEdit.h"
+#include "controls/KoStaff.h"
+#include "controls/RoVoravKb.h"
+#include "controls/SkinLayout.h"
+#include "input/KoKeyDef.h"
+#include "input/KoPCKeyboard.h"
+
+#include <QApplication>
+#include <QPainter>
+#include <QWidget>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+using namespace melo;
+
+namespace {
+
+// Stands in for the main window: its whole client area is the work picture.
+class TSkinView : public QWidget {
+public:
+  TSkinView() { setFixedSize(SkinWidth, SkinHeight); }
+
+protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter(this).drawImage(QPoint(0, 0), WorkBitmap, QRect(0, 0, SkinWidth, SkinHeight));
+  }
+};
+
+struct TInstrument {
+  TSkinView View;
+  std::unique_ptr<TKoPCKeyboard> PCKeyboard;
+  std::unique_ptr<TRoVoravKb> RightKeyboard, LeftKeyboard;
+  std::unique_ptr<TKoMainButtons> Buttons;
+  TKoSlider* Volume = nullptr;
+  std::unique_ptr<TKoStaff> Staff;
+  std::vector<std::unique_ptr<TKoSpinEdit>> SpinEdits;
+};
+
+void Build(TInstrument& m) {
+  m.PCKeyboard = std::make_unique<TKoPCKeyboard>(&m.View, &WorkBitmap);
+  m.RightKeyboard = std::make_unique<TRoVoravKb>(&m.View, &WorkBitmap, PianoLeftX, RightPianoTop);
+  m.LeftKeyboard = std::make_unique<TRoVoravKb>(&m.View, &WorkBitmap, PianoLeftX, LeftPianoTop);
+  m.Buttons = std::make_unique<TKoMainButtons>(&m.View, &WorkBitmap);
+  m.Buttons->SetEnabled(1, false);
+  m.Buttons->SetEnabled(2, false);
+  m.Volume = new TKoSlider(&m.View);
+  m.Volume->move(VolumeSliderRect.topLeft());
+  m.Volume->SetTrackImage(&SkinBitmap, VolumeSliderRect);
+  m.Volume->SetThumbImage(&SkinBitmap, SliderThumbRect);
+  m.Volume->SetMin(0);
+  m.Volume->SetMax(127);
+  m.Volume->SetHorizontal(true);
+  m.Volume->SetThumbOffset(QPoint(0, 0));
+  m.Volume->SetTravel(VolumeSliderRect.width() - 10);
+  m.Volume->SetPosition(90);
+  m.Staff = std::make_unique<TKoStaff>(&m.View, &WorkBitmap);
+  for (const TSpinEditPlace& s : SpinEditPlaces)
+    m.SpinEdits.push_back(
+        std::make_unique<TKoSpinEdit>(&m.View, s.Top, s.Left, s.Height, s.Width, &WorkBitmap));
+}
+
+// Transpose 2 (D major), a D major chord in the right hand over a bass D in the left.
+void Play(TInstrument& m) {
+  InitKeyDefs();
+  m.PCKeyboard->DrawAllLabels();
+  m.PCKeyboard->AllKeysUp();
+  const char* texts[] = {"D", "0", "0", "70", "100", "0", "0"};
+  for (std::size_t i = 0; i < m.SpinEdits.size(); ++i)
+    m.SpinEdits[i]->SetText(QString::fromLatin1(texts[i]));
+  m.SpinEdits[0]->SetText(QStringLiteral("2 (D)"));
+  m.Staff->SetKeySignature(2);
+  const int pcKeys[] = {29, 31, 33, 57}; // Q, E, T, C
+  TKeyNote held[MaxKeyNotes] = {};
+  int count = 0;
+  for (int key : pcKeys) {
+    m.PCKeyboard->SetKeyState(key, 1);
+    const TKeyNote note = KeyDefs.Keys[key].Notes[0];
+    held[count++] = note;
+    const int midi = NoteToMidi(note, false) + 2;
+    (note.Keyboard == 0 ? m.LeftKeyboard : m.RightKeyboard)->SetKeyState(midi - 24, 1);
+  }
+  m.Staff->ShowNotes(held, 2);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: %s <glyph library> <output.png>\n", argv[0]);
+    return 2;
+  }
+  if (!LoadGlyphLibrary(QString::fromLocal8Bit(argv[1])) || !LoadSkinBitmaps()) {
+    std::fprintf(stderr, "%s\n", GlyphLibraryMissingText);
+    return 1;
+  }
+  TInstrument instrument;
+  Build(instrument);
+  Play(instrument);
+  const QImage picture = instrument.View.grab().toImage();
+  if (!picture.save(QString::fromLocal8Bit(argv[2]), "PNG")) {
+    std::fprintf(stderr, "cannot write %s\n", argv[2]);
+    return 1;
+  }
+  return 0;
+}
