@@ -1,0 +1,43 @@
+// The program entry: environment checks, command line, configuration, the
+// main window and the message loop.
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QScreen>
+
+#include "app/main.h"
+#include "controls/GlyphBmp.h"
+#include "input/KeyEventFeed.h"
+#include "sound/GetDXVer.h"
+#include "sound/MyGetDxVer.h"
+#include "sound/SetupConfig.h"
+
+namespace {
+
+void ShowError(const char* text, const char* caption) {
+  QMessageBox::critical(nullptr, QString::fromUtf8(caption), QString::fromUtf8(text));
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  melo::InstallFontFallbacks();
+  melo::InstallUiDispatcher();
+  if (melo::DXVersion < melo::DXVersionCurrent) {
+    ShowError("DirectX的版本太低。请安装DirectX 8.0及以上的版本。", "Melotastico错误！");
+    return 1;
+  }
+  if (!melo::LoadGlyphLibrary()) {
+    ShowError(melo::GlyphLibraryMissingText, melo::GlyphLibraryMissingCaption);
+    return 1;
+  }
+  melo::ParseCommandLine(app.arguments().mid(1));
+  melo::LoadConfig(melo::Config);
+  melo::EnableDetectableAutoRepeat();
+
+  melo::TRoVoravForm form;
+  form.move(form.screen()->availableGeometry().center() - form.rect().center());
+  form.show();
+  return app.exec();
+}

@@ -1,0 +1,360 @@
+// Drives the main window through key events carrying X11 native scan codes,
+// with an engine that records the MIDI bytes it is sent.
+
+#include "app/main.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QTemporaryDir>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/SimpleRecorder.h"
+#include "controls/RoVoravKb.h"
+#include "input/KoPCKeyboard.h"
+#include "music/AutoAccomp.h"
+#include "platform/DataFolder.h"
+#include "sound/FavoriteVoices.h"
+
+namespace melo {
+namespace {
+
+using TBytes = std::vector<std::uint8_t>;
+
+// X11 keycodes (evdev + 8).
+enum TXKey : std::uint32_t {
+  xEsc = 9,
+  xDigit1 = 10,
+  xDigit3 = 12,
+  xBackspace = 22,
+  xTab = 23,
+  xQ = 24,
+  xW = 25,
+  xR = 27,
+  xP = 33,
+  xEnter = 36,
+  xLCtrl = 37,
+  xK = 45,
+  xApostrophe = 48,
+  xGrave = 49,
+  xLShift = 50,
+  xLAlt = 64,
+  xSpace = 65,
+  xCapslock = 66,
+  xF4 = 70,
+  xHome = 110,
+  xUp = 111,
+  xEnd = 115,
+  xDelete = 119,
+  xPause = 127,
+};
+
+// The application lives from before the first test to after the last, and is
+// gone before static destruction begins.
+class QtEnvironment : public ::testing::Environment {
+public:
+  void SetUp() override {
+    App = std::make_unique<QApplication>(Argc, Argv);
+    InstallUiDispatcher();
+  }
+  void TearDown() override { App.reset(); }
+
+private:
+  int Argc = 1;
+  char Name[16] = "test_mainwindow";
+  char* Argv[2] = {Name, nullptr};
+  std::unique_ptr<QApplication> App;
+};
+[[maybe_unused]] ::testing::Environment* const Environment =
+    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+// A small instrument list: pianos, two sound effects and a drum kit last.
+void FillInstruments() {
+  std::vector<TSoundSetInstrument> instruments = {{0, "Piano"},     {1, "Bright"},
+                                                  {2, "Electric"},  {126, "Applause"},
+                                                  {127, "Gunshot"}, {F_INSTRUMENT_DRUMS, "Drums"}};
+  InstrumentList.Fill(instruments);
+}
+
+class MainWindowTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    ASSERT_TRUE(Folder.isValid());
+    // A sound-set file that is present (no message box) but not loadable.
+    std::ofstream(std::filesystem::path(Folder.path().toStdString()) / "msf4.s") << "none";
+    SetProgramFolder(Folder.path().toStdString());
+    Form = std::make_unique<TRoVoravForm>(TEngineMode::Capture);
+    FillInstruments();
+    Form->SetRightVoice(0);
+    Form->SetLeftVoice(0);
+    Form->SetTickSource([this] { return Tick; });
+    Mark();
+  }
+
+  void TearDown() override {
+    Form.reset();
+    SetProgramFolder({});
+    QuickEditMode = 0;
+  }
+
+  void Key(std::uint32_t xKey, bool down) {
+    QKeyEvent event(down ? QEvent::KeyPress : QEvent::KeyRelease, 0, Qt::NoModifier, xKey, 0, 0);
+    QApplication::sendEvent(Form.get(), &event);
+    QCoreApplication::processEvents(); // delivers the posted key messages
+  }
+  void Press(std::uint32_t xKey) { Key(xKey, true); }
+  void Release(std::uint32_t xKey) { Key(xKey, false); }
+  void Tap(std::uint32_t xKey) {
+    Press(xKey);
+    Release(xKey);
+  }
+  void With(std::uint32_t modifier, std::uint32_t xKey) {
+    Press(modifier);
+    Tap(xKey);
+    Release(modifier);
+  }
+  void With(std::uint32_t m1, std::uint32_t m2, std::uint32_t xKey) {
+    Press(m1);
+    With(m2, xKey);
+    Release(m1);
+  }
+
+  void Mark() { Start = Form->Music()->CapturedBytes().size(); }
+  // The bytes sent since the last Mark.
+  TBytes Sent() const {
+    const TBytes all = Form->Music()->CapturedBytes();
+    return TBytes(all.begin() + static_cast<std::ptrdiff_t>(Start), all.end());
+  }
+  // Only note-on and note-off messages.
+  static TBytes Notes(const TBytes& bytes) {
+    TBytes notes;
+    for (std::size_t i = 0; i + 2 < bytes.size(); i += 3)
+      if ((bytes[i] & 0xE0) == 0x80)
+        notes.insert(notes.end(), bytes.begin() + static_cast<std::ptrdiff_t>(i),
+                     bytes.begin() + static_cast<std::ptrdiff_t>(i + 3));
+    return notes;
+  }
+
+  QTemporaryDir Folder;
+  std::unique_ptr<TRoVoravForm> Form;
+  std::size_t Start = 0;
+  std::uint32_t Tick = 100000;
+};
+
+TEST_F(MainWindowTest, QPlaysMiddleCOnTheLeftHandAndReleaseStopsIt) {
+  Press(xQ);
+  EXPECT_EQ(Sent(), (TBytes{0x90, 60, 70}));
+  EXPECT_EQ(Form->LeftKeyboard().KeyState(36), 1);
+  EXPECT_TRUE(Form->KeyState().IsDown(16));
+  Press(xQ); // a repeat sounds nothing
+  Release(xQ);
+  EXPECT_EQ(Sent(), (TBytes{0x90, 60, 70, 0x80, 60, 64}));
+  EXPECT_EQ(Form->LeftKeyboard().KeyState(36), 0);
+}
+
+TEST_F(MainWindowTest, NotebookModeKPlaysNumOneAndRecordsScanCode79) {
+  // By default K plays the left hand's middle C, Num-1 the right hand's.
+  ASSERT_TRUE(NoteIsLeft(KeyDefs.Keys[KeyIndexOfScanCode(37)].Notes[0]));
+  ASSERT_FALSE(NoteIsLeft(KeyDefs.Keys[KeyIndexOfScanCode(79)].Notes[0]));
+  Form->SetNotebookMode(true);
+  With(xLCtrl, xR);
+  ASSERT_TRUE(Form->Recording());
+  Mark();
+  Tap(xK);
+  EXPECT_EQ(Notes(Sent()), (TBytes{0x91, 60, 100, 0x81, 60, 64}));
+  const TSimpleBuffer& events = Form->Recorder().Events();
+  ASSERT_GE(events.Count(), 2u);
+  EXPECT_EQ(events[0].Kind, sekKeyDown);
+  EXPECT_EQ(events[0].Data, 79);
+  EXPECT_EQ(events[1].Kind, sekKeyUp);
+  EXPECT_EQ(events[1].Data, 79);
+}
+
+TEST_F(MainWindowTest, TransposeWrapsAndOctavesCycle) {
+  for (int i = 0; i < 8; ++i)
+    With(xLCtrl, xHome);
+  EXPECT_EQ(Transpose, -4);
+  EXPECT_EQ(Form->SpinText(0), QStringLiteral("1=bA (-4)"));
+  With(xLCtrl, xEnd);
+  EXPECT_EQ(Transpose, 7);
+
+  std::vector<int> right;
+  for (int i = 0; i < 3; ++i) {
+    Tap(xGrave);
+    right.push_back(RightOctave);
+  }
+  EXPECT_EQ(right, (std::vector<int>{1, -1, 0}));
+  std::vector<int> left;
+  for (int i = 0; i < 3; ++i) {
+    With(xLShift, xGrave);
+    left.push_back(LeftOctave);
+  }
+  EXPECT_EQ(left, (std::vector<int>{-1, 1, 0}));
+}
+
+TEST_F(MainWindowTest, QuickSecondSpaceSwitchesThePeriodPedal) {
+  const TBytes down = {0xB0, 64, 127};
+  const TBytes up = {0xB0, 64, 0};
+  Tap(xSpace);
+  EXPECT_EQ(Sent(), (TBytes{0xB0, 64, 127, 0xB0, 64, 0}));
+  Tick += 400;
+  Mark();
+  Press(xSpace);
+  EXPECT_TRUE(Form->PeriodPedal());
+  EXPECT_EQ(Sent(), down);
+  Release(xSpace);
+  EXPECT_EQ(Sent(), (TBytes{0xB0, 64, 127, 0xB0, 64, 0}));
+  Mark();
+  Form->Timer1Timer(); // renews: up, then down again
+  EXPECT_EQ(Sent(), (TBytes{0xB0, 64, 0, 0xB0, 64, 127}));
+  Tick += 600;
+  Mark();
+  Press(xSpace);
+  EXPECT_TRUE(Form->PeriodPedal());
+  EXPECT_EQ(Sent(), down);
+  Release(xSpace);
+}
+
+TEST_F(MainWindowTest, SmartSemitoneKeysPlayTheNearestSharp) {
+  Tap(xPause);
+  ASSERT_TRUE(Form->SmartSemitone());
+  Mark();
+  Tap(xEnd);
+  Tap(xDelete);
+  EXPECT_EQ(Notes(Sent()), (TBytes{0x91, 61, 100, 0x81, 61, 64, 0x91, 63, 100, 0x81, 63, 64}));
+  // Up plays the right hand's 72 after redefining it.
+  TKeyDefTable table = KeyDefs;
+  table.Keys[KeyIndexOfScanCode(200)].Notes[0] = TKeyNote{1, 0, 5, 1, 0};
+  Form->SetKeyDefs(table);
+  Tap(xUp);
+  Mark();
+  Tap(xEnd);
+  EXPECT_EQ(Notes(Sent()), (TBytes{0x91, 73, 100, 0x81, 73, 64}));
+}
+
+TEST_F(MainWindowTest, DrumKeysPlayTheirPercussionWhateverTheDefinition) {
+  const int volume = Form->AutoAccomp().APercussVolume();
+  Tap(xApostrophe);
+  EXPECT_EQ(Sent(), (TBytes{0x99, 36, static_cast<std::uint8_t>(volume), 0x89, 36, 64}));
+}
+
+TEST_F(MainWindowTest, SoundEffectVoicesIgnoreTransposeButKeepTheOctave) {
+  Form->SetLeftVoice(3); // program 126
+  Form->SetTranspose(2);
+  Form->SetLeftOctave(1);
+  Mark();
+  Tap(xQ);
+  EXPECT_EQ(Notes(Sent()), (TBytes{0x90, 72, 70, 0x80, 72, 64}));
+  Form->SetLeftVoice(0);
+  Mark();
+  Tap(xQ);
+  EXPECT_EQ(Notes(Sent()), (TBytes{0x90, 74, 70, 0x80, 74, 64}));
+}
+
+TEST_F(MainWindowTest, TransposeChangeWhileHeldSilencesAnotherNote) {
+  Press(xQ);
+  With(xLCtrl, xHome);
+  Release(xQ);
+  EXPECT_EQ(Notes(Sent()), (TBytes{0x90, 60, 70, 0x80, 61, 64}));
+}
+
+TEST_F(MainWindowTest, EscapeReleasesPedalsThenSilencesEverything) {
+  Press(xQ);
+  Mark();
+  Tap(xEsc);
+  EXPECT_EQ(Sent(), (TBytes{0xB0, 64, 0, 0xB1, 64, 0, 0xB0, 123, 0, 0xB1, 123, 0, 0xB0, 120, 0,
+                            0xB1, 120, 0}));
+  EXPECT_FALSE(Form->KeyState().IsDown(16));
+  EXPECT_EQ(Form->LeftKeyboard().KeyState(36), 0);
+}
+
+TEST_F(MainWindowTest, FunctionKeysSelectFavouriteVoices) {
+  Form->show();
+  SetFavoriteVoicePatch(FavoriteVoices[3], 2);      // F4: right hand
+  SetFavoriteVoicePatch(FavoriteVoices[12 + 3], 1); // Shift+F4: left hand
+  Tap(xF4);
+  EXPECT_EQ(Form->RightVoiceIndex(), 2);
+  EXPECT_EQ(Sent(), (TBytes{0xB1, 0, 0, 0xB1, 32, 0, 0xC1, 2, 0}));
+  With(xLShift, xF4);
+  EXPECT_EQ(Form->LeftVoiceIndex(), 1);
+  With(xLAlt, xF4); // closes the window: no voice change
+  EXPECT_EQ(Form->RightVoiceIndex(), 2);
+  EXPECT_FALSE(Form->isVisible());
+}
+
+TEST_F(MainWindowTest, TabStepsTheVoicesAroundTheList) {
+  Tap(xTab);
+  EXPECT_EQ(Form->RightVoiceIndex(), 1);
+  Form->SetRightVoice(InstrumentList.Count - 1);
+  Tap(xTab);
+  EXPECT_EQ(Form->RightVoiceIndex(), 0);
+  With(xLShift, xTab);
+  EXPECT_EQ(Form->LeftVoiceIndex(), 1);
+}
+
+TEST_F(MainWindowTest, OneTouchSlotsStoreRecallAndCycle) {
+  Form->SetTranspose(2);
+  With(xLCtrl, xLShift, xDigit1); // store slot 0
+  Form->SetTranspose(5);
+  Form->SetRightVelocity(30);
+  With(xLCtrl, xLShift, xDigit3); // store slot 2
+  Form->SetTranspose(0);
+  With(xLCtrl, xDigit1);
+  EXPECT_EQ(Transpose, 2);
+  EXPECT_EQ(RightVelocity, 100);
+  std::vector<int> cycle;
+  for (int i = 0; i < 3; ++i) {
+    Tap(xCapslock);
+    cycle.push_back(Transpose);
+  }
+  EXPECT_EQ(cycle, (std::vector<int>{2, 5, 2}));
+  With(xLCtrl, xLShift, xCapslock); // clear all
+  Form->SetTranspose(1);
+  Tap(xCapslock);
+  EXPECT_EQ(Transpose, 1);
+}
+
+TEST_F(MainWindowTest, PlaybackRepeatsTheRecordedNotesInOrder) {
+  With(xLCtrl, xR);
+  Mark();
+  Press(xQ);
+  Press(xW);
+  Release(xQ);
+  Tap(xApostrophe);
+  Release(xW);
+  const TBytes live = Notes(Sent());
+  With(xLCtrl, xR);
+  ASSERT_FALSE(Form->Recording());
+  Mark();
+  With(xLCtrl, xP);
+  QElapsedTimer timer;
+  timer.start();
+  while (Form->Playing() && timer.elapsed() < 5000)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  EXPECT_FALSE(Form->Playing());
+  EXPECT_EQ(Notes(Sent()), live);
+}
+
+TEST_F(MainWindowTest, KeyHeldWhenTheWindowLosesFocusIsReleased) {
+  Press(xQ);
+  Press(xLCtrl);
+  QEvent deactivate(QEvent::WindowDeactivate);
+  QApplication::sendEvent(Form.get(), &deactivate);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(Notes(Sent()), (TBytes{0x90, 60, 70, 0x80, 60, 64}));
+  EXPECT_EQ(Form->KeyState().ShiftState(), 0);
+  QEvent activate(QEvent::WindowActivate);
+  QApplication::sendEvent(Form.get(), &activate);
+  Mark();
+  Tap(xQ);
+  EXPECT_EQ(Notes(Sent()), (TBytes{0x90, 60, 70, 0x80, 60, 64}));
+}
+
+} // namespace
+} // namespace melo
