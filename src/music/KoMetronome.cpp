@@ -19,6 +19,7 @@ std::int64_t SteadyMs() {
 } // namespace
 
 TMetronome::TMetronome(TClock Clock) : FClock(std::move(Clock)) {
+  FSteadyClock = !FClock;
   if (!FClock)
     FClock = SteadyMs;
   FClients.reserve(16);
@@ -38,6 +39,7 @@ TMetronome::~TMetronome() {
 
 void TMetronome::SetClock(TClock Clock) {
   std::lock_guard lock(FLock);
+  FSteadyClock = !Clock;
   FClock = Clock ? std::move(Clock) : TClock(SteadyMs);
 }
 
@@ -228,6 +230,20 @@ void TMetronome::Tick() {
   FLastBar = bar;
   FLastBeat = beat;
   FLastSixteenth = sixteenth;
+  RequestBoundaryTick(now);
+}
+
+// The 5 ms ticks find a boundary up to 5 ms late; an extra tick on the
+// millisecond the next sixteenth begins catches it on time.
+void TMetronome::RequestBoundaryTick(std::int64_t Now) {
+  if (!FSteadyClock || FTempo <= 0)
+    return;
+  const double sixteenthsPerBar = FBeatsPerBar * 4.0;
+  const double nextBar = (std::floor(FBarPosition * sixteenthsPerBar) + 1) / sixteenthsPerBar;
+  const double ms = (nextBar - FTempoChangeBars) * FBeatsPerBar * 60000.0 / FTempo + FTempoChangeMs;
+  const std::int64_t due = FBaseTick + static_cast<std::int64_t>(std::ceil(ms - 1e-6));
+  if (due > Now)
+    Timer.RequestTick(std::chrono::steady_clock::time_point(std::chrono::milliseconds(due)));
 }
 
 } // namespace melo

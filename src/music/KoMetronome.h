@@ -1,8 +1,9 @@
 #pragma once
 // The musical clock: turns elapsed time and a tempo into a position in bars and
 // calls named clients when a new second, bar, beat or sixteenth note begins.
-// It ticks every 5 ms on a worker thread of the highest priority granted, so
-// every client callback runs on that thread.
+// It ticks every 5 ms on a worker thread of the highest priority granted, plus
+// once on the millisecond each sixteenth note begins, so every client callback
+// runs on that thread.
 #include "music/KoTimer.h"
 
 #include <cstdint>
@@ -88,12 +89,14 @@ private:
   double BarPositionAt(double Ms) const;
   void ClearSlot(std::size_t Slot, const TMetronomeNotify* Client);
   void CallClient(std::size_t Slot, std::uint16_t Flags, int Beat);
+  void RequestBoundaryTick(std::int64_t Now);
 
   // Guards everything below; held through a whole tick, so that no callback
   // of a client runs after RemoveClient has returned. Recursive: callbacks may
   // add and remove clients and change the tempo.
   mutable std::recursive_mutex FLock;
   TClock FClock;
+  bool FSteadyClock = true; // the clock is SteadyMs, whose counts map onto timer deadlines
   double FTempo = 100.0;
   const int FBeatsPerBar = 4;
   bool FRunning = false;

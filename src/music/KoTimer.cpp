@@ -1,5 +1,6 @@
 #include "music/KoTimer.h"
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
@@ -89,6 +90,7 @@ struct TPeriodicWorker::TState {
   std::condition_variable Wake;
   bool Started = false;
   bool StopRequested = false;
+  std::chrono::steady_clock::time_point ExtraTick = std::chrono::steady_clock::time_point::max();
 };
 
 namespace {
@@ -101,7 +103,7 @@ void RunPeriodic(const std::shared_ptr<WorkerState>& State, std::chrono::microse
   std::unique_lock lock(State->Lock);
   // Created suspended: the owner resumes it once it holds the worker.
   State->Wake.wait(lock, [&] { return State->Started || State->StopRequested; });
-  Clock::time_point deadline = Clock::now();
+  Clock::time_point deadline = Clock::now(); // of the next regular tick
   while (!State->StopRequested) {
     lock.unlock();
     try {
@@ -110,11 +112,15 @@ void RunPeriodic(const std::shared_ptr<WorkerState>& State, std::chrono::microse
       // A failing handler must not take the process down; the next tick retries.
     }
     lock.lock();
-    deadline += Period;
     const Clock::time_point now = Clock::now();
-    if (deadline < now)
-      deadline = now; // late: one catch-up tick, then the grid goes on from here
-    State->Wake.wait_until(lock, deadline, [&] { return State->StopRequested; });
+    if (deadline <= now) { // that was a regular tick, not an extra one
+      deadline += Period;
+      if (deadline < now)
+        deadline = now; // late: one catch-up tick, then the grid goes on from here
+    }
+    const Clock::time_point wake = std::min(deadline, State->ExtraTick);
+    State->ExtraTick = Clock::time_point::max();
+    State->Wake.wait_until(lock, wake, [&] { return State->StopRequested; });
   }
 }
 
@@ -138,6 +144,11 @@ void TPeriodicWorker::Start() {
   std::lock_guard lock(FState->Lock);
   FState->Started = true;
   FState->Wake.notify_all();
+}
+
+void TPeriodicWorker::RequestTick(std::chrono::steady_clock::time_point At) {
+  std::lock_guard lock(FState->Lock);
+  FState->ExtraTick = std::min(FState->ExtraTick, At);
 }
 
 void TPeriodicWorker::Stop() {
@@ -252,6 +263,11 @@ void TKoHiTimer::SetThreadPriority(TThreadPriority Value) {
   FThreadPriority = Value;
   if (FUseThread)
     Update();
+}
+
+void TKoHiTimer::RequestTick(std::chrono::steady_clock::time_point At) {
+  if (FWorker)
+    FWorker->RequestTick(At);
 }
 
 void TKoHiTimer::DoTimer() {

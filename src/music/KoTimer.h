@@ -59,6 +59,9 @@ public:
 
   // Lets the first tick run (at once).
   void Start();
+  // Asks for one extra tick at At (the regular ones go on as before); called
+  // from a tick, it takes effect for the next wait.
+  void RequestTick(std::chrono::steady_clock::time_point At);
   // No tick begins after this returns. Joins the thread, or lets it end by
   // itself when called from inside a tick.
   void Stop();
@@ -115,6 +118,11 @@ public:
   void SetThreadPriority(TThreadPriority Value);
 
   unsigned MinPeriod() const { return FMinPeriod; }
+
+  // Thread mode, from inside the handler: one extra tick at At, between the
+  // regular ones (a clock that knows when its next event falls due need not
+  // wait for the next period).
+  void RequestTick(std::chrono::steady_clock::time_point At);
   unsigned MaxPeriod() const { return FMaxPeriod; }
 
   // Stored only; they take effect when the timer next (re)starts.

@@ -86,6 +86,21 @@ TEST(KoHiTimer, StoppingFromInsideItsOwnTickDoesNotDeadlock) {
   EXPECT_EQ(ticks, 1);
 }
 
+TEST(KoHiTimer, AnExtraTickComesBetweenTheRegularOnes) {
+  TKoHiTimer timer;
+  timer.Synchronize = false;
+  timer.SetInterval(60000); // the regular ticks: one at once, the next in a minute
+  std::atomic<int> ticks{0};
+  timer.OnTimer = [&](TKoHiTimer& sender) {
+    if (++ticks == 1)
+      sender.RequestTick(std::chrono::steady_clock::now() + 20ms);
+  };
+  timer.SetEnabled(true);
+  ASSERT_TRUE(WaitUntil([&] { return ticks >= 2; }, 10s));
+  timer.SetEnabled(false);
+  EXPECT_EQ(ticks, 2);
+}
+
 TEST(KoHiTimer, MessageModeDeliversOnTheUiQueueAndDropsTicksAfterStop) {
   TQueueDispatcher ui;
   TKoHiTimer timer;
