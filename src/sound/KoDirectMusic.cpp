@@ -267,6 +267,8 @@ void TKoDirectMusic::CreateSynth() {
   fluid_settings_setint(FSettings, "synth.midi-channels", MidiChannelCount);
   // Sound sets come from memory buffers that are gone after loading.
   fluid_settings_setint(FSettings, "synth.dynamic-sample-loading", 0);
+  // Bank select MSB and LSB together pick the bank, as a DLS patch does.
+  fluid_settings_setstr(FSettings, "synth.midi-bank-select", "mma");
   fluid_settings_setstr(FSettings, "audio.driver", "alsa");
   FSynth = new_fluid_synth(FSettings);
   if (FSynth == nullptr) {
@@ -445,10 +447,13 @@ bool TKoDirectMusic::SelectDirectSoundDevice(int Index) {
 // ---- Engine: sound sets ----------------------------------------------------------
 
 bool TKoDirectMusic::LoadCollection(std::span<const std::uint8_t> bytes, bool sort) {
+  // Reading a set takes long; senders keep playing meanwhile (the synthesizer
+  // guards its own font list). Only the switch-over holds the engine's lock.
   TLoadedSoundSet loaded;
   if (!LoadSoundSet(FSynth, bytes, loaded)) {
     return false;
   }
+  std::lock_guard guard(FLock);
   if (FFontId >= 0) {
     fluid_synth_sfunload(FSynth, FFontId, 1);
   }
@@ -457,24 +462,22 @@ bool TKoDirectMusic::LoadCollection(std::span<const std::uint8_t> bytes, bool so
   if (sort) {
     InstrumentList.SortByPatch();
   }
-  return true;
-}
-
-bool TKoDirectMusic::LoadCollectionFromStream(std::span<const std::uint8_t> Stream) {
-  std::lock_guard guard(FLock);
-  // A set that cannot be read leaves the current one playing and listed.
-  if (!LoadCollection(Stream, true)) {
-    return false;
-  }
   if (HasSynthPort()) {
     fluid_synth_program_reset(FSynth);
   }
   return true;
 }
 
+bool TKoDirectMusic::LoadCollectionFromStream(std::span<const std::uint8_t> Stream) {
+  // A set that cannot be read leaves the current one playing and listed.
+  return LoadCollection(Stream, true);
+}
+
 bool TKoDirectMusic::LoadCollectionFromFile() {
-  std::lock_guard guard(FLock);
-  InstrumentList.Clear();
+  {
+    std::lock_guard guard(FLock);
+    InstrumentList.Clear();
+  }
   const std::filesystem::path fileName(Config.ExternalDLSFileName);
   std::error_code error;
   if (!Config.UseExternalDLS || !std::filesystem::is_regular_file(fileName, error)) {
@@ -486,6 +489,7 @@ bool TKoDirectMusic::LoadCollectionFromFile() {
   }
   // The chosen set replaces the current one even when it cannot be read: the
   // list is empty, so nothing may keep sounding from the old set.
+  std::lock_guard guard(FLock);
   if (FFontId >= 0 && FSynth != nullptr) {
     fluid_synth_sfunload(FSynth, FFontId, 1);
     FFontId = -1;

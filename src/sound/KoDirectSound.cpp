@@ -25,6 +25,13 @@ std::string FirstLine(const std::string& text) {
   return text.substr(0, text.find('\n'));
 }
 
+// The sound servers and each card's own default; the many plug-in and
+// per-channel-layout entries ALSA also lists are no outputs to choose from.
+bool IsOutputDevice(std::string_view name) {
+  return name == "pulse" || name == "pipewire" || name == "jack" ||
+         name.starts_with("sysdefault:") || name.starts_with("default:");
+}
+
 } // namespace
 
 bool AddDevice(TKoDS_AllDevCapsType& list, const TKoDS_DevCapsType& device) {
@@ -48,8 +55,7 @@ void TKoDirectSound::EnumerateDevices() {
   for (void** hint = hints; *hint != nullptr; ++hint) {
     const std::string name = TakeHint(*hint, "NAME");
     const std::string direction = TakeHint(*hint, "IOID");
-    // "null" swallows the sound; "default" is already first.
-    if (name.empty() || name == "null" || name == DefaultDevice || direction == "Input") {
+    if (!IsOutputDevice(name) || direction == "Input") {
       continue;
     }
     if (!AddDevice(FDevices, {name, FirstLine(TakeHint(*hint, "DESC"))})) {

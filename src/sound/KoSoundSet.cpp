@@ -114,9 +114,10 @@ std::uint32_t PatchOfPreset(int bank, int program) {
   if (bank == DrumBank) {
     return DrumKitFlag | prog;
   }
-  // Banks above 127 are MSB * 128 + LSB, the synthesizer's reading of both bytes.
-  const auto msb = static_cast<std::uint32_t>(bank < DrumBank ? bank : (bank >> 7) & 0x7F);
-  const auto lsb = static_cast<std::uint32_t>(bank < DrumBank ? 0 : bank & 0x7F);
+  // The synthesizer selects banks by MSB * 128 + LSB (as DirectMusic does by
+  // the whole patch), so a preset's bank number splits into the two bytes.
+  const auto msb = static_cast<std::uint32_t>((bank >> 7) & 0x7F);
+  const auto lsb = static_cast<std::uint32_t>(bank & 0x7F);
   return msb << 16 | lsb << 8 | prog;
 }
 
