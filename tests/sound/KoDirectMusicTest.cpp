@@ -343,6 +343,23 @@ TEST_F(SoundSetTest, StreamLoadListsTheSetSortedWithDrumKitsLast) {
   EXPECT_EQ(engine.Patches(9), InstrumentList.Entries[InstrumentList.Count - 1].Patch);
 }
 
+TEST_F(SoundSetTest, EveryListedPatchSelectsItsOwnInstrument) {
+  ASSERT_TRUE(engine.LoadCollectionFromStream(test::GmSoundFontBytes()));
+  for (int i = 0; i < InstrumentList.Count; ++i) {
+    const std::uint32_t patch = InstrumentList.Entries[i].Patch;
+    const bool drums = (patch & F_INSTRUMENT_DRUMS) != 0;
+    const std::uint8_t channel = drums ? DrumChannel : 3;
+    engine.SetPatch(channel, patch);
+    int font = 0;
+    int bank = 0;
+    int program = 0;
+    fluid_synth_get_program(engine.Synth(), channel, &font, &bank, &program);
+    const TPatchBytes bytes = UnpackPatch(patch);
+    EXPECT_EQ(bank, drums ? 128 : bytes.MSB * 128 + bytes.LSB) << InstrumentList.NameUtf8(i);
+    EXPECT_EQ(program, bytes.Program) << InstrumentList.NameUtf8(i);
+  }
+}
+
 TEST_F(SoundSetTest, UnreadableBytesLeaveTheLoadedSetInPlace) {
   ASSERT_TRUE(engine.LoadCollectionFromStream(test::GmSoundFontBytes()));
   const std::int32_t count = InstrumentList.Count;
