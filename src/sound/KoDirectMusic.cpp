@@ -237,13 +237,16 @@ TDriverBuffer DriverBufferFor(int LatencyMs, int PeriodMs, int sampleRate) {
 // ---- Engine: life cycle ----------------------------------------------------------
 
 TKoDirectMusic::TKoDirectMusic(TEngineMode Mode, std::size_t CaptureCapacity)
-    : FMode(Mode), FDirectSound(std::make_unique<TKoDirectSound>()) {
+    : TKoDirectMusic(TEngineOptions{Mode, CaptureCapacity, "alsa", {}}) {}
+
+TKoDirectMusic::TKoDirectMusic(const TEngineOptions& Options)
+    : FOptions(Options), FDirectSound(std::make_unique<TKoDirectSound>()) {
   QuietenSynthLog();
-  if (FMode == TEngineMode::Capture) {
-    FCaptureCapacity = CaptureCapacity;
-    FCaptured.reserve(CaptureCapacity);
+  if (FOptions.Mode == TEngineMode::Capture) {
+    FCaptureCapacity = FOptions.CaptureCapacity;
+    FCaptured.reserve(FCaptureCapacity);
   }
-  if (FMode == TEngineMode::Live) {
+  if (FOptions.Mode == TEngineMode::Live) {
     FSequencer = std::make_unique<TSequencerPorts>();
   }
   CreateSynth();
@@ -269,7 +272,9 @@ void TKoDirectMusic::CreateSynth() {
   fluid_settings_setint(FSettings, "synth.dynamic-sample-loading", 0);
   // Bank select MSB and LSB together pick the bank, as a DLS patch does.
   fluid_settings_setstr(FSettings, "synth.midi-bank-select", "mma");
-  fluid_settings_setstr(FSettings, "audio.driver", "alsa");
+  fluid_settings_setstr(FSettings, "audio.driver", FOptions.AudioDriver.c_str());
+  fluid_settings_setstr(FSettings, "audio.file.name", FOptions.AudioFile.c_str());
+  fluid_settings_setstr(FSettings, "audio.file.type", "raw");
   FSynth = new_fluid_synth(FSettings);
   if (FSynth == nullptr) {
     return;
@@ -282,7 +287,7 @@ void TKoDirectMusic::CreateSynth() {
 
 void TKoDirectMusic::EnumeratePorts() {
   FPorts = TPortList{};
-  switch (FMode) {
+  switch (FOptions.Mode) {
   case TEngineMode::Offline:
     if (FSynth != nullptr) {
       AddOutputPort(FPorts, {TPortKind::OfflineSynth, "Software synthesizer (offline)", -1, -1});

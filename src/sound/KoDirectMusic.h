@@ -150,11 +150,22 @@ enum class TEngineMode {
   Capture, // one port that records the bytes it is sent (tests)
 };
 
+struct TEngineOptions {
+  TEngineMode Mode = TEngineMode::Live;
+  // Capture mode keeps up to this many bytes; sends beyond it fail.
+  std::size_t CaptureCapacity = 1u << 20;
+  // The FluidSynth audio driver of the software-synthesizer port: "alsa"
+  // plays to the chosen ALSA device; "file" writes raw audio to AudioFile in
+  // real time (for tools and tests on machines without sound).
+  std::string AudioDriver = "alsa";
+  std::string AudioFile;
+};
+
 class TKoDirectMusic : public TMidiMessageSink {
 public:
   static constexpr int SampleRate = 44100;
 
-  // Capture mode keeps up to CaptureCapacity bytes; sends beyond it fail.
+  explicit TKoDirectMusic(const TEngineOptions& Options);
   explicit TKoDirectMusic(TEngineMode Mode = TEngineMode::Live,
                           std::size_t CaptureCapacity = 1u << 20);
   ~TKoDirectMusic() override;
@@ -232,7 +243,7 @@ private:
   bool CaptureMessage(std::uint8_t status, std::uint8_t data1, std::uint8_t data2);
   bool SetPatchLocked(std::uint8_t channel, std::uint32_t patch);
 
-  const TEngineMode FMode;
+  const TEngineOptions FOptions;
   mutable std::mutex FLock; // one whole send, and every state change
   std::unique_ptr<TKoDirectSound> FDirectSound;
   std::unique_ptr<TSequencerPorts> FSequencer;

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 namespace melo {
 namespace {
@@ -134,6 +135,45 @@ TEST(PortTest, LiveEngineListsTheSoftwareSynthesizerFirst) {
     EXPECT_FALSE(engine.NoteOn(0, 60, 100));
     EXPECT_EQ(engine.PortIndex(), -1);
   }
+}
+
+TEST(PortTest, ReopeningTheAudioDriverKeepsSoundSetAndChannels) {
+  // The file driver plays in real time like a sound card, without one.
+  const auto file =
+      std::filesystem::temp_directory_path() / ("melo-driver-" + std::to_string(getpid()) + ".raw");
+  TEngineOptions options;
+  options.AudioDriver = "file";
+  options.AudioFile = file.string();
+  {
+    TKoDirectMusic engine(options);
+    ASSERT_TRUE(engine.SelectPort(0));
+    EXPECT_TRUE(engine.PortActive());
+    ASSERT_TRUE(engine.LoadCollectionFromStream(test::GmSoundFontBytes()));
+    const std::int32_t count = InstrumentList.Count;
+    engine.SetPatch(4, 19);
+    ASSERT_TRUE(engine.SetWriteLatency(40));
+    ASSERT_TRUE(engine.SetWritePeriod(13));
+    EXPECT_EQ(engine.GetWriteLatency(), 39);
+    EXPECT_EQ(engine.GetWritePeriod(), 13);
+    EXPECT_TRUE(engine.Render(std::span<float>(), std::span<float>()) ==
+                false); // the driver renders
+    int font = 0;
+    int bank = 0;
+    int program = 0;
+    fluid_synth_get_program(engine.Synth(), 4, &font, &bank, &program);
+    EXPECT_EQ(program, 19);
+    EXPECT_EQ(InstrumentList.Count, count);
+    EXPECT_EQ(fluid_synth_sfcount(engine.Synth()), 1);
+    EXPECT_TRUE(engine.NoteOn(4, 60, 100));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::error_code error;
+    EXPECT_GT(std::filesystem::file_size(file, error), 0u); // the re-opened driver plays
+    EXPECT_TRUE(engine.SetPortActive(false));
+    EXPECT_FALSE(engine.PortActive());
+    EXPECT_TRUE(engine.SetPortActive(true));
+  }
+  std::error_code error;
+  std::filesystem::remove(file, error);
 }
 
 TEST(PortTest, ListsHoldAtMostTwentyFourPorts) {
