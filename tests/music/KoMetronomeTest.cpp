@@ -183,18 +183,6 @@ TEST_F(MetronomeTest, SpecialModesUseParam) {
   EXPECT_EQ(periodic.front(), mfPeriodic);
 }
 
-TEST_F(MetronomeTest, StartAndStopEventsFire) {
-  int starts = 0, stops = 0;
-  Metro.OnStart = [&](TMetronome&) { ++starts; };
-  Metro.OnStop = [&](TMetronome&) { ++stops; };
-  Metro.SetRunning(true);
-  EXPECT_TRUE(Metro.Running());
-  Metro.SetRunning(false);
-  EXPECT_FALSE(Metro.Running());
-  EXPECT_EQ(starts, 1);
-  EXPECT_EQ(stops, 1);
-}
-
 // Real time, generous bounds: the worker ticks and stops.
 TEST(Metronome, RunsOnItsWorkerAndStops) {
   TMetronome metro;
