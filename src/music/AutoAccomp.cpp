@@ -12,6 +12,9 @@ const char* const ClientName = "Accomp";
 constexpr std::uint8_t StringEnsemble1 = 48;
 constexpr std::uint8_t ChoirAahs = 52;
 constexpr std::uint8_t DefaultChordRoot = 48;
+// Chord types 0..14 and the first fixed-key style can be selected; the last is the default.
+constexpr int SelectableChordStyles = 16;
+constexpr int DefaultChordStyle = SelectableChordStyles - 1;
 
 int StepsOf(int Beats, std::uint8_t TwoBars) {
   return Beats * (TwoBars ? 8 : 4);
@@ -19,7 +22,8 @@ int StepsOf(int Beats, std::uint8_t TwoBars) {
 
 } // namespace
 
-TAutoAccomp::TAutoAccomp(TMetronome& Clock) : FMetronome(Clock), FTotalChordStyle(ChordStyles[15]) {
+TAutoAccomp::TAutoAccomp(TMetronome& Clock)
+    : FMetronome(Clock), FTotalChordStyle(ChordStyles[DefaultChordStyle]) {
   for (int slot = 0; slot < AccompLibrarySize; ++slot)
     FStyleLibrary[static_cast<std::size_t>(slot)] =
         slot < PresetStyleCount ? PresetStyles[static_cast<std::size_t>(slot)] : EmptyStyle;
@@ -59,12 +63,9 @@ void TAutoAccomp::SendProgram(std::uint8_t Channel, std::uint8_t Program) {
   EmitMidi(static_cast<std::uint8_t>(0xC0 + Channel), Program, 0);
 }
 
-// Sounding notes are left to ring: the drums send no note-offs and the pad is
-// held on purpose.
-void TAutoAccomp::SilenceParts() {}
-
+// Sounding notes are left to ring (no part is silenced first): the drums
+// send no note-offs and the pad is held on purpose.
 void TAutoAccomp::SendPrograms() {
-  SilenceParts();
   const TAccompSection& live = FCurrentStyle.MainSection;
   SendProgram(ChordChannel, live.ChordPart.Program);
   SendProgram(ArpeggioChannel, live.ArpeggioPart.Program);
@@ -110,13 +111,11 @@ void TAutoAccomp::Fire(const TPendingEvents& Events) {
 }
 
 // Once RemoveClient returns no tick of ours runs (the metronome holds its lock
-// through a tick), so these never wait on FLock and never run under it.
+// through a tick). These two never run under FLock: the tick takes the locks
+// in the order metronome, then FLock.
 void TAutoAccomp::Detach() {
-  if (!FStart)
-    return;
-  FMetronome.RemoveClient(ClientName);
-  std::lock_guard lock(FLock);
-  SilenceParts();
+  if (FStart)
+    FMetronome.RemoveClient(ClientName);
 }
 
 void TAutoAccomp::Attach() {
@@ -348,7 +347,6 @@ void TAutoAccomp::SetSynchOn(bool Value) {
   {
     std::lock_guard lock(FLock);
     if (Value) {
-      SilenceParts();
       FAPercussVolume = 0;
       FAChordVolume = FAArpeggioVolume = FABassVolume = 0;
       FSynchOn = true;
@@ -376,7 +374,7 @@ int TAutoAccomp::Transpose() const {
 }
 
 void TAutoAccomp::SetAutoChordStyleIndex(int Value) {
-  if (Value < 0 || Value > 15)
+  if (Value < 0 || Value >= SelectableChordStyles)
     return;
   FAutoChordStyleIndex = Value;
   FTotalChordStyle = ChordStyles[static_cast<std::size_t>(Value)];

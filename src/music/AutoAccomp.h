@@ -126,7 +126,6 @@ private:
   // The helpers below run with FLock held.
   void PartNoteOn(std::uint8_t Channel, int Note, int Velocity);
   void SendProgram(std::uint8_t Channel, std::uint8_t Program);
-  void SilenceParts();
   void SendPrograms();
   void ChordPad(int Root);
   void ResetSteps();
@@ -158,7 +157,7 @@ private:
   int FAChordVolume = 90;
   int FAArpeggioVolume = 90;
   int FABassVolume = 90;
-  int FAutoChordStyleIndex = 15;
+  int FAutoChordStyleIndex = 15; // the first fixed-key chord style
   TChordStyleNoVolumeType FTotalChordStyle;
   int FAccompStyleGroupNum = 0;
   int FAccompStyleIndex = 0;
