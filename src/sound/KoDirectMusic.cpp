@@ -7,6 +7,7 @@
 #include "sound/SequencerPorts.h"
 #include "sound/SetupConfig.h"
 
+#include <QString>
 #include <fluidsynth.h>
 
 #include <algorithm>
@@ -44,64 +45,16 @@ void QuietenSynthLog() {
   (void)once;
 }
 
-// UTF-8 to at most 31 UTF-16 units; malformed bytes become U+FFFD.
+// UTF-8 to at most 31 UTF-16 units, never splitting a surrogate pair;
+// malformed bytes become U+FFFD.
 void CopyName(char16_t (&target)[32], std::string_view utf8) {
-  std::size_t out = 0;
-  std::size_t i = 0;
-  while (i < utf8.size()) {
-    const auto lead = static_cast<unsigned char>(utf8[i]);
-    const int extra = lead < 0x80           ? 0
-                      : (lead >> 5) == 0x6  ? 1
-                      : (lead >> 4) == 0xE  ? 2
-                      : (lead >> 3) == 0x1E ? 3
-                                            : -1;
-    char32_t code = extra == 0   ? lead
-                    : extra == 1 ? lead & 0x1Fu
-                    : extra == 2 ? lead & 0x0Fu
-                                 : lead & 0x07u;
-    std::size_t length = 1;
-    bool valid = extra >= 0 && i + static_cast<std::size_t>(extra) < utf8.size() + 0;
-    for (int k = 1; valid && k <= extra; ++k) {
-      const auto next = static_cast<unsigned char>(utf8[i + static_cast<std::size_t>(k)]);
-      valid = (next & 0xC0) == 0x80;
-      code = code << 6 | (next & 0x3Fu);
-      ++length;
-    }
-    if (!valid || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-      code = 0xFFFD;
-      length = 1;
-    }
-    const std::size_t units = code > 0xFFFF ? 2 : 1;
-    if (out + units > 31) {
-      break;
-    }
-    if (units == 2) {
-      target[out++] = static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10));
-      target[out++] = static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
-    } else {
-      target[out++] = static_cast<char16_t>(code);
-    }
-    i += length;
+  const std::u16string name =
+      QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())).toStdU16String();
+  std::size_t length = std::min<std::size_t>(name.size(), 31);
+  if (length > 0 && length < name.size() && QChar::isHighSurrogate(name[length - 1])) {
+    --length;
   }
-  std::fill(target + out, target + 32, u'\0');
-}
-
-void AppendUtf8(std::string& text, char32_t code) {
-  if (code < 0x80) {
-    text += static_cast<char>(code);
-  } else if (code < 0x800) {
-    text += static_cast<char>(0xC0 | (code >> 6));
-    text += static_cast<char>(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    text += static_cast<char>(0xE0 | (code >> 12));
-    text += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    text += static_cast<char>(0x80 | (code & 0x3F));
-  } else {
-    text += static_cast<char>(0xF0 | (code >> 18));
-    text += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-    text += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    text += static_cast<char>(0x80 | (code & 0x3F));
-  }
+  std::fill(std::copy_n(name.begin(), length, target), target + 32, u'\0');
 }
 
 // DirectMusic's reverb works on the synthesizer's whole output; the reverb
@@ -161,23 +114,10 @@ void TInstrumentList::SortByPatch() {
 }
 
 std::string TInstrumentList::NameUtf8(int index) const {
-  std::string text;
   if (index < 0 || index >= Count) {
-    return text;
+    return {};
   }
-  const char16_t* name = Entries[static_cast<std::size_t>(index)].Name;
-  for (int i = 0; i < 32 && name[i] != u'\0'; ++i) {
-    char32_t code = name[i];
-    if (code >= 0xD800 && code < 0xDC00 && i + 1 < 32 && name[i + 1] >= 0xDC00 &&
-        name[i + 1] < 0xE000) {
-      code = 0x10000 + ((code - 0xD800) << 10) + (name[i + 1] - 0xDC00u);
-      ++i;
-    } else if (code >= 0xD800 && code < 0xE000) {
-      code = 0xFFFD;
-    }
-    AppendUtf8(text, code);
-  }
-  return text;
+  return QString::fromUtf16(Entries[static_cast<std::size_t>(index)].Name).toStdString();
 }
 
 // ---- Ports -----------------------------------------------------------------
@@ -443,7 +383,7 @@ bool TKoDirectMusic::SelectDirectSoundDevice(int Index) {
   // A playing synthesizer moves to the new device at once.
   if (FDriver != nullptr) {
     CloseDriver();
-    OpenDriver();
+    FPortActive = OpenDriver();
   }
   guard.unlock();
   return SetActive(true);

@@ -240,9 +240,10 @@ TEST(InstrumentListTest, HoldsAtMostThreeHundredAndCutsNames) {
   EXPECT_EQ(InstrumentList.Entries[299].Index, 299);
   EXPECT_EQ(InstrumentList.NameUtf8(0), "An instrument name longer than ");
   EXPECT_EQ(InstrumentList.Entries[0].Name[31], u'\0');
-  InstrumentList.Fill({{1, "钢琴"}});
+  InstrumentList.Fill({{1, "钢琴"}, {2, std::string(30, 'a') + "\xF0\x9F\x8E\xB9"}});
   EXPECT_EQ(InstrumentList.NameUtf8(0), "钢琴");
-  EXPECT_EQ(InstrumentList.Entries[1].Patch, 0u); // zero-filled past the count
+  EXPECT_EQ(InstrumentList.NameUtf8(1), std::string(30, 'a')); // a surrogate pair is not split
+  EXPECT_EQ(InstrumentList.Entries[2].Patch, 0u);              // zero-filled past the count
 }
 
 TEST(InstrumentListTest, FindInstrumentReturnsTheLowerIndexOfATwiceListedPatch) {
