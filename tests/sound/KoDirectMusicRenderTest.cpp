@@ -15,7 +15,7 @@ constexpr std::uint32_t AcousticGrandPiano = 0;
 constexpr std::uint32_t ChurchOrgan = 19;
 constexpr std::uint32_t Trumpet = 56;
 
-class RenderTest : public ::testing::Test {
+class EngineRenderTest : public ::testing::Test {
 protected:
   void SetUp() override {
     engine = MakeOfflineEngine();
@@ -25,7 +25,7 @@ protected:
   std::unique_ptr<TKoDirectMusic> engine;
 };
 
-TEST_F(RenderTest, A4SoundsAt440HzWithinOneCent) {
+TEST_F(EngineRenderTest, A4SoundsAt440HzWithinOneCent) {
   engine->SetPatch(0, AcousticGrandPiano);
   engine->NoteOn(0, 69, 100);
   const auto sound = RenderSeconds(*engine, 1.0);
@@ -44,14 +44,14 @@ double OrganPitch(TKoDirectMusic& engine, std::uint8_t note) {
   return MeasurePitch(sound, Seconds(0.2), Seconds(0.5), 440.0 * std::pow(2.0, (note - 69) / 12.0));
 }
 
-TEST_F(RenderTest, NotesAreTemperedSemitonesApart) {
+TEST_F(EngineRenderTest, NotesAreTemperedSemitonesApart) {
   // The organ's own sample is a few cents sharp; the intervals must not be.
   const double a4 = OrganPitch(*engine, 69);
   EXPECT_NEAR(1200.0 * std::log2(a4 / OrganPitch(*engine, 57)), 1200.0, 1.0);
   EXPECT_NEAR(1200.0 * std::log2(OrganPitch(*engine, 76) / a4), 700.0, 1.0);
 }
 
-TEST_F(RenderTest, NoteOffEndsTheNoteWithItsRelease) {
+TEST_F(EngineRenderTest, NoteOffEndsTheNoteWithItsRelease) {
   engine->SetPatch(0, ChurchOrgan);
   engine->NoteOn(0, 60, 100);
   const auto held = RenderSeconds(*engine, 0.5);
@@ -65,14 +65,14 @@ TEST_F(RenderTest, NoteOffEndsTheNoteWithItsRelease) {
   EXPECT_LT(Rms(after, Seconds(1.5), Seconds(2.0)), 0.001 * heldLevel);
 }
 
-TEST_F(RenderTest, HeldNoteKeepsSoundingWithoutNoteOff) {
+TEST_F(EngineRenderTest, HeldNoteKeepsSoundingWithoutNoteOff) {
   engine->SetPatch(0, ChurchOrgan);
   engine->NoteOn(0, 60, 100);
   const auto sound = RenderSeconds(*engine, 2.5);
   EXPECT_GT(Rms(sound, Seconds(2.0), Seconds(2.5)), 0.5 * Rms(sound, Seconds(0.3), Seconds(0.8)));
 }
 
-TEST_F(RenderTest, ChannelNinePlaysDrums) {
+TEST_F(EngineRenderTest, ChannelNinePlaysDrums) {
   // Note 42 is the closed hi-hat on the drum channel and a low G# elsewhere.
   engine->SetPatch(0, AcousticGrandPiano);
   engine->NoteOn(0, 42, 110);
@@ -103,7 +103,7 @@ std::vector<double> HarmonicProfile(TKoDirectMusic& engine, std::uint32_t patch)
   return profile;
 }
 
-TEST_F(RenderTest, SetPatchChangesTheTimbre) {
+TEST_F(EngineRenderTest, SetPatchChangesTheTimbre) {
   const auto piano = HarmonicProfile(*engine, AcousticGrandPiano);
   const auto trumpet = HarmonicProfile(*engine, Trumpet);
   const auto pianoAgain = HarmonicProfile(*engine, AcousticGrandPiano);
@@ -127,7 +127,7 @@ double LevelAtVolume(std::int32_t volume) {
   return Rms(sound, Seconds(0.2), Seconds(0.6));
 }
 
-TEST(RenderVolumeTest, MinusSixDecibelsHalvesTheAmplitude) {
+TEST(EngineRenderVolumeTest, MinusSixDecibelsHalvesTheAmplitude) {
   const double full = LevelAtVolume(0);
   ASSERT_GT(full, 1e-3);
   EXPECT_NEAR(LevelAtVolume(-600) / full, 0.5, 0.025);
@@ -144,7 +144,7 @@ double ReverbTail(std::uint8_t level) {
   return Rms(sound, Seconds(0.8), Seconds(1.6));
 }
 
-TEST(RenderReverbTest, EachLevelLeavesAClearlyLongerTail) {
+TEST(EngineRenderReverbTest, EachLevelLeavesAClearlyLongerTail) {
   double previous = ReverbTail(0);
   const double none = previous;
   for (std::uint8_t level = 1; level <= 4; ++level) {

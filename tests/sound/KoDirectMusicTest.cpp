@@ -20,7 +20,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-class CaptureTest : public ::testing::Test {
+class EngineCaptureTest : public ::testing::Test {
 protected:
   void SetUp() override { ASSERT_TRUE(engine.SelectPort(engine.GetDefaultPortIndex())); }
 
@@ -29,13 +29,13 @@ protected:
   TKoDirectMusic engine{TEngineMode::Capture};
 };
 
-TEST_F(CaptureTest, NoteOnAndNoteOffSendTheirBytes) {
+TEST_F(EngineCaptureTest, NoteOnAndNoteOffSendTheirBytes) {
   EXPECT_TRUE(engine.NoteOn(1, 60, 100));
   EXPECT_TRUE(engine.NoteOff(0, 60));
   EXPECT_EQ(Sent(), (Bytes{0x91, 60, 100, 0x80, 0x3C, 0x40}));
 }
 
-TEST_F(CaptureTest, SetPatchSendsBankSelectsAndProgramAndRemembersIt) {
+TEST_F(EngineCaptureTest, SetPatchSendsBankSelectsAndProgramAndRemembersIt) {
   EXPECT_TRUE(engine.SetPatch(1, PackPatch({0, 0, 24})));
   EXPECT_EQ(Sent(), (Bytes{0xB1, 0x00, 0x00, 0xB1, 0x20, 0x00, 0xC1, 0x18, 0x00}));
   EXPECT_EQ(engine.Patches(1), 24u);
@@ -46,7 +46,7 @@ TEST_F(CaptureTest, SetPatchSendsBankSelectsAndProgramAndRemembersIt) {
   EXPECT_EQ(engine.Patches(0), 0u);
 }
 
-TEST_F(CaptureTest, ControllerWrappersSendTheirBytes) {
+TEST_F(EngineCaptureTest, ControllerWrappersSendTheirBytes) {
   engine.SetSustain(0, true);
   engine.SetSustain(0, false);
   engine.AllNotesOff(5);
@@ -55,13 +55,13 @@ TEST_F(CaptureTest, ControllerWrappersSendTheirBytes) {
   EXPECT_EQ(Sent(), (Bytes{0xB0, 64, 127, 0xB0, 64, 0, 0xB5, 123, 0, 0xB9, 120, 0, 0xBF, 7, 90}));
 }
 
-TEST_F(CaptureTest, SendMidiMessagePassesBytesUnchanged) {
+TEST_F(EngineCaptureTest, SendMidiMessagePassesBytesUnchanged) {
   EXPECT_TRUE(engine.SendMidiMessage(0x96, 36, 1));
   EXPECT_TRUE(engine.SendMidiMessage(0xE0, 0x00, 0x40));
   EXPECT_EQ(Sent(), (Bytes{0x96, 36, 1, 0xE0, 0x00, 0x40}));
 }
 
-TEST_F(CaptureTest, LastNotesFollowEveryNoteOnPerChannel) {
+TEST_F(EngineCaptureTest, LastNotesFollowEveryNoteOnPerChannel) {
   engine.NoteOn(1, 64, 90);
   engine.NoteOn(1, 67, 90);
   engine.NoteOn(4, 40, 90);
@@ -71,7 +71,7 @@ TEST_F(CaptureTest, LastNotesFollowEveryNoteOnPerChannel) {
   EXPECT_EQ(engine.LastNotes(0), 0);
 }
 
-TEST_F(CaptureTest, ChannelsBeyondFifteenAreRefusedWithoutSending) {
+TEST_F(EngineCaptureTest, ChannelsBeyondFifteenAreRefusedWithoutSending) {
   // 0x90 + 16 would be a key-pressure message on channel 0.
   EXPECT_FALSE(engine.NoteOn(16, 60, 100));
   EXPECT_FALSE(engine.SetPatch(16, 5));
@@ -79,7 +79,7 @@ TEST_F(CaptureTest, ChannelsBeyondFifteenAreRefusedWithoutSending) {
   EXPECT_TRUE(Sent().empty());
 }
 
-TEST_F(CaptureTest, SelectDrumKitSetsTheLastListedPatchOnChannelNine) {
+TEST_F(EngineCaptureTest, SelectDrumKitSetsTheLastListedPatchOnChannelNine) {
   InstrumentList.Fill(
       {{0, "Piano"}, {F_INSTRUMENT_DRUMS | 0, "Standard"}, {F_INSTRUMENT_DRUMS | 25, "TR-808"}});
   EXPECT_TRUE(engine.SelectDrumKit());
@@ -87,13 +87,13 @@ TEST_F(CaptureTest, SelectDrumKitSetsTheLastListedPatchOnChannelNine) {
   EXPECT_EQ(engine.Patches(9), F_INSTRUMENT_DRUMS | 25);
 }
 
-TEST_F(CaptureTest, SelectDrumKitWithoutInstrumentsSendsNothing) {
+TEST_F(EngineCaptureTest, SelectDrumKitWithoutInstrumentsSendsNothing) {
   InstrumentList.Clear();
   EXPECT_FALSE(engine.SelectDrumKit());
   EXPECT_TRUE(Sent().empty());
 }
 
-TEST(CaptureLimitTest, SendsFailOnceTheCaptureIsFull) {
+TEST(EngineCaptureLimitTest, SendsFailOnceTheCaptureIsFull) {
   TKoDirectMusic engine(TEngineMode::Capture, 7);
   ASSERT_TRUE(engine.SelectPort(0));
   EXPECT_TRUE(engine.NoteOn(0, 1, 1));
@@ -102,7 +102,7 @@ TEST(CaptureLimitTest, SendsFailOnceTheCaptureIsFull) {
   EXPECT_EQ(engine.CapturedBytes().size(), 6u);
 }
 
-TEST(PortTest, WithoutAPortEverySendFails) {
+TEST(EnginePortTest, WithoutAPortEverySendFails) {
   TKoDirectMusic engine(TEngineMode::Capture);
   EXPECT_EQ(engine.PortIndex(), -1);
   EXPECT_FALSE(engine.SelectPort(-1));
@@ -116,7 +116,7 @@ TEST(PortTest, WithoutAPortEverySendFails) {
   EXPECT_TRUE(engine.CapturedBytes().empty());
 }
 
-TEST(PortTest, FailedSelectDropsThePreviousPort) {
+TEST(EnginePortTest, FailedSelectDropsThePreviousPort) {
   TKoDirectMusic engine(TEngineMode::Offline);
   ASSERT_TRUE(engine.SelectPort(0));
   EXPECT_TRUE(engine.NoteOn(0, 60, 100));
@@ -124,7 +124,7 @@ TEST(PortTest, FailedSelectDropsThePreviousPort) {
   EXPECT_TRUE(engine.SelectPort(0)); // still selectable
 }
 
-TEST(PortTest, LiveEngineListsTheSoftwareSynthesizerFirst) {
+TEST(EnginePortTest, LiveEngineListsTheSoftwareSynthesizerFirst) {
   // On a machine without sound the port cannot open; then the engine runs silent.
   TKoDirectMusic engine(TEngineMode::Live);
   ASSERT_GE(engine.OutputPorts().OutputCount, 1);
@@ -137,7 +137,7 @@ TEST(PortTest, LiveEngineListsTheSoftwareSynthesizerFirst) {
   }
 }
 
-TEST(PortTest, ReopeningTheAudioDriverKeepsSoundSetAndChannels) {
+TEST(EnginePortTest, ReopeningTheAudioDriverKeepsSoundSetAndChannels) {
   // The file driver plays in real time like a sound card, without one.
   const auto file =
       std::filesystem::temp_directory_path() / ("melo-driver-" + std::to_string(getpid()) + ".raw");
@@ -176,7 +176,7 @@ TEST(PortTest, ReopeningTheAudioDriverKeepsSoundSetAndChannels) {
   std::filesystem::remove(file, error);
 }
 
-TEST(PortTest, ListsHoldAtMostTwentyFourPorts) {
+TEST(EnginePortTest, ListsHoldAtMostTwentyFourPorts) {
   TPortList list;
   for (int i = 0; i < MaxPorts; ++i) {
     EXPECT_TRUE(AddOutputPort(list, {TPortKind::Sequencer, "port " + std::to_string(i), i, 0}));
@@ -187,7 +187,7 @@ TEST(PortTest, ListsHoldAtMostTwentyFourPorts) {
   EXPECT_EQ(list.InputCount, 0);
 }
 
-TEST(PortTest, DeviceListHoldsAtMostSixteenDevices) {
+TEST(EnginePortTest, DeviceListHoldsAtMostSixteenDevices) {
   TKoDS_AllDevCapsType list;
   for (int i = 0; i < 20; ++i) {
     AddDevice(list, {"hw:" + std::to_string(i), "card"});
@@ -201,7 +201,7 @@ std::string ReadText(const std::filesystem::path& path) {
   return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
-TEST(PortTest, OutDevListHasOneNumberedLinePerPortInGbk) {
+TEST(EnginePortTest, OutDevListHasOneNumberedLinePerPortInGbk) {
   const auto folder =
       std::filesystem::temp_directory_path() / ("melo-outdev-" + std::to_string(getpid()));
   std::filesystem::create_directories(folder);
@@ -217,7 +217,7 @@ TEST(PortTest, OutDevListHasOneNumberedLinePerPortInGbk) {
   std::filesystem::remove_all(folder);
 }
 
-TEST(InstrumentListTest, SortPutsMelodicByBankThenDrumKitsLast) {
+TEST(EngineInstrumentListTest, SortPutsMelodicByBankThenDrumKitsLast) {
   TInstrumentList list;
   list.Fill({{F_INSTRUMENT_DRUMS | 0, "Drums"},
              {PackPatch({0, 0, 25}), "Guitar"},
@@ -233,7 +233,7 @@ TEST(InstrumentListTest, SortPutsMelodicByBankThenDrumKitsLast) {
   EXPECT_EQ(list.Entries[2].Patch, F_INSTRUMENT_DRUMS);
 }
 
-TEST(InstrumentListTest, HoldsAtMostThreeHundredAndCutsNames) {
+TEST(EngineInstrumentListTest, HoldsAtMostThreeHundredAndCutsNames) {
   std::vector<TSoundSetInstrument> many(310, {7, "An instrument name longer than thirty-one"});
   InstrumentList.Fill(many);
   EXPECT_EQ(InstrumentList.Count, MaxInstruments);
@@ -246,14 +246,14 @@ TEST(InstrumentListTest, HoldsAtMostThreeHundredAndCutsNames) {
   EXPECT_EQ(InstrumentList.Entries[2].Patch, 0u);              // zero-filled past the count
 }
 
-TEST(InstrumentListTest, FindInstrumentReturnsTheLowerIndexOfATwiceListedPatch) {
+TEST(EngineInstrumentListTest, FindInstrumentReturnsTheLowerIndexOfATwiceListedPatch) {
   InstrumentList.Fill({{5, "a"}, {9, "b"}, {5, "c"}});
   EXPECT_EQ(TKoDirectMusic::FindInstrument(5), 0);
   EXPECT_EQ(TKoDirectMusic::FindInstrument(9), 1);
   EXPECT_EQ(TKoDirectMusic::FindInstrument(6), -1);
 }
 
-TEST(PatchTest, PackAndUnpackUseMsbLsbProgramBytes) {
+TEST(EnginePatchTest, PackAndUnpackUseMsbLsbProgramBytes) {
   const TPatchBytes bytes = UnpackPatch(0x80123456u);
   EXPECT_EQ(bytes.MSB, 0x12);
   EXPECT_EQ(bytes.LSB, 0x34);
@@ -261,7 +261,7 @@ TEST(PatchTest, PackAndUnpackUseMsbLsbProgramBytes) {
   EXPECT_EQ(PackPatch(bytes), 0x00123456u);
 }
 
-TEST(SettingsTest, ReverbLevelOverwritesMixAndTimeOnly) {
+TEST(EngineSettingsTest, ReverbLevelOverwritesMixAndTimeOnly) {
   TKoDirectMusic engine(TEngineMode::Offline);
   ASSERT_TRUE(engine.SelectPort(0));
   EXPECT_EQ(engine.ReverbLevel(), 2);
@@ -290,7 +290,7 @@ TEST(SettingsTest, ReverbLevelOverwritesMixAndTimeOnly) {
   EXPECT_FLOAT_EQ(after.ReverbMix, -7.0f);
 }
 
-TEST(SettingsTest, ReverbNeedsTheReverbCapablePlatform) {
+TEST(EngineSettingsTest, ReverbNeedsTheReverbCapablePlatform) {
   TKoDirectMusic engine(TEngineMode::Offline);
   ASSERT_TRUE(engine.SelectPort(0));
   const std::uint32_t saved = DXVersion;
@@ -304,7 +304,7 @@ TEST(SettingsTest, ReverbNeedsTheReverbCapablePlatform) {
   EXPECT_FLOAT_EQ(params.ReverbMix, -10.0f);
 }
 
-TEST(SettingsTest, ReverbMappingFollowsMixTimeAndRatio) {
+TEST(EngineSettingsTest, ReverbMappingFollowsMixTimeAndRatio) {
   const TFluidReverb off = MapReverb({0.0f, -100.0f, 0.0f, 0.001f});
   EXPECT_FALSE(off.On);
   const TFluidReverb four = MapReverb({0.0f, -5.0f, 2500.0f, 0.001f});
@@ -317,7 +317,7 @@ TEST(SettingsTest, ReverbMappingFollowsMixTimeAndRatio) {
             MapReverb({0.0f, -5.0f, 2500.0f, 0.9f}).Damping);
 }
 
-TEST(SettingsTest, LatencyAndPeriodMapOntoTheDriverBuffer) {
+TEST(EngineSettingsTest, LatencyAndPeriodMapOntoTheDriverBuffer) {
   const TDriverBuffer buffer = DriverBufferFor(40, 13, 44100);
   EXPECT_EQ(buffer.PeriodFrames, 573);
   EXPECT_EQ(buffer.PeriodCount, 3);
@@ -327,7 +327,7 @@ TEST(SettingsTest, LatencyAndPeriodMapOntoTheDriverBuffer) {
   EXPECT_EQ(DriverBufferFor(100000, 10, 44100).PeriodCount, 64);
 }
 
-TEST(SettingsTest, WriteLatencyAndPeriodReportWhatTheBufferHolds) {
+TEST(EngineSettingsTest, WriteLatencyAndPeriodReportWhatTheBufferHolds) {
   TKoDirectMusic engine(TEngineMode::Offline);
   ASSERT_TRUE(engine.SelectPort(0));
   EXPECT_EQ(engine.GetWritePeriod(), 3); // 128 frames
@@ -340,7 +340,7 @@ TEST(SettingsTest, WriteLatencyAndPeriodReportWhatTheBufferHolds) {
   EXPECT_EQ(engine.GetWriteLatency(), 26); // never fewer than two periods
 }
 
-TEST(SettingsTest, VolumeMapsHundredthsOfDecibelsOntoGain) {
+TEST(EngineSettingsTest, VolumeMapsHundredthsOfDecibelsOntoGain) {
   EXPECT_NEAR(GainOfVolume(-600) / GainOfVolume(0), 0.501187, 1e-5);
   EXPECT_NEAR(GainOfVolume(-2000) / GainOfVolume(0), 0.1, 1e-6);
   EXPECT_LE(GainOfVolume(100000), 10.0f);
@@ -350,7 +350,7 @@ TEST(SettingsTest, VolumeMapsHundredthsOfDecibelsOntoGain) {
   EXPECT_NEAR(fluid_synth_get_gain(engine.Synth()), GainOfVolume(-600), 1e-6);
 }
 
-TEST(PresenceTest, ReportsTheCurrentPlatformWhenTheSynthesizerIsLinked) {
+TEST(DXVersionTest, ReportsTheCurrentPlatformWhenTheSynthesizerIsLinked) {
   std::uint32_t version = 0;
   std::uint32_t platform = 7;
   GetDXVersion(version, platform);
@@ -363,7 +363,7 @@ TEST(PresenceTest, ReportsTheCurrentPlatformWhenTheSynthesizerIsLinked) {
 
 // ---- Sound sets ---------------------------------------------------------------
 
-class SoundSetTest : public ::testing::Test {
+class EngineSoundSetTest : public ::testing::Test {
 protected:
   void SetUp() override { ASSERT_TRUE(engine.SelectPort(0)); }
   void TearDown() override { Config = DefaultConfig; }
@@ -371,7 +371,7 @@ protected:
   TKoDirectMusic engine{TEngineMode::Offline};
 };
 
-TEST_F(SoundSetTest, StreamLoadListsTheSetSortedWithDrumKitsLast) {
+TEST_F(EngineSoundSetTest, StreamLoadListsTheSetSortedWithDrumKitsLast) {
   ASSERT_TRUE(engine.LoadCollectionFromStream(test::GmSoundFontBytes()));
   ASSERT_GE(InstrumentList.Count, 129);
   for (int i = 1; i < InstrumentList.Count; ++i) {
@@ -384,7 +384,7 @@ TEST_F(SoundSetTest, StreamLoadListsTheSetSortedWithDrumKitsLast) {
   EXPECT_EQ(engine.Patches(9), InstrumentList.Entries[InstrumentList.Count - 1].Patch);
 }
 
-TEST_F(SoundSetTest, EveryListedPatchSelectsItsOwnInstrument) {
+TEST_F(EngineSoundSetTest, EveryListedPatchSelectsItsOwnInstrument) {
   ASSERT_TRUE(engine.LoadCollectionFromStream(test::GmSoundFontBytes()));
   for (int i = 0; i < InstrumentList.Count; ++i) {
     const std::uint32_t patch = InstrumentList.Entries[i].Patch;
@@ -401,7 +401,7 @@ TEST_F(SoundSetTest, EveryListedPatchSelectsItsOwnInstrument) {
   }
 }
 
-TEST_F(SoundSetTest, UnreadableBytesLeaveTheLoadedSetInPlace) {
+TEST_F(EngineSoundSetTest, UnreadableBytesLeaveTheLoadedSetInPlace) {
   ASSERT_TRUE(engine.LoadCollectionFromStream(test::GmSoundFontBytes()));
   const std::int32_t count = InstrumentList.Count;
   const auto& good = test::GmSoundFontBytes();
@@ -419,7 +419,7 @@ TEST_F(SoundSetTest, UnreadableBytesLeaveTheLoadedSetInPlace) {
   EXPECT_GT(test::Rms(test::RenderSeconds(engine, 0.3), 0, test::Seconds(0.3)), 1e-3);
 }
 
-TEST_F(SoundSetTest, FileLoadFollowsTheConfiguration) {
+TEST_F(EngineSoundSetTest, FileLoadFollowsTheConfiguration) {
   Config.UseExternalDLS = false;
   Config.ExternalDLSFileName = test::GmSoundFont;
   InstrumentList.Fill({{1, "x"}});
@@ -437,7 +437,7 @@ TEST_F(SoundSetTest, FileLoadFollowsTheConfiguration) {
   EXPECT_TRUE(engine.DownloadInstruments());
 }
 
-TEST_F(SoundSetTest, UnreadableExternalFileLeavesNothingListedOrSounding) {
+TEST_F(EngineSoundSetTest, UnreadableExternalFileLeavesNothingListedOrSounding) {
   ASSERT_TRUE(engine.LoadCollectionFromStream(test::GmSoundFontBytes()));
   const auto path =
       std::filesystem::temp_directory_path() / ("melo-bad-" + std::to_string(getpid()) + ".dls");
@@ -451,7 +451,7 @@ TEST_F(SoundSetTest, UnreadableExternalFileLeavesNothingListedOrSounding) {
   std::filesystem::remove(path);
 }
 
-TEST(SoundSetSeamTest, RiffFormIsReadFromTheHeader) {
+TEST(EngineSoundSetSeamTest, RiffFormIsReadFromTheHeader) {
   const Bytes sf{'R', 'I', 'F', 'F', 0, 0, 0, 0, 's', 'f', 'b', 'k'};
   const Bytes dls{'R', 'I', 'F', 'F', 0, 0, 0, 0, 'D', 'L', 'S', ' '};
   EXPECT_TRUE(IsRiffForm(sf, "sfbk"));

@@ -35,7 +35,7 @@ void SendControllers(TKoDirectMusic& engine) {
   }
 }
 
-TEST(ThreadTest, TwoSendersLoseAndInterleaveNothing) {
+TEST(EngineThreadTest, TwoSendersLoseAndInterleaveNothing) {
   constexpr std::size_t patchMessages = MessagesPerThread / 1000 * 2; // two extra per SetPatch
   TKoDirectMusic engine(TEngineMode::Capture, (2 * MessagesPerThread + patchMessages) * 3);
   ASSERT_TRUE(engine.SelectPort(0));
@@ -81,7 +81,7 @@ TEST(ThreadTest, TwoSendersLoseAndInterleaveNothing) {
   EXPECT_EQ(engine.Patches(2), static_cast<std::uint32_t>(MessagesPerThread / 1000 - 1));
 }
 
-TEST(ThreadTest, SendersAndRenderingShareTheSynthesizer) {
+TEST(EngineThreadTest, SendersAndRenderingShareTheSynthesizer) {
   auto owner = test::MakeOfflineEngine();
   TKoDirectMusic& engine = *owner;
   auto play = [&engine](std::uint8_t channel, int* failures) {
