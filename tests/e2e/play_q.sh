@@ -30,13 +30,21 @@ program=$(realpath "$program")
 checker=$(realpath "$checker")
 source "$(dirname "${BASH_SOURCE[0]}")/session.sh"
 
+# True once parecord has written about a quarter of a second of sound.
+recording_started() {
+  local size
+  size=$(stat -c %s "$work/q.wav" 2>/dev/null) && ((size > 20000))
+}
+
 play_q() {
   parecord --device=nul.monitor --file-format=wav --format=s16le --rate=44100 --channels=1 \
     --latency-msec=20 "$work/q.wav" 2>"$work/parecord.log" &
   local recorder=$!
   pids+=("$recorder")
-  sleep 0.7 # silence before the key, and time for the stream to start
-  alive "$recorder" || fail "parecord could not record nul.monitor: $(cat "$work/parecord.log")"
+  # A busy machine may take a second or more to start the stream: press only once it flows.
+  wait_until 20 recording_started ||
+    fail "parecord does not record nul.monitor: $(cat "$work/parecord.log")"
+  sleep 0.3 # some silence before the key
   xdotool keydown "$QKeycode" || fail "xdotool keydown failed"
   sleep "$HoldSeconds"
   xdotool keyup "$QKeycode" || fail "xdotool keyup failed"
@@ -48,7 +56,7 @@ play_q() {
 
 check_sound() {
   if ! "$checker" "$work/q.wav" "$MiddleCHz" "$PitchTolerance" "$TailSeconds"; then
-    cp "$work/q.wav" "$PWD/play_q-failed.wav" 2>/dev/null && log "recording kept as $PWD/play_q-failed.wav"
+    cp "$work/q.wav" "$(evidence wav)" 2>/dev/null && log "recording kept as $(evidence wav)"
     fail "pressing Q did not sound middle C that stopped on release"
   fi
 }
@@ -66,6 +74,7 @@ $(visible_windows)"
 
 require_tools parecord
 [[ -x $checker ]] || fail "the tone checker $checker is not built"
+[[ -e $(dirname "$program")/msf4.s ]] || fail "no sound set msf4.s beside $program: there is nothing to hear"
 session_open "$program"
 play_q
 check_sound

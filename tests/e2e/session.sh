@@ -11,6 +11,7 @@ readonly WindowSize='621x436'
 
 pids=()
 work=
+own_display=
 
 log() { echo "${0##*/}: $*"; }
 
@@ -20,8 +21,20 @@ show_log() {
   tail -n 25 "$work/$1"
 }
 
+# Where a failure leaves its evidence (recording, screen): the folder the test runs in.
+evidence() {
+  local name=${0##*/}
+  echo "$PWD/${name%.sh}-failed.$1"
+}
+
+save_screen() {
+  [[ -n $own_display ]] && command -v import >/dev/null || return 0
+  import -window root "png:$(evidence png)" 2>/dev/null && echo "screen at the failure: $(evidence png)"
+}
+
 fail() {
   echo "FAIL: $*" >&2
+  save_screen
   show_log program.log
   show_log pulseaudio.log
   exit 1
@@ -82,6 +95,7 @@ start_x() {
   pids+=($!)
   wait_until 15 test -s "$work/display" || fail "Xvfb did not start: $(tail -n 5 "$work/xvfb.log")"
   export DISPLAY=:$(head -n 1 "$work/display")
+  own_display=1
   wait_until 10 xdpyinfo || fail "X display $DISPLAY does not answer"
   log "X server on $DISPLAY"
 }
