@@ -118,12 +118,12 @@ public:
   void SetThreadPriority(TThreadPriority Value);
 
   unsigned MinPeriod() const { return FMinPeriod; }
+  unsigned MaxPeriod() const { return FMaxPeriod; }
 
   // Thread mode, from inside the handler: one extra tick at At, between the
   // regular ones (a clock that knows when its next event falls due need not
   // wait for the next period).
   void RequestTick(std::chrono::steady_clock::time_point At);
-  unsigned MaxPeriod() const { return FMaxPeriod; }
 
   // Stored only; they take effect when the timer next (re)starts.
   TNotifyEvent OnTimer;
