@@ -5,6 +5,7 @@
 #include <QMessageBox>
 #include <QScreen>
 
+#include "app/About.h"
 #include "app/main.h"
 #include "controls/GlyphBmp.h"
 #include "input/KeyEventFeed.h"
@@ -34,6 +35,8 @@ int main(int argc, char** argv) {
   }
   melo::ParseCommandLine(app.arguments().mid(1));
   melo::LoadConfig(melo::Config);
+  melo::Splash = new melo::TfrmAbout;
+  melo::Splash->ShowAsSplash();
   melo::EnableDetectableAutoRepeat();
 
   melo::TRoVoravForm form;

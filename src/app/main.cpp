@@ -2,17 +2,20 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDesktopServices>
 #include <QFile>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QThread>
+#include <QUrl>
 
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
 
+#include "app/About.h"
 #include "app/SimpleRecorder.h"
 #include "controls/GlyphBmp.h"
 #include "controls/HandCursors.h"
@@ -38,6 +41,7 @@ bool MultiInstance = false;
 int PortIndexArg = -1;
 std::uint8_t QuickEditMode = 0;
 TKoDIKeyBoard* DIKeyboard = nullptr;
+TfrmAbout* Splash = nullptr;
 
 namespace {
 
@@ -374,10 +378,23 @@ void TRoVoravForm::MainButtonClick(int index) {
   case 3:
     SetRecording(!FRecording);
     break;
+  case 5:
+    OpenHelp();
+    break;
+  case 6:
+    ResetPerformance();
+    ShowAbout(this);
+    break;
   default:
-    // Open, Save, Setup, Help and About open dialogs.
+    // Open, Save and Setup open their dialogs.
     break;
   }
+}
+
+void TRoVoravForm::OpenHelp() {
+  for (const char* name : {"Melotastico3.chm", "Melotastico4.0简要说明.htm"})
+    QDesktopServices::openUrl(
+        QUrl::fromLocalFile(QString::fromStdString((ProgramFolder() / name).string())));
 }
 
 void TRoVoravForm::StartSoundEngine() {
@@ -473,6 +490,12 @@ bool TRoVoravForm::event(QEvent* e) {
 
 bool TRoVoravForm::focusNextPrevChild(bool) {
   return false;
+}
+
+void TRoVoravForm::showEvent(QShowEvent* e) {
+  delete Splash;
+  Splash = nullptr;
+  QWidget::showEvent(e);
 }
 
 void TRoVoravForm::paintEvent(QPaintEvent*) {
@@ -705,6 +728,8 @@ void TRoVoravForm::KeyCommand(int scanCode, std::uint8_t shift) {
   case scEsc:
     if (none)
       Panic();
+    else if (ctrl)
+      ShowAbout(this);
     break;
   case scEnter:
     if (none)

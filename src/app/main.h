@@ -27,6 +27,7 @@ class TKoSpinEdit;
 class TSimpleRecorder;
 class TAutoAccomp;
 class TKoMultiGlyphButton;
+class TfrmAbout;
 struct TSetupOptions;
 
 inline constexpr int ClientWidth = 621;
@@ -37,6 +38,8 @@ extern bool MultiInstance;
 extern int PortIndexArg;
 extern std::uint8_t QuickEditMode; // 0 play, 1 raise the pressed key, 2 lower it
 extern TKoDIKeyBoard* DIKeyboard;
+// The About box shown while the window is created; gone once it shows.
+extern TfrmAbout* Splash;
 
 // Timers in message mode deliver their ticks through the UI thread's event loop.
 void InstallUiDispatcher();
@@ -162,6 +165,7 @@ public:
 protected:
   bool event(QEvent* e) override;
   void paintEvent(QPaintEvent* e) override;
+  void showEvent(QShowEvent* e) override;
   void mousePressEvent(QMouseEvent* e) override;
   void mouseReleaseEvent(QMouseEvent* e) override;
   void closeEvent(QCloseEvent* e) override;
@@ -194,6 +198,7 @@ private:
   void PianoKeyUp(bool right, int position);
   void PCKeyMouseMove(TKoMultiGlyphButton* sender);
   void MainButtonClick(int index);
+  void OpenHelp();
   void SetEditsEnabled(bool enabled);
   std::uint32_t Now() const;
 

@@ -332,13 +332,25 @@ TEST_F(MainWindowTest, PlaybackRepeatsTheRecordedNotesInOrder) {
   With(xLCtrl, xR);
   ASSERT_FALSE(Form->Recording());
   Mark();
-  With(xLCtrl, xP);
+  Form->SetPlaying(true);
   QElapsedTimer timer;
   timer.start();
   while (Form->Playing() && timer.elapsed() < 5000)
     QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
   EXPECT_FALSE(Form->Playing());
   EXPECT_EQ(Notes(Sent()), live);
+}
+
+TEST_F(MainWindowTest, EmptyPlaybackByKeyIgnoresNotesUntilEscape) {
+  With(xLCtrl, xP);
+  ASSERT_TRUE(Form->Playing());
+  Tap(xQ);
+  EXPECT_TRUE(Notes(Sent()).empty());
+  Tap(xEsc);
+  EXPECT_FALSE(Form->Playing());
+  Mark();
+  Tap(xQ);
+  EXPECT_EQ(Notes(Sent()), (TBytes{0x90, 60, 70, 0x80, 60, 64}));
 }
 
 TEST_F(MainWindowTest, KeyHeldWhenTheWindowLosesFocusIsReleased) {
