@@ -230,7 +230,6 @@ TRoVoravForm::TRoVoravForm(TEngineMode engineMode, QWidget* parent)
 
   connect(&Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
   Timer1.start(PeriodPedalMs);
-  UpdateButtons();
 }
 
 TRoVoravForm::~TRoVoravForm() {

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QTemporaryDir>
 
 #include <filesystem>
@@ -16,6 +17,8 @@
 #include <gtest/gtest.h>
 
 #include "app/SimpleRecorder.h"
+#include "controls/KoMainButtons.h"
+#include "controls/KoMultiGlyphButton.h"
 #include "controls/RoVoravKb.h"
 #include "input/KoPCKeyboard.h"
 #include "music/AutoAccomp.h"
@@ -53,7 +56,16 @@ enum TXKey : std::uint32_t {
   xEnd = 115,
   xDelete = 119,
   xPause = 127,
+  xLWin = 133,
 };
+
+void Click(QWidget* button, bool down) {
+  QMouseEvent event(down ? QEvent::MouseButtonPress : QEvent::MouseButtonRelease, QPointF(2, 2),
+                    QPointF(2, 2), Qt::LeftButton, down ? Qt::LeftButton : Qt::NoButton,
+                    Qt::NoModifier);
+  QApplication::sendEvent(button, &event);
+  QCoreApplication::processEvents();
+}
 
 // The application lives from before the first test to after the last, and is
 // gone before static destruction begins.
@@ -321,7 +333,12 @@ TEST_F(MainWindowTest, OneTouchSlotsStoreRecallAndCycle) {
 }
 
 TEST_F(MainWindowTest, PlaybackRepeatsTheRecordedNotesInOrder) {
+  EXPECT_FALSE(Form->MainButtons().Enabled(1)); // Save
+  EXPECT_FALSE(Form->MainButtons().Enabled(2)); // Play
   With(xLCtrl, xR);
+  EXPECT_EQ(Form->windowTitle(), QStringLiteral("Melotastico - NewFile"));
+  EXPECT_FALSE(Form->MainButtons().Enabled(0));
+  EXPECT_EQ(Form->MainButtons().ButtonState(3), 1);
   Mark();
   Press(xQ);
   Press(xW);
@@ -331,6 +348,8 @@ TEST_F(MainWindowTest, PlaybackRepeatsTheRecordedNotesInOrder) {
   const TBytes live = Notes(Sent());
   With(xLCtrl, xR);
   ASSERT_FALSE(Form->Recording());
+  EXPECT_TRUE(Form->MainButtons().Enabled(2));
+  EXPECT_EQ(Form->Recorder().Events()[Form->Recorder().Events().Count() - 1].Kind, sekEnd);
   Mark();
   Form->SetPlaying(true);
   QElapsedTimer timer;
@@ -351,6 +370,39 @@ TEST_F(MainWindowTest, EmptyPlaybackByKeyIgnoresNotesUntilEscape) {
   Mark();
   Tap(xQ);
   EXPECT_EQ(Notes(Sent()), (TBytes{0x90, 60, 70, 0x80, 60, 64}));
+}
+
+TEST_F(MainWindowTest, PianoKeyboardMouseNotesIgnoreTransposeAndOctave) {
+  Form->SetTranspose(3);
+  Form->SetRightOctave(1);
+  Mark();
+  bool black = true;
+  int white = 0;
+  TRoVoravKb::PositionToKey(36, black, white);
+  ASSERT_FALSE(black);
+  Click(Form->RightKeyboard().BigWhiteKey(white), true);
+  EXPECT_EQ(Form->RightKeyboard().KeyState(36), 1);
+  Click(Form->RightKeyboard().BigWhiteKey(white), false);
+  EXPECT_EQ(Sent(), (TBytes{0x91, 60, 100, 0x81, 60, 64}));
+  EXPECT_FALSE(Form->KeyState().IsDown(16));
+}
+
+TEST_F(MainWindowTest, PCKeyboardClickTakesTheKeyPathWithNotebookReplacement) {
+  Form->SetNotebookMode(true);
+  TKoMultiGlyphButton* k = Form->PCKeyboard().Button(KeyIndexOfScanCode(37));
+  ASSERT_NE(k, nullptr);
+  Click(k, true);
+  Click(k, false);
+  EXPECT_EQ(Notes(Sent()), (TBytes{0x91, 60, 100, 0x81, 60, 64}));
+}
+
+TEST_F(MainWindowTest, HoldingAWindowsKeyRespellsNoteKeysInsteadOfPlaying) {
+  Press(xLWin);
+  Tap(xQ);
+  EXPECT_TRUE(Notes(Sent()).empty());
+  Release(xLWin);
+  Tap(xQ);
+  EXPECT_EQ(Notes(Sent()), (TBytes{0x90, 61, 70, 0x80, 61, 64}));
 }
 
 TEST_F(MainWindowTest, KeyHeldWhenTheWindowLosesFocusIsReleased) {
