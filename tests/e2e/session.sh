@@ -85,6 +85,8 @@ isolate() {
   export XDG_CONFIG_HOME=$HOME/.config
   export PULSE_SERVER=unix:$XDG_RUNTIME_DIR/pulse/native
   export QT_QPA_PLATFORM=xcb
+  # A sanitizer build reports leaks at exit; those of system libraries are not ours.
+  export LSAN_OPTIONS=suppressions=$(dirname "${BASH_SOURCE[0]}")/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}
   unset WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS SESSION_MANAGER XAUTHORITY
   mkdir -p "$HOME" && mkdir -m 700 "$XDG_RUNTIME_DIR"
 }
@@ -141,10 +143,10 @@ main_window() {
 }
 
 find_window() {
-  local deadline=$((SECONDS + 30))
+  local deadline=$((SECONDS + 60))
   until win=$(main_window); do
     alive "$app" || { wait "$app"; fail "the program ended (exit code $?) before showing its window"; }
-    ((SECONDS < deadline)) || fail "no ${WindowSize} window named like $WindowName within 30 s; visible windows:
+    ((SECONDS < deadline)) || fail "no ${WindowSize} window named like $WindowName within 60 s; visible windows:
 $(visible_windows)"
     sleep 0.2
   done
