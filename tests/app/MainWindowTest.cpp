@@ -8,6 +8,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <filesystem>
 #include <fstream>
@@ -22,6 +23,7 @@
 #include "controls/RoVoravKb.h"
 #include "input/KoPCKeyboard.h"
 #include "music/AutoAccomp.h"
+#include "music/KoMetronome.h"
 #include "platform/DataFolder.h"
 #include "sound/FavoriteVoices.h"
 
@@ -57,6 +59,10 @@ enum TXKey : std::uint32_t {
   xDelete = 119,
   xPause = 127,
   xLWin = 133,
+  xPower = 124,
+  xSleep = 150,
+  xWakeUp = 151,
+  xPageUp = 112,
 };
 
 void Click(QWidget* button, bool down) {
@@ -403,6 +409,42 @@ TEST_F(MainWindowTest, HoldingAWindowsKeyRespellsNoteKeysInsteadOfPlaying) {
   Release(xLWin);
   Tap(xQ);
   EXPECT_EQ(Notes(Sent()), (TBytes{0x90, 61, 70, 0x80, 61, 64}));
+}
+
+TEST_F(MainWindowTest, AccompanimentKeys) {
+  With(xLAlt, xDigit3);
+  EXPECT_EQ(Form->AutoAccomp().AccompStyleIndex(), 2);
+  Form->AutoAccomp().SetAPercussVolume(125);
+  With(xLCtrl, xLShift, xHome);
+  EXPECT_EQ(Form->AutoAccomp().APercussVolume(), 127);
+  const double tempo = Metronome.Tempo();
+  With(xLCtrl, xLShift, xPageUp);
+  EXPECT_NEAR(Metronome.Tempo(), tempo * 1.05, 0.01);
+  Metronome.SetTempo(tempo);
+  Tap(xEnter);
+  EXPECT_TRUE(Form->AccompRunning());
+  EXPECT_TRUE(Metronome.Running());
+  EXPECT_GE(Metronome.IndexOfClient("NewSecondAndNewBeat"), 0);
+  Tap(xEnter);
+  EXPECT_FALSE(Form->AccompRunning());
+  EXPECT_LT(Metronome.IndexOfClient("NewSecondAndNewBeat"), 0);
+}
+
+TEST_F(MainWindowTest, SpecialKeysRecordPlayAndSwitchSmartSemitone) {
+  Tap(xWakeUp);
+  EXPECT_TRUE(Form->Recording());
+  Tap(xQ);
+  QThread::msleep(300); // the song lasts long enough to be stopped while playing
+  Tap(xWakeUp);
+  EXPECT_FALSE(Form->Recording());
+  EXPECT_EQ(Form->Recorder().Events().Count(), 3u); // down, up, end
+  Tap(xPower);
+  EXPECT_TRUE(Form->SmartSemitone());
+  Press(xSleep);
+  EXPECT_TRUE(Form->Playing());
+  Press(xPower); // during playback Power only stops it
+  EXPECT_FALSE(Form->Playing());
+  EXPECT_FALSE(Form->SmartSemitone()); // the song's start state
 }
 
 TEST_F(MainWindowTest, KeyHeldWhenTheWindowLosesFocusIsReleased) {
