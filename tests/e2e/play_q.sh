@@ -65,7 +65,7 @@ close_window() {
   has_focus || fail "the window lost the focus while playing; visible windows:
 $(visible_windows)"
   xdotool key alt+F4 || fail "xdotool key alt+F4 failed"
-  wait_until 15 bash -c "! kill -0 $app" || fail "the program did not end within 15 s of Alt+F4"
+  wait_until 15 dead "$app" || fail "the program did not end within 15 s of Alt+F4"
   wait "$app"
   local code=$?
   ((code == 0)) || fail "the program ended with exit code $code after Alt+F4"

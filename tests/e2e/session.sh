@@ -46,6 +46,8 @@ session_cleanup() {
     kill "${pids[i]}" 2>/dev/null
   done
   for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+    # A process that ignores the request gets five seconds, then is killed.
+    wait_until 5 dead "${pids[i]}" || kill -KILL "${pids[i]}" 2>/dev/null
     wait "${pids[i]}" 2>/dev/null
   done
   if [[ -z $work ]]; then
@@ -68,6 +70,7 @@ wait_until() {
 }
 
 alive() { kill -0 "$1" 2>/dev/null; }
+dead() { ! kill -0 "$1" 2>/dev/null; }
 
 require_tools() {
   local tool missing=()
