@@ -28,6 +28,7 @@ if [[ ! -e $program ]]; then
 fi
 program=$(realpath "$program")
 checker=$(realpath "$checker")
+# shellcheck source=session.sh
 source "$(dirname "${BASH_SOURCE[0]}")/session.sh"
 
 # True once parecord has written about a quarter of a second of sound.

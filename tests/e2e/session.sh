@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # A private desktop for driving the real program: an Xvfb display, a PulseAudio daemon with a
 # null sink "nul" as the only output, and the program started from its own folder. Nothing here
 # touches the user's desktop, audio or settings. Sourced by the end-to-end tests and
@@ -89,7 +90,8 @@ isolate() {
   export PULSE_SERVER=unix:$XDG_RUNTIME_DIR/pulse/native
   export QT_QPA_PLATFORM=xcb
   # A sanitizer build reports leaks at exit; those of system libraries are not ours.
-  export LSAN_OPTIONS=suppressions=$(dirname "${BASH_SOURCE[0]}")/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}
+  LSAN_OPTIONS=suppressions=$(dirname "${BASH_SOURCE[0]}")/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}
+  export LSAN_OPTIONS
   unset WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS SESSION_MANAGER XAUTHORITY
   mkdir -p "$HOME" && mkdir -m 700 "$XDG_RUNTIME_DIR"
 }
@@ -99,7 +101,8 @@ start_x() {
   Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
   pids+=($!)
   wait_until 15 test -s "$work/display" || fail "Xvfb did not start: $(tail -n 5 "$work/xvfb.log")"
-  export DISPLAY=:$(head -n 1 "$work/display")
+  DISPLAY=:$(head -n 1 "$work/display")
+  export DISPLAY
   own_display=1
   wait_until 10 xdpyinfo || fail "X display $DISPLAY does not answer"
   log "X server on $DISPLAY"
