@@ -1315,7 +1315,13 @@ void TRoVoravForm::QuickSave() {
   if (FRecording || FPlaying || FRecorder->IsEmpty())
     return;
   ResetPerformance(ResetForDialog);
-  FRecorder->SaveToFile(FSongFileName.toStdString(), FRecorder->Header.Info);
+  // A fresh recording is "NewFile": it goes to the data folder, not to
+  // wherever the program happened to be started from.
+  std::filesystem::path name = FSongFileName.toStdString();
+  if (name.is_relative())
+    name = DataFileForWriting(name.string());
+  if (!name.empty())
+    FRecorder->SaveToFile(name, FRecorder->Header.Info);
 }
 
 void TRoVoravForm::UpdateButtons() {

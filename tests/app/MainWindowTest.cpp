@@ -63,6 +63,7 @@ enum TXKey : std::uint32_t {
   xSleep = 150,
   xWakeUp = 151,
   xPageUp = 112,
+  xS = 39,
 };
 
 void Click(QWidget* button, bool down) {
@@ -445,6 +446,18 @@ TEST_F(MainWindowTest, SpecialKeysRecordPlayAndSwitchSmartSemitone) {
   Press(xPower); // during playback Power only stops it
   EXPECT_FALSE(Form->Playing());
   EXPECT_FALSE(Form->SmartSemitone()); // the song's start state
+}
+
+TEST_F(MainWindowTest, QuickSaveWritesTheFreshRecordingIntoTheDataFolder) {
+  With(xLCtrl, xLShift, xS); // nothing recorded: nothing written
+  const std::filesystem::path file = std::filesystem::path(Folder.path().toStdString()) / "NewFile";
+  EXPECT_FALSE(std::filesystem::exists(file));
+  With(xLCtrl, xR);
+  Tap(xQ);
+  With(xLCtrl, xR);
+  With(xLCtrl, xLShift, xS);
+  ASSERT_TRUE(std::filesystem::exists(file));
+  EXPECT_EQ(std::filesystem::file_size(file), SongHeaderBytes + 3 * SongEventBytes);
 }
 
 TEST_F(MainWindowTest, KeyHeldWhenTheWindowLosesFocusIsReleased) {
