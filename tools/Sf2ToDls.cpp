@@ -1,0 +1,35 @@
+// sf2dls INPUT.sf2 OUTPUT: writes the SoundFont as a DLS Level 2 collection
+// (the built-in sound set "msf4.s" is made this way).
+#include "SoundFontToDls.h"
+#include "sound/DlsWriter.h"
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: %s INPUT.sf2 OUTPUT.dls\n", argv[0]);
+    return 2;
+  }
+  std::ifstream in(argv[1], std::ios::binary);
+  if (!in) {
+    std::fprintf(stderr, "%s: cannot read\n", argv[1]);
+    return 1;
+  }
+  const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+  melo::TDlsCollection collection;
+  std::string error;
+  if (!melo::ConvertSoundFontToDls(bytes, collection, error)) {
+    std::fprintf(stderr, "%s: %s\n", argv[1], error.c_str());
+    return 1;
+  }
+  if (!melo::SaveDlsFile(collection, argv[2])) {
+    std::fprintf(stderr, "%s: cannot write\n", argv[2]);
+    return 1;
+  }
+  std::printf("%s: %zu instruments, %zu waves\n", argv[2], collection.Instruments.size(),
+              collection.Waves.size());
+  return 0;
+}
