@@ -6,7 +6,6 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 
 namespace melo {
 namespace {

@@ -1,4 +1,5 @@
 // The engine through the real synthesizer, rendered offline and measured.
+#include "FluidTsanSuppressions.h"
 #include "SynthTestSupport.h"
 #include "sound/KoDirectMusic.h"
 

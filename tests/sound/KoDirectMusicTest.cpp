@@ -2,6 +2,7 @@
 // capture port (exact bytes) and the offline synthesizer.
 #include "sound/KoDirectMusic.h"
 
+#include "FluidTsanSuppressions.h"
 #include "SynthTestSupport.h"
 #include "sound/GetDXVer.h"
 #include "sound/MyGetDxVer.h"
@@ -253,14 +254,6 @@ TEST(EngineInstrumentListTest, FindInstrumentReturnsTheLowerIndexOfATwiceListedP
   EXPECT_EQ(TKoDirectMusic::FindInstrument(6), -1);
 }
 
-TEST(EnginePatchTest, PackAndUnpackUseMsbLsbProgramBytes) {
-  const TPatchBytes bytes = UnpackPatch(0x80123456u);
-  EXPECT_EQ(bytes.MSB, 0x12);
-  EXPECT_EQ(bytes.LSB, 0x34);
-  EXPECT_EQ(bytes.Program, 0x56);
-  EXPECT_EQ(PackPatch(bytes), 0x00123456u);
-}
-
 TEST(EngineSettingsTest, ReverbLevelOverwritesMixAndTimeOnly) {
   TKoDirectMusic engine(TEngineMode::Offline);
   ASSERT_TRUE(engine.SelectPort(0));
@@ -304,19 +297,6 @@ TEST(EngineSettingsTest, ReverbNeedsTheReverbCapablePlatform) {
   EXPECT_FLOAT_EQ(params.ReverbMix, -10.0f);
 }
 
-TEST(EngineSettingsTest, ReverbMappingFollowsMixTimeAndRatio) {
-  const TFluidReverb off = MapReverb({0.0f, -100.0f, 0.0f, 0.001f});
-  EXPECT_FALSE(off.On);
-  const TFluidReverb four = MapReverb({0.0f, -5.0f, 2500.0f, 0.001f});
-  EXPECT_TRUE(four.On);
-  EXPECT_NEAR(four.Level, std::pow(10.0, -5.0 / 20.0), 1e-9);
-  EXPECT_NEAR(four.RoomSize, (2.5 - 0.7) / 11.8, 1e-6);
-  EXPECT_NEAR(MapReverb({-6.0f, -5.0f, 2500.0f, 0.001f}).Level, std::pow(10.0, -11.0 / 20.0), 1e-6);
-  EXPECT_DOUBLE_EQ(MapReverb({0.0f, 0.0f, 60000.0f, 0.001f}).RoomSize, 1.0);
-  EXPECT_GT(MapReverb({0.0f, -5.0f, 2500.0f, 0.001f}).Damping,
-            MapReverb({0.0f, -5.0f, 2500.0f, 0.9f}).Damping);
-}
-
 TEST(EngineSettingsTest, LatencyAndPeriodMapOntoTheDriverBuffer) {
   const TDriverBuffer buffer = DriverBufferFor(40, 13, 44100);
   EXPECT_EQ(buffer.PeriodFrames, 573);
@@ -338,16 +318,6 @@ TEST(EngineSettingsTest, WriteLatencyAndPeriodReportWhatTheBufferHolds) {
   EXPECT_EQ(engine.GetWriteLatency(), 39); // 3 periods of 573 frames
   ASSERT_TRUE(engine.SetWriteLatency(5));
   EXPECT_EQ(engine.GetWriteLatency(), 26); // never fewer than two periods
-}
-
-TEST(EngineSettingsTest, VolumeMapsHundredthsOfDecibelsOntoGain) {
-  EXPECT_NEAR(GainOfVolume(-600) / GainOfVolume(0), 0.501187, 1e-5);
-  EXPECT_NEAR(GainOfVolume(-2000) / GainOfVolume(0), 0.1, 1e-6);
-  EXPECT_LE(GainOfVolume(100000), 10.0f);
-  TKoDirectMusic engine(TEngineMode::Offline);
-  ASSERT_TRUE(engine.SelectPort(0));
-  ASSERT_TRUE(engine.SetVolume(-600));
-  EXPECT_NEAR(fluid_synth_get_gain(engine.Synth()), GainOfVolume(-600), 1e-6);
 }
 
 TEST(DXVersionTest, ReportsTheCurrentPlatformWhenTheSynthesizerIsLinked) {

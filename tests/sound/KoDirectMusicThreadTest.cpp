@@ -3,6 +3,7 @@
 // a wrapper stays with its own message.
 #include "sound/KoDirectMusic.h"
 
+#include "FluidTsanSuppressions.h"
 #include "SynthTestSupport.h"
 
 #include <gtest/gtest.h>
