@@ -190,9 +190,9 @@ TEST_F(MainWindowTest, NotebookModeKPlaysNumOneAndRecordsScanCode79) {
   const TSimpleBuffer& events = Form->Recorder().Events();
   ASSERT_GE(events.Count(), 2u);
   EXPECT_EQ(events[0].Kind, sekKeyDown);
-  EXPECT_EQ(events[0].Data, 79);
+  EXPECT_EQ(std::int32_t{events[0].Data}, 79); // packed: copied, not bound
   EXPECT_EQ(events[1].Kind, sekKeyUp);
-  EXPECT_EQ(events[1].Data, 79);
+  EXPECT_EQ(std::int32_t{events[1].Data}, 79);
 }
 
 TEST_F(MainWindowTest, TransposeWrapsAndOctavesCycle) {
