@@ -3,9 +3,9 @@
 #include "SoundFontToDls.h"
 #include "sound/DlsWriter.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 #include <vector>
 
 int main(int argc, char** argv) {
@@ -13,12 +13,13 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s INPUT.sf2 OUTPUT.dls\n", argv[0]);
     return 2;
   }
-  std::ifstream in(argv[1], std::ios::binary);
-  if (!in) {
+  std::ifstream in(argv[1], std::ios::binary | std::ios::ate);
+  std::vector<std::uint8_t> bytes(std::size_t(std::max<std::streamoff>(in.tellg(), 0)));
+  in.seekg(0);
+  if (!in || !in.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(bytes.size()))) {
     std::fprintf(stderr, "%s: cannot read\n", argv[1]);
     return 1;
   }
-  const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
   melo::TDlsCollection collection;
   std::string error;
   if (!melo::ConvertSoundFontToDls(bytes, collection, error)) {

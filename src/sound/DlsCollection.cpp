@@ -1,6 +1,7 @@
 #include "sound/DlsCollection.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <map>
 #include <optional>
@@ -194,6 +195,12 @@ bool ReadWaveData(const TChunk& data, std::uint16_t blockAlign, TDlsWave& wave) 
     return false;
   const std::size_t frames = data.Size / blockAlign;
   const std::size_t bytes = wave.BitsPerSample / 8;
+  if (bytes == 2 && wave.Channels.size() == 1 && std::endian::native == std::endian::little) {
+    // The common case: the bytes already are the frames.
+    wave.Channels[0].resize(frames);
+    std::memcpy(wave.Channels[0].data(), data.Data, data.Size);
+    return true;
+  }
   for (std::size_t ch = 0; ch < wave.Channels.size(); ++ch) {
     auto& out = wave.Channels[ch];
     out.resize(frames);

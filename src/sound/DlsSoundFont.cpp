@@ -483,8 +483,11 @@ bool TDlsFont::BuildSamples() {
     FFrames.push_back(wave.FrameCount());
     std::vector<fluid_sample_t*> channels;
     for (auto& source : wave.Channels) {
-      auto& buffer = FBuffers.emplace_back(kMargin + source.size() + kTailPadding, 0);
-      std::copy(source.begin(), source.end(), buffer.begin() + kMargin);
+      auto& buffer = FBuffers.emplace_back();
+      buffer.reserve(kMargin + source.size() + kTailPadding);
+      buffer.insert(buffer.end(), kMargin, 0);
+      buffer.insert(buffer.end(), source.begin(), source.end());
+      buffer.insert(buffer.end(), kTailPadding, 0);
       std::vector<std::int16_t>().swap(source); // the font's copy is the one kept
       fluid_sample_t* sample = new_fluid_sample();
       if (sample == nullptr)
@@ -499,6 +502,8 @@ bool TDlsFont::BuildSamples() {
           fluid_sample_set_loop(sample, loopStart, loopEnd) != FLUID_OK ||
           fluid_sample_set_pitch(sample, info.UnityNote, 0) != FLUID_OK)
         return false;
+      // Lets the synthesizer end voices that fade below hearing early.
+      fluid_voice_optimize_sample(sample);
     }
     FSamples.push_back(std::move(channels));
   }
