@@ -312,12 +312,12 @@ void TRoVoravForm::CreateSpinEdits() {
   FRightVoiceEdit = make(406, 433, 37);
 }
 
-QString TRoVoravForm::SpinText(int edit) const {
-  const std::array<const TKoSpinEdit*, 7> edits = {
-      FTransposeEdit.get(),    FLeftOctaveEdit.get(),    FRightOctaveEdit.get(),
-      FLeftVelocityEdit.get(), FRightVelocityEdit.get(), FLeftVoiceEdit.get(),
-      FRightVoiceEdit.get()};
-  return edits.at(static_cast<std::size_t>(edit))->Text();
+TKoSpinEdit& TRoVoravForm::SpinEdit(int edit) const {
+  const std::array<TKoSpinEdit*, 7> edits = {FTransposeEdit.get(),     FLeftOctaveEdit.get(),
+                                             FRightOctaveEdit.get(),   FLeftVelocityEdit.get(),
+                                             FRightVelocityEdit.get(), FLeftVoiceEdit.get(),
+                                             FRightVoiceEdit.get()};
+  return *edits.at(static_cast<std::size_t>(edit));
 }
 
 void TRoVoravForm::SpinClicked(const TKoSpinEdit* edit, int tag) {

@@ -155,9 +155,8 @@ public:
   const TOneTouchSlot& OneTouch(int slot) const {
     return FOneTouch.at(static_cast<std::size_t>(slot));
   }
-  // The text of a spin edit: 0 transpose, 1/2 left/right octave, 3/4 left/right
-  // velocity, 5/6 left/right voice.
-  QString SpinText(int edit) const;
+  // 0 transpose, 1/2 left/right octave, 3/4 left/right velocity, 5/6 left/right voice.
+  TKoSpinEdit& SpinEdit(int edit) const;
   void SetNotebookMode(bool on) { FNotebookMode = on; }
   void SetTickSource(TTickSource source) { FTickCount = std::move(source); }
   void Timer1Timer();

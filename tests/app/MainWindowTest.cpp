@@ -20,6 +20,7 @@
 #include "app/SimpleRecorder.h"
 #include "controls/KoMainButtons.h"
 #include "controls/KoMultiGlyphButton.h"
+#include "controls/KoSpinEdit.h"
 #include "controls/RoVoravKb.h"
 #include "input/KoPCKeyboard.h"
 #include "music/AutoAccomp.h"
@@ -199,7 +200,7 @@ TEST_F(MainWindowTest, TransposeWrapsAndOctavesCycle) {
   for (int i = 0; i < 8; ++i)
     With(xLCtrl, xHome);
   EXPECT_EQ(Transpose, -4);
-  EXPECT_EQ(Form->SpinText(0), QStringLiteral("1=bA (-4)"));
+  EXPECT_EQ(Form->SpinEdit(0).Text(), QStringLiteral("1=bA (-4)"));
   With(xLCtrl, xEnd);
   EXPECT_EQ(Transpose, 7);
 
@@ -458,6 +459,21 @@ TEST_F(MainWindowTest, QuickSaveWritesTheFreshRecordingIntoTheDataFolder) {
   With(xLCtrl, xLShift, xS);
   ASSERT_TRUE(std::filesystem::exists(file));
   EXPECT_EQ(std::filesystem::file_size(file), SongHeaderBytes + 3 * SongEventBytes);
+}
+
+TEST_F(MainWindowTest, SpinEditArrowsStepTheValuesAndVoicesWrap) {
+  Click(Form->SpinEdit(0).UpArrow(), true);
+  Click(Form->SpinEdit(0).UpArrow(), false);
+  EXPECT_EQ(Transpose, 1);
+  EXPECT_EQ(Form->SpinEdit(0).Text(), QStringLiteral("1=bD (+1)"));
+  Click(Form->SpinEdit(2).DownArrow(), true);
+  Click(Form->SpinEdit(2).DownArrow(), false);
+  EXPECT_EQ(RightOctave, -1);
+  EXPECT_EQ(Form->SpinEdit(2).Text(), QStringLiteral("-1"));
+  Click(Form->SpinEdit(5).DownArrow(), true);
+  Click(Form->SpinEdit(5).DownArrow(), false);
+  EXPECT_EQ(Form->LeftVoiceIndex(), InstrumentList.Count - 1);
+  EXPECT_EQ(Form->SpinEdit(5).Text(), QString::number(InstrumentList.Count - 1));
 }
 
 TEST_F(MainWindowTest, KeyHeldWhenTheWindowLosesFocusIsReleased) {
