@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -474,6 +475,56 @@ TEST_F(MainWindowTest, SpinEditArrowsStepTheValuesAndVoicesWrap) {
   Click(Form->SpinEdit(5).DownArrow(), false);
   EXPECT_EQ(Form->LeftVoiceIndex(), InstrumentList.Count - 1);
   EXPECT_EQ(Form->SpinEdit(5).Text(), QString::number(InstrumentList.Count - 1));
+}
+
+TEST_F(MainWindowTest, LoopPlaybackStartsAgainUntilEscape) {
+  With(xLCtrl, xR);
+  Tap(xQ);
+  With(xLCtrl, xR);
+  Mark();
+  With(xLCtrl, xLShift, xP);
+  EXPECT_TRUE(Form->LoopPlay());
+  QElapsedTimer timer;
+  timer.start();
+  auto noteOns = [this] {
+    const TBytes notes = Notes(Sent());
+    return std::count(notes.begin(), notes.end(), 0x90);
+  };
+  while (noteOns() < 2 && timer.elapsed() < 5000)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  EXPECT_GE(noteOns(), 2);
+  EXPECT_GE(timer.elapsed(), 500); // the pause between the loops
+  Tap(xEsc);
+  EXPECT_FALSE(Form->Playing());
+}
+
+TEST(CommandLineTest, MultiInstanceInAnyCaseAndTheLastPortNumberWins) {
+  ParseCommandLine({QStringLiteral("3"), QStringLiteral("multiInstance"), QStringLiteral("x7"),
+                    QStringLiteral("12")});
+  EXPECT_TRUE(MultiInstance);
+  EXPECT_EQ(PortIndexArg, 12);
+  ParseCommandLine({QStringLiteral("MULTIINSTANCE")});
+  EXPECT_TRUE(MultiInstance);
+  EXPECT_EQ(PortIndexArg, -1);
+  ParseCommandLine({});
+  EXPECT_FALSE(MultiInstance);
+}
+
+TEST_F(MainWindowTest, PortArgumentWritesThePortListAlsoWhenOutOfRange) {
+  Form.reset();
+  PortIndexArg = 5;
+  Form = std::make_unique<TRoVoravForm>(TEngineMode::Capture);
+  PortIndexArg = -1;
+  const std::filesystem::path list =
+      std::filesystem::path(Folder.path().toStdString()) / "OutDevList.txt";
+  ASSERT_TRUE(std::filesystem::exists(list));
+  std::ifstream in(list);
+  std::string line;
+  std::getline(in, line);
+  EXPECT_EQ(line.rfind("0:  ", 0), 0u) << line;
+  Mark();
+  Tap(xQ); // no port: silent
+  EXPECT_TRUE(Sent().empty());
 }
 
 TEST_F(MainWindowTest, KeyHeldWhenTheWindowLosesFocusIsReleased) {
