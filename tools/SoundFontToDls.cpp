@@ -101,9 +101,20 @@ struct TSampleHeader {
   std::uint16_t Type;
 };
 
+// A modulator record: source, destination generator, amount, amount source.
+struct TModRecord {
+  std::uint16_t Source, Dest;
+  std::int16_t Amount;
+  std::uint16_t AmountSource;
+  bool SameRoute(const TModRecord& o) const {
+    return Source == o.Source && Dest == o.Dest && AmountSource == o.AmountSource;
+  }
+};
+
 struct TZone {
   TGens Gens{};
   TSet Set{};
+  std::vector<TModRecord> Mods;
 };
 
 struct TPresetHeader {
@@ -118,17 +129,17 @@ public:
 
 private:
   bool ReadHydra(TSpan pdta, std::string& error);
-  std::vector<TZone> Zones(const std::vector<int>& bagStart, const std::vector<TGenRecord>& gens,
-                           int firstBag, int lastBag) const;
+  std::vector<TZone> Zones(bool preset, int firstBag, int lastBag) const;
   int WaveFor(int sampleId, TDlsCollection& out);
   void AddRegions(const TZone& presetGlobal, const TZone& presetZone, TDlsInstrument& ins,
                   TDlsCollection& out);
-  void AddRegion(const TGens& g, const TSampleHeader& sample, int wave, TDlsInstrument& ins);
+  bool AddRegion(const TGens& g, const TSampleHeader& sample, int wave, TDlsInstrument& ins);
 
   TSpan FSamples; // 16-bit frames
   std::vector<TPresetHeader> FPresets;
-  std::vector<int> FPresetBagGen, FInstBagGen;
+  std::vector<int> FPresetBagGen, FInstBagGen, FPresetBagMod, FInstBagMod;
   std::vector<TGenRecord> FPresetGens, FInstGens;
+  std::vector<TModRecord> FPresetMods, FInstMods;
   std::vector<std::pair<std::string, int>> FInstruments; // name, first bag
   std::vector<TSampleHeader> FSampleHeaders;
   std::map<int, int> FWaveOfSample;
@@ -166,11 +177,12 @@ bool TSoundFont::Read(std::span<const std::uint8_t> bytes, std::string& error) {
 }
 
 bool TSoundFont::ReadHydra(TSpan pdta, std::string& error) {
-  TSpan phdr, pbag, pgen, inst, ibag, igen, shdr;
+  TSpan phdr, pbag, pmod, pgen, inst, ibag, imod, igen, shdr;
   if (!Records(pdta, "phdr", 38, phdr) || !Records(pdta, "pbag", 4, pbag) ||
       !Records(pdta, "pgen", 4, pgen) || !Records(pdta, "inst", 22, inst) ||
       !Records(pdta, "ibag", 4, ibag) || !Records(pdta, "igen", 4, igen) ||
-      !Records(pdta, "shdr", 46, shdr)) {
+      !Records(pdta, "shdr", 46, shdr) || !Records(pdta, "pmod", 10, pmod) ||
+      !Records(pdta, "imod", 10, imod)) {
     error = "damaged preset data";
     return false;
   }
@@ -180,10 +192,19 @@ bool TSoundFont::ReadHydra(TSpan pdta, std::string& error) {
   }
   for (std::size_t i = 0; i < inst.Size / 22; ++i)
     FInstruments.emplace_back(Name20(inst.Data + 22 * i), U16(inst.Data + 22 * i + 20));
-  for (std::size_t i = 0; i < pbag.Size / 4; ++i)
+  for (std::size_t i = 0; i < pbag.Size / 4; ++i) {
     FPresetBagGen.push_back(U16(pbag.Data + 4 * i));
-  for (std::size_t i = 0; i < ibag.Size / 4; ++i)
+    FPresetBagMod.push_back(U16(pbag.Data + 4 * i + 2));
+  }
+  for (std::size_t i = 0; i < ibag.Size / 4; ++i) {
     FInstBagGen.push_back(U16(ibag.Data + 4 * i));
+    FInstBagMod.push_back(U16(ibag.Data + 4 * i + 2));
+  }
+  for (auto [span, mods] : {std::pair{pmod, &FPresetMods}, std::pair{imod, &FInstMods}})
+    for (std::size_t i = 0; i < span.Size / 10; ++i) {
+      const std::uint8_t* m = span.Data + 10 * i;
+      mods->push_back({U16(m), U16(m + 2), std::int16_t(U16(m + 4)), U16(m + 6)});
+    }
   for (std::size_t i = 0; i < pgen.Size / 4; ++i)
     FPresetGens.push_back({U16(pgen.Data + 4 * i), U16(pgen.Data + 4 * i + 2)});
   for (std::size_t i = 0; i < igen.Size / 4; ++i)
@@ -197,12 +218,17 @@ bool TSoundFont::ReadHydra(TSpan pdta, std::string& error) {
 }
 
 // The zones of bags [firstBag, lastBag); generators out of range are dropped.
-std::vector<TZone> TSoundFont::Zones(const std::vector<int>& bagStart,
-                                     const std::vector<TGenRecord>& gens, int firstBag,
-                                     int lastBag) const {
+std::vector<TZone> TSoundFont::Zones(bool preset, int firstBag, int lastBag) const {
+  const std::vector<int>& bagStart = preset ? FPresetBagGen : FInstBagGen;
+  const std::vector<int>& modStart = preset ? FPresetBagMod : FInstBagMod;
+  const std::vector<TGenRecord>& gens = preset ? FPresetGens : FInstGens;
+  const std::vector<TModRecord>& mods = preset ? FPresetMods : FInstMods;
   std::vector<TZone> zones;
   for (int bag = firstBag; bag < lastBag && bag + 1 < int(bagStart.size()); ++bag) {
     TZone zone;
+    const int lastMod = std::min<int>(modStart[bag + 1], int(mods.size()));
+    for (int m = modStart[bag]; m < lastMod; ++m)
+      zone.Mods.push_back(mods[m]);
     const int from = bagStart[bag], to = std::min<int>(bagStart[bag + 1], int(gens.size()));
     for (int g = from; g < to; ++g) {
       if (gens[g].Oper >= kGenCount)
@@ -331,11 +357,95 @@ std::vector<TDlsConnection> Articulation(const TGens& g) {
   return c;
 }
 
-void TSoundFont::AddRegion(const TGens& g, const TSampleHeader& s, int wave, TDlsInstrument& ins) {
+std::vector<TModRecord> MergeMods(const std::vector<TModRecord>& global,
+                                  const std::vector<TModRecord>& local) {
+  std::vector<TModRecord> mods = local;
+  for (const TModRecord& g : global)
+    if (std::none_of(local.begin(), local.end(),
+                     [&](const TModRecord& l) { return l.SameRoute(g); }))
+      mods.push_back(g);
+  return mods;
+}
+
+// A SoundFont modulator source as a DLS source, with its curve, polarity and
+// direction moved to the given bit positions of a Level 2 transform.
+std::optional<std::uint16_t> ModSource(std::uint16_t src, int curveShift, int flagShift,
+                                       std::uint16_t& transform) {
+  const int index = src & 0x7F;
+  std::uint16_t dls = CONN_SRC_NONE;
+  if (src & 0x80)
+    dls = std::uint16_t(0x80 + index);
+  else if (index == 2)
+    dls = CONN_SRC_KEYONVELOCITY;
+  else if (index == 3)
+    dls = CONN_SRC_KEYNUMBER;
+  else if (index == 10)
+    dls = CONN_SRC_POLYPRESSURE;
+  else if (index == 13)
+    dls = CONN_SRC_CHANNELPRESSURE;
+  else if (index == 14)
+    dls = CONN_SRC_PITCHWHEEL;
+  else if (index == 16)
+    dls = CONN_SRC_RPN0;
+  else if (index != 0)
+    return std::nullopt;
+  transform |= std::uint16_t((src >> 10 & 0xF) << curveShift);
+  transform |= std::uint16_t((src >> 9 & 1) << flagShift);       // bipolar
+  transform |= std::uint16_t((src >> 8 & 1) << (flagShift + 1)); // inverted
+  return dls;
+}
+
+// The DLS connection of a SoundFont modulator, when DLS has the route.
+std::optional<TDlsConnection> ModConnection(const TModRecord& m) {
+  std::uint16_t transform = 0;
+  auto source = ModSource(m.Source, 10, 14, transform);
+  auto control = ModSource(m.AmountSource, 4, 8, transform);
+  if (!source || !control || *source == CONN_SRC_NONE)
+    return std::nullopt;
+  struct TRoute {
+    int Gen;
+    std::uint16_t Source, Dest;
+  };
+  // Generators reached through an internal source take the MIDI source as control.
+  constexpr TRoute routes[] = {{kFilterFc, 0, CONN_DST_FILTER_CUTOFF},
+                               {kFilterQ, 0, CONN_DST_FILTER_Q},
+                               {kPan, 0, CONN_DST_PAN},
+                               {kChorusSend, 0, CONN_DST_CHORUS},
+                               {kReverbSend, 0, CONN_DST_REVERB},
+                               {kAttenuation, 0, CONN_DST_ATTENUATION},
+                               {kModLfoToPitch, CONN_SRC_LFO, CONN_DST_PITCH},
+                               {kModLfoToFilterFc, CONN_SRC_LFO, CONN_DST_FILTER_CUTOFF},
+                               {kModLfoToVolume, CONN_SRC_LFO, CONN_DST_ATTENUATION},
+                               {kVibLfoToPitch, CONN_SRC_VIBRATO, CONN_DST_PITCH},
+                               {kModEnvToPitch, CONN_SRC_EG2, CONN_DST_PITCH},
+                               {kModEnvToFilterFc, CONN_SRC_EG2, CONN_DST_FILTER_CUTOFF},
+                               {kVolEnvDelay + 1, 0, CONN_DST_EG1_ATTACKTIME},
+                               {kVolEnvDelay + 3, 0, CONN_DST_EG1_DECAYTIME},
+                               {kVolEnvDelay + 5, 0, CONN_DST_EG1_RELEASETIME}};
+  for (const TRoute& r : routes) {
+    if (r.Gen != m.Dest)
+      continue;
+    // Attenuation is a gain in DLS.
+    const double amount = m.Dest == kAttenuation ? -m.Amount : m.Amount;
+    TDlsConnection c{*source, *control, r.Dest, transform,
+                     std::int32_t(std::lround(amount * 65536))};
+    if (r.Source != 0) {
+      if (*control != CONN_SRC_NONE)
+        return std::nullopt; // two MIDI sources on an internal one: no DLS route
+      c.Control = *source;
+      c.Source = r.Source;
+      c.Transform = std::uint16_t((transform >> 10 & 0xF) << 4 | (transform >> 14 & 3) << 8);
+    }
+    return c;
+  }
+  return std::nullopt;
+}
+
+bool TSoundFont::AddRegion(const TGens& g, const TSampleHeader& s, int wave, TDlsInstrument& ins) {
   const auto [keyLow, keyHigh] = std::pair{g[kKeyRange] & 0xFF, g[kKeyRange] >> 8 & 0xFF};
   const auto [velLow, velHigh] = std::pair{g[kVelRange] & 0xFF, g[kVelRange] >> 8 & 0xFF};
   if (keyLow > keyHigh || velLow > velHigh || keyHigh > 127 || velHigh > 127)
-    return;
+    return false;
   TDlsRegion r;
   r.KeyLow = std::uint16_t(keyLow);
   r.KeyHigh = std::uint16_t(keyHigh);
@@ -352,7 +462,7 @@ void TSoundFont::AddRegion(const TGens& g, const TSampleHeader& s, int wave, TDl
   info.FineTune =
       std::int16_t(std::clamp(s.Correction + g[kFineTune] + 100 * g[kCoarseTune], -12000, 12000));
   info.Attenuation = std::int32_t(
-      std::lround(-kEmuAttenuationFactor * std::clamp(g[kAttenuation], 0, 1440) * 65536));
+      std::lround(-kEmuAttenuationFactor * std::clamp(g[kAttenuation], -1440, 1440) * 65536));
   const int mode = g[kSampleModes] & 3;
   const long long frames = s.End - s.Start;
   const long long loopStart =
@@ -367,6 +477,7 @@ void TSoundFont::AddRegion(const TGens& g, const TSampleHeader& s, int wave, TDl
   }
   r.Connections = Articulation(g);
   ins.Regions.push_back(std::move(r));
+  return true;
 }
 
 void TSoundFont::AddRegions(const TZone& presetGlobal, const TZone& presetZone, TDlsInstrument& ins,
@@ -383,8 +494,7 @@ void TSoundFont::AddRegions(const TZone& presetGlobal, const TZone& presetZone, 
   const int presetVels = presetZone.Set[kVelRange]     ? presetZone.Gens[kVelRange]
                          : presetGlobal.Set[kVelRange] ? presetGlobal.Gens[kVelRange]
                                                        : 127 << 8;
-  auto zones = Zones(FInstBagGen, FInstGens, FInstruments[instIndex].second,
-                     FInstruments[instIndex + 1].second);
+  auto zones = Zones(false, FInstruments[instIndex].second, FInstruments[instIndex + 1].second);
   TZone instGlobal;
   if (!zones.empty() && !zones.front().Set[kSampleId]) {
     instGlobal = zones.front();
@@ -405,8 +515,15 @@ void TSoundFont::AddRegions(const TZone& presetGlobal, const TZone& presetZone, 
     g[kKeyRange] = keys.first | keys.second << 8;
     g[kVelRange] = vels.first | vels.second << 8;
     const int wave = WaveFor(zone.Gens[kSampleId], out);
-    if (wave >= 0)
-      AddRegion(g, FSampleHeaders[std::size_t(zone.Gens[kSampleId])], wave, ins);
+    if (wave < 0 || !AddRegion(g, FSampleHeaders[std::size_t(zone.Gens[kSampleId])], wave, ins))
+      continue;
+    // Local modulators replace global ones on the same route; the preset's add.
+    std::vector<TModRecord> mods = MergeMods(instGlobal.Mods, zone.Mods);
+    const auto presetMods = MergeMods(presetGlobal.Mods, presetZone.Mods);
+    mods.insert(mods.end(), presetMods.begin(), presetMods.end());
+    for (const TModRecord& m : mods)
+      if (auto c = ModConnection(m))
+        ins.Regions.back().Connections.push_back(*c);
   }
 }
 
@@ -435,7 +552,7 @@ void TSoundFont::Convert(TDlsCollection& out) {
     ins.Bank = p.Bank == 128 ? DlsDrumFlag : std::uint32_t(p.Bank) << 8;
     ins.Level2 = true;
     ins.Connections = {VelocityToCutoff()};
-    auto zones = Zones(FPresetBagGen, FPresetGens, p.FirstBag, FPresets[i + 1].FirstBag);
+    auto zones = Zones(true, p.FirstBag, FPresets[i + 1].FirstBag);
     TZone global;
     if (!zones.empty() && !zones.front().Set[kInstrument]) {
       global = zones.front();

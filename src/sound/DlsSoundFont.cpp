@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace melo {
@@ -635,7 +636,7 @@ void TDlsFont::AddGens(const TArticulation& a, const TDlsRegion& region, TVoiceS
   g.push_back({GEN_MODENVTOPITCH, Clamp(a.EnvelopeToPitch, -12000, 12000)});
   g.push_back({GEN_MODENVTOFILTERFC, Clamp(a.EnvelopeToFilter, -12000, 12000)});
   g.push_back({GEN_PAN, Clamp(a.Pan, -500, 500)});
-  g.push_back({GEN_ATTENUATION, Clamp(-(a.Gain + Units(info.Attenuation)), 0, 1440)});
+  g.push_back({GEN_ATTENUATION, Clamp(-(a.Gain + Units(info.Attenuation)), -960, 1440)});
   g.push_back({GEN_OVERRIDEROOTKEY, float(info.UnityNote)});
   g.push_back({GEN_FINETUNE, Clamp(a.Pitch + info.FineTune, -12000, 12000)});
   g.push_back({GEN_SCALETUNE, Clamp(a.KeyToPitch / 128, 0, 1200)});
@@ -684,7 +685,8 @@ bool TDlsFont::AddMods(const TArticulation& a, bool level2, TVoiceSpec& voice) {
     const int dest = MapDestination(c.Source, c.Destination, factor);
     if (!s1.Valid || (c.Control != CONN_SRC_NONE && !s2.Valid) || dest < 0)
       continue; // a route the synthesizer cannot follow
-    int flags1 = s1.Flags | CurveFlags(c.Transform, level2, 10);
+    // Through an internal source the MIDI source is the control input.
+    int flags1 = s1.Flags | CurveFlags(c.Transform, level2, internal ? 4 : 10);
     const int flags2 =
         c.Control == CONN_SRC_NONE ? 0 : s2.Flags | (level2 ? CurveFlags(c.Transform, true, 4) : 0);
     // A falling gain curve on velocity or volume means attenuation at the low end.
@@ -800,9 +802,8 @@ namespace {
 constexpr std::string_view kLoaderPrefix = "melo-dls:";
 
 struct TPendingLoad {
-  fluid_synth_t* Synth = nullptr;
-  TDlsCollection Collection;
-  bool Seen = false;
+  fluid_sfont_t* Font = nullptr; // built beforehand; the loader hands it over
+  bool Taken = false;
 };
 
 fluid_sfont_t* LoaderLoad(fluid_sfloader_t*, const char* filename) {
@@ -814,8 +815,16 @@ fluid_sfont_t* LoaderLoad(fluid_sfloader_t*, const char* filename) {
   if (std::from_chars(first, name.data() + name.size(), address, 16).ec != std::errc{})
     return nullptr;
   auto* pending = reinterpret_cast<TPendingLoad*>(address);
-  pending->Seen = true;
-  return NewDlsSoundFont(pending->Synth, std::move(pending->Collection));
+  pending->Taken = true;
+  return std::exchange(pending->Font, nullptr);
+}
+
+// Tries the synthesizer's loaders with the pending font's name.
+int AddThroughLoader(fluid_synth_t* synth, TPendingLoad& pending) {
+  char name[64];
+  std::snprintf(name, sizeof name, "%.*s%llx", int(kLoaderPrefix.size()), kLoaderPrefix.data(),
+                static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(&pending)));
+  return fluid_synth_sfload(synth, name, 1);
 }
 
 } // namespace
@@ -833,21 +842,24 @@ void AddDlsLoader(fluid_synth_t* synth) {
 
 bool LoadDlsBytes(fluid_synth_t* synth, std::span<const std::uint8_t> bytes,
                   TLoadedSoundSet& loaded) {
-  TPendingLoad pending;
-  pending.Synth = synth;
-  if (synth == nullptr || !pending.Collection.LoadFromMemory(bytes.data(), bytes.size()))
+  TDlsCollection collection;
+  if (synth == nullptr || !collection.LoadFromMemory(bytes.data(), bytes.size()))
     return false;
   std::vector<TSoundSetInstrument> instruments;
-  for (const TDlsInstrument& ins : pending.Collection.Instruments)
+  for (const TDlsInstrument& ins : collection.Instruments)
     instruments.push_back({ins.Patch(), GbkToUtf8(ins.Name)});
-  char name[64];
-  std::snprintf(name, sizeof name, "%.*s%llx", int(kLoaderPrefix.size()), kLoaderPrefix.data(),
-                static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(&pending)));
-  int id = fluid_synth_sfload(synth, name, 1);
-  if (id == FLUID_FAILED && !pending.Seen) {
+  // Built before the synthesizer is asked, so that its lock is held only for
+  // the hand-over, not while the samples are prepared.
+  TPendingLoad pending{NewDlsSoundFont(synth, std::move(collection))};
+  if (pending.Font == nullptr)
+    return false;
+  int id = AddThroughLoader(synth, pending);
+  if (id == FLUID_FAILED && !pending.Taken) {
     AddDlsLoader(synth); // the synthesizer had no loader of ours yet
-    id = fluid_synth_sfload(synth, name, 1);
+    id = AddThroughLoader(synth, pending);
   }
+  if (pending.Font != nullptr)
+    FontFree(pending.Font);
   if (id == FLUID_FAILED)
     return false;
   loaded.FontId = id;
