@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cmath>
 #include <memory>
+#include <random>
 #include <thread>
 
 namespace melo {
@@ -322,6 +323,42 @@ TEST(DlsSoundFont, UnloadingWhileANoteSoundsKeepsItsSamplesUntilItEnds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   EXPECT_EQ(LiveDlsFontCount(), before);
+}
+
+} // namespace
+} // namespace melo
+
+namespace melo {
+namespace {
+
+// Damage the reader lets through (names, tuning, articulation values) must
+// still give playable voices.
+TEST(DlsSoundFont, AcceptedDamagedFilesPlay) {
+  std::mt19937 random(11);
+  const auto bytes = WriteDls(Level2Set());
+  const auto chunks = Chunks(bytes);
+  int played = 0;
+  for (int round = 0; round < 400 && played < 60; ++round) {
+    auto bad = bytes;
+    for (int n = 1 + int(random() % 3); n > 0; --n) {
+      const auto& c = chunks[random() % chunks.size()];
+      const std::size_t span = std::min<std::size_t>(c.End - c.Header, 64);
+      bad[c.Header + random() % span] = std::uint8_t(random());
+    }
+    TOfflineSynth synth;
+    TLoadedSoundSet loaded;
+    if (!LoadDlsBytes(synth.Synth(), bad, loaded))
+      continue;
+    ++played;
+    fluid_synth_program_reset(synth.Synth());
+    for (int chan : {0, 9})
+      for (int key : {0, 42, 69, 127})
+        fluid_synth_noteon(synth.Synth(), chan, key, 1 + int(random() % 127));
+    synth.Render(0.05);
+    fluid_synth_all_notes_off(synth.Synth(), 0);
+    synth.Render(0.05);
+  }
+  EXPECT_GT(played, 10);
 }
 
 } // namespace
