@@ -184,10 +184,12 @@ bool ReadWaveFormat(const TChunk& fmt, TDlsWave& wave, std::uint16_t& blockAlign
   wave.SampleRate = U32(fmt.Data + 4);
   blockAlign = U16(fmt.Data + 12);
   wave.BitsPerSample = U16(fmt.Data + 14);
-  return format == kWaveFormatPcm && (channels == 1 || channels == 2) &&
-         (wave.BitsPerSample == 8 || wave.BitsPerSample == 16) && wave.SampleRate > 0 &&
-         wave.SampleRate <= kMaxSampleRate && blockAlign == channels * wave.BitsPerSample / 8 &&
-         (wave.Channels.assign(channels, {}), true);
+  if (format != kWaveFormatPcm || (channels != 1 && channels != 2) ||
+      (wave.BitsPerSample != 8 && wave.BitsPerSample != 16) || wave.SampleRate == 0 ||
+      wave.SampleRate > kMaxSampleRate || blockAlign != channels * wave.BitsPerSample / 8)
+    return false;
+  wave.Channels.assign(channels, {});
+  return true;
 }
 
 bool ReadWaveData(const TChunk& data, std::uint16_t blockAlign, TDlsWave& wave) {
