@@ -1,0 +1,61 @@
+// Key path: one PC key pressed and released through the main window (native key
+// event, keyboard reader, posted message, note path with its displays, engine)
+// against the engine's own NoteOn and NoteOff, measured in the same run.
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+#include "app/main.h"
+#include "platform/DataFolder.h"
+
+namespace {
+
+constexpr int Rounds = 5000;
+constexpr std::uint32_t XKeycodeQ = 24;
+
+void SendKey(QWidget& window, bool down) {
+  QKeyEvent event(down ? QEvent::KeyPress : QEvent::KeyRelease, 0, Qt::NoModifier, XKeycodeQ, 0, 0);
+  QApplication::sendEvent(&window, &event);
+  QCoreApplication::processEvents();
+}
+
+double MicrosecondsPerRound(const std::function<void()>& round) {
+  QElapsedTimer timer;
+  timer.start();
+  for (int i = 0; i < Rounds; ++i)
+    round();
+  return static_cast<double>(timer.nsecsElapsed()) / 1000.0 / Rounds;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  QTemporaryDir folder;
+  std::ofstream(std::filesystem::path(folder.path().toStdString()) / "msf4.s") << "none";
+  melo::SetProgramFolder(folder.path().toStdString());
+  melo::TRoVoravForm window(melo::TEngineMode::Capture, nullptr);
+  melo::TKoDirectMusic& engine = *window.Music();
+
+  const double baseline = MicrosecondsPerRound([&] {
+    engine.NoteOn(0, 60, 70);
+    engine.NoteOff(0, 60);
+  });
+  const double keyPath = MicrosecondsPerRound([&] {
+    SendKey(window, true);
+    SendKey(window, false);
+  });
+  std::printf("engine NoteOn + NoteOff:        %8.2f us\n", baseline);
+  std::printf("key press + release via window: %8.2f us (%.1f x the engine's own cost)\n", keyPath,
+              keyPath / baseline);
+  return 0;
+}
