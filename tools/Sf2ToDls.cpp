@@ -1,16 +1,23 @@
-// sf2dls INPUT.sf2 OUTPUT: writes the SoundFont as a DLS Level 2 collection
-// (the built-in sound set "msf4.s" is made this way).
+// sf2dls [--standard-kit-only] INPUT.sf2 OUTPUT: writes the SoundFont as a
+// DLS Level 2 collection (the built-in sound set "msf4.s" is made this way).
 #include "SoundFontToDls.h"
 #include "sound/DlsWriter.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <string_view>
 #include <vector>
 
 int main(int argc, char** argv) {
+  melo::TConvertOptions options;
+  if (argc == 4 && std::string_view(argv[1]) == "--standard-kit-only") {
+    options.StandardKitOnly = true;
+    ++argv;
+    --argc;
+  }
   if (argc != 3) {
-    std::fprintf(stderr, "usage: %s INPUT.sf2 OUTPUT.dls\n", argv[0]);
+    std::fprintf(stderr, "usage: %s [--standard-kit-only] INPUT.sf2 OUTPUT.dls\n", argv[0]);
     return 2;
   }
   std::ifstream in(argv[1], std::ios::binary | std::ios::ate);
@@ -22,7 +29,7 @@ int main(int argc, char** argv) {
   }
   melo::TDlsCollection collection;
   std::string error;
-  if (!melo::ConvertSoundFontToDls(bytes, collection, error)) {
+  if (!melo::ConvertSoundFontToDls(bytes, collection, error, options)) {
     std::fprintf(stderr, "%s: %s\n", argv[1], error.c_str());
     return 1;
   }

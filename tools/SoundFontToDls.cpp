@@ -125,7 +125,7 @@ struct TPresetHeader {
 class TSoundFont {
 public:
   bool Read(std::span<const std::uint8_t> bytes, std::string& error);
-  void Convert(TDlsCollection& out);
+  void Convert(TDlsCollection& out, const TConvertOptions& options);
 
 private:
   bool ReadHydra(TSpan pdta, std::string& error);
@@ -534,12 +534,14 @@ TDlsConnection VelocityToCutoff() {
           std::uint16_t(0x8000 | CONN_TRN_SWITCH << 4), -2400 * 65536};
 }
 
-void TSoundFont::Convert(TDlsCollection& out) {
+void TSoundFont::Convert(TDlsCollection& out, const TConvertOptions& options) {
   // The last preset header only ends the list.
   std::vector<std::size_t> order;
   for (std::size_t i = 0; i + 1 < FPresets.size(); ++i)
-    if (FPresets[i].Bank <= 128 && FPresets[i].Program <= 127)
-      order.push_back(i);
+    if (FPresets[i].Bank < 128 ||
+        (FPresets[i].Bank == 128 && (!options.StandardKitOnly || FPresets[i].Program == 0)))
+      if (FPresets[i].Program <= 127)
+        order.push_back(i);
   std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
     return std::pair(FPresets[a].Bank, FPresets[a].Program) <
            std::pair(FPresets[b].Bank, FPresets[b].Program);
@@ -569,12 +571,12 @@ void TSoundFont::Convert(TDlsCollection& out) {
 } // namespace
 
 bool ConvertSoundFontToDls(std::span<const std::uint8_t> sf2, TDlsCollection& out,
-                           std::string& error) {
+                           std::string& error, const TConvertOptions& options) {
   TSoundFont font;
   if (!font.Read(sf2, error))
     return false;
   out = {};
-  font.Convert(out);
+  font.Convert(out, options);
   if (out.Instruments.empty()) {
     error = "no playable presets";
     return false;
