@@ -482,10 +482,10 @@ TEST_F(MainWindowTest, LoopPlaybackStartsAgainUntilEscape) {
   Tap(xQ);
   With(xLCtrl, xR);
   Mark();
-  With(xLCtrl, xLShift, xP);
-  EXPECT_TRUE(Form->LoopPlay());
   QElapsedTimer timer;
   timer.start();
+  With(xLCtrl, xLShift, xP);
+  EXPECT_TRUE(Form->LoopPlay());
   auto noteOns = [this] {
     const TBytes notes = Notes(Sent());
     return std::count(notes.begin(), notes.end(), 0x90);
