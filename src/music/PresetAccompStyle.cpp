@@ -355,13 +355,13 @@ constexpr void SetShortString(std::array<std::uint8_t, N>& field, std::string_vi
     field[i + 1] = static_cast<std::uint8_t>(bytes[i]);
 }
 
-constexpr TDrumTrack MakeTrack(const TrackSpec& spec) {
+constexpr TDrumTrack MakeTrack(const TrackSpec& desc) {
   TDrumTrack track{};
-  track.Active = spec.Note != 0 ? 1 : 0;
-  track.Note = spec.Note != 0 ? spec.Note : kIdleNote;
-  track.Level = spec.Note != 0 ? spec.Level : kIdleLevel;
+  track.Active = desc.Note != 0 ? 1 : 0;
+  track.Note = desc.Note != 0 ? desc.Note : kIdleNote;
+  track.Level = desc.Note != 0 ? desc.Level : kIdleLevel;
   for (int step = 0; step < StepsPerPattern; ++step)
-    track.OnSteps[static_cast<std::size_t>(step)] = (spec.On >> step) & 1U;
+    track.OnSteps[static_cast<std::size_t>(step)] = (desc.On >> step) & 1U;
   return track;
 }
 
@@ -380,29 +380,29 @@ constexpr void SetMelodicParts(TAccompSection& section, std::int8_t beats,
   section.BassLevel = levels[2];
 }
 
-constexpr TAccompSection MakeSection(const StyleSpec& style, const SectionSpec& spec,
+constexpr TAccompSection MakeSection(const StyleSpec& style, const SectionSpec& desc,
                                      std::string_view name) {
   TAccompSection section{};
-  section.TwoBars = spec.TwoBars;
+  section.TwoBars = desc.TwoBars;
   SetShortString(section.SectionName, name);
-  section.DrumBeats = spec.DrumBeats;
-  section.DrumTwoBars = spec.StepsPerBeat == 8 ? 1 : 0;
+  section.DrumBeats = desc.DrumBeats;
+  section.DrumTwoBars = desc.StepsPerBeat == 8 ? 1 : 0;
   for (std::size_t i = 0; i < section.DrumTracks.size(); ++i)
-    section.DrumTracks[i] = MakeTrack(spec.Tracks[i]);
-  section.PercussionLevel = spec.PercussionLevel;
-  const auto& programs = spec.DrumBeats != 0 ? spec.Programs : style.Main.Programs;
+    section.DrumTracks[i] = MakeTrack(desc.Tracks[i]);
+  section.PercussionLevel = desc.PercussionLevel;
+  const auto& programs = desc.DrumBeats != 0 ? desc.Programs : style.Main.Programs;
   SetMelodicParts(section, style.BeatsPerBar, programs, style.Levels);
   return section;
 }
 
-constexpr TAccompStyle MakeStyle(const StyleSpec& spec) {
+constexpr TAccompStyle MakeStyle(const StyleSpec& desc) {
   TAccompStyle style{};
-  SetShortString(style.StyleName, spec.Name);
-  style.Tempo = spec.Tempo;
-  style.BeatsPerBar = spec.BeatsPerBar;
-  style.MainSection = MakeSection(spec, spec.Main, spec.SectionName);
-  style.FillIn1Section = MakeSection(spec, spec.FillIn1, {});
-  style.FillIn2Section = MakeSection(spec, spec.FillIn2, {});
+  SetShortString(style.StyleName, desc.Name);
+  style.Tempo = desc.Tempo;
+  style.BeatsPerBar = desc.BeatsPerBar;
+  style.MainSection = MakeSection(desc, desc.Main, desc.SectionName);
+  style.FillIn1Section = MakeSection(desc, desc.FillIn1, {});
+  style.FillIn2Section = MakeSection(desc, desc.FillIn2, {});
   return style;
 }
 
