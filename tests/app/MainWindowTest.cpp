@@ -6,9 +6,11 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QKeyEvent>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
 
 #include <algorithm>
 #include <filesystem>
@@ -28,6 +30,7 @@
 #include "music/KoMetronome.h"
 #include "platform/DataFolder.h"
 #include "sound/FavoriteVoices.h"
+#include "sound/SetupConfig.h"
 
 namespace melo {
 namespace {
@@ -525,6 +528,28 @@ TEST_F(MainWindowTest, PortArgumentWritesThePortListAlsoWhenOutOfRange) {
   Mark();
   Tap(xQ); // no port: silent
   EXPECT_TRUE(Sent().empty());
+}
+
+TEST_F(MainWindowTest, MissingBuiltInSoundSetIsReportedAlsoWhenTheExternalSetIsMissing) {
+  Form.reset();
+  std::filesystem::remove(std::filesystem::path(Folder.path().toStdString()) / "msf4.s");
+  const TSetupConfig saved = Config;
+  Config.UseExternalDLS = true;
+  Config.ExternalDLSFileName =
+      (std::filesystem::path(Folder.path().toStdString()) / "gone.dls").string();
+  QString shown;
+  QTimer::singleShot(0, [&shown] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      shown = box->text();
+      box->accept();
+    }
+  });
+  Form = std::make_unique<TRoVoravForm>(TEngineMode::Capture);
+  Config = saved;
+  EXPECT_EQ(shown, QStringLiteral("msf4.s not found."));
+  Mark();
+  Tap(xQ); // the window still plays, without a sound set
+  EXPECT_EQ(Notes(Sent()), (TBytes{0x90, 60, 70, 0x80, 60, 64}));
 }
 
 TEST_F(MainWindowTest, KeyHeldWhenTheWindowLosesFocusIsReleased) {
