@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
+#include <QScreen>
 
 #include "controls/GlyphBmp.h"
 #include "controls/KoLinkLabel.h"
@@ -74,8 +75,11 @@ void TfrmAbout::paintEvent(QPaintEvent*) {
 }
 
 void TfrmAbout::ShowAsSplash() {
-  setWindowFlags(Qt::SplashScreen | Qt::FramelessWindowHint);
+  // A plain borderless window, not a splash type that window managers keep
+  // above the message boxes of the start-up.
+  setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
   setFixedSize(AboutWidth, LinkTop);
+  move(screen()->availableGeometry().center() - rect().center());
   show();
   repaint();
   QCoreApplication::processEvents();
