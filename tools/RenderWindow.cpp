@@ -66,17 +66,16 @@ void Build(TInstrument& m) {
         std::make_unique<TKoSpinEdit>(&m.View, s.Top, s.Left, s.Height, s.Width, &WorkBitmap));
 }
 
-// Transpose 2 (D major), a D major chord in the right hand over a bass D in the left.
+// Transpose 2 (D major): a D major chord in the right hand over a bass fifth in the left.
 void Play(TInstrument& m) {
   InitKeyDefs();
   m.PCKeyboard->DrawAllLabels();
   m.PCKeyboard->AllKeysUp();
-  const char* texts[] = {"D", "0", "0", "70", "100", "0", "0"};
+  const char* texts[] = {"1=D (+2)", "0", "0", "70", "100", "0", "0"};
   for (std::size_t i = 0; i < m.SpinEdits.size(); ++i)
     m.SpinEdits[i]->SetText(QString::fromLatin1(texts[i]));
-  m.SpinEdits[0]->SetText(QStringLiteral("2 (D)"));
   m.Staff->SetKeySignature(2);
-  const int pcKeys[] = {29, 31, 33, 57}; // Q, E, T, C
+  const int pcKeys[] = {59, 101, 103, 99}; // B; Num-1, Num-3, Num-5
   TKeyNote held[MaxKeyNotes] = {};
   int count = 0;
   for (int key : pcKeys) {

@@ -150,7 +150,8 @@ QString ShortKeyName(int index) {
       {"LShift", "Shift"},     {"RShift", "Shift"},     {"LControl", "Ctrl"},
       {"RControl", "Ctrl"},    {"LWin", "Win"},         {"RWin", "Win"},
       {"LAlt", "Alt"},         {"RAlt", "Alt"},         {"PrintScreen", "PrtSc"},
-      {"ScrollLock", "ScrLk"}, {"Space", ""},           {"WakeUp", "Wake"}};
+      {"ScrollLock", "ScrLk"}, {"Space", ""},           {"WakeUp", "Wake"},
+      {"Power", "Pwr"},        {"Sleep", "Slp"}};
   for (const auto& [full, shortName] : shortNames)
     if (name == full)
       return shortName;
@@ -311,7 +312,10 @@ void DrawStaff(QPainter& p) {
   p.drawLine(QPointF(14.5, top + TrebleLines[0]), QPointF(14.5, top + BassLines[4] + 1));
   p.setBrush(Qt::NoBrush);
   p.setPen(QPen(Theme.Clef, 1.8, Qt::SolidLine, Qt::RoundCap));
-  p.drawPath(TrebleClef().translated(22, top + TrebleLines[3]));
+  QTransform treble;
+  treble.translate(24, top + TrebleLines[3]);
+  treble.scale(0.78, 0.78);
+  p.drawPath(treble.map(TrebleClef()));
   p.setPen(QPen(Theme.Clef, 2.2, Qt::SolidLine, Qt::RoundCap));
   QPainterPath bass = BassClef();
   p.drawPath(bass.translated(21, top + BassLines[1]));
