@@ -552,6 +552,36 @@ TEST_F(MainWindowTest, MissingBuiltInSoundSetIsReportedAlsoWhenTheExternalSetIsM
   EXPECT_EQ(Notes(Sent()), (TBytes{0x90, 60, 70, 0x80, 60, 64}));
 }
 
+TEST_F(MainWindowTest, RecordAndPlayButtons) {
+  TKoMultiGlyphButton* record = Form->MainButtons().Button(3);
+  TKoMultiGlyphButton* play = Form->MainButtons().Button(2);
+  Click(record, true);
+  Click(record, false);
+  EXPECT_TRUE(Form->Recording());
+  Click(record, true);
+  Click(record, false);
+  EXPECT_FALSE(Form->Recording());
+  EXPECT_TRUE(Form->Recorder().IsEmpty()); // the button appends no end event
+  EXPECT_FALSE(Form->MainButtons().Enabled(2));
+
+  Click(record, true);
+  Click(record, false);
+  Tap(xQ);
+  QThread::msleep(300); // long enough to be stopped while playing
+  Click(record, true);
+  Click(record, false);
+  ASSERT_TRUE(Form->MainButtons().Enabled(2));
+  Press(xLShift); // seen going down: Play loops
+  Click(play, true);
+  Click(play, false);
+  EXPECT_TRUE(Form->Playing());
+  EXPECT_TRUE(Form->LoopPlay());
+  Click(play, true);
+  Click(play, false);
+  EXPECT_FALSE(Form->Playing());
+  EXPECT_TRUE(Form->LoopPlay());
+}
+
 TEST_F(MainWindowTest, KeyHeldWhenTheWindowLosesFocusIsReleased) {
   Press(xQ);
   Press(xLCtrl);
