@@ -2,6 +2,7 @@
 
 #include "platform/FileBytes.h"
 #include "platform/GbkText.h"
+#include "sound/DlsSoundFont.h"
 #include "sound/GetDXVer.h"
 #include "sound/MyGetDxVer.h"
 #include "sound/SequencerPorts.h"
@@ -220,6 +221,7 @@ void TKoDirectMusic::CreateSynth() {
     return;
   }
   AddMemoryLoader(FSynth);
+  AddDlsLoader(FSynth);
   SendEverythingThroughReverb(FSynth);
   fluid_synth_set_gain(FSynth, GainOfVolume(0));
   ApplyReverb();

@@ -1,5 +1,7 @@
 #include "sound/KoSoundSet.h"
 
+#include "sound/DlsSoundFont.h"
+
 #include <fluidsynth.h>
 
 #include <atomic>
@@ -143,6 +145,9 @@ bool LoadSoundSet(fluid_synth_t* synth, std::span<const std::uint8_t> bytes,
   }
   if (IsRiffForm(bytes, "sfbk")) {
     return LoadSoundFontBytes(synth, bytes, loaded);
+  }
+  if (IsRiffForm(bytes, "DLS ")) {
+    return LoadDlsBytes(synth, bytes, loaded);
   }
   return false;
 }
