@@ -1,2 +1,4 @@
 // Fontconfig keeps its caches until the process ends; the leak checker must not count them.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig\n"; }
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig\n";
+}
