@@ -294,9 +294,13 @@ int TSoundFont::WaveFor(int sampleId, TDlsCollection& out) {
   return FWaveOfSample[sampleId] = index;
 }
 
+// 16.16 fixed point; sums of preset and instrument values may leave the range.
+std::int32_t Fixed(double value) {
+  return std::int32_t(std::lround(std::clamp(value, -32768.0, 32767.0) * 65536));
+}
+
 TDlsConnection Constant(std::uint16_t dst, double value) {
-  return {CONN_SRC_NONE, CONN_SRC_NONE, dst, CONN_TRN_NONE,
-          std::int32_t(std::lround(value * 65536))};
+  return {CONN_SRC_NONE, CONN_SRC_NONE, dst, CONN_TRN_NONE, Fixed(value)};
 }
 
 void AddEnvelope(const TGens& g, int first, std::uint16_t attackDst,
@@ -315,10 +319,10 @@ void AddEnvelope(const TGens& g, int first, std::uint16_t attackDst,
   c.push_back(Constant(attackDst + 3, g[first + 5])); // release
   if (keyToHold != 0)
     c.push_back({CONN_SRC_KEYNUMBER, CONN_SRC_NONE, std::uint16_t(attackDst + 6), CONN_TRN_NONE,
-                 std::int32_t(-128 * keyToHold * 65536)});
+                 Fixed(-128.0 * keyToHold)});
   if (keyToDecay != 0)
     c.push_back({CONN_SRC_KEYNUMBER, CONN_SRC_NONE, std::uint16_t(attackDst + 1), CONN_TRN_NONE,
-                 std::int32_t(-128 * keyToDecay * 65536)});
+                 Fixed(-128.0 * keyToDecay)});
 }
 
 std::vector<TDlsConnection> Articulation(const TGens& g) {
@@ -341,19 +345,19 @@ std::vector<TDlsConnection> Articulation(const TGens& g) {
                                                   {CONN_DST_ATTENUATION, kModLfoToVolume}};
   for (auto [dst, gen] : depths)
     if (g[gen] != 0)
-      c.push_back({CONN_SRC_LFO, CONN_SRC_NONE, dst, CONN_TRN_NONE, g[gen] * 65536});
+      c.push_back({CONN_SRC_LFO, CONN_SRC_NONE, dst, CONN_TRN_NONE, Fixed(g[gen])});
   if (g[kVibLfoToPitch] != 0)
-    c.push_back({CONN_SRC_VIBRATO, CONN_SRC_NONE, CONN_DST_PITCH, CONN_TRN_NONE,
-                 g[kVibLfoToPitch] * 65536});
+    c.push_back(
+        {CONN_SRC_VIBRATO, CONN_SRC_NONE, CONN_DST_PITCH, CONN_TRN_NONE, Fixed(g[kVibLfoToPitch])});
   if (g[kModEnvToPitch] != 0)
     c.push_back(
-        {CONN_SRC_EG2, CONN_SRC_NONE, CONN_DST_PITCH, CONN_TRN_NONE, g[kModEnvToPitch] * 65536});
+        {CONN_SRC_EG2, CONN_SRC_NONE, CONN_DST_PITCH, CONN_TRN_NONE, Fixed(g[kModEnvToPitch])});
   if (g[kModEnvToFilterFc] != 0)
     c.push_back({CONN_SRC_EG2, CONN_SRC_NONE, CONN_DST_FILTER_CUTOFF, CONN_TRN_NONE,
-                 g[kModEnvToFilterFc] * 65536});
+                 Fixed(g[kModEnvToFilterFc])});
   if (g[kScaleTuning] != 100)
     c.push_back({CONN_SRC_KEYNUMBER, CONN_SRC_NONE, CONN_DST_PITCH, CONN_TRN_NONE,
-                 g[kScaleTuning] * 128 * 65536});
+                 Fixed(128.0 * g[kScaleTuning])});
   return c;
 }
 
@@ -427,8 +431,7 @@ std::optional<TDlsConnection> ModConnection(const TModRecord& m) {
       continue;
     // Attenuation is a gain in DLS.
     const double amount = m.Dest == kAttenuation ? -m.Amount : m.Amount;
-    TDlsConnection c{*source, *control, r.Dest, transform,
-                     std::int32_t(std::lround(amount * 65536))};
+    TDlsConnection c{*source, *control, r.Dest, transform, Fixed(amount)};
     if (r.Source != 0) {
       if (*control != CONN_SRC_NONE)
         return std::nullopt; // two MIDI sources on an internal one: no DLS route
@@ -461,8 +464,7 @@ bool TSoundFont::AddRegion(const TGens& g, const TSampleHeader& s, int wave, TDl
                                                                         : 60);
   info.FineTune =
       std::int16_t(std::clamp(s.Correction + g[kFineTune] + 100 * g[kCoarseTune], -12000, 12000));
-  info.Attenuation = std::int32_t(
-      std::lround(-kEmuAttenuationFactor * std::clamp(g[kAttenuation], -1440, 1440) * 65536));
+  info.Attenuation = Fixed(-kEmuAttenuationFactor * std::clamp(g[kAttenuation], -1440, 1440));
   const int mode = g[kSampleModes] & 3;
   const long long frames = s.End - s.Start;
   const long long loopStart =
