@@ -666,8 +666,14 @@ void TDlsFont::AddGens(const TArticulation& a, const TDlsRegion& region, TVoiceS
   }
 }
 
-bool RoutesMatch(const TDefaultRoute& d, int src1, int src2, int dest) {
-  return d.Source == src1 && d.Dest == dest &&
+// Whether a connection takes over a default route: the same sources (a MIDI
+// controller is not the general source of the same number) and destination.
+// The implied modulation-wheel and pressure vibrato runs on the vibrato LFO
+// here, so a connection to the LFO's pitch depth takes that route over too.
+bool RoutesMatch(const TDefaultRoute& d, int src1, int flags1, int src2, int dest) {
+  const bool vibrato = dest == GEN_MODLFOTOPITCH && d.Dest == GEN_VIBLFOTOPITCH;
+  return d.Source == src1 && (d.Flags & FLUID_MOD_CC) == (flags1 & FLUID_MOD_CC) &&
+         (d.Dest == dest || vibrato) &&
          (d.Source2 == src2 || (d.Dest == GEN_FILTERFC && src2 == FLUID_MOD_NONE));
 }
 
@@ -694,7 +700,7 @@ bool TDlsFont::AddMods(const TArticulation& a, bool level2, TVoiceSpec& voice) {
       flags1 |= FLUID_MOD_NEGATIVE;
     const int src2 = c.Control == CONN_SRC_NONE ? FLUID_MOD_NONE : s2.Source;
     for (const TDefaultRoute& d : kDefaultRoutes)
-      if (RoutesMatch(d, s1.Source, src2, dest))
+      if (RoutesMatch(d, s1.Source, flags1, src2, dest))
         silenced.push_back(&d);
     added.push_back(MakeMod(s1.Source, flags1, src2, flags2, dest, factor * Units(c.Scale)));
   }

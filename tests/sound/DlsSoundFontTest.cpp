@@ -288,9 +288,37 @@ TEST(DlsSoundFont, VelocityConnectionReplacesTheDefaultCurve) {
     return Db(out[1] / out[0]);
   };
   EXPECT_LT(levels({}), -6.0); // the implied velocity curve
+  EXPECT_LT(levels({Conn(CONN_DST_ATTENUATION, -960 * 65536, 0x0082)}),
+            -6.0); // breath is no velocity
   EXPECT_NEAR(levels({Conn(CONN_DST_ATTENUATION, 0, CONN_SRC_KEYONVELOCITY, CONN_SRC_NONE,
                            CONN_TRN_CONCAVE)}),
               0.0, 0.2);
+}
+
+// Largest deviation in cents of single periods from the mean over [from, to).
+double PeriodSpreadCents(const std::vector<float>& x, double from, double to) {
+  std::vector<double> crossings;
+  for (std::size_t i = std::size_t(from * kRate) + 1; i < std::size_t(to * kRate); ++i)
+    if (x[i - 1] < 0 && x[i] >= 0)
+      crossings.push_back(double(i - 1) + x[i - 1] / (x[i - 1] - x[i]));
+  const double mean = (crossings.back() - crossings.front()) / double(crossings.size() - 1);
+  double spread = 0;
+  for (std::size_t i = 1; i < crossings.size(); ++i)
+    spread = std::max(spread, std::abs(Cents(mean, crossings[i] - crossings[i - 1])));
+  return spread;
+}
+
+TEST(DlsSoundFont, ModulationWheelVibratoFollowsTheArticulation) {
+  const auto spread = [](std::vector<TDlsConnection> connections) {
+    TOfflineSynth synth;
+    EXPECT_TRUE(synth.Load(OneInstrument(LoopedSine(441.0, kRate, 10, 69), connections)));
+    fluid_synth_cc(synth.Synth(), 0, 1, 127);
+    fluid_synth_noteon(synth.Synth(), 0, 69, 100);
+    return PeriodSpreadCents(synth.Render(1.5), 0.3, 1.5);
+  };
+  EXPECT_GT(spread({}), 25.0); // the implied 50 cents on the modulation wheel
+  EXPECT_LT(spread({Conn(CONN_DST_PITCH, 0, CONN_SRC_LFO, CONN_SRC_CC1)}), 1.0);
+  EXPECT_GT(spread({Conn(CONN_DST_PITCH, 200 * 65536, CONN_SRC_LFO, CONN_SRC_CC1)}), 100.0);
 }
 
 TEST(DlsSoundFont, FilterCutoffDampsHighNotesAndGainAttenuates) {
