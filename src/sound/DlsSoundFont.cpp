@@ -503,8 +503,10 @@ bool TDlsFont::BuildSamples() {
           fluid_sample_set_loop(sample, loopStart, loopEnd) != FLUID_OK ||
           fluid_sample_set_pitch(sample, info.UnityNote, 0) != FLUID_OK)
         return false;
-      // Lets the synthesizer end voices that fade below hearing early.
-      fluid_voice_optimize_sample(sample);
+      // Lets the synthesizer end looping voices that fade below hearing early
+      // (it measures the loop; a one-shot wave ends by itself).
+      if (info.Looped)
+        fluid_voice_optimize_sample(sample);
     }
     FSamples.push_back(std::move(channels));
   }
