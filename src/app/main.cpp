@@ -398,15 +398,20 @@ void TRoVoravForm::OpenHelp() {
 
 void TRoVoravForm::StartSoundEngine() {
   FMusic = std::make_unique<TKoDirectMusic>(FEngineMode);
-  if (PortIndexArg >= 0)
-    FMusic->WriteOutDevList(DataFileForWriting("OutDevList.txt").parent_path());
+  if (PortIndexArg >= 0) {
+    const std::filesystem::path list = DataFileForWriting("OutDevList.txt");
+    if (!list.empty())
+      FMusic->WriteOutDevList(list.parent_path());
+  }
   const int port = PortIndexArg >= 0 ? PortIndexArg : FMusic->GetDefaultPortIndex();
   if (!FMusic->SelectPort(port))
     return;
   FLatency = FMusic->GetWriteLatency();
   FWritePeriod = FMusic->GetWritePeriod();
   ApplySettings(TSetupOptions{});
-  FUseExternalDLS = Config.UseExternalDLS && std::filesystem::exists(Config.ExternalDLSFileName);
+  std::error_code error;
+  FUseExternalDLS =
+      Config.UseExternalDLS && std::filesystem::is_regular_file(Config.ExternalDLSFileName, error);
   if (FUseExternalDLS) {
     FMusic->LoadExternalDLS();
     return;
