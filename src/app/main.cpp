@@ -798,7 +798,7 @@ void TRoVoravForm::Panic() {
   if (auto* r = Rec())
     r->RecordRightSustain(false);
   SetSmartSemitone(false);
-  FSemitoneKeys.fill(TSemitoneKey{});
+  FSoundingKeys.fill(TSoundingKey{});
   FOneTouchCursor = -1;
   ResetPerformance();
 }
@@ -827,7 +827,10 @@ void TRoVoravForm::DoKeyUp(int scanCode) {
   const int key = KeyIndexOfScanCode(scanCode);
   if (key < 0)
     return;
-  if (shift != ssNone || !KeyHasNotes(key)) {
+  // A key that sounds is always released as a note, also while a modifier or
+  // a Windows key is held meanwhile: otherwise its notes would never stop.
+  const bool sounding = FSoundingKeys[static_cast<std::size_t>(key)].Count > 0;
+  if (!sounding && (shift != ssNone || !KeyHasNotes(key))) {
     if (scanCode == scSpace) {
       SetLeftSustain(false);
       if (auto* r = Rec())
@@ -837,7 +840,7 @@ void TRoVoravForm::DoKeyUp(int scanCode) {
     }
     return;
   }
-  if (QuickEditMode != 0)
+  if (!sounding && QuickEditMode != 0)
     return;
   DoNoteOff(key);
   FPCKeyboard->SetKeyState(key, 0);
@@ -916,6 +919,9 @@ void TRoVoravForm::DoNoteOn(int keyIndex) {
                        static_cast<std::uint8_t>(drumVelocity));
     return;
   }
+  // A key struck again while it sounds (mouse and keyboard together) restarts.
+  StopKeyNotes(keyIndex);
+  TSoundingKey& sounding = FSoundingKeys[static_cast<std::size_t>(keyIndex)];
   const bool smart = IsSmartKey(keyIndex);
   const TKeyDef& def = KeyDefs.Keys[keyIndex];
   for (int i = 0; i < SoundingNoteCount(def); ++i) {
@@ -927,19 +933,14 @@ void TRoVoravForm::DoNoteOn(int keyIndex) {
     int velocity = note.Velocity;
     if (velocity == 0)
       velocity = hand == 0 ? LeftVelocity : RightVelocity;
-    if (hand == 1 && smart) {
+    if (hand == 1 && smart)
       n = SmartSemitoneNote(keyIndex);
-      for (TSemitoneKey& pair : FSemitoneKeys)
-        if (pair.KeyIndex < 0) {
-          pair = {keyIndex, n};
-          break;
-        }
-    }
     if (FMusic) {
       n = UntransposedNote(hand, n);
       FMusic->NoteOn(hand, n, velocity);
     }
     ShowNoteKey(hand, n, 1);
+    sounding.Notes[static_cast<std::size_t>(sounding.Count++)] = {hand, n};
   }
 }
 
@@ -952,31 +953,18 @@ void TRoVoravForm::DoNoteOff(int keyIndex) {
       r->RecordRawMidi(NoteOffDrums, static_cast<std::uint8_t>(drum), DrumVelocityOff);
     return;
   }
-  if (IsSmartKey(keyIndex)) {
-    for (TSemitoneKey& pair : FSemitoneKeys)
-      if (pair.KeyIndex == keyIndex) {
-        const int n = pair.Note;
-        pair = TSemitoneKey{};
-        ShowNoteKey(1, n, 0);
-        if (FMusic)
-          FMusic->NoteOff(1, n);
-        break;
-      }
-    return;
+  StopKeyNotes(keyIndex);
+}
+
+void TRoVoravForm::StopKeyNotes(int keyIndex) {
+  TSoundingKey& sounding = FSoundingKeys[static_cast<std::size_t>(keyIndex)];
+  for (int i = 0; i < sounding.Count; ++i) {
+    const TSoundingKey::TNote& note = sounding.Notes[static_cast<std::size_t>(i)];
+    if (FMusic)
+      FMusic->NoteOff(note.Hand, note.Note);
+    ShowNoteKey(note.Hand, note.Note, 0);
   }
-  const TKeyDef& def = KeyDefs.Keys[keyIndex];
-  for (int i = 0; i < SoundingNoteCount(def); ++i) {
-    const TKeyNote& note = def.Notes[i];
-    int n = NoteToMidi(note, true);
-    if (n < 0)
-      continue;
-    const int hand = NoteIsLeft(note) ? 0 : 1;
-    if (FMusic) {
-      n = UntransposedNote(hand, n);
-      FMusic->NoteOff(hand, n);
-    }
-    ShowNoteKey(hand, n, 0);
-  }
+  sounding.Count = 0;
 }
 
 void TRoVoravForm::CollectHeldNotes(TKeyNote (&notes)[MaxKeyNotes]) const {
@@ -1133,7 +1121,6 @@ void TRoVoravForm::SetPeriodPedal(bool on) {
 
 void TRoVoravForm::SetSmartSemitone(bool on) {
   FSmartSemitone = on;
-  FSemitoneKeys.fill(TSemitoneKey{});
   FPCKeyboard->SetSmartSemitone(on);
   if (auto* r = Rec())
     r->RecordSmartSemitone(on);

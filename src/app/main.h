@@ -59,10 +59,16 @@ struct TOneTouchSlot {
   int Transpose = 0;
 };
 
-// A sounding smart-semitone note; KeyIndex < 0 marks a free pair.
-struct TSemitoneKey {
-  int KeyIndex = -1;
-  int Note = -1;
+// The notes a held key started. Its release stops exactly these, whatever
+// changed meanwhile (transpose, octaves, voices, the key definition, smart
+// semitone), so no note is ever left sounding.
+struct TSoundingKey {
+  struct TNote {
+    int Hand = 0;
+    int Note = 0;
+  };
+  int Count = 0;
+  std::array<TNote, MaxKeyNotes> Notes{};
 };
 
 // Which parts ResetPerformance stops or clears.
@@ -191,6 +197,7 @@ private:
   bool IsSmartKey(int keyIndex) const;
   int UntransposedNote(int channel, int note) const;
   void ShowNoteKey(int hand, int note, std::uint8_t state);
+  void StopKeyNotes(int keyIndex);
   TSimpleRecorder* Rec() const;
   void SpinClicked(const TKoSpinEdit* edit, int tag);
   void PianoKeyDown(bool right, int position);
@@ -236,7 +243,7 @@ private:
   int FRightVoiceIndex = 0;
   std::array<TOneTouchSlot, 10> FOneTouch{};
   int FOneTouchCursor = -1;
-  std::array<TSemitoneKey, 6> FSemitoneKeys{};
+  std::array<TSoundingKey, KeyCount> FSoundingKeys{};
   bool FEditClickGuard = false;
   std::uint32_t FLastSpaceTick = 0;
   QTimer Timer1;

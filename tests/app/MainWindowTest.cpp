@@ -281,11 +281,28 @@ TEST_F(MainWindowTest, SoundEffectVoicesIgnoreTransposeButKeepTheOctave) {
   EXPECT_EQ(Notes(Sent()), (TBytes{0x90, 74, 70, 0x80, 74, 64}));
 }
 
-TEST_F(MainWindowTest, TransposeChangeWhileHeldSilencesAnotherNote) {
+// A release stops exactly the notes its press started, whatever changed while
+// the key was held: no note is ever left sounding.
+TEST_F(MainWindowTest, ReleaseStopsTheNoteThePressStarted) {
   Press(xQ);
-  With(xLCtrl, xHome);
+  With(xLCtrl, xHome);   // transpose +1
+  With(xLShift, xGrave); // left octave -1
   Release(xQ);
-  EXPECT_EQ(Notes(Sent()), (TBytes{0x90, 60, 70, 0x80, 61, 64}));
+  EXPECT_EQ(Notes(Sent()), (TBytes{0x90, 60, 70, 0x80, 60, 64}));
+  EXPECT_EQ(Form->LeftKeyboard().KeyState(36), 0);
+}
+
+TEST_F(MainWindowTest, ReleaseWithAModifierOrWindowsKeyHeldStillStopsTheNote) {
+  Press(xQ);
+  Press(xLCtrl);
+  Release(xQ);
+  Release(xLCtrl);
+  Press(xW);
+  Press(xLWin);
+  Release(xW);
+  Release(xLWin);
+  EXPECT_EQ(Notes(Sent()), (TBytes{0x90, 60, 70, 0x80, 60, 64, 0x90, 62, 70, 0x80, 62, 64}));
+  EXPECT_FALSE(Form->KeyState().IsDown(16));
 }
 
 TEST_F(MainWindowTest, EscapeReleasesPedalsThenSilencesEverything) {
