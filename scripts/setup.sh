@@ -27,7 +27,7 @@ melo_install_packages() {
   fi
   $sudo apt-get update -qq
   # shellcheck disable=SC2086
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq $missing
 }
 
 # melo_build DIR [cmake options...]
