@@ -30,10 +30,16 @@ melo_install_packages() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq $missing
 }
 
-# melo_build DIR [cmake options...]
+# melo_build DIR [cmake options...] [-- build options...]
 melo_build() {
   local dir=$1
   shift
-  cmake -S "$MELO_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-  cmake --build "$dir" -j "$MELO_JOBS"
+  local configure=()
+  while [[ $# -gt 0 && "$1" != "--" ]]; do
+    configure+=("$1")
+    shift
+  done
+  [[ $# -gt 0 ]] && shift
+  cmake -S "$MELO_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${configure[@]}" >/dev/null
+  cmake --build "$dir" -j "$MELO_JOBS" "$@"
 }
