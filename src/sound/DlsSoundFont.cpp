@@ -766,16 +766,16 @@ int TDlsFont::NoteOn(const TPresetSlot& slot, fluid_synth_t* synth, int chan, in
   const TFontInstrument* ins = Resolve(slot, chan);
   if (ins == nullptr)
     return FLUID_OK;
-  for (const TVoiceSpec& spec : ins->Voices) {
-    if (key < spec.KeyLow || key > spec.KeyHigh || vel < spec.VelocityLow ||
-        vel > spec.VelocityHigh)
+  for (const TVoiceSpec& voiceDesc : ins->Voices) {
+    if (key < voiceDesc.KeyLow || key > voiceDesc.KeyHigh || vel < voiceDesc.VelocityLow ||
+        vel > voiceDesc.VelocityHigh)
       continue;
-    fluid_voice_t* voice = fluid_synth_alloc_voice(synth, spec.Sample, chan, key, vel);
+    fluid_voice_t* voice = fluid_synth_alloc_voice(synth, voiceDesc.Sample, chan, key, vel);
     if (voice == nullptr)
       return FLUID_FAILED;
-    for (const TGenValue& g : spec.Gens)
+    for (const TGenValue& g : voiceDesc.Gens)
       fluid_voice_gen_set(voice, g.Gen, g.Value);
-    for (const TModSpec& m : spec.Mods)
+    for (const TModSpec& m : voiceDesc.Mods)
       fluid_voice_add_mod(voice, m.Mod, m.Mode);
     Remember(voice);
     fluid_synth_start_voice(synth, voice);
