@@ -1,8 +1,6 @@
 #include "sound/DlsWriter.h"
 
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
+#include "platform/FileBytes.h"
 
 namespace melo {
 
@@ -214,19 +212,7 @@ std::vector<std::uint8_t> WriteDls(const TDlsCollection& collection) {
 }
 
 bool SaveDlsFile(const TDlsCollection& collection, const std::string& path) {
-  const std::vector<std::uint8_t> bytes = WriteDls(collection);
-  const std::string temp = path + ".tmp";
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    if (!out.flush())
-      return std::remove(temp.c_str()), false;
-  }
-  std::error_code error;
-  std::filesystem::rename(temp, path, error);
-  if (error)
-    std::remove(temp.c_str());
-  return !error;
+  return WriteFileReplacing(path, WriteDls(collection));
 }
 
 } // namespace melo
