@@ -18,12 +18,7 @@ TKoMainButtons::TKoMainButtons(QWidget* owner, const QImage* workBitmap) {
     button->setGeometry(ButtonRects[i]);
     button->SetGlyphOrigin(0, ButtonRects[i].topLeft());
     button->SetGlyphOrigin(1, ButtonDownRects[i].topLeft());
-    button->OnMouseDown = [this](TKoMultiGlyphButton* sender, Qt::MouseButton mouseButton,
-                                 Qt::KeyboardModifiers, int,
-                                 int) { ButtonMouse(sender, mouseButton, true); };
-    button->OnMouseUp = [this](TKoMultiGlyphButton* sender, Qt::MouseButton mouseButton,
-                               Qt::KeyboardModifiers, int,
-                               int) { ButtonMouse(sender, mouseButton, false); };
+    MakePushButton(button, &OnClick);
     button->setCursor(ScreenCursor(crHandPoint));
     button->show();
     Buttons[i] = button;
@@ -46,15 +41,6 @@ void TKoMainButtons::SetButtonState(int index, std::uint8_t state) {
   if (state <= 1)
     Buttons[index]->SetGlyphIndex(state);
   Buttons[index]->Repaint();
-}
-
-void TKoMainButtons::ButtonMouse(TKoMultiGlyphButton* sender, Qt::MouseButton button, bool press) {
-  if (button != Qt::LeftButton)
-    return;
-  sender->SetGlyphIndex(press ? 1 : 0);
-  sender->Repaint();
-  if (!press && OnClick)
-    OnClick(sender);
 }
 
 } // namespace melo

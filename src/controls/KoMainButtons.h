@@ -30,8 +30,6 @@ public:
   }
 
 private:
-  void ButtonMouse(TKoMultiGlyphButton* sender, Qt::MouseButton button, bool press);
-
   std::array<std::uint8_t, ButtonCount> ButtonStates{};
   std::array<TKoMultiGlyphButton*, ButtonCount> Buttons{};
   std::array<QRect, ButtonCount> ButtonRects, ButtonDownRects;

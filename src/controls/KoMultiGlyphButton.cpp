@@ -51,4 +51,21 @@ void TKoMultiGlyphButton::mouseDoubleClickEvent(QMouseEvent* event) {
   mousePressEvent(event);
 }
 
+void MakePushButton(TKoMultiGlyphButton* button, const TButtonNotifyEvent* onClick) {
+  auto mouse = [onClick](TKoMultiGlyphButton* sender, Qt::MouseButton mouseButton, bool press) {
+    if (mouseButton != Qt::LeftButton)
+      return;
+    sender->SetGlyphIndex(press ? 1 : 0);
+    sender->Repaint();
+    if (!press && *onClick)
+      (*onClick)(sender);
+  };
+  button->OnMouseDown = [mouse](TKoMultiGlyphButton* sender, Qt::MouseButton mouseButton,
+                                Qt::KeyboardModifiers, int,
+                                int) { mouse(sender, mouseButton, true); };
+  button->OnMouseUp = [mouse](TKoMultiGlyphButton* sender, Qt::MouseButton mouseButton,
+                              Qt::KeyboardModifiers, int,
+                              int) { mouse(sender, mouseButton, false); };
+}
+
 } // namespace melo

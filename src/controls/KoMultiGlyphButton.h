@@ -64,4 +64,9 @@ private:
   int FTag = 0;
 };
 
+// Makes a glyph button a push button: the left mouse button shows it down
+// while pressed, and the release reports a click to *onClick (read at that
+// moment, so its owner may assign the handler later).
+void MakePushButton(TKoMultiGlyphButton* button, const TButtonNotifyEvent* onClick);
+
 } // namespace melo

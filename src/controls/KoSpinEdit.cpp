@@ -42,12 +42,7 @@ TKoMultiGlyphButton* TKoSpinEdit::MakeArrow(QWidget* form, int tag, const QRect&
   button->SetGlyphOrigin(0, place.topLeft());
   button->SetGlyphOrigin(1, DownRect(place).topLeft());
   button->setCursor(ScreenCursor(crHandPoint));
-  button->OnMouseDown = [this](TKoMultiGlyphButton* sender, Qt::MouseButton mouseButton,
-                               Qt::KeyboardModifiers, int,
-                               int) { ArrowMouse(sender, mouseButton, true); };
-  button->OnMouseUp = [this](TKoMultiGlyphButton* sender, Qt::MouseButton mouseButton,
-                             Qt::KeyboardModifiers, int,
-                             int) { ArrowMouse(sender, mouseButton, false); };
+  MakePushButton(button, &OnClick);
   button->show();
   return button;
 }
@@ -56,15 +51,6 @@ void TKoSpinEdit::SetButtonsEnabled(bool enabled) {
   FButtonsEnabled = enabled;
   UpButton->setEnabled(enabled);
   DownButton->setEnabled(enabled);
-}
-
-void TKoSpinEdit::ArrowMouse(TKoMultiGlyphButton* sender, Qt::MouseButton button, bool press) {
-  if (button != Qt::LeftButton)
-    return;
-  sender->SetGlyphIndex(press ? 1 : 0);
-  sender->Repaint();
-  if (!press && OnClick)
-    OnClick(sender);
 }
 
 } // namespace melo

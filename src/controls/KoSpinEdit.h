@@ -25,7 +25,6 @@ public:
 
 private:
   TKoMultiGlyphButton* MakeArrow(QWidget* form, int tag, const QRect& place, const QImage* skin);
-  void ArrowMouse(TKoMultiGlyphButton* sender, Qt::MouseButton button, bool press);
 
   QLabel* ValueLabel = nullptr;
   TKoMultiGlyphButton* UpButton = nullptr;
