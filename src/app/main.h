@@ -1,7 +1,9 @@
 #pragma once
 
-// The main window: owns every control and long-lived object, turns key events
-// into notes and commands, and keeps the performance values.
+// The main window: owns every control and long-lived object and shows the
+// performance (KoPerformance), which turns key events into notes and commands
+// and keeps the performance values. The Parts' method names stay here as
+// calls into it.
 
 #include <QStringList>
 #include <QTimer>
@@ -12,6 +14,7 @@
 #include <functional>
 #include <memory>
 
+#include "app/KoPerformance.h"
 #include "input/KoDIKeyBoard.h"
 #include "input/KoKeyDef.h"
 #include "sound/KoDirectMusic.h"
@@ -36,7 +39,6 @@ inline constexpr int ClientHeight = 436;
 // Unit-level state of the program entry and the window.
 extern bool MultiInstance;
 extern int PortIndexArg;
-extern std::uint8_t QuickEditMode; // 0 play, 1 raise the pressed key, 2 lower it
 extern TKoDIKeyBoard* DIKeyboard;
 // The About box shown while the window is created; gone once it shows.
 extern TfrmAbout* Splash;
@@ -47,44 +49,6 @@ void InstallUiDispatcher();
 // Walks the arguments after the program name: "MULTIINSTANCE" in any case sets
 // MultiInstance, a decimal number selects the output port (the last one wins).
 void ParseCommandLine(const QStringList& arguments);
-
-struct TOneTouchSlot {
-  bool Used = false;
-  int LeftVoiceIndex = 0;
-  int RightVoiceIndex = 0;
-  int LeftVelocity = 0;
-  int RightVelocity = 0;
-  int LeftOctave = 0;
-  int RightOctave = 0;
-  int Transpose = 0;
-};
-
-// The notes a held key started. Its release stops exactly these, whatever
-// changed meanwhile (transpose, octaves, voices, the key definition, smart
-// semitone), so no note is ever left sounding.
-struct TSoundingKey {
-  struct TNote {
-    int Hand = 0;
-    int Note = 0;
-  };
-  int Count = 0;
-  std::array<TNote, MaxKeyNotes> Notes{};
-};
-
-// Which parts ResetPerformance stops or clears.
-struct TResetParts {
-  bool StopAccomp = true;
-  bool Silence = true;
-  bool StopRecording = true;
-  bool StopPlaying = true;
-  bool ClearKeyState = true;
-  bool ClearStaff = true;
-  bool ResetPCKeyboard = true;
-  bool ResetPianoKeyboards = true;
-};
-// The form used before opening files and dialogs: keeps accompaniment,
-// recording and playback going.
-inline constexpr TResetParts ResetForDialog{false, true, false, false, true, true, true, true};
 
 class TRoVoravForm : public QWidget {
 public:
@@ -148,23 +112,23 @@ public:
   TRoVoravKb& LeftKeyboard() const { return *FLeftKeyboard; }
   TRoVoravKb& RightKeyboard() const { return *FRightKeyboard; }
   TKoMainButtons& MainButtons() const { return *FMainButtons; }
-  const TDIKeyboardBuffer& KeyState() const { return FKeyState; }
-  int LeftVoiceIndex() const { return FLeftVoiceIndex; }
-  int RightVoiceIndex() const { return FRightVoiceIndex; }
-  bool Recording() const { return FRecording; }
-  bool Playing() const { return FPlaying; }
-  bool LoopPlay() const { return FLoopPlay; }
-  bool PeriodPedal() const { return FPeriodPedal; }
-  bool SmartSemitone() const { return FSmartSemitone; }
-  bool AccompRunning() const { return FAccompRunning; }
-  int OneTouchCursor() const { return FOneTouchCursor; }
-  const TOneTouchSlot& OneTouch(int slot) const {
-    return FOneTouch.at(static_cast<std::size_t>(slot));
-  }
+  TKoPerformance& Performance() { return FPerformance; }
+  const TKoPerformance& Performance() const { return FPerformance; }
+  const TDIKeyboardBuffer& KeyState() const { return FPerformance.KeyState(); }
+  int LeftVoiceIndex() const { return FPerformance.LeftVoiceIndex(); }
+  int RightVoiceIndex() const { return FPerformance.RightVoiceIndex(); }
+  bool Recording() const { return FPerformance.Recording(); }
+  bool Playing() const { return FPerformance.Playing(); }
+  bool LoopPlay() const { return FPerformance.LoopPlay(); }
+  bool PeriodPedal() const { return FPerformance.PeriodPedal(); }
+  bool SmartSemitone() const { return FPerformance.SmartSemitone(); }
+  bool AccompRunning() const { return FPerformance.AccompRunning(); }
+  int OneTouchCursor() const { return FPerformance.OneTouchCursor(); }
+  const TOneTouchSlot& OneTouch(int slot) const { return FPerformance.OneTouch(slot); }
   // 0 transpose, 1/2 left/right octave, 3/4 left/right velocity, 5/6 left/right voice.
   TKoSpinEdit& SpinEdit(int edit) const;
-  void SetNotebookMode(bool on) { FNotebookMode = on; }
-  void SetTickSource(TTickSource source) { FTickCount = std::move(source); }
+  void SetNotebookMode(bool on) { FPerformance.SetNotebookMode(on); }
+  void SetTickSource(TTickSource source) { FPerformance.SetTickSource(std::move(source)); }
   void Timer1Timer();
 
 protected:
@@ -177,28 +141,13 @@ protected:
   bool focusNextPrevChild(bool next) override;
 
 private:
+  class TView;
+
   void CreateControls();
   void CreateSpinEdits();
   void StartSoundEngine();
-  void SilenceAll();
   void LoadBuiltInSoundSet();
   void FormDestroy();
-  void KeyCommand(int scanCode, std::uint8_t shift);
-  void NoteKeyDown(int scanCode, int keyIndex);
-  void SpaceDown();
-  void NextVoice(bool right);
-  void Panic();
-  void ToggleRecording();
-  void AddPercussVolume(int delta);
-  void ChangeTempo(double factor);
-  void CollectHeldNotes(TKeyNote (&notes)[MaxKeyNotes]) const;
-  void ShowHeldNotes();
-  int SmartSemitoneNote(int keyIndex) const;
-  bool IsSmartKey(int keyIndex) const;
-  int UntransposedNote(int channel, int note) const;
-  void ShowNoteKey(int hand, int note, std::uint8_t state);
-  void StopKeyNotes(int keyIndex);
-  TSimpleRecorder* Rec() const;
   void SpinClicked(const TKoSpinEdit* edit, int tag);
   void PianoKeyDown(bool right, int position);
   void PianoKeyUp(bool right, int position);
@@ -206,7 +155,6 @@ private:
   void MainButtonClick(int index);
   void OpenHelp();
   void SetEditsEnabled(bool enabled);
-  std::uint32_t Now() const;
 
   std::unique_ptr<TKoPCKeyboard> FPCKeyboard;
   std::unique_ptr<TRoVoravKb> FRightKeyboard;
@@ -222,32 +170,19 @@ private:
   std::unique_ptr<TKoSpinEdit> FLeftVoiceEdit;
   std::unique_ptr<TKoSpinEdit> FRightVoiceEdit;
   std::unique_ptr<TKoDIKeyBoard> FDIKeyboard;
-  TDIKeyboardBuffer FKeyState;
   std::unique_ptr<TKoDirectMusic> FMusic;
   std::unique_ptr<TSimpleRecorder> FRecorder;
   std::unique_ptr<TAutoAccomp> FAutoAccomp;
+  TInstrumentListVoices FVoices;
+  std::unique_ptr<TView> FView;
+  TKoPerformance FPerformance{TKoPerformance::TValueHome::Program};
   QString FSongFileName;
-  bool FRecording = false;
-  bool FPlaying = false;
-  bool FLoopPlay = false;
-  bool FNotebookMode = false;
-  bool FPeriodPedal = false;
-  bool FSmartSemitone = false;
   bool FMousePedal = false;
-  bool FAccompRunning = false;
-  bool FUseExternalDLS = false;
   int FSynthVolume = 0;
   int FLatency = 0;
   int FWritePeriod = 0;
-  int FLeftVoiceIndex = 0;
-  int FRightVoiceIndex = 0;
-  std::array<TOneTouchSlot, 10> FOneTouch{};
-  int FOneTouchCursor = -1;
-  std::array<TSoundingKey, KeyCount> FSoundingKeys{};
   bool FEditClickGuard = false;
-  std::uint32_t FLastSpaceTick = 0;
   QTimer Timer1;
-  TTickSource FTickCount;
   const TEngineMode FEngineMode;
 };
 

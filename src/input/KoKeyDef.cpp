@@ -162,19 +162,30 @@ void InitKeyDefs() {
 }
 
 void SetDefaultKeyDefs() {
+  FillDefaultKeyDefs(KeyDefs);
+}
+
+void FillDefaultKeyDefs(TKeyDefTable& table) {
   WriteShortString(
-      KeyDefs.Remarks, RemarksCapacity,
+      table.Remarks, RemarksCapacity,
       std::string_view(reinterpret_cast<const char*>(DefaultRemark), sizeof DefaultRemark));
-  std::fill(std::begin(KeyDefs.Padding), std::end(KeyDefs.Padding), 0);
-  std::fill(std::begin(KeyDefs.Keys), std::end(KeyDefs.Keys), EmptyKeyDef);
+  std::fill(std::begin(table.Padding), std::end(table.Padding), 0);
+  std::fill(std::begin(table.Keys), std::end(table.Keys), EmptyKeyDef);
   for (const TDefaultNote& d : DefaultNotes) {
-    TKeyDef& keyDef = KeyDefs.Keys[d.Key];
+    TKeyDef& keyDef = table.Keys[d.Key];
     keyDef.NoteCount = 1;
     keyDef.Notes[0] = {d.Degree, Natural, d.Octave, d.Keyboard, 0};
   }
 }
 
 int NoteToMidi(const TKeyNote& note, bool applyShifts) {
+  if (!applyShifts) {
+    return NoteToMidi(note, 0, 0, 0);
+  }
+  return NoteToMidi(note, LeftOctave, RightOctave, Transpose);
+}
+
+int NoteToMidi(const TKeyNote& note, int leftOctave, int rightOctave, int transpose) {
   if (!ValidDegree(note)) {
     return -1;
   }
@@ -184,10 +195,10 @@ int NoteToMidi(const TKeyNote& note, bool applyShifts) {
   } else if (note.Accidental == Flat) {
     --n;
   }
-  if (applyShifts && note.Keyboard == 0) {
-    n += 12 * LeftOctave + Transpose;
-  } else if (applyShifts && note.Keyboard == 1) {
-    n += 12 * RightOctave + Transpose;
+  if (note.Keyboard == 0) {
+    n += 12 * leftOctave + transpose;
+  } else if (note.Keyboard == 1) {
+    n += 12 * rightOctave + transpose;
   }
   return n >= 0 && n <= 127 ? n : -1;
 }

@@ -131,9 +131,14 @@ int KeyIndexOfScanCode(int scanCode);
 
 void InitKeyDefs();
 void SetDefaultKeyDefs();
+// Fills any table with the default key definition, leaving KeyDefs alone.
+void FillDefaultKeyDefs(TKeyDefTable& table);
 
 // MIDI note 0..127 of a note, or -1 for no note or a note off the MIDI range.
 int NoteToMidi(const TKeyNote& note, bool applyShifts);
+// The same with the given octave shifts and transposition instead of the
+// unit-level ones.
+int NoteToMidi(const TKeyNote& note, int leftOctave, int rightOctave, int transpose);
 
 bool KeyHasNotes(int keyIndex);
 bool KeyDefHasNotes(const TKeyDef& keyDef);

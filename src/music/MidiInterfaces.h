@@ -21,4 +21,21 @@ public:
   virtual void RecordRawMidi(std::uint8_t status, std::uint8_t data1, std::uint8_t data2) = 0;
 };
 
+// The voices of the loaded sound set, in the order a hand's voice index counts
+// them. The engine's instrument list implements it.
+class TVoiceList {
+public:
+  virtual ~TVoiceList() = default;
+  virtual int VoiceCount() const = 0;
+  // Patch of voice 0..VoiceCount()-1.
+  virtual std::uint32_t VoicePatch(int index) const = 0;
+  // Index of the first voice with this patch, -1 when there is none.
+  virtual int FindVoice(std::uint32_t patch) const {
+    for (int i = 0; i < VoiceCount(); ++i)
+      if (VoicePatch(i) == patch)
+        return i;
+    return -1;
+  }
+};
+
 } // namespace melo

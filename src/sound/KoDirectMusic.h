@@ -74,6 +74,16 @@ struct TInstrumentList {
 // One per process; filled by the engine's loading, emptied when it goes.
 extern TInstrumentList InstrumentList;
 
+// InstrumentList as the voices a performance chooses from; reads the list as
+// it is at each call, so reloading a sound set needs no notice.
+class TInstrumentListVoices final : public TVoiceList {
+public:
+  int VoiceCount() const override { return InstrumentList.Count; }
+  std::uint32_t VoicePatch(int index) const override {
+    return InstrumentList.Entries[static_cast<std::size_t>(index)].Patch;
+  }
+};
+
 // ---- Output ports ------------------------------------------------------------
 
 enum class TPortKind {

@@ -1,0 +1,1081 @@
+#include "app/KoPerformance.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+
+#include "app/SimpleRecorder.h"
+#include "music/AutoAccomp.h"
+#include "music/KoMetronome.h"
+#include "sound/FavoriteVoices.h"
+
+namespace melo {
+
+std::uint8_t QuickEditMode = 0;
+
+namespace {
+
+// Scan codes of the keys the key path names.
+enum TScan : int {
+  scEsc = 1,
+  scBackspace = 14,
+  scTab = 15,
+  scR = 19,
+  scO = 24,
+  scP = 25,
+  scLeftBracket = 26,
+  scRightBracket = 27,
+  scEnter = 28,
+  scS = 31,
+  scApostrophe = 40,
+  scGrave = 41,
+  scBackslash = 43,
+  scSpace = 57,
+  scCapslock = 58,
+  scF1 = 59,
+  scF4 = 62,
+  scF10 = 68,
+  scScrollLock = 70,
+  scF11 = 87,
+  scF12 = 88,
+  scPrintScreen = 183,
+  scPause = 197,
+  scHome = 199,
+  scPageUp = 201,
+  scEnd = 207,
+  scPageDown = 209,
+  scInsert = 210,
+  scDelete = 211,
+  scLWin = 219,
+  scRWin = 220,
+  scPower = 222,
+  scSleep = 223,
+  scWakeUp = 227,
+};
+
+constexpr std::uint8_t ssNone = 0;
+constexpr std::uint8_t ssCtrlShift = ssCtrl | ssShift;
+
+// Notebook mode: the right half of the main block stands in for the keypad.
+constexpr std::array<std::pair<int, int>, 13> NotebookKeys = {{{9, 71},
+                                                               {10, 72},
+                                                               {11, 73},
+                                                               {12, 78},
+                                                               {23, 75},
+                                                               {24, 76},
+                                                               {25, 77},
+                                                               {37, 79},
+                                                               {38, 80},
+                                                               {39, 81},
+                                                               {51, 82},
+                                                               {52, 83},
+                                                               {53, 156}}};
+
+int NotebookScanCode(int scanCode) {
+  for (const auto& [from, to] : NotebookKeys)
+    if (from == scanCode)
+      return to;
+  return scanCode;
+}
+
+// Keys that always play percussion, with their drum notes.
+int DrumNote(int scanCode) {
+  switch (scanCode) {
+  case scApostrophe:
+    return 36;
+  case scLeftBracket:
+    return 38;
+  case scRightBracket:
+    return 40;
+  case scBackslash:
+    return 42;
+  default:
+    return -1;
+  }
+}
+
+// "1=" names and staff key-signature codes by Transpose + 4.
+constexpr std::array<const char*, 12> TransposeNames = {"bA", "A",  "bB", "B", "C",  "bD",
+                                                        "D",  "bE", "E",  "F", "#F", "G"};
+constexpr std::array<std::uint8_t, 12> KeySignatureCodes = {11, 3, 9, 5, 0, 12, 2, 10, 4, 8, 6, 1};
+
+constexpr int MinTranspose = -4;
+constexpr int MaxTranspose = 7;
+constexpr int DoubleTapMs = 500;
+constexpr int DrumChannel = 9;
+constexpr int NoteOffVelocity = 64;
+// The accompaniment's start value, for a performance without one.
+constexpr int DefaultPercussVolume = 60;
+constexpr std::uint8_t NoteOnDrums = 0x99;
+constexpr std::uint8_t NoteOffDrums = 0x89;
+constexpr std::uint8_t NoteOnRight = 0x91;
+constexpr std::uint8_t NoteOffRight = 0x81;
+constexpr int FirstEditingKey = 80; // "Insert"
+constexpr int LastEditingKey = 85;  // "PageDown"
+// The window's own metronome client while the accompaniment runs.
+constexpr const char* AccompClientName = "NewSecondAndNewBeat";
+
+std::string SignedText(int value) {
+  return value > 0 ? "+" + std::to_string(value) : std::to_string(value);
+}
+
+std::uint32_t SteadyMilliseconds() {
+  using namespace std::chrono;
+  return static_cast<std::uint32_t>(
+      duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+} // namespace
+
+std::uint32_t MapLegacyPatch(std::uint32_t patch) {
+  const std::uint32_t msb = (patch >> 16) & 0xFF;
+  const std::uint32_t lsb = (patch >> 8) & 0xFF;
+  const std::uint32_t program = patch & 0xFF;
+  if (lsb != 0)
+    return patch;
+  if (msb == 65)
+    return patch & ~0xFF0000u;
+  if (msb != 64)
+    return patch;
+  switch (program) {
+  case 0:
+  case 4:
+  case 12:
+  case 13:
+  case 14:
+  case 15:
+  case 16:
+  case 127:
+    return 0;
+  case 1:
+    return 2;
+  case 2:
+    return 18;
+  case 3:
+    return 8;
+  case 5:
+    return 24;
+  case 6:
+    return 28;
+  case 7:
+    return 49;
+  case 9:
+    return 9;
+  default:
+    return patch;
+  }
+}
+
+TKoPerformance::TKoPerformance(TValueHome home) : FTickCount(SteadyMilliseconds) {
+  if (home == TValueHome::Program) {
+    FKeyDefs = &melo::KeyDefs;
+    FTranspose = &melo::Transpose;
+    FLeftOctave = &melo::LeftOctave;
+    FRightOctave = &melo::RightOctave;
+    FLeftVelocity = &melo::LeftVelocity;
+    FRightVelocity = &melo::RightVelocity;
+    FQuickEditMode = &melo::QuickEditMode;
+    return;
+  }
+  FillDefaultKeyDefs(FOwn.KeyDefs);
+  FKeyDefs = &FOwn.KeyDefs;
+  FTranspose = &FOwn.Transpose;
+  FLeftOctave = &FOwn.LeftOctave;
+  FRightOctave = &FOwn.RightOctave;
+  FLeftVelocity = &FOwn.LeftVelocity;
+  FRightVelocity = &FOwn.RightVelocity;
+  FQuickEditMode = &FOwn.QuickEditMode;
+}
+
+// ---------------------------------------------------------------------------
+// Messages to the engine
+
+void TKoPerformance::NoteOn(int channel, int note, int velocity) {
+  FLastNotes[static_cast<std::size_t>(channel)] = static_cast<std::uint8_t>(note);
+  FSink->SendMidiMessage(static_cast<std::uint8_t>(0x90 + channel), static_cast<std::uint8_t>(note),
+                         static_cast<std::uint8_t>(velocity));
+}
+
+void TKoPerformance::NoteOff(int channel, int note) {
+  FSink->SendMidiMessage(static_cast<std::uint8_t>(0x80 + channel), static_cast<std::uint8_t>(note),
+                         NoteOffVelocity);
+}
+
+void TKoPerformance::ControlChange(int channel, int controller, int value) {
+  FSink->SendMidiMessage(static_cast<std::uint8_t>(0xB0 + channel),
+                         static_cast<std::uint8_t>(controller), static_cast<std::uint8_t>(value));
+}
+
+void TKoPerformance::SendPatch(int channel, std::uint32_t patch) {
+  ControlChange(channel, 0, static_cast<int>((patch >> 16) & 0xFF));
+  ControlChange(channel, 32, static_cast<int>((patch >> 8) & 0xFF));
+  FSink->SendMidiMessage(static_cast<std::uint8_t>(0xC0 + channel),
+                         static_cast<std::uint8_t>(patch & 0xFF), 0);
+  FPatches[static_cast<std::size_t>(channel)] = patch;
+}
+
+std::uint32_t TKoPerformance::Patch(int channel) const {
+  return channel >= 0 && channel < 16 ? FPatches[static_cast<std::size_t>(channel)] : 0;
+}
+
+int TKoPerformance::LastNote(int channel) const {
+  return channel >= 0 && channel < 16 ? FLastNotes[static_cast<std::size_t>(channel)] : 0;
+}
+
+int TKoPerformance::VoiceCount() const {
+  return FVoices ? FVoices->VoiceCount() : 0;
+}
+
+int TKoPerformance::FindVoice(std::uint32_t patch) const {
+  return FVoices ? FVoices->FindVoice(patch) : -1;
+}
+
+TSimpleRecorder* TKoPerformance::Rec() const {
+  return FRecording ? FRecorder : nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// The key path
+
+void TKoPerformance::WMDIKeyDown(int scanCode, int keyIndex) {
+  if (keyIndex < 0)
+    return;
+  if (FNotebookMode)
+    scanCode = NotebookScanCode(scanCode);
+  if (!FPlaying) {
+    DoKeyDown(scanCode);
+    return;
+  }
+  if (scanCode == scEsc || scanCode == scPower)
+    SetPlaying(false);
+}
+
+void TKoPerformance::WMDIKeyUp(int scanCode, int keyIndex) {
+  if (keyIndex < 0 || FPlaying)
+    return;
+  if (FNotebookMode)
+    scanCode = NotebookScanCode(scanCode);
+  DoKeyUp(scanCode);
+}
+
+void TKoPerformance::DoKeyDown(int scanCode) {
+  const std::uint8_t shift = FKeyState.ShiftState();
+  const int key = KeyIndexOfScanCode(scanCode);
+  if (key < 0)
+    return;
+  if (shift == ssNone && KeyDefHasNotes(FKeyDefs->Keys[key])) {
+    NoteKeyDown(scanCode, key);
+    return;
+  }
+  KeyCommand(scanCode, shift);
+  if (scanCode != scWakeUp)
+    FKeyState.SetDown(scanCode);
+}
+
+void TKoPerformance::NoteKeyDown(int scanCode, int keyIndex) {
+  if (*FQuickEditMode == 0) {
+    DoNoteOn(keyIndex);
+    FView->ShowPCKey(keyIndex, 1);
+    FKeyState.SetDown(scanCode);
+    ShowHeldNotes();
+    if (auto* r = Rec())
+      r->RecordKeyDown(static_cast<std::uint8_t>(scanCode));
+    return;
+  }
+  for (TKeyNote& note : FKeyDefs->Keys[keyIndex].Notes) {
+    if (*FQuickEditMode == 1)
+      NoteSemitoneUp(note);
+    else
+      NoteSemitoneDown(note);
+  }
+  SetKeyDefs(*FKeyDefs);
+  if (auto* r = Rec())
+    r->RecordKeyDefs(*FKeyDefs);
+}
+
+// The command keys. A command fires only for the exact modifier combination.
+void TKoPerformance::KeyCommand(int scanCode, std::uint8_t shift) {
+  const bool none = shift == ssNone;
+  const bool ctrl = shift == ssCtrl;
+  const bool alt = shift == ssAlt;
+  const bool shiftOnly = shift == ssShift;
+  const bool ctrlShift = shift == ssCtrlShift;
+  if (scanCode >= 2 && scanCode <= 11) {
+    const int digit = scanCode - 2;
+    if (alt) {
+      if (FAccomp)
+        FAccomp->SetAccompStyleIndex(digit);
+    } else if (ctrl) {
+      RecallOneTouch(digit);
+    } else if (ctrlShift) {
+      StoreOneTouch(digit);
+    }
+    return;
+  }
+  if ((scanCode >= scF1 && scanCode <= scF10) || scanCode == scF11 || scanCode == scF12) {
+    const int n = scanCode <= scF10 ? scanCode - scF1 + 1 : scanCode - scF11 + 11;
+    if (none)
+      SetRightVoiceByPatch(FavoriteVoicePatch(FavoriteVoices[static_cast<std::size_t>(n - 1)]));
+    else if (shiftOnly)
+      SetLeftVoiceByPatch(FavoriteVoicePatch(FavoriteVoices[static_cast<std::size_t>(12 + n - 1)]));
+    if (scanCode == scF4 && alt)
+      FView->CloseWindow();
+    return;
+  }
+  switch (scanCode) {
+  case scBackspace:
+    if (none)
+      RecallOneTouch(0);
+    else if (alt)
+      FView->BuildExternalVoiceLists();
+    else if (ctrl)
+      StoreOneTouch(0);
+    break;
+  case scHome:
+  case scEnd: {
+    const int step = scanCode == scHome ? 1 : -1;
+    if (ctrl) {
+      SetTranspose(*FTranspose + step);
+      if (auto* r = Rec())
+        r->RecordTranspose(*FTranspose);
+    } else if (ctrlShift) {
+      AddPercussVolume(5 * step);
+    }
+    break;
+  }
+  case scInsert:
+  case scDelete: {
+    const int step = scanCode == scInsert ? 5 : -5;
+    if (ctrl) {
+      SetRightVelocity(*FRightVelocity + step);
+      if (auto* r = Rec())
+        r->RecordRightVelocity(*FRightVelocity);
+    } else if (ctrlShift) {
+      SetLeftVelocity(*FLeftVelocity + step);
+      if (auto* r = Rec())
+        r->RecordLeftVelocity(*FLeftVelocity);
+    }
+    break;
+  }
+  case scPageUp:
+  case scPageDown: {
+    const bool up = scanCode == scPageUp;
+    if (ctrl)
+      FView->StepMasterVolume(up ? 5 : -5);
+    else if (ctrlShift)
+      Metronome.SetTempo(Metronome.Tempo() * (up ? 1.05 : 0.95));
+    break;
+  }
+  case scGrave:
+    if (none) {
+      SetRightOctave(*FRightOctave == 0 ? 1 : *FRightOctave == 1 ? -1 : 0);
+      if (auto* r = Rec())
+        r->RecordRightOctave(*FRightOctave);
+    } else if (shiftOnly) {
+      SetLeftOctave(*FLeftOctave == 0 ? -1 : *FLeftOctave == -1 ? 1 : 0);
+      if (auto* r = Rec())
+        r->RecordLeftOctave(*FLeftOctave);
+    }
+    break;
+  case scSpace:
+    if (none)
+      SpaceDown();
+    break;
+  case scWakeUp:
+    if (none)
+      ToggleRecording();
+    break;
+  case scPower:
+    if (none)
+      SetSmartSemitone(!FSmartSemitone);
+    break;
+  case scPrintScreen:
+  case scScrollLock: {
+    const int slot = scanCode == scPrintScreen ? 1 : 2;
+    if (none)
+      RecallOneTouch(slot);
+    else if (ctrl)
+      StoreOneTouch(slot);
+    break;
+  }
+  case scPause:
+    if (none || shiftOnly)
+      SetSmartSemitone(!FSmartSemitone);
+    break;
+  case scSleep:
+    if (none) {
+      FLoopPlay = false;
+      SetPlaying(!FPlaying);
+    } else if (shiftOnly) {
+      FLoopPlay = true;
+      if (!FPlaying)
+        SetPlaying(true);
+    }
+    break;
+  case scP:
+    if (ctrl) {
+      SetPlaying(!FPlaying);
+    } else if (ctrlShift) {
+      FLoopPlay = true;
+      if (!FPlaying)
+        SetPlaying(true);
+    }
+    break;
+  case scR:
+    if (ctrl)
+      ToggleRecording();
+    break;
+  case scO:
+    if (ctrl)
+      FView->OpenSong();
+    else if (ctrlShift)
+      FView->EditSongInfo();
+    break;
+  case scS:
+    if (ctrl)
+      FView->SaveSongAs();
+    else if (ctrlShift)
+      FView->QuickSave();
+    break;
+  case scEsc:
+    if (none)
+      Panic();
+    else if (ctrl)
+      FView->ShowAbout();
+    break;
+  case scEnter:
+    if (none)
+      SetAccompaniment(!FAccompRunning);
+    else if (ctrl)
+      FView->ToggleMousePedal();
+    break;
+  case scTab:
+    if (none)
+      NextVoice(true, 1);
+    else if (shiftOnly)
+      NextVoice(false, -1);
+    break;
+  case scCapslock:
+    if (none)
+      NextOneTouch();
+    else if (alt)
+      FOneTouchCursor = -1;
+    else if (ctrl)
+      StoreOneTouchFree();
+    else if (ctrlShift)
+      ClearOneTouch();
+    break;
+  case scLWin:
+  case scRWin:
+    // Holding a Windows key edits the definition of the note keys pressed
+    // meanwhile: the left one raises by a semitone, the right one lowers.
+    if (none)
+      *FQuickEditMode = scanCode == scLWin ? 1 : 2;
+    break;
+  default:
+    break;
+  }
+}
+
+void TKoPerformance::SpaceDown() {
+  const std::uint32_t now = FTickCount();
+  if (now - FLastSpaceTick < static_cast<std::uint32_t>(DoubleTapMs)) {
+    SetPeriodPedal(!FPeriodPedal);
+  } else {
+    SetLeftSustain(true);
+    if (auto* r = Rec())
+      r->RecordLeftSustain(true);
+  }
+  FLastSpaceTick = now;
+}
+
+// Tab steps the right voice on, Shift+Tab the left one; with an external
+// sound set both move the right hand's external list, down or up.
+void TKoPerformance::NextVoice(bool right, int step) {
+  if (FUseExternalDLS) {
+    FView->StepExternalRightVoice(step);
+    return;
+  }
+  const int count = VoiceCount();
+  if (count <= 0)
+    return;
+  if (right)
+    SetRightVoice((FRightVoiceIndex + 1) % count);
+  else
+    SetLeftVoice((FLeftVoiceIndex + 1) % count);
+}
+
+void TKoPerformance::Panic() {
+  FPeriodPedal = false;
+  SetLeftSustain(false);
+  SetRightSustain(false);
+  if (auto* r = Rec())
+    r->RecordLeftSustain(false);
+  if (auto* r = Rec())
+    r->RecordRightSustain(false);
+  SetSmartSemitone(false);
+  FSoundingKeys.fill(TSoundingKey{});
+  FOneTouchCursor = -1;
+  ResetPerformance();
+}
+
+void TKoPerformance::ToggleRecording() {
+  if (FRecording) {
+    if (FRecorder)
+      FRecorder->RecordEnd();
+    SetRecording(false);
+  } else {
+    SetRecording(true);
+  }
+}
+
+void TKoPerformance::AddPercussVolume(int delta) {
+  if (!FAccomp)
+    return;
+  FAccomp->SetAPercussVolume(std::clamp(FAccomp->APercussVolume() + delta, 0, 127));
+}
+
+void TKoPerformance::DoKeyUp(int scanCode) {
+  FKeyState.SetUp(scanCode);
+  const std::uint8_t shift = FKeyState.ShiftState();
+  const int key = KeyIndexOfScanCode(scanCode);
+  if (key < 0)
+    return;
+  // A key that sounds is always released as a note, also while a modifier or
+  // a Windows key is held meanwhile: otherwise its notes would never stop.
+  const bool sounding = FSoundingKeys[static_cast<std::size_t>(key)].Count > 0;
+  if (!sounding && (shift != ssNone || !KeyDefHasNotes(FKeyDefs->Keys[key]))) {
+    if (scanCode == scSpace) {
+      SetLeftSustain(false);
+      if (auto* r = Rec())
+        r->RecordLeftSustain(false);
+    } else if (scanCode == scLWin || scanCode == scRWin) {
+      *FQuickEditMode = 0;
+    }
+    return;
+  }
+  if (!sounding && *FQuickEditMode != 0)
+    return;
+  DoNoteOff(key);
+  FView->ShowPCKey(key, 0);
+  ShowHeldNotes();
+  if (auto* r = Rec())
+    r->RecordKeyUp(static_cast<std::uint8_t>(scanCode));
+}
+
+bool TKoPerformance::IsSmartKey(int keyIndex) const {
+  return FSmartSemitone && keyIndex >= FirstEditingKey && keyIndex <= LastEditingKey;
+}
+
+int TKoPerformance::SmartSemitoneNote(int keyIndex) const {
+  int base = 0;
+  switch (KeyScanCodes[static_cast<std::size_t>(keyIndex)]) {
+  case scDelete:
+    base = 62;
+    break;
+  case scEnd:
+    base = 60;
+    break;
+  case scPageDown:
+    base = 67;
+    break;
+  case scInsert:
+  case scHome:
+    base = 69;
+    break;
+  default: // PageUp
+    base = 65;
+    break;
+  }
+  int reference = FSink ? FLastNotes[1] : 0;
+  if (reference < 1)
+    reference = 60;
+  // Without a qualifying candidate (a reference above all of them) the
+  // highest candidate is taken.
+  const int transpose = *FTranspose;
+  int upper = transpose + base + 1 + 12 * 5;
+  for (int i = -5; i <= 5; ++i) {
+    const int p = transpose + base + 1 + 12 * i;
+    if (p - reference >= 0 && p - reference < 12) {
+      upper = p;
+      break;
+    }
+  }
+  const int lower = upper - 12;
+  return upper - reference < reference - lower ? upper : lower;
+}
+
+int TKoPerformance::UntransposedNote(int channel, int note) const {
+  // Sound-effect voices (programs 126, 127) ignore the transposition.
+  if ((FPatches[static_cast<std::size_t>(channel)] & 0xFF) > 125)
+    return note - *FTranspose;
+  return note;
+}
+
+void TKoPerformance::DoNoteOn(int keyIndex) {
+  const int scanCode = KeyScanCodes[static_cast<std::size_t>(keyIndex)];
+  const int drum = DrumNote(scanCode);
+  if (drum >= 0) {
+    const int drumVelocity = FAccomp ? FAccomp->APercussVolume() : DefaultPercussVolume;
+    // A recording holds the drum's raw MIDI besides the key: playback sounds it
+    // from there only, so the drum is not struck twice.
+    if (FSink && !FPlaying)
+      NoteOn(DrumChannel, drum, drumVelocity);
+    if (auto* r = Rec())
+      r->RecordRawMidi(NoteOnDrums, static_cast<std::uint8_t>(drum),
+                       static_cast<std::uint8_t>(drumVelocity));
+    return;
+  }
+  // A key struck again while it sounds (mouse and keyboard together) restarts.
+  StopKeyNotes(keyIndex);
+  TSoundingKey& sounding = FSoundingKeys[static_cast<std::size_t>(keyIndex)];
+  const bool smart = IsSmartKey(keyIndex);
+  const TKeyDef& def = FKeyDefs->Keys[keyIndex];
+  for (int i = 0; i < SoundingNoteCount(def); ++i) {
+    const TKeyNote& note = def.Notes[i];
+    int n = NoteToMidi(note, *FLeftOctave, *FRightOctave, *FTranspose);
+    if (n < 0)
+      continue;
+    const int hand = NoteIsLeft(note) ? 0 : 1;
+    int velocity = note.Velocity;
+    if (velocity == 0)
+      velocity = hand == 0 ? *FLeftVelocity : *FRightVelocity;
+    if (hand == 1 && smart)
+      n = SmartSemitoneNote(keyIndex);
+    if (FSink) {
+      n = UntransposedNote(hand, n);
+      NoteOn(hand, n, velocity);
+    }
+    FView->ShowPianoKey(hand, n, 1);
+    sounding.Notes[static_cast<std::size_t>(sounding.Count++)] = {hand, n};
+  }
+}
+
+void TKoPerformance::DoNoteOff(int keyIndex) {
+  const int drum = DrumNote(KeyScanCodes[static_cast<std::size_t>(keyIndex)]);
+  if (drum >= 0) {
+    if (FSink && !FPlaying)
+      NoteOff(DrumChannel, drum);
+    if (auto* r = Rec())
+      r->RecordRawMidi(NoteOffDrums, static_cast<std::uint8_t>(drum), NoteOffVelocity);
+    return;
+  }
+  StopKeyNotes(keyIndex);
+}
+
+void TKoPerformance::StopKeyNotes(int keyIndex) {
+  TSoundingKey& sounding = FSoundingKeys[static_cast<std::size_t>(keyIndex)];
+  for (int i = 0; i < sounding.Count; ++i) {
+    const TSoundingKey::TNote& note = sounding.Notes[static_cast<std::size_t>(i)];
+    if (FSink)
+      NoteOff(note.Hand, note.Note);
+    FView->ShowPianoKey(note.Hand, note.Note, 0);
+  }
+  sounding.Count = 0;
+}
+
+void TKoPerformance::CollectHeldNotes(TKeyNote (&notes)[MaxKeyNotes]) const {
+  for (TKeyNote& note : notes)
+    note = TKeyNote{0, 0, 4, 0, 0};
+  int count = 0;
+  for (int s = 0; s < 256 && count < MaxKeyNotes; ++s) {
+    if (!FKeyState.IsDown(s))
+      continue;
+    const int key = KeyIndexOfScanCode(s);
+    if (key < 0)
+      continue;
+    const TKeyDef& def = FKeyDefs->Keys[key];
+    for (int i = 0; i < SoundingNoteCount(def) && count < MaxKeyNotes; ++i)
+      notes[count++] = def.Notes[i];
+  }
+}
+
+void TKoPerformance::ShowHeldNotes() {
+  TKeyNote notes[MaxKeyNotes];
+  CollectHeldNotes(notes);
+  FView->ShowStaff(notes, *FTranspose);
+}
+
+void TKoPerformance::ExternalNote(int note, int velocity) {
+  if (note < 0 || note > 127)
+    return;
+  velocity = std::clamp(velocity, 0, 127);
+  if (velocity > 0) {
+    if (FSink)
+      NoteOn(1, note, velocity);
+    FView->ShowPianoKey(1, note, 1);
+    if (auto* r = Rec())
+      r->RecordRawMidi(NoteOnRight, static_cast<std::uint8_t>(note),
+                       static_cast<std::uint8_t>(velocity));
+    return;
+  }
+  if (FSink)
+    NoteOff(1, note);
+  FView->ShowPianoKey(1, note, 0);
+  if (auto* r = Rec())
+    r->RecordRawMidi(NoteOffRight, static_cast<std::uint8_t>(note), NoteOffVelocity);
+}
+
+void TKoPerformance::SoundNote(int hand, int note, int velocity) {
+  if (FSink && (hand == 0 || hand == 1) && note >= 0 && note <= 127)
+    NoteOn(hand, note, std::clamp(velocity, 0, 127));
+}
+
+void TKoPerformance::SilenceNote(int hand, int note) {
+  if (FSink && (hand == 0 || hand == 1) && note >= 0 && note <= 127)
+    NoteOff(hand, note);
+}
+
+void TKoPerformance::MousePedal(bool down) {
+  SetLeftSustain(down);
+  SetRightSustain(down);
+  if (auto* r = Rec())
+    r->RecordLeftSustain(down);
+  if (auto* r = Rec())
+    r->RecordRightSustain(down);
+}
+
+void TKoPerformance::RenewPeriodPedal() {
+  if (!FPeriodPedal)
+    return;
+  SetLeftSustain(false);
+  SetLeftSustain(true);
+  if (auto* r = Rec())
+    r->RecordLeftSustain(false);
+  if (auto* r = Rec())
+    r->RecordLeftSustain(true);
+}
+
+// ---------------------------------------------------------------------------
+// Performance values
+
+void TKoPerformance::SetTranspose(int value) {
+  value %= 12;
+  if (value > MaxTranspose)
+    value -= 12;
+  if (value < MinTranspose)
+    value += 12;
+  *FTranspose = value;
+  const auto i = static_cast<std::size_t>(value - MinTranspose);
+  char text[32];
+  std::snprintf(text, sizeof text, value > 0 ? "1=%s (+%d)" : "1=%s (%d)", TransposeNames[i],
+                value);
+  FView->ShowTranspose(value, KeySignatureCodes[i], text);
+}
+
+void TKoPerformance::SetLeftOctave(int value) {
+  *FLeftOctave = std::clamp(value, -1, 1);
+  FView->ShowOctave(0, *FLeftOctave, SignedText(*FLeftOctave));
+}
+
+void TKoPerformance::SetRightOctave(int value) {
+  *FRightOctave = std::clamp(value, -1, 1);
+  FView->ShowOctave(1, *FRightOctave, SignedText(*FRightOctave));
+}
+
+void TKoPerformance::SetLeftVelocity(int value) {
+  *FLeftVelocity = std::clamp(value, 0, 127);
+  FView->ShowVelocity(0, std::to_string(*FLeftVelocity));
+}
+
+void TKoPerformance::SetRightVelocity(int value) {
+  *FRightVelocity = std::clamp(value, 0, 127);
+  FView->ShowVelocity(1, std::to_string(*FRightVelocity));
+}
+
+void TKoPerformance::SetRightVoice(int index) {
+  if (index < 0 || index >= VoiceCount())
+    return;
+  FRightVoiceIndex = index;
+  const std::uint32_t patch = FVoices->VoicePatch(index);
+  if (FSink)
+    SendPatch(1, patch);
+  if (auto* r = Rec())
+    r->RecordRightVoice(static_cast<std::int32_t>(patch));
+  FView->ShowVoice(1, std::to_string(index));
+}
+
+void TKoPerformance::SetLeftVoice(int index) {
+  if (index < 0 || index >= VoiceCount())
+    return;
+  FLeftVoiceIndex = index;
+  const std::uint32_t patch = FVoices->VoicePatch(index);
+  if (FSink)
+    SendPatch(0, patch);
+  if (auto* r = Rec())
+    r->RecordLeftVoice(static_cast<std::int32_t>(patch));
+  FView->ShowVoice(0, std::to_string(index));
+}
+
+void TKoPerformance::SetRightVoiceByPatch(std::uint32_t patch) {
+  SetRightVoice(FindVoice(MapLegacyPatch(patch)));
+}
+
+void TKoPerformance::SetLeftVoiceByPatch(std::uint32_t patch) {
+  SetLeftVoice(FindVoice(MapLegacyPatch(patch)));
+}
+
+void TKoPerformance::SetExternalVoice(int hand, std::uint32_t patch) {
+  if (hand != 0 && hand != 1)
+    return;
+  if (FSink)
+    SendPatch(hand, patch);
+  if (auto* r = Rec()) {
+    if (hand == 1)
+      r->RecordRightVoice(static_cast<std::int32_t>(patch));
+    else
+      r->RecordLeftVoice(static_cast<std::int32_t>(patch));
+  }
+}
+
+void TKoPerformance::SetLeftSustain(bool down) {
+  if (FSink)
+    ControlChange(0, 64, down ? 127 : 0);
+}
+
+void TKoPerformance::SetRightSustain(bool down) {
+  if (FSink)
+    ControlChange(1, 64, down ? 127 : 0);
+}
+
+void TKoPerformance::SetPeriodPedal(bool on) {
+  FPeriodPedal = on;
+  SetLeftSustain(on);
+  if (auto* r = Rec())
+    r->RecordLeftSustain(on);
+}
+
+void TKoPerformance::SetSmartSemitone(bool on) {
+  FSmartSemitone = on;
+  FView->ShowSmartSemitone(on);
+  if (auto* r = Rec())
+    r->RecordSmartSemitone(on);
+}
+
+void TKoPerformance::SetAccompaniment(bool on) {
+  if (on == FAccompRunning || !FAccomp)
+    return;
+  if (on) {
+    Metronome.SetRunning(false);
+    Metronome.AddClient(
+        AccompClientName, mfNewSecond | mfNewBeat,
+        [](TMetronome&, std::uint16_t, double, double, int, std::int32_t, std::int32_t, bool&) {});
+    FAccomp->SetStart(true);
+    FAccompRunning = true;
+    Metronome.SetRunning(true);
+    return;
+  }
+  FAccomp->SetStart(false);
+  if (!FRecording)
+    Metronome.RemoveClient(AccompClientName);
+  FAccompRunning = false;
+}
+
+void TKoPerformance::SetKeyDefs(const TKeyDefTable& table) {
+  if (&table != FKeyDefs)
+    *FKeyDefs = table;
+  FView->ShowKeyDefs();
+}
+
+void TKoPerformance::SilenceAll() {
+  if (!FSink)
+    return;
+  ControlChange(0, 123, 0);
+  ControlChange(1, 123, 0);
+  ControlChange(0, 120, 0);
+  ControlChange(1, 120, 0);
+}
+
+void TKoPerformance::ResetPerformance(const TResetParts& parts) {
+  if (parts.StopAccomp)
+    SetAccompaniment(false);
+  if (parts.StopRecording && FRecording) {
+    if (FRecorder)
+      FRecorder->RecordEnd();
+    SetRecording(false);
+  }
+  if (parts.StopPlaying && FPlaying)
+    SetPlaying(false);
+  if (parts.Silence)
+    SilenceAll();
+  if (parts.ResetPianoKeyboards)
+    FView->ReleasePianoKeys();
+  if (parts.ResetPCKeyboard)
+    FView->ReleasePCKeys();
+  if (parts.ClearStaff)
+    FView->ClearStaff();
+  if (parts.ClearKeyState)
+    FKeyState.Clear();
+}
+
+// ---------------------------------------------------------------------------
+// One-touch slots
+
+void TKoPerformance::StoreOneTouch(int slot) {
+  if (slot < 0 || slot > 9)
+    return;
+  FOneTouch[static_cast<std::size_t>(slot)] = {true,           FLeftVoiceIndex, FRightVoiceIndex,
+                                               *FLeftVelocity, *FRightVelocity, *FLeftOctave,
+                                               *FRightOctave,  *FTranspose};
+}
+
+void TKoPerformance::StoreOneTouchFree() {
+  for (int slot = 0; slot < 10; ++slot)
+    if (!FOneTouch[static_cast<std::size_t>(slot)].Used) {
+      StoreOneTouch(slot);
+      return;
+    }
+}
+
+void TKoPerformance::ClearOneTouch() {
+  FOneTouch.fill({false, 0, 0, *FLeftVelocity, *FRightVelocity, 0, 0, *FTranspose});
+  FOneTouchCursor = -1;
+}
+
+void TKoPerformance::RecallOneTouch(int slot) {
+  if (slot < 0 || slot > 9 || !FOneTouch[static_cast<std::size_t>(slot)].Used)
+    return;
+  const TOneTouchSlot s = FOneTouch[static_cast<std::size_t>(slot)];
+  SetLeftVoice(s.LeftVoiceIndex);
+  SetRightVoice(s.RightVoiceIndex);
+  SetLeftVelocity(s.LeftVelocity);
+  SetRightVelocity(s.RightVelocity);
+  SetLeftOctave(s.LeftOctave);
+  SetRightOctave(s.RightOctave);
+  SetTranspose(s.Transpose);
+}
+
+void TKoPerformance::NextOneTouch() {
+  const bool any = std::any_of(FOneTouch.begin(), FOneTouch.end(),
+                               [](const TOneTouchSlot& s) { return s.Used; });
+  if (!any)
+    return;
+  int slot = 0;
+  for (int step = 1; step <= 9; ++step) {
+    slot = (FOneTouchCursor + step + 10) % 10;
+    if (FOneTouch[static_cast<std::size_t>(slot)].Used) {
+      RecallOneTouch(slot);
+      FOneTouchCursor = slot;
+      return;
+    }
+  }
+  FOneTouchCursor = slot;
+}
+
+// ---------------------------------------------------------------------------
+// Recording and playback
+
+void TKoPerformance::SetRecording(bool on) {
+  if (FPlaying || on == FRecording)
+    return;
+  FRecording = on;
+  if (on) {
+    if (FRecorder) {
+      TSongHeader& header = FRecorder->Header;
+      header.Info = MakeSongInfo("SongTitle", "Tavrin", "SongRemark");
+      TSongState& state = header.State;
+      state.Transpose = *FTranspose;
+      state.RightVelocity = *FRightVelocity;
+      state.LeftVelocity = *FLeftVelocity;
+      state.RightOctave = *FRightOctave;
+      state.LeftOctave = *FLeftOctave;
+      state.RightPatch = FSink ? static_cast<std::int32_t>(FPatches[1]) : 0;
+      state.LeftPatch = FSink ? static_cast<std::int32_t>(FPatches[0]) : 0;
+      state.Reserved[0] = 1;
+      state.Reserved[1] = 0;
+      state.Reserved[2] = 2;
+      state.SmartSemitone = FSmartSemitone ? -1 : 0;
+      state.KeyDefs = *FKeyDefs;
+      FRecorder->StartRecord();
+    }
+  } else if (FRecorder) {
+    FRecorder->StopRecord();
+  }
+  FView->RecordingChanged(on);
+}
+
+void TKoPerformance::SetPlaying(bool on) {
+  if (FRecording || on == FPlaying)
+    return;
+  if (on) {
+    SetAccompaniment(false);
+    FPlaying = true;
+    FView->PlayingChanged(true);
+    if (FRecorder)
+      FRecorder->StartPlay();
+  } else {
+    FPlaying = false;
+    if (FRecorder)
+      FRecorder->StopPlay();
+    ResetPerformance({true, true, false, false, true, true, true, true});
+    FView->PlayingChanged(false);
+  }
+  FKeyState.Clear();
+}
+
+void TKoPerformance::ApplySongState(const TSongState& songState) {
+  const TSongState state = songState; // the song may change under the setters
+  SetSmartSemitone(state.SmartSemitone != 0);
+  SetKeyDefs(state.KeyDefs);
+  SetRightOctave(state.RightOctave);
+  SetLeftOctave(state.LeftOctave);
+  SetTranspose(state.Transpose);
+  SetRightVelocity(state.RightVelocity);
+  SetLeftVelocity(state.LeftVelocity);
+  SetRightVoiceByPatch(static_cast<std::uint32_t>(state.RightPatch));
+  SetLeftVoiceByPatch(static_cast<std::uint32_t>(state.LeftPatch));
+}
+
+void TKoPerformance::PlayEvent(std::uint8_t kind, std::int32_t data, const TKeyDefTable* keyDefs) {
+  switch (kind) {
+  case sekKeyDown:
+    DoKeyDown(data);
+    break;
+  case sekKeyUp:
+    DoKeyUp(data);
+    break;
+  case sekRightOctave:
+    SetRightOctave(data);
+    break;
+  case sekLeftOctave:
+    SetLeftOctave(data);
+    break;
+  case sekTranspose:
+    SetTranspose(data);
+    break;
+  case sekRightVoice:
+    SetRightVoiceByPatch(static_cast<std::uint32_t>(data));
+    break;
+  case sekLeftVoice:
+    SetLeftVoiceByPatch(static_cast<std::uint32_t>(data));
+    break;
+  case sekRightVelocity:
+    SetRightVelocity(data);
+    break;
+  case sekLeftVelocity:
+    SetLeftVelocity(data);
+    break;
+  case sekRightSustain:
+    SetRightSustain(data != 0);
+    break;
+  case sekLeftSustain:
+    SetLeftSustain(data != 0);
+    break;
+  case sekKeyDefs:
+    if (keyDefs != nullptr)
+      SetKeyDefs(*keyDefs);
+    break;
+  case sekSmartSemitone:
+    SetSmartSemitone(data != 0);
+    break;
+  case sekRawMidi:
+    if (FSink)
+      FSink->SendMidiMessage(static_cast<std::uint8_t>(data >> 16),
+                             static_cast<std::uint8_t>(data >> 8), static_cast<std::uint8_t>(data));
+    break;
+  default:
+    break;
+  }
+}
+
+} // namespace melo

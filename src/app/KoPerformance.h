@@ -1,0 +1,301 @@
+#pragma once
+
+// The performance: everything the piano does with a key, without a window.
+// It keeps the performance values, the key definition in use, the held keys
+// and the notes they sound, the one-touch slots, and runs the key path and the
+// command keys. Notes, patches and pedals go out as short MIDI messages; what
+// a view should show is told to a TPerformanceView. The main window is one
+// such view; song export runs a performance with no view at all.
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "input/KoDIKeyBoard.h"
+#include "input/KoKeyDef.h"
+#include "music/MidiInterfaces.h"
+
+namespace melo {
+
+class TSimpleRecorder;
+class TAutoAccomp;
+struct TSongState;
+
+// 0 note keys play, 1 a note key raises its definition by a semitone, 2 lowers
+// it. The window's performance keeps it here; others keep their own.
+extern std::uint8_t QuickEditMode;
+
+struct TOneTouchSlot {
+  bool Used = false;
+  int LeftVoiceIndex = 0;
+  int RightVoiceIndex = 0;
+  int LeftVelocity = 0;
+  int RightVelocity = 0;
+  int LeftOctave = 0;
+  int RightOctave = 0;
+  int Transpose = 0;
+};
+
+// The notes a held key started. Its release stops exactly these, whatever
+// changed meanwhile (transpose, octaves, voices, the key definition, smart
+// semitone), so no note is ever left sounding.
+struct TSoundingKey {
+  struct TNote {
+    int Hand = 0;
+    int Note = 0;
+  };
+  int Count = 0;
+  std::array<TNote, MaxKeyNotes> Notes{};
+};
+
+// Which parts ResetPerformance stops or clears.
+struct TResetParts {
+  bool StopAccomp = true;
+  bool Silence = true;
+  bool StopRecording = true;
+  bool StopPlaying = true;
+  bool ClearKeyState = true;
+  bool ClearStaff = true;
+  bool ResetPCKeyboard = true;
+  bool ResetPianoKeyboards = true;
+};
+// The form used before opening files and dialogs: keeps accompaniment,
+// recording and playback going.
+inline constexpr TResetParts ResetForDialog{false, true, false, false, true, true, true, true};
+
+// Bank-64/65 patches of old songs and voice files, mapped onto General MIDI.
+std::uint32_t MapLegacyPatch(std::uint32_t patch);
+
+// What a performance tells the one who shows it. Hands: 0 left, 1 right.
+// Every call has a do-nothing default, so a view implements what it has.
+class TPerformanceView {
+public:
+  virtual ~TPerformanceView() = default;
+
+  // Displays. Texts are UTF-8, ready for the spin edits.
+  virtual void ShowTranspose(int /*transpose*/, std::uint8_t /*keySignature*/,
+                             const std::string& /*text*/) {}
+  virtual void ShowOctave(int /*hand*/, int /*octave*/, const std::string& /*text*/) {}
+  virtual void ShowVelocity(int /*hand*/, const std::string& /*text*/) {}
+  virtual void ShowVoice(int /*hand*/, const std::string& /*text*/) {}
+  virtual void ShowSmartSemitone(bool /*on*/) {}
+  // The key definition changed: redraw the key labels, every key up.
+  virtual void ShowKeyDefs() {}
+  virtual void ShowPCKey(int /*keyIndex*/, std::uint8_t /*state*/) {}
+  // A MIDI note lit (1) or released (0) on the hand's piano keyboard.
+  virtual void ShowPianoKey(int /*hand*/, int /*note*/, std::uint8_t /*state*/) {}
+  virtual void ShowStaff(const TKeyNote (&/*notes*/)[MaxKeyNotes], int /*transpose*/) {}
+  virtual void ClearStaff() {}
+  virtual void ReleasePianoKeys() {}
+  virtual void ReleasePCKeys() {}
+  // After recording or playback started or stopped (buttons, caption, edits).
+  virtual void RecordingChanged(bool /*on*/) {}
+  virtual void PlayingChanged(bool /*on*/) {}
+
+  // Command keys whose work needs a window, a dialog or a device.
+  virtual void CloseWindow() {}                   // Alt+F4
+  virtual void ShowAbout() {}                     // Ctrl+Esc
+  virtual void OpenSong() {}                      // Ctrl+O
+  virtual void EditSongInfo() {}                  // Ctrl+Shift+O
+  virtual void SaveSongAs() {}                    // Ctrl+S
+  virtual void QuickSave() {}                     // Ctrl+Shift+S
+  virtual void StepMasterVolume(int /*delta*/) {} // Ctrl+PageUp +5, Ctrl+PageDown -5
+  virtual void ToggleMousePedal() {}              // Ctrl+Enter
+  virtual void BuildExternalVoiceLists() {}       // Alt+Backspace
+  // Tab (+1) and Shift+Tab (-1) while an external sound set is in use: move
+  // the right hand's external voice list and apply it (SetExternalVoice).
+  virtual void StepExternalRightVoice(int /*step*/) {}
+};
+
+class TKoPerformance {
+public:
+  // Milliseconds of a monotonic clock (double-tapped Space); wrapping is harmless.
+  using TTickSource = std::function<std::uint32_t()>;
+
+  // Program: the values are the program's unit-level ones (KeyDefs,
+  // Transpose, the octaves and velocities, QuickEditMode), which the
+  // PC-keyboard picture and the dialogs read; the window's performance.
+  // Own: private values starting as the window's do (default key definition,
+  // velocities 70 and 100), so an offline performance beside the window
+  // disturbs nothing.
+  enum class TValueHome { Program, Own };
+
+  explicit TKoPerformance(TValueHome home = TValueHome::Own);
+  TKoPerformance(const TKoPerformance&) = delete;
+  TKoPerformance& operator=(const TKoPerformance&) = delete;
+
+  // Connections; each may be null (no view, no engine: values still change,
+  // nothing sounds; no recorder; no accompaniment). The recorder's events are
+  // not bound here: its owner forwards OnPlayStart to ApplySongState and
+  // OnPlayEvent to PlayEvent.
+  void SetView(TPerformanceView* view) { FView = view ? view : &FNoView; }
+  void SetSink(TMidiMessageSink* sink) { FSink = sink; }
+  void SetVoices(const TVoiceList* voices) { FVoices = voices; }
+  void SetRecorder(TSimpleRecorder* recorder) { FRecorder = recorder; }
+  void SetAccomp(TAutoAccomp* accomp) { FAccomp = accomp; }
+  void SetTickSource(TTickSource source) { FTickCount = std::move(source); }
+
+  // Key messages as the keyboard reader posts them: notebook replacement,
+  // and during playback only Esc and Power, which stop it.
+  void WMDIKeyDown(int scanCode, int keyIndex);
+  void WMDIKeyUp(int scanCode, int keyIndex);
+  void DoKeyDown(int scanCode);
+  void DoKeyUp(int scanCode);
+  void DoNoteOn(int keyIndex);
+  void DoNoteOff(int keyIndex);
+
+  // A note from outside the key path (a MIDI keyboard) on the right hand:
+  // velocity 0 releases it. Sounds, lights the key and records raw MIDI.
+  void ExternalNote(int note, int velocity);
+  // A note sounded or stopped directly (the piano keyboards' mouse clicks):
+  // not shown, not recorded.
+  void SoundNote(int hand, int note, int velocity);
+  void SilenceNote(int hand, int note);
+  // Both sustain pedals down or up, recorded (the mouse pedal).
+  void MousePedal(bool down);
+  // The period pedal's renewal every 3 s: up and down again while it is on.
+  void RenewPeriodPedal();
+
+  // Performance values.
+  void SetTranspose(int value);
+  void SetLeftOctave(int value);
+  void SetRightOctave(int value);
+  void SetLeftVelocity(int value);
+  void SetRightVelocity(int value);
+  void SetLeftVoice(int index);
+  void SetRightVoice(int index);
+  void SetLeftVoiceByPatch(std::uint32_t patch);
+  void SetRightVoiceByPatch(std::uint32_t patch);
+  // A voice of an external list chosen on a hand: its patch is set and, while
+  // recording, noted as that hand's voice event.
+  void SetExternalVoice(int hand, std::uint32_t patch);
+  void SetLeftSustain(bool down);
+  void SetRightSustain(bool down);
+  void SetPeriodPedal(bool on);
+  void SetSmartSemitone(bool on);
+  void SetAccompaniment(bool on);
+  void SetKeyDefs(const TKeyDefTable& table);
+  void ResetPerformance(const TResetParts& parts = TResetParts{});
+  void SilenceAll();
+
+  // One-touch slots.
+  void StoreOneTouch(int slot);
+  void StoreOneTouchFree();
+  void ClearOneTouch();
+  void RecallOneTouch(int slot);
+  void NextOneTouch();
+
+  // Recording and playback. Without a recorder the flags still change (an
+  // offline player sets Playing so that drum keys sound from the song's raw
+  // MIDI only, then feeds ApplySongState and PlayEvent itself).
+  void SetRecording(bool on);
+  void SetPlaying(bool on);
+  void ToggleRecording();
+  void ApplySongState(const TSongState& state);
+  void PlayEvent(std::uint8_t kind, std::int32_t data, const TKeyDefTable* keyDefs);
+
+  // Switches.
+  void SetNotebookMode(bool on) { FNotebookMode = on; }
+  void SetLoopPlay(bool on) { FLoopPlay = on; }
+  void SetUseExternalDLS(bool on) { FUseExternalDLS = on; }
+
+  // Read access.
+  const TKeyDefTable& KeyDefTable() const { return *FKeyDefs; }
+  int Transpose() const { return *FTranspose; }
+  int LeftOctave() const { return *FLeftOctave; }
+  int RightOctave() const { return *FRightOctave; }
+  int LeftVelocity() const { return *FLeftVelocity; }
+  int RightVelocity() const { return *FRightVelocity; }
+  std::uint8_t QuickEdit() const { return *FQuickEditMode; }
+  int LeftVoiceIndex() const { return FLeftVoiceIndex; }
+  int RightVoiceIndex() const { return FRightVoiceIndex; }
+  // The patch last set on a channel and the last note started on it, as far
+  // as this performance sent them.
+  std::uint32_t Patch(int channel) const;
+  int LastNote(int channel) const;
+  const TDIKeyboardBuffer& KeyState() const { return FKeyState; }
+  TDIKeyboardBuffer& KeyState() { return FKeyState; }
+  bool Recording() const { return FRecording; }
+  bool Playing() const { return FPlaying; }
+  bool LoopPlay() const { return FLoopPlay; }
+  bool NotebookMode() const { return FNotebookMode; }
+  bool PeriodPedal() const { return FPeriodPedal; }
+  bool SmartSemitone() const { return FSmartSemitone; }
+  bool AccompRunning() const { return FAccompRunning; }
+  bool UseExternalDLS() const { return FUseExternalDLS; }
+  int OneTouchCursor() const { return FOneTouchCursor; }
+  const TOneTouchSlot& OneTouch(int slot) const {
+    return FOneTouch.at(static_cast<std::size_t>(slot));
+  }
+  // The notes of the held keys, as the staff shows them.
+  void CollectHeldNotes(TKeyNote (&notes)[MaxKeyNotes]) const;
+
+private:
+  struct TOwnValues {
+    TKeyDefTable KeyDefs{};
+    std::int32_t Transpose = 0;
+    std::int32_t LeftOctave = 0;
+    std::int32_t RightOctave = 0;
+    std::int32_t LeftVelocity = 70;
+    std::int32_t RightVelocity = 100;
+    std::uint8_t QuickEditMode = 0;
+  };
+
+  void KeyCommand(int scanCode, std::uint8_t shift);
+  void NoteKeyDown(int scanCode, int keyIndex);
+  void SpaceDown();
+  void NextVoice(bool right, int step);
+  void Panic();
+  void AddPercussVolume(int delta);
+  void ShowHeldNotes();
+  int SmartSemitoneNote(int keyIndex) const;
+  bool IsSmartKey(int keyIndex) const;
+  int UntransposedNote(int channel, int note) const;
+  void StopKeyNotes(int keyIndex);
+  int VoiceCount() const;
+  int FindVoice(std::uint32_t patch) const;
+  TSimpleRecorder* Rec() const;
+  // The engine's message forms, with the channel state the key path reads.
+  void NoteOn(int channel, int note, int velocity);
+  void NoteOff(int channel, int note);
+  void ControlChange(int channel, int controller, int value);
+  void SendPatch(int channel, std::uint32_t patch);
+
+  TOwnValues FOwn;
+  TKeyDefTable* FKeyDefs;
+  std::int32_t* FTranspose;
+  std::int32_t* FLeftOctave;
+  std::int32_t* FRightOctave;
+  std::int32_t* FLeftVelocity;
+  std::int32_t* FRightVelocity;
+  std::uint8_t* FQuickEditMode;
+
+  TPerformanceView FNoView;
+  TPerformanceView* FView = &FNoView;
+  TMidiMessageSink* FSink = nullptr;
+  const TVoiceList* FVoices = nullptr;
+  TSimpleRecorder* FRecorder = nullptr;
+  TAutoAccomp* FAccomp = nullptr;
+  TTickSource FTickCount;
+
+  TDIKeyboardBuffer FKeyState;
+  std::array<TSoundingKey, KeyCount> FSoundingKeys{};
+  std::array<std::uint32_t, 16> FPatches{};
+  std::array<std::uint8_t, 16> FLastNotes{};
+  std::array<TOneTouchSlot, 10> FOneTouch{};
+  int FOneTouchCursor = -1;
+  int FLeftVoiceIndex = 0;
+  int FRightVoiceIndex = 0;
+  std::uint32_t FLastSpaceTick = 0;
+  bool FRecording = false;
+  bool FPlaying = false;
+  bool FLoopPlay = false;
+  bool FNotebookMode = false;
+  bool FPeriodPedal = false;
+  bool FSmartSemitone = false;
+  bool FAccompRunning = false;
+  bool FUseExternalDLS = false;
+};
+
+} // namespace melo
