@@ -12,6 +12,7 @@
 #include <fstream>
 #include <functional>
 
+#include "app/KoPerformance.h"
 #include "app/main.h"
 #include "platform/DataFolder.h"
 
@@ -54,8 +55,18 @@ int main(int argc, char** argv) {
     SendKey(window, true);
     SendKey(window, false);
   });
+  // The same key through a performance alone: what the key path costs
+  // without the window's event delivery and displays.
+  melo::TKoPerformance performance;
+  performance.SetSink(&engine);
+  const double unit = MicrosecondsPerRound([&] {
+    performance.DoKeyDown(16);
+    performance.DoKeyUp(16);
+  });
   std::printf("engine NoteOn + NoteOff:        %8.2f us\n", baseline);
   std::printf("key press + release via window: %8.2f us (%.1f x the engine's own cost)\n", keyPath,
               keyPath / baseline);
+  std::printf("key press + release, no window: %8.2f us (%.1f x the engine's own cost)\n", unit,
+              unit / baseline);
   return 0;
 }

@@ -532,6 +532,55 @@ TEST_F(KoPerformanceTest, ExternalNotesSoundOnTheRightHandAndRecordRawMidi) {
   EXPECT_EQ(std::int32_t{Recorder.Events()[1].Data}, 0x81 << 16 | 64 << 8 | 64);
 }
 
+TEST_F(KoPerformanceTest, ResetBeforeADialogKeepsAccompanimentAndRecordingGoing) {
+  With(kLCtrl, kR);
+  Tap(kEnter);
+  ASSERT_TRUE(Perf.AccompRunning());
+  Press(kQ);
+  Mark();
+  Perf.ResetPerformance(ResetForDialog);
+  EXPECT_TRUE(Perf.AccompRunning());
+  EXPECT_TRUE(Perf.Recording());
+  EXPECT_FALSE(Perf.KeyState().IsDown(kQ));
+  EXPECT_EQ(Sent(), (TBytes{0xB0, 123, 0, 0xB1, 123, 0, 0xB0, 120, 0, 0xB1, 120, 0}));
+  Perf.ResetPerformance();
+  EXPECT_FALSE(Perf.AccompRunning());
+  EXPECT_FALSE(Perf.Recording());
+  const TSimpleBuffer& events = Recorder.Events();
+  EXPECT_EQ(events[events.Count() - 1].Kind, sekEnd);
+  // Stopped while recording, the accompaniment leaves the window's client in.
+  EXPECT_TRUE(Metronome.RemoveClient("NewSecondAndNewBeat"));
+}
+
+TEST_F(KoPerformanceTest, MousePedalAndExternalVoicesAreRecordedLikeTheirKeys) {
+  With(kLCtrl, kR);
+  Mark();
+  Perf.MousePedal(true);
+  Perf.SetExternalVoice(0, 0x00010203u);
+  Perf.SetExternalVoice(1, 5);
+  EXPECT_EQ(Sent(), (TBytes{0xB0, 64, 127, 0xB1, 64, 127, 0xB0, 0,  1, 0xB0, 32, 2,
+                            0xC0, 3,  0,   0xB1, 0,  0,   0xB1, 32, 0, 0xC1, 5,  0}));
+  EXPECT_EQ(Perf.Patch(0), 0x00010203u);
+  const TSimpleBuffer& events = Recorder.Events();
+  ASSERT_EQ(events.Count(), 4u);
+  EXPECT_EQ(events[0].Kind, sekLeftSustain);
+  EXPECT_EQ(events[1].Kind, sekRightSustain);
+  EXPECT_EQ(events[2].Kind, sekLeftVoice);
+  EXPECT_EQ(std::int32_t{events[2].Data}, 0x00010203);
+  EXPECT_EQ(events[3].Kind, sekRightVoice);
+}
+
+TEST_F(KoPerformanceTest, QuickEditOfAnOwnPerformanceLeavesTheProgramsKeyDefinitionAlone) {
+  SetDefaultKeyDefs();
+  const int q = KeyIndexOfScanCode(kQ);
+  Press(kLWin);
+  Tap(kQ);
+  Release(kLWin);
+  EXPECT_EQ(Perf.KeyDefTable().Keys[q].Notes[0].Accidental, 1);
+  EXPECT_EQ(KeyDefs.Keys[q].Notes[0].Accidental, 0);
+  EXPECT_EQ(Perf.QuickEdit(), 0);
+}
+
 TEST(KoPerformanceValuesTest, TheProgramsPerformanceSharesTheUnitLevelValues) {
   TKoPerformance live(TKoPerformance::TValueHome::Program);
   TKoPerformance own;
