@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <fcntl.h>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace melo {
@@ -75,9 +76,24 @@ std::filesystem::path TemporaryNameBeside(const std::filesystem::path& fileName)
 
 bool ReadFileHead(const std::filesystem::path& fileName, std::vector<std::uint8_t>& bytes,
                   std::size_t maxBytes) {
-  FileHandle file(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC));
+  bytes.clear();
+  // Non-blocking, so that opening a named pipe without a writer returns at
+  // once instead of waiting for one; it is then refused below.
+  FileHandle file(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
   if (!file.ok())
     return false;
+  // Pipes, devices and sockets may never end or block on every read: only
+  // regular files are data files.
+  struct stat info {};
+  if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode))
+    return false;
+  const int flags = ::fcntl(file.get(), F_GETFL);
+  if (flags < 0 || ::fcntl(file.get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
+    return false;
+  // Room for the whole file at once: growing the buffer as it fills would
+  // briefly hold up to three times the file.
+  if (info.st_size > 0)
+    bytes.reserve(std::min(maxBytes, static_cast<std::size_t>(info.st_size)));
   return ReadUpTo(file.get(), bytes, maxBytes);
 }
 

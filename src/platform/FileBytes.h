@@ -9,13 +9,15 @@
 
 namespace melo {
 
-// Reads the file into bytes. False when it cannot be opened or read, or when
-// it is larger than maxBytes (bytes is then left empty).
+// Reads the file into bytes. False when it cannot be opened or read, is not a
+// regular file (a pipe, device or socket is refused at once, never waited
+// on), or is larger than maxBytes (bytes is then left empty).
 bool ReadFileBytes(const std::filesystem::path& fileName, std::vector<std::uint8_t>& bytes,
                    std::size_t maxBytes);
 
 // Reads at most maxBytes from the start of the file; a shorter file gives
-// fewer bytes. False when the file cannot be opened or read.
+// fewer bytes. False when the file cannot be opened or read or is not a
+// regular file.
 bool ReadFileHead(const std::filesystem::path& fileName, std::vector<std::uint8_t>& bytes,
                   std::size_t maxBytes);
 

@@ -2,6 +2,8 @@
 
 #include "platform/GbkText.h"
 
+#include "../platform/NamedPipe.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -323,4 +325,12 @@ TEST_F(KoKeyDefTest, LoadRefusalsLeaveTableUntouched) {
     EXPECT_FALSE(LoadKeyDefFile(p, t)) << p;
     EXPECT_TRUE(SameBytes(t, sample)) << p;
   }
+  // A named pipe is refused at once, not waited on.
+  test::TNamedPipe pipe(dir / "pipe.kdf");
+  ASSERT_TRUE(pipe.Created());
+  TKeyDefTable t = sample;
+  auto outcome = pipe.Run([&] { return LoadKeyDefFile(pipe.Path(), t); });
+  EXPECT_FALSE(outcome.Result);
+  EXPECT_FALSE(outcome.Waited) << "the read blocked on the pipe";
+  EXPECT_TRUE(SameBytes(t, sample));
 }

@@ -2,6 +2,8 @@
 
 #include "platform/DataFolder.h"
 
+#include "../platform/NamedPipe.h"
+
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -69,6 +71,17 @@ TEST_F(FavoriteVoicesTest, MissingFileLeavesDefaults) {
   EXPECT_EQ(table, Defaults());
   EXPECT_EQ(table[3].Program, 40);
   EXPECT_EQ(table[15].Program, 40);
+}
+
+TEST_F(FavoriteVoicesTest, NamedPipeIsRefusedAtOnceAndLeavesDefaults) {
+  test::TNamedPipe pipe(dir_ / "pipe.fvc");
+  ASSERT_TRUE(pipe.Created());
+  TFavoriteVoiceTable table{};
+  table[3].Program = 99;
+  auto outcome = pipe.Run([&] { return LoadFavoriteVoices(pipe.Path(), table); });
+  EXPECT_FALSE(outcome.Result);
+  EXPECT_FALSE(outcome.Waited) << "the read blocked on the pipe";
+  EXPECT_EQ(table, Defaults());
 }
 
 TEST_F(FavoriteVoicesTest, ShortFileReplacesOnlyTheLeadingSlots) {
