@@ -92,7 +92,13 @@ bool LoadConfig(TSetupConfig& config) {
   return LoadConfigFrom(DataFileForReading(ConfigFileName), config);
 }
 
+bool ConfigFileNameStorable(std::string_view fileName) {
+  return fileName.find_first_of("\r\n") == std::string_view::npos;
+}
+
 bool SaveConfigTo(const std::filesystem::path& fileName, const TSetupConfig& config) {
+  if (!ConfigFileNameStorable(config.ExternalDLSFileName))
+    return false;
   std::string text = FormatConfig(config);
   return WriteFileReplacing(fileName,
                             {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});

@@ -40,8 +40,13 @@ extern TSetupConfig Config;
 bool LoadConfig(TSetupConfig& config);
 bool LoadConfigFrom(const std::filesystem::path& fileName, TSetupConfig& config);
 
+// Whether the file name survives a save and a load: the file is a list of
+// lines, so a name holding CR or LF (legal in Linux names) cannot be stored.
+bool ConfigFileNameStorable(std::string_view fileName);
+
 // Writes the configuration file (into the data folder), replacing it; false
-// when it could not be written, the old file then stays as it was.
+// when it could not be written or ExternalDLSFileName is not storable, the
+// old file then stays as it was.
 bool SaveConfig(const TSetupConfig& config);
 bool SaveConfigTo(const std::filesystem::path& fileName, const TSetupConfig& config);
 

@@ -2,6 +2,8 @@
 
 #include "platform/DataFolder.h"
 
+#include "../platform/NamedPipe.h"
+
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -95,6 +97,45 @@ TEST_F(SetupConfigTest, SavesCrLfLinesInGbkAndLoadsThemBack) {
   EXPECT_EQ(back, config);
   ASSERT_TRUE(SaveConfig(DefaultConfig));
   EXPECT_EQ(ReadConfigFile(), "40\r\n3\r\n0\r\n\r\n");
+}
+
+TEST_F(SetupConfigTest, NamedPipeIsRefusedAtOnceAndGivesDefaults) {
+  test::TNamedPipe pipe(dir_ / ConfigFileName);
+  ASSERT_TRUE(pipe.Created());
+  TSetupConfig config = Scrambled();
+  auto outcome = pipe.Run([&] { return LoadConfigFrom(pipe.Path(), config); });
+  EXPECT_FALSE(outcome.Result);
+  EXPECT_FALSE(outcome.Waited) << "the read blocked on the pipe";
+  EXPECT_EQ(config, DefaultConfig);
+  config = Scrambled();
+  outcome = pipe.Run([&] { return LoadConfig(config); });
+  EXPECT_FALSE(outcome.Result);
+  EXPECT_FALSE(outcome.Waited) << "the read blocked on the pipe";
+  EXPECT_EQ(config, DefaultConfig);
+}
+
+// A line break inside the file name would cut it short on the next start:
+// such a name cannot be stored, and the file keeps what it held.
+TEST_F(SetupConfigTest, FileNameWithALineBreakIsRefusedAndTheOldFileKept) {
+  const TSetupConfig old{60, 2, true, "/music/old.dls"};
+  ASSERT_TRUE(SaveConfig(old));
+  const std::string before = ReadConfigFile();
+  for (const char* name :
+       {"/music/a\nb.dls", "/music/a\rb.dls", "/music/a\r\nb.dls", "\n", "/music/trailing.dls\n"}) {
+    EXPECT_FALSE(ConfigFileNameStorable(name)) << name;
+    EXPECT_FALSE(SaveConfig({50, 1, true, name})) << name;
+    EXPECT_FALSE(SaveConfigTo(dir_ / "other.cfg", {50, 1, false, name})) << name;
+    EXPECT_EQ(ReadConfigFile(), before) << name;
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "other.cfg"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+  // Other unusual characters are kept as they are.
+  const TSetupConfig odd{50, 1, true, "/music/tab\there \"quoted\" \x01.dls"};
+  EXPECT_TRUE(ConfigFileNameStorable(odd.ExternalDLSFileName));
+  ASSERT_TRUE(SaveConfig(odd));
+  TSetupConfig back = Scrambled();
+  ASSERT_TRUE(LoadConfig(back));
+  EXPECT_EQ(back, odd);
 }
 
 TEST_F(SetupConfigTest, LongFileNameIsCutTo250Bytes) {
