@@ -85,6 +85,15 @@ bool HasSongMagic(std::span<const std::uint8_t> stream) {
          std::memcmp(stream.data(), SongMagic.data(), SongMagic.size()) == 0;
 }
 
+// Bytes after the counted events of a version-1 song (0 when it is complete
+// or short; a short one is refused anyway).
+std::size_t OldSongTrailingBytes(std::span<const std::uint8_t> old) {
+  if (old.size() < OldHeadBytes)
+    return 0;
+  const std::uint64_t end = OldHeadBytes + std::uint64_t{GetU32(old.data() + 372)} * OldEventBytes;
+  return old.size() > end ? static_cast<std::size_t>(old.size() - end) : 0;
+}
+
 // The default key definition, computed through the live table and put back
 // at once (all of this runs on the UI thread, where KeyDefs lives).
 TKeyDefTable DefaultKeyDefTable() {
@@ -189,8 +198,10 @@ void TSimpleBuffer::Add(const TSongEvent& event, const TKeyDefTable* keyDefs) {
 }
 
 std::size_t TSimpleBuffer::LoadFromStream(std::span<const std::uint8_t> stream,
-                                          std::size_t position, std::uint32_t n) {
+                                          std::size_t position, std::uint32_t n, std::size_t* end) {
   Clear();
+  if (end)
+    *end = position;
   if (position > stream.size())
     return 0;
   // Never reserve more than the stream could hold, whatever n claims.
@@ -210,6 +221,8 @@ std::size_t TSimpleBuffer::LoadFromStream(std::span<const std::uint8_t> stream,
     at += KeyDefTableBytes;
     Add(event, &table);
   }
+  if (end)
+    *end = at;
   return FItems.size();
 }
 
@@ -245,6 +258,7 @@ void TSimpleRecorder::StartRecord() {
   if (FPlaying || FRecording)
     return;
   FEvents.Clear();
+  FIgnoredBytes = 0;
   FRecordStart = FClock();
   FRecording = true;
 }
@@ -395,6 +409,7 @@ bool TSimpleRecorder::LoadFromStream(std::span<const std::uint8_t> stream, TSong
   if (FPlaying || Recording() || !HasSongMagic(stream) || stream.size() < 20)
     return false;
   const std::int32_t version = GetI32(stream.data() + 16);
+  const std::span<const std::uint8_t> original = stream;
   std::vector<std::uint8_t> converted;
   if (version == 1) {
     if (!ConvertVersion1(stream, converted))
@@ -406,13 +421,20 @@ bool TSimpleRecorder::LoadFromStream(std::span<const std::uint8_t> stream, TSong
   TSongHeader header = SongHeaderFromBytes(
       std::span<const std::uint8_t, SongHeaderBytes>(stream.data(), SongHeaderBytes));
   TSimpleBuffer events;
-  if (events.LoadFromStream(stream, SongHeaderBytes, header.EventCount) != header.EventCount)
+  std::size_t end = 0;
+  if (events.LoadFromStream(stream, SongHeaderBytes, header.EventCount, &end) != header.EventCount)
     return false;
-  if (version == 1)
+  // An old song's events were converted one for one, so what follows them in
+  // the file is what follows its counted 8-byte events.
+  std::size_t ignored = stream.size() - end;
+  if (version == 1) {
     header.Version = 1; // the caller warns about old files
+    ignored = OldSongTrailingBytes(original);
+  }
   std::lock_guard lock(FLock);
   Header = header;
   FEvents = std::move(events);
+  FIgnoredBytes = ignored;
   info = Header.Info;
   return true;
 }

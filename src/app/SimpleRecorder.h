@@ -134,9 +134,10 @@ public:
   void Clear() { FItems.clear(); }
 
   // Clears, then reads up to n events from position, stopping at the first
-  // event (or table) that does not fit in the stream. Returns the number read.
+  // event (or table) that does not fit in the stream. Returns the number read;
+  // end (when given) receives the position after the last event read.
   std::size_t LoadFromStream(std::span<const std::uint8_t> stream, std::size_t position,
-                             std::uint32_t n);
+                             std::uint32_t n, std::size_t* end = nullptr);
   // Writes every event (and each table after its event) at position, growing
   // the stream as needed. Returns the end position.
   std::size_t SaveToStream(std::vector<std::uint8_t>& stream, std::size_t position) const;
@@ -223,6 +224,10 @@ public:
   // was; info is set only on success.
   bool LoadFromStream(std::span<const std::uint8_t> stream, TSongInfo& info);
   bool LoadFromFile(const std::filesystem::path& fileName, TSongInfo& info);
+  // Bytes after the counted events of the song last loaded (0 for a song
+  // recorded here). A written song never has any: they mean the file was
+  // damaged (an event count made smaller, say) and part of it may be lost.
+  std::size_t IgnoredBytes() const { return FIgnoredBytes; }
 
 private:
   void Append(std::uint8_t kind, std::int32_t data, const TKeyDefTable* keyDefs = nullptr);
@@ -232,6 +237,7 @@ private:
   TSimpleBuffer FEvents;
   bool FRecording = false;
   std::uint32_t FRecordStart = 0;
+  std::size_t FIgnoredBytes = 0;
 
   bool FPlaying = false;
   std::uint32_t FPlayStart = 0;

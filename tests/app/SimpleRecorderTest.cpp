@@ -2,6 +2,8 @@
 
 #include "music/KoTimer.h"
 
+#include "../platform/NamedPipe.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -387,6 +389,15 @@ TEST_F(RecorderTest, FilesReplaceTheTargetAndFailedSavesKeepIt) {
   ASSERT_TRUE(other.LoadFromFile(file, info));
   EXPECT_EQ(other.Events().Count(), 1u);
   EXPECT_FALSE(other.LoadFromFile(dir / "none.lyt", info));
+
+  // A named pipe chosen as a song is refused at once and the song kept.
+  test::TNamedPipe pipe(dir / "pipe.lyt");
+  ASSERT_TRUE(pipe.Created());
+  auto outcome = pipe.Run([&] { return other.LoadFromFile(pipe.Path(), info); });
+  EXPECT_FALSE(outcome.Result);
+  EXPECT_FALSE(outcome.Waited) << "the read blocked on the pipe";
+  EXPECT_EQ(other.Events().Count(), 1u);
+  EXPECT_FALSE(other.LoadFromFile("/dev/zero", info));
   fs::remove_all(dir);
 }
 
@@ -485,6 +496,16 @@ TEST_F(RecorderTest, VersionOneFilesAreConverted) {
   shortHead.resize(375);
   EXPECT_FALSE(recorder_.LoadFromStream(shortHead, info));
   EXPECT_EQ(Save(info), kept);
+
+  // Old events beyond the count are passed over and counted in old bytes.
+  EXPECT_EQ(recorder_.IgnoredBytes(), 0u);
+  ASSERT_TRUE(recorder_.LoadFromStream(OldSong(old, 3), info));
+  EXPECT_EQ(recorder_.Events().Count(), 3u);
+  EXPECT_EQ(recorder_.IgnoredBytes(), 8u);
+  std::vector<std::uint8_t> oddTail = OldSong(old, 0);
+  oddTail.push_back(0);
+  ASSERT_TRUE(recorder_.LoadFromStream(oddTail, info));
+  EXPECT_EQ(recorder_.IgnoredBytes(), 4u * 8 + 1);
 }
 
 TEST_F(RecorderTest, DamagedFilesAreRefusedAndTheSongInMemoryKept) {
@@ -525,6 +546,48 @@ TEST_F(RecorderTest, DamagedFilesAreRefusedAndTheSongInMemoryKept) {
   std::vector<std::uint8_t> longer = good;
   longer.push_back(0);
   EXPECT_TRUE(recorder_.LoadFromStream(longer, info));
+}
+
+// A song whose event count was damaged to a smaller number still loads, but
+// the recorder tells how much of the file it passed over.
+TEST_F(RecorderTest, BytesAfterTheCountedEventsAreLoadedAndCounted) {
+  RecordAt({0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 110, 120, 130});
+  std::vector<std::uint8_t> whole = Save(MakeSongInfo("Fourteen", "", ""));
+  ASSERT_EQ(whole.size(), 8760u + 14 * 13);
+
+  TSimpleRecorder other;
+  TSongInfo info{};
+  ASSERT_TRUE(other.LoadFromStream(whole, info));
+  EXPECT_EQ(other.IgnoredBytes(), 0u);
+
+  std::vector<std::uint8_t> undercounted = whole;
+  const std::uint8_t one[] = {1, 0, 0, 0};
+  std::memcpy(&undercounted[8756], one, 4);
+  ASSERT_TRUE(other.LoadFromStream(undercounted, info));
+  EXPECT_EQ(other.Events().Count(), 1u);
+  EXPECT_EQ(other.IgnoredBytes(), 169u);
+
+  // A refused file leaves the count of the song still in memory.
+  std::vector<std::uint8_t> refused = whole;
+  refused[0] = 'x';
+  EXPECT_FALSE(other.LoadFromStream(refused, info));
+  EXPECT_EQ(other.IgnoredBytes(), 169u);
+
+  // A count of zero with the events still there, and bytes after a table.
+  RecordRichSong();
+  std::vector<std::uint8_t> rich = Save({});
+  rich.insert(rich.end(), {1, 2, 3});
+  ASSERT_TRUE(other.LoadFromStream(rich, info));
+  EXPECT_EQ(other.IgnoredBytes(), 3u);
+  std::memset(&whole[8756], 0, 4);
+  ASSERT_TRUE(other.LoadFromStream(whole, info));
+  EXPECT_EQ(other.Events().Count(), 0u);
+  EXPECT_EQ(other.IgnoredBytes(), 14u * 13);
+
+  // A new recording is whole again.
+  other.StartRecord();
+  other.StopRecord();
+  EXPECT_EQ(other.IgnoredBytes(), 0u);
 }
 
 TEST(SongInfo, TextsAreCutToTheirFieldsOnCharacterBoundaries) {
