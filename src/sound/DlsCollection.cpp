@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
-#include <map>
 #include <optional>
+#include <unordered_map>
 #include <utility>
 
 namespace melo {
@@ -38,54 +38,105 @@ struct TChunk {
   const std::uint8_t* Data = nullptr;
   std::size_t Size = 0;
   std::size_t Offset = 0; // of the chunk header within the parent's data
+  std::size_t Next = 0;   // of the following chunk (after the pad byte)
   bool IsList(std::uint32_t type) const { return Id == kList && ListType == type; }
   bool Is(std::uint32_t id) const { return Id == id; }
 };
 
-// Splits the bytes of a list into its chunks. Every chunk must lie inside the
-// list; only the pad byte of the very last chunk may be missing.
-std::optional<std::vector<TChunk>> SplitChunks(const std::uint8_t* data, std::size_t size) {
-  std::vector<TChunk> chunks;
-  std::size_t pos = 0;
-  while (pos < size) {
-    if (size - pos < 8)
+// The chunk at pos of a list's bytes, or nothing when it does not lie inside
+// the list (only the pad byte of the very last chunk may be missing).
+std::optional<TChunk> ChunkAt(const std::uint8_t* data, std::size_t size, std::size_t pos) {
+  if (size - pos < 8)
+    return std::nullopt;
+  TChunk chunk;
+  chunk.Id = U32(data + pos);
+  const std::size_t chunkSize = U32(data + pos + 4);
+  if (chunkSize > size - pos - 8)
+    return std::nullopt;
+  chunk.Offset = pos;
+  chunk.Next = pos + 8 + chunkSize + (chunkSize & 1);
+  chunk.Data = data + pos + 8;
+  chunk.Size = chunkSize;
+  if (chunk.Id == kList || chunk.Id == kRiff) {
+    if (chunkSize < 4)
       return std::nullopt;
-    TChunk chunk;
-    chunk.Id = U32(data + pos);
-    const std::size_t chunkSize = U32(data + pos + 4);
-    if (chunkSize > size - pos - 8)
-      return std::nullopt;
-    chunk.Offset = pos;
-    chunk.Data = data + pos + 8;
-    chunk.Size = chunkSize;
-    if (chunk.Id == kList || chunk.Id == kRiff) {
-      if (chunkSize < 4)
-        return std::nullopt;
-      chunk.ListType = U32(chunk.Data);
-      chunk.Data += 4;
-      chunk.Size -= 4;
-    }
-    chunks.push_back(chunk);
-    pos += 8 + chunkSize + (chunkSize & 1);
+    chunk.ListType = U32(chunk.Data);
+    chunk.Data += 4;
+    chunk.Size -= 4;
   }
-  return chunks;
+  return chunk;
 }
 
-std::optional<std::vector<TChunk>> SplitChunks(const TChunk& list) {
-  return SplitChunks(list.Data, list.Size);
+// The chunks of a list, walked in place each time they are visited. An index
+// of them would cost several times the bytes of a file made of empty chunks;
+// a walk costs nothing but time, and lists are visited a few times at most.
+class TChunkList {
+public:
+  class iterator {
+  public:
+    iterator(const std::uint8_t* data, std::size_t size, std::size_t pos)
+        : data_(data), size_(size), pos_(pos) {
+      Load();
+    }
+    const TChunk& operator*() const { return chunk_; }
+    const TChunk* operator->() const { return &chunk_; }
+    iterator& operator++() {
+      pos_ = std::min(chunk_.Next, size_);
+      Load();
+      return *this;
+    }
+    bool operator==(const iterator& other) const { return pos_ == other.pos_; }
+
+  private:
+    void Load() {
+      if (pos_ < size_)
+        chunk_ = *ChunkAt(data_, size_, pos_); // the list was checked whole
+    }
+    const std::uint8_t* data_;
+    std::size_t size_;
+    std::size_t pos_;
+    TChunk chunk_;
+  };
+
+  iterator begin() const { return {data_, size_, 0}; }
+  iterator end() const { return {data_, size_, size_}; }
+
+  // Checks that every chunk lies inside the list.
+  static std::optional<TChunkList> Of(const std::uint8_t* data, std::size_t size) {
+    for (std::size_t pos = 0; pos < size;) {
+      auto chunk = ChunkAt(data, size, pos);
+      if (!chunk)
+        return std::nullopt;
+      pos = chunk->Next;
+    }
+    return TChunkList(data, size);
+  }
+
+private:
+  TChunkList(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+  const std::uint8_t* data_;
+  std::size_t size_;
+};
+
+std::optional<TChunkList> SplitChunks(const std::uint8_t* data, std::size_t size) {
+  return TChunkList::Of(data, size);
 }
 
-// The one chunk with this id (and list type); nullptr when absent, and
-// std::nullopt when it appears more than once.
-std::optional<const TChunk*> FindUnique(const std::vector<TChunk>& chunks, std::uint32_t id,
-                                        std::uint32_t listType = 0) {
-  const TChunk* found = nullptr;
+std::optional<TChunkList> SplitChunks(const TChunk& list) {
+  return TChunkList::Of(list.Data, list.Size);
+}
+
+// The one chunk with this id (and list type): an empty inner optional when
+// absent, and std::nullopt when it appears more than once.
+using TFound = std::optional<std::optional<TChunk>>;
+TFound FindUnique(const TChunkList& chunks, std::uint32_t id, std::uint32_t listType = 0) {
+  std::optional<TChunk> found;
   for (const TChunk& c : chunks) {
     if (c.Id != id || (id == kList && c.ListType != listType))
       continue;
     if (found)
       return std::nullopt;
-    found = &c;
+    found = c;
   }
   return found;
 }
@@ -96,7 +147,7 @@ std::string ReadZString(const TChunk& chunk) {
 }
 
 // INFO/INAM of a chunk list, empty when absent.
-bool ReadInfoName(const std::vector<TChunk>& chunks, std::string& name) {
+bool ReadInfoName(const TChunkList& chunks, std::string& name) {
   for (const TChunk& c : chunks) {
     if (!c.IsList(FourCC("INFO")))
       continue;
@@ -157,7 +208,7 @@ bool ReadArticulation(const TChunk& chunk, std::vector<TDlsConnection>& connecti
 
 // Reads every art1/art2 of the lart/lar2 lists among chunks; level2 is set
 // when any of them is Level 2.
-bool ReadArticulations(const std::vector<TChunk>& chunks, std::vector<TDlsConnection>& connections,
+bool ReadArticulations(const TChunkList& chunks, std::vector<TDlsConnection>& connections,
                        bool& level2) {
   for (const TChunk& c : chunks) {
     if (!c.IsList(FourCC("lart")) && !c.IsList(FourCC("lar2")))
@@ -225,25 +276,29 @@ bool ReadWave(const TChunk& list, TDlsWave& wave) {
   std::uint16_t blockAlign = 0;
   if (!ReadWaveFormat(**fmt, wave, blockAlign) || !ReadWaveData(**data, blockAlign, wave))
     return false;
-  wave.HasSampleInfo = *wsmp != nullptr;
+  wave.HasSampleInfo = wsmp->has_value();
   if (wave.HasSampleInfo &&
       (!ReadSampleInfo(**wsmp, wave.SampleInfo) || !LoopFits(wave.SampleInfo, wave.FrameCount())))
     return false;
   return ReadInfoName(*chunks, wave.Name);
 }
 
-// The pool table: offsets of the waves relative to the wvpl list's data.
-std::optional<std::vector<std::uint32_t>> ReadPoolTable(const TChunk& ptbl) {
+// The pool table: offsets of the waves relative to the wvpl list's data, read
+// in place.
+struct TPoolTable {
+  const std::uint8_t* Cues = nullptr;
+  std::size_t Count = 0;
+  std::uint32_t Offset(std::size_t cue) const { return U32(Cues + 4 * cue); }
+};
+
+std::optional<TPoolTable> ReadPoolTable(const TChunk& ptbl) {
   if (ptbl.Size < 8)
     return std::nullopt;
   const std::uint32_t headerSize = U32(ptbl.Data);
   const std::uint64_t cues = U32(ptbl.Data + 4);
   if (headerSize < 8 || headerSize > ptbl.Size || cues * 4 > ptbl.Size - headerSize)
     return std::nullopt;
-  std::vector<std::uint32_t> offsets(cues);
-  for (std::size_t i = 0; i < cues; ++i)
-    offsets[i] = U32(ptbl.Data + headerSize + 4 * i);
-  return offsets;
+  return TPoolTable{ptbl.Data + headerSize, static_cast<std::size_t>(cues)};
 }
 
 bool ReadRegionHeader(const TChunk& rgnh, TDlsRegion& region) {
@@ -278,12 +333,19 @@ public:
   bool Read(const std::uint8_t* data, std::size_t size, TDlsCollection& out);
 
 private:
-  bool ReadWavePool(const std::vector<TChunk>& top);
+  bool ReadWavePool(const TChunkList& top);
   bool ReadInstrument(const TChunk& list, TDlsInstrument& instrument);
   bool ReadRegion(const TChunk& list, TDlsRegion& region);
+  // The index in FResult.Waves of the wave a cue names (cue < FPool.Count).
+  std::uint32_t CueToWave(std::size_t cue) const;
 
   TDlsCollection FResult;
-  std::vector<std::uint32_t> FCueToWave;
+  TPoolTable FPool;
+  // Where the pool's wave lists start: one bit per two bytes of the pool
+  // (chunks start at even offsets), a sixteenth of its size whatever it holds.
+  std::vector<bool> FWaveListAt;
+  // The index in FResult.Waves of each wave read, by its offset in the pool.
+  std::unordered_map<std::uint32_t, std::uint32_t> FWaveAt;
 };
 
 bool TReader::Read(const std::uint8_t* data, std::size_t size, TDlsCollection& out) {
@@ -316,36 +378,40 @@ bool TReader::Read(const std::uint8_t* data, std::size_t size, TDlsCollection& o
   return true;
 }
 
-bool TReader::ReadWavePool(const std::vector<TChunk>& top) {
+bool TReader::ReadWavePool(const TChunkList& top) {
   auto ptbl = FindUnique(top, FourCC("ptbl"));
   auto wvpl = FindUnique(top, kList, FourCC("wvpl"));
   if (!ptbl || !*ptbl || !wvpl || !*wvpl)
     return false;
-  auto offsets = ReadPoolTable(**ptbl);
+  auto pool = ReadPoolTable(**ptbl);
   auto waves = SplitChunks(**wvpl);
-  if (!offsets || !waves)
+  if (!pool || !waves)
     return false;
-  std::map<std::size_t, const TChunk*> waveAt;
+  FPool = *pool;
+  const TChunk& list = **wvpl;
+  FWaveListAt.assign(list.Size / 2 + 1, false);
   for (const TChunk& c : *waves)
     if (c.IsList(FourCC("wave")))
-      waveAt[c.Offset] = &c;
+      FWaveListAt[c.Offset / 2] = true;
   // Several cues may name one wave: it is read and stored once.
-  std::map<std::size_t, std::uint32_t> indexAt;
-  for (std::uint32_t offset : *offsets) {
-    auto known = indexAt.find(offset);
-    if (known != indexAt.end()) {
-      FCueToWave.push_back(known->second);
+  for (std::size_t cue = 0; cue < FPool.Count; ++cue) {
+    const std::uint32_t offset = FPool.Offset(cue);
+    if (FWaveAt.contains(offset))
       continue;
-    }
-    auto found = waveAt.find(offset);
-    TDlsWave wave;
-    if (found == waveAt.end() || !ReadWave(*found->second, wave))
+    if (offset % 2 != 0 || offset / 2 >= FWaveListAt.size() || !FWaveListAt[offset / 2])
       return false;
-    indexAt[offset] = std::uint32_t(FResult.Waves.size());
-    FCueToWave.push_back(std::uint32_t(FResult.Waves.size()));
+    TDlsWave wave;
+    if (!ReadWave(*ChunkAt(list.Data, list.Size, offset), wave))
+      return false;
+    FWaveAt.emplace(offset, std::uint32_t(FResult.Waves.size()));
     FResult.Waves.push_back(std::move(wave));
   }
   return true;
+}
+
+std::uint32_t TReader::CueToWave(std::size_t cue) const {
+  // Every cue was read before any region asks.
+  return FWaveAt.find(FPool.Offset(cue))->second;
 }
 
 bool TReader::ReadInstrument(const TChunk& list, TDlsInstrument& instrument) {
@@ -392,11 +458,11 @@ bool TReader::ReadRegion(const TChunk& list, TDlsRegion& region) {
   if (!rgnh || !*rgnh || !wlnk || !*wlnk || !wsmp)
     return false;
   if (!ReadRegionHeader(**rgnh, region) || !ReadWaveLink(**wlnk, region) ||
-      region.WaveIndex >= FCueToWave.size())
+      region.WaveIndex >= FPool.Count)
     return false;
-  region.WaveIndex = FCueToWave[region.WaveIndex];
+  region.WaveIndex = CueToWave(region.WaveIndex);
   const TDlsWave& wave = FResult.Waves[region.WaveIndex];
-  region.HasSampleInfo = *wsmp != nullptr;
+  region.HasSampleInfo = wsmp->has_value();
   if (region.HasSampleInfo && (!ReadSampleInfo(**wsmp, region.SampleInfo) ||
                                !LoopFits(region.SampleInfo, wave.FrameCount())))
     return false;

@@ -1,6 +1,8 @@
 #include "sound/DlsCollection.h"
 #include "sound/DlsWriter.h"
 
+#include "platform/FileBytes.h"
+
 #include "DlsTestSets.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <unistd.h>
 
 namespace melo {
 namespace {
@@ -262,6 +265,128 @@ TEST(DlsCollection, SavedFileReadsBack) {
   EXPECT_TRUE(Load(c, bytes));
   EXPECT_EQ(c.Instruments.size(), 4u);
   EXPECT_FALSE(std::filesystem::exists(path.string() + ".tmp"));
+  std::filesystem::remove(path);
+}
+
+// ---- Memory on files made of many empty chunks ------------------------------
+
+// A field of /proc/self/status ("VmHWM", "VmRSS") in bytes, 0 when absent.
+std::size_t StatusBytes(const std::string& field) {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind(field + ":", 0) == 0)
+      return std::stoull(line.substr(field.size() + 1)) * 1024;
+  return 0;
+}
+
+// Writes a RIFF "DLS " file of about totalBytes. The bulk is `filler`
+// (one empty chunk) repeated inside the list named by where: "top", "lins",
+// "wvpl" or "lrgn" (the region list of the one instrument); with
+// withCollection false the required chunks are left out.
+void WriteBloatedDls(const std::filesystem::path& path, std::size_t totalBytes, const char* where,
+                     const std::string& filler, bool withCollection = true) {
+  auto u32 = [](std::uint32_t v) {
+    return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
+  };
+  auto chunk = [&](const char* id, const std::string& body) {
+    return id + u32(body.size()) + body;
+  };
+  auto list = [&](const char* type, const std::string& body) {
+    return "LIST" + u32(body.size() + 4) + type + body;
+  };
+  const std::string w = where;
+  const std::size_t repeats = totalBytes / filler.size();
+  const std::size_t bulk = repeats * filler.size();
+  // Everything but the bulk, with a marker where the bulk goes.
+  const std::string mark = "@BULK@";
+  std::string body;
+  if (withCollection) {
+    const std::string instrument =
+        list("ins ", chunk("insh", u32(0) + u32(0) + u32(0)) +
+                         list("lrgn", w == "lrgn" ? mark : std::string()));
+    body = chunk("colh", u32(w == "lrgn" ? 1 : 0)) + chunk("ptbl", u32(8) + u32(0)) +
+           list("wvpl", w == "wvpl" ? mark : std::string()) +
+           list("lins", w == "lins" ? mark : (w == "lrgn" ? instrument : std::string()));
+  }
+  if (w == "top")
+    body += mark;
+  const std::size_t at = body.find(mark);
+  ASSERT_NE(at, std::string::npos);
+  // Every list size on the way to the bulk grows by the bulk's size (less the mark's).
+  auto grow = [&](std::size_t sizeField) {
+    std::uint32_t v = std::uint32_t(std::uint8_t(body[sizeField])) |
+                      std::uint32_t(std::uint8_t(body[sizeField + 1])) << 8 |
+                      std::uint32_t(std::uint8_t(body[sizeField + 2])) << 16 |
+                      std::uint32_t(std::uint8_t(body[sizeField + 3])) << 24;
+    body.replace(sizeField, 4, u32(v + std::uint32_t(bulk - mark.size())));
+  };
+  for (std::size_t pos = 0; pos < at;) {
+    const bool isList = body.compare(pos, 4, "LIST") == 0;
+    const std::uint32_t size = std::uint32_t(std::uint8_t(body[pos + 4])) |
+                               std::uint32_t(std::uint8_t(body[pos + 5])) << 8 |
+                               std::uint32_t(std::uint8_t(body[pos + 6])) << 16 |
+                               std::uint32_t(std::uint8_t(body[pos + 7])) << 24;
+    const std::size_t end = pos + 8 + size;
+    if (isList && at >= pos + 12 && at + mark.size() <= end) {
+      grow(pos + 4);
+      pos += 12; // into the list
+    } else {
+      pos = end + (size & 1);
+    }
+  }
+  body.erase(at, mark.size());
+  std::ofstream out(path, std::ios::binary);
+  out << "RIFF" << u32(std::uint32_t(4 + body.size() + bulk)) << "DLS " << body.substr(0, at);
+  for (std::size_t i = 0; i < repeats; ++i)
+    out << filler;
+  out << body.substr(at);
+}
+
+// The reader walks its chunk lists in place instead of indexing them: a file
+// made almost only of empty chunks, read and parsed, never holds much more
+// than its own bytes.
+TEST(DlsCollection, FilesOfEmptyChunksStayWithinTwiceTheirSize) {
+  constexpr std::size_t FileBytes = 64u << 20;
+  const auto path = std::filesystem::temp_directory_path() /
+                    ("melo-dls-bloat-" + std::to_string(::getpid()) + ".dls");
+  const std::string empty = std::string("junk") + std::string(4, '\0');
+  const std::string emptyWave = std::string("LIST") + std::string{4, 0, 0, 0} + "wave";
+  struct Case {
+    const char* Where;
+    std::string Filler;
+    bool WithCollection;
+    bool Loads;
+  };
+  const Case cases[] = {
+      {"top", empty, true, true},  {"lins", empty, true, true},     {"lrgn", empty, true, true},
+      {"wvpl", empty, true, true}, {"wvpl", emptyWave, true, true}, {"top", empty, false, false},
+  };
+  std::ofstream reset("/proc/self/clear_refs");
+  for (const Case& c : cases) {
+    const std::string what = std::string(c.Where) + (c.Filler == empty ? " empty" : " wave") +
+                             (c.WithCollection ? "" : " alone");
+    WriteBloatedDls(path, FileBytes, c.Where, c.Filler, c.WithCollection);
+    const std::size_t size = std::filesystem::file_size(path);
+    ASSERT_GE(size, FileBytes) << what;
+    // Forget the peak so far: from here it counts only this read.
+    reset << "5" << std::flush;
+    ASSERT_TRUE(reset.good()) << "cannot reset the peak resident size";
+    const std::size_t before = StatusBytes("VmRSS");
+    bool loaded = false;
+    {
+      std::vector<std::uint8_t> bytes;
+      ASSERT_TRUE(ReadFileBytes(path, bytes, std::size_t{1} << 30)) << what;
+      TDlsCollection collection;
+      loaded = collection.LoadFromMemory(bytes.data(), bytes.size());
+    }
+    const std::size_t peak = StatusBytes("VmHWM");
+    ASSERT_GT(peak, before) << what;
+    EXPECT_EQ(loaded, c.Loads) << what;
+    const double ratio = double(peak - before) / double(size);
+    std::printf("%-16s peak %.2f times the file's size\n", what.c_str(), ratio);
+    EXPECT_LT(ratio, 2.0) << what;
+  }
   std::filesystem::remove(path);
 }
 
