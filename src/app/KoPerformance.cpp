@@ -492,10 +492,8 @@ void TKoPerformance::SpaceDown() {
 // Tab steps the right voice on, Shift+Tab the left one; with an external
 // sound set both move the right hand's external list, down or up.
 void TKoPerformance::NextVoice(bool right, int step) {
-  if (FUseExternalDLS) {
-    FView->StepExternalRightVoice(step);
+  if (FUseExternalDLS && FView->StepExternalRightVoice(step))
     return;
-  }
   const int count = VoiceCount();
   if (count <= 0)
     return;

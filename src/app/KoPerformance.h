@@ -105,7 +105,9 @@ public:
   virtual void BuildExternalVoiceLists() {}       // Alt+Backspace
   // Tab (+1) and Shift+Tab (-1) while an external sound set is in use: move
   // the right hand's external voice list and apply it (SetExternalVoice).
-  virtual void StepExternalRightVoice(int /*step*/) {}
+  // False when the view has no such list: the keys then step the voices of
+  // the instrument list as without an external set.
+  virtual bool StepExternalRightVoice(int /*step*/) { return false; }
 };
 
 class TKoPerformance {

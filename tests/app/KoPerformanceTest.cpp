@@ -113,8 +113,9 @@ public:
   void StepMasterVolume(int delta) override { Hooks.push_back("volume " + std::to_string(delta)); }
   void ToggleMousePedal() override { Hooks.push_back("mouse pedal"); }
   void BuildExternalVoiceLists() override { Hooks.push_back("external lists"); }
-  void StepExternalRightVoice(int step) override {
+  bool StepExternalRightVoice(int step) override {
     Hooks.push_back("external right " + std::to_string(step));
+    return true;
   }
 
   std::map<std::string, std::string> Texts;
@@ -367,6 +368,12 @@ TEST_F(KoPerformanceTest, TabStepsTheVoicesOrTheExternalListWithAnExternalSet) {
   With(kLShift, kTab);
   EXPECT_EQ(Perf.RightVoiceIndex(), 0);
   EXPECT_EQ(View.Hooks, (std::vector<std::string>{"external right 1", "external right -1"}));
+  // A view without external lists leaves Tab stepping the instrument list.
+  TPerformanceView plain;
+  Perf.SetView(&plain);
+  Tap(kTab);
+  EXPECT_EQ(Perf.RightVoiceIndex(), 1);
+  Perf.SetView(&View);
 }
 
 TEST_F(KoPerformanceTest, OneTouchSlotsStoreRecallAndCycle) {
