@@ -40,6 +40,6 @@ melo_build() {
     shift
   done
   [[ $# -gt 0 ]] && shift
-  cmake -S "$MELO_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${configure[@]}" >/dev/null
+  cmake -S "$MELO_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMELO_WERROR=ON "${configure[@]}" >/dev/null
   cmake --build "$dir" -j "$MELO_JOBS" "$@"
 }
