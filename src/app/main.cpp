@@ -1,6 +1,7 @@
 #include "app/main.h"
 
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFile>
@@ -14,6 +15,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <utility>
 
 #include "app/About.h"
 #include "app/SimpleRecorder.h"
@@ -23,6 +25,7 @@
 #include "controls/KoSlider.h"
 #include "controls/KoSpinEdit.h"
 #include "controls/KoStaff.h"
+#include "controls/PointerClip.h"
 #include "controls/RoVoravKb.h"
 #include "controls/SkinLayout.h"
 #include "input/KeyEventFeed.h"
@@ -31,8 +34,10 @@
 #include "music/KoMetronome.h"
 #include "music/KoTimer.h"
 #include "platform/DataFolder.h"
+#include "sound/Audio.h"
 #include "sound/FavoriteVoices.h"
 #include "sound/KoDirectMusic.h"
+#include "sound/MyVolume.h"
 #include "sound/SetupConfig.h"
 
 namespace melo {
@@ -46,6 +51,15 @@ namespace {
 
 constexpr int PeriodPedalMs = 3000;
 constexpr int LoopPauseMs = 500;
+// The slider's range in synthesizer mode: hundredths of a decibel.
+constexpr int MinSynthVolume = -2000;
+constexpr int MaxSynthVolume = 2000;
+// Where the mouse pedal keeps the pointer: window background.
+constexpr QPoint MousePedalPoint(400, 120);
+// The external-voice lists.
+constexpr int ExternalListTop = 240;
+constexpr int ExternalListWidth = 201;
+constexpr int ExternalListLeft[2] = {32, 272};
 
 } // namespace
 
@@ -113,6 +127,10 @@ public:
   void CloseWindow() override { F.close(); }
   void ShowAbout() override { melo::ShowAbout(&F); }
   void QuickSave() override { F.QuickSave(); }
+  void StepMasterVolume(int delta) override { F.SetMasterVolume(F.GetMasterVolume() + delta); }
+  void ToggleMousePedal() override { F.SetMousePedal(!F.FMousePedal); }
+  void BuildExternalVoiceLists() override { F.BuildExternalVoiceLists(); }
+  void StepExternalRightVoice(int step) override { F.StepExternalRightVoice(step); }
 
 private:
   TRoVoravForm& F;
@@ -157,6 +175,10 @@ TRoVoravForm::TRoVoravForm(TEngineMode engineMode, QWidget* parent)
   setFont(font);
   LoadSkinBitmaps();
   setFixedSize(ClientWidth, ClientHeight);
+  SetMixerMessageHandler([this](const std::string& text) {
+    QMessageBox::information(this, windowTitle(), QString::fromStdString(text));
+  });
+  FPointerClip = new TPointerClip(this);
   CreateControls();
 
   FDIKeyboard = std::make_unique<TKoDIKeyBoard>([this](int message, int scanCode, int keyIndex) {
@@ -166,6 +188,15 @@ TRoVoravForm::TRoVoravForm(TEngineMode engineMode, QWidget* parent)
   FDIKeyboard->SetActive(true);
   InitKeyDefs();
   StartSoundEngine();
+  // The sound server as mixer; without one the ALSA mixer serves the master volume.
+  FAudio = TAudio::Create();
+  if (FAudio) {
+    FAudio->OnMixerChange = [this](TAudio* sender, std::uint16_t, std::uint16_t) {
+      SyncVolumeSlider(sender);
+    };
+    FAudio->OnMixerMessage = [this] { MixerControlChange(); };
+    SyncVolumeSlider(this);
+  }
   SetTranspose(0);
   SetLeftOctave(0);
   SetRightOctave(0);
@@ -209,6 +240,9 @@ TRoVoravForm::~TRoVoravForm() {
 void TRoVoravForm::FormDestroy() {
   Timer1.stop();
   ResetPerformance();
+  SetMousePedal(false);
+  SetMixerMessageHandler({});
+  FAudio.reset();
   if (FAutoAccomp)
     FAutoAccomp->Engine = nullptr;
   if (DIKeyboard == FDIKeyboard.get())
@@ -257,6 +291,9 @@ void TRoVoravForm::CreateControls() {
   FVolumeSlider->SetHorizontal(true);
   FVolumeSlider->SetThumbOffset(QPoint(0, 0));
   FVolumeSlider->SetTravel(FVolumeSlider->width() - 10);
+  FVolumeSlider->OnChange = [this](TKoSlider*) { VolumeSliderChange(); };
+  FVolumeSlider->OnDblClick = [this](TKoSlider*) { VolumeSliderDblClick(); };
+  // Fires the change: every start sets the master volume to 50.
   FVolumeSlider->SetPosition(50);
 
   FStaff = std::make_unique<TKoStaff>(this, &WorkBitmap);
@@ -381,7 +418,8 @@ void TRoVoravForm::StartSoundEngine() {
   FPerformance.SetUseExternalDLS(
       Config.UseExternalDLS && std::filesystem::is_regular_file(Config.ExternalDLSFileName, error));
   if (FPerformance.UseExternalDLS()) {
-    FMusic->LoadExternalDLS();
+    if (FMusic->LoadExternalDLS())
+      BuildExternalVoiceLists();
     return;
   }
   LoadBuiltInSoundSet();
@@ -438,10 +476,16 @@ bool TRoVoravForm::event(QEvent* e) {
       FeedKeyEvent(*FDIKeyboard, *static_cast<QKeyEvent*>(e));
     return true;
   case QEvent::WindowActivate:
+    FormActivate();
     if (FDIKeyboard)
       FDIKeyboard->Acquire();
     break;
   case QEvent::WindowDeactivate:
+    // A pointer kept on a window that is not in front would lock the user out of the others.
+    SetMousePedal(false);
+    if (FDIKeyboard)
+      FDIKeyboard->Unacquire();
+    break;
   case QEvent::FocusOut:
     if (FDIKeyboard)
       FDIKeyboard->Unacquire();
@@ -483,6 +527,7 @@ void TRoVoravForm::mouseReleaseEvent(QMouseEvent*) {
 
 void TRoVoravForm::closeEvent(QCloseEvent* e) {
   ResetPerformance();
+  SetMousePedal(false);
   e->accept();
 }
 
@@ -669,6 +714,159 @@ void TRoVoravForm::SongEnded() {
 
 void TRoVoravForm::PlayEvent(std::uint8_t kind, std::int32_t data, const TKeyDefTable* keyDefs) {
   FPerformance.PlayEvent(kind, data, keyDefs);
+}
+
+// ---------------------------------------------------------------------------
+// Activation, master volume, mouse pedal and the external-voice lists
+
+void TRoVoravForm::FormActivate() {
+  ++FActivations;
+  // The external set's voices reach both channels once the window is first in front.
+  if (FActivations == 1 && FPerformance.UseExternalDLS()) {
+    cbbExternalDLSVoices_LeftChange();
+    cbbExternalDLSVoices_RightChange();
+  }
+  if (FActivations == 2 && !FAudio) {
+    // Not modal: the message must not hold up the activation that shows it.
+    auto* box =
+        new QMessageBox(QMessageBox::Information, windowTitle(),
+                        QStringLiteral("由于某种原因，Melotastico在您的机器上无法调整总音量。"),
+                        QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+  }
+}
+
+int TRoVoravForm::GetMasterVolume() {
+  if (!FAudio)
+    return MasterVolumeOfMixerValue(GetMixerVolume(MasterLine));
+  bool muted = false;
+  std::uint16_t left = 0, right = 0;
+  if (!FAudio->Mixer().GetLineVolume(0, 0, muted, right, left))
+    return 0;
+  return MasterVolumeOfLine({left, right});
+}
+
+void TRoVoravForm::SetMasterVolume(int value) {
+  const std::uint16_t mixerValue = MixerValueOfMasterVolume(value);
+  if (!FAudio) {
+    SetMixerVolume(MasterLine, mixerValue);
+    ShowSliderPosition(mixerValue >> MasterVolumeShift);
+    return;
+  }
+  bool muted = false;
+  std::uint16_t left = 0, right = 0;
+  // A line that cannot be read is not written from made-up values.
+  if (!FAudio->Mixer().GetLineVolume(0, 0, muted, right, left))
+    return;
+  const TStereoVolume next = FBalance.Next(value, {left, right});
+  FAudio->Mixer().SetLineVolume(0, 0, muted, next.Right, next.Left);
+}
+
+// The slider shows master volumes only in master mode: in synthesizer mode its range is another.
+// Showing a value never runs the slider's change handler.
+void TRoVoravForm::ShowSliderPosition(int position) {
+  if (FSynthVolumeMode)
+    return;
+  const bool detached = std::exchange(FSliderDetached, true);
+  FVolumeSlider->SetPosition(position);
+  FSliderDetached = detached;
+}
+
+void TRoVoravForm::SyncVolumeSlider(const void* sender) {
+  if (FAudio && sender == FAudio.get())
+    return;
+  ShowSliderPosition(GetMasterVolume());
+}
+
+void TRoVoravForm::MixerControlChange() {
+  ShowSliderPosition(GetMasterVolume());
+}
+
+void TRoVoravForm::VolumeSliderChange() {
+  if (FSliderDetached)
+    return;
+  if (!FSynthVolumeMode) {
+    SetMasterVolume(FVolumeSlider->Position());
+    return;
+  }
+  FSynthVolume = FVolumeSlider->Position();
+  if (FMusic)
+    FMusic->SetVolume(FSynthVolume);
+}
+
+void TRoVoravForm::VolumeSliderDblClick() {
+  FSynthVolumeMode = !FSynthVolumeMode;
+  const bool detached = std::exchange(FSliderDetached, true);
+  if (FSynthVolumeMode) {
+    FVolumeSlider->SetRange(MinSynthVolume, MaxSynthVolume);
+    FVolumeSlider->SetPosition(FSynthVolume);
+  } else {
+    FVolumeSlider->SetRange(0, MaxMasterVolume);
+    FVolumeSlider->SetPosition(GetMasterVolume());
+  }
+  FSliderDetached = detached;
+}
+
+void TRoVoravForm::SetMousePedal(bool on) {
+  FMousePedal = on;
+  if (on)
+    FPointerClip->Confine(MousePedalPoint);
+  else
+    FPointerClip->Release();
+}
+
+void TRoVoravForm::BuildExternalVoiceLists() {
+  delete FExternalVoicesLeft;
+  delete FExternalVoicesRight;
+  QComboBox* lists[2] = {};
+  for (int hand = 0; hand < 2; ++hand) {
+    auto* list = new QComboBox(this);
+    list->setEditable(false);
+    list->setFocusPolicy(Qt::NoFocus); // keys stay with the piano
+    for (int i = 0; i < InstrumentList.Count; ++i)
+      list->addItem(
+          QStringLiteral("%1: %2").arg(i).arg(QString::fromStdString(InstrumentList.NameUtf8(i))));
+    list->setCurrentIndex(0);
+    list->setGeometry(ExternalListLeft[hand], ExternalListTop, ExternalListWidth,
+                      list->sizeHint().height());
+    // Only a choice of the user's fires: selecting in code does not.
+    connect(list, &QComboBox::activated, this, [this, hand] {
+      hand == 0 ? cbbExternalDLSVoices_LeftChange() : cbbExternalDLSVoices_RightChange();
+    });
+    list->show();
+    lists[hand] = list;
+  }
+  FExternalVoicesLeft = lists[0];
+  FExternalVoicesRight = lists[1];
+}
+
+namespace {
+
+int SelectedInstrument(const QComboBox* list) {
+  const int index = list ? list->currentIndex() : -1;
+  return index >= 0 && index < InstrumentList.Count ? index : -1;
+}
+
+} // namespace
+
+void TRoVoravForm::cbbExternalDLSVoices_LeftChange() {
+  if (const int index = SelectedInstrument(FExternalVoicesLeft); index >= 0)
+    FPerformance.SetExternalVoice(0, InstrumentList.Entries[static_cast<std::size_t>(index)].Patch);
+}
+
+void TRoVoravForm::cbbExternalDLSVoices_RightChange() {
+  if (const int index = SelectedInstrument(FExternalVoicesRight); index >= 0)
+    FPerformance.SetExternalVoice(1, InstrumentList.Entries[static_cast<std::size_t>(index)].Patch);
+}
+
+void TRoVoravForm::StepExternalRightVoice(int step) {
+  if (!FExternalVoicesRight || FExternalVoicesRight->count() == 0)
+    return;
+  // Past either end the selection stays on the end item.
+  FExternalVoicesRight->setCurrentIndex(std::clamp(FExternalVoicesRight->currentIndex() + step, 0,
+                                                   FExternalVoicesRight->count() - 1));
+  cbbExternalDLSVoices_RightChange();
 }
 
 } // namespace melo

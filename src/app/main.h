@@ -18,6 +18,9 @@
 #include "input/KoDIKeyBoard.h"
 #include "input/KoKeyDef.h"
 #include "sound/KoDirectMusic.h"
+#include "sound/MasterVolume.h"
+
+class QComboBox;
 
 namespace melo {
 
@@ -31,6 +34,8 @@ class TSimpleRecorder;
 class TAutoAccomp;
 class TKoMultiGlyphButton;
 class TfrmAbout;
+class TAudio;
+class TPointerClip;
 struct TSetupOptions;
 
 inline constexpr int ClientWidth = 621;
@@ -104,6 +109,22 @@ public:
 
   void ApplySettings(const TSetupOptions& options);
 
+  // Master volume on 0..127 (the sound server's default output, or the ALSA mixer without one)
+  // and the volume slider in its two modes.
+  int GetMasterVolume();
+  void SetMasterVolume(int value);
+  // Puts the master volume on the slider, unless Sender is the mixer component itself.
+  void SyncVolumeSlider(const void* sender);
+  // Another program changed the mixer: the slider shows the master volume.
+  void MixerControlChange();
+  void VolumeSliderDblClick();
+  // The mouse buttons as both sustain pedals, the pointer kept on the window's background.
+  void SetMousePedal(bool on);
+  // Drop-down lists of the external sound set's voices for each hand.
+  void BuildExternalVoiceLists();
+  void cbbExternalDLSVoices_LeftChange();
+  void cbbExternalDLSVoices_RightChange();
+
   // Read access for the owner and the tests.
   TKoDirectMusic* Music() const { return FMusic.get(); }
   TSimpleRecorder& Recorder() const { return *FRecorder; }
@@ -112,6 +133,14 @@ public:
   TRoVoravKb& LeftKeyboard() const { return *FLeftKeyboard; }
   TRoVoravKb& RightKeyboard() const { return *FRightKeyboard; }
   TKoMainButtons& MainButtons() const { return *FMainButtons; }
+  TAudio* Audio() const { return FAudio.get(); }
+  TKoSlider& VolumeSlider() const { return *FVolumeSlider; }
+  bool SynthVolumeMode() const { return FSynthVolumeMode; }
+  int SynthVolume() const { return FSynthVolume; }
+  bool MousePedal() const { return FMousePedal; }
+  TPointerClip& PointerClip() const { return *FPointerClip; }
+  QComboBox* ExternalVoicesLeft() const { return FExternalVoicesLeft; }
+  QComboBox* ExternalVoicesRight() const { return FExternalVoicesRight; }
   TKoPerformance& Performance() { return FPerformance; }
   const TKoPerformance& Performance() const { return FPerformance; }
   const TDIKeyboardBuffer& KeyState() const { return FPerformance.KeyState(); }
@@ -155,6 +184,10 @@ private:
   void MainButtonClick(int index);
   void OpenHelp();
   void SetEditsEnabled(bool enabled);
+  void VolumeSliderChange();
+  void ShowSliderPosition(int position);
+  void StepExternalRightVoice(int step);
+  void FormActivate();
 
   std::unique_ptr<TKoPCKeyboard> FPCKeyboard;
   std::unique_ptr<TRoVoravKb> FRightKeyboard;
@@ -177,6 +210,14 @@ private:
   std::unique_ptr<TView> FView;
   TKoPerformance FPerformance{TKoPerformance::TValueHome::Program};
   QString FSongFileName;
+  std::unique_ptr<TAudio> FAudio;
+  TMasterBalance FBalance;
+  bool FSynthVolumeMode = false;
+  bool FSliderDetached = false; // the slider's change handler is detached while a value is shown
+  TPointerClip* FPointerClip = nullptr;
+  QComboBox* FExternalVoicesLeft = nullptr;
+  QComboBox* FExternalVoicesRight = nullptr;
+  int FActivations = 0;
   bool FMousePedal = false;
   int FSynthVolume = 0;
   int FLatency = 0;

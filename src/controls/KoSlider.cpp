@@ -39,6 +39,13 @@ void TKoSlider::SetPosition(int value) {
     OnChange(this);
 }
 
+void TKoSlider::SetRange(int min, int max) {
+  Min = min;
+  Max = max;
+  FPosition = std::clamp(FPosition, Min, std::max(Min, Max));
+  UpdateThumb();
+}
+
 void TKoSlider::UpdateThumb() {
   if (Max == Min)
     return;

@@ -23,6 +23,8 @@ public:
   void SetHorizontal(bool horizontal) { Horizontal = horizontal; }
   void SetMin(int value) { Min = value; }
   void SetMax(int value) { Max = value; }
+  // A new range: the position is kept inside it and the thumb redrawn, without OnChange.
+  void SetRange(int min, int max);
   void SetPosition(int value);
   int Position() const { return FPosition; }
   int MinValue() const { return Min; }

@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -30,6 +31,7 @@
 #include "music/KoMetronome.h"
 #include "platform/DataFolder.h"
 #include "sound/FavoriteVoices.h"
+#include "sound/MyVolume.h"
 #include "sound/SetupConfig.h"
 
 namespace melo {
@@ -84,6 +86,9 @@ void Click(QWidget* button, bool down) {
 class QtEnvironment : public ::testing::Environment {
 public:
   void SetUp() override {
+    // No sound server and no ALSA mixer: the window must not touch the machine's volume.
+    ::setenv("PULSE_SERVER", "unix:/nonexistent/melo-test/native", 1);
+    MixerDeviceName = "melo-no-mixer";
     App = std::make_unique<QApplication>(Argc, Argv);
     InstallUiDispatcher();
   }
