@@ -55,6 +55,18 @@ play_q() {
   [[ -s $work/q.wav ]] || fail "parecord wrote no recording: $(cat "$work/parecord.log")"
 }
 
+# Every start sets the master volume to 50 of 127 (mixer value 25600 of 65535); the server had the
+# sink at 100 %. Then it goes back to 100 %, so the note is measured at full level.
+sink_at_start_volume() { [[ $(pactl get-sink-volume nul) == *"front-left: 25600 /"* ]]; }
+
+check_start_volume() {
+  wait_until 10 sink_at_start_volume ||
+    fail "the start did not set the master volume to 50: $(pactl get-sink-volume nul | head -n 1)"
+  [[ $(pactl get-sink-volume nul) == *"front-right: 25600 /"* ]] ||
+    fail "the start set the channels unequally: $(pactl get-sink-volume nul | head -n 1)"
+  pactl set-sink-volume nul 100% || fail "cannot set the sink back to 100 %"
+}
+
 check_sound() {
   if ! "$checker" "$work/q.wav" "$MiddleCHz" "$PitchTolerance" "$TailSeconds"; then
     cp "$work/q.wav" "$(evidence wav)" 2>/dev/null && log "recording kept as $(evidence wav)"
@@ -77,6 +89,7 @@ require_tools parecord
 [[ -x $checker ]] || fail "the tone checker $checker is not built"
 [[ -e $(dirname "$program")/msf4.s ]] || fail "no sound set msf4.s beside $program: there is nothing to hear"
 session_open "$program"
+check_start_volume
 play_q
 check_sound
 close_window
