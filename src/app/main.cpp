@@ -130,7 +130,7 @@ public:
   void StepMasterVolume(int delta) override { F.SetMasterVolume(F.GetMasterVolume() + delta); }
   void ToggleMousePedal() override { F.SetMousePedal(!F.FMousePedal); }
   void BuildExternalVoiceLists() override { F.BuildExternalVoiceLists(); }
-  void StepExternalRightVoice(int step) override { F.StepExternalRightVoice(step); }
+  bool StepExternalRightVoice(int step) override { return F.StepExternalRightVoice(step); }
 
 private:
   TRoVoravForm& F;
@@ -860,13 +860,14 @@ void TRoVoravForm::cbbExternalDLSVoices_RightChange() {
     FPerformance.SetExternalVoice(1, InstrumentList.Entries[static_cast<std::size_t>(index)].Patch);
 }
 
-void TRoVoravForm::StepExternalRightVoice(int step) {
+bool TRoVoravForm::StepExternalRightVoice(int step) {
   if (!FExternalVoicesRight || FExternalVoicesRight->count() == 0)
-    return;
+    return false;
   // Past either end the selection stays on the end item.
   FExternalVoicesRight->setCurrentIndex(std::clamp(FExternalVoicesRight->currentIndex() + step, 0,
                                                    FExternalVoicesRight->count() - 1));
   cbbExternalDLSVoices_RightChange();
+  return true;
 }
 
 } // namespace melo

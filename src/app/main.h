@@ -186,7 +186,7 @@ private:
   void SetEditsEnabled(bool enabled);
   void VolumeSliderChange();
   void ShowSliderPosition(int position);
-  void StepExternalRightVoice(int step);
+  bool StepExternalRightVoice(int step);
   void FormActivate();
 
   std::unique_ptr<TKoPCKeyboard> FPCKeyboard;
