@@ -1,6 +1,7 @@
 #include "sound/KoSoundSet.h"
 
 #include "sound/DlsSoundFont.h"
+#include "sound/SoundFontCheck.h"
 
 #include <fluidsynth.h>
 
@@ -154,6 +155,10 @@ bool LoadSoundSet(fluid_synth_t* synth, std::span<const std::uint8_t> bytes,
 
 bool LoadSoundFontBytes(fluid_synth_t* synth, std::span<const std::uint8_t> bytes,
                         TLoadedSoundSet& loaded) {
+  // The synthesizer's reader trusts the file's sizes and indices.
+  if (!SoundFontStructureSound(bytes)) {
+    return false;
+  }
   const int fontId = fluid_synth_sfload(synth, MemoryName(bytes).c_str(), 1);
   if (fontId == FLUID_FAILED) {
     return false;

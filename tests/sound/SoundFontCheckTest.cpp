@@ -1,0 +1,118 @@
+#include "sound/SoundFontCheck.h"
+
+#include "TinySoundFont.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <string>
+
+namespace melo {
+namespace {
+
+using namespace melo::test;
+
+bool Sound(const Bytes& bytes) {
+  return SoundFontStructureSound(bytes);
+}
+
+TEST(SoundFontCheck, WellFormedFontsPass) {
+  EXPECT_TRUE(Sound(TFont().Build()));
+  TFont noSamples;
+  noSamples.Samples.clear();
+  noSamples.Shdr = noSamples.Shdr.substr(46); // only the terminal sample
+  noSamples.Igen = U16(54) + U16(1) + U16(0) + U16(0);
+  noSamples.Ibag = U16(0) + U16(0) + U16(1) + U16(0);
+  EXPECT_TRUE(Sound(noSamples.Build()));
+  // Bytes after the RIFF form and a 24-bit companion are allowed.
+  Bytes longer = TFont().Build();
+  longer.push_back(0);
+  EXPECT_TRUE(Sound(longer));
+  TFont sm24;
+  sm24.Samples += Chunk("sm24", std::string(146, '\0'));
+  EXPECT_TRUE(Sound(sm24.Build()));
+  // The General MIDI fonts the program is used with.
+  for (const char* path : {"/usr/share/sounds/sf2/TimGM6mb.sf2"}) {
+    std::ifstream in(path, std::ios::binary);
+    ASSERT_TRUE(in) << path;
+    EXPECT_TRUE(Sound(Bytes((std::istreambuf_iterator<char>(in)), {}))) << path;
+  }
+}
+
+TEST(SoundFontCheck, EveryCutIsRefused) {
+  const Bytes good = TFont().Build();
+  for (std::size_t size = 0; size < good.size(); ++size)
+    EXPECT_FALSE(Sound(Bytes(good.begin(), good.begin() + std::ptrdiff_t(size)))) << size;
+}
+
+TEST(SoundFontCheck, BrokenStructureIsRefused) {
+  const std::vector<std::pair<const char*, std::function<void(TFont&)>>> damage = {
+      {"no version", [](TFont& f) { f.Info = Chunk("INAM", "x"); }},
+      {"version 3", [](TFont& f) { f.Info = Chunk("ifil", U16(3) + U16(0)); }},
+      {"version 1", [](TFont& f) { f.Info = Chunk("ifil", U16(1) + U16(0)); }},
+      {"two versions", [](TFont& f) { f.Info += f.Info; }},
+      {"long version", [](TFont& f) { f.Info = Chunk("ifil", U16(2) + U16(1) + U16(0)); }},
+      {"long name", [](TFont& f) { f.Info += Chunk("INAM", std::string(258, 'a')); }},
+      {"odd sample bytes", [](TFont& f) { f.Samples = Chunk("smpl", std::string(293, '\1')); }},
+      {"other sample chunk", [](TFont& f) { f.Samples = Chunk("smpX", std::string(292, '\1')); }},
+      {"three sample chunks", [](TFont& f) { f.Samples += Chunk("sm24", "") + Chunk("sm24", ""); }},
+      {"part of a preset", [](TFont& f) { f.Phdr.pop_back(); }},
+      {"only the terminal preset", [](TFont& f) { f.Phdr = f.Phdr.substr(38); }},
+      {"empty bags", [](TFont& f) { f.Pbag.clear(); }},
+      {"empty modulators", [](TFont& f) { f.Imod.clear(); }},
+      {"preset bags going back",
+       [](TFont& f) { f.Phdr.replace(24, 2, U16(1)), f.Phdr.replace(38 + 24, 2, U16(0)); }},
+      {"preset bag beyond the bags", [](TFont& f) { f.Phdr.replace(38 + 24, 2, U16(2)); }},
+      {"bag generator beyond", [](TFont& f) { f.Pbag.replace(4, 2, U16(2)); }},
+      {"bag modulator beyond", [](TFont& f) { f.Ibag.replace(6, 2, U16(1)); }},
+      {"bag generators going back",
+       [](TFont& f) { f.Ibag.replace(0, 2, U16(2)), f.Ibag.replace(4, 2, U16(1)); }},
+      {"instrument bag beyond", [](TFont& f) { f.Inst.replace(22 + 20, 2, U16(2)); }},
+      {"instrument beyond", [](TFont& f) { f.Pgen.replace(2, 2, U16(1)); }},
+      {"sample beyond", [](TFont& f) { f.Igen.replace(6, 2, U16(1)); }},
+      {"sample end beyond the data", [](TFont& f) { f.Shdr.replace(24, 4, U32(147)); }},
+      {"sample start after its end", [](TFont& f) { f.Shdr.replace(20, 4, U32(101)); }},
+      {"loop beyond the data", [](TFont& f) { f.Shdr.replace(32, 4, U32(147)); }},
+      {"compressed sample", [](TFont& f) { f.Shdr.replace(44, 2, U16(0x11)); }},
+      {"unknown sample type", [](TFont& f) { f.Shdr.replace(44, 2, U16(3)); }},
+      {"linked sample beyond", [](TFont& f) { f.Shdr.replace(42, 4, U16(1) + U16(8)); }},
+  };
+  for (const auto& [what, change] : damage) {
+    TFont font;
+    change(font);
+    EXPECT_FALSE(Sound(font.Build())) << what;
+  }
+  // Lists missing, doubled or out of order.
+  const TFont f;
+  const std::string info = List("INFO", f.Info), sdta = List("sdta", f.Samples),
+                    pdta = List("pdta", f.Pdta());
+  for (const std::string& body :
+       {sdta + pdta, info + pdta, info + sdta, sdta + info + pdta, info + sdta + pdta + pdta,
+        info + Chunk("junk", "") + sdta + pdta})
+    EXPECT_FALSE(Sound(TFont::Riff(body)));
+  std::string pdtaSwapped = Chunk("pbag", f.Pbag) + Chunk("phdr", f.Phdr);
+  const std::string rest = f.Pdta().substr(8 + f.Phdr.size() + 8 + f.Pbag.size());
+  EXPECT_FALSE(Sound(TFont::Riff(info + sdta + List("pdta", pdtaSwapped + rest))));
+  // Another form, and a RIFF size beyond the bytes.
+  Bytes dls = f.Build();
+  std::memcpy(&dls[8], "DLS ", 4);
+  EXPECT_FALSE(Sound(dls));
+  Bytes big = f.Build();
+  big[4] += 2;
+  EXPECT_FALSE(Sound(big));
+}
+
+TEST(SoundFontCheck, LinkedStereoPairsPass) {
+  TFont font;
+  // The one sample becomes the left half of a pair with a second, right sample.
+  std::string right = font.Shdr.substr(0, 46);
+  right.replace(42, 4, U16(0) + U16(2));
+  font.Shdr.replace(42, 4, U16(1) + U16(4));
+  font.Shdr.insert(46, right);
+  EXPECT_TRUE(Sound(font.Build()));
+}
+
+} // namespace
+} // namespace melo
