@@ -1,5 +1,5 @@
 // libFuzzer entry for the DLS reader: any bytes must be read or refused
-// without a crash, a hang or a read out of bounds (run by scripts/fuzz-dls).
+// without a crash, a hang or a read out of bounds (run by scripts/fuzz dls).
 #include "sound/DlsCollection.h"
 
 #include <cstddef>
