@@ -640,10 +640,15 @@ void TKoPerformance::DoNoteOn(int keyIndex) {
       velocity = hand == 0 ? *FLeftVelocity : *FRightVelocity;
     if (hand == 1 && smart)
       n = SmartSemitoneNote(keyIndex);
-    if (FSink) {
+    if (FSink)
       n = UntransposedNote(hand, n);
+    // The smart semitone and the effect voices' undoing of the transposition
+    // can leave the MIDI range: such a note is not played rather than cut to
+    // a byte, which would sound at a wrong pitch.
+    if (n < 0 || n > 127)
+      continue;
+    if (FSink)
       NoteOn(hand, n, velocity);
-    }
     FView->ShowPianoKey(hand, n, 1);
     sounding.Notes[static_cast<std::size_t>(sounding.Count++)] = {hand, n};
   }
@@ -894,8 +899,12 @@ void TKoPerformance::ResetPerformance(const TResetParts& parts) {
   }
   if (parts.StopPlaying && FPlaying)
     SetPlaying(false);
-  if (parts.Silence)
+  if (parts.Silence) {
     SilenceAll();
+    // What was silenced is forgotten, so that a later release of its key
+    // sends no stray note-off.
+    FSoundingKeys.fill(TSoundingKey{});
+  }
   if (parts.ResetPianoKeyboards)
     FView->ReleasePianoKeys();
   if (parts.ResetPCKeyboard)

@@ -273,6 +273,60 @@ TEST_F(KoPerformanceTest, SmartSemitoneKeysPlayTheNearestSharp) {
   EXPECT_EQ(Notes(Sent()), (TBytes{0x91, 73, 100, 0x81, 73, 64}));
 }
 
+// A note the smart semitone or an effect voice moves off 0..127 is not sent:
+// cut to a byte it would sound at a wrong pitch or not be MIDI at all.
+TEST_F(KoPerformanceTest, NotesMovedOffTheMidiRangeAreNotPlayed) {
+  // The smart semitone takes the sharp nearest the last right-hand note: near
+  // the bottom, with the transposition down, that is below note 0.
+  Perf.ExternalNote(1, 100);
+  Perf.ExternalNote(1, 0);
+  Perf.SetTranspose(-4);
+  Tap(kPause);
+  ASSERT_TRUE(Perf.SmartSemitone());
+  Mark();
+  Tap(kEnd);
+  EXPECT_TRUE(Notes(Sent()).empty());
+  EXPECT_EQ(View.PianoKeys.count(1000 - 3), 0u);
+  Tap(kPause);
+
+  // An effect voice undoes the transposition: B9 transposed down sounds as
+  // 127, but as itself it is 131.
+  TKeyDefTable table = Perf.KeyDefTable();
+  table.Keys[KeyIndexOfScanCode(kW)].NoteCount = 1;
+  table.Keys[KeyIndexOfScanCode(kW)].Notes[0] = TKeyNote{7, 0, 9, 1, 0};
+  Perf.SetKeyDefs(table);
+  Perf.SetRightVoice(0);
+  Mark();
+  Tap(kW);
+  EXPECT_EQ(Notes(Sent()), (TBytes{0x91, 127, 100, 0x81, 127, 64}));
+  Perf.SetRightVoice(4); // program 127
+  Mark();
+  Tap(kW);
+  EXPECT_TRUE(Notes(Sent()).empty());
+  // The key still plays its other notes.
+  table.Keys[KeyIndexOfScanCode(kW)].NoteCount = 2;
+  table.Keys[KeyIndexOfScanCode(kW)].Notes[1] = TKeyNote{1, 0, 4, 1, 0};
+  Perf.SetKeyDefs(table);
+  Mark();
+  Tap(kW);
+  EXPECT_EQ(Notes(Sent()), (TBytes{0x91, 60, 100, 0x81, 60, 64}));
+}
+
+// Silencing forgets what sounded: a key released afterwards sends nothing.
+TEST_F(KoPerformanceTest, ResetForgetsTheNotesItSilenced) {
+  Press(kQ);
+  Press(kW);
+  Perf.ResetPerformance({false, true, false, false, false, false, false, false});
+  EXPECT_TRUE(Perf.KeyState().IsDown(kQ));
+  Mark();
+  Release(kQ);
+  Release(kW);
+  EXPECT_TRUE(Notes(Sent()).empty());
+  // Pressed again, the key sounds and stops as usual.
+  Tap(kQ);
+  EXPECT_EQ(Notes(Sent()), (TBytes{0x90, 60, 70, 0x80, 60, 64}));
+}
+
 TEST_F(KoPerformanceTest, DrumKeysPlayPercussionLiveAndOnlyFromTheRawMidiInPlayback) {
   Accomp.SetAPercussVolume(90);
   With(kLCtrl, kR);
