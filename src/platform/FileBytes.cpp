@@ -123,4 +123,24 @@ bool WriteFileReplacing(const std::filesystem::path& fileName,
   return true;
 }
 
+bool WriteFileReplacingWith(const std::filesystem::path& fileName,
+                            const std::function<bool(const std::filesystem::path&)>& write) {
+  std::filesystem::path tmp = TemporaryNameBeside(fileName);
+  {
+    FileHandle file(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (!file.ok())
+      return false;
+  }
+  bool written = write(tmp);
+  if (written) {
+    FileHandle file(::open(tmp.c_str(), O_RDONLY | O_CLOEXEC));
+    written = file.ok() && ::fsync(file.get()) == 0 && file.close();
+  }
+  if (!written || ::rename(tmp.c_str(), fileName.c_str()) != 0) {
+    ::unlink(tmp.c_str());
+    return false;
+  }
+  return true;
+}
+
 } // namespace melo

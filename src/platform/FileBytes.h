@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <span>
 #include <vector>
 
@@ -24,5 +25,12 @@ bool ReadFileHead(const std::filesystem::path& fileName, std::vector<std::uint8_
 // Writes bytes to a temporary file beside fileName and renames it over
 // fileName, so a failure at any step leaves the old file as it was.
 bool WriteFileReplacing(const std::filesystem::path& fileName, std::span<const std::uint8_t> bytes);
+
+// The same for files written by someone else (an audio encoder): write gets
+// the path of a fresh temporary file beside fileName and fills it; only when
+// it returns true is the temporary made durable and renamed over fileName.
+// Otherwise, or when a later step fails, the temporary is removed.
+bool WriteFileReplacingWith(const std::filesystem::path& fileName,
+                            const std::function<bool(const std::filesystem::path&)>& write);
 
 } // namespace melo

@@ -183,6 +183,10 @@ TKoDirectMusic::TKoDirectMusic(TEngineMode Mode, std::size_t CaptureCapacity)
 TKoDirectMusic::TKoDirectMusic(const TEngineOptions& Options)
     : FOptions(Options), FDirectSound(std::make_unique<TKoDirectSound>()) {
   QuietenSynthLog();
+  if (FOptions.OwnInstrumentList) {
+    FOwnInstruments = std::make_unique<TInstrumentList>();
+    FInstruments = FOwnInstruments.get();
+  }
   if (FOptions.Mode == TEngineMode::Capture) {
     FCaptureCapacity = FOptions.CaptureCapacity;
     FCaptured.reserve(FCaptureCapacity);
@@ -199,7 +203,7 @@ TKoDirectMusic::~TKoDirectMusic() {
   std::lock_guard guard(FLock);
   FActive = false;
   ReleaseAll();
-  InstrumentList.Clear();
+  FInstruments->Clear();
 }
 
 void TKoDirectMusic::CreateSynth() {
@@ -405,9 +409,9 @@ bool TKoDirectMusic::LoadCollection(std::span<const std::uint8_t> bytes, bool so
     fluid_synth_sfunload(FSynth, FFontId, 1);
   }
   FFontId = loaded.FontId;
-  InstrumentList.Fill(loaded.Instruments);
+  FInstruments->Fill(loaded.Instruments);
   if (sort) {
-    InstrumentList.SortByPatch();
+    FInstruments->SortByPatch();
   }
   if (HasSynthPort()) {
     fluid_synth_program_reset(FSynth);
@@ -421,13 +425,21 @@ bool TKoDirectMusic::LoadCollectionFromStream(std::span<const std::uint8_t> Stre
 }
 
 bool TKoDirectMusic::LoadCollectionFromFile() {
+  if (!Config.UseExternalDLS) {
+    std::lock_guard guard(FLock);
+    FInstruments->Clear();
+    return false;
+  }
+  return LoadCollectionFromFile(std::filesystem::path(Config.ExternalDLSFileName));
+}
+
+bool TKoDirectMusic::LoadCollectionFromFile(const std::filesystem::path& fileName) {
   {
     std::lock_guard guard(FLock);
-    InstrumentList.Clear();
+    FInstruments->Clear();
   }
-  const std::filesystem::path fileName(Config.ExternalDLSFileName);
   std::error_code error;
-  if (!Config.UseExternalDLS || !std::filesystem::is_regular_file(fileName, error)) {
+  if (!std::filesystem::is_regular_file(fileName, error)) {
     return false;
   }
   std::vector<std::uint8_t> bytes;
@@ -593,12 +605,11 @@ bool TKoDirectMusic::AllSoundOff(std::uint8_t Channel) {
 
 bool TKoDirectMusic::SelectDrumKit() {
   std::lock_guard guard(FLock);
-  if (InstrumentList.Count == 0) {
+  if (FInstruments->Count == 0) {
     return false; // no sound set: the drum channel keeps what it has
   }
   return SetPatchLocked(
-      DrumChannel,
-      InstrumentList.Entries[static_cast<std::size_t>(InstrumentList.Count - 1)].Patch);
+      DrumChannel, FInstruments->Entries[static_cast<std::size_t>(FInstruments->Count - 1)].Patch);
 }
 
 std::uint32_t TKoDirectMusic::Patches(int Channel) const {

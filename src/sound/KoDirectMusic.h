@@ -169,6 +169,10 @@ struct TEngineOptions {
   // real time (for tools and tests on machines without sound).
   std::string AudioDriver = "alsa";
   std::string AudioFile;
+  // Keep the loaded set's instruments in the engine's own list instead of the
+  // process's InstrumentList, so a second engine (an export rendering beside
+  // the window's) leaves the window's list alone.
+  bool OwnInstrumentList = false;
 };
 
 class TKoDirectMusic : public TMidiMessageSink {
@@ -200,10 +204,14 @@ public:
   // The external set named by Config (UseExternalDLS, ExternalDLSFileName),
   // in the set's own order. The list is emptied first, whatever the result.
   bool LoadCollectionFromFile();
+  // The same for a given file, whatever Config says.
+  bool LoadCollectionFromFile(const std::filesystem::path& FileName);
   bool DownloadInstruments();
   // LoadCollectionFromFile, then DownloadInstruments; always true.
   bool LoadExternalDLS();
   static int FindInstrument(std::uint32_t Patch);
+  // The list this engine fills: InstrumentList, or its own.
+  const TInstrumentList& Instruments() const { return *FInstruments; }
 
   // Messages. Each call is one whole send, serialised against every other.
   bool SendMidiMessage(std::uint8_t Status, std::uint8_t Data1, std::uint8_t Data2) override;
@@ -254,6 +262,8 @@ private:
   bool SetPatchLocked(std::uint8_t channel, std::uint32_t patch);
 
   const TEngineOptions FOptions;
+  std::unique_ptr<TInstrumentList> FOwnInstruments;
+  TInstrumentList* FInstruments = &InstrumentList;
   mutable std::mutex FLock; // one whole send, and every state change
   std::unique_ptr<TKoDirectSound> FDirectSound;
   std::unique_ptr<TSequencerPorts> FSequencer;
