@@ -5,7 +5,12 @@
 #include <QMessageBox>
 #include <QScreen>
 
+#include <iostream>
+#include <string>
+#include <vector>
+
 #include "app/About.h"
+#include "app/CommandLine.h"
 #include "app/main.h"
 #include "controls/GlyphBmp.h"
 #include "input/KeyEventFeed.h"
@@ -22,6 +27,13 @@ void ShowError(const char* text, const char* caption) {
 } // namespace
 
 int main(int argc, char** argv) {
+  // Export, song information, help and version need no display: they are
+  // decided before anything opens one.
+  const melo::TCommandLine command =
+      melo::ParseCommandLineAction(std::vector<std::string>(argv + 1, argv + argc));
+  if (command.Action != melo::TCommandAction::Window)
+    return melo::RunCommandLineAction(command, std::cout, std::cerr);
+
   QApplication app(argc, argv);
   melo::InstallFontFallbacks();
   melo::InstallUiDispatcher();

@@ -1,0 +1,145 @@
+#include "app/CommandLine.h"
+
+#include "app/SimpleRecorder.h"
+#include "app/SongExport.h"
+#include "app/SongJson.h"
+#include "sound/SetupConfig.h"
+
+#include <filesystem>
+#include <ostream>
+#include <system_error>
+
+namespace melo {
+namespace {
+
+bool IsOption(const std::string& argument) {
+  return argument.rfind("--", 0) == 0 || argument == "-h";
+}
+
+TCommandLine Usage(std::string error) {
+  TCommandLine command;
+  command.Action = TCommandAction::Usage;
+  command.Error = std::move(error);
+  return command;
+}
+
+// Loads the song, or says on err why it cannot.
+bool LoadSong(const std::string& fileName, TSimpleRecorder& song, std::ostream& err) {
+  std::error_code error;
+  if (!std::filesystem::exists(fileName, error)) {
+    err << "melotastico: " << fileName << ": no such file\n";
+    return false;
+  }
+  TSongInfo info{};
+  if (!song.LoadFromFile(fileName, info)) {
+    err << "melotastico: " << fileName << ": not a Melotastico song, or damaged (cannot be read)\n";
+    return false;
+  }
+  return true;
+}
+
+} // namespace
+
+TCommandLine ParseCommandLineAction(const std::vector<std::string>& arguments) {
+  std::size_t first = 0;
+  while (first < arguments.size() && !IsOption(arguments[first]))
+    ++first;
+  if (first == arguments.size())
+    return {};
+  for (const std::string& argument : arguments)
+    if (argument == "--help" || argument == "-h")
+      return {TCommandAction::Help, {}, {}, {}};
+  if (first != 0)
+    return Usage("'" + arguments[0] + "' cannot come before " + arguments[first]);
+  const std::string& option = arguments[0];
+  const std::size_t operands = arguments.size() - 1;
+  if (option == "--version") {
+    if (operands != 0)
+      return Usage("--version takes no file");
+    return {TCommandAction::Version, {}, {}, {}};
+  }
+  if (option == "--info") {
+    if (operands != 1)
+      return Usage("--info takes one song file");
+    return {TCommandAction::Info, arguments[1], {}, {}};
+  }
+  if (option == "--export") {
+    if (operands != 2)
+      return Usage("--export takes a song file and an output file");
+    TExportTarget target;
+    if (!ExportTargetOf(arguments[2], target))
+      return Usage("cannot tell the format of '" + arguments[2] +
+                   "': name it .mid, .wav, .flac or .ogg");
+    return {TCommandAction::Export, arguments[1], arguments[2], {}};
+  }
+  return Usage("unknown option " + option);
+}
+
+std::string UsageText() {
+  return "Usage: melotastico [MULTIINSTANCE] [PORT]\n"
+         "       melotastico --export SONG.lyt OUT.mid|OUT.wav|OUT.flac|OUT.ogg\n"
+         "       melotastico --info SONG.lyt\n"
+         "       melotastico --help | --version\n"
+         "\n"
+         "Without options the piano window starts; a number selects the output\n"
+         "port by index and writes the port list to OutDevList.txt.\n"
+         "\n"
+         "  --export SONG OUT  play the song offline into a Standard MIDI File (.mid)\n"
+         "                     or audio (.wav, .flac, .ogg) with the sound set and\n"
+         "                     reverb of the settings\n"
+         "  --info SONG        print the song as JSON: version, texts, start state\n"
+         "                     and events\n"
+         "  --help             print this help\n"
+         "  --version          print the version\n"
+         "\n"
+         "Exit status: 0 success, 1 the song cannot be read or the file not written\n"
+         "(nothing is left behind), 2 wrong usage.\n";
+}
+
+std::string VersionText() {
+  return std::string("melotastico ") + MELO_VERSION + "\n";
+}
+
+int RunCommandLineAction(const TCommandLine& command, std::ostream& out, std::ostream& err) {
+  switch (command.Action) {
+  case TCommandAction::Window:
+    return ExitUsage;
+  case TCommandAction::Help:
+    out << UsageText();
+    return ExitSuccess;
+  case TCommandAction::Version:
+    out << VersionText();
+    return ExitSuccess;
+  case TCommandAction::Usage:
+    err << "melotastico: " << command.Error << "\nTry 'melotastico --help'.\n";
+    return ExitUsage;
+  case TCommandAction::Info: {
+    TSimpleRecorder song;
+    if (!LoadSong(command.Song, song, err))
+      return ExitFailure;
+    const QByteArray json = SongToJson(song.Header, song.Events());
+    out.write(json.constData(), json.size());
+    return out.good() ? ExitSuccess : ExitFailure;
+  }
+  case TCommandAction::Export: {
+    TExportTarget target;
+    if (!ExportTargetOf(command.Output, target))
+      return RunCommandLineAction(Usage("cannot tell the format of '" + command.Output + "'"), out,
+                                  err);
+    TSimpleRecorder song;
+    if (!LoadSong(command.Song, song, err))
+      return ExitFailure;
+    LoadConfig(Config);
+    const TExportResult result =
+        ExportSong(song.Header, song.Events(), command.Output, target, TRenderSetup::FromConfig());
+    if (result != TExportResult::Done) {
+      err << "melotastico: " << command.Output << ": " << ExportResultText(result) << "\n";
+      return ExitFailure;
+    }
+    return ExitSuccess;
+  }
+  }
+  return ExitFailure;
+}
+
+} // namespace melo

@@ -1,0 +1,129 @@
+#include "app/SongExport.h"
+
+#include "app/KoPerformance.h"
+#include "music/KoMidiFile.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace melo {
+namespace {
+
+constexpr std::uint8_t DrumChannelStatus = 0x09;
+
+TExportResult ResultOf(TRenderResult result) {
+  switch (result) {
+  case TRenderResult::Done:
+    return TExportResult::Done;
+  case TRenderResult::Cancelled:
+    return TExportResult::Cancelled;
+  case TRenderResult::NoSoundSet:
+    return TExportResult::NoSoundSet;
+  case TRenderResult::WriteFailed:
+  case TRenderResult::Used:
+    break;
+  }
+  return TExportResult::WriteFailed;
+}
+
+} // namespace
+
+bool ExportTargetOf(const std::filesystem::path& fileName, TExportTarget& target) {
+  std::string extension = fileName.extension().string();
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (extension == ".mid" || extension == ".midi") {
+    target = {TExportKind::Midi, TAudioFileType::Wav};
+    return true;
+  }
+  TAudioFileType type{};
+  if (!AudioFileTypeOf(fileName, type))
+    return false;
+  target = {TExportKind::Audio, type};
+  return true;
+}
+
+std::uint32_t SongEndTime(const TSimpleBuffer& events) {
+  std::uint32_t end = 0;
+  for (std::size_t i = 0; i < events.Count(); ++i)
+    if (events[i].Skip == 0)
+      end = std::max(end, events[i].Time);
+  return end;
+}
+
+std::vector<TTimedMidiMessage>
+PlaySongOffline(const TSongHeader& header, const TSimpleBuffer& events, const TVoiceList& voices) {
+  TTimedMidiCollector sink;
+  TKoPerformance performance(TKoPerformance::TValueHome::Own);
+  performance.SetSink(&sink);
+  performance.SetVoices(&voices);
+  // The window starts with the first voice on both hands and the set's last
+  // instrument, a drum kit, on the drum channel.
+  performance.SetRightVoice(0);
+  performance.SetLeftVoice(0);
+  if (voices.VoiceCount() > 0) {
+    const TPatchBytes kit = UnpackPatch(voices.VoicePatch(voices.VoiceCount() - 1));
+    sink.SendMidiMessage(0xB0 | DrumChannelStatus, 0, kit.MSB);
+    sink.SendMidiMessage(0xB0 | DrumChannelStatus, 32, kit.LSB);
+    sink.SendMidiMessage(0xC0 | DrumChannelStatus, kit.Program, 0);
+  }
+
+  // Playback as the window runs it, with each event at its own millisecond
+  // instead of the player's next 10 ms tick.
+  performance.SetPlaying(true);
+  performance.ApplySongState(header.State);
+  std::uint32_t now = 0;
+  for (std::size_t i = 0; i < events.Count(); ++i) {
+    const TSongEvent& event = events[i];
+    if (event.Skip != 0)
+      continue;
+    now = std::max(now, event.Time);
+    sink.Time = now;
+    performance.PlayEvent(event.Kind, event.Data, events.KeyDefs(i));
+  }
+  performance.SetPlaying(false);
+  return std::move(sink.Messages);
+}
+
+std::string ExportResultText(TExportResult result) {
+  switch (result) {
+  case TExportResult::Done:
+    return "The song was exported.";
+  case TExportResult::Cancelled:
+    return "The export was cancelled.";
+  case TExportResult::TooLong:
+    return "The song runs longer than 12 hours: the file is damaged.";
+  case TExportResult::NoSoundSet:
+    return "The sound set could not be loaded.";
+  case TExportResult::WriteFailed:
+    break;
+  }
+  return "The file could not be written.";
+}
+
+TExportResult ExportSong(const TSongHeader& header, const TSimpleBuffer& events,
+                         const std::filesystem::path& fileName, const TExportTarget& target,
+                         const TRenderSetup& setup, const TVoiceList* voices,
+                         const TRenderProgress& progress) {
+  const std::uint32_t end = SongEndTime(events);
+  if (end > MaxExportMs)
+    return TExportResult::TooLong;
+  const TMidiFileTexts texts{SongTitle(header.Info), SongPlayer(header.Info),
+                             SongRemark(header.Info)};
+  if (target.Kind == TExportKind::Midi && voices != nullptr) {
+    return SaveMidiFile(fileName, PlaySongOffline(header, events, *voices), texts, end)
+               ? TExportResult::Done
+               : TExportResult::WriteFailed;
+  }
+  TKoOfflineRenderer renderer(setup);
+  if (!renderer.SoundSetLoaded())
+    return TExportResult::NoSoundSet;
+  const TSoundSetVoices ownVoices(renderer.Instruments());
+  const std::vector<TTimedMidiMessage> messages = PlaySongOffline(header, events, ownVoices);
+  if (target.Kind == TExportKind::Midi)
+    return SaveMidiFile(fileName, messages, texts, end) ? TExportResult::Done
+                                                        : TExportResult::WriteFailed;
+  return ResultOf(renderer.RenderToFile(messages, fileName, target.AudioType, progress));
+}
+
+} // namespace melo

@@ -1,0 +1,105 @@
+#include "app/SongExportDialog.h"
+
+#include "sound/KoDirectMusic.h"
+
+#include <QEventLoop>
+#include <QMessageBox>
+#include <QProgressDialog>
+#include <QTimer>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+namespace melo {
+namespace {
+
+constexpr int ProgressSteps = 1000;
+constexpr int PollMs = 50;
+// Exports quicker than this show no progress dialog at all.
+constexpr int ShowProgressAfterMs = 500;
+
+QString FailureText(TExportResult result) {
+  switch (result) {
+  case TExportResult::NoSoundSet:
+    return QStringLiteral("无法载入音色库，未能导出。");
+  case TExportResult::TooLong:
+    return QStringLiteral("歌曲文件已损坏，未能导出。");
+  case TExportResult::WriteFailed:
+    return QStringLiteral("写入文件失败!");
+  case TExportResult::Done:
+  case TExportResult::Cancelled:
+    break;
+  }
+  return {};
+}
+
+std::unique_ptr<TSimpleBuffer> CopyEvents(const TSimpleBuffer& events) {
+  auto copy = std::make_unique<TSimpleBuffer>();
+  for (std::size_t i = 0; i < events.Count(); ++i)
+    copy->Add(events[i], events.KeyDefs(i));
+  return copy;
+}
+
+} // namespace
+
+TExportResult ExportSongFromWindow(QWidget* parent, const TSongHeader& header,
+                                   const TSimpleBuffer& events,
+                                   const std::filesystem::path& fileName) {
+  TExportTarget target;
+  TExportResult result = TExportResult::WriteFailed;
+  if (!ExportTargetOf(fileName, target)) {
+    // Not a name the export knows: nothing is written.
+  } else if (target.Kind == TExportKind::Midi) {
+    // A MIDI file takes milliseconds and uses the window's own voices.
+    const TSoundSetVoices voices(InstrumentList);
+    result = ExportSong(header, events, fileName, target, TRenderSetup::FromConfig(), &voices);
+  } else {
+    // Audio renders on a worker; the UI thread keeps its event loop turning.
+    struct TShared {
+      std::atomic<int> Done{0};
+      std::atomic<bool> Cancel{false};
+      std::atomic<bool> Finished{false};
+      TExportResult Result = TExportResult::WriteFailed;
+    };
+    auto shared = std::make_shared<TShared>();
+    std::thread worker([shared, header, song = CopyEvents(events), fileName, target,
+                        setup = TRenderSetup::FromConfig()] {
+      shared->Result =
+          ExportSong(header, *song, fileName, target, setup, nullptr, [&shared](double done) {
+            shared->Done = static_cast<int>(done * ProgressSteps);
+            return !shared->Cancel.load();
+          });
+      shared->Finished = true;
+    });
+    QProgressDialog progress(QStringLiteral("正在导出歌曲…"), QStringLiteral("取消"), 0,
+                             ProgressSteps, parent);
+    progress.setWindowTitle(QStringLiteral("导出"));
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(ShowProgressAfterMs);
+    progress.setAutoReset(false);
+    progress.setAutoClose(false);
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      if (progress.wasCanceled())
+        shared->Cancel = true;
+      if (shared->Finished) {
+        loop.quit();
+        return;
+      }
+      progress.setValue(shared->Done.load());
+    });
+    poll.start(PollMs);
+    loop.exec();
+    worker.join();
+    progress.close();
+    result = shared->Result;
+  }
+  const QString failure = FailureText(result);
+  if (!failure.isEmpty())
+    QMessageBox::information(parent, QStringLiteral("导出"), failure);
+  return result;
+}
+
+} // namespace melo

@@ -1,0 +1,177 @@
+#include "app/CommandLine.h"
+
+#include "SongTestFiles.h"
+#include "platform/FileBytes.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace melo {
+namespace {
+
+namespace fs = std::filesystem;
+using test::FreshSongHeader;
+using test::SongImage;
+
+TEST(CommandLine, OptionsAreActionsAndOldArgumentsStartTheWindow) {
+  struct TCase {
+    std::vector<std::string> Arguments;
+    TCommandAction Action;
+  };
+  const std::vector<TCase> cases{
+      {{}, TCommandAction::Window},
+      {{"MULTIINSTANCE", "3"}, TCommandAction::Window},
+      {{"multiinstance", "-5", "junk"}, TCommandAction::Window},
+      {{"--help"}, TCommandAction::Help},
+      {{"-h"}, TCommandAction::Help},
+      {{"--info", "a.lyt", "--help"}, TCommandAction::Help},
+      {{"--version"}, TCommandAction::Version},
+      {{"--version", "x"}, TCommandAction::Usage},
+      {{"--info"}, TCommandAction::Usage},
+      {{"--info", "a.lyt", "b.lyt"}, TCommandAction::Usage},
+      {{"--info", "a.lyt"}, TCommandAction::Info},
+      {{"--export", "a.lyt", "b.MID"}, TCommandAction::Export},
+      {{"--export", "a.lyt", "b.midi"}, TCommandAction::Export},
+      {{"--export", "a.lyt", "b.Flac"}, TCommandAction::Export},
+      {{"--export", "a.lyt", "b.mp3"}, TCommandAction::Usage},
+      {{"--export", "a.lyt"}, TCommandAction::Usage},
+      {{"--export", "a.lyt", "b.wav", "MULTIINSTANCE"}, TCommandAction::Usage},
+      {{"MULTIINSTANCE", "--info", "a.lyt"}, TCommandAction::Usage},
+      {{"--frobnicate"}, TCommandAction::Usage},
+  };
+  for (const TCase& c : cases) {
+    std::string joined;
+    for (const auto& a : c.Arguments)
+      joined += a + " ";
+    const TCommandLine command = ParseCommandLineAction(c.Arguments);
+    EXPECT_EQ(command.Action, c.Action) << joined;
+    EXPECT_EQ(command.Error.empty(), c.Action != TCommandAction::Usage) << joined;
+  }
+  const TCommandLine command = ParseCommandLineAction({"--export", "in.lyt", "out.ogg"});
+  EXPECT_EQ(command.Song, "in.lyt");
+  EXPECT_EQ(command.Output, "out.ogg");
+}
+
+// Runs the built program with no display at all, in its own settings folder.
+class ProgramTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("melo_cli_" + std::to_string(::getpid()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_ / "config");
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  int Run(const std::string& arguments) {
+    const std::string command = "cd '" + dir_.string() +
+                                "' && env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb " +
+                                "XDG_CONFIG_HOME='" + (dir_ / "config").string() +
+                                "' '" MELO_PROGRAM "' " + arguments + " > stdout.txt 2> stderr.txt";
+    const int status = std::system(command.c_str());
+    out_ = Read("stdout.txt");
+    err_ = Read("stderr.txt");
+    fs::remove(dir_ / "stdout.txt");
+    fs::remove(dir_ / "stderr.txt");
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  std::string Read(const std::string& name) {
+    std::vector<std::uint8_t> bytes;
+    ReadFileBytes(dir_ / name, bytes, 1 << 26);
+    return std::string(bytes.begin(), bytes.end());
+  }
+  std::vector<std::string> Files() {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir_))
+      if (entry.path().filename() != "config")
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  void WriteSong(const std::string& name) {
+    TSimpleBuffer events;
+    events.Add({10, 0, sekKeyDown, 0x10});
+    events.Add({200, 0, sekRawMidi, 0x99 << 16 | 38 << 8 | 110});
+    events.Add({400, 0, sekKeyUp, 0x10});
+    events.Add({450, 0, sekEnd, 0});
+    test::WriteBytes(dir_ / name, SongImage(FreshSongHeader(), events));
+  }
+
+  fs::path dir_;
+  std::string out_, err_;
+};
+
+TEST_F(ProgramTest, HelpVersionAndMisuseWithoutADisplay) {
+  EXPECT_EQ(Run("--version"), ExitSuccess);
+  EXPECT_EQ(out_, "melotastico 4.0\n");
+  EXPECT_EQ(Run("--help"), ExitSuccess);
+  EXPECT_NE(out_.find("--export SONG.lyt"), std::string::npos);
+  EXPECT_EQ(err_, "");
+  EXPECT_EQ(Run("--export song.lyt out.mp3"), ExitUsage);
+  EXPECT_NE(err_.find("out.mp3"), std::string::npos);
+  EXPECT_NE(err_.find("--help"), std::string::npos);
+  EXPECT_EQ(Run("--bogus"), ExitUsage);
+  EXPECT_EQ(out_, "");
+  EXPECT_TRUE(Files().empty());
+}
+
+TEST_F(ProgramTest, InfoPrintsTheSongAsJson) {
+  WriteSong("song.lyt");
+  ASSERT_EQ(Run("--info song.lyt"), ExitSuccess) << err_;
+  QJsonParseError error{};
+  const QJsonObject song =
+      QJsonDocument::fromJson(QByteArray::fromStdString(out_), &error).object();
+  ASSERT_EQ(error.error, QJsonParseError::NoError) << out_;
+  EXPECT_EQ(song["version"].toInt(), 4);
+  EXPECT_EQ(song["title"].toString(), QStringLiteral("Export test"));
+  EXPECT_EQ(song["player"].toString(), QStringLiteral("Tester"));
+  EXPECT_EQ(song["state"]["leftVelocity"].toInt(), 70);
+  ASSERT_EQ(song["events"].toArray().size(), 4);
+  EXPECT_EQ(song["events"][1]["kind"].toString(), QStringLiteral("rawMidi"));
+  EXPECT_EQ(Run("--info missing.lyt"), ExitFailure);
+  EXPECT_NE(err_.find("missing.lyt"), std::string::npos);
+}
+
+TEST_F(ProgramTest, ExportsMidiAndAudioAndNothingFromADamagedSong) {
+  WriteSong("song.lyt");
+  ASSERT_EQ(Run("--export song.lyt song.mid"), ExitSuccess) << err_;
+  EXPECT_EQ(Read("song.mid").substr(0, 4), "MThd");
+  ASSERT_EQ(Run("--export song.lyt song.wav"), ExitSuccess) << err_;
+  const std::string wav = Read("song.wav");
+  EXPECT_EQ(wav.substr(0, 4), "RIFF");
+  // 0.45 s of song and its dying away, 16-bit stereo.
+  EXPECT_GT(wav.size(), 44100u * 4 / 2);
+  EXPECT_EQ(err_, "");
+
+  // Cut inside its events: a clear message, exit 1, no output file; an older
+  // file of that name stays as it was.
+  const std::string song = Read("song.lyt");
+  test::WriteBytes(dir_ / "bad.lyt", std::vector<std::uint8_t>(song.begin(), song.end() - 5));
+  test::WriteBytes(dir_ / "old.wav", {1, 2, 3});
+  for (const char* output : {"bad.mid", "bad.wav", "bad.ogg", "old.wav"}) {
+    EXPECT_EQ(Run(std::string("--export bad.lyt ") + output), ExitFailure) << output;
+    EXPECT_NE(err_.find("bad.lyt"), std::string::npos) << err_;
+    EXPECT_NE(err_.find("damaged"), std::string::npos) << err_;
+  }
+  EXPECT_EQ(Run("--info bad.lyt"), ExitFailure);
+  EXPECT_EQ(out_, "");
+  EXPECT_EQ(Files(),
+            (std::vector<std::string>{"bad.lyt", "old.wav", "song.lyt", "song.mid", "song.wav"}));
+  EXPECT_EQ(Read("old.wav"), std::string("\x01\x02\x03"));
+
+  // A folder that cannot be written: exit 1, nothing left behind.
+  EXPECT_EQ(Run("--export song.lyt nowhere/out.flac"), ExitFailure);
+  EXPECT_NE(err_.find("nowhere/out.flac"), std::string::npos);
+}
+
+} // namespace
+} // namespace melo
