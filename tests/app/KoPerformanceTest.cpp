@@ -271,6 +271,12 @@ TEST_F(KoPerformanceTest, SmartSemitoneKeysPlayTheNearestSharp) {
   Mark();
   Tap(kEnd);
   EXPECT_EQ(Notes(Sent()), (TBytes{0x91, 73, 100, 0x81, 73, 64}));
+  // After 67, 61 and 73 lie 6 away each: the tie takes the lower note.
+  Perf.ExternalNote(67, 100);
+  Perf.ExternalNote(67, 0);
+  Mark();
+  Tap(kEnd);
+  EXPECT_EQ(Notes(Sent()), (TBytes{0x91, 61, 100, 0x81, 61, 64}));
 }
 
 // A note the smart semitone or an effect voice moves off 0..127 is not sent:
