@@ -399,10 +399,11 @@ void TSimpleRecorder::SaveToStream(std::vector<std::uint8_t>& stream, const TSon
   FEvents.SaveToStream(stream, SongHeaderBytes);
 }
 
-bool TSimpleRecorder::SaveToFile(const std::filesystem::path& fileName, const TSongInfo& info) {
+bool TSimpleRecorder::SaveToFile(const std::filesystem::path& fileName, const TSongInfo& info,
+                                 std::error_code* error) {
   std::vector<std::uint8_t> image;
   SaveToStream(image, info);
-  return WriteFileReplacing(fileName, image);
+  return WriteFileReplacing(fileName, image, error);
 }
 
 bool TSimpleRecorder::LoadFromStream(std::span<const std::uint8_t> stream, TSongInfo& info) {

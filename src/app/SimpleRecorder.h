@@ -14,6 +14,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 namespace melo {
@@ -216,8 +217,9 @@ public:
   // song image.
   void SaveToStream(std::vector<std::uint8_t>& stream, const TSongInfo& info);
   // Saves through a temporary file renamed over fileName; false (old file
-  // kept) when any step fails.
-  bool SaveToFile(const std::filesystem::path& fileName, const TSongInfo& info);
+  // kept) when any step fails, with the system's reason in error when given.
+  bool SaveToFile(const std::filesystem::path& fileName, const TSongInfo& info,
+                  std::error_code* error = nullptr);
   // Reads a song of version 1..4 (Header.Version then tells which). On
   // failure (bad magic or version, truncated events or tables, while
   // recording or playing) returns false and keeps the song in memory as it

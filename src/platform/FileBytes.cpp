@@ -57,6 +57,8 @@ bool WriteAll(int fd, std::span<const std::uint8_t> bytes) {
     ssize_t put = ::write(fd, bytes.data(), bytes.size());
     if (put < 0 && errno == EINTR)
       continue;
+    if (put == 0)
+      errno = ENOSPC; // a regular file that takes no more bytes is full
     if (put <= 0)
       return false;
     bytes = bytes.subspan(static_cast<std::size_t>(put));
@@ -108,19 +110,33 @@ bool ReadFileBytes(const std::filesystem::path& fileName, std::vector<std::uint8
   return true;
 }
 
-bool WriteFileReplacing(const std::filesystem::path& fileName,
-                        std::span<const std::uint8_t> bytes) {
+bool WriteFileReplacing(const std::filesystem::path& fileName, std::span<const std::uint8_t> bytes,
+                        std::error_code* error) {
+  // The reason is taken right after the failing call, before clean-up can change errno.
+  auto noteError = [error] {
+    if (error)
+      *error = std::error_code(errno, std::generic_category());
+  };
   std::filesystem::path tmp = TemporaryNameBeside(fileName);
   FileHandle file(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-  if (!file.ok())
-    return false;
-  bool written = WriteAll(file.get(), bytes) && ::fsync(file.get()) == 0;
-  written = file.close() && written;
-  if (!written || ::rename(tmp.c_str(), fileName.c_str()) != 0) {
-    ::unlink(tmp.c_str());
+  if (!file.ok()) {
+    noteError();
     return false;
   }
-  return true;
+  bool written = WriteAll(file.get(), bytes) && ::fsync(file.get()) == 0;
+  if (!written)
+    noteError();
+  if (!file.close() && written) {
+    noteError();
+    written = false;
+  }
+  if (written && ::rename(tmp.c_str(), fileName.c_str()) != 0) {
+    noteError();
+    written = false;
+  }
+  if (!written)
+    ::unlink(tmp.c_str());
+  return written;
 }
 
 bool WriteFileReplacingWith(const std::filesystem::path& fileName,

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <span>
+#include <system_error>
 #include <vector>
 
 namespace melo {
@@ -23,8 +24,10 @@ bool ReadFileHead(const std::filesystem::path& fileName, std::vector<std::uint8_
                   std::size_t maxBytes);
 
 // Writes bytes to a temporary file beside fileName and renames it over
-// fileName, so a failure at any step leaves the old file as it was.
-bool WriteFileReplacing(const std::filesystem::path& fileName, std::span<const std::uint8_t> bytes);
+// fileName, so a failure at any step leaves the old file as it was. On
+// failure, error (when given) receives the reason the system gave.
+bool WriteFileReplacing(const std::filesystem::path& fileName, std::span<const std::uint8_t> bytes,
+                        std::error_code* error = nullptr);
 
 // The same for files written by someone else (an audio encoder): write gets
 // the path of a fresh temporary file beside fileName and fills it; only when

@@ -333,4 +333,39 @@ std::vector<std::string> ToneFaults(const TToneReport& Report, const TToneExpect
   return faults;
 }
 
+std::vector<int> NoteSequence(const TWavAudio& Audio, double MinSeconds) {
+  constexpr double SequenceRangeDb = 30.0;
+  std::vector<int> notes;
+  const std::size_t count = Audio.Samples.size();
+  if (Audio.SampleRate <= 0 || count == 0) {
+    return notes;
+  }
+  const double rate = Audio.SampleRate;
+  const auto window = static_cast<std::size_t>(PitchWindowSeconds * rate);
+  const auto step = static_cast<std::size_t>(FrameSeconds * rate);
+  // One note number per step: -1 where quiet or without a clear pitch.
+  std::vector<double> levels;
+  std::vector<int> stepNotes;
+  for (std::size_t at = 0; at + window <= count; at += step) {
+    levels.push_back(ToDb(Rms(Audio.Samples.data() + at, window)));
+    const double pitch = EstimatePitch(Audio.Samples.data() + at, window, Audio.SampleRate);
+    stepNotes.push_back(
+        pitch > 0.0 ? static_cast<int>(std::lround(69.0 + 12.0 * std::log2(pitch / 440.0))) : -1);
+  }
+  if (levels.empty()) {
+    return notes;
+  }
+  const double loud = *std::max_element(levels.begin(), levels.end()) - SequenceRangeDb;
+  const auto minSteps = static_cast<std::size_t>(std::max(1.0, MinSeconds / FrameSeconds));
+  std::size_t run = 0;
+  for (std::size_t i = 0; i < stepNotes.size(); ++i) {
+    const int note = levels[i] >= loud ? stepNotes[i] : -1;
+    run = (i > 0 && note == (levels[i - 1] >= loud ? stepNotes[i - 1] : -1)) ? run + 1 : 1;
+    if (note >= 0 && run == minSteps && (notes.empty() || notes.back() != note)) {
+      notes.push_back(note);
+    }
+  }
+  return notes;
+}
+
 } // namespace melo

@@ -43,6 +43,11 @@ struct TToneExpectation {
 // Every way the report misses the expectation, as a sentence each; empty when it passes.
 std::vector<std::string> ToneFaults(const TToneReport& Report, const TToneExpectation& Expect);
 
+// The notes heard one after another, as MIDI note numbers: each stretch of at least MinSeconds
+// where the sound is loud (within 30 dB of the peak) and holds one pitch gives its note; a note
+// heard again right after itself counts once.
+std::vector<int> NoteSequence(const TWavAudio& Audio, double MinSeconds = 0.1);
+
 // Pitch of one stretch of samples by the normalised square difference (periods of 1/2000 s to
 // 1/40 s); 0 when the stretch has no clear period.
 double EstimatePitch(const float* Samples, std::size_t Count, int SampleRate);

@@ -204,5 +204,28 @@ TEST(WavToneCheck, EveryCutOrDamagedFileIsRefusedSafely) {
   }
 }
 
+double MidiHz(int note) {
+  return 440.0 * std::pow(2.0, (note - 69) / 12.0);
+}
+
+TEST(WavToneCheck, NoteSequenceHearsNotesInOrderDespiteOverlappingTails) {
+  // C, D, E, each ringing on under the next for a little while, then a repeated E.
+  std::vector<float> mix(static_cast<std::size_t>(3.5 * Rate), 0.0f);
+  const double starts[] = {0.0, 0.7, 1.4, 2.1};
+  const int notes[] = {60, 62, 64, 64};
+  for (int i = 0; i < 4; ++i) {
+    const std::vector<float> note = Note(MidiHz(notes[i]), 0.5, 1.0);
+    const auto offset = static_cast<std::size_t>(starts[i] * Rate);
+    for (std::size_t k = 0; k < note.size() && offset + k < mix.size(); ++k)
+      mix[offset + k] += note[k];
+  }
+  TWavAudio audio;
+  ASSERT_TRUE(ParseWav(Wav16(mix), audio));
+  EXPECT_EQ(NoteSequence(audio), (std::vector<int>{60, 62, 64}));
+  // Silence has no notes.
+  audio.Samples.assign(Rate, 0.0f);
+  EXPECT_TRUE(NoteSequence(audio).empty());
+}
+
 } // namespace
 } // namespace melo

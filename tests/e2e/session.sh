@@ -122,8 +122,9 @@ start_pulse() {
   log "PulseAudio with null sink 'nul' on $PULSE_SERVER"
 }
 
+# start_program PROGRAM [ARGUMENT...]
 start_program() {
-  (cd "$(dirname "$1")" && exec "$1") >"$work/program.log" 2>&1 &
+  (cd "$(dirname "$1")" && exec "$@") >>"$work/program.log" 2>&1 &
   app=$!
   pids+=("$app")
 }

@@ -1,0 +1,190 @@
+#include "app/SongCommands.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <filesystem>
+
+#include "app/SimpleRecorder.h"
+#include "platform/DataFolder.h"
+
+namespace melo {
+namespace {
+
+std::filesystem::path ToPath(const QString& fileName) {
+  return std::filesystem::path(QFile::encodeName(fileName).toStdString());
+}
+
+QString FromPath(const std::filesystem::path& path) {
+  return QFile::decodeName(QByteArray::fromStdString(path.string()));
+}
+
+QString Text(const char* utf8) {
+  return QString::fromUtf8(utf8);
+}
+
+// The typed title as a file name: no folder separators, no surrounding blanks.
+QString ProposedName(const TSongInfo& info) {
+  QString name = QString::fromStdString(SongTitle(info)).trimmed();
+  name.replace(QLatin1Char('/'), QLatin1Char('_'));
+  name.remove(QChar(0));
+  return name;
+}
+
+// A name typed without an extension gets the song extension.
+QString WithSongSuffix(const QString& fileName) {
+  if (QFileInfo(fileName).suffix().isEmpty())
+    return fileName + QStringLiteral(".lyt");
+  return fileName;
+}
+
+QString ReasonText(const std::error_code& error) {
+  switch (error.value()) {
+  case EACCES:
+  case EPERM:
+    return QStringLiteral("没有写入权限");
+  case ENOENT:
+  case ENOTDIR:
+    return QStringLiteral("文件夹不存在");
+  case ENOSPC:
+  case EDQUOT:
+    return QStringLiteral("磁盘空间不足");
+  case EROFS:
+    return QStringLiteral("磁盘是只读的");
+  case EISDIR:
+    return QStringLiteral("已有同名的文件夹");
+  case ENAMETOOLONG:
+    return QStringLiteral("文件名太长");
+  case 0:
+    return QStringLiteral("找不到可以写入的文件夹");
+  default:
+    return QString::fromStdString(error.message());
+  }
+}
+
+} // namespace
+
+TSongCommands::TSongCommands(TSimpleRecorder& recorder, QString& songFileName,
+                             TSongWindowHooks hooks, TSongDialogs& dialogs)
+    : FRecorder(recorder), FSongFileName(songFileName), FHooks(std::move(hooks)),
+      FDialogs(&dialogs) {}
+
+QString TSongCommands::SongFolder() {
+  std::filesystem::path folder = DataFileForWriting(NewSongFileName).parent_path();
+  if (folder.empty())
+    folder = ProgramFolder();
+  return FromPath(folder);
+}
+
+QString TSongCommands::SavePath(const QString& songFileName) {
+  if (!QFileInfo(songFileName).isRelative())
+    return songFileName;
+  const std::filesystem::path path =
+      DataFileForWriting(QFile::encodeName(songFileName).toStdString());
+  return path.empty() ? QString() : FromPath(path);
+}
+
+void TSongCommands::OpenSong() {
+  if (FHooks.Busy())
+    return;
+  FHooks.ResetForDialog();
+  const QString fileName = FDialogs->OpenFileName(SongFolder());
+  if (!fileName.isEmpty())
+    OpenSongFile(fileName);
+}
+
+bool TSongCommands::OpenSongFile(const QString& fileName) {
+  TSongInfo info{};
+  if (!FRecorder.LoadFromFile(ToPath(fileName), info)) {
+    FDialogs->Message(Text(SongReadFailedText));
+    return false;
+  }
+  if (FRecorder.Header.Version < SongVersion)
+    FDialogs->Message(Text(OldSongVersionText));
+  FSongFileName = fileName;
+  FHooks.UpdateCaption();
+  FHooks.UpdateButtons();
+  TSongInfo shown{};
+  FDialogs->SongInfo(Text(SongInfoCaption), info, shown, true);
+  return true;
+}
+
+void TSongCommands::SaveSongAs() {
+  if (FHooks.Busy() || FRecorder.IsEmpty() || FSongFileName != QLatin1String(NewSongFileName))
+    return;
+  FHooks.ResetForDialog();
+  const TSongInfo empty = MakeSongInfo("", "", "");
+  TSongInfo info = empty;
+  // A cancelled dialog saves with empty texts.
+  FDialogs->SongInfo(Text(EnterSongInfoCaption), empty, info, false);
+  QString fileName = FDialogs->SaveFileName(SongFolder(), ProposedName(info));
+  if (fileName.isEmpty())
+    return;
+  fileName = WithSongSuffix(fileName);
+  if (!Save(fileName, info))
+    return;
+  FSongFileName = fileName;
+  FHooks.UpdateCaption();
+  // Save is offered only for a fresh recording, which this no longer is.
+  FHooks.UpdateButtons();
+}
+
+void TSongCommands::EditSongInfo() {
+  if (FHooks.Busy())
+    return;
+  FHooks.ResetForDialog();
+  const QString fileName = FDialogs->OpenFileName(SongFolder());
+  if (fileName.isEmpty())
+    return;
+  TSongInfo info{};
+  if (!FRecorder.LoadFromFile(ToPath(fileName), info)) {
+    FDialogs->Message(Text(SongReadFailedText));
+    return;
+  }
+  FSongFileName = fileName;
+  FHooks.UpdateCaption();
+  FHooks.UpdateButtons();
+  TSongInfo edited = info;
+  if (FDialogs->SongInfo(Text(EditSongInfoCaption), info, edited, false))
+    Save(FSongFileName, edited);
+}
+
+bool TSongCommands::QuickSave() {
+  if (FHooks.Busy() || FRecorder.IsEmpty())
+    return false;
+  FHooks.ResetForDialog();
+  const TSongInfo info = FRecorder.Header.Info;
+  return Save(FSongFileName, info);
+}
+
+bool TSongCommands::Save(const QString& fileName, const TSongInfo& info) {
+  const QString path = SavePath(fileName);
+  std::error_code error;
+  if (!path.isEmpty() && FRecorder.SaveToFile(ToPath(path), info, &error))
+    return true;
+  FDialogs->Message(SaveFailedText(path.isEmpty() ? fileName : path, error));
+  return false;
+}
+
+QString SaveFailedText(const QString& fileName, const std::error_code& error) {
+  return QStringLiteral("保存文件失败!\n%1\n原因：%2\n歌曲仍在内存中，没有丢失。")
+      .arg(QDir::toNativeSeparators(fileName), ReasonText(error));
+}
+
+QString SongArgument(const QStringList& arguments) {
+  QString song;
+  for (const QString& argument : arguments) {
+    bool number = false;
+    argument.toInt(&number);
+    if (number || argument.toUpper() == QLatin1String("MULTIINSTANCE"))
+      continue;
+    if (argument.endsWith(QLatin1String(".lyt"), Qt::CaseInsensitive) ||
+        QFileInfo(argument).isFile())
+      song = QFileInfo(argument).absoluteFilePath();
+  }
+  return song;
+}
+
+} // namespace melo
