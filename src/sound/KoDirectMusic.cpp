@@ -4,6 +4,7 @@
 #include "platform/GbkText.h"
 #include "sound/DlsSoundFont.h"
 #include "sound/GetDXVer.h"
+#include "sound/JackPorts.h"
 #include "sound/MyGetDxVer.h"
 #include "sound/SequencerPorts.h"
 #include "sound/SetupConfig.h"
@@ -193,6 +194,8 @@ TKoDirectMusic::TKoDirectMusic(const TEngineOptions& Options)
   }
   if (FOptions.Mode == TEngineMode::Live) {
     FSequencer = std::make_unique<TSequencerPorts>();
+    FJackOut = std::make_unique<TJackMidiPort>("Melotastico out", "midi_out",
+                                               TJackMidiPort::TDirection::Output);
   }
   CreateSynth();
   EnumeratePorts();
@@ -236,20 +239,22 @@ void TKoDirectMusic::EnumeratePorts() {
   switch (FOptions.Mode) {
   case TEngineMode::Offline:
     if (FSynth != nullptr) {
-      AddOutputPort(FPorts, {TPortKind::OfflineSynth, "Software synthesizer (offline)", -1, -1});
+      AddOutputPort(FPorts,
+                    {TPortKind::OfflineSynth, "Software synthesizer (offline)", -1, -1, {}});
     }
     return;
   case TEngineMode::Capture:
-    AddOutputPort(FPorts, {TPortKind::Capture, "MIDI capture", -1, -1});
+    AddOutputPort(FPorts, {TPortKind::Capture, "MIDI capture", -1, -1, {}});
     return;
   case TEngineMode::Live:
     break;
   }
   if (FSynth != nullptr) {
-    AddOutputPort(FPorts, {TPortKind::SoftwareSynth, "Software synthesizer (FluidSynth)", -1, -1});
+    AddOutputPort(FPorts,
+                  {TPortKind::SoftwareSynth, "Software synthesizer (FluidSynth)", -1, -1, {}});
   }
   FSequencer->Enumerate([this](const TSequencerPortInfo& info) {
-    const TPortCaps caps{TPortKind::Sequencer, info.Description, info.Client, info.Port};
+    const TPortCaps caps{TPortKind::Sequencer, info.Description, info.Client, info.Port, {}};
     if (info.Writable) {
       AddOutputPort(FPorts, caps);
     }
@@ -257,11 +262,15 @@ void TKoDirectMusic::EnumeratePorts() {
       AddInputPort(FPorts, caps);
     }
   });
+  for (const std::string& peer : FJackOut->Peers()) {
+    AddOutputPort(FPorts, {TPortKind::JackMidi, "JACK: " + peer, -1, -1, peer});
+  }
 }
 
 void TKoDirectMusic::ReleaseAll() {
   CloseDriver();
   FSequencer.reset();
+  FJackOut.reset();
   if (FSynth != nullptr) {
     delete_fluid_synth(FSynth);
     FSynth = nullptr;
@@ -282,14 +291,26 @@ TPortKind TKoDirectMusic::SelectedKind() const {
 }
 
 bool TKoDirectMusic::HasSynthPort() const {
-  return FPortIndex >= 0 && SelectedKind() != TPortKind::Sequencer && FSynth != nullptr;
+  return FPortIndex >= 0 && SelectedKind() != TPortKind::Sequencer &&
+         SelectedKind() != TPortKind::JackMidi && FSynth != nullptr;
+}
+
+bool TKoDirectMusic::DriverIsJack() const {
+  return FOptions.AudioDriver == "alsa" && FDirectSound->SelectedDriver() == "jack";
 }
 
 bool TKoDirectMusic::OpenDriver() {
   if (FDriver != nullptr) {
     return true;
   }
+  // Tools and tests may ask for another driver; otherwise the chosen output's.
+  const std::string driver =
+      FOptions.AudioDriver == "alsa" ? FDirectSound->SelectedDriver() : FOptions.AudioDriver;
+  fluid_settings_setstr(FSettings, "audio.driver", driver.c_str());
   fluid_settings_setstr(FSettings, "audio.alsa.device", FDirectSound->SelectedDeviceName().c_str());
+  // JACK: our own client name, and played through the system's speakers.
+  fluid_settings_setstr(FSettings, "audio.jack.id", "Melotastico");
+  fluid_settings_setint(FSettings, "audio.jack.autoconnect", 1);
   fluid_settings_setint(FSettings, "audio.period-size", FBuffer.PeriodFrames);
   fluid_settings_setint(FSettings, "audio.periods", FBuffer.PeriodCount);
   FDriver = new_fluid_audio_driver(FSettings, FSynth);
@@ -318,6 +339,8 @@ bool TKoDirectMusic::SelectPort(int Index) {
     opened = FSynth != nullptr && OpenDriver();
   } else if (port.Kind == TPortKind::Sequencer) {
     opened = FSequencer != nullptr && FSequencer->Connect(port.SeqClient, port.SeqPort);
+  } else if (port.Kind == TPortKind::JackMidi) {
+    opened = FJackOut != nullptr && FJackOut->Connect(port.JackPort);
   }
   if (!opened) {
     return false;
@@ -330,7 +353,8 @@ bool TKoDirectMusic::SelectPort(int Index) {
 int TKoDirectMusic::GetDefaultPortIndex() const {
   std::lock_guard guard(FLock);
   for (int i = 0; i < FPorts.OutputCount; ++i) {
-    if (FPorts.OutputPorts[static_cast<std::size_t>(i)].Kind != TPortKind::Sequencer) {
+    const TPortKind kind = FPorts.OutputPorts[static_cast<std::size_t>(i)].Kind;
+    if (kind != TPortKind::Sequencer && kind != TPortKind::JackMidi) {
       return i;
     }
   }
@@ -393,6 +417,15 @@ bool TKoDirectMusic::SelectDirectSoundDevice(int Index) {
   }
   guard.unlock();
   return SetActive(true);
+}
+
+bool TKoDirectMusic::SelectAudioOutput(const std::string& Name) {
+  int index = -1;
+  {
+    std::lock_guard guard(FLock);
+    index = FDirectSound->FindOrAddDevice(Name);
+  }
+  return index >= 0 && SelectDirectSoundDevice(index);
 }
 
 // ---- Engine: sound sets ----------------------------------------------------------
@@ -537,6 +570,8 @@ bool TKoDirectMusic::SendLocked(std::uint8_t status, std::uint8_t data1, std::ui
     return CaptureMessage(status, data1, data2);
   case TPortKind::Sequencer:
     return FSequencer->Send(status, data1, data2);
+  case TPortKind::JackMidi:
+    return FJackOut->Send(status, data1, data2);
   }
   return false;
 }
@@ -629,7 +664,9 @@ std::uint8_t TKoDirectMusic::LastNotes(int Channel) const {
 bool TKoDirectMusic::ApplyBuffer(TDriverBuffer buffer) {
   const TDriverBuffer previous = FBuffer;
   FBuffer = buffer;
-  if (FDriver == nullptr) {
+  // JACK's server sets the period for every client; re-opening would only
+  // drop the connections.
+  if (FDriver == nullptr || DriverIsJack()) {
     return true;
   }
   // Re-opening keeps the synthesizer, so the sound set and every channel's

@@ -1,8 +1,9 @@
 #pragma once
 // The synthesizer engine: every note, controller and program change of the
 // program is played through one TKoDirectMusic. Sound comes from FluidSynth
-// (one synthesizer, 16 channels, channel 9 drums) playing to an ALSA audio
-// output, or the messages go to an external ALSA sequencer port.
+// (one synthesizer, 16 channels, channel 9 drums) playing to an audio output
+// (ALSA, PulseAudio or JACK), or the messages go to an external MIDI port
+// (ALSA sequencer or JACK).
 #include "music/MidiInterfaces.h"
 #include "sound/KoDirectSound.h"
 #include "sound/KoSoundSet.h"
@@ -23,6 +24,7 @@ typedef struct _fluid_audio_driver_t fluid_audio_driver_t;
 namespace melo {
 
 class TSequencerPorts;
+class TJackMidiPort;
 
 constexpr std::uint32_t F_INSTRUMENT_DRUMS = 0x80000000u;
 constexpr int MidiChannelCount = 16;
@@ -91,6 +93,7 @@ enum class TPortKind {
   OfflineSynth,  // the synthesizer without audio output; rendered on request
   Capture,       // records the bytes it is sent, plays nothing
   Sequencer,     // an external ALSA sequencer port
+  JackMidi,      // another program's JACK MIDI input
 };
 
 struct TPortCaps {
@@ -98,6 +101,7 @@ struct TPortCaps {
   std::string Description; // UTF-8
   int SeqClient = -1;
   int SeqPort = -1;
+  std::string JackPort; // full "client:port" name
 };
 
 struct TPortList {
@@ -165,8 +169,9 @@ struct TEngineOptions {
   // Capture mode keeps up to this many bytes; sends beyond it fail.
   std::size_t CaptureCapacity = 1u << 20;
   // The FluidSynth audio driver of the software-synthesizer port: "alsa"
-  // plays to the chosen ALSA device; "file" writes raw audio to AudioFile in
-  // real time (for tools and tests on machines without sound).
+  // plays to the chosen audio output (TKoDirectSound: ALSA, PulseAudio or
+  // JACK); "file" writes raw audio to AudioFile in real time (for tools and
+  // tests on machines without sound).
   std::string AudioDriver = "alsa";
   std::string AudioFile;
   // Keep the loaded set's instruments in the engine's own list instead of the
@@ -197,6 +202,9 @@ public:
   bool Active() const;
   bool PortActive() const;
   bool SelectDirectSoundDevice(int Index);
+  // Chooses the audio output by name ("default", "pulse", "pipewire", "jack"
+  // or an ALSA device name); false when there is no such output.
+  bool SelectAudioOutput(const std::string& Name);
   const TKoDirectSound& DirectSound() const { return *FDirectSound; }
 
   // Sound sets.
@@ -252,6 +260,7 @@ private:
   TPortKind SelectedKind() const;
   bool HasSynthPort() const;
   bool OpenDriver();
+  bool DriverIsJack() const;
   void CloseDriver();
   bool ApplyBuffer(TDriverBuffer buffer);
   bool LoadCollection(std::span<const std::uint8_t> bytes, bool sort);
@@ -267,6 +276,7 @@ private:
   mutable std::mutex FLock; // one whole send, and every state change
   std::unique_ptr<TKoDirectSound> FDirectSound;
   std::unique_ptr<TSequencerPorts> FSequencer;
+  std::unique_ptr<TJackMidiPort> FJackOut;
   fluid_settings_t* FSettings = nullptr;
   fluid_synth_t* FSynth = nullptr;
   fluid_audio_driver_t* FDriver = nullptr;

@@ -1,5 +1,7 @@
 #include "sound/KoDirectSound.h"
 
+#include "sound/JackPorts.h"
+
 #include <alsa/asoundlib.h>
 
 #include <cstdlib>
@@ -25,12 +27,15 @@ std::string FirstLine(const std::string& text) {
   return text.substr(0, text.find('\n'));
 }
 
-// The sound servers and each card's own default; the many plug-in and
+// PipeWire and each card's own default; the many plug-in and
 // per-channel-layout entries ALSA also lists are no outputs to choose from.
+// PulseAudio and JACK are played through the synthesizer's own drivers.
 bool IsOutputDevice(std::string_view name) {
-  return name == "pulse" || name == "pipewire" || name == "jack" ||
-         name.starts_with("sysdefault:") || name.starts_with("default:");
+  return name == "pipewire" || name.starts_with("sysdefault:") || name.starts_with("default:");
 }
+
+const TKoDS_DevCapsType PulseDevice{"pulse", "PulseAudio", "pulseaudio"};
+const TKoDS_DevCapsType JackDevice{"jack", "JACK", "jack"};
 
 } // namespace
 
@@ -47,7 +52,10 @@ TKoDirectSound::TKoDirectSound() {
 }
 
 void TKoDirectSound::EnumerateDevices() {
-  AddDevice(FDevices, {std::string(DefaultDevice), "Default audio output"});
+  AddDevice(FDevices, {std::string(DefaultDevice), "Default audio output", "alsa"});
+  if (JackServerRunning()) {
+    AddDevice(FDevices, JackDevice);
+  }
   void** hints = nullptr;
   if (snd_device_name_hint(-1, "pcm", &hints) < 0) {
     return;
@@ -55,10 +63,17 @@ void TKoDirectSound::EnumerateDevices() {
   for (void** hint = hints; *hint != nullptr; ++hint) {
     const std::string name = TakeHint(*hint, "NAME");
     const std::string direction = TakeHint(*hint, "IOID");
-    if (!IsOutputDevice(name) || direction == "Input") {
+    if (direction == "Input") {
       continue;
     }
-    if (!AddDevice(FDevices, {name, FirstLine(TakeHint(*hint, "DESC"))})) {
+    if (name == PulseDevice.Name) {
+      AddDevice(FDevices, PulseDevice);
+      continue;
+    }
+    if (!IsOutputDevice(name)) {
+      continue;
+    }
+    if (!AddDevice(FDevices, {name, FirstLine(TakeHint(*hint, "DESC")), "alsa"})) {
       break;
     }
   }
@@ -78,6 +93,30 @@ std::string TKoDirectSound::SelectedDeviceName() const {
     return std::string(DefaultDevice);
   }
   return FDevices.Devices[static_cast<std::size_t>(FDeviceIndex)].Name;
+}
+
+std::string TKoDirectSound::SelectedDriver() const {
+  if (FDeviceIndex < 0) {
+    return "alsa";
+  }
+  return FDevices.Devices[static_cast<std::size_t>(FDeviceIndex)].Driver;
+}
+
+int TKoDirectSound::FindOrAddDevice(const std::string& Name) {
+  if (Name.empty()) {
+    return -1;
+  }
+  for (int i = 0; i < FDevices.Count; ++i) {
+    if (FDevices.Devices[static_cast<std::size_t>(i)].Name == Name) {
+      return i;
+    }
+  }
+  const TKoDS_DevCapsType device =
+      Name == PulseDevice.Name ? PulseDevice : TKoDS_DevCapsType{Name, Name, "alsa"};
+  if (Name == JackDevice.Name || !AddDevice(FDevices, device)) {
+    return -1;
+  }
+  return FDevices.Count - 1;
 }
 
 } // namespace melo

@@ -1,5 +1,6 @@
 #pragma once
-// The audio outputs the software synthesizer can play to (ALSA PCM devices).
+// The audio outputs the software synthesizer can play to: ALSA PCM devices,
+// PulseAudio (or PipeWire's PulseAudio interface) and JACK when a server runs.
 #include <array>
 #include <cstdint>
 #include <string>
@@ -7,8 +8,9 @@
 namespace melo {
 
 struct TKoDS_DevCapsType {
-  std::string Name;        // the ALSA device name handed to the audio driver
-  std::string Description; // UTF-8, for lists shown to the user
+  std::string Name;            // what the user chooses by: "default", "jack", an ALSA device
+  std::string Description;     // UTF-8, for lists shown to the user
+  std::string Driver = "alsa"; // the synthesizer's audio driver: "alsa", "pulseaudio", "jack"
 };
 
 constexpr int MaxDirectSoundDevices = 16;
@@ -35,6 +37,14 @@ public:
 
   // The selected device's name, "default" while none is selected.
   std::string SelectedDeviceName() const;
+  // The selected device's audio driver, "alsa" while none is selected.
+  std::string SelectedDriver() const;
+
+  // The index of the output named Name ("default", "pulse", "jack", an ALSA
+  // device). A name the list does not hold is taken as an ALSA device and
+  // appended; -1 for an empty name, for "jack" without a JACK server, or
+  // when the list is full.
+  int FindOrAddDevice(const std::string& Name);
 
 private:
   void EnumerateDevices();

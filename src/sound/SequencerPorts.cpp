@@ -2,6 +2,12 @@
 
 #include <alsa/asoundlib.h>
 
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <mutex>
+#include <vector>
+
 namespace melo {
 namespace {
 
@@ -12,19 +18,67 @@ bool HasCaps(unsigned caps, unsigned wanted) {
   return (caps & wanted) == wanted;
 }
 
+// The sequencer clients of this process.
+std::mutex OwnClientsLock;
+std::vector<int> OwnClients;
+
+bool IsOwnClient(int client) {
+  std::lock_guard guard(OwnClientsLock);
+  return std::find(OwnClients.begin(), OwnClients.end(), client) != OwnClients.end();
+}
+
+void QuietAlsaError(const char*, int, const char*, int, const char*, ...) {}
+
 } // namespace
 
-TSequencerPorts::TSequencerPorts() {
-  if (snd_seq_open(&FSeq, "default", SND_SEQ_OPEN_OUTPUT, 0) < 0) {
-    FSeq = nullptr;
+snd_seq_t* OpenSequencer(int Mode, int Flags) {
+  static std::mutex openLock;
+  std::lock_guard guard(openLock);
+  snd_seq_t* seq = nullptr;
+  // A missing sequencer is reported once below, not by the library at every open.
+  snd_lib_error_set_handler(&QuietAlsaError);
+  const int result = snd_seq_open(&seq, "default", Mode, Flags);
+  snd_lib_error_set_handler(nullptr);
+  if (result < 0) {
+    static std::once_flag once;
+    std::call_once(once, [result] {
+      std::fprintf(stderr,
+                   "Melotastico: no ALSA sequencer (%s); ALSA MIDI ports are off, "
+                   "JACK MIDI and the sound keep working.\n",
+                   snd_strerror(result));
+    });
+    return nullptr;
+  }
+  snd_seq_set_client_name(seq, "Melotastico");
+  std::lock_guard own(OwnClientsLock);
+  OwnClients.push_back(snd_seq_client_id(seq));
+  return seq;
+}
+
+void CloseSequencer(snd_seq_t* Seq) {
+  if (Seq == nullptr) {
     return;
   }
-  snd_seq_set_client_name(FSeq, "Melotastico");
+  {
+    std::lock_guard guard(OwnClientsLock);
+    const auto found = std::find(OwnClients.begin(), OwnClients.end(), snd_seq_client_id(Seq));
+    if (found != OwnClients.end()) {
+      OwnClients.erase(found);
+    }
+  }
+  snd_seq_close(Seq);
+}
+
+TSequencerPorts::TSequencerPorts() {
+  FSeq = OpenSequencer(SND_SEQ_OPEN_OUTPUT, 0);
+  if (FSeq == nullptr) {
+    return;
+  }
   FOwnPort =
       snd_seq_create_simple_port(FSeq, "Melotastico out", InputCaps,
                                  SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
   if (FOwnPort < 0 || snd_midi_event_new(16, &FEncoder) < 0) {
-    snd_seq_close(FSeq);
+    CloseSequencer(FSeq);
     FSeq = nullptr;
     FEncoder = nullptr;
   }
@@ -34,29 +88,31 @@ TSequencerPorts::~TSequencerPorts() {
   if (FEncoder != nullptr) {
     snd_midi_event_free(FEncoder);
   }
-  if (FSeq != nullptr) {
-    snd_seq_close(FSeq);
-  }
+  CloseSequencer(FSeq);
 }
 
 void TSequencerPorts::Enumerate(const std::function<void(const TSequencerPortInfo&)>& visit) const {
-  if (FSeq == nullptr) {
+  EnumerateSequencerPorts(FSeq, visit);
+}
+
+void EnumerateSequencerPorts(snd_seq_t* Seq,
+                             const std::function<void(const TSequencerPortInfo&)>& visit) {
+  if (Seq == nullptr) {
     return;
   }
   snd_seq_client_info_t* client = nullptr;
   snd_seq_port_info_t* port = nullptr;
   snd_seq_client_info_alloca(&client);
   snd_seq_port_info_alloca(&port);
-  const int self = snd_seq_client_id(FSeq);
   snd_seq_client_info_set_client(client, -1);
-  while (snd_seq_query_next_client(FSeq, client) >= 0) {
+  while (snd_seq_query_next_client(Seq, client) >= 0) {
     const int id = snd_seq_client_info_get_client(client);
-    if (id == self || id == SND_SEQ_CLIENT_SYSTEM) {
+    if (IsOwnClient(id) || id == SND_SEQ_CLIENT_SYSTEM) {
       continue;
     }
     snd_seq_port_info_set_client(port, id);
     snd_seq_port_info_set_port(port, -1);
-    while (snd_seq_query_next_port(FSeq, port) >= 0) {
+    while (snd_seq_query_next_port(Seq, port) >= 0) {
       const unsigned caps = snd_seq_port_info_get_capability(port);
       if ((caps & SND_SEQ_PORT_CAP_NO_EXPORT) != 0) {
         continue;

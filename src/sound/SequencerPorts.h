@@ -18,6 +18,18 @@ struct TSequencerPortInfo {
   std::string Description;
 };
 
+// Opens a sequencer client named "Melotastico" for Mode (SND_SEQ_OPEN_...,
+// with Flags such as SND_SEQ_NONBLOCK); null without one. The first time
+// the sequencer is missing (no /dev/snd/seq) it says so once on stderr.
+snd_seq_t* OpenSequencer(int Mode, int Flags);
+// Closes a client OpenSequencer opened.
+void CloseSequencer(snd_seq_t* Seq);
+
+// Every other program's port, in the sequencer's client and port order; the
+// clients of this process are left out, so the program never plays into itself.
+void EnumerateSequencerPorts(snd_seq_t* Seq,
+                             const std::function<void(const TSequencerPortInfo&)>& visit);
+
 class TSequencerPorts {
 public:
   // Opens the sequencer; without one (no /dev/snd/seq) there are no ports.

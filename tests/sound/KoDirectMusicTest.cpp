@@ -180,9 +180,9 @@ TEST(EnginePortTest, ReopeningTheAudioDriverKeepsSoundSetAndChannels) {
 TEST(EnginePortTest, ListsHoldAtMostTwentyFourPorts) {
   TPortList list;
   for (int i = 0; i < MaxPorts; ++i) {
-    EXPECT_TRUE(AddOutputPort(list, {TPortKind::Sequencer, "port " + std::to_string(i), i, 0}));
+    EXPECT_TRUE(AddOutputPort(list, {TPortKind::Sequencer, "port " + std::to_string(i), i, 0, {}}));
   }
-  EXPECT_FALSE(AddOutputPort(list, {TPortKind::Sequencer, "one too many", 99, 0}));
+  EXPECT_FALSE(AddOutputPort(list, {TPortKind::Sequencer, "one too many", 99, 0, {}}));
   EXPECT_EQ(list.OutputCount, MaxPorts);
   EXPECT_EQ(list.OutputPorts[MaxPorts - 1].Description, "port 23");
   EXPECT_EQ(list.InputCount, 0);
@@ -191,7 +191,7 @@ TEST(EnginePortTest, ListsHoldAtMostTwentyFourPorts) {
 TEST(EnginePortTest, DeviceListHoldsAtMostSixteenDevices) {
   TKoDS_AllDevCapsType list;
   for (int i = 0; i < 20; ++i) {
-    AddDevice(list, {"hw:" + std::to_string(i), "card"});
+    AddDevice(list, {"hw:" + std::to_string(i), "card", "alsa"});
   }
   EXPECT_EQ(list.Count, MaxDirectSoundDevices);
   EXPECT_EQ(list.Devices[15].Name, "hw:15");
@@ -207,8 +207,8 @@ TEST(EnginePortTest, OutDevListHasOneNumberedLinePerPortInGbk) {
       std::filesystem::temp_directory_path() / ("melo-outdev-" + std::to_string(getpid()));
   std::filesystem::create_directories(folder);
   TPortList list;
-  AddOutputPort(list, {TPortKind::SoftwareSynth, "Software synthesizer", -1, -1});
-  AddOutputPort(list, {TPortKind::Sequencer, "合成器", 20, 0});
+  AddOutputPort(list, {TPortKind::SoftwareSynth, "Software synthesizer", -1, -1, {}});
+  AddOutputPort(list, {TPortKind::Sequencer, "合成器", 20, 0, {}});
   ASSERT_TRUE(WriteOutDevList(folder, list));
   EXPECT_EQ(ReadText(folder / "OutDevList.txt"),
             "0:  Software synthesizer\r\n1:  \xBA\xCF\xB3\xC9\xC6\xF7\r\n");

@@ -1,0 +1,64 @@
+#pragma once
+// The program's MIDI inputs: the ALSA sequencer port "Melotastico" and, when a
+// JACK server runs, the JACK MIDI port "Melotastico in:midi_in". A reader
+// thread of its own hands every channel message to a handler; it never waits
+// on the window.
+#include "sound/JackPorts.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+typedef struct _snd_seq snd_seq_t;
+typedef struct snd_midi_event snd_midi_event_t;
+
+namespace melo {
+
+class TMidiInPorts {
+public:
+  // Both run on the reader thread. OnMessage gets every channel message in
+  // the order it came; OnLost says that messages were dropped on the way (a
+  // queue ran full), so whatever they would have ended must end now.
+  using TMessageHandler = std::function<void(const TMidiBytes&)>;
+  using TLostHandler = std::function<void()>;
+
+  TMidiInPorts(TMessageHandler OnMessage, TLostHandler OnLost);
+  ~TMidiInPorts();
+  TMidiInPorts(const TMidiInPorts&) = delete;
+  TMidiInPorts& operator=(const TMidiInPorts&) = delete;
+
+  bool SequencerOpen() const { return FSeq != nullptr; }
+  bool JackOpen() const { return FJack && FJack->IsOpen(); }
+  // "client:port" of our ALSA input, empty without the sequencer.
+  std::string SequencerAddress() const;
+  // "client:port" of our JACK input, empty without a server.
+  std::string JackPortName() const;
+
+  // The sources a keyboard can play from: ALSA ports as "Client: Port
+  // [client:port]", then JACK ports by their full names.
+  std::vector<std::string> Sources() const;
+  // Connects one source: "client:port" numbers name an ALSA port; otherwise
+  // the first source (in Sources() order) that is named Port exactly, else
+  // the first whose name holds Port, ignoring case. False when none matches
+  // or the connection fails.
+  bool Connect(const std::string& Port);
+
+private:
+  void Run();
+  void ReadSequencer();
+  void ReadJack();
+  bool ConnectSequencer(int client, int port);
+
+  TMessageHandler FOnMessage;
+  TLostHandler FOnLost;
+  snd_seq_t* FSeq = nullptr;
+  snd_midi_event_t* FDecoder = nullptr;
+  int FSeqPort = -1;
+  std::unique_ptr<TJackMidiPort> FJack;
+  int FStopFd = -1;
+  std::thread FReader;
+};
+
+} // namespace melo

@@ -1,0 +1,63 @@
+#pragma once
+// A private JACK server for one test program: jackd's dummy back-end (no sound
+// card) under a name of its own, made the default through JACK_DEFAULT_SERVER
+// and ended with the test program.
+#include "sound/JackPorts.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+extern char** environ;
+
+namespace melo::test {
+
+class TJackTestServer {
+public:
+  TJackTestServer() {
+    Name = "melo-unit-" + std::to_string(getpid());
+    setenv("JACK_DEFAULT_SERVER", Name.c_str(), 1);
+    std::string program = "jackd";
+    const char* argv[] = {"jackd", "-n",    Name.c_str(), "-d",  "dummy",
+                          "-r",    "48000", "-p",         "128", nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    if (posix_spawnp(&Pid, program.c_str(), &actions, nullptr, const_cast<char**>(argv), environ) !=
+        0) {
+      Pid = -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (Pid > 0 && !JackServerRunning() && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    Running = Pid > 0 && JackServerRunning();
+  }
+
+  ~TJackTestServer() {
+    if (Pid > 0) {
+      kill(Pid, SIGTERM);
+      int status = 0;
+      waitpid(Pid, &status, 0);
+    }
+    unsetenv("JACK_DEFAULT_SERVER");
+  }
+
+  TJackTestServer(const TJackTestServer&) = delete;
+  TJackTestServer& operator=(const TJackTestServer&) = delete;
+
+  std::string Name;
+  pid_t Pid = -1;
+  bool Running = false;
+};
+
+} // namespace melo::test
