@@ -167,6 +167,7 @@ std::uint32_t MapLegacyPatch(std::uint32_t patch) {
 }
 
 TKoPerformance::TKoPerformance(TValueHome home) : FTickCount(SteadyMilliseconds) {
+  ConnectMidiIn();
   if (home == TValueHome::Program) {
     FKeyDefs = &melo::KeyDefs;
     FTranspose = &melo::Transpose;
@@ -691,6 +692,16 @@ void TKoPerformance::CollectHeldNotes(TKeyNote (&notes)[MaxKeyNotes]) const {
     for (int i = 0; i < SoundingNoteCount(def) && count < MaxKeyNotes; ++i)
       notes[count++] = def.Notes[i];
   }
+  // Then the MIDI keyboard's, as right-hand notes named in the key played.
+  for (const int sounding : FMidiIn.SoundingNotes()) {
+    if (count >= MaxKeyNotes)
+      break;
+    TKeyNote& note = notes[count];
+    NoteFromMidi(sounding, *FTranspose, note);
+    note.Keyboard = 1;
+    if (note.Degree != 0)
+      ++count;
+  }
 }
 
 void TKoPerformance::ShowHeldNotes() {
@@ -717,6 +728,39 @@ void TKoPerformance::ExternalNote(int note, int velocity) {
   FView->ShowPianoKey(1, note, 0);
   if (auto* r = Rec())
     r->RecordRawMidi(NoteOffRight, static_cast<std::uint8_t>(note), NoteOffVelocity);
+}
+
+void TKoPerformance::ConnectMidiIn() {
+  FMidiIn.OnNoteOn = [this](int note, int velocity) {
+    ExternalNote(note, velocity);
+    ShowHeldNotes();
+  };
+  FMidiIn.OnNoteOff = [this](int note, int) {
+    ExternalNote(note, 0);
+    ShowHeldNotes();
+  };
+  FMidiIn.OnSustain = [this](bool down) {
+    SetRightSustain(down);
+    if (auto* r = Rec())
+      r->RecordRightSustain(down);
+  };
+  FMidiIn.OnPass = [this](std::uint8_t status, std::uint8_t data1, std::uint8_t data2) {
+    if (FSink)
+      FSink->SendMidiMessage(status, data1, data2);
+    if (auto* r = Rec())
+      r->RecordRawMidi(status, data1, data2);
+  };
+}
+
+void TKoPerformance::MidiInMessage(const std::uint8_t* bytes, int length) {
+  // As for the keys: sound-effect voices ignore the transposition. The
+  // octave shifts stay with the PC keys; a MIDI keyboard has its own.
+  const bool effect = (FPatches[TMidiInRouter::Channel] & 0xFF) > 125;
+  FMidiIn.Play(bytes, length, effect ? 0 : *FTranspose);
+}
+
+void TKoPerformance::MidiInLost() {
+  FMidiIn.ReleaseAll();
 }
 
 void TKoPerformance::SoundNote(int hand, int note, int velocity) {
@@ -904,6 +948,8 @@ void TKoPerformance::ResetPerformance(const TResetParts& parts) {
     // What was silenced is forgotten, so that a later release of its key
     // sends no stray note-off.
     FSoundingKeys.fill(TSoundingKey{});
+    // The MIDI keyboard's notes are silenced too; their releases find nothing.
+    FMidiIn.Forget();
   }
   if (parts.ResetPianoKeyboards)
     FView->ReleasePianoKeys();

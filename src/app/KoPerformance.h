@@ -14,6 +14,7 @@
 
 #include "input/KoDIKeyBoard.h"
 #include "input/KoKeyDef.h"
+#include "input/MidiInRouter.h"
 #include "music/MidiInterfaces.h"
 
 namespace melo {
@@ -150,6 +151,14 @@ public:
   // A note from outside the key path (a MIDI keyboard) on the right hand:
   // velocity 0 releases it. Sounds, lights the key and records raw MIDI.
   void ExternalNote(int note, int velocity);
+  // A MIDI keyboard's channel message, as received (any channel): notes on
+  // the right hand with the player's velocity and the transposition, shown
+  // and recorded as raw MIDI; controller 64 as the right sustain pedal;
+  // every other message to channel 1, recorded as raw MIDI.
+  void MidiInMessage(const std::uint8_t* bytes, int length);
+  // Messages of the MIDI keyboard were lost: its notes end, its pedal lifts.
+  void MidiInLost();
+  const TMidiInRouter& MidiIn() const { return FMidiIn; }
   // A note sounded or stopped directly (the piano keyboards' mouse clicks):
   // not shown, not recorded.
   void SoundNote(int hand, int note, int velocity);
@@ -244,6 +253,7 @@ private:
     std::uint8_t QuickEditMode = 0;
   };
 
+  void ConnectMidiIn();
   void KeyCommand(int scanCode, std::uint8_t shift);
   void NoteKeyDown(int scanCode, int keyIndex);
   void SpaceDown();
@@ -282,6 +292,7 @@ private:
   TTickSource FTickCount;
 
   TDIKeyboardBuffer FKeyState;
+  TMidiInRouter FMidiIn;
   std::array<TSoundingKey, KeyCount> FSoundingKeys{};
   std::array<std::uint32_t, 16> FPatches{};
   std::array<std::uint8_t, 16> FLastNotes{};

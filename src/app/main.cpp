@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <utility>
 
@@ -30,6 +31,7 @@
 #include "controls/SkinLayout.h"
 #include "input/KeyEventFeed.h"
 #include "input/KoPCKeyboard.h"
+#include "input/MidiInPorts.h"
 #include "music/AutoAccomp.h"
 #include "music/KoMetronome.h"
 #include "music/KoTimer.h"
@@ -44,6 +46,8 @@ namespace melo {
 
 bool MultiInstance = false;
 int PortIndexArg = -1;
+std::string AudioOutputArg;
+std::string MidiInArg;
 TKoDIKeyBoard* DIKeyboard = nullptr;
 TfrmAbout* Splash = nullptr;
 
@@ -144,7 +148,23 @@ void InstallUiDispatcher() {
 void ParseCommandLine(const QStringList& arguments) {
   MultiInstance = false;
   PortIndexArg = -1;
-  for (const QString& argument : arguments) {
+  AudioOutputArg.clear();
+  MidiInArg.clear();
+  for (qsizetype i = 0; i < arguments.size(); ++i) {
+    const QString& argument = arguments[i];
+    bool taken = false;
+    for (auto [name, value] : {std::pair{QStringLiteral("--audio"), &AudioOutputArg},
+                               std::pair{QStringLiteral("--midi-in"), &MidiInArg}}) {
+      if (argument == name && i + 1 < arguments.size()) {
+        *value = arguments[++i].toStdString();
+        taken = true;
+      } else if (argument.startsWith(name + QLatin1Char('='))) {
+        *value = argument.mid(name.size() + 1).toStdString();
+        taken = true;
+      }
+    }
+    if (taken)
+      continue;
     if (argument.toUpper() == QLatin1String("MULTIINSTANCE")) {
       MultiInstance = true;
       continue;
@@ -231,6 +251,25 @@ TRoVoravForm::TRoVoravForm(TEngineMode engineMode, QWidget* parent)
 
   connect(&Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
   Timer1.start(PeriodPedalMs);
+  if (FEngineMode == TEngineMode::Live)
+    StartMidiIn();
+}
+
+void TRoVoravForm::StartMidiIn() {
+  // The reader thread never waits for the window: each message is queued to
+  // this thread, in order, and played there through the performance.
+  FMidiIn = std::make_unique<TMidiInPorts>(
+      [this](const TMidiBytes& message) {
+        QMetaObject::invokeMethod(
+            this, [this, message] { FPerformance.MidiInMessage(message.Bytes, message.Length); },
+            Qt::QueuedConnection);
+      },
+      [this] {
+        QMetaObject::invokeMethod(
+            this, [this] { FPerformance.MidiInLost(); }, Qt::QueuedConnection);
+      });
+  if (!MidiInArg.empty() && !FMidiIn->Connect(MidiInArg))
+    std::fprintf(stderr, "Melotastico: no MIDI port \"%s\" to play from\n", MidiInArg.c_str());
 }
 
 TRoVoravForm::~TRoVoravForm() {
@@ -239,6 +278,8 @@ TRoVoravForm::~TRoVoravForm() {
 
 void TRoVoravForm::FormDestroy() {
   Timer1.stop();
+  // Its reader thread ends here; messages it queued are dropped with the window.
+  FMidiIn.reset();
   ResetPerformance();
   SetMousePedal(false);
   SetMixerMessageHandler({});
@@ -403,6 +444,9 @@ void TRoVoravForm::OpenHelp() {
 void TRoVoravForm::StartSoundEngine() {
   FMusic = std::make_unique<TKoDirectMusic>(FEngineMode);
   FPerformance.SetSink(FMusic.get());
+  if (!AudioOutputArg.empty() && !FMusic->SelectAudioOutput(AudioOutputArg))
+    std::fprintf(stderr, "Melotastico: no audio output \"%s\"; the default one plays\n",
+                 AudioOutputArg.c_str());
   if (PortIndexArg >= 0) {
     const std::filesystem::path list = DataFileForWriting("OutDevList.txt");
     if (!list.empty())

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "app/KoPerformance.h"
 #include "input/KoDIKeyBoard.h"
@@ -36,6 +37,7 @@ class TKoMultiGlyphButton;
 class TfrmAbout;
 class TAudio;
 class TPointerClip;
+class TMidiInPorts;
 struct TSetupOptions;
 
 inline constexpr int ClientWidth = 621;
@@ -44,6 +46,9 @@ inline constexpr int ClientHeight = 436;
 // Unit-level state of the program entry and the window.
 extern bool MultiInstance;
 extern int PortIndexArg;
+// "--audio OUTPUT" and "--midi-in PORT"; empty when not given.
+extern std::string AudioOutputArg;
+extern std::string MidiInArg;
 extern TKoDIKeyBoard* DIKeyboard;
 // The About box shown while the window is created; gone once it shows.
 extern TfrmAbout* Splash;
@@ -52,7 +57,9 @@ extern TfrmAbout* Splash;
 void InstallUiDispatcher();
 
 // Walks the arguments after the program name: "MULTIINSTANCE" in any case sets
-// MultiInstance, a decimal number selects the output port (the last one wins).
+// MultiInstance, a decimal number selects the output port (the last one wins),
+// "--audio OUTPUT" chooses the audio output and "--midi-in PORT" the MIDI
+// input connected at start-up (also written "--audio=OUTPUT").
 void ParseCommandLine(const QStringList& arguments);
 
 class TRoVoravForm : public QWidget {
@@ -175,6 +182,7 @@ private:
   void CreateControls();
   void CreateSpinEdits();
   void StartSoundEngine();
+  void StartMidiIn();
   void LoadBuiltInSoundSet();
   void FormDestroy();
   void SpinClicked(const TKoSpinEdit* edit, int tag);
@@ -204,6 +212,9 @@ private:
   std::unique_ptr<TKoSpinEdit> FRightVoiceEdit;
   std::unique_ptr<TKoDIKeyBoard> FDIKeyboard;
   std::unique_ptr<TKoDirectMusic> FMusic;
+  // The MIDI keyboard's ports (live engine only); their reader thread posts
+  // each message to the window's thread.
+  std::unique_ptr<TMidiInPorts> FMidiIn;
   std::unique_ptr<TSimpleRecorder> FRecorder;
   std::unique_ptr<TAutoAccomp> FAutoAccomp;
   TInstrumentListVoices FVoices;

@@ -19,9 +19,6 @@ inline constexpr std::uint32_t RightHandNoteColour = 0x00FFFF;
 int DrawNumberGlyph(QImage& target, int x, std::uint32_t colour, bool useHandColour,
                     bool measureOnly, const TKeyNote& note, int y);
 
-// Names a MIDI note relative to base as degree, accidental (black keys as sharps) and octave.
-void NoteFromMidi(int note, int base, TKeyNote& n);
-
 // Respells a note for the key of a transposition (-4..7).
 void RespellNote(TKeyNote& note, int transpose);
 

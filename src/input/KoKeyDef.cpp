@@ -4,6 +4,7 @@
 #include "platform/GbkText.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstring>
 #include <system_error>
@@ -176,6 +177,21 @@ void FillDefaultKeyDefs(TKeyDefTable& table) {
     keyDef.NoteCount = 1;
     keyDef.Notes[0] = {d.Degree, Natural, d.Octave, d.Keyboard, 0};
   }
+}
+
+void NoteFromMidi(int note, int base, TKeyNote& n) {
+  static constexpr std::array<std::uint8_t, 12> Degrees = {1, 1, 2, 2, 3, 4, 4, 5, 5, 6, 6, 7};
+  static constexpr std::array<std::uint8_t, 12> Sharps = {0, 1, 0, 1, 0, 0, 1, 0, 1, 0, 1, 0};
+  n.Degree = 0;
+  if (note < 0 || note > 127)
+    return;
+  const int relative = note - base;
+  n.Octave = std::uint8_t(relative / 12 - 1);
+  const int r = relative % 12;
+  if (r < 0)
+    return;
+  n.Degree = Degrees[r];
+  n.Accidental = Sharps[r];
 }
 
 int NoteToMidi(const TKeyNote& note, bool applyShifts) {

@@ -136,6 +136,8 @@ void FillDefaultKeyDefs(TKeyDefTable& table);
 
 // MIDI note 0..127 of a note, or -1 for no note or a note off the MIDI range.
 int NoteToMidi(const TKeyNote& note, bool applyShifts);
+// Names a MIDI note relative to base as degree, accidental (black keys as sharps) and octave.
+void NoteFromMidi(int note, int base, TKeyNote& n);
 // The same with the given octave shifts and transposition instead of the
 // unit-level ones.
 int NoteToMidi(const TKeyNote& note, int leftOctave, int rightOctave, int transpose);

@@ -35,8 +35,8 @@ public:
   // Stops every note this router started and lifts its pedal (used when
   // messages were lost on the way, so no note-off can have gone missing).
   void ReleaseAll();
-  // The notes were silenced elsewhere (all notes off, panic): forget them
-  // without a note-off.
+  // The notes were silenced elsewhere (panic, a dialog): forget them without
+  // a note-off. The pedal keeps its state: its next step still goes out.
   void Forget();
 
   // The note sounding for a played note, or -1.

@@ -648,6 +648,79 @@ TEST_F(KoPerformanceTest, QuickEditOfAnOwnPerformanceLeavesTheProgramsKeyDefinit
   EXPECT_EQ(Perf.QuickEdit(), 0);
 }
 
+TEST_F(KoPerformanceTest, MidiKeyboardPlaysTheRightHandTransposedLitAndShown) {
+  Perf.SetTranspose(2);
+  Mark();
+  const std::uint8_t on[] = {0x93, 60, 45};
+  Perf.MidiInMessage(on, 3);
+  EXPECT_EQ(Sent(), (TBytes{0x91, 62, 45}));
+  EXPECT_EQ(View.PianoKeys[1062], 1);
+  EXPECT_EQ(View.StaffNotes, 1);
+  Press(kQ); // PC keys and the MIDI keyboard share the staff
+  EXPECT_EQ(View.StaffNotes, 2);
+  Release(kQ);
+  Perf.SetTranspose(-1); // the release still stops the note its press sounded
+  Mark();
+  const std::uint8_t off[] = {0x83, 60, 10};
+  Perf.MidiInMessage(off, 3);
+  EXPECT_EQ(Sent(), (TBytes{0x81, 62, 64}));
+  EXPECT_EQ(View.PianoKeys[1062], 0);
+  EXPECT_EQ(View.StaffNotes, 0);
+  // Sound effects ignore the transposition, as they do for the keys.
+  Perf.SetRightVoice(3);
+  Mark();
+  Perf.MidiInMessage(on, 3);
+  EXPECT_EQ(Notes(Sent()), (TBytes{0x91, 60, 45}));
+}
+
+TEST_F(KoPerformanceTest, MidiKeyboardIsRecordedAsRawMidiAndPlaysBackTheSameNotes) {
+  With(kLCtrl, kR);
+  Mark();
+  const std::vector<TBytes> played = {{0x90, 64, 99}, {0xB0, 64, 127}, {0xE0, 0, 80},
+                                      {0x90, 67, 50}, {0x80, 64, 0},   {0x90, 67, 0},
+                                      {0xB0, 64, 0}};
+  for (const TBytes& m : played)
+    Perf.MidiInMessage(m.data(), static_cast<int>(m.size()));
+  With(kLCtrl, kR);
+  const TBytes live = Sent();
+  EXPECT_EQ(Notes(live), (TBytes{0x91, 64, 99, 0x91, 67, 50, 0x81, 64, 64, 0x81, 67, 64}));
+  const TSimpleBuffer& events = Recorder.Events();
+  std::vector<std::uint8_t> kinds;
+  for (std::size_t i = 0; i < events.Count(); ++i)
+    kinds.push_back(events[i].Kind);
+  EXPECT_EQ(kinds, (std::vector<std::uint8_t>{sekRawMidi, sekRightSustain, sekRawMidi, sekRawMidi,
+                                              sekRawMidi, sekRawMidi, sekRightSustain, sekEnd}));
+
+  TKoPerformance player;
+  TCollectingSink sink;
+  player.SetSink(&sink);
+  player.SetVoices(&Voices);
+  player.SetPlaying(true);
+  player.ApplySongState(Recorder.Header.State);
+  const std::size_t start = sink.Bytes.size();
+  for (std::size_t i = 0; i < events.Count(); ++i)
+    player.PlayEvent(events[i].Kind, events[i].Data, events.KeyDefs(i));
+  EXPECT_EQ(TBytes(sink.Bytes.begin() + static_cast<std::ptrdiff_t>(start), sink.Bytes.end()),
+            live);
+}
+
+TEST_F(KoPerformanceTest, LostMidiReleasesTheKeyboardsNotesAndPedalAndEscapeForgetsThem) {
+  const std::uint8_t on[] = {0x90, 60, 45};
+  const std::uint8_t pedal[] = {0xB0, 64, 127};
+  Perf.MidiInMessage(on, 3);
+  Perf.MidiInMessage(pedal, 3);
+  Mark();
+  Perf.MidiInLost();
+  EXPECT_EQ(Sent(), (TBytes{0x81, 60, 64, 0xB1, 64, 0}));
+  Perf.MidiInMessage(on, 3);
+  Tap(kEsc);
+  EXPECT_TRUE(Perf.MidiIn().SoundingNotes().empty());
+  Mark();
+  const std::uint8_t off[] = {0x80, 60, 64};
+  Perf.MidiInMessage(off, 3); // silenced already: nothing more is sent
+  EXPECT_TRUE(Sent().empty());
+}
+
 TEST(KoPerformanceValuesTest, TheProgramsPerformanceSharesTheUnitLevelValues) {
   TKoPerformance live(TKoPerformance::TValueHome::Program);
   TKoPerformance own;

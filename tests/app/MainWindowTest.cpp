@@ -535,6 +535,22 @@ TEST(CommandLineTest, MultiInstanceInAnyCaseAndTheLastPortNumberWins) {
   EXPECT_FALSE(MultiInstance);
 }
 
+TEST(CommandLineTest, AudioAndMidiInTakeTheirValueWhichIsNeverAPortNumber) {
+  ParseCommandLine({QStringLiteral("--midi-in"), QStringLiteral("20"), QStringLiteral("4"),
+                    QStringLiteral("--audio=hw:1,0")});
+  EXPECT_EQ(MidiInArg, "20");
+  EXPECT_EQ(PortIndexArg, 4);
+  EXPECT_EQ(AudioOutputArg, "hw:1,0");
+  ParseCommandLine({QStringLiteral("--audio"), QStringLiteral("jack"),
+                    QStringLiteral("--midi-in=Digital Piano")});
+  EXPECT_EQ(AudioOutputArg, "jack");
+  EXPECT_EQ(MidiInArg, "Digital Piano");
+  EXPECT_EQ(PortIndexArg, -1);
+  ParseCommandLine({QStringLiteral("--audio")}); // no value: nothing chosen
+  EXPECT_EQ(AudioOutputArg, "");
+  EXPECT_EQ(MidiInArg, "");
+}
+
 TEST_F(MainWindowTest, PortArgumentWritesThePortListAlsoWhenOutOfRange) {
   Form.reset();
   PortIndexArg = 5;

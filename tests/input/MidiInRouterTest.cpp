@@ -120,9 +120,11 @@ TEST_F(MidiInRouterTest, ReleaseAllEndsEveryNoteAndLiftsThePedal) {
 
 TEST_F(MidiInRouterTest, ForgetDropsTheNotesWithoutReleasingThem) {
   Play({0x90, 60, 50});
+  Play({0xB0, 64, 127});
   router.Forget();
   Play({0x80, 60, 64});
-  EXPECT_EQ(actions, (Actions{"on 60 50"}));
+  Play({0xB0, 64, 0}); // the pedal's release still goes out
+  EXPECT_EQ(actions, (Actions{"on 60 50", "pedal down", "pedal up"}));
 }
 
 } // namespace
