@@ -98,7 +98,8 @@ isolate() {
 
 start_x() {
   # Xvfb picks a free display itself and writes its number once it accepts clients.
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+  # -noreset: a test that starts the program twice must not meet the reset after the first.
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$work/display" >"$work/xvfb.log" 2>&1 &
   pids+=($!)
   wait_until 15 test -s "$work/display" || fail "Xvfb did not start: $(tail -n 5 "$work/xvfb.log")"
   DISPLAY=:$(head -n 1 "$work/display")

@@ -1,0 +1,228 @@
+#!/usr/bin/env bash
+# The program on a real JACK server (jackd's dummy back-end under a name of its own) with a
+# JACK test client beside it:
+#  1. MIDI input and JACK audio: the client plays note-on 60 / note-off 60 into the program's
+#     MIDI input (connected by --midi-in) while the program plays through --audio jack; the
+#     client's recording of the program's audio must hold middle C that stops after the release.
+#     The frames from the note-on to the first audible sample are printed.
+#  2. JACK MIDI output: with the client's MIDI input chosen as the output port (its index read
+#     from OutDevList.txt), pressing Q must send exactly 90 3C 46 / 80 3C 40 (the left hand's
+#     middle C at velocity 70) and Num-1 exactly 91 3C 64 / 81 3C 40 (the right hand's).
+#  3. Recording while the MIDI input plays, then playing the song back, sends the same notes.
+#
+# Usage: jack_midi.sh PROGRAM WAV_TONE_CHECK JACK_TEST_CLIENT [bench NOTES]
+# With "bench NOTES" only part 1 runs, NOTES times, and the latencies are printed.
+# Exit codes: 0 passed, 1 failed, 77 skipped (PROGRAM not built, or no jackd).
+set -uo pipefail
+
+readonly QKeycode=24     # X keycode of Q
+readonly KeypadOneKeycode=87 # X keycode of Num-1 (KP_End)
+readonly MiddleCHz=261.63
+readonly PitchTolerance=0.03
+readonly TailSeconds=0.5
+readonly AudibleLevel=0.001 # about -60 dB: the first sample of the note's attack
+
+program=${1:-}
+checker=${2:-}
+client=${3:-}
+mode=${4:-test}
+bench_notes=${5:-20}
+if [[ -z $program || -z $checker || -z $client ]]; then
+  echo "usage: jack_midi.sh PROGRAM WAV_TONE_CHECK JACK_TEST_CLIENT [bench NOTES]" >&2
+  exit 1
+fi
+if [[ ! -e $program ]]; then
+  echo "SKIP: $program has not been built"
+  exit 77
+fi
+if ! command -v jackd >/dev/null; then
+  echo "SKIP: jackd is not installed"
+  exit 77
+fi
+program=$(realpath "$program")
+checker=$(realpath "$checker")
+client=$(realpath "$client")
+# shellcheck source=session.sh
+source "$(dirname "${BASH_SOURCE[0]}")/session.sh"
+
+start_jack() {
+  JACK_DEFAULT_SERVER="melo-e2e-$$-$RANDOM"
+  export JACK_DEFAULT_SERVER
+  jackd -n "$JACK_DEFAULT_SERVER" -d dummy -r 48000 -p 128 >"$work/jackd.log" 2>&1 &
+  pids+=($!)
+  wait_until 15 jack_lsp || fail "jackd did not start: $(tail -n 5 "$work/jackd.log")"
+  log "JACK server $JACK_DEFAULT_SERVER (dummy back-end, 48000 Hz, 128-frame periods)"
+}
+
+# ask COMMAND: one command to the test client; its answer (without "ok") in $reply.
+ask() {
+  echo "$*" >&"${CLIENT[1]}" || fail "the JACK test client is gone"
+  IFS= read -r -t 10 reply <&"${CLIENT[0]}" || fail "no answer from the JACK test client to: $*"
+  [[ $reply == ok* ]] || fail "the JACK test client answered '$reply' to: $*"
+  reply=${reply#ok}
+  reply=${reply# }
+}
+
+start_client() {
+  coproc CLIENT { exec "$client" melo_test 2>"$work/client.log"; }
+  pids+=("$CLIENT_PID")
+  IFS= read -r -t 10 reply <&"${CLIENT[0]}" || fail "the JACK test client did not start: $(cat "$work/client.log")"
+}
+
+# start_melo ARGS...: the program with arguments, up to its window.
+start_melo() {
+  (cd "$(dirname "$program")" && exec "$program" "$@") >"$work/program.log" 2>&1 &
+  app=$!
+  pids+=("$app")
+  find_window
+}
+
+stop_melo() {
+  kill "$app" 2>/dev/null
+  wait_until 15 dead "$app" || fail "the program did not end within 15 s"
+}
+
+program_audio_port() {
+  jack_lsp -t 2>/dev/null | awk '/^Melotastico:/ {port=$0; getline; if ($0 ~ /audio/) {print port; exit}}'
+}
+
+play_midi_note() {
+  local wav=$1
+  ask record-start
+  sleep 0.3
+  ask send 90 3C 64
+  local on=$reply
+  sleep 1
+  ask send 80 3C 40
+  sleep 1.5
+  ask record-stop "$wav"
+  ask onset "$on" "$AudibleLevel"
+  latency=$reply
+}
+
+part_midi_in_and_jack_audio() {
+  start_melo --audio jack --midi-in melo_test:midi_out 0
+  wait_until 15 program_audio_port || fail "the program made no JACK audio ports; ports:
+$(jack_lsp)"
+  jack_lsp -c | grep -A3 '^melo_test:midi_out' | grep -q 'Melotastico in:midi_in' ||
+    fail "--midi-in did not connect melo_test:midi_out; connections:
+$(jack_lsp -c)"
+  local port
+  port=$(program_audio_port)
+  jack_connect "$port" melo_test:in_l || fail "cannot connect $port to the test client"
+  log "recording $port"
+  grep -q "no ALSA sequencer" "$work/program.log" &&
+    log "the program said once that there is no ALSA sequencer"
+  if [[ $mode == bench ]]; then
+    local i
+    for ((i = 0; i < bench_notes; i++)); do
+      play_midi_note "$work/note.wav"
+      echo "$latency"
+    done >"$work/latencies"
+    sort -n "$work/latencies" | awk -v n="$bench_notes" '
+      {v[NR] = $1; sum += $1}
+      END {printf "MIDI-in note-on to first audible sample, %d notes at 128-frame periods:\n", n;
+           printf "  median %d frames (%.2f periods), min %d, max %d, mean %.0f\n",
+                  v[int((NR + 1) / 2)], v[int((NR + 1) / 2)] / 128, v[1], v[NR], sum / NR}'
+    stop_melo
+    return
+  fi
+  play_midi_note "$work/midi-in.wav"
+  log "note-on to first audible sample: $latency frames"
+  if ! "$checker" "$work/midi-in.wav" "$MiddleCHz" "$PitchTolerance" "$TailSeconds"; then
+    cp "$work/midi-in.wav" "$(evidence wav)" 2>/dev/null
+    fail "note 60 from the MIDI input did not sound middle C through JACK, or did not stop"
+  fi
+  [[ $(grep -c "no ALSA sequencer" "$work/program.log") -le 1 ]] ||
+    fail "the missing ALSA sequencer was reported more than once"
+  stop_melo
+}
+
+# The index of the test client's MIDI input in OutDevList.txt.
+client_port_index() {
+  local list=$XDG_CONFIG_HOME/Melotastico/OutDevList.txt
+  [[ -s $list ]] || fail "the program wrote no OutDevList.txt"
+  grep -a -q $'^0:  .*\r$' "$list" || fail "OutDevList.txt is not '%d:  %s' lines with CR LF"
+  local line
+  line=$(grep -a ':  JACK: melo_test:midi_in' "$list") ||
+    fail "OutDevList.txt does not list melo_test:midi_in: $(cat -A "$list")"
+  index=${line%%:*}
+}
+
+note_bytes() { # the note-on and note-off messages of a byte list
+  local bytes=($1) i out=()
+  for ((i = 0; i + 2 < ${#bytes[@]}; i++)); do
+    case ${bytes[i]} in
+    8? | 9?) out+=("${bytes[i]} ${bytes[i + 1]} ${bytes[i + 2]}") && i=$((i + 2)) ;;
+    B? | E? | A?) i=$((i + 2)) ;;
+    C? | D?) i=$((i + 1)) ;;
+    esac
+  done
+  echo "${out[*]:-}"
+}
+
+press() { # press KEYCODE: held briefly, as a player does
+  xdotool keydown "$1" && sleep 0.2 && xdotool keyup "$1" || fail "xdotool failed"
+  sleep 0.3
+}
+
+part_midi_out_and_recording() {
+  client_port_index
+  log "melo_test:midi_in is output port $index"
+  start_melo "$index" --midi-in melo_test:midi_out
+  focus_window
+  sleep 0.5
+  ask midi-clear
+  press "$QKeycode"
+  ask midi
+  [[ $reply == "90 3C 46 80 3C 40" ]] || fail "Q sent '$reply', not exactly 90 3C 46 80 3C 40"
+  ask midi-clear
+  press "$KeypadOneKeycode"
+  ask midi
+  [[ $reply == "91 3C 64 81 3C 40" ]] || fail "Num-1 sent '$reply', not exactly 91 3C 64 81 3C 40"
+  log "Q and Num-1 sent exactly their notes to the JACK MIDI port"
+
+  ask midi-clear
+  xdotool key ctrl+r || fail "xdotool failed"
+  sleep 0.5
+  ask send 90 40 50
+  sleep 0.2
+  ask send 90 43 60
+  sleep 0.2
+  ask send 80 40 00
+  ask send 90 43 00
+  sleep 0.3
+  xdotool key ctrl+r || fail "xdotool failed"
+  sleep 0.5
+  ask midi
+  local live
+  live=$(note_bytes "$reply")
+  [[ $live == "91 40 50 91 43 60 81 40 40 81 43 40" ]] ||
+    fail "the MIDI input played '$live' (all: '$reply'), not 91 40 50 91 43 60 81 40 40 81 43 40"
+  ask midi-clear
+  xdotool key ctrl+p || fail "xdotool failed"
+  sleep 2
+  ask midi
+  local played
+  played=$(note_bytes "$reply")
+  [[ $played == "$live" ]] || fail "playback sent '$played' (all: '$reply'), the MIDI input '$live'"
+  log "playback sent the recorded MIDI-input notes again"
+  has_focus || fail "the window lost the focus"
+  xdotool key alt+F4 || fail "xdotool key alt+F4 failed"
+  wait_until 15 dead "$app" || fail "the program did not end within 15 s of Alt+F4"
+}
+
+require_tools jackd jack_lsp jack_connect
+[[ -x $checker ]] || fail "the tone checker $checker is not built"
+[[ -x $client ]] || fail "the JACK test client $client is not built"
+[[ -e $(dirname "$program")/msf4.s ]] || fail "no sound set msf4.s beside $program"
+isolate
+# The port list goes to the private settings folder, not beside the program.
+mkdir -p "$XDG_CONFIG_HOME/Melotastico" && : >"$XDG_CONFIG_HOME/Melotastico/OutDevList.txt"
+start_x
+start_jack
+start_client
+part_midi_in_and_jack_audio
+[[ $mode == bench ]] && exit 0
+part_midi_out_and_recording
+echo "PASS: MIDI input sounded through JACK, JACK MIDI output sent exactly the keys' notes, playback repeated the MIDI input"
