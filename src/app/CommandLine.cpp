@@ -40,7 +40,20 @@ bool LoadSong(const std::string& fileName, TSimpleRecorder& song, std::ostream& 
 
 } // namespace
 
-TCommandLine ParseCommandLineAction(const std::vector<std::string>& arguments) {
+TCommandLine ParseCommandLineAction(const std::vector<std::string>& allArguments) {
+  // The window's own options (--audio OUTPUT, --midi-in PORT) are no actions.
+  std::vector<std::string> arguments;
+  for (std::size_t i = 0; i < allArguments.size(); ++i) {
+    const std::string& argument = allArguments[i];
+    const bool windowOption = argument == "--audio" || argument == "--midi-in";
+    if (windowOption && i + 1 < allArguments.size()) {
+      ++i;
+      continue;
+    }
+    if (argument.rfind("--audio=", 0) == 0 || argument.rfind("--midi-in=", 0) == 0)
+      continue;
+    arguments.push_back(argument);
+  }
   std::size_t first = 0;
   while (first < arguments.size() && !IsOption(arguments[first]))
     ++first;
@@ -76,7 +89,7 @@ TCommandLine ParseCommandLineAction(const std::vector<std::string>& arguments) {
 }
 
 std::string UsageText() {
-  return "Usage: melotastico [MULTIINSTANCE] [PORT]\n"
+  return "Usage: melotastico [MULTIINSTANCE] [PORT] [--audio OUTPUT] [--midi-in PORT]\n"
          "       melotastico --export SONG.lyt OUT.mid|OUT.wav|OUT.flac|OUT.ogg\n"
          "       melotastico --info SONG.lyt\n"
          "       melotastico --help | --version\n"
@@ -84,6 +97,8 @@ std::string UsageText() {
          "Without options the piano window starts; a number selects the output\n"
          "port by index and writes the port list to OutDevList.txt.\n"
          "\n"
+         "  --audio OUTPUT     play to default, pulse, pipewire, jack or an ALSA device\n"
+         "  --midi-in PORT     play from a MIDI port: part of its name or ALSA client:port\n"
          "  --export SONG OUT  play the song offline into a Standard MIDI File (.mid)\n"
          "                     or audio (.wav, .flac, .ogg) with the sound set and\n"
          "                     reverb of the settings\n"
