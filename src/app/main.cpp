@@ -1,5 +1,6 @@
 #include "app/main.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -32,6 +33,7 @@
 #include "input/KeyEventFeed.h"
 #include "input/KoPCKeyboard.h"
 #include "input/MidiInPorts.h"
+#include "input/SetKeyDef.h"
 #include "music/AutoAccomp.h"
 #include "music/KoMetronome.h"
 #include "music/KoTimer.h"
@@ -40,6 +42,7 @@
 #include "sound/FavoriteVoices.h"
 #include "sound/KoDirectMusic.h"
 #include "sound/MyVolume.h"
+#include "sound/Setup.h"
 #include "sound/SetupConfig.h"
 
 namespace melo {
@@ -64,6 +67,7 @@ constexpr QPoint MousePedalPoint(400, 120);
 constexpr int ExternalListTop = 240;
 constexpr int ExternalListWidth = 201;
 constexpr int ExternalListLeft[2] = {32, 272};
+constexpr int KeyOneIndex = 14; // where the settings dialog opens the key-definition editor
 
 } // namespace
 
@@ -308,6 +312,12 @@ void TRoVoravForm::CreateControls() {
   FPCKeyboard->SetOnMouseMove([this](TKoMultiGlyphButton* sender, Qt::KeyboardModifiers, int, int) {
     PCKeyMouseMove(sender);
   });
+  // The press of the double-click's second click follows once the editor has closed: it only
+  // shows the key up. Opened from the settings, nothing follows, so no click is swallowed.
+  FPCKeyboard->SetOnEditKey([this](TKoMultiGlyphButton* sender) {
+    FEditClickGuard = true;
+    EditKeyDefinition(sender->Tag());
+  });
 
   FRightKeyboard = std::make_unique<TRoVoravKb>(this, &WorkBitmap, PianoLeftX, RightPianoTop);
   FRightKeyboard->SetCursor(crRightHand);
@@ -422,6 +432,9 @@ void TRoVoravForm::MainButtonClick(int index) {
   case 3:
     SetRecording(!Recording());
     break;
+  case 4:
+    OpenSettings();
+    break;
   case 5:
     OpenHelp();
     break;
@@ -430,7 +443,7 @@ void TRoVoravForm::MainButtonClick(int index) {
     ShowAbout(this);
     break;
   default:
-    // Open, Save and Setup open their dialogs.
+    // Open and Save open their dialogs.
     break;
   }
 }
@@ -493,6 +506,64 @@ void TRoVoravForm::ApplySettings(const TSetupOptions& options) {
   FPerformance.SetLoopPlay(options.LoopPlay);
   SetSmartSemitone(options.SmartSemitone);
   SetPeriodPedal(options.PeriodPedal);
+}
+
+// ---------------------------------------------------------------------------
+// Dialogs
+
+void TRoVoravForm::SetDialogRunners(TSetupRunner setup, TKeyDefRunner keyDef) {
+  FSetupRunner = std::move(setup);
+  FKeyDefRunner = std::move(keyDef);
+}
+
+void TRoVoravForm::ReleaseHeldKeys() {
+  // The dialog takes the keyboard: every key still down is reported up and handled now, so
+  // no note sounds on behind it and no key counts as held after it.
+  if (FDIKeyboard) {
+    FDIKeyboard->Unacquire();
+    QCoreApplication::sendPostedEvents(this);
+    FDIKeyboard->Acquire();
+  }
+  ResetPerformance(ResetForDialog);
+}
+
+void TRoVoravForm::OpenSettings() {
+  ReleaseHeldKeys();
+  const TSetupConfig old = Config;
+  TSetupOptions options{FPerformance.NotebookMode(), LoopPlay(), PeriodPedal(), SmartSemitone()};
+  const bool ok = FSetupRunner
+                      ? FSetupRunner(Config, options)
+                      : ExecuteSetup(
+                            Config, options, [this] { EditKeyDefinition(KeyOneIndex); }, this);
+  if (!ok)
+    return;
+  ApplySettings(options);
+  std::error_code error;
+  FPerformance.SetUseExternalDLS(
+      Config.UseExternalDLS && std::filesystem::is_regular_file(Config.ExternalDLSFileName, error));
+  // Switching between the built-in and the external set waits for the next start; another
+  // file for the external set in use loads at once.
+  if (old.UseExternalDLS && Config.UseExternalDLS &&
+      old.ExternalDLSFileName != Config.ExternalDLSFileName && FMusic) {
+    FMusic->LoadExternalDLS();
+    BuildExternalVoiceLists();
+    cbbExternalDLSVoices_LeftChange();
+    cbbExternalDLSVoices_RightChange();
+  }
+}
+
+void TRoVoravForm::EditKeyDefinition(int keyIndex) {
+  ReleaseHeldKeys();
+  TKeyDefTable table = KeyDefs;
+  QWidget* parent = QApplication::activeModalWidget() ? QApplication::activeModalWidget() : this;
+  const bool ok = FKeyDefRunner ? FKeyDefRunner(table, keyIndex)
+                                : TfrmSetKeyDef::Execute(table, keyIndex, parent);
+  if (!ok)
+    return;
+  SetKeyDefs(table);
+  // Recorded too, so the song plays back with the keys as they were played.
+  if (Recording())
+    FRecorder->RecordKeyDefs(KeyDefs);
 }
 
 // ---------------------------------------------------------------------------

@@ -38,6 +38,7 @@ class TfrmAbout;
 class TAudio;
 class TPointerClip;
 class TMidiInPorts;
+struct TSetupConfig;
 struct TSetupOptions;
 
 inline constexpr int ClientWidth = 621;
@@ -131,6 +132,13 @@ public:
   void BuildExternalVoiceLists();
   void cbbExternalDLSVoices_LeftChange();
   void cbbExternalDLSVoices_RightChange();
+  // Dialogs. Opening one first releases every held key, as losing the foreground does.
+  void OpenSettings();
+  void EditKeyDefinition(int keyIndex);
+  // Tests stand in for the dialogs: (config, options) and (table, key index), in and out.
+  using TSetupRunner = std::function<bool(TSetupConfig&, TSetupOptions&)>;
+  using TKeyDefRunner = std::function<bool(TKeyDefTable&, int)>;
+  void SetDialogRunners(TSetupRunner setup, TKeyDefRunner keyDef);
 
   // Read access for the owner and the tests.
   TKoDirectMusic* Music() const { return FMusic.get(); }
@@ -196,6 +204,7 @@ private:
   void ShowSliderPosition(int position);
   bool StepExternalRightVoice(int step);
   void FormActivate();
+  void ReleaseHeldKeys();
 
   std::unique_ptr<TKoPCKeyboard> FPCKeyboard;
   std::unique_ptr<TRoVoravKb> FRightKeyboard;
@@ -234,6 +243,8 @@ private:
   int FLatency = 0;
   int FWritePeriod = 0;
   bool FEditClickGuard = false;
+  TSetupRunner FSetupRunner;
+  TKeyDefRunner FKeyDefRunner;
   QTimer Timer1;
   const TEngineMode FEngineMode;
 };

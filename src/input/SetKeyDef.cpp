@@ -348,8 +348,8 @@ void TfrmSetKeyDef::btnHelpClick() {
   QMessageBox::information(this, MessageTitle(), QString::fromUtf8(HelpText));
 }
 
-bool TfrmSetKeyDef::Execute(TKeyDefTable& table, int keyIndex) {
-  TfrmSetKeyDef form;
+bool TfrmSetKeyDef::Execute(TKeyDefTable& table, int keyIndex, QWidget* parent) {
+  TfrmSetKeyDef form(parent);
   form.WorkDefs = table;
   form.SelectKey(keyIndex);
   const bool ok = form.exec() == QDialog::Accepted;

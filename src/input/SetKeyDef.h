@@ -25,9 +25,10 @@ public:
 
   explicit TfrmSetKeyDef(QWidget* parent = nullptr);
 
-  // Edits a copy of table starting at keyIndex (a playable key); on OK the copy, with the key
-  // on show and the remarks stored, replaces table. True when closed with OK.
-  static bool Execute(TKeyDefTable& table, int keyIndex);
+  // Edits a copy of table starting at keyIndex (a playable key); on OK the copy, with the
+  // remarks stored, replaces table. True when closed with OK. The parent only keeps the
+  // dialog above the window that opened it.
+  static bool Execute(TKeyDefTable& table, int keyIndex, QWidget* parent = nullptr);
 
   // List position in cbbKeysName of a key index and back; -1 when there is none.
   static int KeyListPosition(int keyIndex);

@@ -30,6 +30,8 @@
 #include "music/AutoAccomp.h"
 #include "music/KoMetronome.h"
 #include "platform/DataFolder.h"
+#include "sound/DlsTestSets.h"
+#include "sound/DlsWriter.h"
 #include "sound/FavoriteVoices.h"
 #include "sound/MyVolume.h"
 #include "sound/SetupConfig.h"
@@ -633,6 +635,173 @@ TEST_F(MainWindowTest, KeyHeldWhenTheWindowLosesFocusIsReleased) {
   Mark();
   Tap(xQ);
   EXPECT_EQ(Notes(Sent()), (TBytes{0x90, 60, 70, 0x80, 60, 64}));
+}
+
+// ---- Dialogs ----------------------------------------------------------------------------------
+
+void MouseEvent(QWidget* target, QEvent::Type type) {
+  const bool down = type != QEvent::MouseButtonRelease;
+  QMouseEvent event(type, QPointF(2, 2), QPointF(2, 2), Qt::LeftButton,
+                    down ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+  QApplication::sendEvent(target, &event);
+  QCoreApplication::processEvents();
+}
+
+// What the toolkit sends for a double-click: press, release, double-click, release.
+void DoubleClick(QWidget* target) {
+  MouseEvent(target, QEvent::MouseButtonPress);
+  MouseEvent(target, QEvent::MouseButtonRelease);
+  MouseEvent(target, QEvent::MouseButtonDblClick);
+  MouseEvent(target, QEvent::MouseButtonRelease);
+}
+
+class MainWindowDialogTest : public MainWindowTest {
+protected:
+  void SetUp() override {
+    SavedConfig = Config;
+    MainWindowTest::SetUp();
+  }
+  void TearDown() override {
+    MainWindowTest::TearDown();
+    Config = SavedConfig;
+  }
+  void ClickSetup() {
+    Click(Form->MainButtons().Button(4), true);
+    Click(Form->MainButtons().Button(4), false);
+  }
+  TSetupConfig SavedConfig;
+};
+
+TEST_F(MainWindowDialogTest, DoubleClickEditsTheKeyAndTheNextPressOnlyShowsItUp) {
+  constexpr int keyOne = 14;
+  int openedAt = -1;
+  Form->SetDialogRunners(nullptr, [&](TKeyDefTable& table, int key) {
+    openedAt = key;
+    table.Keys[keyOne].Notes[0] = TKeyNote{5, 0, 5, 1, 0}; // G above the octave of C5, right
+    return true;
+  });
+  TKoMultiGlyphButton* one = Form->PCKeyboard().Button(keyOne);
+  ASSERT_NE(one, nullptr);
+  DoubleClick(one);
+  EXPECT_EQ(openedAt, keyOne);
+  // The first click played the old note; the second one's press sounded nothing.
+  EXPECT_EQ(Notes(Sent()), (TBytes{0x90, 72, 70, 0x80, 72, 64}));
+  EXPECT_EQ(Form->PCKeyboard().KeyState(keyOne), 0);
+  EXPECT_EQ(KeyDefs.Keys[keyOne].Notes[0].Degree, 5);
+  Mark();
+  Click(one, true);
+  Click(one, false);
+  EXPECT_EQ(Notes(Sent()), (TBytes{0x91, 79, 100, 0x81, 79, 64}));
+}
+
+TEST_F(MainWindowDialogTest, CancelledEditorChangesNothingAndWhileRecordingTheChangeIsKept) {
+  constexpr int keyOne = 14;
+  bool accept = false;
+  Form->SetDialogRunners(nullptr, [&](TKeyDefTable& table, int) {
+    table.Keys[keyOne].NoteCount = 0;
+    return accept;
+  });
+  Form->EditKeyDefinition(keyOne);
+  EXPECT_EQ(KeyDefs.Keys[keyOne].NoteCount, 1);
+
+  With(xLCtrl, xR);
+  ASSERT_TRUE(Form->Recording());
+  accept = true;
+  Form->EditKeyDefinition(keyOne);
+  EXPECT_EQ(KeyDefs.Keys[keyOne].NoteCount, 0);
+  const TSimpleBuffer& events = Form->Recorder().Events();
+  ASSERT_GE(events.Count(), 1u);
+  EXPECT_EQ(events[events.Count() - 1].Kind, sekKeyDefs);
+  EXPECT_TRUE(Form->Recording()); // a dialog leaves the recording running
+}
+
+TEST_F(MainWindowDialogTest, HeldKeysAreReleasedBeforeADialogOpens) {
+  Form->SetAccompaniment(true);
+  Press(xQ);
+  Press(xLShift);
+  bool sawHeld = true;
+  Form->SetDialogRunners(
+      [&](TSetupConfig&, TSetupOptions&) {
+        sawHeld = Form->KeyState().IsDown(16) || Form->KeyState().ShiftState() != 0;
+        return false;
+      },
+      nullptr);
+  ClickSetup();
+  EXPECT_FALSE(sawHeld);
+  EXPECT_EQ(Notes(Sent()), (TBytes{0x90, 60, 70, 0x80, 60, 64}));
+  EXPECT_TRUE(Form->AccompRunning());
+  Mark();
+  Release(xQ); // already let go: nothing more
+  Release(xLShift);
+  EXPECT_TRUE(Notes(Sent()).empty());
+  Tap(xQ); // and the keyboard still plays
+  EXPECT_EQ(Notes(Sent()), (TBytes{0x90, 60, 70, 0x80, 60, 64}));
+  Form->SetAccompaniment(false);
+}
+
+TEST_F(MainWindowDialogTest, SetupButtonAppliesAConfirmedDialog) {
+  TSetupOptions seen{true, true, true, true};
+  Form->SetDialogRunners(
+      [&](TSetupConfig& config, TSetupOptions& options) {
+        seen = options;
+        config.Latency = 60;
+        config.ReverbLevel = 1;
+        options = TSetupOptions{true, true, true, true};
+        return true;
+      },
+      nullptr);
+  ClickSetup();
+  EXPECT_EQ(seen, (TSetupOptions{false, false, false, false}));
+  EXPECT_EQ(Form->Music()->GetWriteLatency(), 60);
+  EXPECT_EQ(Form->Music()->GetWritePeriod(), 15);
+  EXPECT_EQ(Form->Music()->ReverbLevel(), 1);
+  EXPECT_TRUE(Form->Performance().NotebookMode());
+  EXPECT_TRUE(Form->LoopPlay());
+  EXPECT_TRUE(Form->PeriodPedal());
+  EXPECT_TRUE(Form->SmartSemitone());
+
+  // Cancel hands nothing over, whatever the dialog held.
+  Form->SetDialogRunners(
+      [&](TSetupConfig&, TSetupOptions& options) {
+        seen = options;
+        return false;
+      },
+      nullptr);
+  ClickSetup();
+  EXPECT_EQ(seen, (TSetupOptions{true, true, true, true}));
+  EXPECT_TRUE(Form->SmartSemitone());
+}
+
+TEST_F(MainWindowDialogTest, AnotherExternalFileLoadsAtOnceOnlyWhileTheExternalSetStaysOn) {
+  const std::filesystem::path dir = Folder.path().toStdString();
+  ASSERT_TRUE(SaveDlsFile(test::Level1Set(), (dir / "new.dls").string()));
+  struct TCase {
+    bool OnBefore;
+    std::string NameBefore;
+    bool Reloads;
+  };
+  const std::string newName = (dir / "new.dls").string();
+  for (const TCase& c : {TCase{true, (dir / "old.dls").string(), true}, TCase{false, "", false},
+                         TCase{true, newName, false}}) {
+    FillInstruments();
+    Config.UseExternalDLS = c.OnBefore;
+    Config.ExternalDLSFileName = c.NameBefore;
+    Form->SetDialogRunners(
+        [&](TSetupConfig& config, TSetupOptions&) {
+          config.UseExternalDLS = true;
+          config.ExternalDLSFileName = newName;
+          return true;
+        },
+        nullptr);
+    ClickSetup();
+    EXPECT_TRUE(Form->Performance().UseExternalDLS());
+    if (c.Reloads) {
+      ASSERT_EQ(InstrumentList.Count, 4);
+      EXPECT_EQ(InstrumentList.NameUtf8(1), "Guitar");
+    } else {
+      EXPECT_EQ(InstrumentList.Count, 6) << c.NameBefore; // the set in use stays
+    }
+  }
 }
 
 } // namespace
