@@ -716,6 +716,16 @@ TEST_F(MainWindowDialogTest, CancelledEditorChangesNothingAndWhileRecordingTheCh
 }
 
 TEST_F(MainWindowDialogTest, HeldKeysAreReleasedBeforeADialogOpens) {
+  // The notes of the two hands, apart from the accompaniment's drums running meanwhile.
+  const auto handNotes = [this] {
+    TBytes hands;
+    const TBytes notes = Notes(Sent());
+    for (std::size_t i = 0; i + 2 < notes.size(); i += 3)
+      if ((notes[i] & 0x0F) < 2)
+        hands.insert(hands.end(), notes.begin() + static_cast<std::ptrdiff_t>(i),
+                     notes.begin() + static_cast<std::ptrdiff_t>(i + 3));
+    return hands;
+  };
   Form->SetAccompaniment(true);
   Press(xQ);
   Press(xLShift);
@@ -728,14 +738,14 @@ TEST_F(MainWindowDialogTest, HeldKeysAreReleasedBeforeADialogOpens) {
       nullptr);
   ClickSetup();
   EXPECT_FALSE(sawHeld);
-  EXPECT_EQ(Notes(Sent()), (TBytes{0x90, 60, 70, 0x80, 60, 64}));
+  EXPECT_EQ(handNotes(), (TBytes{0x90, 60, 70, 0x80, 60, 64}));
   EXPECT_TRUE(Form->AccompRunning());
   Mark();
   Release(xQ); // already let go: nothing more
   Release(xLShift);
-  EXPECT_TRUE(Notes(Sent()).empty());
+  EXPECT_TRUE(handNotes().empty());
   Tap(xQ); // and the keyboard still plays
-  EXPECT_EQ(Notes(Sent()), (TBytes{0x90, 60, 70, 0x80, 60, 64}));
+  EXPECT_EQ(handNotes(), (TBytes{0x90, 60, 70, 0x80, 60, 64}));
   Form->SetAccompaniment(false);
 }
 
