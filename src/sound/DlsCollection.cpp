@@ -243,12 +243,20 @@ bool ReadWaveFormat(const TChunk& fmt, TDlsWave& wave, std::uint16_t& blockAlign
   return true;
 }
 
-bool ReadWaveData(const TChunk& data, std::uint16_t blockAlign, TDlsWave& wave) {
+bool ReadWaveData(const TChunk& data, std::uint16_t blockAlign, bool borrow, TDlsWave& wave) {
   if (data.Size == 0 || data.Size % blockAlign != 0)
     return false;
   const std::size_t frames = data.Size / blockAlign;
   const std::size_t bytes = wave.BitsPerSample / 8;
-  if (bytes == 2 && wave.Channels.size() == 1 && std::endian::native == std::endian::little) {
+  const bool framesAsStored =
+      bytes == 2 && wave.Channels.size() == 1 && std::endian::native == std::endian::little;
+  if (framesAsStored && borrow &&
+      reinterpret_cast<std::uintptr_t>(data.Data) % alignof(std::int16_t) == 0) {
+    wave.Borrowed = {reinterpret_cast<const std::int16_t*>(data.Data), frames};
+    wave.Channels.clear();
+    return true;
+  }
+  if (framesAsStored) {
     // The common case: the bytes already are the frames.
     wave.Channels[0].resize(frames);
     std::memcpy(wave.Channels[0].data(), data.Data, data.Size);
@@ -264,7 +272,7 @@ bool ReadWaveData(const TChunk& data, std::uint16_t blockAlign, TDlsWave& wave) 
   return true;
 }
 
-bool ReadWave(const TChunk& list, TDlsWave& wave) {
+bool ReadWave(const TChunk& list, bool borrow, TDlsWave& wave) {
   auto chunks = SplitChunks(list);
   if (!chunks)
     return false;
@@ -274,7 +282,7 @@ bool ReadWave(const TChunk& list, TDlsWave& wave) {
   if (!fmt || !*fmt || !data || !*data || !wsmp)
     return false;
   std::uint16_t blockAlign = 0;
-  if (!ReadWaveFormat(**fmt, wave, blockAlign) || !ReadWaveData(**data, blockAlign, wave))
+  if (!ReadWaveFormat(**fmt, wave, blockAlign) || !ReadWaveData(**data, blockAlign, borrow, wave))
     return false;
   wave.HasSampleInfo = wsmp->has_value();
   if (wave.HasSampleInfo &&
@@ -330,6 +338,7 @@ bool ReadWaveLink(const TChunk& wlnk, TDlsRegion& region) {
 
 class TReader {
 public:
+  explicit TReader(bool borrowWaves) : FBorrowWaves(borrowWaves) {}
   bool Read(const std::uint8_t* data, std::size_t size, TDlsCollection& out);
 
 private:
@@ -339,6 +348,7 @@ private:
   // The index in FResult.Waves of the wave a cue names (cue < FPool.Count).
   std::uint32_t CueToWave(std::size_t cue) const;
 
+  const bool FBorrowWaves;
   TDlsCollection FResult;
   TPoolTable FPool;
   // Where the pool's wave lists start: one bit per two bytes of the pool
@@ -401,7 +411,7 @@ bool TReader::ReadWavePool(const TChunkList& top) {
     if (offset % 2 != 0 || offset / 2 >= FWaveListAt.size() || !FWaveListAt[offset / 2])
       return false;
     TDlsWave wave;
-    if (!ReadWave(*ChunkAt(list.Data, list.Size, offset), wave))
+    if (!ReadWave(*ChunkAt(list.Data, list.Size, offset), FBorrowWaves, wave))
       return false;
     FWaveAt.emplace(offset, std::uint32_t(FResult.Waves.size()));
     FResult.Waves.push_back(std::move(wave));
@@ -485,8 +495,8 @@ std::string RiffForm(const std::uint8_t* data, std::size_t size) {
   return std::string(reinterpret_cast<const char*>(data + 8), 4);
 }
 
-bool TDlsCollection::LoadFromMemory(const std::uint8_t* data, std::size_t size) {
-  return TReader().Read(data, size, *this);
+bool TDlsCollection::LoadFromMemory(const std::uint8_t* data, std::size_t size, bool BorrowWaves) {
+  return TReader(BorrowWaves).Read(data, size, *this);
 }
 
 } // namespace melo

@@ -5,6 +5,7 @@
 // be played without further checks.
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -107,10 +108,20 @@ struct TDlsWave {
   std::uint32_t SampleRate = 0;
   std::uint16_t BitsPerSample = 16; // as stored in the file (8 or 16)
   std::vector<std::vector<std::int16_t>> Channels;
+  // A 16-bit mono wave read in place: its frames stay in the bytes the
+  // collection was read from, and Channels is empty.
+  std::span<const std::int16_t> Borrowed;
   bool HasSampleInfo = false;
   TDlsSampleInfo SampleInfo;
   std::string Name;
-  std::size_t FrameCount() const { return Channels.empty() ? 0 : Channels.front().size(); }
+  std::size_t FrameCount() const {
+    return !Borrowed.empty() ? Borrowed.size() : Channels.empty() ? 0 : Channels.front().size();
+  }
+  std::size_t ChannelCount() const { return !Borrowed.empty() ? 1 : Channels.size(); }
+  // Frame i of a channel, borrowed or not.
+  std::int16_t Frame(std::size_t channel, std::size_t i) const {
+    return !Borrowed.empty() ? Borrowed[i] : Channels[channel][i];
+  }
 };
 
 struct TDlsRegion {
@@ -146,8 +157,10 @@ public:
   std::vector<TDlsWave> Waves; // in pool-table (cue) order
 
   // Replaces the content with the collection in data. On any failed check it
-  // returns false and leaves the previous content as it was.
-  bool LoadFromMemory(const std::uint8_t* data, std::size_t size);
+  // returns false and leaves the previous content as it was. With
+  // BorrowWaves, 16-bit mono waves are not copied (TDlsWave::Borrowed): data
+  // must then outlive the collection and whatever is built from it.
+  bool LoadFromMemory(const std::uint8_t* data, std::size_t size, bool BorrowWaves = false);
 };
 
 // The RIFF form of data ("DLS ", "sfbk", ...) or an empty string when data

@@ -369,7 +369,7 @@ struct TStartedVoice {
 
 class TDlsFont {
 public:
-  TDlsFont(fluid_synth_t* synth, TDlsCollection collection);
+  TDlsFont(fluid_synth_t* synth, TDlsCollection collection, std::shared_ptr<const void> owner);
   ~TDlsFont();
   TDlsFont(const TDlsFont&) = delete;
   TDlsFont& operator=(const TDlsFont&) = delete;
@@ -391,8 +391,10 @@ private:
   TPresetSlot& Slot(int bank, int program);
   const TFontInstrument* Resolve(const TPresetSlot& slot, int chan) const;
   void Remember(fluid_voice_t* voice);
+  void MeasureOnFirstUse(fluid_sample_t* sample);
 
   fluid_synth_t* FSynth;
+  std::shared_ptr<const void> FOwner; // owns the borrowed waves
   TDlsCollection FCollection;
   bool FMmaBanks = false;
   std::vector<std::vector<std::int16_t>> FBuffers; // one per wave channel
@@ -406,6 +408,8 @@ private:
   std::array<const TFontInstrument*, 128> FDrumByProgram{};
   std::size_t FNext = 0;
   std::vector<TStartedVoice> FStarted;
+  // Looped samples not yet measured for early voice ending (sorted).
+  std::vector<fluid_sample_t*> FUnmeasured;
 };
 
 // ---- FluidSynth callbacks --------------------------------------------------------
@@ -459,8 +463,9 @@ int PresetNoteOn(fluid_preset_t* preset, fluid_synth_t* synth, int chan, int key
 
 // ---- Building ---------------------------------------------------------------------
 
-TDlsFont::TDlsFont(fluid_synth_t* synth, TDlsCollection collection)
-    : FSynth(synth), FCollection(std::move(collection)) {
+TDlsFont::TDlsFont(fluid_synth_t* synth, TDlsCollection collection,
+                   std::shared_ptr<const void> owner)
+    : FSynth(synth), FOwner(std::move(owner)), FCollection(std::move(collection)) {
   ++LiveFonts;
   char style[8] = {};
   fluid_settings_copystr(fluid_synth_get_settings(synth), "synth.midi-bank-select", style,
@@ -483,33 +488,50 @@ bool TDlsFont::BuildSamples() {
   for (TDlsWave& wave : FCollection.Waves) {
     FFrames.push_back(wave.FrameCount());
     std::vector<fluid_sample_t*> channels;
-    for (auto& source : wave.Channels) {
-      auto& buffer = FBuffers.emplace_back();
-      buffer.reserve(kMargin + source.size() + kTailPadding);
-      buffer.insert(buffer.end(), kMargin, 0);
-      buffer.insert(buffer.end(), source.begin(), source.end());
-      buffer.insert(buffer.end(), kTailPadding, 0);
-      std::vector<std::int16_t>().swap(source); // the font's copy is the one kept
+    for (std::size_t ch = 0; ch < wave.ChannelCount(); ++ch) {
+      // A borrowed wave is played where it lies (the synthesizer reads
+      // nothing outside a sample's frames); a short one is copied to reach
+      // the synthesizer's minimum length.
+      const std::int16_t* frames = wave.Borrowed.data();
+      std::size_t count = wave.Borrowed.size();
+      if (wave.Borrowed.empty() || count < kMinFrames) {
+        auto& buffer = FBuffers.emplace_back();
+        buffer.reserve(kMargin + wave.FrameCount() + kTailPadding);
+        buffer.insert(buffer.end(), kMargin, 0);
+        if (wave.Borrowed.empty()) {
+          auto& source = wave.Channels[ch];
+          buffer.insert(buffer.end(), source.begin(), source.end());
+          std::vector<std::int16_t>().swap(source); // the font's copy is the one kept
+        } else {
+          buffer.insert(buffer.end(), wave.Borrowed.begin(), wave.Borrowed.end());
+        }
+        buffer.insert(buffer.end(), kTailPadding, 0);
+        frames = buffer.data() + kMargin;
+        count = std::max(buffer.size() - kMargin - kTailPadding, kMinFrames);
+      }
       fluid_sample_t* sample = new_fluid_sample();
       if (sample == nullptr)
         return false;
       channels.push_back(sample);
-      const auto frames = unsigned(std::max(buffer.size() - kMargin - kTailPadding, kMinFrames));
+      const auto length = unsigned(count);
       const TDlsSampleInfo& info = wave.SampleInfo;
       const unsigned loopStart = info.Looped ? info.LoopStart : 0;
-      const unsigned loopEnd = info.Looped ? info.LoopStart + info.LoopLength : frames;
-      if (fluid_sample_set_sound_data(sample, buffer.data() + kMargin, nullptr, frames,
+      const unsigned loopEnd = info.Looped ? info.LoopStart + info.LoopLength : length;
+      // The synthesizer only reads the frames (it does not copy them: the
+      // last argument), so a read-only mapping serves.
+      if (fluid_sample_set_sound_data(sample, const_cast<short*>(frames), nullptr, length,
                                       wave.SampleRate, 0) != FLUID_OK ||
           fluid_sample_set_loop(sample, loopStart, loopEnd) != FLUID_OK ||
           fluid_sample_set_pitch(sample, info.UnityNote, 0) != FLUID_OK)
         return false;
-      // Lets the synthesizer end looping voices that fade below hearing early
-      // (it measures the loop; a one-shot wave ends by itself).
+      // Looping voices that fade below hearing may end early once the loop is
+      // measured; that reads the loop, so it waits for the first note.
       if (info.Looped)
-        fluid_voice_optimize_sample(sample);
+        FUnmeasured.push_back(sample);
     }
     FSamples.push_back(std::move(channels));
   }
+  std::sort(FUnmeasured.begin(), FUnmeasured.end());
   return true;
 }
 
@@ -753,6 +775,14 @@ void TDlsFont::Remember(fluid_voice_t* voice) {
   FStarted.push_back({voice, id});
 }
 
+void TDlsFont::MeasureOnFirstUse(fluid_sample_t* sample) {
+  const auto found = std::lower_bound(FUnmeasured.begin(), FUnmeasured.end(), sample);
+  if (found == FUnmeasured.end() || *found != sample)
+    return;
+  fluid_voice_optimize_sample(sample);
+  FUnmeasured.erase(found);
+}
+
 bool TDlsFont::Playing() const {
   const bool mayPlay = std::any_of(FStarted.begin(), FStarted.end(), [](const TStartedVoice& s) {
     return fluid_voice_get_id(s.Voice) == s.Id && fluid_voice_is_playing(s.Voice);
@@ -770,6 +800,7 @@ int TDlsFont::NoteOn(const TPresetSlot& slot, fluid_synth_t* synth, int chan, in
     if (key < voiceDesc.KeyLow || key > voiceDesc.KeyHigh || vel < voiceDesc.VelocityLow ||
         vel > voiceDesc.VelocityHigh)
       continue;
+    MeasureOnFirstUse(voiceDesc.Sample);
     fluid_voice_t* voice = fluid_synth_alloc_voice(synth, voiceDesc.Sample, chan, key, vel);
     if (voice == nullptr)
       return FLUID_FAILED;
@@ -785,14 +816,15 @@ int TDlsFont::NoteOn(const TPresetSlot& slot, fluid_synth_t* synth, int chan, in
 
 } // namespace
 
-fluid_sfont_t* NewDlsSoundFont(fluid_synth_t* synth, TDlsCollection collection) {
+fluid_sfont_t* NewDlsSoundFont(fluid_synth_t* synth, TDlsCollection collection,
+                               std::shared_ptr<const void> Owner) {
   if (synth == nullptr)
     return nullptr;
   fluid_sfont_t* sfont =
       new_fluid_sfont(FontName, FontPreset, FontIterationStart, FontIterationNext, FontFree);
   if (sfont == nullptr)
     return nullptr;
-  auto* font = new TDlsFont(synth, std::move(collection));
+  auto* font = new TDlsFont(synth, std::move(collection), std::move(Owner));
   fluid_sfont_set_data(sfont, font);
   if (!font->Build(sfont)) {
     FontFree(sfont);
@@ -849,16 +881,16 @@ void AddDlsLoader(fluid_synth_t* synth) {
 }
 
 bool LoadDlsBytes(fluid_synth_t* synth, std::span<const std::uint8_t> bytes,
-                  TLoadedSoundSet& loaded) {
+                  TLoadedSoundSet& loaded, std::shared_ptr<const void> Owner) {
   TDlsCollection collection;
-  if (synth == nullptr || !collection.LoadFromMemory(bytes.data(), bytes.size()))
+  if (synth == nullptr || !collection.LoadFromMemory(bytes.data(), bytes.size(), Owner != nullptr))
     return false;
   std::vector<TSoundSetInstrument> instruments;
   for (const TDlsInstrument& ins : collection.Instruments)
     instruments.push_back({ins.Patch(), GbkToUtf8(ins.Name)});
   // Built before the synthesizer is asked, so that its lock is held only for
   // the hand-over, not while the samples are prepared.
-  TPendingLoad pending{NewDlsSoundFont(synth, std::move(collection))};
+  TPendingLoad pending{NewDlsSoundFont(synth, std::move(collection), std::move(Owner))};
   if (pending.Font == nullptr)
     return false;
   int id = AddThroughLoader(synth, pending);

@@ -7,6 +7,7 @@
 #include "sound/KoSoundSet.h"
 
 #include <cstdint>
+#include <memory>
 #include <span>
 
 typedef struct _fluid_synth_t fluid_synth_t;
@@ -14,11 +15,14 @@ typedef struct _fluid_sfont_t fluid_sfont_t;
 
 namespace melo {
 
-// The font for a collection (its wave data moves into the font). Its bank
-// numbers follow the synthesizer's "synth.midi-bank-select" reading of bank
-// selects; drum kits answer on channel 9, melodic instruments elsewhere.
-// Nullptr without a synthesizer or when memory runs out.
-fluid_sfont_t* NewDlsSoundFont(fluid_synth_t* synth, TDlsCollection collection);
+// The font for a collection (its wave data moves into the font; borrowed
+// waves are played where they lie, and the font keeps Owner, which owns
+// them, alive). Its bank numbers follow the synthesizer's
+// "synth.midi-bank-select" reading of bank selects; drum kits answer on
+// channel 9, melodic instruments elsewhere. Nullptr without a synthesizer or
+// when memory runs out.
+fluid_sfont_t* NewDlsSoundFont(fluid_synth_t* synth, TDlsCollection collection,
+                               std::shared_ptr<const void> Owner = {});
 
 // Lets the synthesizer take DLS fonts by name from LoadDlsBytes; call once per
 // synthesizer (LoadDlsBytes adds it itself when it is missing).
@@ -28,9 +32,12 @@ void AddDlsLoader(fluid_synth_t* synth);
 // its instruments in the collection's order (names from the file's GBK).
 // False, with the synthesizer unchanged, when the bytes are refused. The font
 // is unloaded with fluid_synth_sfunload like any other; it is freed once
-// none of its voices sounds any more.
+// none of its voices sounds any more. With an Owner of the bytes, they are
+// read in place: 16-bit mono waves are played from the bytes themselves
+// (nothing is copied, and only the waves played are ever read), and the font
+// keeps Owner alive.
 bool LoadDlsBytes(fluid_synth_t* synth, std::span<const std::uint8_t> bytes,
-                  TLoadedSoundSet& loaded);
+                  TLoadedSoundSet& loaded, std::shared_ptr<const void> Owner = {});
 
 // DLS fonts built and not yet freed, in this process (diagnostics, tests).
 int LiveDlsFontCount();

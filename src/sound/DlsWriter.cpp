@@ -145,18 +145,19 @@ void WriteWaveData(TChunkWriter& w, const TDlsWave& wave) {
   w.Begin("data");
   auto& out = w.Bytes();
   for (std::size_t i = 0; i < wave.FrameCount(); ++i) {
-    for (const auto& channel : wave.Channels) {
+    for (std::size_t channel = 0; channel < wave.ChannelCount(); ++channel) {
+      const std::int16_t frame = wave.Frame(channel, i);
       if (wave.BitsPerSample == 8)
-        out.push_back(std::uint8_t((channel[i] >> 8) + 128));
+        out.push_back(std::uint8_t((frame >> 8) + 128));
       else
-        w.Put16(std::uint16_t(channel[i]));
+        w.Put16(std::uint16_t(frame));
     }
   }
   w.End();
 }
 
 void WriteWave(TChunkWriter& w, const TDlsWave& wave) {
-  const std::uint16_t channels = std::uint16_t(wave.Channels.size());
+  const std::uint16_t channels = std::uint16_t(wave.ChannelCount());
   const std::uint16_t blockAlign = std::uint16_t(channels * wave.BitsPerSample / 8);
   w.BeginList("LIST", "wave");
   w.Begin("fmt ");

@@ -9,6 +9,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace melo {
 namespace {
@@ -151,6 +152,14 @@ bool LoadSoundSet(fluid_synth_t* synth, std::span<const std::uint8_t> bytes,
     return LoadDlsBytes(synth, bytes, loaded);
   }
   return false;
+}
+
+bool LoadSoundSetInPlace(fluid_synth_t* synth, std::span<const std::uint8_t> bytes,
+                         std::shared_ptr<const void> Owner, TLoadedSoundSet& loaded) {
+  if (synth != nullptr && Owner != nullptr && IsRiffForm(bytes, "DLS ")) {
+    return LoadDlsBytes(synth, bytes, loaded, std::move(Owner));
+  }
+  return LoadSoundSet(synth, bytes, loaded);
 }
 
 bool LoadSoundFontBytes(fluid_synth_t* synth, std::span<const std::uint8_t> bytes,

@@ -4,6 +4,7 @@
 // returns the font the synthesizer now holds together with its instruments in
 // the set's own order. A new format adds one reader and one branch there.
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -36,6 +37,12 @@ bool IsRiffForm(std::span<const std::uint8_t> bytes, std::string_view form);
 // no sound set the program can read.
 bool LoadSoundSet(fluid_synth_t* synth, std::span<const std::uint8_t> bytes,
                   TLoadedSoundSet& loaded);
+
+// The same for bytes that stay (a mapped file, kept alive by Owner): a DLS
+// collection is read in place, its voices reading their waves from the bytes;
+// other formats are copied as LoadSoundSet does.
+bool LoadSoundSetInPlace(fluid_synth_t* synth, std::span<const std::uint8_t> bytes,
+                         std::shared_ptr<const void> Owner, TLoadedSoundSet& loaded);
 
 // SoundFont 2/3 ("sfbk") through the synthesizer's own reader, from memory.
 bool LoadSoundFontBytes(fluid_synth_t* synth, std::span<const std::uint8_t> bytes,
