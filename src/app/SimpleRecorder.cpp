@@ -14,6 +14,9 @@ namespace {
 constexpr std::size_t OldHeadBytes = 376;
 constexpr std::size_t OldEventBytes = 8;
 constexpr std::uint8_t F5ScanCode = 63;
+// The player steps every 10 ms on the UI thread: an event is handed over up
+// to a step and a little more after its time.
+constexpr double PlayerSlackMs = 12.0;
 constexpr std::int32_t ReservedStateValues[3] = {1, 0, 2};
 
 void PutU32(std::uint8_t* p, std::uint32_t v) {
@@ -377,7 +380,12 @@ void TSimpleRecorder::PlayerStep() {
     ++FCursor;
     if (event.Skip != 0 || !OnPlayEvent)
       continue;
-    OnPlayEvent(*this, event.Kind, event.Data, keyDefs);
+    {
+      // The event belongs to its recorded time, however late this step runs.
+      const auto lateMs = static_cast<std::int32_t>(elapsed - event.Time);
+      const TIntendedTimeScope when(SteadyClockMs() - std::max(lateMs, 0), PlayerSlackMs);
+      OnPlayEvent(*this, event.Kind, event.Data, keyDefs);
+    }
     if (!stillThisRun())
       break;
   }

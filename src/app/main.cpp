@@ -483,14 +483,14 @@ void TRoVoravForm::StartSoundEngine() {
 }
 
 void TRoVoravForm::LoadBuiltInSoundSet() {
-  QFile file(QString::fromStdString((ProgramFolder() / "msf4.s").string()));
-  if (!file.open(QIODevice::ReadOnly)) {
+  const std::filesystem::path file = ProgramFolder() / "msf4.s";
+  QFile readable(QString::fromStdString(file.string()));
+  if (!readable.open(QIODevice::ReadOnly)) {
     QMessageBox::information(this, windowTitle(), QStringLiteral("msf4.s not found."));
     return;
   }
-  const QByteArray bytes = file.readAll();
-  FMusic->LoadCollectionFromStream(
-      std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()), bytes.size()));
+  // Opened in place: the voices read the waves they play from the file.
+  FMusic->LoadCollectionFromMappedFile(file);
 }
 
 void TRoVoravForm::ApplySettings(const TSetupOptions& options) {

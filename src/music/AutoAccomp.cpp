@@ -15,6 +15,9 @@ constexpr std::uint8_t DefaultChordRoot = 48;
 // Chord types 0..14 and the first fixed-key style can be selected; the last is the default.
 constexpr int SelectableChordStyles = 16;
 constexpr int DefaultChordStyle = SelectableChordStyles - 1;
+// The metronome wakes on the millisecond a sixteenth begins; this covers the
+// wake-up's lateness on a busy machine.
+constexpr double AccompSlackMs = 4.0;
 
 int StepsOf(int Beats, std::uint8_t TwoBars) {
   return Beats * (TwoBars ? 8 : 4);
@@ -256,11 +259,14 @@ void TAutoAccomp::PlayDrumStep() {
   FDrumStep = (FDrumStep + 1) % drumLength;
 }
 
-void TAutoAccomp::AccompTick(TMetronome&, std::uint16_t, double, double, int, std::int32_t,
+void TAutoAccomp::AccompTick(TMetronome& Sender, std::uint16_t, double, double, int, std::int32_t,
                              std::int32_t, bool& Stop) {
   Stop = false;
   TPendingEvents events;
   {
+    // What this tick plays belongs to the sixteenth's own time, not to the
+    // moment the worker woke up.
+    const TIntendedTimeScope when(Sender.SixteenthStartMs(), AccompSlackMs);
     std::lock_guard lock(FLock);
     if (Engine.load() == nullptr || FCurrentStyle.BeatsPerBar == 0)
       return;

@@ -1,5 +1,6 @@
 #include "music/KoMetronome.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -74,6 +75,20 @@ double TMetronome::BarPosition() const {
 
 double TMetronome::BarPositionAt(double Ms) const {
   return (Ms - FTempoChangeMs) * FTempo / (FBeatsPerBar * 60000.0) + FTempoChangeBars;
+}
+
+double TMetronome::MsAtBarPosition(double Position) const {
+  return (Position - FTempoChangeBars) * FBeatsPerBar * 60000.0 / FTempo + FTempoChangeMs;
+}
+
+double TMetronome::SixteenthStartMs() const {
+  std::lock_guard lock(FLock);
+  if (FTempo <= 0)
+    return static_cast<double>(FBaseTick) + FElapsedMs;
+  const double sixteenthsPerBar = FBeatsPerBar * 4.0;
+  // A position a hair below a boundary through rounding still counts as on it.
+  const double start = std::floor(FBarPosition * sixteenthsPerBar + 1e-9) / sixteenthsPerBar;
+  return static_cast<double>(FBaseTick) + std::max(MsAtBarPosition(start), FTempoChangeMs);
 }
 
 void TMetronome::Reset() {
@@ -240,7 +255,7 @@ void TMetronome::RequestBoundaryTick(std::int64_t Now) {
     return;
   const double sixteenthsPerBar = FBeatsPerBar * 4.0;
   const double nextBar = (std::floor(FBarPosition * sixteenthsPerBar) + 1) / sixteenthsPerBar;
-  const double ms = (nextBar - FTempoChangeBars) * FBeatsPerBar * 60000.0 / FTempo + FTempoChangeMs;
+  const double ms = MsAtBarPosition(nextBar);
   const std::int64_t due = FBaseTick + static_cast<std::int64_t>(std::ceil(ms - 1e-6));
   if (due > Now)
     Timer.RequestTick(std::chrono::steady_clock::time_point(std::chrono::milliseconds(due)));

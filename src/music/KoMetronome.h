@@ -78,6 +78,9 @@ public:
   double ElapsedMs() const;
   std::int64_t ElapsedRealMs() const;
   double BarPosition() const;
+  // The clock's time (ms, fractional) at which the sixteenth note of the last
+  // tick began: the intended time of what a client plays for it.
+  double SixteenthStartMs() const;
 
   TNotifyEvent OnStart;
   TNotifyEvent OnStop;
@@ -87,6 +90,7 @@ private:
   std::int64_t Now() const;
   void Reset();
   double BarPositionAt(double Ms) const;
+  double MsAtBarPosition(double Position) const;
   void ClearSlot(std::size_t Slot, const TMetronomeNotify* Client);
   void CallClient(std::size_t Slot, std::uint16_t Flags, int Beat);
   void RequestBoundaryTick(std::int64_t Now);

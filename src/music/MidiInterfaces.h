@@ -2,9 +2,44 @@
 // The two outlets of everything that produces MIDI away from the window (the
 // accompaniment, song playback): the sound engine and the recorder implement
 // them, so the music units do not depend on either.
+#include <chrono>
 #include <cstdint>
+#include <optional>
 
 namespace melo {
+
+// Milliseconds of the steady clock since its epoch: the metronome's clock.
+inline double SteadyClockMs() {
+  using namespace std::chrono;
+  return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
+}
+
+// When the messages sent meanwhile are meant to sound. A producer that knows
+// the musical time of what it sends (the accompaniment's sixteenth, a song
+// event) opens a scope around its sends on its own thread: Ms is that time on
+// the steady clock, SlackMs how late at most the producer hands a message over
+// after it. A sink that places messages in its audio output plays them at
+// Ms + SlackMs + one output period, so that each sounds at its own sample
+// however the output is cut into periods. Sends outside any scope (live keys)
+// play at once.
+struct TIntendedTime {
+  double Ms = 0;
+  double SlackMs = 0;
+};
+
+class TIntendedTimeScope {
+public:
+  TIntendedTimeScope(double Ms, double SlackMs) : FPrevious(Active) { Active = {Ms, SlackMs}; }
+  ~TIntendedTimeScope() { Active = FPrevious; }
+  TIntendedTimeScope(const TIntendedTimeScope&) = delete;
+  TIntendedTimeScope& operator=(const TIntendedTimeScope&) = delete;
+  // The innermost scope open on the calling thread, if any.
+  static std::optional<TIntendedTime> Current() { return Active; }
+
+private:
+  static inline thread_local std::optional<TIntendedTime> Active;
+  std::optional<TIntendedTime> FPrevious;
+};
 
 class TMidiMessageSink {
 public:

@@ -2,6 +2,7 @@
 
 #include "platform/FileBytes.h"
 #include "platform/GbkText.h"
+#include "platform/MappedFile.h"
 #include "sound/DlsSoundFont.h"
 #include "sound/GetDXVer.h"
 #include "sound/JackPorts.h"
@@ -15,6 +16,7 @@
 #include <algorithm>
 #include <cmath>
 #include <system_error>
+#include <utility>
 
 namespace melo {
 
@@ -22,9 +24,11 @@ TInstrumentList InstrumentList;
 
 namespace {
 
-// Volume 0 (no attenuation) plays at this synthesizer gain: loud enough for one
-// hand, with headroom for both hands and the accompaniment together.
-constexpr float UnityGain = 0.4f;
+// Volume 0 (no attenuation) plays at this synthesizer gain: a mezzo-forte
+// piano note of the built-in set reaches about -18 dBFS RMS, as loud as other
+// players. Many loud notes together then add up beyond full scale; the peak
+// limiter after the synthesizer holds them below it.
+constexpr float UnityGain = 3.8f;
 constexpr float MaxGain = 10.0f; // the synthesizer's own limit
 constexpr float SilentMixDb = -96.0f;
 constexpr double MinDecaySeconds = 0.7;
@@ -34,6 +38,11 @@ constexpr int AllGroups = -1;
 constexpr int ReverbDepthController = 91;
 constexpr double FullSendAmount = 1000.0; // tenths of a percent
 constexpr std::size_t MaxSoundSetBytes = std::size_t{1} << 30;
+// The synthesizer renders in blocks of this many frames and takes messages
+// between them.
+constexpr int SynthBlockFrames = 64;
+constexpr std::uint8_t AllSoundOffController = 120;
+constexpr std::uint8_t AllNotesOffController = 123;
 
 // The synthesizer's warnings (a note on a channel without instrument, a
 // note-off for a note that no longer sounds) are ordinary here.
@@ -179,10 +188,11 @@ TDriverBuffer DriverBufferFor(int LatencyMs, int PeriodMs, int sampleRate) {
 // ---- Engine: life cycle ----------------------------------------------------------
 
 TKoDirectMusic::TKoDirectMusic(TEngineMode Mode, std::size_t CaptureCapacity)
-    : TKoDirectMusic(TEngineOptions{Mode, CaptureCapacity, "alsa", {}}) {}
+    : TKoDirectMusic(TEngineOptions{Mode, CaptureCapacity, "alsa", {}, false, {}, true, true}) {}
 
 TKoDirectMusic::TKoDirectMusic(const TEngineOptions& Options)
-    : FOptions(Options), FDirectSound(std::make_unique<TKoDirectSound>()) {
+    : FOptions(Options), FDirectSound(std::make_unique<TKoDirectSound>()),
+      FScheduler(SampleRate, SynthBlockFrames), FLimiter(SampleRate) {
   QuietenSynthLog();
   if (FOptions.OwnInstrumentList) {
     FOwnInstruments = std::make_unique<TInstrumentList>();
@@ -313,7 +323,11 @@ bool TKoDirectMusic::OpenDriver() {
   fluid_settings_setint(FSettings, "audio.jack.autoconnect", 1);
   fluid_settings_setint(FSettings, "audio.period-size", FBuffer.PeriodFrames);
   fluid_settings_setint(FSettings, "audio.periods", FBuffer.PeriodCount);
-  FDriver = new_fluid_audio_driver(FSettings, FSynth);
+  // The file writer takes no callback: it plays the synthesizer directly, so
+  // timed messages then play at once and nothing is limited.
+  FDriverCallsUs = FOptions.AudioDriver != "file";
+  FDriver = FDriverCallsUs ? new_fluid_audio_driver2(FSettings, &AudioCallback, this)
+                           : new_fluid_audio_driver(FSettings, FSynth);
   return FDriver != nullptr;
 }
 
@@ -321,6 +335,12 @@ void TKoDirectMusic::CloseDriver() {
   if (FDriver != nullptr) {
     delete_fluid_audio_driver(FDriver);
     FDriver = nullptr;
+  }
+  // No period will come for what waits: it plays now, so that no note-off
+  // is lost.
+  for (const TSampleScheduler::TMessage& message : FScheduler.TakeAll()) {
+    if (FSynth != nullptr)
+      PlayOnSynth(message.Status, message.Data1, message.Data2);
   }
 }
 
@@ -430,11 +450,13 @@ bool TKoDirectMusic::SelectAudioOutput(const std::string& Name) {
 
 // ---- Engine: sound sets ----------------------------------------------------------
 
-bool TKoDirectMusic::LoadCollection(std::span<const std::uint8_t> bytes, bool sort) {
+bool TKoDirectMusic::LoadCollection(std::span<const std::uint8_t> bytes, bool sort,
+                                    std::shared_ptr<const void> owner) {
   // Reading a set takes long; senders keep playing meanwhile (the synthesizer
   // guards its own font list). Only the switch-over holds the engine's lock.
   TLoadedSoundSet loaded;
-  if (!LoadSoundSet(FSynth, bytes, loaded)) {
+  if (!(owner ? LoadSoundSetInPlace(FSynth, bytes, std::move(owner), loaded)
+              : LoadSoundSet(FSynth, bytes, loaded))) {
     return false;
   }
   std::lock_guard guard(FLock);
@@ -455,6 +477,14 @@ bool TKoDirectMusic::LoadCollection(std::span<const std::uint8_t> bytes, bool so
 bool TKoDirectMusic::LoadCollectionFromStream(std::span<const std::uint8_t> Stream) {
   // A set that cannot be read leaves the current one playing and listed.
   return LoadCollection(Stream, true);
+}
+
+bool TKoDirectMusic::LoadCollectionFromMappedFile(const std::filesystem::path& File) {
+  const std::shared_ptr<const TMappedFile> mapped = TMappedFile::Open(File, MaxSoundSetBytes);
+  if (mapped == nullptr) {
+    return false;
+  }
+  return LoadCollection(mapped->Bytes(), true, mapped);
 }
 
 bool TKoDirectMusic::LoadCollectionFromFile() {
@@ -558,6 +588,20 @@ bool TKoDirectMusic::CaptureMessage(std::uint8_t status, std::uint8_t data1, std
   return true;
 }
 
+bool TKoDirectMusic::Scheduling() const {
+  if (!FOptions.PlaceTimedMessages) {
+    return false;
+  }
+  switch (SelectedKind()) {
+  case TPortKind::OfflineSynth:
+    return true;
+  case TPortKind::SoftwareSynth:
+    return FDriver != nullptr && FDriverCallsUs;
+  default:
+    return false;
+  }
+}
+
 bool TKoDirectMusic::SendLocked(std::uint8_t status, std::uint8_t data1, std::uint8_t data2) {
   if (FPortIndex < 0) {
     return false;
@@ -565,6 +609,16 @@ bool TKoDirectMusic::SendLocked(std::uint8_t status, std::uint8_t data1, std::ui
   switch (SelectedKind()) {
   case TPortKind::SoftwareSynth:
   case TPortKind::OfflineSynth:
+    if (const auto when = TIntendedTimeScope::Current();
+        when && Scheduling() && (status & 0xF0) >= 0x80 && (status & 0xF0) < 0xF0) {
+      if (FScheduler.Push(when->Ms + when->SlackMs, status, data1, data2)) {
+        return true;
+      }
+    }
+    if ((status & 0xF0) == 0xB0 &&
+        (data1 == AllSoundOffController || data1 == AllNotesOffController)) {
+      FScheduler.DropNoteOns(status & 0x0F);
+    }
     return PlayOnSynth(status, data1, data2);
   case TPortKind::Capture:
     return CaptureMessage(status, data1, data2);
@@ -787,8 +841,44 @@ bool TKoDirectMusic::Render(std::span<float> Left, std::span<float> Right) {
   if (FSynth == nullptr || FDriver != nullptr || Left.size() != Right.size()) {
     return false;
   }
-  return fluid_synth_write_float(FSynth, static_cast<int>(Left.size()), Left.data(), 0, 1,
-                                 Right.data(), 0, 1) == FLUID_OK;
+  RenderPeriod(Left.data(), Right.data(), static_cast<int>(Left.size()));
+  return true;
+}
+
+int TKoDirectMusic::AudioCallback(void* data, int len, int, float*[], int nout, float* out[]) {
+  if (nout < 2 || len < 0) {
+    return FLUID_FAILED;
+  }
+  static_cast<TKoDirectMusic*>(data)->RenderPeriod(out[0], out[1], len);
+  return FLUID_OK;
+}
+
+void TKoDirectMusic::RenderFrames(float* left, float* right, std::int64_t offset,
+                                  std::int64_t frames) {
+  if (frames > 0) {
+    fluid_synth_write_float(FSynth, static_cast<int>(frames), left, static_cast<int>(offset), 1,
+                            right, static_cast<int>(offset), 1);
+  }
+}
+
+// The period is rendered in pieces: up to the block boundary of the next
+// timed message, the message, on to the next. The synthesizer's own blocks
+// stay aligned with FFrame because nothing else makes it render.
+void TKoDirectMusic::RenderPeriod(float* left, float* right, int frames) {
+  const double now = FOptions.ClockMs ? FOptions.ClockMs() : SteadyClockMs();
+  const std::int64_t end = FFrame + frames;
+  std::int64_t at = FFrame;
+  for (const TSampleScheduler::TMessage& message : FScheduler.BeginPeriod(FFrame, frames, now)) {
+    const std::int64_t next = std::clamp(message.Frame, at, end);
+    RenderFrames(left, right, at - FFrame, next - at);
+    at = next;
+    PlayOnSynth(message.Status, message.Data1, message.Data2);
+  }
+  RenderFrames(left, right, at - FFrame, end - at);
+  FFrame = end;
+  if (FOptions.LimitPeaks)
+    FLimiter.Process(std::span(left, static_cast<std::size_t>(frames)),
+                     std::span(right, static_cast<std::size_t>(frames)));
 }
 
 std::vector<std::uint8_t> TKoDirectMusic::CapturedBytes() const {

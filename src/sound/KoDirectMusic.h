@@ -7,11 +7,14 @@
 #include "music/MidiInterfaces.h"
 #include "sound/KoDirectSound.h"
 #include "sound/KoSoundSet.h"
+#include "sound/PeakLimiter.h"
+#include "sound/SampleScheduler.h"
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -178,6 +181,13 @@ struct TEngineOptions {
   // process's InstrumentList, so a second engine (an export rendering beside
   // the window's) leaves the window's list alone.
   bool OwnInstrumentList = false;
+  // The clock of intended times (TIntendedTimeScope), in ms; the steady clock
+  // when empty. Tests that drive a metronome by hand pass the same clock.
+  std::function<double()> ClockMs;
+  // Both on in the program; benchmarks switch them off for their baselines:
+  // timed messages then play at once, and the output is not limited.
+  bool PlaceTimedMessages = true;
+  bool LimitPeaks = true;
 };
 
 class TKoDirectMusic : public TMidiMessageSink {
@@ -209,6 +219,10 @@ public:
 
   // Sound sets.
   bool LoadCollectionFromStream(std::span<const std::uint8_t> Stream);
+  // The built-in set, opened in place: the file is mapped, not read, and the
+  // voices play its waves from the mapping, so loading is quick and memory
+  // grows only with what is played. Listed and sorted like a stream's set.
+  bool LoadCollectionFromMappedFile(const std::filesystem::path& File);
   // The external set named by Config (UseExternalDLS, ExternalDLSFileName),
   // in the set's own order. The list is emptied first, whatever the result.
   bool LoadCollectionFromFile();
@@ -245,9 +259,12 @@ public:
   void SetReverbLevel(std::uint8_t Level);
   std::uint8_t ReverbLevel() const;
 
-  // Offline port: renders the next frames of the synthesizer's output. False
-  // while an audio driver plays the synthesizer or without a synthesizer.
+  // Offline port: renders the next frames of the synthesizer's output as one
+  // audio period would be (timed messages at their frames, the limiter last).
+  // False while an audio driver plays the synthesizer or without a synthesizer.
   bool Render(std::span<float> Left, std::span<float> Right);
+  // Timed messages still waiting for their period (tests).
+  std::size_t WaitingMessages() const { return FScheduler.Waiting(); }
   // Capture port: the bytes sent so far, three per message.
   std::vector<std::uint8_t> CapturedBytes() const;
   // The synthesizer itself (benchmarks and tools); may be null.
@@ -263,11 +280,16 @@ private:
   bool DriverIsJack() const;
   void CloseDriver();
   bool ApplyBuffer(TDriverBuffer buffer);
-  bool LoadCollection(std::span<const std::uint8_t> bytes, bool sort);
+  bool LoadCollection(std::span<const std::uint8_t> bytes, bool sort,
+                      std::shared_ptr<const void> owner = {});
   void ApplyReverb();
   bool SendLocked(std::uint8_t status, std::uint8_t data1, std::uint8_t data2);
   bool PlayOnSynth(std::uint8_t status, std::uint8_t data1, std::uint8_t data2);
   bool CaptureMessage(std::uint8_t status, std::uint8_t data1, std::uint8_t data2);
+  bool Scheduling() const;
+  static int AudioCallback(void* data, int len, int nfx, float* fx[], int nout, float* out[]);
+  void RenderPeriod(float* left, float* right, int frames);
+  void RenderFrames(float* left, float* right, std::int64_t offset, std::int64_t frames);
   bool SetPatchLocked(std::uint8_t channel, std::uint32_t patch);
 
   const TEngineOptions FOptions;
@@ -280,6 +302,7 @@ private:
   fluid_settings_t* FSettings = nullptr;
   fluid_synth_t* FSynth = nullptr;
   fluid_audio_driver_t* FDriver = nullptr;
+  bool FDriverCallsUs = false; // the driver renders through RenderPeriod
   int FFontId = -1;
   TPortList FPorts;
   int FPortIndex = -1;
@@ -292,6 +315,11 @@ private:
   std::array<std::uint8_t, MidiChannelCount> FLastNotes{};
   std::vector<std::uint8_t> FCaptured;
   std::size_t FCaptureCapacity = 0;
+  // The rendering side: touched only by whoever renders (the driver's thread,
+  // or Render under FLock while no driver runs).
+  TSampleScheduler FScheduler;
+  TPeakLimiter FLimiter;
+  std::int64_t FFrame = 0; // frames rendered since the synthesizer was made
 };
 
 } // namespace melo

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <unistd.h>
 
 namespace melo {
 namespace {
@@ -92,6 +93,63 @@ TEST(DlsEngine, ExternalSetKeepsItsOrderCutsNamesAndRefusedBytesChangeNothing) {
   EXPECT_FALSE(engine->LoadCollectionFromStream(damaged));
   EXPECT_EQ(InstrumentList.Count, 3);
   EXPECT_EQ(InstrumentList.Entries[0].Patch, 0x80000000u);
+}
+
+TEST(DlsEngine, WavesPlayedFromTheMappedFileSoundIdenticalToCopiedOnes) {
+  TDlsCollection converted;
+  std::string error;
+  ASSERT_TRUE(ConvertSoundFontToDls(GmSoundFontBytes(), converted, error, {true})) << error;
+  const std::vector<std::uint8_t> bytes = WriteDls(converted);
+  const auto path = std::filesystem::temp_directory_path() /
+                    ("melo-mapped-" + std::to_string(::getpid()) + ".dls");
+  ASSERT_TRUE(SaveDlsFile(converted, path.string()));
+
+  // Read in place, nearly every wave stays in the bytes.
+  TDlsCollection inPlace;
+  ASSERT_TRUE(inPlace.LoadFromMemory(bytes.data(), bytes.size(), true));
+  std::size_t borrowed = 0;
+  for (const TDlsWave& wave : inPlace.Waves) {
+    if (!wave.Borrowed.empty()) {
+      ++borrowed;
+      EXPECT_GE(reinterpret_cast<const std::uint8_t*>(wave.Borrowed.data()), bytes.data());
+      EXPECT_LE(reinterpret_cast<const std::uint8_t*>(wave.Borrowed.data() + wave.Borrowed.size()),
+                bytes.data() + bytes.size());
+    }
+  }
+  EXPECT_GT(borrowed, inPlace.Waves.size() * 9 / 10);
+
+  auto copied = OfflineEngine();
+  ASSERT_TRUE(copied->LoadCollectionFromStream(bytes));
+  auto mapped = OfflineEngine();
+  ASSERT_TRUE(mapped->LoadCollectionFromMappedFile(path));
+  std::filesystem::remove(path); // the mapping keeps the file
+  ASSERT_EQ(InstrumentList.Count,
+            std::min<std::int32_t>(std::int32_t(converted.Instruments.size()), 300));
+  copied->SelectDrumKit();
+  mapped->SelectDrumKit();
+  // Looped and one-shot waves, from the bottom to the top of their ranges
+  // (high notes read fastest towards a wave's end), and drums.
+  struct TNote {
+    std::uint8_t Channel, Program, Key;
+  };
+  const TNote notes[] = {{0, 0, 21},   {0, 0, 108}, {1, 40, 60}, {2, 73, 96},
+                         {3, 115, 80}, {9, 0, 38},  {9, 0, 42},  {9, 0, 81}};
+  for (TKoDirectMusic* engine : {copied.get(), mapped.get()})
+    for (const TNote& n : notes) {
+      if (n.Channel != 9)
+        engine->SetPatch(n.Channel, n.Program);
+      engine->NoteOn(n.Channel, n.Key, 110);
+    }
+  const auto first = RenderSeconds(*copied, 1.0);
+  const auto second = RenderSeconds(*mapped, 1.0);
+  for (TKoDirectMusic* engine : {copied.get(), mapped.get()})
+    for (const TNote& n : notes)
+      engine->NoteOff(n.Channel, n.Key);
+  const auto firstTail = RenderSeconds(*copied, 2.0);
+  const auto secondTail = RenderSeconds(*mapped, 2.0);
+  EXPECT_GT(Rms(first, 0, first.size()), 0.01);
+  EXPECT_TRUE(first == second);
+  EXPECT_TRUE(firstTail == secondTail);
 }
 
 } // namespace

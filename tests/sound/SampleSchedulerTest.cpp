@@ -1,0 +1,115 @@
+#include "sound/SampleScheduler.h"
+#include "sound/PeakLimiter.h"
+
+#include <cmath>
+#include <gtest/gtest.h>
+#include <numbers>
+#include <vector>
+
+namespace melo {
+namespace {
+
+constexpr int Rate = 44100;
+constexpr int Period = 4096;
+constexpr double PeriodMs = Period * 1000.0 / Rate;
+
+std::vector<TSampleScheduler::TMessage> Copy(std::span<const TSampleScheduler::TMessage> taken) {
+  return {taken.begin(), taken.end()};
+}
+
+TEST(SampleSchedulerTest, FramesFollowTheEarliestPeriodStartAndLateOnesPlayAtOnce) {
+  TSampleScheduler scheduler(Rate, 64);
+  scheduler.BeginPeriod(0, Period, 1000.0);
+  ASSERT_TRUE(scheduler.Push(1010.0, 0x99, 42, 90));
+  ASSERT_TRUE(scheduler.Push(1005.0, 0x99, 36, 100));
+  ASSERT_TRUE(scheduler.Push(1005.0, 0x89, 36, 64));
+  // The audio thread wakes 3 ms late: the tie of clock and frames stays.
+  const auto taken = Copy(scheduler.BeginPeriod(Period, Period, 1000.0 + PeriodMs + 3.0));
+  ASSERT_EQ(taken.size(), 3u);
+  // 5 ms = 220.5 frames, plus one period: 4316.5, nearest boundary 4288.
+  EXPECT_EQ(taken[0].Frame, 4288);
+  EXPECT_EQ(taken[0].Data1, 36);
+  EXPECT_EQ(taken[0].Status, 0x99);
+  EXPECT_EQ(taken[1].Status, 0x89);
+  // 10 ms = 441 frames: 4537, nearest boundary 4544.
+  EXPECT_EQ(taken[2].Frame, 4544);
+  EXPECT_EQ(scheduler.FrameOf(1010.0, Period), 4537);
+
+  // Due long ago: taken with the next period, at a frame before it (the
+  // caller plays it at the period's start).
+  ASSERT_TRUE(scheduler.Push(900.0, 0x90, 60, 100));
+  const auto late = Copy(scheduler.BeginPeriod(2 * Period, Period, 1000.0 + 2 * PeriodMs));
+  ASSERT_EQ(late.size(), 1u);
+  EXPECT_LT(late[0].Frame, 2 * Period);
+
+  // A message due beyond the period waits.
+  ASSERT_TRUE(scheduler.Push(1000.0 + 3 * PeriodMs, 0x90, 61, 100));
+  EXPECT_TRUE(scheduler.BeginPeriod(3 * Period, Period, 1000.0 + 3 * PeriodMs).empty());
+  EXPECT_EQ(scheduler.Waiting(), 1u);
+  EXPECT_EQ(scheduler.BeginPeriod(4 * Period, Period, 1000.0 + 4 * PeriodMs).size(), 1u);
+}
+
+TEST(SampleSchedulerTest, DroppingNoteOnsKeepsOtherChannelsAndNoteOffs) {
+  TSampleScheduler scheduler(Rate, 64, 4);
+  ASSERT_TRUE(scheduler.Push(10, 0x90, 60, 100));
+  ASSERT_TRUE(scheduler.Push(11, 0x80, 59, 64));
+  ASSERT_TRUE(scheduler.Push(12, 0x91, 60, 100));
+  ASSERT_TRUE(scheduler.Push(13, 0x90, 62, 0));    // a note-off in note-on form
+  EXPECT_FALSE(scheduler.Push(14, 0x90, 63, 100)); // full
+  scheduler.DropNoteOns(0);
+  EXPECT_EQ(scheduler.Waiting(), 3u);
+  const auto all = Copy(scheduler.TakeAll());
+  ASSERT_EQ(all.size(), 3u);
+  EXPECT_EQ(all[0].Status, 0x80);
+  EXPECT_EQ(all[1].Status, 0x91);
+  EXPECT_EQ(all[2].Data2, 0);
+  EXPECT_EQ(scheduler.Waiting(), 0u);
+}
+
+std::vector<float> Sine(double amplitude, std::size_t frames) {
+  std::vector<float> x(frames);
+  for (std::size_t i = 0; i < frames; ++i)
+    x[i] = static_cast<float>(amplitude * std::sin(2 * std::numbers::pi * 440.0 * i / Rate));
+  return x;
+}
+
+double PeakOf(const std::vector<float>& x) {
+  double peak = 0;
+  for (float v : x)
+    peak = std::max(peak, static_cast<double>(std::fabs(v)));
+  return peak;
+}
+
+TEST(PeakLimiterTest, LeavesAQuietSignalUntouchedAndKeepsALoudBurstBelowFullScale) {
+  TPeakLimiter limiter(Rate);
+  const double minus6 = std::pow(10.0, -6.0 / 20);
+  const double plus6 = std::pow(10.0, 6.0 / 20);
+
+  std::vector<float> left = Sine(minus6, Rate);
+  std::vector<float> right = left;
+  const std::vector<float> original = left;
+  limiter.Process(left, right);
+  EXPECT_EQ(left, original); // bit for bit
+  EXPECT_EQ(right, original);
+
+  // A +6 dBFS burst of 50 ms amid the quiet signal.
+  std::vector<float> burstL = Sine(plus6, Rate / 20);
+  std::vector<float> burstR = Sine(plus6 * 0.5, Rate / 20);
+  limiter.Process(burstL, burstR);
+  EXPECT_LT(PeakOf(burstL), 1.0);
+  EXPECT_LE(PeakOf(burstL), TPeakLimiter::DefaultCeiling + 1e-6);
+  EXPECT_GT(PeakOf(burstL), 0.8);            // limited, not silenced
+  EXPECT_LT(PeakOf(burstR), PeakOf(burstL)); // one gain for both channels
+
+  // Two seconds later the quiet signal passes untouched again.
+  std::vector<float> afterL = Sine(minus6, 2 * Rate);
+  std::vector<float> afterR = afterL;
+  limiter.Process(afterL, afterR);
+  EXPECT_EQ(limiter.Gain(), 1.0f);
+  const std::vector<float> tail = Sine(minus6, 2 * Rate);
+  EXPECT_EQ(std::vector<float>(afterL.end() - Rate / 10, afterL.end()),
+            std::vector<float>(tail.end() - Rate / 10, tail.end()));
+}
+
+} // namespace
+} // namespace melo
