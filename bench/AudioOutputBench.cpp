@@ -1,0 +1,309 @@
+// Timing at the audio output, measured through a real audio path: the engine
+// plays to ALSA's default device, which ALSA's jack plugin routes into a JACK
+// server with the dummy back-end (no sound card needed); a JACK client of this
+// benchmark captures the ports frame by frame.
+// - key -> first audible sample, per response-time setting 10..100 (a key
+//   goes out at once: the engine's NoteOn, stamped on JACK's clock);
+// - accompaniment drum onsets against the ideal sixteenth grid (median, p99,
+//   max after fitting one constant delay) at settings 10, 40 and 100, with
+//   the notes placed at their sample, against the baseline of handing them
+//   over at once (as before).
+// Starts its own JACK server (jackd -n UNIQUE -d dummy -r 48000 -p 128) and
+// points ALSA at it through an .asoundrc in a temporary HOME. Prints figures;
+// never fails a build. Run it on a quiet machine when the figures matter.
+//   bench_audio_output [msf4.s]
+#include "music/AutoAccomp.h"
+#include "music/KoMetronome.h"
+#include "sound/KoDirectMusic.h"
+#include "sound/SetupConfig.h"
+
+#include <jack/jack.h>
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+using namespace melo;
+
+namespace {
+
+constexpr int JackRate = 48000;
+constexpr std::size_t CaptureSeconds = 240;
+constexpr float Audible = 0.003f; // about -50 dBFS
+
+// The captured peak of both ports per frame, indexed by JACK frame time.
+class TCapture {
+public:
+  bool Open(const std::string& server) {
+    jack_status_t status{};
+    FClient = jack_client_open(ClientName().c_str(),
+                               static_cast<jack_options_t>(JackNoStartServer | JackServerName),
+                               &status, server.c_str());
+    if (FClient == nullptr)
+      return false;
+    FIn[0] = jack_port_register(FClient, "in_1", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+    FIn[1] = jack_port_register(FClient, "in_2", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+    FPeaks.assign(CaptureSeconds * JackRate, 0.0f);
+    jack_set_process_callback(FClient, &Process, this);
+    return FIn[0] && FIn[1] && jack_activate(FClient) == 0;
+  }
+  ~TCapture() {
+    if (FClient) {
+      jack_deactivate(FClient);
+      jack_client_close(FClient);
+    }
+  }
+  static std::string ClientName() { return "meloprobe" + std::to_string(getpid()); }
+
+  // JACK's frame at a moment of its clock (microseconds, CLOCK_MONOTONIC).
+  std::int64_t FrameAt(jack_time_t usecs) const { return jack_time_to_frames(FClient, usecs); }
+  jack_time_t Now() const { return jack_get_time(); }
+  // First frame at or after from (JACK frame time) whose peak is audible, -1 if none before to.
+  std::int64_t FirstAudible(std::int64_t from, std::int64_t to) const {
+    const std::int64_t first = FFirst.load();
+    const std::int64_t last = first + FFilled.load();
+    for (std::int64_t f = std::max(from, first); f < std::min(to, last); ++f)
+      if (FPeaks[std::size_t(f - first)] > Audible)
+        return f;
+    return -1;
+  }
+  // Onsets after silence of at least gap frames, between from and to.
+  std::vector<std::int64_t> Onsets(std::int64_t from, std::int64_t to, std::int64_t gap,
+                                   float threshold) const {
+    std::vector<std::int64_t> onsets;
+    const std::int64_t first = FFirst.load();
+    const std::int64_t last = first + FFilled.load();
+    for (std::int64_t f = std::max(from, first); f < std::min(to, last); ++f)
+      if (FPeaks[std::size_t(f - first)] > threshold && (onsets.empty() || f - onsets.back() > gap))
+        onsets.push_back(f);
+    return onsets;
+  }
+  std::int64_t CapturedUpTo() const { return FFirst.load() + FFilled.load(); }
+
+private:
+  static int Process(jack_nframes_t frames, void* arg) {
+    auto* self = static_cast<TCapture*>(arg);
+    const auto* a = static_cast<const float*>(jack_port_get_buffer(self->FIn[0], frames));
+    const auto* b = static_cast<const float*>(jack_port_get_buffer(self->FIn[1], frames));
+    const std::int64_t start = jack_last_frame_time(self->FClient);
+    if (self->FFirst.load() < 0)
+      self->FFirst.store(start);
+    const std::int64_t at = start - self->FFirst.load();
+    for (jack_nframes_t i = 0; i < frames; ++i)
+      if (std::size_t(at) + i < self->FPeaks.size())
+        self->FPeaks[std::size_t(at) + i] = std::max(std::fabs(a[i]), std::fabs(b[i]));
+    self->FFilled.store(std::min<std::int64_t>(at + frames, std::int64_t(self->FPeaks.size())));
+    return 0;
+  }
+
+  jack_client_t* FClient = nullptr;
+  jack_port_t* FIn[2] = {nullptr, nullptr};
+  std::vector<float> FPeaks;
+  std::atomic<std::int64_t> FFirst{-1};
+  std::atomic<std::int64_t> FFilled{0};
+};
+
+struct TStats {
+  double Median = 0, P99 = 0, Max = 0;
+};
+
+TStats StatsOf(std::vector<double> v) {
+  TStats s;
+  if (v.empty())
+    return s;
+  std::sort(v.begin(), v.end());
+  s.Median = v[v.size() / 2];
+  s.P99 = v[std::min(v.size() - 1, std::size_t(std::ceil(0.99 * double(v.size()))) - 1)];
+  s.Max = v.back();
+  return s;
+}
+
+void Sleep(double ms) {
+  std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(ms));
+}
+
+void ApplyResponseTime(TKoDirectMusic& engine, int latency) {
+  // As the program applies its settings.
+  engine.SetWriteLatency(latency);
+  engine.SetWritePeriod(WritePeriodForLatency(latency));
+}
+
+std::unique_ptr<TKoDirectMusic> OpenEngine(const char* setPath, bool place) {
+  TEngineOptions options;
+  options.PlaceTimedMessages = place;
+  auto engine = std::make_unique<TKoDirectMusic>(options);
+  if (!engine->SelectPort(0) || !engine->LoadCollectionFromMappedFile(setPath))
+    return nullptr;
+  engine->SetVolume(0);
+  engine->SetReverbLevel(0); // a clean onset
+  engine->SelectDrumKit();
+  return engine;
+}
+
+// Key -> first audible sample: a short drum stroke sent at once, ten times at
+// uneven moments. Milliseconds.
+std::vector<double> KeyLatencies(TKoDirectMusic& engine, TCapture& capture) {
+  std::vector<double> latencies;
+  for (int k = 0; k < 10; ++k) {
+    Sleep(150 + 37 * (k % 5));
+    const jack_time_t pressed = capture.Now();
+    engine.NoteOn(9, 76, 127); // hi wood block
+    Sleep(250);
+    engine.NoteOff(9, 76);
+    Sleep(100);
+    const std::int64_t from = capture.FrameAt(pressed);
+    const std::int64_t heard = capture.FirstAudible(from, capture.CapturedUpTo());
+    if (heard >= 0)
+      latencies.push_back(double(heard - from) * 1000.0 / JackRate);
+  }
+  return latencies;
+}
+
+TAccompStyle WoodBlockSixteenths() {
+  TAccompStyle style = PresetStyles[0];
+  TAccompSection& main = style.MainSection;
+  main.DrumBeats = 4;
+  main.DrumTwoBars = 0;
+  main.TwoBars = 0;
+  main.PercussionLevel = 9;
+  for (TDrumTrack& track : main.DrumTracks)
+    track.Active = 0;
+  main.DrumTracks[0] = {1, 76, 9, {}, {}};
+  main.DrumTracks[0].OnSteps.fill(1);
+  return style;
+}
+
+// Drum onsets of eight seconds of sixteenths at tempo 100 against the grid of
+// the metronome's own clock, after removing the median delay. Milliseconds.
+std::vector<double> OnsetErrors(TKoDirectMusic& engine, TCapture& capture,
+                                std::int64_t steadyToJackUs) {
+  TAutoAccomp accomp(Metronome);
+  accomp.Engine = &engine;
+  accomp.SetLibraryStyle(0, WoodBlockSixteenths());
+  accomp.SetAccompStyleGroup(0);
+  accomp.SetAPercussVolume(81);
+  accomp.SetStart(true);
+  Metronome.SetRunning(true);
+  Sleep(8000);
+  // The clock of record: its first tick set the start of the grid.
+  const double startMs =
+      Metronome.SixteenthStartMs() -
+      std::floor(Metronome.BarPosition() * 16 + 1e-9) * 60000.0 / (Metronome.Tempo() * 4);
+  Metronome.SetRunning(false);
+  accomp.SetStart(false);
+  Sleep(500);
+  const double sixteenthMs = 60000.0 / (Metronome.Tempo() * 4);
+  auto frameOfMs = [&](double ms) {
+    return capture.FrameAt(jack_time_t(std::llround(ms * 1000.0) + steadyToJackUs));
+  };
+  const std::int64_t from = frameOfMs(startMs);
+  const auto onsets = capture.Onsets(from, capture.CapturedUpTo(), JackRate / 20, 0.05f);
+  std::vector<double> offsets;
+  for (std::int64_t onset : onsets) {
+    const double ms = double(onset - from) * 1000.0 / JackRate;
+    const double k = std::floor(ms / sixteenthMs + 0.5);
+    offsets.push_back(ms - k * sixteenthMs);
+  }
+  std::vector<double> sorted = offsets;
+  std::sort(sorted.begin(), sorted.end());
+  const double delay = sorted.empty() ? 0 : sorted[sorted.size() / 2];
+  std::vector<double> errors;
+  for (double o : offsets)
+    errors.push_back(std::fabs(o - delay));
+  return errors;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  const char* setPath = argc > 1 ? argv[1] : MELO_SOUND_SET_PATH;
+  const std::string server = "melobench" + std::to_string(getpid());
+
+  // A HOME of our own whose .asoundrc sends ALSA's default device into JACK,
+  // and no PulseAudio for ALSA's pulse hook to find.
+  const auto home = std::filesystem::temp_directory_path() / ("melo-audio-" + server);
+  std::filesystem::create_directories(home);
+  std::ofstream(home / ".asoundrc")
+      << "pcm.!default { type plug slave.pcm \"j\" }\n"
+      << "pcm.j { type jack playback_ports { 0 " << TCapture::ClientName() << ":in_1 1 "
+      << TCapture::ClientName() << ":in_2 } }\n";
+  setenv("HOME", home.c_str(), 1);
+  setenv("JACK_DEFAULT_SERVER", server.c_str(), 1);
+  setenv("PULSE_SERVER", "unix:/nonexistent", 1);
+
+  pid_t jackd = 0;
+  const char* jackArgs[] = {"jackd", "-n",    server.c_str(), "-d",  "dummy",
+                            "-r",    "48000", "-p",           "128", nullptr};
+  if (posix_spawnp(&jackd, "jackd", nullptr, nullptr, const_cast<char**>(jackArgs), environ) != 0) {
+    std::fprintf(stderr, "cannot start jackd\n");
+    return 1;
+  }
+  TCapture capture;
+  bool open = false;
+  for (int i = 0; i < 100 && !(open = capture.Open(server)); ++i)
+    Sleep(100);
+  int result = 0;
+  if (!open) {
+    std::fprintf(stderr, "no JACK server\n");
+    result = 1;
+  } else {
+    const auto steadyUs = std::chrono::duration_cast<std::chrono::microseconds>(
+                              std::chrono::steady_clock::now().time_since_epoch())
+                              .count();
+    const std::int64_t steadyToJackUs = std::int64_t(capture.Now()) - steadyUs;
+
+    std::printf("key -> first audible sample (ms; goal: the setting plus at most %.1f ms)\n",
+                64 * 1000.0 / TKoDirectMusic::SampleRate);
+    std::printf("%8s %8s %8s %8s\n", "setting", "median", "p99", "max");
+    if (auto engine = OpenEngine(setPath, true)) {
+      for (int latency = 10; latency <= 100; latency += 10) {
+        ApplyResponseTime(*engine, latency);
+        Sleep(300);
+        const TStats s = StatsOf(KeyLatencies(*engine, capture));
+        std::printf("%8d %8.1f %8.1f %8.1f\n", latency, s.Median, s.P99, s.Max);
+      }
+    } else {
+      std::fprintf(stderr, "the engine cannot play through ALSA's default device\n");
+      result = 1;
+    }
+
+    std::printf("\ndrum onsets against the sixteenth grid (ms, |error| after the median "
+                "delay; goal p99 <= 1.5)\n");
+    std::printf("%8s %-22s %8s %8s %8s %6s\n", "setting", "hand-over", "median", "p99", "max",
+                "notes");
+    for (int latency : {10, 40, 100}) {
+      for (bool place : {false, true}) {
+        auto engine = OpenEngine(setPath, place);
+        if (!engine)
+          continue;
+        ApplyResponseTime(*engine, latency);
+        Sleep(300);
+        const auto errors = OnsetErrors(*engine, capture, steadyToJackUs);
+        const TStats s = StatsOf(errors);
+        std::printf("%8d %-22s %8.2f %8.2f %8.2f %6zu\n", latency,
+                    place ? "at their sample" : "at once (baseline)", s.Median, s.P99, s.Max,
+                    errors.size());
+      }
+    }
+  }
+  kill(jackd, SIGTERM);
+  waitpid(jackd, nullptr, 0);
+  std::error_code error;
+  std::filesystem::remove_all(home, error);
+  return result;
+}
