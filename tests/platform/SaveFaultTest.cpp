@@ -64,7 +64,7 @@ std::vector<TWriter> Writers() {
        [](const fs::path& folder) {
          TPortList ports;
          for (const char* name : {"Software synthesizer", "Midi Through Port-0", "USB MIDI Out"})
-           AddOutputPort(ports, {TPortKind::Sequencer, name, 14, 0});
+           AddOutputPort(ports, {TPortKind::Sequencer, name, 14, 0, {}});
          return WriteOutDevList(folder, ports);
        }},
   };
