@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QScreen>
+#include <QTimer>
 
 #include <iostream>
 #include <string>
@@ -54,5 +55,7 @@ int main(int argc, char** argv) {
   melo::TRoVoravForm form;
   form.move(form.screen()->availableGeometry().center() - form.rect().center());
   form.show();
+  if (!melo::SongFileArg.isEmpty())
+    QTimer::singleShot(0, &form, [&form] { form.OpenSongFile(melo::SongFileArg); });
   return app.exec();
 }

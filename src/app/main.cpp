@@ -21,6 +21,8 @@
 
 #include "app/About.h"
 #include "app/SimpleRecorder.h"
+#include "app/SongCommands.h"
+#include "app/SongInfo.h"
 #include "controls/GlyphBmp.h"
 #include "controls/HandCursors.h"
 #include "controls/KoMainButtons.h"
@@ -53,6 +55,7 @@ std::string AudioOutputArg;
 std::string MidiInArg;
 TKoDIKeyBoard* DIKeyboard = nullptr;
 TfrmAbout* Splash = nullptr;
+QString SongFileArg;
 
 namespace {
 
@@ -120,7 +123,7 @@ public:
   void RecordingChanged(bool on) override {
     F.FMainButtons->SetButtonState(3, on ? 1 : 0);
     if (on) {
-      F.FSongFileName = QStringLiteral("NewFile");
+      F.FSongFileName = QString::fromLatin1(NewSongFileName);
       F.UpdateCaption();
     }
     F.UpdateButtons();
@@ -139,6 +142,9 @@ public:
   void ToggleMousePedal() override { F.SetMousePedal(!F.FMousePedal); }
   void BuildExternalVoiceLists() override { F.BuildExternalVoiceLists(); }
   bool StepExternalRightVoice(int step) override { return F.StepExternalRightVoice(step); }
+  void OpenSong() override { F.OpenSong(); }
+  void EditSongInfo() override { F.EditSongInfo(); }
+  void SaveSongAs() override { F.SaveSongAs(); }
 
 private:
   TRoVoravForm& F;
@@ -178,6 +184,7 @@ void ParseCommandLine(const QStringList& arguments) {
     if (ok)
       PortIndexArg = port;
   }
+  SongFileArg = SongArgument(arguments);
 }
 
 // ---------------------------------------------------------------------------
@@ -233,6 +240,13 @@ TRoVoravForm::TRoVoravForm(TEngineMode engineMode, QWidget* parent)
   FRecorder->OnPlayEnd = [this](TSimpleRecorder&) { SongEnded(); };
   FRecorder->OnPlayEvent = [this](TSimpleRecorder&, std::uint8_t kind, std::int32_t data,
                                   const TKeyDefTable* keyDefs) { PlayEvent(kind, data, keyDefs); };
+  FSongDialogs = std::make_unique<TSongDialogsOnScreen>(this);
+  FSongCommands = std::make_unique<TSongCommands>(
+      *FRecorder, FSongFileName,
+      TSongWindowHooks{[this] { return Recording() || Playing(); },
+                       [this] { ResetPerformance(ResetForDialog); }, [this] { UpdateCaption(); },
+                       [this] { UpdateButtons(); }},
+      *FSongDialogs);
 
   FSynthVolume = 0;
   if (FMusic)
@@ -424,6 +438,12 @@ void TRoVoravForm::PianoKeyUp(bool right, int position) {
 
 void TRoVoravForm::MainButtonClick(int index) {
   switch (index) {
+  case 0:
+    OpenSong();
+    break;
+  case 1:
+    SaveSongAs();
+    break;
   case 2:
     if (KeyState().ShiftState() == ssShift)
       FPerformance.SetLoopPlay(true);
@@ -443,15 +463,16 @@ void TRoVoravForm::MainButtonClick(int index) {
     ShowAbout(this);
     break;
   default:
-    // Open and Save open their dialogs.
     break;
   }
 }
 
 void TRoVoravForm::OpenHelp() {
-  for (const char* name : {"Melotastico3.chm", "Melotastico4.0简要说明.htm"})
-    QDesktopServices::openUrl(
-        QUrl::fromLocalFile(QString::fromStdString((ProgramFolder() / name).string())));
+  // Our own page beside the program; a missing page shows nothing.
+  const std::filesystem::path page = ProgramFolder() / "MelotasticoHelp.html";
+  std::error_code error;
+  if (std::filesystem::is_regular_file(page, error))
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QFile::decodeName(page.c_str())));
 }
 
 void TRoVoravForm::StartSoundEngine() {
@@ -782,16 +803,30 @@ void TRoVoravForm::SetPlaying(bool on) {
 }
 
 void TRoVoravForm::QuickSave() {
-  if (Recording() || Playing() || FRecorder->IsEmpty())
-    return;
+  FSongCommands->QuickSave();
+}
+
+void TRoVoravForm::OpenSong() {
+  FSongCommands->OpenSong();
+}
+
+void TRoVoravForm::SaveSongAs() {
+  FSongCommands->SaveSongAs();
+}
+
+void TRoVoravForm::EditSongInfo() {
+  FSongCommands->EditSongInfo();
+}
+
+bool TRoVoravForm::OpenSongFile(const QString& fileName) {
+  if (Recording() || Playing())
+    return false;
   ResetPerformance(ResetForDialog);
-  // A fresh recording is "NewFile": it goes to the data folder, not to
-  // wherever the program happened to be started from.
-  std::filesystem::path name = FSongFileName.toStdString();
-  if (name.is_relative())
-    name = DataFileForWriting(name.string());
-  if (!name.empty())
-    FRecorder->SaveToFile(name, FRecorder->Header.Info);
+  return FSongCommands->OpenSongFile(fileName);
+}
+
+void TRoVoravForm::SetSongDialogs(TSongDialogs& dialogs) {
+  FSongCommands->SetDialogs(dialogs);
 }
 
 void TRoVoravForm::UpdateButtons() {
@@ -805,7 +840,7 @@ void TRoVoravForm::UpdateButtons() {
   }
   b.SetEnabled(3, true);
   b.SetEnabled(0, true);
-  b.SetEnabled(1, FSongFileName.isEmpty() || FSongFileName == QLatin1String("NewFile"));
+  b.SetEnabled(1, FSongFileName.isEmpty() || FSongFileName == QLatin1String(NewSongFileName));
   b.SetEnabled(2, !FRecorder->IsEmpty());
   for (int i : {4, 5, 6})
     b.SetEnabled(i, true);

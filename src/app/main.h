@@ -39,6 +39,8 @@ class TAudio;
 class TPointerClip;
 class TMidiInPorts;
 struct TSetupConfig;
+class TSongCommands;
+class TSongDialogs;
 struct TSetupOptions;
 
 inline constexpr int ClientWidth = 621;
@@ -51,6 +53,8 @@ extern int PortIndexArg;
 extern std::string AudioOutputArg;
 extern std::string MidiInArg;
 extern TKoDIKeyBoard* DIKeyboard;
+// A song named on the command line, opened once the window shows; empty when none.
+extern QString SongFileArg;
 // The About box shown while the window is created; gone once it shows.
 extern TfrmAbout* Splash;
 
@@ -60,7 +64,8 @@ void InstallUiDispatcher();
 // Walks the arguments after the program name: "MULTIINSTANCE" in any case sets
 // MultiInstance, a decimal number selects the output port (the last one wins),
 // "--audio OUTPUT" chooses the audio output and "--midi-in PORT" the MIDI
-// input connected at start-up (also written "--audio=OUTPUT").
+// input connected at start-up (also written "--audio=OUTPUT"),
+// a song file's path goes to SongFileArg.
 void ParseCommandLine(const QStringList& arguments);
 
 class TRoVoravForm : public QWidget {
@@ -109,6 +114,13 @@ public:
   void SetRecording(bool on);
   void SetPlaying(bool on);
   void QuickSave();
+  void OpenSong();
+  void SaveSongAs();
+  void EditSongInfo();
+  // Opens a chosen song file as OpenSong does after its dialog; true when it loaded.
+  bool OpenSongFile(const QString& fileName);
+  // The dialogs the song commands show; tests answer them in their place.
+  void SetSongDialogs(TSongDialogs& dialogs);
   void UpdateButtons();
   void UpdateCaption();
   void ApplySongState();
@@ -228,6 +240,8 @@ private:
   std::unique_ptr<TAutoAccomp> FAutoAccomp;
   TInstrumentListVoices FVoices;
   std::unique_ptr<TView> FView;
+  std::unique_ptr<TSongDialogs> FSongDialogs;
+  std::unique_ptr<TSongCommands> FSongCommands;
   TKoPerformance FPerformance{TKoPerformance::TValueHome::Program};
   QString FSongFileName;
   std::unique_ptr<TAudio> FAudio;

@@ -1,0 +1,401 @@
+// The main window's song commands and Help button, with the file dialogs
+// and message boxes answered by a test double; where a person would type the
+// song information, the real dialog is filled in while it runs.
+
+#include "app/main.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+#include <QUrl>
+
+#include <cstdlib>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+
+#include <gtest/gtest.h>
+
+#include "app/SimpleRecorder.h"
+#include "app/SongCommands.h"
+#include "app/SongInfo.h"
+#include "controls/KoMainButtons.h"
+#include "controls/KoMultiGlyphButton.h"
+#include "platform/DataFolder.h"
+#include "platform/FileBytes.h"
+#include "platform/GbkText.h"
+
+namespace melo {
+namespace {
+
+namespace fs = std::filesystem;
+using TBytes = std::vector<std::uint8_t>;
+
+// X11 keycodes (evdev + 8).
+enum TXKey : std::uint32_t {
+  xQ = 24,
+  xW = 25,
+  xR = 27,
+  xP = 33,
+  xO = 32,
+  xS = 39,
+  xLCtrl = 37,
+  xLShift = 50
+};
+
+class QtEnvironment : public ::testing::Environment {
+public:
+  void SetUp() override {
+    App = std::make_unique<QApplication>(Argc, Argv);
+    InstallUiDispatcher();
+  }
+  void TearDown() override { App.reset(); }
+
+private:
+  int Argc = 1;
+  char Name[16] = "test_songwindow";
+  char* Argv[2] = {Name, nullptr};
+  std::unique_ptr<QApplication> App;
+};
+[[maybe_unused]] ::testing::Environment* const Environment =
+    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+// Takes the URLs the window asks the desktop to open.
+class UrlCatcher : public QObject {
+  Q_OBJECT
+public:
+  std::vector<QUrl> Urls;
+public slots:
+  void Open(const QUrl& url) { Urls.push_back(url); }
+};
+
+// File dialogs and messages from prepared answers; the information dialog is
+// the real one, filled in by Type while it runs (or closed, when Type is empty).
+class DialogDouble : public TSongDialogs {
+public:
+  QString OpenFileName(const QString&) override {
+    Asked.push_back("open");
+    return Next();
+  }
+  QString SaveFileName(const QString&, const QString& proposedName) override {
+    Asked.push_back("save [" + proposedName.toStdString() + "]");
+    return Next();
+  }
+  bool SongInfo(const QString& caption, const TSongInfo& info, TSongInfo& result,
+                bool readOnly) override {
+    QTimer::singleShot(0, [this, caption, readOnly] {
+      auto* form = dynamic_cast<TfrmSongInfo*>(QApplication::activeModalWidget());
+      ASSERT_NE(form, nullptr);
+      Asked.push_back("info " + caption.toStdString() + (readOnly ? " ro " : " rw ") +
+                      form->edTitle->text().toStdString() + "|" +
+                      form->edPlayer->text().toStdString() + "|" +
+                      form->memRemark->toPlainText().toStdString() + " editable " +
+                      (form->edTitle->isReadOnly() ? "no" : "yes"));
+      if (!Type) {
+        form->close();
+        return;
+      }
+      Type(*form);
+      form->btnOK->click();
+    });
+    return ExecuteSongInfo(caption, info, result, readOnly);
+  }
+  void Message(const QString& text) override { Asked.push_back("message " + text.toStdString()); }
+
+  QString Next() {
+    if (FileNames.empty())
+      return {};
+    QString name = FileNames.front();
+    FileNames.pop_front();
+    return name;
+  }
+
+  std::deque<QString> FileNames;
+  std::function<void(TfrmSongInfo&)> Type = [](TfrmSongInfo&) {};
+  std::vector<std::string> Asked;
+};
+
+TBytes FileBytes(const fs::path& file) {
+  TBytes bytes;
+  EXPECT_TRUE(ReadFileBytes(file, bytes, MaxSongFileBytes));
+  return bytes;
+}
+
+class SongWindowTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    ASSERT_TRUE(Folder.isValid());
+    Root = Folder.path().toStdString();
+    std::ofstream(Root / "msf4.s") << "none"; // present, so no message box, but not loadable
+    SetProgramFolder(Root);
+    // The user's own data folder must not take the songs: an empty one of our own.
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    OldXdg = xdg ? xdg : "";
+    ::setenv("XDG_CONFIG_HOME", (Root / "config").c_str(), 1);
+    Form = std::make_unique<TRoVoravForm>(TEngineMode::Capture);
+    Form->SetSongDialogs(Dialogs);
+  }
+  void TearDown() override {
+    Form.reset();
+    SetProgramFolder({});
+    if (OldXdg.empty())
+      ::unsetenv("XDG_CONFIG_HOME");
+    else
+      ::setenv("XDG_CONFIG_HOME", OldXdg.c_str(), 1);
+  }
+
+  void Key(std::uint32_t xKey, bool down) {
+    QKeyEvent event(down ? QEvent::KeyPress : QEvent::KeyRelease, 0, Qt::NoModifier, xKey, 0, 0);
+    QApplication::sendEvent(Form.get(), &event);
+    QCoreApplication::processEvents();
+  }
+  void Tap(std::uint32_t xKey) {
+    Key(xKey, true);
+    Key(xKey, false);
+  }
+  void With(std::uint32_t modifier, std::uint32_t xKey) {
+    Key(modifier, true);
+    Tap(xKey);
+    Key(modifier, false);
+  }
+  void With(std::uint32_t m1, std::uint32_t m2, std::uint32_t xKey) {
+    Key(m1, true);
+    With(m2, xKey);
+    Key(m1, false);
+  }
+  void ClickButton(int index) {
+    QWidget* button = Form->MainButtons().Button(index);
+    for (bool down : {true, false}) {
+      QMouseEvent event(down ? QEvent::MouseButtonPress : QEvent::MouseButtonRelease, QPointF(2, 2),
+                        QPointF(2, 2), Qt::LeftButton, down ? Qt::LeftButton : Qt::NoButton,
+                        Qt::NoModifier);
+      QApplication::sendEvent(button, &event);
+      QCoreApplication::processEvents();
+    }
+  }
+  void RecordQW() {
+    With(xLCtrl, xR);
+    Tap(xQ);
+    Tap(xW);
+    With(xLCtrl, xR);
+    ASSERT_EQ(Form->Recorder().Events().Count(), 5u);
+  }
+  // A song file holding one key-down of scan code 18 ("E"), with the given version byte.
+  fs::path WriteSong(const std::string& name, std::uint8_t version, const char* title) {
+    TSimpleRecorder other;
+    other.Header.State.LeftVelocity = 33;
+    other.StartRecord();
+    other.RecordKeyDown(18);
+    other.StopRecord();
+    const fs::path file = Root / name;
+    EXPECT_TRUE(other.SaveToFile(file, MakeSongInfo(title, "Player", "Remark")));
+    TBytes bytes = FileBytes(file);
+    bytes[16] = version;
+    EXPECT_TRUE(WriteFileReplacing(file, bytes));
+    return file;
+  }
+  static QString Q(const fs::path& path) { return QString::fromStdString(path.string()); }
+  QString Caption() const { return Form->windowTitle(); }
+
+  QTemporaryDir Folder;
+  fs::path Root;
+  std::string OldXdg;
+  DialogDouble Dialogs;
+  std::unique_ptr<TRoVoravForm> Form;
+};
+
+TEST_F(SongWindowTest, OpenShowsTheSongOfEachVersionAndADamagedFileChangesNothing) {
+  const fs::path v4 = WriteSong("four.lyt", 4, "Four");
+  Dialogs.FileNames = {Q(v4)};
+  With(xLCtrl, xO);
+  EXPECT_EQ(Caption(), QStringLiteral("Melotastico - ") + Q(v4));
+  EXPECT_TRUE(Form->MainButtons().Enabled(2));  // Play
+  EXPECT_FALSE(Form->MainButtons().Enabled(1)); // Save: not a fresh recording
+  EXPECT_EQ(Dialogs.Asked,
+            (std::vector<std::string>{"open", "info 歌曲信息 ro Four|Player|Remark editable no"}));
+  EXPECT_EQ(Form->Recorder().Header.State.LeftVelocity, 33);
+
+  const fs::path v2 = WriteSong("two.lyt", 2, "Two");
+  Dialogs.Asked.clear();
+  Dialogs.FileNames = {Q(v2)};
+  ClickButton(0); // Open
+  EXPECT_EQ(Dialogs.Asked,
+            (std::vector<std::string>{"open", "message 旧版文件，可能无法正确播放。",
+                                      "info 歌曲信息 ro Two|Player|Remark editable no"}));
+  EXPECT_EQ(Caption(), QStringLiteral("Melotastico - ") + Q(v2));
+
+  const fs::path damaged = Root / "damaged.lyt";
+  TBytes bytes = FileBytes(v4);
+  bytes.resize(bytes.size() - 5);
+  ASSERT_TRUE(WriteFileReplacing(damaged, bytes));
+  Dialogs.Asked.clear();
+  Dialogs.FileNames = {Q(damaged)};
+  With(xLCtrl, xO);
+  EXPECT_EQ(Dialogs.Asked, (std::vector<std::string>{"open", "message 读取文件失败!"}));
+  EXPECT_EQ(Caption(), QStringLiteral("Melotastico - ") + Q(v2));
+  EXPECT_EQ(Form->Recorder().Events().Count(), 1u);
+  EXPECT_EQ(Form->Recorder().Header.Version, 2);
+}
+
+TEST_F(SongWindowTest, SaveAsWritesTheTypedTextsCutToTheirFieldsAndTheEvents) {
+  RecordQW();
+  EXPECT_EQ(Caption(), QStringLiteral("Melotastico - NewFile"));
+  Dialogs.Type = [](TfrmSongInfo& form) {
+    form.edTitle->setText(QStringLiteral("Title ") + QString(40, QLatin1Char('t')));
+    form.edPlayer->setText(QString(12, QChar(0x4E50))); // 24 GBK bytes
+    form.memRemark->setPlainText(QString(300, QLatin1Char('r')));
+  };
+  Dialogs.FileNames = {Q(Root / "typed")};
+  ClickButton(1); // Save
+  ASSERT_EQ(Dialogs.Asked.size(), 2u);
+  EXPECT_EQ(Dialogs.Asked[0], "info 请输入歌曲信息 rw || editable yes");
+  EXPECT_EQ(Dialogs.Asked[1], "save [Title " + std::string(33, 't') + "]");
+  const fs::path saved = Root / "typed.lyt";
+  EXPECT_EQ(Caption(), QStringLiteral("Melotastico - ") + Q(saved));
+  EXPECT_FALSE(Form->MainButtons().Enabled(1));
+
+  TSimpleRecorder loaded;
+  TSongInfo info{};
+  ASSERT_TRUE(loaded.LoadFromFile(saved, info));
+  EXPECT_EQ(SongTitle(info), "Title " + std::string(33, 't'));
+  EXPECT_EQ(Utf8ToGbk(SongPlayer(info)).size(), 18u); // nine whole characters
+  EXPECT_EQ(SongRemark(info), std::string(255, 'r'));
+  ASSERT_EQ(loaded.Events().Count(), 5u);
+  for (std::size_t i = 0; i < 5; ++i) {
+    EXPECT_EQ(loaded.Events()[i].Kind, Form->Recorder().Events()[i].Kind);
+    EXPECT_EQ(loaded.Events()[i].Data, Form->Recorder().Events()[i].Data);
+  }
+}
+
+TEST_F(SongWindowTest, CancelledInformationStillSavesWithEmptyTexts) {
+  RecordQW();
+  Dialogs.Type = nullptr; // the information dialog is closed
+  Dialogs.FileNames = {Q(Root / "plain.lyt")};
+  With(xLCtrl, xS);
+  EXPECT_EQ(Dialogs.Asked[1], "save []");
+  TSimpleRecorder loaded;
+  TSongInfo info = MakeSongInfo("x", "y", "z");
+  ASSERT_TRUE(loaded.LoadFromFile(Root / "plain.lyt", info));
+  EXPECT_EQ(SongTitle(info) + SongPlayer(info) + SongRemark(info), "");
+  EXPECT_EQ(loaded.Events().Count(), 5u);
+}
+
+TEST_F(SongWindowTest, AFailedSaveIsReportedAndKeepsCaptionAndRecording) {
+  RecordQW();
+  const fs::path nowhere = Root / "missing" / "song.lyt";
+  Dialogs.FileNames = {Q(nowhere)};
+  With(xLCtrl, xS);
+  ASSERT_EQ(Dialogs.Asked.size(), 3u);
+  EXPECT_EQ(Dialogs.Asked[2], "message 保存文件失败!\n" + nowhere.string() +
+                                  "\n原因：文件夹不存在\n歌曲仍在内存中，没有丢失。");
+  EXPECT_EQ(Caption(), QStringLiteral("Melotastico - NewFile"));
+  EXPECT_TRUE(Form->MainButtons().Enabled(1)); // still offered, to save elsewhere
+  EXPECT_EQ(Form->Recorder().Events().Count(), 5u);
+
+  // A quick save that cannot replace "NewFile" (a folder of that name is in the way) is
+  // reported too.
+  fs::create_directory(Root / NewSongFileName); // a folder where the song should go
+  Dialogs.Asked.clear();
+  With(xLCtrl, xLShift, xS);
+  ASSERT_EQ(Dialogs.Asked.size(), 1u);
+  EXPECT_EQ(
+      Dialogs.Asked[0].rfind("message 保存文件失败!\n" + (Root / NewSongFileName).string(), 0), 0u)
+      << Dialogs.Asked[0];
+  EXPECT_EQ(Caption(), QStringLiteral("Melotastico - NewFile"));
+  EXPECT_EQ(Form->Recorder().Events().Count(), 5u);
+}
+
+TEST_F(SongWindowTest, EditSongInformationRewritesOnlyTheTextsOfALoadedFile) {
+  const fs::path song = WriteSong("edit.lyt", 4, "Before");
+  const TBytes before = FileBytes(song);
+  Dialogs.Type = [](TfrmSongInfo& form) {
+    form.edTitle->setText(QStringLiteral("After"));
+    form.edPlayer->setText(QStringLiteral("Me"));
+  };
+  Dialogs.FileNames = {Q(song)};
+  With(xLCtrl, xLShift, xO);
+  EXPECT_EQ(Dialogs.Asked, (std::vector<std::string>{
+                               "open", "info 修改歌曲信息 rw Before|Player|Remark editable yes"}));
+  EXPECT_EQ(Caption(), QStringLiteral("Melotastico - ") + Q(song));
+  const TBytes after = FileBytes(song);
+  ASSERT_EQ(after.size(), before.size());
+  EXPECT_TRUE(std::equal(before.begin(), before.begin() + 20, after.begin()));
+  EXPECT_TRUE(std::equal(before.begin() + 336, before.end(), after.begin() + 336));
+  TSimpleRecorder loaded;
+  TSongInfo info{};
+  ASSERT_TRUE(loaded.LoadFromFile(song, info));
+  EXPECT_EQ(SongTitle(info) + SongPlayer(info) + SongRemark(info), "AfterMeRemark");
+
+  // A file that does not load is never written, and the song in memory stays.
+  const fs::path broken = Root / "broken.lyt";
+  TBytes bytes = after;
+  bytes[8756] = 9; // more events than the file holds
+  ASSERT_TRUE(WriteFileReplacing(broken, bytes));
+  const auto written = fs::last_write_time(broken);
+  Dialogs.Asked.clear();
+  Dialogs.FileNames = {Q(broken)};
+  With(xLCtrl, xLShift, xO);
+  EXPECT_EQ(Dialogs.Asked, (std::vector<std::string>{"open", "message 读取文件失败!"}));
+  EXPECT_EQ(FileBytes(broken), bytes);
+  EXPECT_EQ(fs::last_write_time(broken), written);
+  EXPECT_EQ(Caption(), QStringLiteral("Melotastico - ") + Q(song));
+}
+
+TEST_F(SongWindowTest, OpenWhileRecordingOrPlayingDoesNothing) {
+  const fs::path song = WriteSong("busy.lyt", 4, "Busy");
+  Dialogs.FileNames = {Q(song), Q(song), Q(song), Q(song)};
+  With(xLCtrl, xR);
+  With(xLCtrl, xO);
+  With(xLCtrl, xLShift, xO);
+  EXPECT_TRUE(Dialogs.Asked.empty());
+  Tap(xQ);
+  QThread::msleep(300); // the song lasts long enough to be stopped while playing
+  With(xLCtrl, xR);
+  With(xLCtrl, xP);
+  ASSERT_TRUE(Form->Playing());
+  With(xLCtrl, xO);
+  ClickButton(0);
+  EXPECT_TRUE(Dialogs.Asked.empty());
+  EXPECT_EQ(Caption(), QStringLiteral("Melotastico - NewFile"));
+}
+
+TEST_F(SongWindowTest, HelpOpensThePageBesideTheProgramAndAMissingPageNothing) {
+  UrlCatcher catcher;
+  QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "Open");
+  ClickButton(5);
+  EXPECT_TRUE(catcher.Urls.empty());
+  std::ofstream(Root / "MelotasticoHelp.html") << "<html></html>";
+  ClickButton(5);
+  QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+  ASSERT_EQ(catcher.Urls.size(), 1u);
+  EXPECT_EQ(catcher.Urls[0], QUrl::fromLocalFile(Q(Root / "MelotasticoHelp.html")));
+}
+
+TEST_F(SongWindowTest, SongNamedOnTheCommandLineOpensAsFromTheDialog) {
+  const fs::path song = WriteSong("argument.lyt", 3, "Arg");
+  ParseCommandLine({QStringLiteral("MULTIINSTANCE"), Q(song)});
+  EXPECT_TRUE(MultiInstance);
+  EXPECT_EQ(PortIndexArg, -1);
+  ASSERT_EQ(SongFileArg, Q(song));
+  EXPECT_TRUE(Form->OpenSongFile(SongFileArg));
+  ParseCommandLine({});
+  EXPECT_TRUE(SongFileArg.isEmpty());
+  EXPECT_EQ(Dialogs.Asked,
+            (std::vector<std::string>{"message 旧版文件，可能无法正确播放。",
+                                      "info 歌曲信息 ro Arg|Player|Remark editable no"}));
+  EXPECT_EQ(Caption(), QStringLiteral("Melotastico - ") + Q(song));
+}
+
+} // namespace
+} // namespace melo
+
+#include "SongWindowTest.moc"
