@@ -238,7 +238,8 @@ void TJackMidiPort::ProcessInput(jack_nframes_t frames) {
       continue;
     }
     char record[RecordBytes] = {static_cast<char>(event.size), 0, 0, 0};
-    std::copy_n(event.buffer, event.size, record + 1);
+    // The bound repeats the check above for GCC 12 at -O3, which cannot see it.
+    std::copy_n(event.buffer, std::min<std::size_t>(event.size, RecordBytes - 1), record + 1);
     jack_ringbuffer_write(FQueue, record, RecordBytes);
     queued = true;
   }
