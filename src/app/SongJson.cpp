@@ -75,21 +75,24 @@ QByteArray SongToJson(const TSongHeader& header, const TSimpleBuffer& events) {
   std::uint32_t length = 0;
   for (std::size_t i = 0; i < events.Count(); ++i) {
     const TSongEvent& e = events[i];
+    // Copies: the record is packed, so its fields cannot be bound by reference.
+    const std::int32_t data = e.Data;
+    const std::uint32_t time = e.Time;
     const std::string_view kind = SongEventKindName(e.Kind);
     QJsonObject event{
-        {"time", static_cast<qint64>(e.Time)},
+        {"time", static_cast<qint64>(time)},
         {"kind", QString::fromLatin1(kind.data(), static_cast<qsizetype>(kind.size()))},
-        {"data", e.Data}};
+        {"data", data}};
     if (e.Skip != 0)
       event.insert("skip", true);
     else
-      length = std::max(length, e.Time);
+      length = std::max(length, time);
     if (kind == "unknown")
       event.insert("code", e.Kind);
     if (e.Kind == sekKeyDown || e.Kind == sekKeyUp)
-      event.insert("key", KeyName(e.Data));
+      event.insert("key", KeyName(data));
     if (e.Kind == sekRawMidi)
-      event.insert("midi", QJsonArray{(e.Data >> 16) & 0xFF, (e.Data >> 8) & 0xFF, e.Data & 0xFF});
+      event.insert("midi", QJsonArray{(data >> 16) & 0xFF, (data >> 8) & 0xFF, data & 0xFF});
     if (const TKeyDefTable* table = events.KeyDefs(i))
       event.insert("keyDefsRemark", Text(TableRemarks(*table)));
     list.append(event);
