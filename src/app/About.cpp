@@ -48,7 +48,7 @@ TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent) {
   titlePalette.setColor(QPalette::WindowText, BgrToQColor(Maroon));
   lblTitle->setPalette(titlePalette);
   // The version sits 20 pixels left of the centre line.
-  lblVersion = CentredLabel(this, QStringLiteral("版本: 4.05"), 104, 16);
+  lblVersion = CentredLabel(this, QStringLiteral("版本: ") + QStringLiteral(MELO_VERSION), 104, 16);
   lblVersion->move(lblVersion->x() - 20, lblVersion->y());
   lblDXVer = CentredLabel(this, QString::fromStdString(DXVersionLabel(DXVersion)), 132, 16);
 

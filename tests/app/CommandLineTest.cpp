@@ -115,7 +115,7 @@ protected:
 
 TEST_F(ProgramTest, HelpVersionAndMisuseWithoutADisplay) {
   EXPECT_EQ(Run("--version"), ExitSuccess);
-  EXPECT_EQ(out_, "melotastico 4.0\n");
+  EXPECT_EQ(out_, "melotastico 4.05\n");
   EXPECT_EQ(Run("--help"), ExitSuccess);
   EXPECT_NE(out_.find("--export SONG.lyt"), std::string::npos);
   EXPECT_EQ(err_, "");

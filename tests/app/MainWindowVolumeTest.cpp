@@ -16,6 +16,7 @@
 #include <fstream>
 #include <thread>
 
+#include <alsa/asoundlib.h>
 #include <gtest/gtest.h>
 
 #include "../sound/DlsTestSets.h"
@@ -55,6 +56,12 @@ class PulseQtEnvironment : public ::testing::Environment {
 public:
   void SetUp() override {
     Pulse = new test::TPrivatePulseServer();
+    // ALSA decides at its first device open whether the sound server takes the
+    // default devices, and keeps that: decide it now, with the server in reach,
+    // not in whichever test happens to open a device first.
+    snd_ctl_t* control = nullptr;
+    if (snd_ctl_open(&control, "default", 0) == 0)
+      snd_ctl_close(control);
     App = std::make_unique<QApplication>(Argc, Argv);
     InstallUiDispatcher();
   }

@@ -44,6 +44,9 @@ protected:
   void ShowHost() {
     Host->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(Host.get()));
+    // The toolkit drops a move to where the pointer already is, so every test
+    // starts with the pointer off the controls, wherever the last one left it.
+    Move(QPoint(-1, -1));
   }
   // Mouse actions through the window system, so the toolkit routes them to the control under
   // the point and keeps sending to the pressed control until release.
