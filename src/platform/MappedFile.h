@@ -24,6 +24,11 @@ public:
 
   std::span<const std::uint8_t> Bytes() const { return {FData, FSize}; }
 
+  // Lets go of the pages touched so far: reading a file's structure touches
+  // pages all over it, and the system maps their cached neighbours in as
+  // well. The bytes stay readable; a page counts as resident again once read.
+  void ReleaseTouchedPages() const;
+
 private:
   TMappedFile(const std::uint8_t* data, std::size_t size) : FData(data), FSize(size) {}
   const std::uint8_t* FData;

@@ -13,6 +13,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -344,10 +345,14 @@ struct TVoiceSpec {
   std::vector<TModSpec> Mods;
 };
 
+// An instrument's voices are built at its first note: a whole set takes far
+// longer to build than to read, and most of it is never played.
 struct TFontInstrument {
   std::uint32_t Patch = 0;
   std::string Name;
-  std::vector<TVoiceSpec> Voices;
+  const TDlsInstrument* Source = nullptr;
+  std::atomic<bool> Built{false};
+  std::vector<TVoiceSpec> Voices; // once Built
 };
 
 class TDlsFont;
@@ -357,8 +362,8 @@ class TDlsFont;
 struct TPresetSlot {
   TDlsFont* Font = nullptr;
   int Bank = 0, Program = 0;
-  const TFontInstrument* Melodic = nullptr;
-  const TFontInstrument* Drum = nullptr;
+  TFontInstrument* Melodic = nullptr;
+  TFontInstrument* Drum = nullptr;
   fluid_preset_t* Preset = nullptr;
 };
 
@@ -384,12 +389,13 @@ public:
 
 private:
   bool BuildSamples();
-  bool BuildInstrument(const TDlsInstrument& source, TFontInstrument& out);
+  bool Ready(TFontInstrument& ins);
+  bool BuildVoices(const TDlsInstrument& source, TFontInstrument& out);
   bool AddVoices(const TDlsInstrument& ins, const TDlsRegion& region, TFontInstrument& out);
   bool AddMods(const TArticulation& a, bool level2, TVoiceSpec& voice);
   void AddGens(const TArticulation& a, const TDlsRegion& region, TVoiceSpec& voice) const;
   TPresetSlot& Slot(int bank, int program);
-  const TFontInstrument* Resolve(const TPresetSlot& slot, int chan) const;
+  TFontInstrument* Resolve(const TPresetSlot& slot, int chan) const;
   void Remember(fluid_voice_t* voice);
   void MeasureOnFirstUse(fluid_sample_t* sample);
 
@@ -404,8 +410,9 @@ private:
   std::vector<TFontInstrument> FInstruments;
   std::deque<TPresetSlot> FSlots;
   std::map<std::pair<int, int>, TPresetSlot*> FSlotAt;
-  std::array<const TFontInstrument*, 128> FMelodicBank0{};
-  std::array<const TFontInstrument*, 128> FDrumByProgram{};
+  std::array<TFontInstrument*, 128> FMelodicBank0{};
+  std::array<TFontInstrument*, 128> FDrumByProgram{};
+  std::mutex FBuildLock; // notes may come from more than one thread
   std::size_t FNext = 0;
   std::vector<TStartedVoice> FStarted;
   // Looped samples not yet measured for early voice ending (sorted).
@@ -549,11 +556,14 @@ TPresetSlot& TDlsFont::Slot(int bank, int program) {
 bool TDlsFont::Build(fluid_sfont_t* font) {
   if (!BuildSamples())
     return false;
-  FInstruments.resize(FCollection.Instruments.size());
-  for (std::size_t i = 0; i < FInstruments.size(); ++i)
-    if (!BuildInstrument(FCollection.Instruments[i], FInstruments[i]))
-      return false;
-  for (const TFontInstrument& ins : FInstruments) {
+  FInstruments = std::vector<TFontInstrument>(FCollection.Instruments.size());
+  for (std::size_t i = 0; i < FInstruments.size(); ++i) {
+    const TDlsInstrument& source = FCollection.Instruments[i];
+    FInstruments[i].Patch = source.Patch();
+    FInstruments[i].Name = GbkToUtf8(source.Name);
+    FInstruments[i].Source = &source;
+  }
+  for (TFontInstrument& ins : FInstruments) {
     const int msb = int(ins.Patch >> 16) & 0x7F, lsb = int(ins.Patch >> 8) & 0x7F;
     const int program = int(ins.Patch & 0x7F);
     if (ins.Patch & DlsDrumFlag) {
@@ -577,13 +587,26 @@ bool TDlsFont::Build(fluid_sfont_t* font) {
       return false;
     fluid_preset_set_data(slot.Preset, &slot);
   }
-  FCollection.Waves.clear();
+  // The waves' frames now belong to the samples; their tuning and loops stay
+  // for the instruments still to be built.
   return true;
 }
 
-bool TDlsFont::BuildInstrument(const TDlsInstrument& source, TFontInstrument& out) {
-  out.Patch = source.Patch();
-  out.Name = GbkToUtf8(source.Name);
+bool TDlsFont::Ready(TFontInstrument& ins) {
+  if (ins.Built.load(std::memory_order_acquire))
+    return true;
+  std::lock_guard guard(FBuildLock);
+  if (ins.Built.load(std::memory_order_relaxed))
+    return true;
+  if (!BuildVoices(*ins.Source, ins)) {
+    ins.Voices.clear(); // tried again at the next note
+    return false;
+  }
+  ins.Built.store(true, std::memory_order_release);
+  return true;
+}
+
+bool TDlsFont::BuildVoices(const TDlsInstrument& source, TFontInstrument& out) {
   for (const TDlsRegion& region : source.Regions)
     if (!AddVoices(source, region, out))
       return false;
@@ -757,7 +780,7 @@ fluid_preset_t* TDlsFont::NextPreset() {
 
 // Channel 9 plays drum kits, the others melodic instruments; a bank without
 // the program falls back to bank 0 (melodic) or any kit of that program.
-const TFontInstrument* TDlsFont::Resolve(const TPresetSlot& slot, int chan) const {
+TFontInstrument* TDlsFont::Resolve(const TPresetSlot& slot, int chan) const {
   const int program = slot.Program & 0x7F;
   if (chan == kDrumChannel)
     return slot.Drum ? slot.Drum : FDrumByProgram[program];
@@ -793,9 +816,11 @@ bool TDlsFont::Playing() const {
 }
 
 int TDlsFont::NoteOn(const TPresetSlot& slot, fluid_synth_t* synth, int chan, int key, int vel) {
-  const TFontInstrument* ins = Resolve(slot, chan);
+  TFontInstrument* ins = Resolve(slot, chan);
   if (ins == nullptr)
     return FLUID_OK;
+  if (!Ready(*ins))
+    return FLUID_FAILED;
   for (const TVoiceSpec& voiceDesc : ins->Voices) {
     if (key < voiceDesc.KeyLow || key > voiceDesc.KeyHigh || vel < voiceDesc.VelocityLow ||
         vel > voiceDesc.VelocityHigh)

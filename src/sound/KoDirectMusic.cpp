@@ -484,7 +484,12 @@ bool TKoDirectMusic::LoadCollectionFromMappedFile(const std::filesystem::path& F
   if (mapped == nullptr) {
     return false;
   }
-  return LoadCollection(mapped->Bytes(), true, mapped);
+  if (!LoadCollection(mapped->Bytes(), true, mapped)) {
+    return false;
+  }
+  // Only what is played stays resident.
+  mapped->ReleaseTouchedPages();
+  return true;
 }
 
 bool TKoDirectMusic::LoadCollectionFromFile() {
