@@ -8,6 +8,8 @@
 //   max after fitting one constant delay) at settings 10, 40 and 100, with
 //   the notes placed at their sample, against the baseline of handing them
 //   over at once (as before).
+// Then the same through the program's own JACK output ("--audio jack"), whose
+// latency the server's period sets, whatever the setting.
 // Starts its own JACK server (jackd -n UNIQUE -d dummy -r 48000 -p 128) and
 // points ALSA at it through an .asoundrc in a temporary HOME. Prints figures;
 // never fails a build. Run it on a quiet machine when the figures matter.
@@ -19,6 +21,7 @@
 
 #include <jack/jack.h>
 
+#include <errno.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -60,6 +63,7 @@ public:
     FIn[1] = jack_port_register(FClient, "in_2", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
     FPeaks.assign(CaptureSeconds * JackRate, 0.0f);
     jack_set_process_callback(FClient, &Process, this);
+    jack_set_xrun_callback(FClient, &XRun, this);
     return FIn[0] && FIn[1] && jack_activate(FClient) == 0;
   }
   ~TCapture() {
@@ -82,20 +86,49 @@ public:
         return f;
     return -1;
   }
-  // Onsets after silence of at least gap frames, between from and to.
+  // Attacks between from and to: a frame above threshold that is at least
+  // four times louder than anything from 12 to 2 ms before it (a stroke's
+  // own decay never is, the next stroke over the previous one's tail is; the
+  // 2 ms leave room for the attack's rise), at least gap frames after the
+  // previous attack.
   std::vector<std::int64_t> Onsets(std::int64_t from, std::int64_t to, std::int64_t gap,
                                    float threshold) const {
     std::vector<std::int64_t> onsets;
     const std::int64_t first = FFirst.load();
     const std::int64_t last = first + FFilled.load();
-    for (std::int64_t f = std::max(from, first); f < std::min(to, last); ++f)
-      if (FPeaks[std::size_t(f - first)] > threshold && (onsets.empty() || f - onsets.back() > gap))
+    const std::int64_t window = JackRate / 100, rise = JackRate / 500;
+    for (std::int64_t f = std::max(from, first + window + rise); f < std::min(to, last); ++f) {
+      const float peak = FPeaks[std::size_t(f - first)];
+      if (peak <= threshold || (!onsets.empty() && f - onsets.back() <= gap))
+        continue;
+      const auto before = FPeaks.begin() + std::ptrdiff_t(f - first - rise);
+      if (*std::max_element(before - window, before) * 4 < peak)
         onsets.push_back(f);
+    }
     return onsets;
   }
   std::int64_t CapturedUpTo() const { return FFirst.load() + FFilled.load(); }
+  // The server's missed cycles so far: figures taken across them are not the program's.
+  int XRuns() const { return FXRuns.load(); }
+
+  // Connects the first two audio outputs of a client to in_1 and in_2.
+  bool ConnectFrom(const std::string& client) {
+    const char** ports = jack_get_ports(FClient, ("^" + client + ":").c_str(),
+                                        JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput);
+    bool connected = ports != nullptr && ports[0] != nullptr && ports[1] != nullptr;
+    for (int i = 0; connected && i < 2; ++i) {
+      const int error = jack_connect(FClient, ports[i], jack_port_name(FIn[i]));
+      connected = error == 0 || error == EEXIST;
+    }
+    jack_free(ports);
+    return connected;
+  }
 
 private:
+  static int XRun(void* arg) {
+    ++static_cast<TCapture*>(arg)->FXRuns;
+    return 0;
+  }
   static int Process(jack_nframes_t frames, void* arg) {
     auto* self = static_cast<TCapture*>(arg);
     const auto* a = static_cast<const float*>(jack_port_get_buffer(self->FIn[0], frames));
@@ -116,6 +149,7 @@ private:
   std::vector<float> FPeaks;
   std::atomic<std::int64_t> FFirst{-1};
   std::atomic<std::int64_t> FFilled{0};
+  std::atomic<int> FXRuns{0};
 };
 
 struct TStats {
@@ -143,11 +177,15 @@ void ApplyResponseTime(TKoDirectMusic& engine, int latency) {
   engine.SetWritePeriod(WritePeriodForLatency(latency));
 }
 
-std::unique_ptr<TKoDirectMusic> OpenEngine(const char* setPath, bool place) {
+// The engine on ALSA's default device (routed into JACK by the plugin), or
+// on its own JACK output, whose ports the capture then takes.
+std::unique_ptr<TKoDirectMusic> OpenEngine(const char* setPath, bool place, TCapture* jack) {
   TEngineOptions options;
   options.PlaceTimedMessages = place;
   auto engine = std::make_unique<TKoDirectMusic>(options);
   if (!engine->SelectPort(0) || !engine->LoadCollectionFromMappedFile(setPath))
+    return nullptr;
+  if (jack && (!engine->SelectAudioOutput("jack") || !jack->ConnectFrom("Melotastico")))
     return nullptr;
   engine->SetVolume(0);
   engine->SetReverbLevel(0); // a clean onset
@@ -269,35 +307,62 @@ int main(int argc, char** argv) {
 
     std::printf("key -> first audible sample (ms; goal: the setting plus at most %.1f ms)\n",
                 64 * 1000.0 / TKoDirectMusic::SampleRate);
-    std::printf("%8s %8s %8s %8s\n", "setting", "median", "p99", "max");
-    if (auto engine = OpenEngine(setPath, true)) {
+    std::printf("%8s %8s %8s %8s %6s\n", "setting", "median", "p99", "max", "xruns");
+    if (auto engine = OpenEngine(setPath, true, nullptr)) {
       for (int latency = 10; latency <= 100; latency += 10) {
         ApplyResponseTime(*engine, latency);
         Sleep(300);
+        const int xruns = capture.XRuns();
         const TStats s = StatsOf(KeyLatencies(*engine, capture));
-        std::printf("%8d %8.1f %8.1f %8.1f\n", latency, s.Median, s.P99, s.Max);
+        std::printf("%8d %8.1f %8.1f %8.1f %6d\n", latency, s.Median, s.P99, s.Max,
+                    capture.XRuns() - xruns);
       }
     } else {
       std::fprintf(stderr, "the engine cannot play through ALSA's default device\n");
       result = 1;
     }
 
+    // The program's own JACK output: the server's period sets its latency,
+    // whatever the setting.
+    if (auto engine = OpenEngine(setPath, true, &capture)) {
+      Sleep(300);
+      const int xruns = capture.XRuns();
+      const TStats s = StatsOf(KeyLatencies(*engine, capture));
+      std::printf("%8s %8.1f %8.1f %8.1f %6d\n", "JACK", s.Median, s.P99, s.Max,
+                  capture.XRuns() - xruns);
+    } else {
+      std::fprintf(stderr, "the engine cannot play through its JACK output\n");
+      result = 1;
+    }
+
     std::printf("\ndrum onsets against the sixteenth grid (ms, |error| after the median "
                 "delay; goal p99 <= 1.5)\n");
-    std::printf("%8s %-22s %8s %8s %8s %6s\n", "setting", "hand-over", "median", "p99", "max",
-                "notes");
+    std::printf("%8s %-22s %8s %8s %8s %6s %6s\n", "setting", "hand-over", "median", "p99", "max",
+                "notes", "xruns");
     for (int latency : {10, 40, 100}) {
       for (bool place : {false, true}) {
-        auto engine = OpenEngine(setPath, place);
+        auto engine = OpenEngine(setPath, place, nullptr);
         if (!engine)
           continue;
         ApplyResponseTime(*engine, latency);
         Sleep(300);
+        const int xruns = capture.XRuns();
         const auto errors = OnsetErrors(*engine, capture, steadyToJackUs);
         const TStats s = StatsOf(errors);
-        std::printf("%8d %-22s %8.2f %8.2f %8.2f %6zu\n", latency,
+        std::printf("%8d %-22s %8.2f %8.2f %8.2f %6zu %6d\n", latency,
                     place ? "at their sample" : "at once (baseline)", s.Median, s.P99, s.Max,
-                    errors.size());
+                    errors.size(), capture.XRuns() - xruns);
+      }
+    }
+    for (bool place : {false, true}) {
+      if (auto engine = OpenEngine(setPath, place, &capture)) {
+        Sleep(300);
+        const int xruns = capture.XRuns();
+        const auto errors = OnsetErrors(*engine, capture, steadyToJackUs);
+        const TStats s = StatsOf(errors);
+        std::printf("%8s %-22s %8.2f %8.2f %8.2f %6zu %6d\n", "JACK",
+                    place ? "at their sample" : "at once (baseline)", s.Median, s.P99, s.Max,
+                    errors.size(), capture.XRuns() - xruns);
       }
     }
   }
