@@ -7,6 +7,7 @@
 #include "controls/KoSpinEdit.h"
 #include "controls/KoStaff.h"
 #include "controls/RoVoravKb.h"
+#include "controls/SkinControls.h"
 #include "controls/SkinLayout.h"
 #include "input/KoKeyDef.h"
 #include "input/KoPCKeyboard.h"
@@ -15,8 +16,6 @@
 #include <QPainter>
 #include <QWidget>
 #include <cstdio>
-#include <memory>
-#include <vector>
 
 using namespace melo;
 
@@ -35,42 +34,16 @@ protected:
 
 struct TInstrument {
   TSkinView View;
-  std::unique_ptr<TKoPCKeyboard> PCKeyboard;
-  std::unique_ptr<TRoVoravKb> RightKeyboard, LeftKeyboard;
-  std::unique_ptr<TKoMainButtons> Buttons;
-  TKoSlider* Volume = nullptr;
-  std::unique_ptr<TKoStaff> Staff;
-  std::vector<std::unique_ptr<TKoSpinEdit>> SpinEdits;
+  TSkinControls Controls = BuildSkinControls(&View);
 };
 
-void Build(TInstrument& m) {
-  m.PCKeyboard = std::make_unique<TKoPCKeyboard>(&m.View, &WorkBitmap);
-  m.RightKeyboard = std::make_unique<TRoVoravKb>(&m.View, &WorkBitmap, PianoLeftX, RightPianoTop);
-  m.LeftKeyboard = std::make_unique<TRoVoravKb>(&m.View, &WorkBitmap, PianoLeftX, LeftPianoTop);
-  m.Buttons = std::make_unique<TKoMainButtons>(&m.View, &WorkBitmap);
-  m.Buttons->SetEnabled(1, false);
-  m.Buttons->SetEnabled(2, false);
-  m.Volume = new TKoSlider(&m.View);
-  m.Volume->move(VolumeSliderRect.topLeft());
-  m.Volume->SetTrackImage(&SkinBitmap, VolumeSliderRect);
-  m.Volume->SetThumbImage(&SkinBitmap, SliderThumbRect);
-  m.Volume->SetMin(0);
-  m.Volume->SetMax(127);
-  m.Volume->SetHorizontal(true);
-  m.Volume->SetThumbOffset(QPoint(0, 0));
-  m.Volume->SetTravel(VolumeSliderRect.width() - 10);
-  m.Volume->SetPosition(90);
-  m.Staff = std::make_unique<TKoStaff>(&m.View, &WorkBitmap);
-  for (const TSpinEditPlace& s : SpinEditPlaces)
-    m.SpinEdits.push_back(
-        std::make_unique<TKoSpinEdit>(&m.View, s.Top, s.Left, s.Height, s.Width, &WorkBitmap));
-}
-
 // Transpose 2 (D major): a D major chord in the right hand over a bass fifth in the left.
-void Play(TInstrument& m) {
+void Play(TInstrument& instrument) {
+  TSkinControls& m = instrument.Controls;
   InitKeyDefs();
   m.PCKeyboard->DrawAllLabels();
   m.PCKeyboard->AllKeysUp();
+  m.VolumeSlider->SetPosition(90);
   const char* texts[] = {"1=D (+2)", "0", "0", "70", "100", "0", "0"};
   for (std::size_t i = 0; i < m.SpinEdits.size(); ++i)
     m.SpinEdits[i]->SetText(QString::fromLatin1(texts[i]));
@@ -101,7 +74,6 @@ int main(int argc, char** argv) {
     return 1;
   }
   TInstrument instrument;
-  Build(instrument);
   Play(instrument);
   const QImage picture = instrument.View.grab().toImage();
   if (!picture.save(QString::fromLocal8Bit(argv[2]), "PNG")) {

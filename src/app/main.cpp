@@ -31,6 +31,7 @@
 #include "controls/KoStaff.h"
 #include "controls/PointerClip.h"
 #include "controls/RoVoravKb.h"
+#include "controls/SkinControls.h"
 #include "controls/SkinLayout.h"
 #include "input/KeyEventFeed.h"
 #include "input/KoPCKeyboard.h"
@@ -121,7 +122,7 @@ public:
   }
   void ReleasePCKeys() override { F.FPCKeyboard->AllKeysUp(); }
   void RecordingChanged(bool on) override {
-    F.FMainButtons->SetButtonState(3, on ? 1 : 0);
+    F.FMainButtons->SetButtonState(mbRecord, on ? 1 : 0);
     if (on) {
       F.FSongFileName = QString::fromLatin1(NewSongFileName);
       F.UpdateCaption();
@@ -129,7 +130,7 @@ public:
     F.UpdateButtons();
   }
   void PlayingChanged(bool on) override {
-    F.FMainButtons->SetButtonState(2, on ? 1 : 0);
+    F.FMainButtons->SetButtonState(mbPlay, on ? 1 : 0);
     F.SetEditsEnabled(!on);
     if (!on)
       F.FVolumeSlider->setEnabled(true);
@@ -309,7 +310,26 @@ void TRoVoravForm::FormDestroy() {
 }
 
 void TRoVoravForm::CreateControls() {
-  FPCKeyboard = std::make_unique<TKoPCKeyboard>(this, &WorkBitmap);
+  TSkinControls c = BuildSkinControls(this);
+  FPCKeyboard = std::move(c.PCKeyboard);
+  FRightKeyboard = std::move(c.RightKeyboard);
+  FLeftKeyboard = std::move(c.LeftKeyboard);
+  FMainButtons = std::move(c.MainButtons);
+  FVolumeSlider = c.VolumeSlider;
+  FStaff = std::move(c.Staff);
+  FTransposeEdit = std::move(c.SpinEdits[seTranspose]);
+  FLeftOctaveEdit = std::move(c.SpinEdits[seLeftOctave]);
+  FRightOctaveEdit = std::move(c.SpinEdits[seRightOctave]);
+  FLeftVelocityEdit = std::move(c.SpinEdits[seLeftVelocity]);
+  FRightVelocityEdit = std::move(c.SpinEdits[seRightVelocity]);
+  FLeftVoiceEdit = std::move(c.SpinEdits[seLeftVoice]);
+  FRightVoiceEdit = std::move(c.SpinEdits[seRightVoice]);
+  ConnectControls();
+  // Fires the change: every start sets the master volume to 50.
+  FVolumeSlider->SetPosition(50);
+}
+
+void TRoVoravForm::ConnectControls() {
   FPCKeyboard->SetOnKeyDown([this](TKoMultiGlyphButton* sender) {
     const int key = sender->Tag();
     if (FEditClickGuard) {
@@ -333,55 +353,18 @@ void TRoVoravForm::CreateControls() {
     EditKeyDefinition(sender->Tag());
   });
 
-  FRightKeyboard = std::make_unique<TRoVoravKb>(this, &WorkBitmap, PianoLeftX, RightPianoTop);
-  FRightKeyboard->SetCursor(crRightHand);
   FRightKeyboard->SetOnKeyDown([this](TKoMultiGlyphButton*, int p) { PianoKeyDown(true, p); });
   FRightKeyboard->SetOnKeyUp([this](TKoMultiGlyphButton*, int p) { PianoKeyUp(true, p); });
-  FLeftKeyboard = std::make_unique<TRoVoravKb>(this, &WorkBitmap, PianoLeftX, LeftPianoTop);
-  FLeftKeyboard->SetCursor(crLeftHand);
   FLeftKeyboard->SetOnKeyDown([this](TKoMultiGlyphButton*, int p) { PianoKeyDown(false, p); });
   FLeftKeyboard->SetOnKeyUp([this](TKoMultiGlyphButton*, int p) { PianoKeyUp(false, p); });
-
-  FMainButtons = std::make_unique<TKoMainButtons>(this, &WorkBitmap);
   FMainButtons->SetOnClick([this](TKoMultiGlyphButton* sender) { MainButtonClick(sender->Tag()); });
-  for (int i = 0; i < TKoMainButtons::ButtonCount; ++i)
-    FMainButtons->SetEnabled(i, i != 1 && i != 2);
-
-  FVolumeSlider = new TKoSlider(this);
-  FVolumeSlider->move(371, 288);
-  FVolumeSlider->SetTrackImage(&SkinBitmap, QRect(371, 288, 110, 19));
-  FVolumeSlider->SetThumbImage(&SkinBitmap, QRect(1077, 288, 8, 19));
-  FVolumeSlider->SetMin(0);
-  FVolumeSlider->SetMax(127);
-  FVolumeSlider->SetHorizontal(true);
-  FVolumeSlider->SetThumbOffset(QPoint(0, 0));
-  FVolumeSlider->SetTravel(FVolumeSlider->width() - 10);
   FVolumeSlider->OnChange = [this](TKoSlider*) { VolumeSliderChange(); };
   FVolumeSlider->OnDblClick = [this](TKoSlider*) { VolumeSliderDblClick(); };
-  // Fires the change: every start sets the master volume to 50.
-  FVolumeSlider->SetPosition(50);
-
-  FStaff = std::make_unique<TKoStaff>(this, &WorkBitmap);
-  CreateSpinEdits();
-  // Keys go to the window, never to a control.
-  for (QWidget* child : findChildren<QWidget*>())
-    child->setFocusPolicy(Qt::NoFocus);
-}
-
-void TRoVoravForm::CreateSpinEdits() {
-  const auto make = [this](int top, int left, int width) {
-    auto edit = std::make_unique<TKoSpinEdit>(this, top, left, 19, width, &SkinBitmap);
+  for (TKoSpinEdit* edit : {FTransposeEdit.get(), FLeftOctaveEdit.get(), FRightOctaveEdit.get(),
+                            FLeftVelocityEdit.get(), FRightVelocityEdit.get(), FLeftVoiceEdit.get(),
+                            FRightVoiceEdit.get()})
     edit->SetOnClick(
-        [this, e = edit.get()](TKoMultiGlyphButton* sender) { SpinClicked(e, sender->Tag()); });
-    return edit;
-  };
-  FTransposeEdit = make(316, 373, 96);
-  FLeftOctaveEdit = make(346, 373, 37);
-  FRightOctaveEdit = make(346, 432, 37);
-  FLeftVelocityEdit = make(376, 373, 37);
-  FRightVelocityEdit = make(376, 433, 37);
-  FLeftVoiceEdit = make(406, 373, 37);
-  FRightVoiceEdit = make(406, 433, 37);
+        [this, edit](TKoMultiGlyphButton* sender) { SpinClicked(edit, sender->Tag()); });
 }
 
 TKoSpinEdit& TRoVoravForm::SpinEdit(int edit) const {
@@ -438,27 +421,27 @@ void TRoVoravForm::PianoKeyUp(bool right, int position) {
 
 void TRoVoravForm::MainButtonClick(int index) {
   switch (index) {
-  case 0:
+  case mbOpen:
     OpenSong();
     break;
-  case 1:
+  case mbSave:
     SaveSongAs();
     break;
-  case 2:
+  case mbPlay:
     if (KeyState().ShiftState() == ssShift)
       FPerformance.SetLoopPlay(true);
     SetPlaying(!Playing());
     break;
-  case 3:
+  case mbRecord:
     SetRecording(!Recording());
     break;
-  case 4:
+  case mbSetup:
     OpenSettings();
     break;
-  case 5:
+  case mbHelp:
     OpenHelp();
     break;
-  case 6:
+  case mbAbout:
     ResetPerformance();
     ShowAbout(this);
     break;
@@ -832,17 +815,17 @@ void TRoVoravForm::SetSongDialogs(TSongDialogs& dialogs) {
 void TRoVoravForm::UpdateButtons() {
   TKoMainButtons& b = *FMainButtons;
   if (Recording() || Playing()) {
-    b.SetEnabled(2, Playing());
-    b.SetEnabled(3, Recording());
-    for (int i : {0, 1, 4, 5, 6})
+    b.SetEnabled(mbPlay, Playing());
+    b.SetEnabled(mbRecord, Recording());
+    for (int i : {mbOpen, mbSave, mbSetup, mbHelp, mbAbout})
       b.SetEnabled(i, false);
     return;
   }
-  b.SetEnabled(3, true);
-  b.SetEnabled(0, true);
-  b.SetEnabled(1, FSongFileName.isEmpty() || FSongFileName == QLatin1String(NewSongFileName));
-  b.SetEnabled(2, !FRecorder->IsEmpty());
-  for (int i : {4, 5, 6})
+  b.SetEnabled(mbRecord, true);
+  b.SetEnabled(mbOpen, true);
+  b.SetEnabled(mbSave, FSongFileName.isEmpty() || FSongFileName == QLatin1String(NewSongFileName));
+  b.SetEnabled(mbPlay, !FRecorder->IsEmpty());
+  for (int i : {mbSetup, mbHelp, mbAbout})
     b.SetEnabled(i, true);
 }
 

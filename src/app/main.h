@@ -200,7 +200,7 @@ private:
   class TView;
 
   void CreateControls();
-  void CreateSpinEdits();
+  void ConnectControls();
   void StartSoundEngine();
   void StartMidiIn();
   void LoadBuiltInSoundSet();

@@ -48,6 +48,8 @@ inline constexpr QRect BigWhiteRect(int x, int y, int w) {
 inline constexpr int MainButtonCount = 7;
 inline constexpr std::array<const char*, MainButtonCount> MainButtonWords = {
     "Open", "Save", "Play", "Record", "Setup", "Help", "About"};
+// The buttons by name, in MainButtonWords' order (their tags).
+enum TMainButton : int { mbOpen, mbSave, mbPlay, mbRecord, mbSetup, mbHelp, mbAbout };
 inline constexpr QRect MainButtonRect(int index) {
   return QRect(index == 6 ? 520 : 22 + 72 * index, 9, 65, 28);
 }
@@ -99,6 +101,15 @@ struct TSpinEditPlace {
 };
 inline constexpr int SpinEditCount = 7;
 // Transpose, left/right octave, left/right velocity, left/right voice.
+enum TSpinEditIndex : int {
+  seTranspose,
+  seLeftOctave,
+  seRightOctave,
+  seLeftVelocity,
+  seRightVelocity,
+  seLeftVoice,
+  seRightVoice
+};
 inline constexpr std::array<TSpinEditPlace, SpinEditCount> SpinEditPlaces = {{{316, 373, 19, 96},
                                                                               {346, 373, 19, 37},
                                                                               {346, 432, 19, 37},
