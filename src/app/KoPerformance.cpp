@@ -110,8 +110,6 @@ constexpr std::uint8_t NoteOnDrums = 0x99;
 constexpr std::uint8_t NoteOffDrums = 0x89;
 constexpr std::uint8_t NoteOnRight = 0x91;
 constexpr std::uint8_t NoteOffRight = 0x81;
-constexpr int FirstEditingKey = 80; // "Insert"
-constexpr int LastEditingKey = 85;  // "PageDown"
 // The window's own metronome client while the accompaniment runs.
 constexpr const char* AccompClientName = "NewSecondAndNewBeat";
 

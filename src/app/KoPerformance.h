@@ -63,7 +63,8 @@ struct TResetParts {
 };
 // The form used before opening files and dialogs: keeps accompaniment,
 // recording and playback going.
-inline constexpr TResetParts ResetForDialog{false, true, false, false, true, true, true, true};
+inline constexpr TResetParts ResetForDialog{
+    .StopAccomp = false, .StopRecording = false, .StopPlaying = false};
 
 // Bank-64/65 patches of old songs and voice files, mapped onto General MIDI.
 std::uint32_t MapLegacyPatch(std::uint32_t patch);

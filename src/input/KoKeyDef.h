@@ -14,6 +14,9 @@ namespace melo {
 
 inline constexpr int KeyCount = 107;
 inline constexpr int MaxKeyNotes = 8;
+// The six editing keys, "Insert" .. "PageDown": smart semitone plays them as sharps.
+inline constexpr int FirstEditingKey = 80;
+inline constexpr int LastEditingKey = 85;
 inline constexpr std::size_t CaptionCapacity = 4;
 inline constexpr std::size_t RemarksCapacity = 240;
 

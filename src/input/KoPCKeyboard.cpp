@@ -23,7 +23,6 @@ bool Is24Bit(const QImage& image) {
 struct TSmartNote {
   std::uint8_t Degree, Accidental, Octave;
 };
-constexpr int FirstSmartKey = 80; // "Insert" .. "PageDown"
 constexpr std::array<TSmartNote, 6> SmartNotesOn = {
     {{6, 1, 4}, {6, 1, 4}, {4, 1, 4}, {2, 1, 4}, {1, 1, 4}, {5, 1, 4}}};
 // The six keys' notes in the default definition.
@@ -228,7 +227,7 @@ void TKoPCKeyboard::SetRightOctave(int) {
 
 void TKoPCKeyboard::SetSmartSemitone(bool on) {
   for (int j = 0; j < 6; ++j) {
-    const int i = FirstSmartKey + j;
+    const int i = FirstEditingKey + j;
     const TSmartNote& smart = on ? SmartNotesOn[j] : SmartNotesOff[j];
     TKeyDef& def = KeyDefs.Keys[i];
     def.NoteCount = 1;
