@@ -125,6 +125,35 @@ std::uint32_t SteadyMilliseconds() {
 
 } // namespace
 
+bool SongHasRawDrumStrikes(const TSimpleBuffer& events) {
+  // The raw note-on is recorded just before its key press, in the same
+  // millisecond or the next; the accompaniment's messages, recorded from its
+  // own thread, may fall in between.
+  constexpr std::size_t Near = 8;
+  constexpr std::uint32_t SameMomentMs = 2;
+  const std::size_t count = events.Count();
+  for (std::size_t i = 0; i < count; ++i) {
+    const TSongEvent& key = events[i];
+    const int drum = key.Kind == sekKeyDown ? DrumNote(key.Data) : -1;
+    if (key.Skip != 0 || drum < 0)
+      continue;
+    const std::uint32_t time = key.Time;
+    bool paired = false;
+    for (std::size_t j = i > Near ? i - Near : 0; j < std::min(count, i + Near + 1) && !paired;
+         ++j) {
+      const TSongEvent& raw = events[j];
+      const std::uint32_t rawTime = raw.Time;
+      const std::int32_t data = raw.Data;
+      paired = raw.Kind == sekRawMidi && (data >> 16 & 0xFF) == NoteOnDrums &&
+               (data >> 8 & 0xFF) == drum &&
+               (rawTime > time ? rawTime - time : time - rawTime) <= SameMomentMs;
+    }
+    if (!paired)
+      return false;
+  }
+  return true;
+}
+
 std::uint32_t MapLegacyPatch(std::uint32_t patch) {
   const std::uint32_t msb = (patch >> 16) & 0xFF;
   const std::uint32_t lsb = (patch >> 8) & 0xFF;
@@ -614,9 +643,9 @@ void TKoPerformance::DoNoteOn(int keyIndex) {
   const int drum = DrumNote(scanCode);
   if (drum >= 0) {
     const int drumVelocity = FAccomp ? FAccomp->APercussVolume() : DefaultPercussVolume;
-    // A recording holds the drum's raw MIDI besides the key: playback sounds it
-    // from there only, so the drum is not struck twice.
-    if (FSink && !FPlaying)
+    // A song recorded here holds the drum's raw MIDI besides the key: its
+    // playback sounds the drum from there only, so it is not struck twice.
+    if (FSink && (!FPlaying || !FSongRawDrums))
       NoteOn(DrumChannel, drum, drumVelocity);
     if (auto* r = Rec())
       r->RecordRawMidi(NoteOnDrums, static_cast<std::uint8_t>(drum),
@@ -656,7 +685,7 @@ void TKoPerformance::DoNoteOn(int keyIndex) {
 void TKoPerformance::DoNoteOff(int keyIndex) {
   const int drum = DrumNote(KeyScanCodes[static_cast<std::size_t>(keyIndex)]);
   if (drum >= 0) {
-    if (FSink && !FPlaying)
+    if (FSink && (!FPlaying || !FSongRawDrums))
       NoteOff(DrumChannel, drum);
     if (auto* r = Rec())
       r->RecordRawMidi(NoteOffDrums, static_cast<std::uint8_t>(drum), NoteOffVelocity);

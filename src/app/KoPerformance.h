@@ -20,6 +20,7 @@
 namespace melo {
 
 class TSimpleRecorder;
+class TSimpleBuffer;
 class TAutoAccomp;
 struct TSongState;
 
@@ -68,6 +69,12 @@ inline constexpr TResetParts ResetForDialog{
 
 // Bank-64/65 patches of old songs and voice files, mapped onto General MIDI.
 std::uint32_t MapLegacyPatch(std::uint32_t patch);
+
+// Whether every drum-key press of the song comes with its raw drum note-on,
+// as songs recorded here do. Such a song sounds its drums from the raw
+// messages alone; version-1 songs and others holding only the key presses
+// sound them from the keys. Either way each strike sounds once.
+bool SongHasRawDrumStrikes(const TSimpleBuffer& events);
 
 // What a performance tells the one who shows it. Hands: 0 left, 1 right.
 // Every call has a do-nothing default, so a view implements what it has.
@@ -205,6 +212,10 @@ public:
   void SetPlaying(bool on);
   void ToggleRecording();
   void ApplySongState(const TSongState& state);
+  // Set at each playback start (SongHasRawDrumStrikes): whether the drum keys
+  // stay silent in playback because the song's raw messages strike them.
+  void SetSongRawDrums(bool raw) { FSongRawDrums = raw; }
+  bool SongRawDrums() const { return FSongRawDrums; }
   void PlayEvent(std::uint8_t kind, std::int32_t data, const TKeyDefTable* keyDefs);
 
   // Switches.
@@ -304,6 +315,7 @@ private:
   std::uint32_t FLastSpaceTick = 0;
   bool FRecording = false;
   bool FPlaying = false;
+  bool FSongRawDrums = true;
   bool FLoopPlay = false;
   bool FNotebookMode = false;
   bool FPeriodPedal = false;

@@ -71,6 +71,7 @@ PlaySongOffline(const TSongHeader& header, const TSimpleBuffer& events, const TV
   // Playback as the window runs it, with each event at its own millisecond
   // instead of the player's next 10 ms tick.
   performance.SetPlaying(true);
+  performance.SetSongRawDrums(SongHasRawDrumStrikes(events));
   performance.ApplySongState(header.State);
   std::uint32_t now = 0;
   for (std::size_t i = 0; i < events.Count(); ++i) {

@@ -834,6 +834,7 @@ void TRoVoravForm::UpdateCaption() {
 }
 
 void TRoVoravForm::ApplySongState() {
+  FPerformance.SetSongRawDrums(SongHasRawDrumStrikes(FRecorder->Events()));
   FPerformance.ApplySongState(FRecorder->Header.State);
 }
 

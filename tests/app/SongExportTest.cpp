@@ -324,6 +324,47 @@ TEST_F(WindowPlaysTest, AVersion1SongExportsTheNotesTheWindowPlays) {
   EXPECT_EQ(exported.size(), 6u * 3); // three keys down and up; the skipped ones are silent
 }
 
+// Each drum strike sounds once in playback and export: from the key in a
+// version-1 song, from the raw message in a song recorded here.
+TEST_F(WindowPlaysTest, DrumKeysSoundOnceInOldAndRecordedSongs) {
+  constexpr std::uint8_t Apostrophe = 40, LeftBracket = 26; // bass drum 36, snare 38
+  auto drumOns = [](const TBytes& notes) {
+    std::vector<int> ons;
+    for (std::size_t i = 0; i + 2 < notes.size(); i += 3)
+      if (notes[i] == 0x99)
+        ons.push_back(notes[i + 1]);
+    return ons;
+  };
+  const auto old = test::Version1Image(0, 100, 70, 0, 0,
+                                       {{0, 0, Apostrophe, true},
+                                        {100, 0, Apostrophe, false},
+                                        {150, 0, static_cast<std::uint8_t>(ScanQ), true},
+                                        {200, 0, LeftBracket, true},
+                                        {210, 0, LeftBracket, false},
+                                        {300, 0, static_cast<std::uint8_t>(ScanQ), false},
+                                        {400, 0, Apostrophe, true},
+                                        {450, 0, Apostrophe, false}});
+  const TBytes oldPlayed = WindowPlays(old);
+  EXPECT_EQ(drumOns(oldPlayed), (std::vector<int>{36, 38, 36}));
+  EXPECT_EQ(ExportPlays(), oldPlayed);
+
+  // The same strikes recorded by the window, each with an accompaniment
+  // hi-hat recorded at the same moment.
+  TSimpleRecorder& recorder = form_->Recorder();
+  form_->SetRecording(true);
+  for (const std::uint8_t scan : {Apostrophe, LeftBracket, Apostrophe}) {
+    form_->WMDIKeyDown(scan, KeyIndexOfScanCode(scan));
+    recorder.RecordRawMidi(0x99, 42, 60);
+    form_->WMDIKeyUp(scan, KeyIndexOfScanCode(scan));
+  }
+  form_->SetRecording(false);
+  ASSERT_TRUE(SongHasRawDrumStrikes(recorder.Events()));
+  std::vector<std::uint8_t> image = test::SongImage(recorder.Header, recorder.Events());
+  const TBytes recordedPlayed = WindowPlays(image);
+  EXPECT_EQ(drumOns(recordedPlayed), (std::vector<int>{36, 42, 38, 42, 36, 42}));
+  EXPECT_EQ(ExportPlays(), recordedPlayed);
+}
+
 TEST_F(WindowPlaysTest, KeyDefinitionAndSmartSemitoneEventsExportTheNotesTheWindowPlays) {
   TSongHeader header = test::FreshSongHeader();
   // The key definition changes mid-song: Q a semitone up (as the quick edit does).
