@@ -62,6 +62,9 @@ namespace {
 
 constexpr int PeriodPedalMs = 3000;
 constexpr int LoopPauseMs = 500;
+constexpr int OutputWatchMs = 500;
+constexpr const char* MainCaption = "Melotastico模拟钢琴";
+constexpr const char* OutputLostCaption = " (sound output lost)";
 // The slider's range in synthesizer mode: hundredths of a decibel.
 constexpr int MinSynthVolume = -2000;
 constexpr int MaxSynthVolume = 2000;
@@ -197,7 +200,7 @@ TRoVoravForm::TRoVoravForm(TEngineMode engineMode, QWidget* parent)
       FView(std::make_unique<TView>(*this)), FEngineMode(engineMode) {
   FPerformance.SetView(FView.get());
   FPerformance.SetVoices(&FVoices);
-  setWindowTitle(QStringLiteral("Melotastico模拟钢琴"));
+  setWindowTitle(QString::fromUtf8(MainCaption));
   // The paint covers the whole client area: never erase first.
   setAttribute(Qt::WA_OpaquePaintEvent);
   setAttribute(Qt::WA_NoSystemBackground);
@@ -220,15 +223,7 @@ TRoVoravForm::TRoVoravForm(TEngineMode engineMode, QWidget* parent)
   FDIKeyboard->SetActive(true);
   InitKeyDefs();
   StartSoundEngine();
-  // The sound server as mixer; without one the ALSA mixer serves the master volume.
-  FAudio = TAudio::Create();
-  if (FAudio) {
-    FAudio->OnMixerChange = [this](TAudio* sender, std::uint16_t, std::uint16_t) {
-      SyncVolumeSlider(sender);
-    };
-    FAudio->OnMixerMessage = [this] { MixerControlChange(); };
-    SyncVolumeSlider(this);
-  }
+  ConnectMixer();
   SetTranspose(0);
   SetLeftOctave(0);
   SetRightOctave(0);
@@ -270,6 +265,8 @@ TRoVoravForm::TRoVoravForm(TEngineMode engineMode, QWidget* parent)
 
   connect(&Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
   Timer1.start(PeriodPedalMs);
+  connect(&FOutputWatch, &QTimer::timeout, this, [this] { CheckSoundOutput(); });
+  FOutputWatch.start(OutputWatchMs);
   if (FEngineMode == TEngineMode::Live)
     StartMidiIn();
 }
@@ -297,6 +294,7 @@ TRoVoravForm::~TRoVoravForm() {
 
 void TRoVoravForm::FormDestroy() {
   Timer1.stop();
+  FOutputWatch.stop();
   // Its reader thread ends here; messages it queued are dropped with the window.
   FMidiIn.reset();
   ResetPerformance();
@@ -465,9 +463,11 @@ void TRoVoravForm::StartSoundEngine() {
     std::fprintf(stderr, "Melotastico: no audio output \"%s\"; the default one plays\n",
                  AudioOutputArg.c_str());
   if (PortIndexArg >= 0) {
+    // The list has no dialog to tell of a failed write: the terminal is told.
     const std::filesystem::path list = DataFileForWriting("OutDevList.txt");
-    if (!list.empty())
-      FMusic->WriteOutDevList(list.parent_path());
+    if (list.empty() || !FMusic->WriteOutDevList(list.parent_path()))
+      std::fprintf(stderr, "Melotastico: the port list could not be written to %s\n",
+                   list.empty() ? "the data folder" : list.string().c_str());
   }
   const int port = PortIndexArg >= 0 ? PortIndexArg : FMusic->GetDefaultPortIndex();
   if (!FMusic->SelectPort(port))
@@ -650,6 +650,26 @@ void TRoVoravForm::closeEvent(QCloseEvent* e) {
   e->accept();
 }
 
+void TRoVoravForm::CheckSoundOutput() {
+  if (!FMusic)
+    return;
+  switch (FMusic->CheckOutput()) {
+  case TOutputCheck::Lost:
+    std::fprintf(stderr, "Melotastico: the sound output was lost; it is opened again as soon as "
+                         "it is back\n");
+    UpdateCaption();
+    break;
+  case TOutputCheck::Restored:
+    std::fprintf(stderr, "Melotastico: the sound output is back\n");
+    // The mixer's connection ended with the old server.
+    ConnectMixer();
+    UpdateCaption();
+    break;
+  case TOutputCheck::Unchanged:
+    break;
+  }
+}
+
 void TRoVoravForm::Timer1Timer() {
   FPerformance.RenewPeriodPedal();
 }
@@ -830,7 +850,11 @@ void TRoVoravForm::UpdateButtons() {
 }
 
 void TRoVoravForm::UpdateCaption() {
-  setWindowTitle(QStringLiteral("Melotastico - %1").arg(FSongFileName));
+  QString caption = FSongFileName.isEmpty() ? QString::fromUtf8(MainCaption)
+                                            : QStringLiteral("Melotastico - %1").arg(FSongFileName);
+  if (FMusic && FMusic->OutputLost())
+    caption += QString::fromUtf8(OutputLostCaption);
+  setWindowTitle(caption);
 }
 
 void TRoVoravForm::ApplySongState() {
@@ -905,6 +929,19 @@ void TRoVoravForm::ShowSliderPosition(int position) {
   const bool detached = std::exchange(FSliderDetached, true);
   FVolumeSlider->SetPosition(position);
   FSliderDetached = detached;
+}
+
+void TRoVoravForm::ConnectMixer() {
+  // Without a sound server the ALSA mixer serves the master volume.
+  FAudio.reset();
+  FAudio = TAudio::Create();
+  if (!FAudio)
+    return;
+  FAudio->OnMixerChange = [this](TAudio* sender, std::uint16_t, std::uint16_t) {
+    SyncVolumeSlider(sender);
+  };
+  FAudio->OnMixerMessage = [this] { MixerControlChange(); };
+  SyncVolumeSlider(this);
 }
 
 void TRoVoravForm::SyncVolumeSlider(const void* sender) {

@@ -135,6 +135,8 @@ public:
   void SetMasterVolume(int value);
   // Puts the master volume on the slider, unless Sender is the mixer component itself.
   void SyncVolumeSlider(const void* sender);
+  // The sound server as mixer, connected anew (at the start and when the server is back).
+  void ConnectMixer();
   // Another program changed the mixer: the slider shows the master volume.
   void MixerControlChange();
   void VolumeSliderDblClick();
@@ -186,6 +188,9 @@ public:
   void SetNotebookMode(bool on) { FPerformance.SetNotebookMode(on); }
   void SetTickSource(TTickSource source) { FPerformance.SetTickSource(std::move(source)); }
   void Timer1Timer();
+  // The watch of the sound output (every OutputWatchMs): says once, on
+  // stderr and in the caption, that the output was lost, and that it is back.
+  void CheckSoundOutput();
 
 protected:
   bool event(QEvent* e) override;
@@ -260,6 +265,7 @@ private:
   TSetupRunner FSetupRunner;
   TKeyDefRunner FKeyDefRunner;
   QTimer Timer1;
+  QTimer FOutputWatch;
   const TEngineMode FEngineMode;
 };
 

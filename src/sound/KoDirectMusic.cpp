@@ -326,9 +326,57 @@ bool TKoDirectMusic::OpenDriver() {
   // The file writer takes no callback: it plays the synthesizer directly, so
   // timed messages then play at once and nothing is limited.
   FDriverCallsUs = FOptions.AudioDriver != "file";
+  // A new output keeps its own time: the clock is tied to its frames afresh.
+  FScheduler.Restart();
   FDriver = FDriverCallsUs ? new_fluid_audio_driver2(FSettings, &AudioCallback, this)
                            : new_fluid_audio_driver(FSettings, FSynth);
+  FPeriodsSeen = FPeriodsAsked.load(std::memory_order_relaxed);
+  FPeriodsSeenAtMs = SteadyClockMs();
   return FDriver != nullptr;
+}
+
+TOutputCheck TKoDirectMusic::CheckOutput() {
+  std::lock_guard guard(FLock);
+  if (FPortIndex < 0 || SelectedKind() != TPortKind::SoftwareSynth || !FDriverCallsUs ||
+      (FDriver == nullptr && !FOutputLost)) {
+    return TOutputCheck::Unchanged;
+  }
+  const double now = SteadyClockMs();
+  if (FDriver != nullptr) {
+    const std::uint64_t asked = FPeriodsAsked.load(std::memory_order_relaxed);
+    if (asked != FPeriodsSeen) {
+      FPeriodsSeen = asked;
+      FPeriodsSeenAtMs = now;
+      if (!FOutputLost) {
+        return TOutputCheck::Unchanged;
+      }
+      FOutputLost = false;
+      FPortActive = true;
+      return TOutputCheck::Restored;
+    }
+    if (now - FPeriodsSeenAtMs < OutputStallMs) {
+      return TOutputCheck::Unchanged;
+    }
+    // Nothing asked for sound for a while: the driver's thread has given up
+    // (its server or device went away). Closed, it plays what waits at once.
+    CloseDriver();
+    FPortActive = false;
+    FRetryAtMs = now + OutputRetryMs;
+    if (FOutputLost) {
+      return TOutputCheck::Unchanged; // a reopened output that never played
+    }
+    FOutputLost = true;
+    return TOutputCheck::Lost;
+  }
+  if (now >= FRetryAtMs && !OpenDriver()) {
+    FRetryAtMs = now + OutputRetryMs;
+  }
+  return TOutputCheck::Unchanged;
+}
+
+bool TKoDirectMusic::OutputLost() const {
+  std::lock_guard guard(FLock);
+  return FOutputLost;
 }
 
 void TKoDirectMusic::CloseDriver() {
@@ -351,6 +399,7 @@ bool TKoDirectMusic::SelectPort(int Index) {
   }
   // The previous port goes first, whether or not the new one opens.
   CloseDriver();
+  FOutputLost = false;
   FPortIndex = -1;
   FPortActive = false;
   const TPortCaps& port = FPorts.OutputPorts[static_cast<std::size_t>(Index)];
@@ -402,6 +451,7 @@ bool TKoDirectMusic::SetPortActive(bool Value) {
   if (FPortIndex < 0) {
     return false;
   }
+  FOutputLost = false; // the owner decides now, not the watch
   if (SelectedKind() == TPortKind::SoftwareSynth) {
     if (Value && !OpenDriver()) {
       return false;
@@ -854,7 +904,9 @@ int TKoDirectMusic::AudioCallback(void* data, int len, int, float*[], int nout, 
   if (nout < 2 || len < 0) {
     return FLUID_FAILED;
   }
-  static_cast<TKoDirectMusic*>(data)->RenderPeriod(out[0], out[1], len);
+  auto* engine = static_cast<TKoDirectMusic*>(data);
+  engine->FPeriodsAsked.fetch_add(1, std::memory_order_relaxed);
+  engine->RenderPeriod(out[0], out[1], len);
   return FLUID_OK;
 }
 

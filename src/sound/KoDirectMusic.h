@@ -11,6 +11,7 @@
 #include "sound/SampleScheduler.h"
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -190,6 +191,13 @@ struct TEngineOptions {
   bool LimitPeaks = true;
 };
 
+// What a look at the audio output found (TKoDirectMusic::CheckOutput).
+enum class TOutputCheck {
+  Unchanged, // playing, or still lost
+  Lost,      // the output stopped asking for sound: it was closed
+  Restored,  // it was opened again and plays
+};
+
 class TKoDirectMusic : public TMidiMessageSink {
 public:
   static constexpr int SampleRate = 44100;
@@ -209,6 +217,16 @@ public:
   bool WriteOutDevList(const std::filesystem::path& Folder) const;
   bool SetActive(bool Value);
   bool SetPortActive(bool Value);
+  // The software synthesizer's audio output, watched by its owner every few
+  // hundred ms (the UI thread). An output whose driver has asked for no
+  // period for OutputStallMs (the sound server ended, the device was
+  // unplugged) is closed: Lost, once. From then on each call after
+  // OutputRetryMs tries to open it again, and Restored comes once it plays.
+  // Unchanged otherwise, and always for other ports.
+  static constexpr double OutputStallMs = 1500;
+  static constexpr double OutputRetryMs = 1000;
+  TOutputCheck CheckOutput();
+  bool OutputLost() const;
   bool Active() const;
   bool PortActive() const;
   bool SelectDirectSoundDevice(int Index);
@@ -303,6 +321,12 @@ private:
   fluid_synth_t* FSynth = nullptr;
   fluid_audio_driver_t* FDriver = nullptr;
   bool FDriverCallsUs = false; // the driver renders through RenderPeriod
+  // Periods the driver asked for; the watch compares it between its looks.
+  std::atomic<std::uint64_t> FPeriodsAsked{0};
+  std::uint64_t FPeriodsSeen = 0;
+  double FPeriodsSeenAtMs = 0;
+  bool FOutputLost = false;
+  double FRetryAtMs = 0;
   int FFontId = -1;
   TPortList FPorts;
   int FPortIndex = -1;

@@ -36,6 +36,12 @@ void TSampleScheduler::Clear() {
   FQueue.clear();
 }
 
+void TSampleScheduler::Restart() {
+  std::lock_guard lock(FLock);
+  FOffsetCount = 0;
+  FOffsetNext = 0;
+}
+
 std::size_t TSampleScheduler::Waiting() const {
   std::lock_guard lock(FLock);
   return FQueue.size();

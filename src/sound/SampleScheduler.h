@@ -38,6 +38,9 @@ public:
   // not be outlived by notes due after it.
   void DropNoteOns(int Channel);
   void Clear();
+  // Forgets how the clock and the frames were tied: the next period starts a
+  // new tie (a new output, or one reopened after a gap).
+  void Restart();
   std::size_t Waiting() const;
 
   // Audio thread, once per period of Frames frames starting at FirstFrame,

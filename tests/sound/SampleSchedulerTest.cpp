@@ -49,6 +49,19 @@ TEST(SampleSchedulerTest, FramesFollowTheEarliestPeriodStartAndLateOnesPlayAtOnc
   EXPECT_EQ(scheduler.BeginPeriod(4 * Period, Period, 1000.0 + 4 * PeriodMs).size(), 1u);
 }
 
+// An output reopened after ten silent seconds (its sound server came back):
+// without a new tie a note due now would wait for the old one's frames.
+TEST(SampleSchedulerTest, ARestartTiesTheClockAfreshAfterAGap) {
+  TSampleScheduler scheduler(Rate, 64);
+  scheduler.BeginPeriod(0, Period, 1000.0);
+  scheduler.BeginPeriod(Period, Period, 1000.0 + PeriodMs);
+  const double later = 11000.0;
+  scheduler.Restart();
+  scheduler.BeginPeriod(2 * Period, Period, later);
+  ASSERT_TRUE(scheduler.Push(later + 1.0, 0x90, 60, 100));
+  EXPECT_EQ(scheduler.BeginPeriod(3 * Period, Period, later + PeriodMs).size(), 1u);
+}
+
 TEST(SampleSchedulerTest, DroppingNoteOnsKeepsOtherChannelsAndNoteOffs) {
   TSampleScheduler scheduler(Rate, 64, 4);
   ASSERT_TRUE(scheduler.Push(10, 0x90, 60, 100));
