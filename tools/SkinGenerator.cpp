@@ -2,7 +2,9 @@
 //   RES_TOTALBMP  the window with every control up, and 621 pixels to the right with every
 //                 control down (plus the volume slider's thumb);
 //   RES_STAFFMASK the glyph mask, black glyphs on white (the red channel is the transparency).
-// Usage: melo_skingen <output folder>. Run with QT_QPA_PLATFORM=offscreen at build time.
+// Usage: melo_skingen <output folder> [en]. Run with QT_QPA_PLATFORM=offscreen at build time.
+// The labels painted on the panel are Chinese, or English with "en": each language gets its own
+// glyph library, so the window draws the same way in both.
 #include "controls/SkinLayout.h"
 #include "input/KoKeyDef.h"
 
@@ -18,6 +20,18 @@
 using namespace melo;
 
 namespace {
+
+// ---- The painted labels, per language ----------------------------------------------------------
+struct TSkinTexts {
+  QString Volume, Transpose, Octave, Velocity, Voice, LeftHand, RightHand, Subtitle, LeftLegend,
+      RightLegend;
+};
+
+const TSkinTexts ChineseTexts{"音量", "移调", "八度",     "力度",    "音色",
+                              "左手", "右手", "模拟钢琴", "左手  L", "右手  R"};
+const TSkinTexts EnglishTexts{"Volume", "Transpose", "Octave",        "Velocity", "Voice",
+                              "Left",   "Right",     "Virtual Piano", "Left  L",  "Right  R"};
+const TSkinTexts* Texts = &ChineseTexts;
 
 // ---- Every colour and size of the pictures --------------------------------------------------
 struct TTheme {
@@ -386,18 +400,18 @@ void DrawSpinEdits(QPainter& p, bool down) {
 void DrawPanelLabels(QPainter& p) {
   p.setFont(Font(Theme.CjkFamily, Theme.PanelTextPx));
   p.setPen(Theme.PanelText);
-  const QList<QPair<int, QString>> rows = {{VolumeSliderRect.top(), "音量"},
-                                           {SpinEditPlaces[0].Top, "移调"},
-                                           {SpinEditPlaces[1].Top, "八度"},
-                                           {SpinEditPlaces[3].Top, "力度"},
-                                           {SpinEditPlaces[5].Top, "音色"}};
+  const QList<QPair<int, QString>> rows = {{VolumeSliderRect.top(), Texts->Volume},
+                                           {SpinEditPlaces[0].Top, Texts->Transpose},
+                                           {SpinEditPlaces[1].Top, Texts->Octave},
+                                           {SpinEditPlaces[3].Top, Texts->Velocity},
+                                           {SpinEditPlaces[5].Top, Texts->Voice}};
   for (const auto& [top, text] : rows)
     p.drawText(QRectF(290, top, 76, 19), Qt::AlignRight | Qt::AlignVCenter, text);
   p.setFont(Font(Theme.CjkFamily, Theme.HandTextPx));
   p.setPen(Theme.LeftHand);
-  p.drawText(QRectF(373, 335, 48, 11), Qt::AlignCenter, "左手");
+  p.drawText(QRectF(373, 335, 48, 11), Qt::AlignCenter, Texts->LeftHand);
   p.setPen(Theme.RightHand);
-  p.drawText(QRectF(432, 335, 48, 11), Qt::AlignCenter, "右手");
+  p.drawText(QRectF(432, 335, 48, 11), Qt::AlignCenter, Texts->RightHand);
 }
 
 void DrawBrand(QPainter& p) {
@@ -407,10 +421,10 @@ void DrawBrand(QPainter& p) {
   p.drawText(QRectF(panel.left(), 300, panel.width(), 24), Qt::AlignCenter, "Melotastico");
   p.setFont(Font(Theme.CjkFamily, Theme.PanelTextPx));
   p.setPen(Theme.PanelTextDim);
-  p.drawText(QRectF(panel.left(), 326, panel.width(), 16), Qt::AlignCenter, "模拟钢琴");
+  p.drawText(QRectF(panel.left(), 326, panel.width(), 16), Qt::AlignCenter, Texts->Subtitle);
   p.setFont(Font(Theme.CjkFamily, Theme.HandTextPx));
-  const QList<QPair<QColor, QString>> legend = {{Theme.LeftHand, "左手  L"},
-                                                {Theme.RightHand, "右手  R"}};
+  const QList<QPair<QColor, QString>> legend = {{Theme.LeftHand, Texts->LeftLegend},
+                                                {Theme.RightHand, Texts->RightLegend}};
   qreal y = 372;
   for (const auto& [colour, text] : legend) {
     p.setPen(Qt::NoPen);
@@ -562,10 +576,13 @@ bool Save(const QImage& image, const QString& folder, const char* name) {
 
 int main(int argc, char** argv) {
   QGuiApplication app(argc, argv);
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: %s <output folder>\n", argv[0]);
+  const bool english = argc == 3 && QString::fromLocal8Bit(argv[2]) == QLatin1String("en");
+  if (argc != 2 && !english) {
+    std::fprintf(stderr, "usage: %s <output folder> [en]\n", argv[0]);
     return 2;
   }
+  if (english)
+    Texts = &EnglishTexts;
   const QString folder = QString::fromLocal8Bit(argv[1]);
   QDir().mkpath(folder);
   if (!Save(TotalBitmap(), folder, "RES_TOTALBMP") || !Save(StaffMask(), folder, "RES_STAFFMASK")) {

@@ -32,13 +32,14 @@ QLabel* CentredLabel(QWidget* parent, const QString& text, int top, int height) 
 } // namespace
 
 TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent) {
-  setWindowTitle(QStringLiteral("关于"));
+  setWindowTitle(QCoreApplication::translate("TfrmAbout", "关于"));
   QFont font(QStringLiteral("宋体"));
   font.setPixelSize(12);
   setFont(font);
   setFixedSize(AboutWidth, AboutHeight);
 
-  lblFamily = CentredLabel(this, QStringLiteral("Sunlark音乐软件系列"), 24, 16);
+  lblFamily =
+      CentredLabel(this, QCoreApplication::translate("TfrmAbout", "Sunlark音乐软件系列"), 24, 16);
   lblTitle = CentredLabel(this, QStringLiteral("Melotastico"), 52, 40);
   QFont titleFont = font;
   titleFont.setPixelSize(32);
@@ -48,12 +49,15 @@ TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent) {
   titlePalette.setColor(QPalette::WindowText, BgrToQColor(Maroon));
   lblTitle->setPalette(titlePalette);
   // The version sits 20 pixels left of the centre line.
-  lblVersion = CentredLabel(this, QStringLiteral("版本: ") + QStringLiteral(MELO_VERSION), 104, 16);
+  lblVersion = CentredLabel(
+      this, QCoreApplication::translate("TfrmAbout", "版本: ") + QStringLiteral(MELO_VERSION), 104,
+      16);
   lblVersion->move(lblVersion->x() - 20, lblVersion->y());
-  lblDXVer = CentredLabel(this, QString::fromStdString(DXVersionLabel(DXVersion)), 132, 16);
+  lblDXVer = CentredLabel(
+      this, QCoreApplication::translate("TfrmAbout", DXVersionLabel(DXVersion).c_str()), 132, 16);
 
   lblWeb = new TKoLinkLabel(this);
-  lblWeb->setText(QStringLiteral("访问作者主页以获取更多信息"));
+  lblWeb->setText(QCoreApplication::translate("TfrmAbout", "访问作者主页以获取更多信息"));
   lblWeb->SetAddressType(atWWW);
   lblWeb->SetAddress(QString::fromLatin1(HomePage));
   lblWeb->SetFontColor(BgrToQColor(LinkBlue));

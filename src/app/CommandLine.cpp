@@ -3,6 +3,7 @@
 #include "app/SimpleRecorder.h"
 #include "app/SongExport.h"
 #include "app/SongJson.h"
+#include "platform/Language.h"
 #include "sound/SetupConfig.h"
 
 #include <filesystem>
@@ -41,16 +42,22 @@ bool LoadSong(const std::string& fileName, TSimpleRecorder& song, std::ostream& 
 } // namespace
 
 TCommandLine ParseCommandLineAction(const std::vector<std::string>& allArguments) {
-  // The window's own options (--audio OUTPUT, --midi-in PORT) are no actions.
+  // The window's own options (--audio OUTPUT, --midi-in PORT, --lang CODE) are no actions.
   std::vector<std::string> arguments;
   for (std::size_t i = 0; i < allArguments.size(); ++i) {
     const std::string& argument = allArguments[i];
-    const bool windowOption = argument == "--audio" || argument == "--midi-in";
+    const bool windowOption =
+        argument == "--audio" || argument == "--midi-in" || argument == "--lang";
     if (windowOption && i + 1 < allArguments.size()) {
+      if (argument == "--lang" && !LanguageOfCode(allArguments[i + 1]))
+        return Usage("--lang takes zh or en");
       ++i;
       continue;
     }
-    if (argument.rfind("--audio=", 0) == 0 || argument.rfind("--midi-in=", 0) == 0)
+    if (argument.rfind("--lang=", 0) == 0 && !LanguageOfCode(argument.substr(7)))
+      return Usage("--lang takes zh or en");
+    if (argument.rfind("--audio=", 0) == 0 || argument.rfind("--midi-in=", 0) == 0 ||
+        argument.rfind("--lang=", 0) == 0)
       continue;
     arguments.push_back(argument);
   }
@@ -71,6 +78,11 @@ TCommandLine ParseCommandLineAction(const std::vector<std::string>& allArguments
       return Usage("--version takes no file");
     return {TCommandAction::Version, {}, {}, {}};
   }
+  if (option == "--paths") {
+    if (operands != 0)
+      return Usage("--paths takes no file");
+    return {TCommandAction::Paths, {}, {}, {}};
+  }
   if (option == "--info") {
     if (operands != 1)
       return Usage("--info takes one song file");
@@ -90,15 +102,18 @@ TCommandLine ParseCommandLineAction(const std::vector<std::string>& allArguments
 
 std::string UsageText() {
   return "Usage: melotastico [MULTIINSTANCE] [PORT] [--audio OUTPUT] [--midi-in PORT]\n"
+         "                  [--lang zh|en] [SONG.lyt]\n"
          "       melotastico --export SONG.lyt OUT.mid|OUT.wav|OUT.flac|OUT.ogg\n"
          "       melotastico --info SONG.lyt\n"
-         "       melotastico --help | --version\n"
+         "       melotastico --help | --version | --paths\n"
          "\n"
          "Without options the piano window starts; a number selects the output\n"
          "port by index and writes the port list to OutDevList.txt.\n"
          "\n"
          "  --audio OUTPUT     play to default, pulse, pipewire, jack or an ALSA device\n"
          "  --midi-in PORT     play from a MIDI port: part of its name or ALSA client:port\n"
+         "  --lang zh|en       Chinese or English texts (default: from the locale;\n"
+         "                     Chinese for zh* and C/POSIX, else English)\n"
          "  --export SONG OUT  play the song offline into a Standard MIDI File (.mid)\n"
          "                     or audio (.wav, .flac, .ogg) with the sound set and\n"
          "                     reverb of the settings\n"
@@ -106,6 +121,8 @@ std::string UsageText() {
          "                     and events\n"
          "  --help             print this help\n"
          "  --version          print the version\n"
+         "  --paths            list the files the program reads from its own folder\n"
+         "                     (exit status 1 when one is missing)\n"
          "\n"
          "Exit status: 0 success, 1 the song cannot be read or the file not written\n"
          "(nothing is left behind), 2 wrong usage.\n";
@@ -125,6 +142,11 @@ int RunCommandLineAction(const TCommandLine& command, std::ostream& out, std::os
   case TCommandAction::Version:
     out << VersionText();
     return ExitSuccess;
+  case TCommandAction::Paths: {
+    bool allFound = false;
+    out << ProgramFilesReport(allFound);
+    return allFound ? ExitSuccess : ExitFailure;
+  }
   case TCommandAction::Usage:
     err << "melotastico: " << command.Error << "\nTry 'melotastico --help'.\n";
     return ExitUsage;

@@ -13,7 +13,7 @@ inline constexpr int ExitSuccess = 0;
 inline constexpr int ExitFailure = 1;
 inline constexpr int ExitUsage = 2;
 
-enum class TCommandAction { Window, Help, Version, Info, Export, Usage };
+enum class TCommandAction { Window, Help, Version, Paths, Info, Export, Usage };
 
 struct TCommandLine {
   TCommandAction Action = TCommandAction::Window;

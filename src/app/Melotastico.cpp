@@ -15,6 +15,7 @@
 #include "app/main.h"
 #include "controls/GlyphBmp.h"
 #include "input/KeyEventFeed.h"
+#include "platform/Language.h"
 #include "sound/GetDXVer.h"
 #include "sound/MyGetDxVer.h"
 #include "sound/SetupConfig.h"
@@ -22,7 +23,8 @@
 namespace {
 
 void ShowError(const char* text, const char* caption) {
-  QMessageBox::critical(nullptr, QString::fromUtf8(caption), QString::fromUtf8(text));
+  QMessageBox::critical(nullptr, QCoreApplication::translate("Melotastico", caption),
+                        QCoreApplication::translate("Melotastico", text));
 }
 
 } // namespace
@@ -36,10 +38,17 @@ int main(int argc, char** argv) {
     return melo::RunCommandLineAction(command, std::cout, std::cerr);
 
   QApplication app(argc, argv);
+  const melo::TLanguage language =
+      melo::ChooseLanguage(app.arguments().mid(1), melo::MessagesLocale());
+  if (!melo::SetLanguage(language))
+    std::cerr << "melotastico: " << melo::TranslationFile(language).string()
+              << " cannot be loaded; the texts stay Chinese\n";
   melo::InstallFontFallbacks();
   melo::InstallUiDispatcher();
   if (melo::DXVersion < melo::DXVersionCurrent) {
-    ShowError("DirectX的版本太低。请安装DirectX 8.0及以上的版本。", "Melotastico错误！");
+    ShowError(
+        QT_TRANSLATE_NOOP("Melotastico", "DirectX的版本太低。请安装DirectX 8.0及以上的版本。"),
+        QT_TRANSLATE_NOOP("Melotastico", "Melotastico错误！"));
     return 1;
   }
   if (!melo::LoadGlyphLibrary()) {

@@ -1,5 +1,6 @@
 #include "app/SongCommands.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -21,10 +22,6 @@ QString FromPath(const std::filesystem::path& path) {
   return QFile::decodeName(QByteArray::fromStdString(path.string()));
 }
 
-QString Text(const char* utf8) {
-  return QString::fromUtf8(utf8);
-}
-
 // The typed title as a file name: no folder separators, no surrounding blanks.
 QString ProposedName(const TSongInfo& info) {
   QString name = QString::fromStdString(SongTitle(info)).trimmed();
@@ -44,21 +41,21 @@ QString ReasonText(const std::error_code& error) {
   switch (error.value()) {
   case EACCES:
   case EPERM:
-    return QStringLiteral("没有写入权限");
+    return QCoreApplication::translate("TSongCommands", "没有写入权限");
   case ENOENT:
   case ENOTDIR:
-    return QStringLiteral("文件夹不存在");
+    return QCoreApplication::translate("TSongCommands", "文件夹不存在");
   case ENOSPC:
   case EDQUOT:
-    return QStringLiteral("磁盘空间不足");
+    return QCoreApplication::translate("TSongCommands", "磁盘空间不足");
   case EROFS:
-    return QStringLiteral("磁盘是只读的");
+    return QCoreApplication::translate("TSongCommands", "磁盘是只读的");
   case EISDIR:
-    return QStringLiteral("已有同名的文件夹");
+    return QCoreApplication::translate("TSongCommands", "已有同名的文件夹");
   case ENAMETOOLONG:
-    return QStringLiteral("文件名太长");
+    return QCoreApplication::translate("TSongCommands", "文件名太长");
   case 0:
-    return QStringLiteral("找不到可以写入的文件夹");
+    return QCoreApplication::translate("TSongCommands", "找不到可以写入的文件夹");
   default:
     return QString::fromStdString(error.message());
   }
@@ -98,16 +95,16 @@ void TSongCommands::OpenSong() {
 bool TSongCommands::OpenSongFile(const QString& fileName) {
   TSongInfo info{};
   if (!FRecorder.LoadFromFile(ToPath(fileName), info)) {
-    FDialogs->Message(Text(SongReadFailedText));
+    FDialogs->Message(SongText(SongReadFailedText));
     return false;
   }
   if (FRecorder.Header.Version < SongVersion)
-    FDialogs->Message(Text(OldSongVersionText));
+    FDialogs->Message(SongText(OldSongVersionText));
   FSongFileName = fileName;
   FHooks.UpdateCaption();
   FHooks.UpdateButtons();
   TSongInfo shown{};
-  FDialogs->SongInfo(Text(SongInfoCaption), info, shown, true);
+  FDialogs->SongInfo(SongText(SongInfoCaption), info, shown, true);
   return true;
 }
 
@@ -118,7 +115,7 @@ void TSongCommands::SaveSongAs() {
   const TSongInfo empty = MakeSongInfo("", "", "");
   TSongInfo info = empty;
   // A cancelled dialog saves with empty texts.
-  FDialogs->SongInfo(Text(EnterSongInfoCaption), empty, info, false);
+  FDialogs->SongInfo(SongText(EnterSongInfoCaption), empty, info, false);
   QString fileName = FDialogs->SaveFileName(SongFolder(), ProposedName(info));
   if (fileName.isEmpty())
     return;
@@ -140,14 +137,14 @@ void TSongCommands::EditSongInfo() {
     return;
   TSongInfo info{};
   if (!FRecorder.LoadFromFile(ToPath(fileName), info)) {
-    FDialogs->Message(Text(SongReadFailedText));
+    FDialogs->Message(SongText(SongReadFailedText));
     return;
   }
   FSongFileName = fileName;
   FHooks.UpdateCaption();
   FHooks.UpdateButtons();
   TSongInfo edited = info;
-  if (FDialogs->SongInfo(Text(EditSongInfoCaption), info, edited, false))
+  if (FDialogs->SongInfo(SongText(EditSongInfoCaption), info, edited, false))
     Save(FSongFileName, edited);
 }
 
@@ -168,8 +165,13 @@ bool TSongCommands::Save(const QString& fileName, const TSongInfo& info) {
   return false;
 }
 
+QString SongText(const char* text) {
+  return QCoreApplication::translate("TSongCommands", text);
+}
+
 QString SaveFailedText(const QString& fileName, const std::error_code& error) {
-  return QStringLiteral("保存文件失败!\n%1\n原因：%2\n歌曲仍在内存中，没有丢失。")
+  return QCoreApplication::translate("TSongCommands",
+                                     "保存文件失败!\n%1\n原因：%2\n歌曲仍在内存中，没有丢失。")
       .arg(QDir::toNativeSeparators(fileName), ReasonText(error));
 }
 

@@ -18,11 +18,18 @@ struct TSongInfo;
 // The name a fresh recording goes by until it is saved under a name of its own.
 inline constexpr const char* NewSongFileName = "NewFile";
 
-inline constexpr const char* OldSongVersionText = "旧版文件，可能无法正确播放。";
-inline constexpr const char* SongReadFailedText = "读取文件失败!";
-inline constexpr const char* SongInfoCaption = "歌曲信息";
-inline constexpr const char* EnterSongInfoCaption = "请输入歌曲信息";
-inline constexpr const char* EditSongInfoCaption = "修改歌曲信息";
+// Texts in Chinese as written; SongText gives them in the current language.
+inline constexpr const char* OldSongVersionText =
+    QT_TRANSLATE_NOOP("TSongCommands", "旧版文件，可能无法正确播放。");
+inline constexpr const char* SongReadFailedText =
+    QT_TRANSLATE_NOOP("TSongCommands", "读取文件失败!");
+inline constexpr const char* SongInfoCaption = QT_TRANSLATE_NOOP("TSongCommands", "歌曲信息");
+inline constexpr const char* EnterSongInfoCaption =
+    QT_TRANSLATE_NOOP("TSongCommands", "请输入歌曲信息");
+inline constexpr const char* EditSongInfoCaption =
+    QT_TRANSLATE_NOOP("TSongCommands", "修改歌曲信息");
+
+QString SongText(const char* text);
 
 // What the commands ask of the person at the window.
 class TSongDialogs {

@@ -2,6 +2,7 @@
 
 #include "sound/KoDirectMusic.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QMessageBox>
 #include <QProgressDialog>
@@ -22,11 +23,11 @@ constexpr int ShowProgressAfterMs = 500;
 QString FailureText(TExportResult result) {
   switch (result) {
   case TExportResult::NoSoundSet:
-    return QStringLiteral("无法载入音色库，未能导出。");
+    return QCoreApplication::translate("SongExportDialog", "无法载入音色库，未能导出。");
   case TExportResult::TooLong:
-    return QStringLiteral("歌曲文件已损坏，未能导出。");
+    return QCoreApplication::translate("SongExportDialog", "歌曲文件已损坏，未能导出。");
   case TExportResult::WriteFailed:
-    return QStringLiteral("写入文件失败!");
+    return QCoreApplication::translate("SongExportDialog", "写入文件失败!");
   case TExportResult::Done:
   case TExportResult::Cancelled:
     break;
@@ -72,9 +73,10 @@ TExportResult ExportSongFromWindow(QWidget* parent, const TSongHeader& header,
           });
       shared->Finished = true;
     });
-    QProgressDialog progress(QStringLiteral("正在导出歌曲…"), QStringLiteral("取消"), 0,
+    QProgressDialog progress(QCoreApplication::translate("SongExportDialog", "正在导出歌曲…"),
+                             QCoreApplication::translate("SongExportDialog", "取消"), 0,
                              ProgressSteps, parent);
-    progress.setWindowTitle(QStringLiteral("导出"));
+    progress.setWindowTitle(QCoreApplication::translate("SongExportDialog", "导出"));
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(ShowProgressAfterMs);
     progress.setAutoReset(false);
@@ -98,7 +100,8 @@ TExportResult ExportSongFromWindow(QWidget* parent, const TSongHeader& header,
   }
   const QString failure = FailureText(result);
   if (!failure.isEmpty())
-    QMessageBox::information(parent, QStringLiteral("导出"), failure);
+    QMessageBox::information(parent, QCoreApplication::translate("SongExportDialog", "导出"),
+                             failure);
   return result;
 }
 

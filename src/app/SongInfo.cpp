@@ -1,5 +1,6 @@
 #include "app/SongInfo.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QLabel>
@@ -23,7 +24,7 @@ constexpr const char* SongFilter = "Melotastico Song File(*.lyt)";
 constexpr const char* OpenSongFilter = "Melotastico Song File(*.lyt NewFile)";
 
 QLabel* Label(QWidget* parent, const char* text, int top) {
-  auto* label = new QLabel(QString::fromUtf8(text), parent);
+  auto* label = new QLabel(QCoreApplication::translate("TfrmSongInfo", text), parent);
   label->move(8, top);
   label->adjustSize();
   return label;
@@ -43,13 +44,13 @@ TfrmSongInfo::TfrmSongInfo(QWidget* parent)
   font.setPixelSize(12);
   setFont(font);
   setFixedSize(FormWidth, FormHeight);
-  setWindowTitle(QString::fromUtf8(SongInfoCaption));
+  setWindowTitle(SongText(SongInfoCaption));
 
-  lblTitle = Label(this, "标题：", 8);
+  lblTitle = Label(this, QT_TRANSLATE_NOOP("TfrmSongInfo", "标题："), 8);
   edTitle = LineEdit(this, 24);
-  lblPlayer = Label(this, "演奏者：", 56);
+  lblPlayer = Label(this, QT_TRANSLATE_NOOP("TfrmSongInfo", "演奏者："), 56);
   edPlayer = LineEdit(this, 72);
-  lblRemark = Label(this, "注释：", 104);
+  lblRemark = Label(this, QT_TRANSLATE_NOOP("TfrmSongInfo", "注释："), 104);
   memRemark = new QPlainTextEdit(this);
   memRemark->setGeometry(8, 120, 185, 105);
   memRemark->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);

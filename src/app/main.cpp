@@ -41,6 +41,7 @@
 #include "music/KoMetronome.h"
 #include "music/KoTimer.h"
 #include "platform/DataFolder.h"
+#include "platform/Language.h"
 #include "sound/Audio.h"
 #include "sound/FavoriteVoices.h"
 #include "sound/KoDirectMusic.h"
@@ -63,7 +64,7 @@ namespace {
 constexpr int PeriodPedalMs = 3000;
 constexpr int LoopPauseMs = 500;
 constexpr int OutputWatchMs = 500;
-constexpr const char* MainCaption = "Melotastico模拟钢琴";
+constexpr const char* MainCaption = QT_TRANSLATE_NOOP("TRoVoravForm", "Melotastico模拟钢琴");
 constexpr const char* OutputLostCaption = " (sound output lost)";
 // The slider's range in synthesizer mode: hundredths of a decibel.
 constexpr int MinSynthVolume = -2000;
@@ -200,7 +201,7 @@ TRoVoravForm::TRoVoravForm(TEngineMode engineMode, QWidget* parent)
       FView(std::make_unique<TView>(*this)), FEngineMode(engineMode) {
   FPerformance.SetView(FView.get());
   FPerformance.SetVoices(&FVoices);
-  setWindowTitle(QString::fromUtf8(MainCaption));
+  setWindowTitle(QCoreApplication::translate("TRoVoravForm", MainCaption));
   // The paint covers the whole client area: never erase first.
   setAttribute(Qt::WA_OpaquePaintEvent);
   setAttribute(Qt::WA_NoSystemBackground);
@@ -449,8 +450,8 @@ void TRoVoravForm::MainButtonClick(int index) {
 }
 
 void TRoVoravForm::OpenHelp() {
-  // Our own page beside the program; a missing page shows nothing.
-  const std::filesystem::path page = ProgramFolder() / "MelotasticoHelp.html";
+  // Our own page among the program's files; a missing page shows nothing.
+  const std::filesystem::path page = HelpPageFile(CurrentLanguage());
   std::error_code error;
   if (std::filesystem::is_regular_file(page, error))
     QDesktopServices::openUrl(QUrl::fromLocalFile(QFile::decodeName(page.c_str())));
@@ -487,7 +488,7 @@ void TRoVoravForm::StartSoundEngine() {
 }
 
 void TRoVoravForm::LoadBuiltInSoundSet() {
-  const std::filesystem::path file = ProgramFolder() / "msf4.s";
+  const std::filesystem::path file = SoundSetFile();
   QFile readable(QString::fromStdString(file.string()));
   if (!readable.open(QIODevice::ReadOnly)) {
     QMessageBox::information(this, windowTitle(), QStringLiteral("msf4.s not found."));
@@ -850,8 +851,9 @@ void TRoVoravForm::UpdateButtons() {
 }
 
 void TRoVoravForm::UpdateCaption() {
-  QString caption = FSongFileName.isEmpty() ? QString::fromUtf8(MainCaption)
-                                            : QStringLiteral("Melotastico - %1").arg(FSongFileName);
+  QString caption = FSongFileName.isEmpty()
+                        ? QCoreApplication::translate("TRoVoravForm", MainCaption)
+                        : QStringLiteral("Melotastico - %1").arg(FSongFileName);
   if (FMusic && FMusic->OutputLost())
     caption += QString::fromUtf8(OutputLostCaption);
   setWindowTitle(caption);
@@ -886,10 +888,11 @@ void TRoVoravForm::FormActivate() {
   }
   if (FActivations == 2 && !FAudio) {
     // Not modal: the message must not hold up the activation that shows it.
-    auto* box =
-        new QMessageBox(QMessageBox::Information, windowTitle(),
-                        QStringLiteral("由于某种原因，Melotastico在您的机器上无法调整总音量。"),
-                        QMessageBox::Ok, this);
+    auto* box = new QMessageBox(
+        QMessageBox::Information, windowTitle(),
+        QCoreApplication::translate("TRoVoravForm",
+                                    "由于某种原因，Melotastico在您的机器上无法调整总音量。"),
+        QMessageBox::Ok, this);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->open();
   }

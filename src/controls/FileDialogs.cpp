@@ -1,5 +1,6 @@
 #include "controls/FileDialogs.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QMessageBox>
 
@@ -31,13 +32,13 @@ QString DataFolderPath() {
 }
 
 void ShowWriteFailed(QWidget* parent, const QString& fileName) {
-  QMessageBox::warning(
-      parent, MessageTitle(),
-      QStringLiteral("无法写入文件：\n%1").arg(QDir::toNativeSeparators(fileName)));
+  QMessageBox::warning(parent, MessageTitle(),
+                       QCoreApplication::translate("FileDialogs", "无法写入文件：\n%1")
+                           .arg(QDir::toNativeSeparators(fileName)));
 }
 
 QString MessageTitle() {
-  return QStringLiteral("Melotastico模拟钢琴");
+  return QCoreApplication::translate("FileDialogs", "Melotastico模拟钢琴");
 }
 
 } // namespace melo

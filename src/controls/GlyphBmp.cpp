@@ -1,7 +1,7 @@
 #include "controls/GlyphBmp.h"
 
-#include <QCoreApplication>
-#include <QDir>
+#include "platform/Language.h"
+
 #include <QFile>
 #include <QFont>
 #include <QResource>
@@ -37,8 +37,11 @@ bool LoadGlyphLibrary(const QString& fileName) {
 }
 
 bool LoadGlyphLibrary() {
-  return LoadGlyphLibrary(
-      QDir(QCoreApplication::applicationDirPath()).filePath(QLatin1String(GlyphLibraryFileName)));
+  // The skin carries painted labels, so each language has its own; Chinese is the fallback.
+  for (const TLanguage language : {CurrentLanguage(), TLanguage::Chinese})
+    if (LoadGlyphLibrary(QString::fromStdString(GlyphLibraryFile(language).string())))
+      return true;
+  return false;
 }
 
 QImage LoadGlyphBitmap(const char* resourceName) {

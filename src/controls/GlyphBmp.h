@@ -1,6 +1,7 @@
 #pragma once
-// The glyph library: one resource file beside the executable holding the skin picture and the
-// glyph mask, plus the three shared 24-bit pictures every custom control draws with.
+// The glyph library: one resource file among the program's files (ResourceFolder) holding the skin
+// picture and the glyph mask, plus the three shared 24-bit pictures every custom control draws
+// with.
 #include <QColor>
 #include <QImage>
 #include <QString>
@@ -9,8 +10,11 @@
 namespace melo {
 
 inline constexpr const char* GlyphLibraryFileName = "MelotasticoGlyphs.rcc";
-inline constexpr const char* GlyphLibraryMissingText = "MelotasticoGlyphs.rcc 没有找到.";
-inline constexpr const char* GlyphLibraryMissingCaption = "错误！";
+// The message when it is missing, in Chinese as written (translated in context "Melotastico").
+inline constexpr const char* GlyphLibraryMissingText =
+    QT_TRANSLATE_NOOP("Melotastico", "MelotasticoGlyphs.rcc 没有找到.");
+inline constexpr const char* GlyphLibraryMissingCaption =
+    QT_TRANSLATE_NOOP("Melotastico", "错误！");
 inline constexpr const char* ResTotalBmp = "RES_TOTALBMP";
 inline constexpr const char* ResStaffMask = "RES_STAFFMASK";
 
@@ -20,8 +24,9 @@ extern QImage SkinBitmap;
 extern QImage WorkBitmap;
 extern QImage StaffMaskBitmap;
 
-// Registers the glyph library found in the executable's folder; false when it is missing or
-// damaged. The overload takes an explicit file name.
+// Registers the glyph library of the current language among the program's files (the Chinese
+// one when that language has none); false when it is missing or damaged. The overload takes an
+// explicit file name.
 bool LoadGlyphLibrary();
 bool LoadGlyphLibrary(const QString& fileName);
 // A picture of the registered library in 24-bit form; a null image when it is not there.

@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -38,8 +39,9 @@ constexpr int SpinWidth = 48;
 constexpr int OctaveOffset = 4; // octave 4 is shown as 0
 constexpr const char* KdfFilter = "Melotastico Keydef File(*.kdf)";
 constexpr const char* KdfSuffix = "kdf";
-constexpr const char* HelpText = "自4.0版起，允许每个键定义成和弦(多个音同时发音)。"
-                                 "但此功能目前尚不完善，建议慎用。";
+constexpr const char* HelpText =
+    QT_TRANSLATE_NOOP("TfrmSetKeyDef", "自4.0版起，允许每个键定义成和弦(多个音同时发音)。"
+                                       "但此功能目前尚不完善，建议慎用。");
 
 QLabel* MakeLabel(QWidget* parent, const QString& text, int left, int top) {
   auto* label = new QLabel(text, parent);
@@ -79,7 +81,7 @@ TfrmSetKeyDef::TfrmSetKeyDef(QWidget* parent) : QDialog(parent) {
   std::fill(std::begin(WorkDefs.Keys), std::end(WorkDefs.Keys), EmptyKeyDef);
   SetTableRemarks(WorkDefs, "Default Key definition");
 
-  setWindowTitle(QStringLiteral("修改键定义"));
+  setWindowTitle(QCoreApplication::translate("TfrmSetKeyDef", "修改键定义"));
   QFont font(QStringLiteral("宋体"));
   font.setPixelSize(12);
   setFont(font);
@@ -87,7 +89,7 @@ TfrmSetKeyDef::TfrmSetKeyDef(QWidget* parent) : QDialog(parent) {
 
   GroupBox2 = new QGroupBox(this);
   GroupBox2->setGeometry(8, 0, 521, 209);
-  MakeLabel(GroupBox2, QStringLiteral("键："), 16, 27);
+  MakeLabel(GroupBox2, QCoreApplication::translate("TfrmSetKeyDef", "键："), 16, 27);
   QStringList names;
   for (int key = 0; key < KeyCount; ++key)
     if (PlayableKeys[static_cast<std::size_t>(key)])
@@ -98,20 +100,24 @@ TfrmSetKeyDef::TfrmSetKeyDef(QWidget* parent) : QDialog(parent) {
   cbbKeysName->setMaxVisibleItems(16);
   connect(cbbKeysName, &QComboBox::currentIndexChanged, this, [this] { cbbKeysNameChange(); });
 
-  gbNotes = new QGroupBox(QStringLiteral(" 音符 "), GroupBox2);
+  gbNotes = new QGroupBox(QCoreApplication::translate("TfrmSetKeyDef", " 音符 "), GroupBox2);
   gbNotes->setGeometry(8, 56, 505, 145);
-  MakeLabel(gbNotes, QStringLiteral("唱名："), DegreeLeft + 6, 20);
-  MakeLabel(gbNotes, QStringLiteral("升降号："), AccidentalLeft + 2, 20);
-  MakeLabel(gbNotes, QStringLiteral("8度："), OctaveLeft + 3, 20);
-  MakeLabel(gbNotes, QStringLiteral("力度："), VelocityLeft + 5, 20)->setEnabled(false);
-  MakeLabel(gbNotes, QStringLiteral("通道："), KeyboardLeft + 5, 20)->setEnabled(false);
+  MakeLabel(gbNotes, QCoreApplication::translate("TfrmSetKeyDef", "唱名："), DegreeLeft + 6, 20);
+  MakeLabel(gbNotes, QCoreApplication::translate("TfrmSetKeyDef", "升降号："), AccidentalLeft + 2,
+            20);
+  MakeLabel(gbNotes, QCoreApplication::translate("TfrmSetKeyDef", "8度："), OctaveLeft + 3, 20);
+  MakeLabel(gbNotes, QCoreApplication::translate("TfrmSetKeyDef", "力度："), VelocityLeft + 5, 20)
+      ->setEnabled(false);
+  MakeLabel(gbNotes, QCoreApplication::translate("TfrmSetKeyDef", "通道："), KeyboardLeft + 5, 20)
+      ->setEnabled(false);
   QFont rowFont = font;
   rowFont.setBold(true);
   rowFont.setPixelSize(15);
   for (int row = 0; row < RowCount; ++row)
-    MakeLabel(gbNotes, QStringLiteral("%1#音符：").arg(row + 1), 16, 43 + 24 * row)
+    MakeLabel(gbNotes, QCoreApplication::translate("TfrmSetKeyDef", "%1#音符：").arg(row + 1), 16,
+              43 + 24 * row)
         ->setFont(rowFont);
-  MakeLabel(gbNotes, QStringLiteral("预览："), 446, 21);
+  MakeLabel(gbNotes, QCoreApplication::translate("TfrmSetKeyDef", "预览："), 446, 21);
   imgPreviewNotes = new QLabel(gbNotes);
   imgPreviewNotes->setGeometry(440, 40, PreviewWidth, PreviewHeight);
   FPreview = QImage(PreviewWidth, PreviewHeight, QImage::Format_RGB888);
@@ -120,19 +126,19 @@ TfrmSetKeyDef::TfrmSetKeyDef(QWidget* parent) : QDialog(parent) {
   GroupBox1 = new QGroupBox(GroupBox2);
   GroupBox1->setGeometry(200, 12, 313, 40);
   GroupBox1->setEnabled(false);
-  MakeLabel(GroupBox1, QStringLiteral("标注："), 8, 17);
+  MakeLabel(GroupBox1, QCoreApplication::translate("TfrmSetKeyDef", "标注："), 8, 17);
   edKeyCaption = new QLineEdit(GroupBox1);
   edKeyCaption->setGeometry(48, 13, 89, ControlHeight);
   connect(edKeyCaption, &QLineEdit::textChanged, this, [this] { ControlChanged(); });
-  cbNoTranspose = new QCheckBox(QStringLiteral("不移调"), GroupBox1);
+  cbNoTranspose = new QCheckBox(QCoreApplication::translate("TfrmSetKeyDef", "不移调"), GroupBox1);
   cbNoTranspose->adjustSize();
   cbNoTranspose->move(224, 16);
   connect(cbNoTranspose, &QCheckBox::toggled, this, [this] { ControlChanged(); });
 
-  btnOK = MakeButton(this, QStringLiteral("确定"), 72, 336);
+  btnOK = MakeButton(this, QCoreApplication::translate("TfrmSetKeyDef", "确定"), 72, 336);
   btnOK->setDefault(true);
   connect(btnOK, &QPushButton::clicked, this, &QDialog::accept);
-  Button1 = MakeButton(this, QStringLiteral("取消"), 192, 336);
+  Button1 = MakeButton(this, QCoreApplication::translate("TfrmSetKeyDef", "取消"), 192, 336);
   connect(Button1, &QPushButton::clicked, this, &QDialog::reject);
 
   GroupBox3 = new QGroupBox(this);
@@ -141,11 +147,13 @@ TfrmSetKeyDef::TfrmSetKeyDef(QWidget* parent) : QDialog(parent) {
   memRemarks->setGeometry(8, 16, 369, 89);
   memRemarks->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   memRemarks->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  btnSaveKeysDef = MakeButton(GroupBox3, QStringLiteral("保存键定义到文件"), 392, 24, 113);
+  btnSaveKeysDef = MakeButton(
+      GroupBox3, QCoreApplication::translate("TfrmSetKeyDef", "保存键定义到文件"), 392, 24, 113);
   connect(btnSaveKeysDef, &QPushButton::clicked, this, [this] { btnSaveKeysDefClick(); });
-  btnLoadKeysDef = MakeButton(GroupBox3, QStringLiteral("从文件加载键定义"), 392, 64, 113);
+  btnLoadKeysDef = MakeButton(
+      GroupBox3, QCoreApplication::translate("TfrmSetKeyDef", "从文件加载键定义"), 392, 64, 113);
   connect(btnLoadKeysDef, &QPushButton::clicked, this, [this] { btnLoadKeysDefClick(); });
-  btnHelp = MakeButton(this, QStringLiteral("帮助"), 400, 336);
+  btnHelp = MakeButton(this, QCoreApplication::translate("TfrmSetKeyDef", "帮助"), 400, 336);
   connect(btnHelp, &QPushButton::clicked, this, [this] { btnHelpClick(); });
 
   CreateRows();
@@ -166,7 +174,8 @@ void TfrmSetKeyDef::CreateRows() {
                             QStringLiteral("3"),    QStringLiteral("4"), QStringLiteral("5"),
                             QStringLiteral("6"),    QStringLiteral("7")};
   const QStringList accidentals{QStringLiteral("None"), QStringLiteral("#"), QStringLiteral("b")};
-  const QStringList keyboards{QStringLiteral("左键盘"), QStringLiteral("右键盘")};
+  const QStringList keyboards{QCoreApplication::translate("TfrmSetKeyDef", "左键盘"),
+                              QCoreApplication::translate("TfrmSetKeyDef", "右键盘")};
   for (int row = 0; row < RowCount; ++row) {
     const int top = 40 + 24 * row;
     DegreeBoxes[row] = MakeList(gbNotes, degrees, DegreeLeft, top, ListWidth);
@@ -345,7 +354,8 @@ void TfrmSetKeyDef::btnLoadKeysDefClick() {
 }
 
 void TfrmSetKeyDef::btnHelpClick() {
-  QMessageBox::information(this, MessageTitle(), QString::fromUtf8(HelpText));
+  QMessageBox::information(this, MessageTitle(),
+                           QCoreApplication::translate("TfrmSetKeyDef", HelpText));
 }
 
 bool TfrmSetKeyDef::Execute(TKeyDefTable& table, int keyIndex, QWidget* parent) {

@@ -63,6 +63,15 @@ void SetProgramFolder(const std::filesystem::path& folder) {
   injectedFolder = folder;
 }
 
+std::filesystem::path ResourceFolder() {
+  const std::filesystem::path program = ProgramFolder();
+  if (program.filename() != "bin")
+    return program;
+  std::filesystem::path shared = program.parent_path() / "share" / "melotastico";
+  std::error_code ec;
+  return std::filesystem::is_directory(shared, ec) ? shared : program;
+}
+
 std::filesystem::path UserDataFolder() {
   const char* xdg = std::getenv("XDG_CONFIG_HOME");
   std::filesystem::path base = xdg && std::filesystem::path(xdg).is_absolute()

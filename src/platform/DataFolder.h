@@ -13,6 +13,12 @@ namespace melo {
 std::filesystem::path ProgramFolder();
 void SetProgramFolder(const std::filesystem::path& folder);
 
+// The folder of the files that come with the program and are only read (sound
+// set, glyph library, help pages, translations): <prefix>/share/melotastico for
+// an installed copy in <prefix>/bin, else the program folder (the build folder
+// keeps them beside the executable).
+std::filesystem::path ResourceFolder();
+
 // $XDG_CONFIG_HOME/Melotastico, or ~/.config/Melotastico when that variable is
 // unset or not absolute. Not created here.
 std::filesystem::path UserDataFolder();

@@ -1,7 +1,7 @@
 #include "sound/KoOfflineRenderer.h"
 
-#include "platform/DataFolder.h"
 #include "platform/FileBytes.h"
+#include "platform/Language.h"
 #include "sound/SetupConfig.h"
 
 #include <sndfile.h>
@@ -63,7 +63,7 @@ TRenderSetup TRenderSetup::FromConfig() {
   TRenderSetup setup;
   setup.UseExternalDLS = Config.UseExternalDLS;
   setup.ExternalDLSFileName = Config.ExternalDLSFileName;
-  setup.BuiltInFileName = ProgramFolder() / "msf4.s";
+  setup.BuiltInFileName = SoundSetFile();
   setup.ReverbLevel = Config.ReverbLevel;
   return setup;
 }

@@ -23,7 +23,7 @@ bool AudioFileTypeOf(const std::filesystem::path& fileName, TAudioFileType& type
 struct TRenderSetup {
   bool UseExternalDLS = false;
   std::filesystem::path ExternalDLSFileName;
-  std::filesystem::path BuiltInFileName; // msf4.s beside the executable
+  std::filesystem::path BuiltInFileName; // msf4.s among the program's files
   std::uint8_t ReverbLevel = 2;
 
   // From Config and the program folder; UI thread (Config is read).

@@ -2,6 +2,7 @@
 
 #include "sound/GetDXVer.h"
 
+#include <QtGlobal>
 #include <cstdio>
 
 namespace melo {
@@ -27,7 +28,7 @@ std::uint32_t DXPlatform = StartupProbe.Platform;
 
 std::string DXVersionLabel(std::uint32_t Version) {
   if (Version >= DXVersionCurrent) {
-    return "[DirectX 8.0 或者更新]";
+    return QT_TRANSLATE_NOOP("TfrmAbout", "[DirectX 8.0 或者更新]");
   }
   char text[32];
   std::snprintf(text, sizeof text, "[DirectX %u.%u]", (Version >> 8) & 0xFFu, Version & 0xFFu);

@@ -1,6 +1,7 @@
 #include "sound/SetFavoriteVoices.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
@@ -57,15 +58,15 @@ QPushButton* MakeButton(QWidget* parent, const QString& text, int top) {
 
 TfrmSetFavoriteVoices::TfrmSetFavoriteVoices(const TFavoriteVoiceTable& table, QWidget* parent)
     : QDialog(parent), FBase(table) {
-  setWindowTitle(QStringLiteral("编辑快捷音色"));
+  setWindowTitle(QCoreApplication::translate("TfrmSetFavoriteVoices", "编辑快捷音色"));
   QFont font(QStringLiteral("宋体"));
   font.setPixelSize(12);
   setFont(font);
   setFixedSize(FormWidth, FormHeight);
 
-  gbSlave = new QGroupBox(QStringLiteral(" 副音色 "), this);
+  gbSlave = new QGroupBox(QCoreApplication::translate("TfrmSetFavoriteVoices", " 副音色 "), this);
   gbSlave->setGeometry(8, 8, GroupWidth, GroupHeight);
-  gbMaster = new QGroupBox(QStringLiteral(" 主音色 "), this);
+  gbMaster = new QGroupBox(QCoreApplication::translate("TfrmSetFavoriteVoices", " 主音色 "), this);
   gbMaster->setGeometry(16 + GroupWidth, 8, GroupWidth, GroupHeight);
 
   const QStringList items = InstrumentItems();
@@ -82,16 +83,19 @@ TfrmSetFavoriteVoices::TfrmSetFavoriteVoices(const TFavoriteVoiceTable& table, Q
     VoiceBoxes[slot] = box;
   }
 
-  btnLoad = MakeButton(this, QStringLiteral("加载…"), 14);
+  btnLoad = MakeButton(this, QCoreApplication::translate("TfrmSetFavoriteVoices", "加载…"), 14);
   connect(btnLoad, &QPushButton::clicked, this, [this] { btnLoadClick(); });
-  btnSave = MakeButton(this, QStringLiteral("保存…"), 46);
+  btnSave = MakeButton(this, QCoreApplication::translate("TfrmSetFavoriteVoices", "保存…"), 46);
   connect(btnSave, &QPushButton::clicked, this, [this] { btnSaveClick(); });
-  btnRestoreToDefult = MakeButton(this, QStringLiteral("恢复到缺省"), 78);
+  btnRestoreToDefult =
+      MakeButton(this, QCoreApplication::translate("TfrmSetFavoriteVoices", "恢复到缺省"), 78);
   connect(btnRestoreToDefult, &QPushButton::clicked, this, [this] { btnRestoreToDefultClick(); });
-  btnOK = MakeButton(this, QStringLiteral("确定"), FormHeight - 66);
+  btnOK = MakeButton(this, QCoreApplication::translate("TfrmSetFavoriteVoices", "确定"),
+                     FormHeight - 66);
   btnOK->setDefault(true);
   connect(btnOK, &QPushButton::clicked, this, &QDialog::accept);
-  btnCancel = MakeButton(this, QStringLiteral("取消"), FormHeight - 34);
+  btnCancel = MakeButton(this, QCoreApplication::translate("TfrmSetFavoriteVoices", "取消"),
+                         FormHeight - 34);
   connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
 
   // Left group, right group, then the buttons down the right edge.

@@ -1,6 +1,7 @@
 #include "sound/Setup.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -26,11 +27,13 @@ constexpr int FormHeight = 278;
 constexpr int MinLatency = 10;
 constexpr int MaxLatency = 100;
 constexpr int MaxReverbLevel = 4;
-constexpr const char* LatencyText =
+constexpr const char* LatencyText = QT_TRANSLATE_NOOP(
+    "TfrmSetup",
     "使用这个功能来调节按键后发音的响应速度。通常情况下不必调节。如果在演奏过程中出现噪音"
     "（不演奏时没有噪音）甚至死机，可以将响应速度调慢。如果演奏快速乐曲时感觉按键后发音有点"
-    "延迟，可以将响应速度调快。";
-constexpr const char* RestartNote = "注意：对此处的修改需要重新启动后才能生效。 ";
+    "延迟，可以将响应速度调快。");
+constexpr const char* RestartNote =
+    QT_TRANSLATE_NOOP("TfrmSetup", "注意：对此处的修改需要重新启动后才能生效。 ");
 
 QLabel* WrappedLabel(const QString& text, QWidget* parent) {
   auto* label = new QLabel(text, parent);
@@ -50,7 +53,7 @@ std::string StorableFileName(const QString& text) {
 } // namespace
 
 TfrmSetup::TfrmSetup(QWidget* parent) : QDialog(parent) {
-  setWindowTitle(QStringLiteral("设置"));
+  setWindowTitle(QCoreApplication::translate("TfrmSetup", "设置"));
   QFont font(QStringLiteral("宋体"));
   font.setPixelSize(12);
   setFont(font);
@@ -65,11 +68,11 @@ TfrmSetup::TfrmSetup(QWidget* parent) : QDialog(parent) {
   CreateOthersPage();
   PageControl1->setCurrentIndex(0);
 
-  btnOK = new QPushButton(QStringLiteral("确定"), this);
+  btnOK = new QPushButton(QCoreApplication::translate("TfrmSetup", "确定"), this);
   btnOK->setGeometry(FormWidth - 172, FormHeight - 33, 75, 25);
   btnOK->setDefault(true);
   connect(btnOK, &QPushButton::clicked, this, &QDialog::accept);
-  btnCancel = new QPushButton(QStringLiteral("取消"), this);
+  btnCancel = new QPushButton(QCoreApplication::translate("TfrmSetup", "取消"), this);
   btnCancel->setGeometry(FormWidth - 89, FormHeight - 33, 75, 25);
   connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
   setTabOrder(PageControl1, btnOK);
@@ -86,26 +89,29 @@ void TfrmSetup::CreateDevicePage() {
   auto* latencyGroup = new QGroupBox(tabsDevice);
   auto* latency = new QVBoxLayout(latencyGroup);
   auto* latencyRow = new QHBoxLayout;
-  latencyRow->addWidget(new QLabel(QStringLiteral("响应速度："), latencyGroup));
-  latencyRow->addWidget(new QLabel(QStringLiteral("快"), latencyGroup));
+  latencyRow->addWidget(
+      new QLabel(QCoreApplication::translate("TfrmSetup", "响应速度："), latencyGroup));
+  latencyRow->addWidget(new QLabel(QCoreApplication::translate("TfrmSetup", "快"), latencyGroup));
   trkLatency = new QSlider(Qt::Horizontal, latencyGroup);
   trkLatency->setRange(MinLatency, MaxLatency);
   trkLatency->setPageStep(10);
   trkLatency->setTickInterval(1);
   trkLatency->setTickPosition(QSlider::TicksBelow);
   latencyRow->addWidget(trkLatency, 1);
-  latencyRow->addWidget(new QLabel(QStringLiteral("慢"), latencyGroup));
+  latencyRow->addWidget(new QLabel(QCoreApplication::translate("TfrmSetup", "慢"), latencyGroup));
   lblLatency = new QLabel(latencyGroup);
   lblLatency->setMinimumWidth(24);
   latencyRow->addWidget(lblLatency);
   latency->addLayout(latencyRow);
-  latency->addWidget(WrappedLabel(QString::fromUtf8(LatencyText), latencyGroup));
+  latency->addWidget(
+      WrappedLabel(QCoreApplication::translate("TfrmSetup", LatencyText), latencyGroup));
   connect(trkLatency, &QSlider::valueChanged, this, [this] { trkLatencyChange(); });
   page->addWidget(latencyGroup);
 
   GroupBox_ReverbLevel = new QGroupBox(tabsDevice);
   auto* reverb = new QHBoxLayout(GroupBox_ReverbLevel);
-  reverb->addWidget(new QLabel(QStringLiteral("混响级别："), GroupBox_ReverbLevel));
+  reverb->addWidget(
+      new QLabel(QCoreApplication::translate("TfrmSetup", "混响级别："), GroupBox_ReverbLevel));
   trkReverbLevel = new QSlider(Qt::Horizontal, GroupBox_ReverbLevel);
   trkReverbLevel->setRange(0, MaxReverbLevel);
   trkReverbLevel->setPageStep(1);
@@ -117,33 +123,36 @@ void TfrmSetup::CreateDevicePage() {
   reverb->addWidget(lblReverbLevel);
   connect(trkReverbLevel, &QSlider::valueChanged, this, [this] { trkReverbLevelChange(); });
   page->addWidget(GroupBox_ReverbLevel);
-  PageControl1->addTab(tabsDevice, QStringLiteral("设备"));
+  PageControl1->addTab(tabsDevice, QCoreApplication::translate("TfrmSetup", "设备"));
 }
 
 void TfrmSetup::CreateKeydefPage() {
   tabsKeydef = new QWidget;
   auto* page = new QVBoxLayout(tabsKeydef);
-  btnEditKeydef = new QPushButton(QStringLiteral("编辑发音键的定义…"), tabsKeydef);
+  btnEditKeydef =
+      new QPushButton(QCoreApplication::translate("TfrmSetup", "编辑发音键的定义…"), tabsKeydef);
   connect(btnEditKeydef, &QPushButton::clicked, this, [this] {
     if (OnEditKeyDefinition)
       OnEditKeyDefinition();
   });
-  btnEditFavoriteVoices = new QPushButton(QStringLiteral("编辑快捷音色…"), tabsKeydef);
+  btnEditFavoriteVoices =
+      new QPushButton(QCoreApplication::translate("TfrmSetup", "编辑快捷音色…"), tabsKeydef);
   // The editor changes the program's table itself; its result means nothing here.
   connect(btnEditFavoriteVoices, &QPushButton::clicked, this,
           [this] { EditFavoriteVoices(FavoriteVoices, this); });
   page->addWidget(btnEditKeydef);
   page->addWidget(btnEditFavoriteVoices);
   page->addStretch(1);
-  PageControl1->addTab(tabsKeydef, QStringLiteral("键定义"));
+  PageControl1->addTab(tabsKeydef, QCoreApplication::translate("TfrmSetup", "键定义"));
 }
 
 void TfrmSetup::CreateRecordPage() {
   tabsRecord = new QWidget;
   auto* page = new QVBoxLayout(tabsRecord);
-  page->addWidget(new QLabel(QStringLiteral("此功能为以后预留。"), tabsRecord));
+  page->addWidget(
+      new QLabel(QCoreApplication::translate("TfrmSetup", "此功能为以后预留。"), tabsRecord));
   page->addStretch(1);
-  PageControl1->addTab(tabsRecord, QStringLiteral("录音"));
+  PageControl1->addTab(tabsRecord, QCoreApplication::translate("TfrmSetup", "录音"));
 }
 
 void TfrmSetup::CreateAdvancePage() {
@@ -151,10 +160,12 @@ void TfrmSetup::CreateAdvancePage() {
   auto* page = new QVBoxLayout(tabsAdvance);
   GroupBox_ExternalDLS = new QGroupBox(tabsAdvance);
   auto* group = new QVBoxLayout(GroupBox_ExternalDLS);
-  cbUseExternalDLS = new QCheckBox(QStringLiteral("使用外部音色"), GroupBox_ExternalDLS);
+  cbUseExternalDLS =
+      new QCheckBox(QCoreApplication::translate("TfrmSetup", "使用外部音色"), GroupBox_ExternalDLS);
   group->addWidget(cbUseExternalDLS);
   auto* fileRow = new QHBoxLayout;
-  fileRow->addWidget(new QLabel(QStringLiteral("外部音色文件："), GroupBox_ExternalDLS));
+  fileRow->addWidget(
+      new QLabel(QCoreApplication::translate("TfrmSetup", "外部音色文件："), GroupBox_ExternalDLS));
   fileRow->addStretch(1);
   btnOpenExternalDLSFile = new QPushButton(QStringLiteral("…"), GroupBox_ExternalDLS);
   btnOpenExternalDLSFile->setFixedWidth(32);
@@ -167,10 +178,11 @@ void TfrmSetup::CreateAdvancePage() {
   lblExternalDLSFileName->setMinimumHeight(34);
   lblExternalDLSFileName->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   group->addWidget(lblExternalDLSFileName);
-  group->addWidget(WrappedLabel(QString::fromUtf8(RestartNote), GroupBox_ExternalDLS));
+  group->addWidget(
+      WrappedLabel(QCoreApplication::translate("TfrmSetup", RestartNote), GroupBox_ExternalDLS));
   group->addStretch(1);
   page->addWidget(GroupBox_ExternalDLS);
-  PageControl1->addTab(tabsAdvance, QStringLiteral("高级"));
+  PageControl1->addTab(tabsAdvance, QCoreApplication::translate("TfrmSetup", "高级"));
 }
 
 void TfrmSetup::CreateOthersPage() {
@@ -178,15 +190,18 @@ void TfrmSetup::CreateOthersPage() {
   auto* page = new QVBoxLayout(tabOthers);
   GroupBox_Others = new QGroupBox(tabOthers);
   auto* group = new QVBoxLayout(GroupBox_Others);
-  cbNotebookMode = new QCheckBox(QStringLiteral("笔记本模式"), GroupBox_Others);
-  cbLoopPlay = new QCheckBox(QStringLiteral("循环放音"), GroupBox_Others);
-  cbSmartSemitone = new QCheckBox(QStringLiteral("智能半音"), GroupBox_Others);
-  cbPeriodPedal = new QCheckBox(QStringLiteral("定时踏板"), GroupBox_Others);
+  cbNotebookMode =
+      new QCheckBox(QCoreApplication::translate("TfrmSetup", "笔记本模式"), GroupBox_Others);
+  cbLoopPlay = new QCheckBox(QCoreApplication::translate("TfrmSetup", "循环放音"), GroupBox_Others);
+  cbSmartSemitone =
+      new QCheckBox(QCoreApplication::translate("TfrmSetup", "智能半音"), GroupBox_Others);
+  cbPeriodPedal =
+      new QCheckBox(QCoreApplication::translate("TfrmSetup", "定时踏板"), GroupBox_Others);
   for (QCheckBox* box : {cbNotebookMode, cbLoopPlay, cbSmartSemitone, cbPeriodPedal})
     group->addWidget(box);
   group->addStretch(1);
   page->addWidget(GroupBox_Others);
-  PageControl1->addTab(tabOthers, QStringLiteral("其他"));
+  PageControl1->addTab(tabOthers, QCoreApplication::translate("TfrmSetup", "其他"));
 }
 
 void TfrmSetup::trkLatencyChange() {
@@ -194,7 +209,8 @@ void TfrmSetup::trkLatencyChange() {
 }
 
 void TfrmSetup::trkReverbLevelChange() {
-  lblReverbLevel->setText(QStringLiteral("%1级").arg(trkReverbLevel->value()));
+  lblReverbLevel->setText(
+      QCoreApplication::translate("TfrmSetup", "%1级").arg(trkReverbLevel->value()));
 }
 
 void TfrmSetup::Show(const TSetupConfig& config, const TSetupOptions& options) {

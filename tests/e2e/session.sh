@@ -89,6 +89,9 @@ isolate() {
   export XDG_CONFIG_HOME=$HOME/.config
   export PULSE_SERVER=unix:$XDG_RUNTIME_DIR/pulse/native
   export QT_QPA_PLATFORM=xcb
+  # The checks read the program's texts as written, in Chinese, whatever the tester's locale.
+  export LANG=C.UTF-8
+  unset LC_ALL LC_MESSAGES LANGUAGE
   # A sanitizer build reports leaks at exit; those of system libraries are not ours.
   LSAN_OPTIONS=suppressions=$(dirname "${BASH_SOURCE[0]}")/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}
   export LSAN_OPTIONS

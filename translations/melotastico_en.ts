@@ -1,0 +1,390 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en" sourcelanguage="zh_CN">
+<context>
+    <name>FileDialogs</name>
+    <message>
+        <source>无法写入文件：
+%1</source>
+        <translation>Cannot write the file:
+%1</translation>
+    </message>
+    <message>
+        <source>Melotastico模拟钢琴</source>
+        <translation>Melotastico Virtual Piano</translation>
+    </message>
+</context>
+<context>
+    <name>Melotastico</name>
+    <message>
+        <source>DirectX的版本太低。请安装DirectX 8.0及以上的版本。</source>
+        <translation>The DirectX version is too old. Please install DirectX 8.0 or later.</translation>
+    </message>
+    <message>
+        <source>Melotastico错误！</source>
+        <translation>Melotastico error!</translation>
+    </message>
+    <message>
+        <source>MelotasticoGlyphs.rcc 没有找到.</source>
+        <translation>MelotasticoGlyphs.rcc not found.</translation>
+    </message>
+    <message>
+        <source>错误！</source>
+        <translation>Error!</translation>
+    </message>
+</context>
+<context>
+    <name>SongExportDialog</name>
+    <message>
+        <source>无法载入音色库，未能导出。</source>
+        <translation>Cannot load the sound set; nothing was exported.</translation>
+    </message>
+    <message>
+        <source>歌曲文件已损坏，未能导出。</source>
+        <translation>The song file is damaged; nothing was exported.</translation>
+    </message>
+    <message>
+        <source>写入文件失败!</source>
+        <translation>Failed to write the file!</translation>
+    </message>
+    <message>
+        <source>正在导出歌曲…</source>
+        <translation>Exporting the song…</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>导出</source>
+        <translation>Export</translation>
+    </message>
+</context>
+<context>
+    <name>TRoVoravForm</name>
+    <message>
+        <source>Melotastico模拟钢琴</source>
+        <translation>Melotastico Virtual Piano</translation>
+    </message>
+    <message>
+        <source>由于某种原因，Melotastico在您的机器上无法调整总音量。</source>
+        <translation>For some reason Melotastico cannot adjust the master volume on your machine.</translation>
+    </message>
+</context>
+<context>
+    <name>TSongCommands</name>
+    <message>
+        <source>没有写入权限</source>
+        <translation>no permission to write</translation>
+    </message>
+    <message>
+        <source>文件夹不存在</source>
+        <translation>the folder does not exist</translation>
+    </message>
+    <message>
+        <source>磁盘空间不足</source>
+        <translation>the disk is full</translation>
+    </message>
+    <message>
+        <source>磁盘是只读的</source>
+        <translation>the disk is read-only</translation>
+    </message>
+    <message>
+        <source>已有同名的文件夹</source>
+        <translation>a folder of that name exists</translation>
+    </message>
+    <message>
+        <source>文件名太长</source>
+        <translation>the file name is too long</translation>
+    </message>
+    <message>
+        <source>找不到可以写入的文件夹</source>
+        <translation>no folder can be written</translation>
+    </message>
+    <message>
+        <source>保存文件失败!
+%1
+原因：%2
+歌曲仍在内存中，没有丢失。</source>
+        <translation>Failed to save the file!
+%1
+Reason: %2
+The song is still in memory and has not been lost.</translation>
+    </message>
+    <message>
+        <source>旧版文件，可能无法正确播放。</source>
+        <translation>An old version of the file format; it may not play correctly.</translation>
+    </message>
+    <message>
+        <source>读取文件失败!</source>
+        <translation>Failed to read the file!</translation>
+    </message>
+    <message>
+        <source>歌曲信息</source>
+        <translation>Song Information</translation>
+    </message>
+    <message>
+        <source>请输入歌曲信息</source>
+        <translation>Please Enter the Song Information</translation>
+    </message>
+    <message>
+        <source>修改歌曲信息</source>
+        <translation>Edit the Song Information</translation>
+    </message>
+</context>
+<context>
+    <name>TfrmAbout</name>
+    <message>
+        <source>关于</source>
+        <translation>About</translation>
+    </message>
+    <message>
+        <source>Sunlark音乐软件系列</source>
+        <translation>Sunlark Music Software Series</translation>
+    </message>
+    <message>
+        <source>访问作者主页以获取更多信息</source>
+        <translation>Visit the author&apos;s home page for more information</translation>
+    </message>
+    <message>
+        <source>[DirectX 8.0 或者更新]</source>
+        <translation>[DirectX 8.0 or later]</translation>
+    </message>
+    <message>
+        <source>版本: </source>
+        <translation>Version: </translation>
+    </message>
+</context>
+<context>
+    <name>TfrmSetFavoriteVoices</name>
+    <message>
+        <source>编辑快捷音色</source>
+        <translation>Edit Favourite Voices</translation>
+    </message>
+    <message>
+        <source> 副音色 </source>
+        <translation> Secondary Voices </translation>
+    </message>
+    <message>
+        <source> 主音色 </source>
+        <translation> Main Voices </translation>
+    </message>
+    <message>
+        <source>加载…</source>
+        <translation>Load…</translation>
+    </message>
+    <message>
+        <source>保存…</source>
+        <translation>Save…</translation>
+    </message>
+    <message>
+        <source>恢复到缺省</source>
+        <translation>Restore Defaults</translation>
+    </message>
+    <message>
+        <source>确定</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+</context>
+<context>
+    <name>TfrmSetKeyDef</name>
+    <message>
+        <source>自4.0版起，允许每个键定义成和弦(多个音同时发音)。但此功能目前尚不完善，建议慎用。</source>
+        <translation>Since version 4.0 each key can be defined as a chord (several notes sounding together). This feature is not finished yet; use it with care.</translation>
+    </message>
+    <message>
+        <source>修改键定义</source>
+        <translation>Edit Key Definition</translation>
+    </message>
+    <message>
+        <source>键：</source>
+        <translation>Key:</translation>
+    </message>
+    <message>
+        <source> 音符 </source>
+        <translation> Notes </translation>
+    </message>
+    <message>
+        <source>唱名：</source>
+        <translation>Degree:</translation>
+    </message>
+    <message>
+        <source>升降号：</source>
+        <translation>Accidental:</translation>
+    </message>
+    <message>
+        <source>8度：</source>
+        <translation>Octave:</translation>
+    </message>
+    <message>
+        <source>力度：</source>
+        <translation>Velocity:</translation>
+    </message>
+    <message>
+        <source>通道：</source>
+        <translation>Channel:</translation>
+    </message>
+    <message>
+        <source>%1#音符：</source>
+        <translation>Note %1:</translation>
+    </message>
+    <message>
+        <source>预览：</source>
+        <translation>Preview:</translation>
+    </message>
+    <message>
+        <source>标注：</source>
+        <translation>Remark:</translation>
+    </message>
+    <message>
+        <source>不移调</source>
+        <translation>No transpose</translation>
+    </message>
+    <message>
+        <source>确定</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>保存键定义到文件</source>
+        <translation>Save to file</translation>
+    </message>
+    <message>
+        <source>从文件加载键定义</source>
+        <translation>Load from file</translation>
+    </message>
+    <message>
+        <source>帮助</source>
+        <translation>Help</translation>
+    </message>
+    <message>
+        <source>左键盘</source>
+        <translation>Left</translation>
+    </message>
+    <message>
+        <source>右键盘</source>
+        <translation>Right</translation>
+    </message>
+</context>
+<context>
+    <name>TfrmSetup</name>
+    <message>
+        <source>使用这个功能来调节按键后发音的响应速度。通常情况下不必调节。如果在演奏过程中出现噪音（不演奏时没有噪音）甚至死机，可以将响应速度调慢。如果演奏快速乐曲时感觉按键后发音有点延迟，可以将响应速度调快。</source>
+        <translation>Use this to adjust how quickly a note sounds after a key press. Usually there is no need to change it. If you hear noise while playing (but none when not playing), or the computer even hangs, make the response slower. If notes seem to lag behind the keys in fast pieces, make it faster.</translation>
+    </message>
+    <message>
+        <source>注意：对此处的修改需要重新启动后才能生效。 </source>
+        <translation>Note: changes here take effect after a restart. </translation>
+    </message>
+    <message>
+        <source>设置</source>
+        <translation>Settings</translation>
+    </message>
+    <message>
+        <source>确定</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>响应速度：</source>
+        <translation>Response:</translation>
+    </message>
+    <message>
+        <source>快</source>
+        <translation>Fast</translation>
+    </message>
+    <message>
+        <source>慢</source>
+        <translation>Slow</translation>
+    </message>
+    <message>
+        <source>混响级别：</source>
+        <translation>Reverb level:</translation>
+    </message>
+    <message>
+        <source>设备</source>
+        <translation>Device</translation>
+    </message>
+    <message>
+        <source>编辑发音键的定义…</source>
+        <translation>Edit Key Definitions…</translation>
+    </message>
+    <message>
+        <source>编辑快捷音色…</source>
+        <translation>Edit Favourite Voices…</translation>
+    </message>
+    <message>
+        <source>键定义</source>
+        <translation>Keys</translation>
+    </message>
+    <message>
+        <source>此功能为以后预留。</source>
+        <translation>Reserved for a later version.</translation>
+    </message>
+    <message>
+        <source>录音</source>
+        <translation>Recording</translation>
+    </message>
+    <message>
+        <source>使用外部音色</source>
+        <translation>Use an external sound set</translation>
+    </message>
+    <message>
+        <source>外部音色文件：</source>
+        <translation>External sound set file:</translation>
+    </message>
+    <message>
+        <source>高级</source>
+        <translation>Advanced</translation>
+    </message>
+    <message>
+        <source>笔记本模式</source>
+        <translation>Notebook mode</translation>
+    </message>
+    <message>
+        <source>循环放音</source>
+        <translation>Loop playback</translation>
+    </message>
+    <message>
+        <source>智能半音</source>
+        <translation>Smart semitone</translation>
+    </message>
+    <message>
+        <source>定时踏板</source>
+        <translation>Period pedal</translation>
+    </message>
+    <message>
+        <source>其他</source>
+        <translation>Other</translation>
+    </message>
+    <message>
+        <source>%1级</source>
+        <translation>Level %1</translation>
+    </message>
+</context>
+<context>
+    <name>TfrmSongInfo</name>
+    <message>
+        <source>标题：</source>
+        <translation>Title:</translation>
+    </message>
+    <message>
+        <source>演奏者：</source>
+        <translation>Player:</translation>
+    </message>
+    <message>
+        <source>注释：</source>
+        <translation>Remark:</translation>
+    </message>
+</context>
+</TS>
