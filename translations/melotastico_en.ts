@@ -144,7 +144,7 @@ The song is still in memory and has not been lost.</translation>
     </message>
     <message>
         <source>访问作者主页以获取更多信息</source>
-        <translation>Visit the author&apos;s home page for more information</translation>
+        <translation>More on the author&apos;s home page</translation>
     </message>
     <message>
         <source>[DirectX 8.0 或者更新]</source>
@@ -230,7 +230,7 @@ The song is still in memory and has not been lost.</translation>
     </message>
     <message>
         <source>%1#音符：</source>
-        <translation>Note %1:</translation>
+        <translation>#%1:</translation>
     </message>
     <message>
         <source>预览：</source>
@@ -238,11 +238,11 @@ The song is still in memory and has not been lost.</translation>
     </message>
     <message>
         <source>标注：</source>
-        <translation>Remark:</translation>
+        <translation>Label:</translation>
     </message>
     <message>
         <source>不移调</source>
-        <translation>No transpose</translation>
+        <translation>Fixed pitch</translation>
     </message>
     <message>
         <source>确定</source>
