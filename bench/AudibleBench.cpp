@@ -5,21 +5,28 @@
 //   80, default reverb) as RMS, and the peak of the densest case (ten-note
 //   chords in both hands at velocity 127, the accompaniment at full
 //   percussion volume, reverb level 4), with and without the peak limiter.
+// - the reference note as a song export renders it against the live engine
+//   playing it through an audio driver (FluidSynth's file driver, in real
+//   time): the two must be equally loud.
 // Prints figures; never fails.
 //   bench_audible [msf4.s] [FluidR3_GM.sf2]
 #include "music/AutoAccomp.h"
 #include "music/KoMetronome.h"
 #include "sound/KoDirectMusic.h"
+#include "sound/KoOfflineRenderer.h"
 
 #include <fluidsynth.h>
 #include <malloc.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
+#include <thread>
 #include <vector>
 
 using namespace melo;
@@ -108,6 +115,65 @@ double ReferenceNoteRms(TKoDirectMusic& engine) {
   engine.NoteOff(1, 60);
   RenderInto(engine, out, 3 * Rate);
   return out.Rms(0, Rate);
+}
+
+// RMS over the first second from the note's onset.
+double OnsetRms(const TStereo& out) {
+  std::size_t onset = 0;
+  while (onset < out.L.size() && std::fabs(out.L[onset]) < 1e-4f)
+    ++onset;
+  return out.Rms(onset, onset + Rate);
+}
+
+// The reference note as an export renders it: the song's messages on the
+// offline renderer with the built-in set.
+double ExportedReferenceRms(const char* setPath) {
+  TRenderSetup setup;
+  setup.BuiltInFileName = setPath;
+  setup.ReverbLevel = 2;
+  TKoOfflineRenderer renderer(setup);
+  TStereo out;
+  if (renderer.Render({{0, 0xB1, 0, 0},
+                       {0, 0xB1, 32, 0},
+                       {0, 0xC1, 0, 0},
+                       {0, 0x91, 60, 80},
+                       {1000, 0x81, 60, 64}},
+                      out.L, out.R) != TRenderResult::Done)
+    return 0;
+  return OnsetRms(out);
+}
+
+// The reference note played live: the window's engine on an audio driver,
+// here FluidSynth's file driver, which calls the engine as a sound card would
+// (16-bit, so a little quantisation noise).
+double LiveReferenceRms(const char* setPath) {
+  const std::filesystem::path file = std::filesystem::temp_directory_path() /
+                                     ("melo_bench_live_" + std::to_string(::getpid()) + ".wav");
+  {
+    TEngineOptions options;
+    options.AudioDriver = "file";
+    options.AudioFile = file.string();
+    TKoDirectMusic engine(options);
+    if (!engine.SelectPort(0) || !engine.LoadCollectionFromMappedFile(setPath))
+      return 0;
+    engine.SetVolume(0);
+    engine.SetReverbLevel(2);
+    engine.SetPatch(1, 0);
+    engine.NoteOn(1, 60, 80);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1300));
+    engine.NoteOff(1, 60);
+    engine.SetPortActive(false); // the driver has written what it played
+  }
+  // The file driver writes raw 16-bit stereo frames.
+  std::ifstream raw(file, std::ios::binary);
+  TStereo out;
+  std::int16_t frame[2];
+  while (raw.read(reinterpret_cast<char*>(frame), sizeof frame)) {
+    out.L.push_back(frame[0] / 32768.0f);
+    out.R.push_back(frame[1] / 32768.0f);
+  }
+  std::filesystem::remove(file);
+  return OnsetRms(out);
 }
 
 // Four bars at tempo 100: ten-note chords in both hands on every beat
@@ -234,6 +300,11 @@ int main(int argc, char** argv) {
   std::printf("reference note (piano C4, velocity 80, volume 0 dB): %.1f dBFS RMS (goal about "
               "-18)\n",
               Db(reference));
+  const double exported = ExportedReferenceRms(setPath);
+  const double live = LiveReferenceRms(setPath);
+  std::printf("reference note exported: %.2f dBFS RMS, played live through an audio driver: "
+              "%.2f dBFS RMS, difference %.2f dB (goal 0)\n",
+              Db(exported), Db(live), Db(exported) - Db(live));
   const double unlimited = DensestPeak(setPath, false);
   const double limited = DensestPeak(setPath, true);
   std::printf("densest case peak: %.1f dBFS limited (goal below 0), %.1f dBFS without the "

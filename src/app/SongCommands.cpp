@@ -120,6 +120,10 @@ void TSongCommands::SaveSongAs() {
   if (fileName.isEmpty())
     return;
   fileName = WithSongSuffix(fileName);
+  // An export is a copy elsewhere: the recording keeps its name, stays
+  // unsaved and can still be saved as a song.
+  if (FHooks.Export && FHooks.Export(fileName, info))
+    return;
   if (!Save(fileName, info))
     return;
   FSongFileName = fileName;

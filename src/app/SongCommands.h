@@ -55,6 +55,10 @@ struct TSongWindowHooks {
   std::function<void()> ResetForDialog;
   std::function<void()> UpdateCaption;
   std::function<void()> UpdateButtons;
+  // Exports the song in memory, with info as its texts, when fileName names
+  // an export format (MIDI, audio); false for any other name, which is then
+  // saved as a song. Empty: every name is saved as a song.
+  std::function<bool(const QString& fileName, const TSongInfo& info)> Export;
 };
 
 class TSongCommands {
@@ -72,7 +76,8 @@ public:
   // information read-only. A file that does not load leaves the song in
   // memory and its name as they were. True when it loaded.
   bool OpenSongFile(const QString& fileName);
-  // Ctrl+S and the Save button: a fresh recording only.
+  // Ctrl+S and the Save button: a fresh recording only. A name of an export
+  // format exports the song instead and leaves its name as it was.
   void SaveSongAs();
   // Ctrl+Shift+O: rewrites a song file's texts, never a file that did not load.
   void EditSongInfo();

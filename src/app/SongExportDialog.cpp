@@ -46,7 +46,10 @@ std::unique_ptr<TSimpleBuffer> CopyEvents(const TSimpleBuffer& events) {
 
 TExportResult ExportSongFromWindow(QWidget* parent, const TSongHeader& header,
                                    const TSimpleBuffer& events,
-                                   const std::filesystem::path& fileName) {
+                                   const std::filesystem::path& fileName,
+                                   std::int32_t synthVolume) {
+  TRenderSetup setup = TRenderSetup::FromConfig();
+  setup.Volume = synthVolume;
   TExportTarget target;
   TExportResult result = TExportResult::WriteFailed;
   if (!ExportTargetOf(fileName, target)) {
@@ -54,7 +57,7 @@ TExportResult ExportSongFromWindow(QWidget* parent, const TSongHeader& header,
   } else if (target.Kind == TExportKind::Midi) {
     // A MIDI file takes milliseconds and uses the window's own voices.
     const TSoundSetVoices voices(InstrumentList);
-    result = ExportSong(header, events, fileName, target, TRenderSetup::FromConfig(), &voices);
+    result = ExportSong(header, events, fileName, target, setup, &voices);
   } else {
     // Audio renders on a worker; the UI thread keeps its event loop turning.
     struct TShared {
@@ -64,8 +67,7 @@ TExportResult ExportSongFromWindow(QWidget* parent, const TSongHeader& header,
       TExportResult Result = TExportResult::WriteFailed;
     };
     auto shared = std::make_shared<TShared>();
-    std::thread worker([shared, header, song = CopyEvents(events), fileName, target,
-                        setup = TRenderSetup::FromConfig()] {
+    std::thread worker([shared, header, song = CopyEvents(events), fileName, target, setup] {
       shared->Result =
           ExportSong(header, *song, fileName, target, setup, nullptr, [&shared](double done) {
             shared->Done = static_cast<int>(done * ProgressSteps);

@@ -23,6 +23,20 @@ constexpr const char* SongFilter = "Melotastico Song File(*.lyt)";
 // the open dialogs list it beside the songs so that it can be found again.
 constexpr const char* OpenSongFilter = "Melotastico Song File(*.lyt NewFile)";
 
+// What the save dialog offers: the song first (the default), then the export
+// formats, each with the suffix a name typed without one gets.
+struct TSaveType {
+  const char* Filter;
+  const char* Suffix;
+};
+constexpr TSaveType SaveTypes[] = {
+    {SongFilter, "lyt"},
+    {"MIDI file (*.mid)", "mid"},
+    {"Wave audio (*.wav)", "wav"},
+    {"FLAC audio (*.flac)", "flac"},
+    {"Ogg Vorbis audio (*.ogg)", "ogg"},
+};
+
 QLabel* Label(QWidget* parent, const char* text, int top) {
   auto* label = new QLabel(QCoreApplication::translate("TfrmSongInfo", text), parent);
   label->move(8, top);
@@ -118,10 +132,25 @@ QString TSongDialogsOnScreen::OpenFileName(const QString& folder) {
 }
 
 QString TSongDialogsOnScreen::SaveFileName(const QString& folder, const QString& proposedName) {
-  QFileDialog dialog(FParent, QString(), folder, QString::fromUtf8(SongFilter));
+  QFileDialog dialog(FParent, QString(), folder);
+  QStringList filters;
+  for (const TSaveType& type : SaveTypes)
+    filters << QString::fromUtf8(type.Filter);
+  dialog.setNameFilters(filters);
+  dialog.selectNameFilter(filters.constFirst());
+  // The toolkit's own dialog on every desktop, so the suffix follows the type.
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);
-  dialog.setDefaultSuffix(QStringLiteral("lyt"));
+  dialog.setDefaultSuffix(QString::fromLatin1(SaveTypes[0].Suffix));
+  // A name typed without a suffix takes the chosen type's, so choosing "MIDI
+  // file" and typing "song" exports song.mid.
+  QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
+                   [&dialog](const QString& filter) {
+                     for (const TSaveType& type : SaveTypes)
+                       if (filter == QString::fromUtf8(type.Filter))
+                         dialog.setDefaultSuffix(QString::fromLatin1(type.Suffix));
+                   });
   if (!proposedName.isEmpty())
     dialog.selectFile(QDir(folder).filePath(proposedName));
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())

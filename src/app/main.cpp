@@ -22,6 +22,7 @@
 #include "app/About.h"
 #include "app/SimpleRecorder.h"
 #include "app/SongCommands.h"
+#include "app/SongExportDialog.h"
 #include "app/SongInfo.h"
 #include "controls/GlyphBmp.h"
 #include "controls/HandCursors.h"
@@ -242,7 +243,10 @@ TRoVoravForm::TRoVoravForm(TEngineMode engineMode, QWidget* parent)
       *FRecorder, FSongFileName,
       TSongWindowHooks{[this] { return Recording() || Playing(); },
                        [this] { ResetPerformance(ResetForDialog); }, [this] { UpdateCaption(); },
-                       [this] { UpdateButtons(); }},
+                       [this] { UpdateButtons(); },
+                       [this](const QString& fileName, const TSongInfo& info) {
+                         return ExportSong(fileName, info);
+                       }},
       *FSongDialogs);
 
   FSynthVolume = 0;
@@ -820,6 +824,17 @@ void TRoVoravForm::SaveSongAs() {
 
 void TRoVoravForm::EditSongInfo() {
   FSongCommands->EditSongInfo();
+}
+
+bool TRoVoravForm::ExportSong(const QString& fileName, const TSongInfo& info) {
+  const std::filesystem::path path(QFile::encodeName(fileName).toStdString());
+  TExportTarget target;
+  if (!ExportTargetOf(path, target))
+    return false;
+  TSongHeader header = FRecorder->Header;
+  header.Info = info;
+  ExportSongFromWindow(this, header, FRecorder->Events(), path, FSynthVolume);
+  return true;
 }
 
 bool TRoVoravForm::OpenSongFile(const QString& fileName) {

@@ -42,6 +42,7 @@ struct TSetupConfig;
 class TSongCommands;
 class TSongDialogs;
 struct TSetupOptions;
+struct TSongInfo;
 
 inline constexpr int ClientWidth = 621;
 inline constexpr int ClientHeight = 436;
@@ -119,6 +120,9 @@ public:
   void EditSongInfo();
   // Opens a chosen song file as OpenSong does after its dialog; true when it loaded.
   bool OpenSongFile(const QString& fileName);
+  // The save dialog's export: the song in memory with info's texts to a MIDI
+  // or audio file named by fileName's extension; false for any other name.
+  bool ExportSong(const QString& fileName, const TSongInfo& info);
   // The dialogs the song commands show; tests answer them in their place.
   void SetSongDialogs(TSongDialogs& dialogs);
   void UpdateButtons();

@@ -86,7 +86,7 @@ TKoOfflineRenderer::TKoOfflineRenderer(const TRenderSetup& setup) {
     FLoaded = ReadFileBytes(setup.BuiltInFileName, bytes, MaxSoundSetBytes) &&
               FEngine->LoadCollectionFromStream(bytes);
   }
-  FEngine->SetVolume(0);
+  FEngine->SetVolume(setup.Volume);
 }
 
 TKoOfflineRenderer::~TKoOfflineRenderer() = default;

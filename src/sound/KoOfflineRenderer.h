@@ -25,6 +25,9 @@ struct TRenderSetup {
   std::filesystem::path ExternalDLSFileName;
   std::filesystem::path BuiltInFileName; // msf4.s among the program's files
   std::uint8_t ReverbLevel = 2;
+  // The synthesizer volume in hundredths of a dB (the window's slider in
+  // synthesizer mode); 0 is the volume the window starts with.
+  std::int32_t Volume = 0;
 
   // From Config and the program folder; UI thread (Config is read).
   static TRenderSetup FromConfig();

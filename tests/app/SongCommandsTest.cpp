@@ -68,9 +68,11 @@ class SongCommandsTest : public ::testing::Test {
 protected:
   SongCommandsTest()
       : Commands(Recorder, FileName,
-                 {[this] { return Busy; }, [this] { Log.push_back("reset"); },
+                 {[this] { return Busy; },
+                  [this] { Log.push_back("reset"); },
                   [this] { Log.push_back("caption " + FileName.toStdString()); },
-                  [this] { Log.push_back("buttons"); }},
+                  [this] { Log.push_back("buttons"); },
+                  {}},
                  Dialogs) {}
 
   void SetUp() override {

@@ -5,7 +5,9 @@
 #include "app/main.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDesktopServices>
+#include <QFileDialog>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -23,6 +25,7 @@
 #include <functional>
 #include <memory>
 
+#include <fluidsynth.h>
 #include <gtest/gtest.h>
 
 #include "app/SimpleRecorder.h"
@@ -351,6 +354,59 @@ TEST_F(SongWindowTest, EditSongInformationRewritesOnlyTheTextsOfALoadedFile) {
   EXPECT_EQ(FileBytes(broken), bytes);
   EXPECT_EQ(fs::last_write_time(broken), written);
   EXPECT_EQ(Caption(), QStringLiteral("Melotastico - ") + Q(song));
+}
+
+TEST_F(SongWindowTest, SaveAsAMidiFileExportsTheRecordingAndKeepsItUnsaved) {
+  RecordQW();
+  Dialogs.Type = [](TfrmSongInfo& form) { form.edTitle->setText(QStringLiteral("Take one")); };
+  const fs::path midi = Root / "take.mid";
+  Dialogs.FileNames = {Q(midi)};
+  ClickButton(1); // Save
+  ASSERT_TRUE(fs::exists(midi));
+  EXPECT_TRUE(fluid_is_midifile(midi.c_str()));
+  const TBytes bytes = FileBytes(midi);
+  const std::string text(bytes.begin(), bytes.end());
+  EXPECT_NE(text.find("Take one"), std::string::npos); // the typed title names the song
+  // Q and W: middle C and D sound.
+  for (const std::uint8_t note : {60, 62}) {
+    bool found = false;
+    for (std::size_t i = 0; i + 2 < bytes.size() && !found; ++i)
+      found = (bytes[i] & 0xF0) == 0x90 && bytes[i + 1] == note && bytes[i + 2] > 0;
+    EXPECT_TRUE(found) << int(note);
+  }
+  // The recording keeps its name and can still be saved as a song.
+  EXPECT_EQ(Caption(), QStringLiteral("Melotastico - NewFile"));
+  EXPECT_TRUE(Form->MainButtons().Enabled(1));
+  for (const auto& entry : fs::directory_iterator(Root))
+    EXPECT_NE(entry.path().extension(), ".lyt") << entry.path();
+}
+
+TEST_F(SongWindowTest, SaveDialogOffersTheSongFirstThenTheExportTypes) {
+  TSongDialogsOnScreen dialogs(Form.get());
+  QStringList filters;
+  QString suffix;
+  QTimer::singleShot(0, [&] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    filters = dialog->nameFilters();
+    suffix = dialog->selectedNameFilter() + " " + dialog->defaultSuffix();
+    auto* types = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+    ASSERT_NE(types, nullptr);
+    types->setCurrentIndex(1);
+    // What a click on "MIDI file" sends.
+    emit types->activated(1);
+    emit types->textActivated(types->itemText(1));
+    dialog->selectFile(QStringLiteral("picked"));
+    static_cast<QDialog*>(dialog)->accept(); // the Save button
+  });
+  const QString chosen = dialogs.SaveFileName(Q(Root), QString());
+  EXPECT_EQ(filters,
+            (QStringList{QStringLiteral("Melotastico Song File(*.lyt)"),
+                         QStringLiteral("MIDI file (*.mid)"), QStringLiteral("Wave audio (*.wav)"),
+                         QStringLiteral("FLAC audio (*.flac)"),
+                         QStringLiteral("Ogg Vorbis audio (*.ogg)")}));
+  EXPECT_EQ(suffix, QStringLiteral("Melotastico Song File(*.lyt) lyt"));
+  EXPECT_EQ(chosen.toStdString(), (Root / "picked.mid").string());
 }
 
 TEST_F(SongWindowTest, OpenWhileRecordingOrPlayingDoesNothing) {
