@@ -328,6 +328,8 @@ bool TKoDirectMusic::OpenDriver() {
   FDriverCallsUs = FOptions.AudioDriver != "file";
   // A new output keeps its own time: the clock is tied to its frames afresh.
   FScheduler.Restart();
+  // JACK calls once per cycle of its own; the others write into a buffer.
+  FOutputBufferFrames = driver == "jack" ? 0 : FBuffer.PeriodFrames * FBuffer.PeriodCount;
   FDriver = FDriverCallsUs ? new_fluid_audio_driver2(FSettings, &AudioCallback, this)
                            : new_fluid_audio_driver(FSettings, FSynth);
   FPeriodsSeen = FPeriodsAsked.load(std::memory_order_relaxed);
@@ -925,7 +927,8 @@ void TKoDirectMusic::RenderPeriod(float* left, float* right, int frames) {
   const double now = FOptions.ClockMs ? FOptions.ClockMs() : SteadyClockMs();
   const std::int64_t end = FFrame + frames;
   std::int64_t at = FFrame;
-  for (const TSampleScheduler::TMessage& message : FScheduler.BeginPeriod(FFrame, frames, now)) {
+  for (const TSampleScheduler::TMessage& message :
+       FScheduler.BeginPeriod(FFrame, frames, now, FOutputBufferFrames)) {
     const std::int64_t next = std::clamp(message.Frame, at, end);
     RenderFrames(left, right, at - FFrame, next - at);
     at = next;

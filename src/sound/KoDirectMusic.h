@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -317,6 +318,9 @@ private:
   std::unique_ptr<TKoDirectSound> FDirectSound;
   std::unique_ptr<TSequencerPorts> FSequencer;
   std::unique_ptr<TJackMidiPort> FJackOut;
+  // What the audio output holds, set before its thread starts; offline
+  // rendering never runs dry.
+  int FOutputBufferFrames = std::numeric_limits<int>::max() / 2;
   fluid_settings_t* FSettings = nullptr;
   fluid_synth_t* FSynth = nullptr;
   fluid_audio_driver_t* FDriver = nullptr;

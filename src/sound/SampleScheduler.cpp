@@ -66,9 +66,18 @@ std::span<const TSampleScheduler::TMessage> TSampleScheduler::TakeAll() {
 }
 
 std::span<const TSampleScheduler::TMessage>
-TSampleScheduler::BeginPeriod(std::int64_t FirstFrame, int Frames, double NowMs) {
+TSampleScheduler::BeginPeriod(std::int64_t FirstFrame, int Frames, double NowMs, int BufferFrames) {
   std::lock_guard lock(FLock);
-  FOffsets[FOffsetNext] = NowMs - static_cast<double>(FirstFrame) / FFramesPerMs;
+  const double offset = NowMs - static_cast<double>(FirstFrame) / FFramesPerMs;
+  // A writer is at most its buffer less one period ahead of what is heard; a
+  // period later than that (and half a period for wake-up jitter) was not
+  // written in time: what is heard now lags the old tie.
+  const double stallMs = (std::max(BufferFrames - Frames, 0) + Frames / 2.0) / FFramesPerMs;
+  if (FOffsetCount > 0 && offset > FAnchorMs + stallMs) {
+    FOffsetCount = 0;
+    FOffsetNext = 0;
+  }
+  FOffsets[FOffsetNext] = offset;
   FOffsetNext = (FOffsetNext + 1) % AnchorWindow;
   FOffsetCount = std::min(FOffsetCount + 1, AnchorWindow);
   FAnchorMs = *std::min_element(FOffsets.begin(), FOffsets.begin() + FOffsetCount);

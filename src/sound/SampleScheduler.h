@@ -11,7 +11,8 @@
 // belongs to the frame of T plus one period: it may arrive up to one period
 // before its period is rendered, so it is never too late when it arrives by T.
 // A message that arrives later still plays at once, at the start of the next
-// period.
+// period. A period that starts later than the output's buffer allows means
+// the output ran dry and resumed later: the tie starts again from there.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -44,10 +45,13 @@ public:
   std::size_t Waiting() const;
 
   // Audio thread, once per period of Frames frames starting at FirstFrame,
-  // NowMs being the clock at its start. The messages whose block boundary
-  // falls before the period's end, in time order (ties in the order pushed).
-  // The span stays valid until the next call.
-  std::span<const TMessage> BeginPeriod(std::int64_t FirstFrame, int Frames, double NowMs);
+  // NowMs being the clock at its start; BufferFrames is how much the output
+  // holds (a period's worth or less for an output that calls once per period
+  // of its own). The messages whose block boundary falls before the period's
+  // end, in time order (ties in the order pushed). The span stays valid until
+  // the next call.
+  std::span<const TMessage> BeginPeriod(std::int64_t FirstFrame, int Frames, double NowMs,
+                                        int BufferFrames = 0);
   // Every waiting message in time order (frames unset), for a caller that
   // plays them at once because no period will come (the output closes).
   std::span<const TMessage> TakeAll();

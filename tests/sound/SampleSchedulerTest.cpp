@@ -62,6 +62,25 @@ TEST(SampleSchedulerTest, ARestartTiesTheClockAfreshAfterAGap) {
   EXPECT_EQ(scheduler.BeginPeriod(3 * Period, Period, later + PeriodMs).size(), 1u);
 }
 
+TEST(SampleSchedulerTest, AnOutputThatRanDryTiesClockAndFramesAnew) {
+  // Two periods of buffer: a period may start up to one period late.
+  TSampleScheduler scheduler(Rate, 64);
+  scheduler.BeginPeriod(0, Period, 1000.0, 2 * Period);
+  scheduler.BeginPeriod(Period, Period, 1000.0 + PeriodMs + 0.9 * PeriodMs, 2 * Period);
+  EXPECT_EQ(scheduler.FrameOf(1000.0, Period), Period);
+  // Two periods late: the output stood still for a period, and frames now
+  // sound that much later.
+  const double resumed = 1000.0 + 4 * PeriodMs;
+  scheduler.BeginPeriod(2 * Period, Period, resumed, 2 * Period);
+  EXPECT_EQ(scheduler.FrameOf(resumed, Period), 3 * Period);
+  // An output that calls once per period of its own: a whole period late is
+  // a missed one.
+  scheduler.BeginPeriod(3 * Period, Period, resumed + PeriodMs + 0.4 * PeriodMs);
+  EXPECT_EQ(scheduler.FrameOf(resumed, Period), 3 * Period);
+  scheduler.BeginPeriod(4 * Period, Period, resumed + 3 * PeriodMs);
+  EXPECT_EQ(scheduler.FrameOf(resumed + 3 * PeriodMs, Period), 5 * Period);
+}
+
 TEST(SampleSchedulerTest, DroppingNoteOnsKeepsOtherChannelsAndNoteOffs) {
   TSampleScheduler scheduler(Rate, 64, 4);
   ASSERT_TRUE(scheduler.Push(10, 0x90, 60, 100));
