@@ -251,18 +251,21 @@ std::vector<double> OnsetErrors(TKoDirectMusic& engine, TCapture& capture,
   };
   const std::int64_t from = frameOfMs(startMs);
   const auto onsets = capture.Onsets(from, capture.CapturedUpTo(), JackRate / 20, 0.05f);
+  // Offsets from the grid, taken around the first onset's: a delay near half
+  // a sixteenth would otherwise split the onsets between two grid lines.
+  const auto wrap = [&](double ms) {
+    return ms - std::floor(ms / sixteenthMs + 0.5) * sixteenthMs;
+  };
+  const auto msOf = [&](std::int64_t frame) { return double(frame - from) * 1000.0 / JackRate; };
   std::vector<double> offsets;
-  for (std::int64_t onset : onsets) {
-    const double ms = double(onset - from) * 1000.0 / JackRate;
-    const double k = std::floor(ms / sixteenthMs + 0.5);
-    offsets.push_back(ms - k * sixteenthMs);
-  }
+  for (std::int64_t onset : onsets)
+    offsets.push_back(wrap(msOf(onset) - msOf(onsets.front())));
   std::vector<double> sorted = offsets;
   std::sort(sorted.begin(), sorted.end());
   const double delay = sorted.empty() ? 0 : sorted[sorted.size() / 2];
   std::vector<double> errors;
   for (double o : offsets)
-    errors.push_back(std::fabs(o - delay));
+    errors.push_back(std::fabs(wrap(o - delay)));
   return errors;
 }
 
