@@ -31,11 +31,20 @@ bool LoadSong(const std::string& fileName, TSimpleRecorder& song, std::ostream& 
     err << "melotastico: " << fileName << ": no such file\n";
     return false;
   }
+  // A pipe or device would be waited on, perhaps for ever: refused at once.
+  if (!std::filesystem::is_regular_file(fileName, error)) {
+    err << "melotastico: " << fileName << ": not a regular file (a pipe, device or folder)\n";
+    return false;
+  }
   TSongInfo info{};
   if (!song.LoadFromFile(fileName, info)) {
     err << "melotastico: " << fileName << ": not a Melotastico song, or damaged (cannot be read)\n";
     return false;
   }
+  if (song.IgnoredBytes() != 0)
+    err << "melotastico: " << fileName << ": warning: " << song.IgnoredBytes()
+        << " bytes after the last event were ignored; the file looks damaged and part of the "
+           "song may be missing\n";
   return true;
 }
 
@@ -154,7 +163,7 @@ int RunCommandLineAction(const TCommandLine& command, std::ostream& out, std::os
     TSimpleRecorder song;
     if (!LoadSong(command.Song, song, err))
       return ExitFailure;
-    const QByteArray json = SongToJson(song.Header, song.Events());
+    const QByteArray json = SongToJson(song.Header, song.Events(), song.IgnoredBytes());
     out.write(json.constData(), json.size());
     return out.good() ? ExitSuccess : ExitFailure;
   }

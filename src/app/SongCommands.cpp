@@ -95,9 +95,10 @@ void TSongCommands::OpenSong() {
 bool TSongCommands::OpenSongFile(const QString& fileName) {
   TSongInfo info{};
   if (!FRecorder.LoadFromFile(ToPath(fileName), info)) {
-    FDialogs->Message(SongText(SongReadFailedText));
+    ReadFailed(fileName);
     return false;
   }
+  WarnIfDamaged();
   if (FRecorder.Header.Version < SongVersion)
     FDialogs->Message(SongText(OldSongVersionText));
   FSongFileName = fileName;
@@ -141,9 +142,12 @@ void TSongCommands::EditSongInfo() {
     return;
   TSongInfo info{};
   if (!FRecorder.LoadFromFile(ToPath(fileName), info)) {
-    FDialogs->Message(SongText(SongReadFailedText));
+    ReadFailed(fileName);
     return;
   }
+  // Saving the texts writes the song as loaded, without what was passed
+  // over: never without the warning.
+  WarnIfDamaged();
   FSongFileName = fileName;
   FHooks.UpdateCaption();
   FHooks.UpdateButtons();
@@ -160,6 +164,17 @@ bool TSongCommands::QuickSave() {
   return Save(FSongFileName, info);
 }
 
+void TSongCommands::ReadFailed(const QString& fileName) {
+  if (FHooks.ReadFailed)
+    FHooks.ReadFailed(fileName);
+  FDialogs->Message(SongText(SongReadFailedText));
+}
+
+void TSongCommands::WarnIfDamaged() {
+  if (FRecorder.IgnoredBytes() != 0)
+    FDialogs->Message(DamagedSongText(FRecorder.IgnoredBytes()));
+}
+
 bool TSongCommands::Save(const QString& fileName, const TSongInfo& info) {
   const QString path = SavePath(fileName);
   std::error_code error;
@@ -171,6 +186,12 @@ bool TSongCommands::Save(const QString& fileName, const TSongInfo& info) {
 
 QString SongText(const char* text) {
   return QCoreApplication::translate("TSongCommands", text);
+}
+
+QString DamagedSongText(std::size_t ignoredBytes) {
+  return QCoreApplication::translate("TSongCommands", "歌曲文件可能已损坏，部分内容可能丢失。\n"
+                                                      "文件末尾有 %1 个字节未能读取。")
+      .arg(static_cast<qulonglong>(ignoredBytes));
 }
 
 QString SaveFailedText(const QString& fileName, const std::error_code& error) {
@@ -186,8 +207,11 @@ QString SongArgument(const QStringList& arguments) {
     argument.toInt(&number);
     if (number || argument.toUpper() == QLatin1String("MULTIINSTANCE"))
       continue;
+    // Anything there but a folder: a pipe or device is named too, so that
+    // opening it is refused with a message rather than passed over.
+    const QFileInfo file(argument);
     if (argument.endsWith(QLatin1String(".lyt"), Qt::CaseInsensitive) ||
-        QFileInfo(argument).isFile())
+        (file.exists() && !file.isDir()))
       song = QFileInfo(argument).absoluteFilePath();
   }
   return song;

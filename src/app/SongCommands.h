@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstddef>
 #include <functional>
 #include <system_error>
 
@@ -59,6 +60,8 @@ struct TSongWindowHooks {
   // an export format (MIDI, audio); false for any other name, which is then
   // saved as a song. Empty: every name is saved as a song.
   std::function<bool(const QString& fileName, const TSongInfo& info)> Export;
+  // Told (before the message box) when a song file could not be read.
+  std::function<void(const QString& fileName)> ReadFailed;
 };
 
 class TSongCommands {
@@ -73,13 +76,15 @@ public:
   void OpenSong();
   // What OpenSong does with the chosen file (also a song named on the command
   // line): load it, warn about an old version, take its name, show its
-  // information read-only. A file that does not load leaves the song in
-  // memory and its name as they were. True when it loaded.
+  // information read-only. A file with bytes after its counted events loads,
+  // with a warning that it looks damaged. A file that does not load leaves
+  // the song in memory and its name as they were. True when it loaded.
   bool OpenSongFile(const QString& fileName);
   // Ctrl+S and the Save button: a fresh recording only. A name of an export
   // format exports the song instead and leaves its name as it was.
   void SaveSongAs();
-  // Ctrl+Shift+O: rewrites a song file's texts, never a file that did not load.
+  // Ctrl+Shift+O: rewrites a song file's texts, never a file that did not
+  // load, and a damaged one only after the damage warning.
   void EditSongInfo();
   // Ctrl+Shift+S: saves under the current name, a fresh recording into the
   // data folder. True when written.
@@ -92,6 +97,10 @@ public:
   static QString SavePath(const QString& songFileName);
 
 private:
+  // A failed read: the hook, then the message.
+  void ReadFailed(const QString& fileName);
+  // The warning for a song loaded with bytes after its counted events.
+  void WarnIfDamaged();
   // Saves the song in memory with info; a failure is reported by a message
   // naming the file and the reason. True when written.
   bool Save(const QString& fileName, const TSongInfo& info);
@@ -103,9 +112,14 @@ private:
 };
 
 // The song named among the program's arguments (the last one when several
-// are): an argument ending in ".lyt" or naming an existing file, other than
+// are): an argument ending in ".lyt" or naming anything there but a folder
+// (a pipe too, which opening then refuses at once), other than
 // "MULTIINSTANCE" and port numbers, which keep their meaning. Empty when none.
 QString SongArgument(const QStringList& arguments);
+
+// The warning for a song file with ignoredBytes after its counted events:
+// the file looks damaged and part of the song may be missing.
+QString DamagedSongText(std::size_t ignoredBytes);
 
 // The message for a song that could not be written to fileName.
 QString SaveFailedText(const QString& fileName, const std::error_code& error);

@@ -59,7 +59,8 @@ std::string_view SongEventKindName(std::uint8_t kind) {
   }
 }
 
-QByteArray SongToJson(const TSongHeader& header, const TSimpleBuffer& events) {
+QByteArray SongToJson(const TSongHeader& header, const TSimpleBuffer& events,
+                      std::size_t ignoredBytes) {
   const TSongState& s = header.State;
   QJsonObject state{{"transpose", s.Transpose},
                     {"rightVelocity", s.RightVelocity},
@@ -105,6 +106,7 @@ QByteArray SongToJson(const TSongHeader& header, const TSimpleBuffer& events) {
                          {"state", state},
                          {"length", static_cast<qint64>(length)},
                          {"eventCount", static_cast<qint64>(events.Count())},
+                         {"ignored_bytes", static_cast<qint64>(ignoredBytes)},
                          {"events", list}};
   return QJsonDocument(song).toJson(QJsonDocument::Indented);
 }

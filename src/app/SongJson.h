@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -13,7 +14,9 @@ namespace melo {
 // "keyDown", "rawMidi", ... for the kinds a song holds; "unknown" otherwise.
 std::string_view SongEventKindName(std::uint8_t kind);
 
-// Indented JSON of the song the recorder holds.
-QByteArray SongToJson(const TSongHeader& header, const TSimpleBuffer& events);
+// Indented JSON of the song the recorder holds; ignoredBytes is what the file
+// held after its counted events ("ignored_bytes", 0 for an undamaged file).
+QByteArray SongToJson(const TSongHeader& header, const TSimpleBuffer& events,
+                      std::size_t ignoredBytes = 0);
 
 } // namespace melo

@@ -246,6 +246,11 @@ TRoVoravForm::TRoVoravForm(TEngineMode engineMode, QWidget* parent)
                        [this] { UpdateButtons(); },
                        [this](const QString& fileName, const TSongInfo& info) {
                          return ExportSong(fileName, info);
+                       },
+                       // Also on standard error, for a song named on the command line.
+                       [](const QString& fileName) {
+                         std::fprintf(stderr, "melotastico: %s: cannot be read as a song\n",
+                                      QFile::encodeName(fileName).constData());
                        }},
       *FSongDialogs);
 

@@ -5,6 +5,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSlider>
 #include <QTabWidget>
@@ -260,7 +261,14 @@ bool ExecuteSetup(TSetupConfig& config, TSetupOptions& options,
   if (form.exec() != QDialog::Accepted)
     return false;
   form.Apply(config, options);
-  if (!SaveConfig(config)) {
+  if (!ConfigFileNameStorable(config.ExternalDLSFileName)) {
+    // The settings file holds one value a line: such a name would come back cut.
+    QMessageBox::warning(
+        &form, MessageTitle(),
+        QCoreApplication::translate("TfrmSetup", "外部音色库的文件名中含有换行符，无法保存设置。\n"
+                                                 "请将该文件改名后重新选择。\n%1")
+            .arg(QString::fromStdString(config.ExternalDLSFileName)));
+  } else if (!SaveConfig(config)) {
     const std::filesystem::path file = DataFileForWriting(ConfigFileName);
     ShowWriteFailed(
         &form, QString::fromStdString(file.empty() ? std::string(ConfigFileName) : file.string()));

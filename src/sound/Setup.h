@@ -68,7 +68,8 @@ private:
 };
 
 // Shows the dialog on config and options. On OK both take the dialog's values, the settings
-// file is written (a failed write is reported and keeps the old file) and the result is true;
+// file is written (a failed write is reported and keeps the old file; so is a sound-set name
+// holding CR or LF, which the file cannot store) and the result is true;
 // otherwise nothing changes. editKeyDefinition runs for the key-definition button.
 bool ExecuteSetup(TSetupConfig& config, TSetupOptions& options,
                   std::function<void()> editKeyDefinition, QWidget* parent = nullptr);

@@ -9,8 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <sstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -81,9 +84,11 @@ protected:
   }
   void TearDown() override { fs::remove_all(dir_); }
 
-  int Run(const std::string& arguments) {
-    const std::string command = "cd '" + dir_.string() +
-                                "' && env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb " +
+  // A program that hangs is ended after timeoutSeconds (exit code 124).
+  int Run(const std::string& arguments, int timeoutSeconds = 60) {
+    const std::string command = "cd '" + dir_.string() + "' && timeout " +
+                                std::to_string(timeoutSeconds) +
+                                " env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb " +
                                 "XDG_CONFIG_HOME='" + (dir_ / "config").string() +
                                 "' '" MELO_PROGRAM "' " + arguments + " > stdout.txt 2> stderr.txt";
     const int status = std::system(command.c_str());
@@ -146,8 +151,60 @@ TEST_F(ProgramTest, InfoPrintsTheSongAsJson) {
   EXPECT_EQ(song["state"]["leftVelocity"].toInt(), 70);
   ASSERT_EQ(song["events"].toArray().size(), 4);
   EXPECT_EQ(song["events"][1]["kind"].toString(), QStringLiteral("rawMidi"));
+  EXPECT_EQ(song["ignored_bytes"].toInt(-1), 0);
   EXPECT_EQ(Run("--info missing.lyt"), ExitFailure);
   EXPECT_NE(err_.find("missing.lyt"), std::string::npos);
+
+  // An event count made smaller: the first event is read, the three others
+  // (13 bytes each) are counted and a warning is given.
+  std::string image = Read("song.lyt");
+  image[8756] = 1;
+  test::WriteBytes(dir_ / "short.lyt", std::vector<std::uint8_t>(image.begin(), image.end()));
+  ASSERT_EQ(Run("--info short.lyt"), ExitSuccess) << err_;
+  const QJsonObject shortSong = QJsonDocument::fromJson(QByteArray::fromStdString(out_)).object();
+  EXPECT_EQ(shortSong["eventCount"].toInt(), 1);
+  EXPECT_EQ(shortSong["ignored_bytes"].toInt(), 39);
+  EXPECT_NE(err_.find("warning: 39 bytes"), std::string::npos) << err_;
+}
+
+// A named pipe as the song would block a whole-file read for ever: refused
+// at once, by the command-line actions and by the window at start-up.
+TEST_F(ProgramTest, APipeNamedAsTheSongIsRefusedAtOnce) {
+  const fs::path pipe = dir_ / "pipe.lyt";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  for (const char* arguments : {"--info pipe.lyt", "--export pipe.lyt out.mid"}) {
+    // 5 s: far beyond the start of a program without a display, far below for ever.
+    EXPECT_EQ(Run(arguments, 5), ExitFailure) << arguments;
+    EXPECT_NE(err_.find("pipe.lyt: not a regular file"), std::string::npos) << err_;
+    EXPECT_EQ(out_, "");
+  }
+  EXPECT_EQ(Files(), std::vector<std::string>{"pipe.lyt"});
+
+  // The window starts with the pipe as its song: it says the song cannot be
+  // read (and shows its message box) instead of waiting on the pipe.
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (::chdir(dir_.c_str()) != 0 || !std::freopen("stderr.txt", "w", stderr) ||
+        !std::freopen("stdout.txt", "w", stdout))
+      std::_Exit(127);
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    ::setenv("XDG_CONFIG_HOME", (dir_ / "config").c_str(), 1);
+    ::execl(MELO_PROGRAM, MELO_PROGRAM, "pipe.lyt", static_cast<char*>(nullptr));
+    std::_Exit(127);
+  }
+  bool refused = false;
+  for (int i = 0; i < 300 && !refused; ++i) { // start-up (sound set, glyphs) within 30 s
+    ::usleep(100'000);
+    refused = Read("stderr.txt").find("pipe.lyt: cannot be read as a song") != std::string::npos;
+    if (::waitpid(child, nullptr, WNOHANG) == child)
+      break; // ended: the window did not stay open
+  }
+  const bool running = ::kill(child, 0) == 0 && ::waitpid(child, nullptr, WNOHANG) == 0;
+  ::kill(child, SIGKILL);
+  ::waitpid(child, nullptr, 0);
+  EXPECT_TRUE(refused) << Read("stderr.txt");
+  EXPECT_TRUE(running); // the window is up, showing why the song did not open
 }
 
 TEST_F(ProgramTest, ExportsMidiAndAudioAndNothingFromADamagedSong) {

@@ -72,6 +72,7 @@ protected:
                   [this] { Log.push_back("reset"); },
                   [this] { Log.push_back("caption " + FileName.toStdString()); },
                   [this] { Log.push_back("buttons"); },
+                  {},
                   {}},
                  Dialogs) {}
 

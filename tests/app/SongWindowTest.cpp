@@ -409,6 +409,43 @@ TEST_F(SongWindowTest, SaveDialogOffersTheSongFirstThenTheExportTypes) {
   EXPECT_EQ(chosen.toStdString(), (Root / "picked.mid").string());
 }
 
+TEST_F(SongWindowTest, AnUndercountedSongLoadsWithAWarningAlsoBeforeItsTextsAreEdited) {
+  TSimpleRecorder other;
+  other.StartRecord();
+  for (int i = 0; i < 7; ++i) {
+    other.RecordKeyDown(18);
+    other.RecordKeyUp(18);
+  }
+  other.StopRecord();
+  const fs::path song = Root / "undercounted.lyt";
+  ASSERT_TRUE(other.SaveToFile(song, MakeSongInfo("Short", "Player", "Remark")));
+  TBytes bytes = FileBytes(song);
+  ASSERT_EQ(other.Events().Count(), 14u);
+  const std::uint8_t one[] = {1, 0, 0, 0};
+  std::copy(std::begin(one), std::end(one), bytes.begin() + 8756);
+  ASSERT_TRUE(WriteFileReplacing(song, bytes));
+
+  Dialogs.FileNames = {Q(song)};
+  With(xLCtrl, xO);
+  EXPECT_EQ(Form->Recorder().Events().Count(), 1u);
+  EXPECT_EQ(Form->Recorder().IgnoredBytes(), 169u);
+  const std::string warning = "message " + DamagedSongText(169).toStdString();
+  EXPECT_EQ(warning,
+            "message 歌曲文件可能已损坏，部分内容可能丢失。\n文件末尾有 169 个字节未能读取。");
+  EXPECT_EQ(Dialogs.Asked,
+            (std::vector<std::string>{"open", warning,
+                                      "info 歌曲信息 ro Short|Player|Remark editable no"}));
+  EXPECT_EQ(Caption(), QStringLiteral("Melotastico - ") + Q(song));
+
+  // Editing its texts writes the one event back: only after the same warning.
+  Dialogs.Asked.clear();
+  Dialogs.FileNames = {Q(song)};
+  With(xLCtrl, xLShift, xO);
+  EXPECT_EQ(Dialogs.Asked,
+            (std::vector<std::string>{"open", warning,
+                                      "info 修改歌曲信息 rw Short|Player|Remark editable yes"}));
+}
+
 TEST_F(SongWindowTest, OpenWhileRecordingOrPlayingDoesNothing) {
   const fs::path song = WriteSong("busy.lyt", 4, "Busy");
   Dialogs.FileNames = {Q(song), Q(song), Q(song), Q(song)};
