@@ -131,6 +131,12 @@ The song is still in memory and has not been lost.</translation>
         <source>修改歌曲信息</source>
         <translation>Edit the Song Information</translation>
     </message>
+    <message>
+        <source>歌曲文件可能已损坏，部分内容可能丢失。
+文件末尾有 %1 个字节未能读取。</source>
+        <translation>The song file may be damaged and part of it may be missing.
+%1 bytes at the end of the file could not be read.</translation>
+    </message>
 </context>
 <context>
     <name>TfrmAbout</name>
@@ -370,6 +376,14 @@ The song is still in memory and has not been lost.</translation>
     <message>
         <source>%1级</source>
         <translation>Level %1</translation>
+    </message>
+    <message>
+        <source>外部音色库的文件名中含有换行符，无法保存设置。
+请将该文件改名后重新选择。
+%1</source>
+        <translation>The settings cannot be saved: the external sound set&apos;s file name contains a line break.
+Rename the file and choose it again.
+%1</translation>
     </message>
 </context>
 <context>
