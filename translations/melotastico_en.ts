@@ -70,6 +70,10 @@
         <source>由于某种原因，Melotastico在您的机器上无法调整总音量。</source>
         <translation>For some reason Melotastico cannot adjust the master volume on your machine.</translation>
     </message>
+    <message>
+        <source>（声音输出已中断）</source>
+        <translation> (sound output lost)</translation>
+    </message>
 </context>
 <context>
     <name>TSongCommands</name>

@@ -66,7 +66,7 @@ constexpr int PeriodPedalMs = 3000;
 constexpr int LoopPauseMs = 500;
 constexpr int OutputWatchMs = 500;
 constexpr const char* MainCaption = QT_TRANSLATE_NOOP("TRoVoravForm", "Melotastico模拟钢琴");
-constexpr const char* OutputLostCaption = " (sound output lost)";
+constexpr const char* OutputLostCaption = QT_TRANSLATE_NOOP("TRoVoravForm", "（声音输出已中断）");
 // The slider's range in synthesizer mode: hundredths of a decibel.
 constexpr int MinSynthVolume = -2000;
 constexpr int MaxSynthVolume = 2000;
@@ -875,7 +875,7 @@ void TRoVoravForm::UpdateCaption() {
                         ? QCoreApplication::translate("TRoVoravForm", MainCaption)
                         : QStringLiteral("Melotastico - %1").arg(FSongFileName);
   if (FMusic && FMusic->OutputLost())
-    caption += QString::fromUtf8(OutputLostCaption);
+    caption += QCoreApplication::translate("TRoVoravForm", OutputLostCaption);
   setWindowTitle(caption);
 }
 

@@ -13,7 +13,7 @@ set -uo pipefail
 
 readonly KeyQ=24 # X keycode of Q (evdev 16 + 8), whatever the layout
 readonly MiddleCHz=261.63
-readonly LostCaption='(sound output lost)'
+readonly LostCaption='（声音输出已中断）'
 readonly LostMessage='the sound output was lost'
 readonly BackMessage='the sound output is back'
 
