@@ -3,7 +3,9 @@
 # on); someone who only builds the program should not fail on a new compiler's
 # new warning.
 option(MELO_WERROR "Treat compiler warnings as errors" OFF)
-add_compile_options(-Wall -Wextra -Wpedantic)
+# -Wshadow and -Wmissing-declarations: a name that hides another, or a function
+# meant for one file that is visible to all, is a mistake waiting to happen.
+add_compile_options(-Wall -Wextra -Wpedantic -Wshadow -Wmissing-declarations)
 if(MELO_WERROR)
   add_compile_options(-Werror)
 endif()

@@ -236,8 +236,10 @@ TRoVoravForm::TRoVoravForm(TEngineMode engineMode, QWidget* parent)
   FPerformance.SetRecorder(FRecorder.get());
   FRecorder->OnPlayStart = [this](TSimpleRecorder&) { ApplySongState(); };
   FRecorder->OnPlayEnd = [this](TSimpleRecorder&) { SongEnded(); };
-  FRecorder->OnPlayEvent = [this](TSimpleRecorder&, std::uint8_t kind, std::int32_t data,
-                                  const TKeyDefTable* keyDefs) { PlayEvent(kind, data, keyDefs); };
+  FRecorder->OnPlayEvent = [this](TSimpleRecorder&, std::uint8_t kind, std::int32_t eventData,
+                                  const TKeyDefTable* keyDefs) {
+    PlayEvent(kind, eventData, keyDefs);
+  };
   FSongDialogs = std::make_unique<TSongDialogsOnScreen>(this);
   FSongCommands = std::make_unique<TSongCommands>(
       *FRecorder, FSongFileName,
@@ -892,8 +894,10 @@ void TRoVoravForm::SongEnded() {
   SetPlaying(true);
 }
 
-void TRoVoravForm::PlayEvent(std::uint8_t kind, std::int32_t data, const TKeyDefTable* keyDefs) {
-  FPerformance.PlayEvent(kind, data, keyDefs);
+// eventData: QWidget has a member named data.
+void TRoVoravForm::PlayEvent(std::uint8_t kind, std::int32_t eventData,
+                             const TKeyDefTable* keyDefs) {
+  FPerformance.PlayEvent(kind, eventData, keyDefs);
 }
 
 // ---------------------------------------------------------------------------

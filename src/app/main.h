@@ -129,7 +129,7 @@ public:
   void UpdateCaption();
   void ApplySongState();
   void SongEnded();
-  void PlayEvent(std::uint8_t kind, std::int32_t data, const TKeyDefTable* keyDefs);
+  void PlayEvent(std::uint8_t kind, std::int32_t eventData, const TKeyDefTable* keyDefs);
 
   void ApplySettings(const TSetupOptions& options);
 

@@ -276,9 +276,9 @@ TEST_F(SongWindowTest, SaveAsWritesTheTypedTextsCutToTheirFieldsAndTheEvents) {
   for (std::size_t i = 0; i < 5; ++i) {
     EXPECT_EQ(loaded.Events()[i].Kind, Form->Recorder().Events()[i].Kind);
     // Copies: packed fields cannot be bound by reference.
-    const std::int32_t saved = loaded.Events()[i].Data,
+    const std::int32_t fromFile = loaded.Events()[i].Data,
                        recorded = Form->Recorder().Events()[i].Data;
-    EXPECT_EQ(saved, recorded);
+    EXPECT_EQ(fromFile, recorded);
   }
 }
 
