@@ -22,28 +22,15 @@ readonly PitchTolerance=0.03
 readonly TailSeconds=0.5
 readonly AudibleLevel=0.001 # about -60 dB: the first sample of the note's attack
 
-program=${1:-}
-checker=${2:-}
-client=${3:-}
+# shellcheck source=session.sh
+source "$(dirname "${BASH_SOURCE[0]}")/session.sh"
+paths_from_arguments "PROGRAM WAV_TONE_CHECK JACK_TEST_CLIENT [bench NOTES]" program checker client -- "$@"
 mode=${4:-test}
 bench_notes=${5:-20}
-if [[ -z $program || -z $checker || -z $client ]]; then
-  echo "usage: jack_midi.sh PROGRAM WAV_TONE_CHECK JACK_TEST_CLIENT [bench NOTES]" >&2
-  exit 1
-fi
-if [[ ! -e $program ]]; then
-  echo "SKIP: $program has not been built"
-  exit 77
-fi
 if ! command -v jackd >/dev/null; then
   echo "SKIP: jackd is not installed"
   exit 77
 fi
-program=$(realpath "$program")
-checker=$(realpath "$checker")
-client=$(realpath "$client")
-# shellcheck source=session.sh
-source "$(dirname "${BASH_SOURCE[0]}")/session.sh"
 
 start_jack() {
   JACK_DEFAULT_SERVER="melo-e2e-$$-$RANDOM"

@@ -7,18 +7,9 @@
 # Exit codes: 0 passed, 1 failed, 77 skipped (PROGRAM not built).
 set -uo pipefail
 
-program=${1:-}
-if [[ -z $program ]]; then
-  echo "usage: mouse_pedal.sh PROGRAM" >&2
-  exit 1
-fi
-if [[ ! -e $program ]]; then
-  echo "SKIP: $program has not been built"
-  exit 77
-fi
-program=$(realpath "$program")
 # shellcheck source=session.sh
 source "$(dirname "${BASH_SOURCE[0]}")/session.sh"
+paths_from_arguments "PROGRAM" program -- "$@"
 
 pointer() {
   local X Y SCREEN WINDOW

@@ -16,20 +16,9 @@ readonly TailSeconds=0.5
 readonly HoldSeconds=1
 readonly AfterReleaseSeconds=1.5
 
-program=${1:-}
-checker=${2:-}
-if [[ -z $program || -z $checker ]]; then
-  echo "usage: play_q.sh PROGRAM WAV_TONE_CHECK" >&2
-  exit 1
-fi
-if [[ ! -e $program ]]; then
-  echo "SKIP: $program has not been built"
-  exit 77
-fi
-program=$(realpath "$program")
-checker=$(realpath "$checker")
 # shellcheck source=session.sh
 source "$(dirname "${BASH_SOURCE[0]}")/session.sh"
+paths_from_arguments "PROGRAM WAV_TONE_CHECK" program checker -- "$@"
 
 # True once parecord has written about a quarter of a second of sound.
 recording_started() {

@@ -17,20 +17,9 @@ readonly LostCaption='（声音输出已中断）'
 readonly LostMessage='the sound output was lost'
 readonly BackMessage='the sound output is back'
 
-program=${1:-}
-checker=${2:-}
-if [[ -z $program || -z $checker ]]; then
-  echo "usage: server_restart.sh PROGRAM WAV_TONE_CHECK" >&2
-  exit 1
-fi
-if [[ ! -e $program ]]; then
-  echo "SKIP: $program has not been built"
-  exit 77
-fi
-program=$(realpath "$program")
-checker=$(realpath "$checker")
 # shellcheck source=session.sh
 source "$(dirname "${BASH_SOURCE[0]}")/session.sh"
+paths_from_arguments "PROGRAM WAV_TONE_CHECK" program checker -- "$@"
 
 caption() { xdotool getwindowname "$win" 2>/dev/null; }
 caption_has() { [[ $(caption) == *"$1"* ]]; }

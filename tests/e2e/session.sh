@@ -60,6 +60,31 @@ session_cleanup() {
   fi
 }
 
+# paths_from_arguments USAGE NAME... -- ARGUMENT...: stores the test's leading arguments in the
+# variables NAME... as absolute paths, the program first, then the helper programs the test runs.
+# A missing one prints USAGE and ends the test with 1; a program not built yet skips it (77).
+paths_from_arguments() {
+  local usage=$1 names=() name
+  shift
+  while [[ $1 != -- ]]; do
+    names+=("$1")
+    shift
+  done
+  shift
+  for name in "${names[@]}"; do
+    [[ -n ${1:-} ]] || { echo "usage: ${0##*/} $usage" >&2; exit 1; }
+    printf -v "$name" '%s' "$1"
+    shift
+  done
+  if [[ ! -e ${!names[0]} ]]; then
+    echo "SKIP: ${!names[0]} has not been built"
+    exit 77
+  fi
+  for name in "${names[@]}"; do
+    printf -v "$name" '%s' "$(realpath "${!name}")"
+  done
+}
+
 # wait_until SECONDS COMMAND...: runs COMMAND every 0.1 s until it succeeds.
 wait_until() {
   local deadline=$((SECONDS + $1))

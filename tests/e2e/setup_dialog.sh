@@ -11,18 +11,9 @@ set -uo pipefail
 readonly SetupButtonX=342 SetupButtonY=23 # middle of the fifth button of the bar
 readonly DialogName='^设置$'
 
-program=${1:-}
-if [[ -z $program ]]; then
-  echo "usage: setup_dialog.sh PROGRAM" >&2
-  exit 1
-fi
-if [[ ! -e $program ]]; then
-  echo "SKIP: $program has not been built"
-  exit 77
-fi
-program=$(realpath "$program")
 # shellcheck source=session.sh
 source "$(dirname "${BASH_SOURCE[0]}")/session.sh"
+paths_from_arguments "PROGRAM" program -- "$@"
 
 dialog() { xdotool search --all --onlyvisible --pid "$app" --name "$DialogName" 2>/dev/null | head -n 1; }
 dialog_shown() { [[ -n $(dialog) ]]; }

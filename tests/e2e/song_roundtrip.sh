@@ -15,20 +15,9 @@ readonly HoldSeconds=0.4
 readonly GapSeconds=0.3
 readonly InfoSize='201x262'
 
-program=${1:-}
-checker=${2:-}
-if [[ -z $program || -z $checker ]]; then
-  echo "usage: song_roundtrip.sh PROGRAM WAV_NOTES_CHECK" >&2
-  exit 1
-fi
-if [[ ! -e $program ]]; then
-  echo "SKIP: $program has not been built"
-  exit 77
-fi
-program=$(realpath "$program")
-checker=$(realpath "$checker")
 # shellcheck source=session.sh
 source "$(dirname "${BASH_SOURCE[0]}")/session.sh"
+paths_from_arguments "PROGRAM WAV_NOTES_CHECK" program checker -- "$@"
 
 chord() { # chord KEYCODE...: pressed in order, released in reverse
   local key args=()

@@ -22,20 +22,9 @@ readonly SongSeconds=3
 readonly SetupButtonX=342 SetupButtonY=23 # middle of the fifth button of the bar
 readonly DialogName='^设置$'
 
-program=${1:-}
-checker=${2:-}
-if [[ -z $program || -z $checker ]]; then
-  echo "usage: stuck_notes.sh PROGRAM WAV_TONE_CHECK" >&2
-  exit 1
-fi
-if [[ ! -e $program ]]; then
-  echo "SKIP: $program has not been built"
-  exit 77
-fi
-program=$(realpath "$program")
-checker=$(realpath "$checker")
 # shellcheck source=session.sh
 source "$(dirname "${BASH_SOURCE[0]}")/session.sh"
+paths_from_arguments "PROGRAM WAV_TONE_CHECK" program checker -- "$@"
 
 recorder=
 # start_recording NAME: records the sink's monitor into $work/NAME.wav once sound flows.
