@@ -5,7 +5,6 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QKeyEvent>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QTemporaryDir>
@@ -21,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include "WindowTyping.h"
 #include "app/SimpleRecorder.h"
 #include "controls/KoMainButtons.h"
 #include "controls/KoMultiGlyphButton.h"
@@ -41,39 +41,7 @@ namespace {
 
 using TBytes = std::vector<std::uint8_t>;
 
-// X11 keycodes (evdev + 8).
-enum TXKey : std::uint32_t {
-  xEsc = 9,
-  xDigit1 = 10,
-  xDigit3 = 12,
-  xBackspace = 22,
-  xTab = 23,
-  xQ = 24,
-  xW = 25,
-  xR = 27,
-  xP = 33,
-  xEnter = 36,
-  xLCtrl = 37,
-  xK = 45,
-  xApostrophe = 48,
-  xGrave = 49,
-  xLShift = 50,
-  xLAlt = 64,
-  xSpace = 65,
-  xCapslock = 66,
-  xF4 = 70,
-  xHome = 110,
-  xUp = 111,
-  xEnd = 115,
-  xDelete = 119,
-  xPause = 127,
-  xLWin = 133,
-  xPower = 124,
-  xSleep = 150,
-  xWakeUp = 151,
-  xPageUp = 112,
-  xS = 39,
-};
+using namespace test; // the X keycodes and typing
 
 void Click(QWidget* button, bool down) {
   QMouseEvent event(down ? QEvent::MouseButtonPress : QEvent::MouseButtonRelease, QPointF(2, 2),
@@ -113,7 +81,7 @@ void FillInstruments() {
   InstrumentList.Fill(instruments);
 }
 
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public ::testing::Test, protected TWindowTyping {
 protected:
   void SetUp() override {
     ASSERT_TRUE(Folder.isValid());
@@ -134,27 +102,7 @@ protected:
     QuickEditMode = 0;
   }
 
-  void Key(std::uint32_t xKey, bool down) {
-    QKeyEvent event(down ? QEvent::KeyPress : QEvent::KeyRelease, 0, Qt::NoModifier, xKey, 0, 0);
-    QApplication::sendEvent(Form.get(), &event);
-    QCoreApplication::processEvents(); // delivers the posted key messages
-  }
-  void Press(std::uint32_t xKey) { Key(xKey, true); }
-  void Release(std::uint32_t xKey) { Key(xKey, false); }
-  void Tap(std::uint32_t xKey) {
-    Press(xKey);
-    Release(xKey);
-  }
-  void With(std::uint32_t modifier, std::uint32_t xKey) {
-    Press(modifier);
-    Tap(xKey);
-    Release(modifier);
-  }
-  void With(std::uint32_t m1, std::uint32_t m2, std::uint32_t xKey) {
-    Press(m1);
-    With(m2, xKey);
-    Release(m1);
-  }
+  QWidget* TypingTarget() override { return Form.get(); }
 
   void Mark() { Start = Form->Music()->CapturedBytes().size(); }
   // The bytes sent since the last Mark.

@@ -5,7 +5,6 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QKeyEvent>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QTemporaryDir>
@@ -21,6 +20,7 @@
 
 #include "../sound/DlsTestSets.h"
 #include "../sound/PrivatePulseServer.h"
+#include "WindowTyping.h"
 #include "app/SimpleRecorder.h"
 #include "controls/KoSlider.h"
 #include "controls/PointerClip.h"
@@ -36,18 +36,7 @@ namespace {
 
 using TBytes = std::vector<std::uint8_t>;
 
-// X11 keycodes (evdev + 8).
-enum TXKey : std::uint32_t {
-  xBackspace = 22,
-  xTab = 23,
-  xQ = 24,
-  xEnter = 36,
-  xLCtrl = 37,
-  xLShift = 50,
-  xLAlt = 64,
-  xPageUp = 112,
-  xPageDown = 117,
-};
+using namespace test; // the X keycodes and typing
 
 test::TPrivatePulseServer* Pulse = nullptr;
 
@@ -105,7 +94,7 @@ unsigned ServerValue(int masterVolume) {
   return ServerVolumeOfMixerValue(MixerValueOfMasterVolume(masterVolume));
 }
 
-class WindowFixture : public ::testing::Test {
+class WindowFixture : public ::testing::Test, protected TWindowTyping {
 protected:
   void SetUp() override {
     ASSERT_TRUE(Pulse && Pulse->Running()) << Pulse->Log();
@@ -131,20 +120,7 @@ protected:
     Mark();
   }
 
-  void Key(std::uint32_t xKey, bool down) {
-    QKeyEvent event(down ? QEvent::KeyPress : QEvent::KeyRelease, 0, Qt::NoModifier, xKey, 0, 0);
-    QApplication::sendEvent(Form.get(), &event);
-    QCoreApplication::processEvents();
-  }
-  void Tap(std::uint32_t xKey) {
-    Key(xKey, true);
-    Key(xKey, false);
-  }
-  void With(std::uint32_t modifier, std::uint32_t xKey) {
-    Key(modifier, true);
-    Tap(xKey);
-    Key(modifier, false);
-  }
+  QWidget* TypingTarget() override { return Form.get(); }
   void Mouse(QWidget* target, QPoint at, QEvent::Type type) {
     const bool press = type != QEvent::MouseButtonRelease;
     QMouseEvent event(type, QPointF(at), target->mapToGlobal(QPointF(at)), Qt::LeftButton,

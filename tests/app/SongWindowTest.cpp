@@ -8,7 +8,6 @@
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QFileDialog>
-#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
@@ -28,6 +27,7 @@
 #include <fluidsynth.h>
 #include <gtest/gtest.h>
 
+#include "WindowTyping.h"
 #include "app/SimpleRecorder.h"
 #include "app/SongCommands.h"
 #include "app/SongInfo.h"
@@ -43,17 +43,7 @@ namespace {
 namespace fs = std::filesystem;
 using TBytes = std::vector<std::uint8_t>;
 
-// X11 keycodes (evdev + 8).
-enum TXKey : std::uint32_t {
-  xQ = 24,
-  xW = 25,
-  xR = 27,
-  xP = 33,
-  xO = 32,
-  xS = 39,
-  xLCtrl = 37,
-  xLShift = 50
-};
+using namespace test; // the X keycodes and typing
 
 class QtEnvironment : public ::testing::Environment {
 public:
@@ -133,7 +123,7 @@ TBytes FileBytes(const fs::path& file) {
   return bytes;
 }
 
-class SongWindowTest : public ::testing::Test {
+class SongWindowTest : public ::testing::Test, protected TWindowTyping {
 protected:
   void SetUp() override {
     ASSERT_TRUE(Folder.isValid());
@@ -156,25 +146,7 @@ protected:
       ::setenv("XDG_CONFIG_HOME", OldXdg.c_str(), 1);
   }
 
-  void Key(std::uint32_t xKey, bool down) {
-    QKeyEvent event(down ? QEvent::KeyPress : QEvent::KeyRelease, 0, Qt::NoModifier, xKey, 0, 0);
-    QApplication::sendEvent(Form.get(), &event);
-    QCoreApplication::processEvents();
-  }
-  void Tap(std::uint32_t xKey) {
-    Key(xKey, true);
-    Key(xKey, false);
-  }
-  void With(std::uint32_t modifier, std::uint32_t xKey) {
-    Key(modifier, true);
-    Tap(xKey);
-    Key(modifier, false);
-  }
-  void With(std::uint32_t m1, std::uint32_t m2, std::uint32_t xKey) {
-    Key(m1, true);
-    With(m2, xKey);
-    Key(m1, false);
-  }
+  QWidget* TypingTarget() override { return Form.get(); }
   void ClickButton(int index) {
     QWidget* button = Form->MainButtons().Button(index);
     for (bool down : {true, false}) {
