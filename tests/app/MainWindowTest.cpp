@@ -20,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include "WindowTestEnvironment.h"
 #include "WindowTyping.h"
 #include "app/SimpleRecorder.h"
 #include "controls/KoMainButtons.h"
@@ -51,24 +52,16 @@ void Click(QWidget* button, bool down) {
   QCoreApplication::processEvents();
 }
 
-// The application lives from before the first test to after the last, and is
-// gone before static destruction begins.
-class QtEnvironment : public ::testing::Environment {
+class QtEnvironment : public test::TWindowTestEnvironment {
 public:
-  void SetUp() override {
+  QtEnvironment() : TWindowTestEnvironment("test_mainwindow") {}
+
+protected:
+  void BeforeApplication() override {
     // No sound server and no ALSA mixer: the window must not touch the machine's volume.
     ::setenv("PULSE_SERVER", "unix:/nonexistent/melo-test/native", 1);
     MixerDeviceName = "melo-no-mixer";
-    App = std::make_unique<QApplication>(Argc, Argv);
-    InstallUiDispatcher();
   }
-  void TearDown() override { App.reset(); }
-
-private:
-  int Argc = 1;
-  char Name[16] = "test_mainwindow";
-  char* Argv[2] = {Name, nullptr};
-  std::unique_ptr<QApplication> App;
 };
 [[maybe_unused]] ::testing::Environment* const Environment =
     ::testing::AddGlobalTestEnvironment(new QtEnvironment);

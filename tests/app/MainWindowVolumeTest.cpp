@@ -20,6 +20,7 @@
 
 #include "../sound/DlsTestSets.h"
 #include "../sound/PrivatePulseServer.h"
+#include "WindowTestEnvironment.h"
 #include "WindowTyping.h"
 #include "app/SimpleRecorder.h"
 #include "controls/KoSlider.h"
@@ -41,9 +42,12 @@ using namespace test; // the X keycodes and typing
 test::TPrivatePulseServer* Pulse = nullptr;
 
 // The server first, then the application: ALSA decides at its first use whether the server runs.
-class PulseQtEnvironment : public ::testing::Environment {
+class PulseQtEnvironment : public test::TWindowTestEnvironment {
 public:
-  void SetUp() override {
+  PulseQtEnvironment() : TWindowTestEnvironment("test_mainwindow_volume") {}
+
+protected:
+  void BeforeApplication() override {
     Pulse = new test::TPrivatePulseServer();
     // ALSA decides at its first device open whether the sound server takes the
     // default devices, and keeps that: decide it now, with the server in reach,
@@ -51,20 +55,11 @@ public:
     snd_ctl_t* control = nullptr;
     if (snd_ctl_open(&control, "default", 0) == 0)
       snd_ctl_close(control);
-    App = std::make_unique<QApplication>(Argc, Argv);
-    InstallUiDispatcher();
   }
-  void TearDown() override {
-    App.reset();
+  void AfterApplication() override {
     delete Pulse;
     Pulse = nullptr;
   }
-
-private:
-  int Argc = 1;
-  char Name[24] = "test_mainwindow_volume";
-  char* Argv[2] = {Name, nullptr};
-  std::unique_ptr<QApplication> App;
 };
 [[maybe_unused]] ::testing::Environment* const Environment =
     ::testing::AddGlobalTestEnvironment(new PulseQtEnvironment);

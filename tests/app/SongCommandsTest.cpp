@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "ScriptedSongDialogs.h"
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
@@ -29,7 +30,7 @@ TBytes FileBytes(const fs::path& file) {
 }
 
 // Answers the commands' dialogs from prepared answers and notes what was asked.
-class FakeDialogs : public TSongDialogs {
+class FakeDialogs : public test::TScriptedSongDialogs {
 public:
   QString OpenFileName(const QString& folder) override {
     Asked.push_back("open " + folder.toStdString());
@@ -48,20 +49,9 @@ public:
     result = Typed;
     return true;
   }
-  void Message(const QString& text) override { Asked.push_back("message " + text.toStdString()); }
 
-  QString Next() {
-    if (FileNames.empty())
-      return {};
-    QString name = FileNames.front();
-    FileNames.pop_front();
-    return name;
-  }
-
-  std::deque<QString> FileNames;
   bool InfoOk = true;
   TSongInfo Typed = MakeSongInfo("", "", "");
-  std::vector<std::string> Asked;
 };
 
 class SongCommandsTest : public ::testing::Test {

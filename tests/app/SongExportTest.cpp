@@ -1,6 +1,7 @@
 #include "app/SongExport.h"
 
 #include "SongTestFiles.h"
+#include "WindowTestEnvironment.h"
 #include "app/SongExportDialog.h"
 #include "app/main.h"
 #include "platform/DataFolder.h"
@@ -26,23 +27,8 @@ namespace {
 namespace fs = std::filesystem;
 using TBytes = std::vector<std::uint8_t>;
 
-// The application lives from before the first test to after the last.
-class QtEnvironment : public ::testing::Environment {
-public:
-  void SetUp() override {
-    App = std::make_unique<QApplication>(Argc, Argv);
-    InstallUiDispatcher();
-  }
-  void TearDown() override { App.reset(); }
-
-private:
-  int Argc = 1;
-  char Name[16] = "test_songexport";
-  char* Argv[2] = {Name, nullptr};
-  std::unique_ptr<QApplication> App;
-};
 [[maybe_unused]] ::testing::Environment* const Environment =
-    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+    ::testing::AddGlobalTestEnvironment(new test::TWindowTestEnvironment("test_songexport"));
 
 constexpr const char* GmSoundFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
 constexpr int Rate = TKoOfflineRenderer::SampleRate;

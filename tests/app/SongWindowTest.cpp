@@ -27,6 +27,8 @@
 #include <fluidsynth.h>
 #include <gtest/gtest.h>
 
+#include "ScriptedSongDialogs.h"
+#include "WindowTestEnvironment.h"
 #include "WindowTyping.h"
 #include "app/SimpleRecorder.h"
 #include "app/SongCommands.h"
@@ -45,22 +47,8 @@ using TBytes = std::vector<std::uint8_t>;
 
 using namespace test; // the X keycodes and typing
 
-class QtEnvironment : public ::testing::Environment {
-public:
-  void SetUp() override {
-    App = std::make_unique<QApplication>(Argc, Argv);
-    InstallUiDispatcher();
-  }
-  void TearDown() override { App.reset(); }
-
-private:
-  int Argc = 1;
-  char Name[16] = "test_songwindow";
-  char* Argv[2] = {Name, nullptr};
-  std::unique_ptr<QApplication> App;
-};
 [[maybe_unused]] ::testing::Environment* const Environment =
-    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+    ::testing::AddGlobalTestEnvironment(new test::TWindowTestEnvironment("test_songwindow"));
 
 // Takes the URLs the window asks the desktop to open.
 class UrlCatcher : public QObject {
@@ -73,7 +61,7 @@ public slots:
 
 // File dialogs and messages from prepared answers; the information dialog is
 // the real one, filled in by Type while it runs (or closed, when Type is empty).
-class DialogDouble : public TSongDialogs {
+class DialogDouble : public test::TScriptedSongDialogs {
 public:
   QString OpenFileName(const QString&) override {
     Asked.push_back("open");
@@ -102,19 +90,7 @@ public:
     });
     return ExecuteSongInfo(caption, info, result, readOnly);
   }
-  void Message(const QString& text) override { Asked.push_back("message " + text.toStdString()); }
-
-  QString Next() {
-    if (FileNames.empty())
-      return {};
-    QString name = FileNames.front();
-    FileNames.pop_front();
-    return name;
-  }
-
-  std::deque<QString> FileNames;
   std::function<void(TfrmSongInfo&)> Type = [](TfrmSongInfo&) {};
-  std::vector<std::string> Asked;
 };
 
 TBytes FileBytes(const fs::path& file) {
