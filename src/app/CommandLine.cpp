@@ -1,10 +1,13 @@
 #include "app/CommandLine.h"
 
 #include "app/SimpleRecorder.h"
+#include "app/SongCommands.h"
 #include "app/SongExport.h"
 #include "app/SongJson.h"
 #include "platform/Language.h"
 #include "sound/SetupConfig.h"
+
+#include <QStringList>
 
 #include <filesystem>
 #include <ostream>
@@ -15,6 +18,14 @@ namespace {
 
 bool IsOption(const std::string& argument) {
   return argument.rfind("--", 0) == 0 || argument == "-h";
+}
+
+TCommandLine Action(TCommandAction action, std::string song = {}, std::string output = {}) {
+  TCommandLine command;
+  command.Action = action;
+  command.Song = std::move(song);
+  command.Output = std::move(output);
+  return command;
 }
 
 TCommandLine Usage(std::string error) {
@@ -50,34 +61,59 @@ bool LoadSong(const std::string& fileName, TSimpleRecorder& song, std::ostream& 
 
 } // namespace
 
-TCommandLine ParseCommandLineAction(const std::vector<std::string>& allArguments) {
-  // The window's own options (--audio OUTPUT, --midi-in PORT, --lang CODE) are no actions.
+TCommandLine ParseCommandLine(const std::vector<std::string>& allArguments) {
+  // The window's own options (--audio OUTPUT, --midi-in PORT, --lang CODE) are no actions: they
+  // are taken out with their values first.
+  TCommandLine window;
   std::vector<std::string> arguments;
   for (std::size_t i = 0; i < allArguments.size(); ++i) {
     const std::string& argument = allArguments[i];
-    const bool windowOption =
-        argument == "--audio" || argument == "--midi-in" || argument == "--lang";
-    if (windowOption && i + 1 < allArguments.size()) {
-      if (argument == "--lang" && !LanguageOfCode(allArguments[i + 1]))
-        return Usage("--lang takes zh or en");
-      ++i;
+    std::string* value = nullptr;
+    std::string text;
+    for (auto [name, target] : {std::pair{std::string("--audio"), &window.AudioOutput},
+                                std::pair{std::string("--midi-in"), &window.MidiIn},
+                                std::pair{std::string("--lang"), &text}}) {
+      if (argument == name && i + 1 < allArguments.size()) {
+        value = target;
+        *value = allArguments[++i];
+      } else if (argument.rfind(name + "=", 0) == 0) {
+        value = target;
+        *value = argument.substr(name.size() + 1);
+      }
+    }
+    if (value == nullptr) {
+      arguments.push_back(argument);
       continue;
     }
-    if (argument.rfind("--lang=", 0) == 0 && !LanguageOfCode(argument.substr(7)))
-      return Usage("--lang takes zh or en");
-    if (argument.rfind("--audio=", 0) == 0 || argument.rfind("--midi-in=", 0) == 0 ||
-        argument.rfind("--lang=", 0) == 0)
-      continue;
-    arguments.push_back(argument);
+    if (value == &text) {
+      window.Language = LanguageOfCode(text);
+      if (!window.Language)
+        return Usage("--lang takes zh or en");
+    }
   }
   std::size_t first = 0;
   while (first < arguments.size() && !IsOption(arguments[first]))
     ++first;
-  if (first == arguments.size())
-    return {};
+  if (first == arguments.size()) {
+    QStringList windowArguments;
+    for (const std::string& argument : arguments) {
+      const QString text = QString::fromStdString(argument);
+      windowArguments.append(text);
+      if (text.toUpper() == QLatin1String("MULTIINSTANCE")) {
+        window.MultiInstance = true;
+        continue;
+      }
+      bool ok = false;
+      const int port = text.toInt(&ok);
+      if (ok)
+        window.PortIndex = port;
+    }
+    window.Song = SongArgument(windowArguments).toStdString();
+    return window;
+  }
   for (const std::string& argument : arguments)
     if (argument == "--help" || argument == "-h")
-      return {TCommandAction::Help, {}, {}, {}};
+      return Action(TCommandAction::Help);
   if (first != 0)
     return Usage("'" + arguments[0] + "' cannot come before " + arguments[first]);
   const std::string& option = arguments[0];
@@ -85,17 +121,17 @@ TCommandLine ParseCommandLineAction(const std::vector<std::string>& allArguments
   if (option == "--version") {
     if (operands != 0)
       return Usage("--version takes no file");
-    return {TCommandAction::Version, {}, {}, {}};
+    return Action(TCommandAction::Version);
   }
   if (option == "--paths") {
     if (operands != 0)
       return Usage("--paths takes no file");
-    return {TCommandAction::Paths, {}, {}, {}};
+    return Action(TCommandAction::Paths);
   }
   if (option == "--info") {
     if (operands != 1)
       return Usage("--info takes one song file");
-    return {TCommandAction::Info, arguments[1], {}, {}};
+    return Action(TCommandAction::Info, arguments[1]);
   }
   if (option == "--export") {
     if (operands != 2)
@@ -104,7 +140,7 @@ TCommandLine ParseCommandLineAction(const std::vector<std::string>& allArguments
     if (!ExportTargetOf(arguments[2], target))
       return Usage("cannot tell the format of '" + arguments[2] +
                    "': name it .mid, .wav, .flac or .ogg");
-    return {TCommandAction::Export, arguments[1], arguments[2], {}};
+    return Action(TCommandAction::Export, arguments[1], arguments[2]);
   }
   return Usage("unknown option " + option);
 }

@@ -1,8 +1,12 @@
 #pragma once
-// The program's command-line actions, which need no display: help, version,
-// a song's content as JSON and song export. Any other command line (none,
-// "MULTIINSTANCE", a port number) starts the window as before.
+// The program's command line, parsed once: the actions, which need no display
+// (help, version, a song's content as JSON, song export), and the window's
+// options. Any command line without an action (none, "MULTIINSTANCE", a port
+// number, a song) starts the window as before.
+#include "platform/Language.h"
+
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,15 +21,27 @@ enum class TCommandAction { Window, Help, Version, Paths, Info, Export, Usage };
 
 struct TCommandLine {
   TCommandAction Action = TCommandAction::Window;
-  std::string Song;   // --info, --export
+  // --info, --export: the song as given. Window: the song to open once the
+  // window shows, as an absolute path; empty when none.
+  std::string Song;
   std::string Output; // --export
   std::string Error;  // Usage: what is wrong
+  // The window's options, also given before an action (and then unused).
+  bool MultiInstance = false;        // "MULTIINSTANCE" in any case
+  int PortIndex = -1;                // a decimal number: the output port (the last one wins)
+  std::string AudioOutput;           // "--audio OUTPUT" or "--audio=OUTPUT"
+  std::string MidiIn;                // "--midi-in PORT" or "--midi-in=PORT"
+  std::optional<TLanguage> Language; // "--lang zh|en" or "--lang=zh|en" (the last one wins)
 };
 
-// Arguments without the program's name. An argument starting with "--" (or
-// "-h") makes the command line an action; such a command line is checked
-// whole, and anything it does not expect makes it a Usage.
-TCommandLine ParseCommandLineAction(const std::vector<std::string>& arguments);
+// Arguments without the program's name. The window's options --audio,
+// --midi-in and --lang take their value (a bad language is a Usage). Any
+// other argument starting with "--" (or "-h") makes the command line an
+// action; such a command line is checked whole, and anything it does not
+// expect makes it a Usage. Without an action the other arguments are the
+// window's: MULTIINSTANCE, a port number, a song file (a .lyt path or an
+// existing file that is no folder; the last one wins).
+TCommandLine ParseCommandLine(const std::vector<std::string>& arguments);
 
 std::string UsageText();
 std::string VersionText();

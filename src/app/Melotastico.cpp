@@ -33,13 +33,13 @@ int main(int argc, char** argv) {
   // Export, song information, help and version need no display: they are
   // decided before anything opens one.
   const melo::TCommandLine command =
-      melo::ParseCommandLineAction(std::vector<std::string>(argv + 1, argv + argc));
+      melo::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
   if (command.Action != melo::TCommandAction::Window)
     return melo::RunCommandLineAction(command, std::cout, std::cerr);
 
   QApplication app(argc, argv);
   const melo::TLanguage language =
-      melo::ChooseLanguage(app.arguments().mid(1), melo::MessagesLocale());
+      command.Language.value_or(melo::LanguageOfLocale(melo::MessagesLocale()));
   if (!melo::SetLanguage(language))
     std::cerr << "melotastico: " << melo::TranslationFile(language).string()
               << " cannot be loaded; the texts stay Chinese\n";
@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
     ShowError(melo::GlyphLibraryMissingText, melo::GlyphLibraryMissingCaption);
     return 1;
   }
-  melo::ParseCommandLine(app.arguments().mid(1));
+  melo::UseCommandLine(command);
   melo::LoadConfig(melo::Config);
   melo::Splash = new melo::TfrmAbout;
   melo::Splash->ShowAsSplash();

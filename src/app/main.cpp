@@ -161,36 +161,12 @@ void InstallUiDispatcher() {
       [](TUiCall call) { QMetaObject::invokeMethod(qApp, std::move(call), Qt::QueuedConnection); });
 }
 
-void ParseCommandLine(const QStringList& arguments) {
-  MultiInstance = false;
-  PortIndexArg = -1;
-  AudioOutputArg.clear();
-  MidiInArg.clear();
-  for (qsizetype i = 0; i < arguments.size(); ++i) {
-    const QString& argument = arguments[i];
-    bool taken = false;
-    for (auto [name, value] : {std::pair{QStringLiteral("--audio"), &AudioOutputArg},
-                               std::pair{QStringLiteral("--midi-in"), &MidiInArg}}) {
-      if (argument == name && i + 1 < arguments.size()) {
-        *value = arguments[++i].toStdString();
-        taken = true;
-      } else if (argument.startsWith(name + QLatin1Char('='))) {
-        *value = argument.mid(name.size() + 1).toStdString();
-        taken = true;
-      }
-    }
-    if (taken)
-      continue;
-    if (argument.toUpper() == QLatin1String("MULTIINSTANCE")) {
-      MultiInstance = true;
-      continue;
-    }
-    bool ok = false;
-    const int port = argument.toInt(&ok);
-    if (ok)
-      PortIndexArg = port;
-  }
-  SongFileArg = SongArgument(arguments);
+void UseCommandLine(const TCommandLine& command) {
+  MultiInstance = command.MultiInstance;
+  PortIndexArg = command.PortIndex;
+  AudioOutputArg = command.AudioOutput;
+  MidiInArg = command.MidiIn;
+  SongFileArg = QString::fromStdString(command.Song);
 }
 
 // ---------------------------------------------------------------------------

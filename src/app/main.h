@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 
+#include "app/CommandLine.h"
 #include "app/KoPerformance.h"
 #include "input/KoDIKeyBoard.h"
 #include "input/KoKeyDef.h"
@@ -62,12 +63,10 @@ extern TfrmAbout* Splash;
 // Timers in message mode deliver their ticks through the UI thread's event loop.
 void InstallUiDispatcher();
 
-// Walks the arguments after the program name: "MULTIINSTANCE" in any case sets
-// MultiInstance, a decimal number selects the output port (the last one wins),
-// "--audio OUTPUT" chooses the audio output and "--midi-in PORT" the MIDI
-// input connected at start-up (also written "--audio=OUTPUT"),
-// a song file's path goes to SongFileArg.
-void ParseCommandLine(const QStringList& arguments);
+// Takes the window's options of a parsed command line (ParseCommandLine):
+// MultiInstance, the output port, the audio output, the MIDI input connected
+// at start-up and the song to open.
+void UseCommandLine(const TCommandLine& command);
 
 class TRoVoravForm : public QWidget {
 public:

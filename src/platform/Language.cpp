@@ -51,23 +51,6 @@ std::optional<TLanguage> LanguageOfCode(std::string_view code) {
   return std::nullopt;
 }
 
-TLanguage ChooseLanguage(const QStringList& arguments, const QString& localeName) {
-  TLanguage language = LanguageOfLocale(localeName);
-  const QString option = QStringLiteral("--lang");
-  for (qsizetype i = 0; i < arguments.size(); ++i) {
-    QString code;
-    if (arguments[i] == option && i + 1 < arguments.size())
-      code = arguments[++i];
-    else if (arguments[i].startsWith(option + QLatin1Char('=')))
-      code = arguments[i].mid(option.size() + 1);
-    else
-      continue;
-    if (const std::optional<TLanguage> asked = LanguageOfCode(code.toStdString()))
-      language = *asked;
-  }
-  return language;
-}
-
 TLanguage CurrentLanguage() {
   return Current;
 }

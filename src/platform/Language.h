@@ -24,10 +24,6 @@ TLanguage LanguageOfLocale(const QString& localeName);
 // "zh" or "en", as given to --lang; nothing for anything else.
 std::optional<TLanguage> LanguageOfCode(std::string_view code);
 
-// The language "--lang CODE" or "--lang=CODE" asks for (the last one counts),
-// else the one of localeName. A code other than zh or en is ignored.
-TLanguage ChooseLanguage(const QStringList& arguments, const QString& localeName);
-
 // Chinese until SetLanguage.
 TLanguage CurrentLanguage();
 

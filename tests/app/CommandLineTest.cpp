@@ -63,13 +63,34 @@ TEST(CommandLine, OptionsAreActionsAndOldArgumentsStartTheWindow) {
     std::string joined;
     for (const auto& a : c.Arguments)
       joined += a + " ";
-    const TCommandLine command = ParseCommandLineAction(c.Arguments);
+    const TCommandLine command = ParseCommandLine(c.Arguments);
     EXPECT_EQ(command.Action, c.Action) << joined;
     EXPECT_EQ(command.Error.empty(), c.Action != TCommandAction::Usage) << joined;
   }
-  const TCommandLine command = ParseCommandLineAction({"--export", "in.lyt", "out.ogg"});
+  const TCommandLine command = ParseCommandLine({"--export", "in.lyt", "out.ogg"});
   EXPECT_EQ(command.Song, "in.lyt");
   EXPECT_EQ(command.Output, "out.ogg");
+}
+
+TEST(CommandLine, WindowOptionsTakeTheirValuesTheRestIsPortSongAndMultiInstance) {
+  EXPECT_FALSE(ParseCommandLine({}).Language);
+  EXPECT_EQ(ParseCommandLine({"--lang", "zh"}).Language, TLanguage::Chinese);
+  EXPECT_EQ(ParseCommandLine({"MULTIINSTANCE", "--lang=en", "song.lyt"}).Language,
+            TLanguage::English);
+  EXPECT_EQ(ParseCommandLine({"--lang", "en", "--lang", "zh"}).Language, TLanguage::Chinese);
+  // An option's value is never the song nor the port.
+  const TCommandLine window =
+      ParseCommandLine({"--audio", "x.lyt", "--midi-in", "7", "song.LYT", "3", "multiinstance"});
+  EXPECT_EQ(window.Action, TCommandAction::Window);
+  EXPECT_EQ(window.AudioOutput, "x.lyt");
+  EXPECT_EQ(window.MidiIn, "7");
+  EXPECT_EQ(window.PortIndex, 3);
+  EXPECT_TRUE(window.MultiInstance);
+  EXPECT_EQ(window.Song, (fs::current_path() / "song.LYT").string());
+  // The window's options may stand before an action.
+  const TCommandLine info = ParseCommandLine({"--lang", "en", "--audio=jack", "--info", "a.lyt"});
+  EXPECT_EQ(info.Action, TCommandAction::Info);
+  EXPECT_EQ(info.Song, "a.lyt");
 }
 
 // Runs the built program with no display at all, in its own settings folder.

@@ -467,29 +467,26 @@ TEST_F(MainWindowTest, LoopPlaybackStartsAgainUntilEscape) {
 }
 
 TEST(CommandLineTest, MultiInstanceInAnyCaseAndTheLastPortNumberWins) {
-  ParseCommandLine({QStringLiteral("3"), QStringLiteral("multiInstance"), QStringLiteral("x7"),
-                    QStringLiteral("12")});
+  UseCommandLine(ParseCommandLine({"3", "multiInstance", "x7", "12"}));
   EXPECT_TRUE(MultiInstance);
   EXPECT_EQ(PortIndexArg, 12);
-  ParseCommandLine({QStringLiteral("MULTIINSTANCE")});
+  UseCommandLine(ParseCommandLine({"MULTIINSTANCE"}));
   EXPECT_TRUE(MultiInstance);
   EXPECT_EQ(PortIndexArg, -1);
-  ParseCommandLine({});
+  UseCommandLine(ParseCommandLine({}));
   EXPECT_FALSE(MultiInstance);
 }
 
 TEST(CommandLineTest, AudioAndMidiInTakeTheirValueWhichIsNeverAPortNumber) {
-  ParseCommandLine({QStringLiteral("--midi-in"), QStringLiteral("20"), QStringLiteral("4"),
-                    QStringLiteral("--audio=hw:1,0")});
+  UseCommandLine(ParseCommandLine({"--midi-in", "20", "4", "--audio=hw:1,0"}));
   EXPECT_EQ(MidiInArg, "20");
   EXPECT_EQ(PortIndexArg, 4);
   EXPECT_EQ(AudioOutputArg, "hw:1,0");
-  ParseCommandLine({QStringLiteral("--audio"), QStringLiteral("jack"),
-                    QStringLiteral("--midi-in=Digital Piano")});
+  UseCommandLine(ParseCommandLine({"--audio", "jack", "--midi-in=Digital Piano"}));
   EXPECT_EQ(AudioOutputArg, "jack");
   EXPECT_EQ(MidiInArg, "Digital Piano");
   EXPECT_EQ(PortIndexArg, -1);
-  ParseCommandLine({QStringLiteral("--audio")}); // no value: nothing chosen
+  UseCommandLine(ParseCommandLine({"--audio"})); // no value: nothing chosen
   EXPECT_EQ(AudioOutputArg, "");
   EXPECT_EQ(MidiInArg, "");
 }

@@ -426,12 +426,12 @@ TEST_F(SongWindowTest, HelpOpensThePageBesideTheProgramAndAMissingPageNothing) {
 
 TEST_F(SongWindowTest, SongNamedOnTheCommandLineOpensAsFromTheDialog) {
   const fs::path song = WriteSong("argument.lyt", 3, "Arg");
-  ParseCommandLine({QStringLiteral("MULTIINSTANCE"), Q(song)});
+  UseCommandLine(ParseCommandLine({"MULTIINSTANCE", song.string()}));
   EXPECT_TRUE(MultiInstance);
   EXPECT_EQ(PortIndexArg, -1);
   ASSERT_EQ(SongFileArg, Q(song));
   EXPECT_TRUE(Form->OpenSongFile(SongFileArg));
-  ParseCommandLine({});
+  UseCommandLine(ParseCommandLine({}));
   EXPECT_TRUE(SongFileArg.isEmpty());
   EXPECT_EQ(Dialogs.Asked,
             (std::vector<std::string>{"message 旧版文件，可能无法正确播放。",

@@ -20,15 +20,11 @@ TEST(LanguageTest, LocaleChoosesChineseForChineseAndPlainLocalesOnly) {
     EXPECT_EQ(LanguageOfLocale(QString::fromLatin1(other)), TLanguage::English) << other;
 }
 
-TEST(LanguageTest, LangOptionOverridesTheLocaleAndBadCodesAreIgnored) {
-  const QString english = QStringLiteral("en_US.UTF-8");
-  EXPECT_EQ(ChooseLanguage({}, english), TLanguage::English);
-  EXPECT_EQ(ChooseLanguage({"--lang", "zh"}, english), TLanguage::Chinese);
-  EXPECT_EQ(ChooseLanguage({"MULTIINSTANCE", "--lang=en", "song.lyt"}, "zh_CN"),
-            TLanguage::English);
-  EXPECT_EQ(ChooseLanguage({"--lang", "en", "--lang", "zh"}, "C"), TLanguage::Chinese);
-  EXPECT_EQ(ChooseLanguage({"--lang", "fr"}, english), TLanguage::English);
-  EXPECT_EQ(ChooseLanguage({"--lang"}, "C"), TLanguage::Chinese);
+// Where --lang is found on the command line: CommandLineTest.
+TEST(LanguageTest, LangCodesAreZhAndEnOnly) {
+  EXPECT_EQ(LanguageOfCode("zh"), TLanguage::Chinese);
+  EXPECT_EQ(LanguageOfCode("en"), TLanguage::English);
+  EXPECT_FALSE(LanguageOfCode("fr"));
   EXPECT_FALSE(LanguageOfCode("EN"));
 }
 
