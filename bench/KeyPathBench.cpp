@@ -60,8 +60,8 @@ int main(int argc, char** argv) {
   melo::TKoPerformance performance;
   performance.SetSink(&engine);
   const double unit = MicrosecondsPerRound([&] {
-    performance.DoKeyDown(16);
-    performance.DoKeyUp(16);
+    performance.DoKeyDown(melo::scQ);
+    performance.DoKeyUp(melo::scQ);
   });
   std::printf("engine NoteOn + NoteOff:        %8.2f us\n", baseline);
   std::printf("key press + release via window: %8.2f us (%.1f x the engine's own cost)\n", keyPath,

@@ -51,18 +51,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int ScEsc = 1;
-constexpr int ScTab = 15;
-constexpr int ScR = 19;
-constexpr int ScP = 25;
-constexpr int ScEnter = 28;
-constexpr int ScCtrl = 29;
-constexpr int ScGrave = 41;
-constexpr int ScShift = 42;
-constexpr int ScSpace = 57;
-constexpr int ScHome = 199;
-constexpr int ScEnd = 207;
-
 constexpr auto FreePlay = std::chrono::seconds(30);
 constexpr auto LoopPlay = std::chrono::seconds(40);
 constexpr auto LoopPause = std::chrono::milliseconds(500); // as the window waits between loops
@@ -284,7 +272,7 @@ int main(int argc, char** argv) {
   for (int scan : {26, 27, 40, 43}) // the drum keys
     if (std::find(noteKeys.begin(), noteKeys.end(), scan) == noteKeys.end())
       noteKeys.push_back(scan);
-  const std::vector<int> valueKeys = {ScGrave, ScTab, ScSpace};
+  const std::vector<int> valueKeys = {scGrave, scTab, scSpace};
   std::mt19937 rng(seed);
 
   TTimes keyTimes, tickTimes;
@@ -325,7 +313,7 @@ int main(int argc, char** argv) {
     }
     if (rng() % 40 == 0) {
       // Transpose with Ctrl+Home or Ctrl+End.
-      command({ScCtrl}, rng() % 2 == 0 ? ScHome : ScEnd);
+      command({scLControl}, rng() % 2 == 0 ? scHome : scEnd);
       return;
     }
     const int scan =
@@ -355,21 +343,21 @@ int main(int argc, char** argv) {
         // Esc ends the playback (or the pause between loops), then the
         // accompaniment starts (Enter) and recording (Ctrl+R).
         if (performance.Playing())
-          command({}, ScEsc);
+          command({}, scEsc);
         performance.SetLoopPlay(false);
         restartAt = Clock::time_point::max();
         if (rounds == 1)
           rssAfterRound = Resident();
         ++rounds;
-        command({}, ScEnter);
-        command({ScCtrl}, ScR);
+        command({}, scEnter);
+        command({scLControl}, scR);
         phaseEnd = now + FreePlay;
       } else {
         // Recording stops (Ctrl+R, which also ends the accompaniment's part
         // of it) and the song plays in a loop (Ctrl+Shift+P); the keys still
         // held are released meanwhile, ignored by the playing window.
-        command({ScCtrl}, ScR);
-        command({ScCtrl, ScShift}, ScP);
+        command({scLControl}, scR);
+        command({scLControl, scLShift}, scP);
         releaseHeld();
         phaseEnd = now + LoopPlay;
       }
@@ -378,7 +366,7 @@ int main(int argc, char** argv) {
     if (now >= restartAt) {
       restartAt = Clock::time_point::max();
       if (performance.LoopPlay() && !performance.Playing())
-        command({ScCtrl, ScShift}, ScP);
+        command({scLControl, scLShift}, scP);
     }
     if (now >= nextKey) {
       randomKey();
@@ -398,7 +386,7 @@ int main(int argc, char** argv) {
 
   // The final Esc, with whatever keys are held at that moment still down.
   const long keysBeforeEsc = keyTimes.Count;
-  command({}, ScEsc);
+  command({}, scEsc);
   releaseHeld();
   renderer.Stop();
   // The accompaniment may still be between two of its ticks: let its worker

@@ -17,28 +17,11 @@ struct TExtendedKey {
   int ScanCode;
 };
 constexpr TExtendedKey X11ExtendedKeys[] = {
-    {96, 0x9C},  // KP Enter
-    {97, 0x9D},  // RCtrl
-    {98, 0xB5},  // KP /
-    {99, 0xB7},  // Print
-    {100, 0xB8}, // RAlt
-    {102, 0xC7}, // Home
-    {103, 0xC8}, // Up
-    {104, 0xC9}, // PgUp
-    {105, 0xCB}, // Left
-    {106, 0xCD}, // Right
-    {107, 0xCF}, // End
-    {108, 0xD0}, // Down
-    {109, 0xD1}, // PgDn
-    {110, 0xD2}, // Insert
-    {111, 0xD3}, // Delete
-    {116, 0xDE}, // Power
-    {119, 0xC5}, // Pause
-    {125, 0xDB}, // LWin
-    {126, 0xDC}, // RWin
-    {127, 0xDD}, // Menu
-    {142, 0xDF}, // Sleep
-    {143, 0xE3}, // WakeUp
+    {96, scNumEnter}, {97, scRControl}, {98, scNumSlash},  {99, scPrintScreen}, {100, scRAlt},
+    {102, scHome},    {103, scUp},      {104, scPageUp},   {105, scLeft},       {106, scRight},
+    {107, scEnd},     {108, scDown},    {109, scPageDown}, {110, scInsert},     {111, scDelete},
+    {116, scPower},   {119, scPause},   {125, scLWin},     {126, scRWin},       {127, scMenu},
+    {142, scSleep},   {143, scWakeUp},
 };
 
 constexpr std::uint32_t X11KeycodeOffset = 8;
@@ -62,15 +45,16 @@ int ScanCodeOfWindowsKey(std::uint32_t code) {
   constexpr std::uint32_t Extended = 0x100;
   constexpr std::uint32_t NumLockOrPause = 0x45;
   if (code == NumLockOrPause)
-    return 0xC5;
+    return scPause;
   if (code == (NumLockOrPause | Extended))
-    return 0x45;
+    return scNumLock;
   if ((code & ~(Extended | 0x7F)) != 0 || (code & 0x7F) == 0)
     return -1;
   return static_cast<int>((code & 0x7F) | ((code & Extended) != 0 ? 0x80 : 0));
 }
 
-constexpr std::array<int, 6> ModifierScanCodes = {29, 42, 54, 56, 157, 184};
+constexpr std::array<int, 6> ModifierScanCodes = {scLControl, scLShift,   scRShift,
+                                                  scLAlt,     scRControl, scRAlt};
 
 bool ValidScanCode(int scanCode) {
   return scanCode >= 0 && scanCode <= 255;
@@ -104,11 +88,11 @@ bool TDIKeyboardBuffer::IsDown(int scanCode) const {
 
 std::uint8_t TDIKeyboardBuffer::ShiftState() const {
   std::uint8_t result = 0;
-  if (IsDown(42) || IsDown(54))
+  if (IsDown(scLShift) || IsDown(scRShift))
     result |= ssShift;
-  if (IsDown(56) || IsDown(184))
+  if (IsDown(scLAlt) || IsDown(scRAlt))
     result |= ssAlt;
-  if (IsDown(29) || IsDown(157))
+  if (IsDown(scLControl) || IsDown(scRControl))
     result |= ssCtrl;
   return result;
 }
