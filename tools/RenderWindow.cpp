@@ -11,6 +11,7 @@
 #include "controls/SkinLayout.h"
 #include "input/KoKeyDef.h"
 #include "input/KoPCKeyboard.h"
+#include "music/MidiInterfaces.h"
 
 #include <QApplication>
 #include <QPainter>
@@ -56,7 +57,7 @@ void Play(TInstrument& instrument) {
     const TKeyNote note = KeyDefs.Keys[key].Notes[0];
     held[count++] = note;
     const int midi = NoteToMidi(note, false) + 2;
-    (note.Keyboard == 0 ? m.LeftKeyboard : m.RightKeyboard)->SetKeyState(midi - 24, 1);
+    (note.Keyboard == LeftHand ? m.LeftKeyboard : m.RightKeyboard)->SetKeyState(midi - 24, 1);
   }
   m.Staff->ShowNotes(held, 2);
 }

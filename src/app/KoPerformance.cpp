@@ -15,61 +15,23 @@ std::uint8_t QuickEditMode = 0;
 
 namespace {
 
-// Scan codes of the keys the key path names.
-enum TScan : int {
-  scEsc = 1,
-  scBackspace = 14,
-  scTab = 15,
-  scR = 19,
-  scO = 24,
-  scP = 25,
-  scLeftBracket = 26,
-  scRightBracket = 27,
-  scEnter = 28,
-  scS = 31,
-  scApostrophe = 40,
-  scGrave = 41,
-  scBackslash = 43,
-  scSpace = 57,
-  scCapslock = 58,
-  scF1 = 59,
-  scF4 = 62,
-  scF10 = 68,
-  scScrollLock = 70,
-  scF11 = 87,
-  scF12 = 88,
-  scPrintScreen = 183,
-  scPause = 197,
-  scHome = 199,
-  scPageUp = 201,
-  scEnd = 207,
-  scPageDown = 209,
-  scInsert = 210,
-  scDelete = 211,
-  scLWin = 219,
-  scRWin = 220,
-  scPower = 222,
-  scSleep = 223,
-  scWakeUp = 227,
-};
-
 constexpr std::uint8_t ssNone = 0;
 constexpr std::uint8_t ssCtrlShift = ssCtrl | ssShift;
 
 // Notebook mode: the right half of the main block stands in for the keypad.
-constexpr std::array<std::pair<int, int>, 13> NotebookKeys = {{{9, 71},
-                                                               {10, 72},
-                                                               {11, 73},
-                                                               {12, 78},
-                                                               {23, 75},
-                                                               {24, 76},
-                                                               {25, 77},
-                                                               {37, 79},
-                                                               {38, 80},
-                                                               {39, 81},
-                                                               {51, 82},
-                                                               {52, 83},
-                                                               {53, 156}}};
+constexpr std::array<std::pair<int, int>, 13> NotebookKeys = {{{sc8, scNum7},
+                                                               {sc9, scNum8},
+                                                               {sc0, scNum9},
+                                                               {scMinus, scNumPlus},
+                                                               {scI, scNum4},
+                                                               {scO, scNum5},
+                                                               {scP, scNum6},
+                                                               {scK, scNum1},
+                                                               {scL, scNum2},
+                                                               {scSemicolon, scNum3},
+                                                               {scComma, scNum0},
+                                                               {scPeriod, scNumPeriod},
+                                                               {scSlash, scNumEnter}}};
 
 int NotebookScanCode(int scanCode) {
   for (const auto& [from, to] : NotebookKeys)
@@ -106,10 +68,10 @@ constexpr int DrumChannel = 9;
 constexpr int NoteOffVelocity = 64;
 // The accompaniment's start value, for a performance without one.
 constexpr int DefaultPercussVolume = 60;
-constexpr std::uint8_t NoteOnDrums = 0x99;
-constexpr std::uint8_t NoteOffDrums = 0x89;
-constexpr std::uint8_t NoteOnRight = 0x91;
-constexpr std::uint8_t NoteOffRight = 0x81;
+constexpr std::uint8_t NoteOnDrums = ChannelStatus(NoteOnStatus, DrumChannel);
+constexpr std::uint8_t NoteOffDrums = ChannelStatus(NoteOffStatus, DrumChannel);
+constexpr std::uint8_t NoteOnRight = ChannelStatus(NoteOnStatus, HandChannel(RightHand));
+constexpr std::uint8_t NoteOffRight = ChannelStatus(NoteOffStatus, HandChannel(RightHand));
 // The window's own metronome client while the accompaniment runs.
 constexpr const char* AccompClientName = "NewSecondAndNewBeat";
 
@@ -220,24 +182,24 @@ TKoPerformance::TKoPerformance(TValueHome home) : FTickCount(SteadyMilliseconds)
 
 void TKoPerformance::NoteOn(int channel, int note, int velocity) {
   FLastNotes[static_cast<std::size_t>(channel)] = static_cast<std::uint8_t>(note);
-  FSink->SendMidiMessage(static_cast<std::uint8_t>(0x90 + channel), static_cast<std::uint8_t>(note),
+  FSink->SendMidiMessage(ChannelStatus(NoteOnStatus, channel), static_cast<std::uint8_t>(note),
                          static_cast<std::uint8_t>(velocity));
 }
 
 void TKoPerformance::NoteOff(int channel, int note) {
-  FSink->SendMidiMessage(static_cast<std::uint8_t>(0x80 + channel), static_cast<std::uint8_t>(note),
+  FSink->SendMidiMessage(ChannelStatus(NoteOffStatus, channel), static_cast<std::uint8_t>(note),
                          NoteOffVelocity);
 }
 
 void TKoPerformance::ControlChange(int channel, int controller, int value) {
-  FSink->SendMidiMessage(static_cast<std::uint8_t>(0xB0 + channel),
+  FSink->SendMidiMessage(ChannelStatus(ControlChangeStatus, channel),
                          static_cast<std::uint8_t>(controller), static_cast<std::uint8_t>(value));
 }
 
 void TKoPerformance::SendPatch(int channel, std::uint32_t patch) {
   ControlChange(channel, 0, static_cast<int>((patch >> 16) & 0xFF));
   ControlChange(channel, 32, static_cast<int>((patch >> 8) & 0xFF));
-  FSink->SendMidiMessage(static_cast<std::uint8_t>(0xC0 + channel),
+  FSink->SendMidiMessage(ChannelStatus(ProgramChangeStatus, channel),
                          static_cast<std::uint8_t>(patch & 0xFF), 0);
   FPatches[static_cast<std::size_t>(channel)] = patch;
 }
@@ -328,8 +290,8 @@ void TKoPerformance::KeyCommand(int scanCode, std::uint8_t shift) {
   const bool alt = shift == ssAlt;
   const bool shiftOnly = shift == ssShift;
   const bool ctrlShift = shift == ssCtrlShift;
-  if (scanCode >= 2 && scanCode <= 11) {
-    const int digit = scanCode - 2;
+  if (scanCode >= sc1 && scanCode <= sc0) {
+    const int digit = scanCode - sc1;
     if (alt) {
       if (FAccomp)
         FAccomp->SetAccompStyleIndex(digit);
@@ -662,21 +624,21 @@ void TKoPerformance::DoNoteOn(int keyIndex) {
     int n = NoteToMidi(note, *FLeftOctave, *FRightOctave, *FTranspose);
     if (n < 0)
       continue;
-    const int hand = NoteIsLeft(note) ? 0 : 1;
+    const int hand = NoteIsLeft(note) ? LeftHand : RightHand;
     int velocity = note.Velocity;
     if (velocity == 0)
-      velocity = hand == 0 ? *FLeftVelocity : *FRightVelocity;
-    if (hand == 1 && smart)
+      velocity = hand == LeftHand ? *FLeftVelocity : *FRightVelocity;
+    if (hand == RightHand && smart)
       n = SmartSemitoneNote(keyIndex);
     if (FSink)
-      n = UntransposedNote(hand, n);
+      n = UntransposedNote(HandChannel(hand), n);
     // The smart semitone and the effect voices' undoing of the transposition
     // can leave the MIDI range: such a note is not played rather than cut to
     // a byte, which would sound at a wrong pitch.
     if (n < 0 || n > 127)
       continue;
     if (FSink)
-      NoteOn(hand, n, velocity);
+      NoteOn(HandChannel(hand), n, velocity);
     FView->ShowPianoKey(hand, n, 1);
     sounding.Notes[static_cast<std::size_t>(sounding.Count++)] = {hand, n};
   }
@@ -699,7 +661,7 @@ void TKoPerformance::StopKeyNotes(int keyIndex) {
   for (int i = 0; i < sounding.Count; ++i) {
     const TSoundingKey::TNote& note = sounding.Notes[static_cast<std::size_t>(i)];
     if (FSink)
-      NoteOff(note.Hand, note.Note);
+      NoteOff(HandChannel(note.Hand), note.Note);
     FView->ShowPianoKey(note.Hand, note.Note, 0);
   }
   sounding.Count = 0;
@@ -725,7 +687,7 @@ void TKoPerformance::CollectHeldNotes(TKeyNote (&notes)[MaxKeyNotes]) const {
       break;
     TKeyNote& note = notes[count];
     NoteFromMidi(sounding, *FTranspose, note);
-    note.Keyboard = 1;
+    note.Keyboard = RightHand;
     if (note.Degree != 0)
       ++count;
   }
@@ -743,16 +705,16 @@ void TKoPerformance::ExternalNote(int note, int velocity) {
   velocity = std::clamp(velocity, 0, 127);
   if (velocity > 0) {
     if (FSink)
-      NoteOn(1, note, velocity);
-    FView->ShowPianoKey(1, note, 1);
+      NoteOn(HandChannel(RightHand), note, velocity);
+    FView->ShowPianoKey(RightHand, note, 1);
     if (auto* r = Rec())
       r->RecordRawMidi(NoteOnRight, static_cast<std::uint8_t>(note),
                        static_cast<std::uint8_t>(velocity));
     return;
   }
   if (FSink)
-    NoteOff(1, note);
-  FView->ShowPianoKey(1, note, 0);
+    NoteOff(HandChannel(RightHand), note);
+  FView->ShowPianoKey(RightHand, note, 0);
   if (auto* r = Rec())
     r->RecordRawMidi(NoteOffRight, static_cast<std::uint8_t>(note), NoteOffVelocity);
 }
@@ -791,13 +753,13 @@ void TKoPerformance::MidiInLost() {
 }
 
 void TKoPerformance::SoundNote(int hand, int note, int velocity) {
-  if (FSink && (hand == 0 || hand == 1) && note >= 0 && note <= 127)
-    NoteOn(hand, note, std::clamp(velocity, 0, 127));
+  if (FSink && (hand == LeftHand || hand == RightHand) && note >= 0 && note <= 127)
+    NoteOn(HandChannel(hand), note, std::clamp(velocity, 0, 127));
 }
 
 void TKoPerformance::SilenceNote(int hand, int note) {
-  if (FSink && (hand == 0 || hand == 1) && note >= 0 && note <= 127)
-    NoteOff(hand, note);
+  if (FSink && (hand == LeftHand || hand == RightHand) && note >= 0 && note <= 127)
+    NoteOff(HandChannel(hand), note);
 }
 
 void TKoPerformance::MousePedal(bool down) {
@@ -839,22 +801,22 @@ void TKoPerformance::SetTranspose(int value) {
 
 void TKoPerformance::SetLeftOctave(int value) {
   *FLeftOctave = std::clamp(value, -1, 1);
-  FView->ShowOctave(0, *FLeftOctave, SignedText(*FLeftOctave));
+  FView->ShowOctave(LeftHand, *FLeftOctave, SignedText(*FLeftOctave));
 }
 
 void TKoPerformance::SetRightOctave(int value) {
   *FRightOctave = std::clamp(value, -1, 1);
-  FView->ShowOctave(1, *FRightOctave, SignedText(*FRightOctave));
+  FView->ShowOctave(RightHand, *FRightOctave, SignedText(*FRightOctave));
 }
 
 void TKoPerformance::SetLeftVelocity(int value) {
   *FLeftVelocity = std::clamp(value, 0, 127);
-  FView->ShowVelocity(0, std::to_string(*FLeftVelocity));
+  FView->ShowVelocity(LeftHand, std::to_string(*FLeftVelocity));
 }
 
 void TKoPerformance::SetRightVelocity(int value) {
   *FRightVelocity = std::clamp(value, 0, 127);
-  FView->ShowVelocity(1, std::to_string(*FRightVelocity));
+  FView->ShowVelocity(RightHand, std::to_string(*FRightVelocity));
 }
 
 void TKoPerformance::SetRightVoice(int index) {
@@ -863,10 +825,10 @@ void TKoPerformance::SetRightVoice(int index) {
   FRightVoiceIndex = index;
   const std::uint32_t patch = FVoices->VoicePatch(index);
   if (FSink)
-    SendPatch(1, patch);
+    SendPatch(HandChannel(RightHand), patch);
   if (auto* r = Rec())
     r->RecordRightVoice(static_cast<std::int32_t>(patch));
-  FView->ShowVoice(1, std::to_string(index));
+  FView->ShowVoice(RightHand, std::to_string(index));
 }
 
 void TKoPerformance::SetLeftVoice(int index) {
@@ -875,10 +837,10 @@ void TKoPerformance::SetLeftVoice(int index) {
   FLeftVoiceIndex = index;
   const std::uint32_t patch = FVoices->VoicePatch(index);
   if (FSink)
-    SendPatch(0, patch);
+    SendPatch(HandChannel(LeftHand), patch);
   if (auto* r = Rec())
     r->RecordLeftVoice(static_cast<std::int32_t>(patch));
-  FView->ShowVoice(0, std::to_string(index));
+  FView->ShowVoice(LeftHand, std::to_string(index));
 }
 
 void TKoPerformance::SetRightVoiceByPatch(std::uint32_t patch) {
@@ -890,12 +852,12 @@ void TKoPerformance::SetLeftVoiceByPatch(std::uint32_t patch) {
 }
 
 void TKoPerformance::SetExternalVoice(int hand, std::uint32_t patch) {
-  if (hand != 0 && hand != 1)
+  if (hand != LeftHand && hand != RightHand)
     return;
   if (FSink)
-    SendPatch(hand, patch);
+    SendPatch(HandChannel(hand), patch);
   if (auto* r = Rec()) {
-    if (hand == 1)
+    if (hand == RightHand)
       r->RecordRightVoice(static_cast<std::int32_t>(patch));
     else
       r->RecordLeftVoice(static_cast<std::int32_t>(patch));
@@ -904,12 +866,12 @@ void TKoPerformance::SetExternalVoice(int hand, std::uint32_t patch) {
 
 void TKoPerformance::SetLeftSustain(bool down) {
   if (FSink)
-    ControlChange(0, 64, down ? 127 : 0);
+    ControlChange(HandChannel(LeftHand), 64, down ? 127 : 0);
 }
 
 void TKoPerformance::SetRightSustain(bool down) {
   if (FSink)
-    ControlChange(1, 64, down ? 127 : 0);
+    ControlChange(HandChannel(RightHand), 64, down ? 127 : 0);
 }
 
 void TKoPerformance::SetPeriodPedal(bool on) {
@@ -954,10 +916,10 @@ void TKoPerformance::SetKeyDefs(const TKeyDefTable& table) {
 void TKoPerformance::SilenceAll() {
   if (!FSink)
     return;
-  ControlChange(0, 123, 0);
-  ControlChange(1, 123, 0);
-  ControlChange(0, 120, 0);
-  ControlChange(1, 120, 0);
+  for (const int hand : {LeftHand, RightHand})
+    ControlChange(HandChannel(hand), 123, 0);
+  for (const int hand : {LeftHand, RightHand})
+    ControlChange(HandChannel(hand), 120, 0);
 }
 
 void TKoPerformance::ResetPerformance(const TResetParts& parts) {

@@ -1,6 +1,7 @@
 #include "app/SongExport.h"
 
 #include "app/KoPerformance.h"
+#include "music/AutoAccomp.h"
 #include "music/KoMidiFile.h"
 
 #include <algorithm>
@@ -8,8 +9,6 @@
 
 namespace melo {
 namespace {
-
-constexpr std::uint8_t DrumChannelStatus = 0x09;
 
 TExportResult ResultOf(TRenderResult result) {
   switch (result) {
@@ -63,9 +62,9 @@ PlaySongOffline(const TSongHeader& header, const TSimpleBuffer& events, const TV
   performance.SetLeftVoice(0);
   if (voices.VoiceCount() > 0) {
     const TPatchBytes kit = UnpackPatch(voices.VoicePatch(voices.VoiceCount() - 1));
-    sink.SendMidiMessage(0xB0 | DrumChannelStatus, 0, kit.MSB);
-    sink.SendMidiMessage(0xB0 | DrumChannelStatus, 32, kit.LSB);
-    sink.SendMidiMessage(0xC0 | DrumChannelStatus, kit.Program, 0);
+    sink.SendMidiMessage(ChannelStatus(ControlChangeStatus, PercussionChannel), 0, kit.MSB);
+    sink.SendMidiMessage(ChannelStatus(ControlChangeStatus, PercussionChannel), 32, kit.LSB);
+    sink.SendMidiMessage(ChannelStatus(ProgramChangeStatus, PercussionChannel), kit.Program, 0);
   }
 
   // Playback as the window runs it, with each event at its own millisecond

@@ -1,5 +1,6 @@
 #include "input/KoKeyDef.h"
 
+#include "music/MidiInterfaces.h"
 #include "platform/FileBytes.h"
 #include "platform/GbkText.h"
 
@@ -211,9 +212,9 @@ int NoteToMidi(const TKeyNote& note, int leftOctave, int rightOctave, int transp
   } else if (note.Accidental == Flat) {
     --n;
   }
-  if (note.Keyboard == 0) {
+  if (note.Keyboard == LeftHand) {
     n += 12 * leftOctave + transpose;
-  } else if (note.Keyboard == 1) {
+  } else if (note.Keyboard == RightHand) {
     n += 12 * rightOctave + transpose;
   }
   return n >= 0 && n <= 127 ? n : -1;
@@ -236,7 +237,7 @@ bool NoteIsSet(const TKeyNote& note) {
 }
 
 bool NoteIsLeft(const TKeyNote& note) {
-  return note.Keyboard == 0;
+  return note.Keyboard == LeftHand;
 }
 
 void NoteSemitoneUp(TKeyNote& note) {

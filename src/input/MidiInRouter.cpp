@@ -3,9 +3,6 @@
 namespace melo {
 namespace {
 
-constexpr std::uint8_t NoteOffStatus = 0x80;
-constexpr std::uint8_t NoteOnStatus = 0x90;
-constexpr std::uint8_t ControlStatus = 0xB0;
 constexpr std::uint8_t ReleaseVelocity = 64;
 
 } // namespace
@@ -60,11 +57,11 @@ void TMidiInRouter::Play(const std::uint8_t* bytes, int length, int shift) {
     NoteOff(data1, kind == NoteOffStatus ? data2 : ReleaseVelocity);
     return;
   }
-  if (kind == ControlStatus && data1 == SustainCC) {
+  if (kind == ControlChangeStatus && data1 == SustainCC) {
     Sustain(data2 >= 64);
     return;
   }
-  if (kind == ControlStatus && (data1 == AllSoundOffCC || data1 == AllNotesOffCC)) {
+  if (kind == ControlChangeStatus && (data1 == AllSoundOffCC || data1 == AllNotesOffCC)) {
     // Each note is ended as if released, so its key goes dark too.
     for (int played = 0; played < 128; ++played) {
       NoteOff(played, ReleaseVelocity);

@@ -10,11 +10,13 @@
 #include <functional>
 #include <vector>
 
+#include "music/MidiInterfaces.h"
+
 namespace melo {
 
 class TMidiInRouter {
 public:
-  static constexpr std::uint8_t Channel = 1;    // the right hand
+  static constexpr std::uint8_t Channel = HandChannel(RightHand);
   static constexpr std::uint8_t SustainCC = 64; // down from 64 up
   static constexpr std::uint8_t AllSoundOffCC = 120;
   static constexpr std::uint8_t AllNotesOffCC = 123;

@@ -58,12 +58,12 @@ void TAutoAccomp::PartNoteOn(std::uint8_t Channel, int Note, int Velocity) {
     Note += FTranspose;
   if (Note < 0 || Note > 127)
     return; // no such note: a data byte above 127 would corrupt the stream
-  EmitMidi(static_cast<std::uint8_t>(0x90 + Channel), static_cast<std::uint8_t>(Note),
+  EmitMidi(ChannelStatus(NoteOnStatus, Channel), static_cast<std::uint8_t>(Note),
            static_cast<std::uint8_t>(std::min(Velocity, 127)));
 }
 
 void TAutoAccomp::SendProgram(std::uint8_t Channel, std::uint8_t Program) {
-  EmitMidi(static_cast<std::uint8_t>(0xC0 + Channel), Program, 0);
+  EmitMidi(ChannelStatus(ProgramChangeStatus, Channel), Program, 0);
 }
 
 // Sounding notes are left to ring (no part is silenced first): the drums

@@ -1,5 +1,7 @@
 #include "music/KoMidiFile.h"
 
+#include "music/AutoAccomp.h"
+#include "music/MidiInterfaces.h"
 #include "platform/FileBytes.h"
 
 #include <algorithm>
@@ -76,17 +78,17 @@ private:
 
 std::string ChannelTrackName(int channel) {
   switch (channel) {
-  case 0:
+  case HandChannel(LeftHand):
     return "Left hand";
-  case 1:
+  case HandChannel(RightHand):
     return "Right hand";
-  case 4:
+  case BassChannel:
     return "Accompaniment bass";
-  case 5:
+  case ArpeggioChannel:
     return "Accompaniment arpeggio";
-  case 6:
+  case ChordChannel:
     return "Accompaniment chord";
-  case 9:
+  case PercussionChannel:
     return "Drums";
   default:
     return "Channel " + std::to_string(channel + 1);

@@ -14,6 +14,23 @@ inline double SteadyClockMs() {
   return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
 }
 
+// The two hands, numbered as the key definition stores them. Each hand plays
+// on the MIDI channel of its own number.
+enum THand : int { LeftHand = 0, RightHand = 1 };
+inline constexpr int HandCount = 2;
+constexpr int HandChannel(int hand) {
+  return hand;
+}
+
+// Kinds of channel message: the status byte's high nibble, the channel its low one.
+inline constexpr std::uint8_t NoteOffStatus = 0x80;
+inline constexpr std::uint8_t NoteOnStatus = 0x90;
+inline constexpr std::uint8_t ControlChangeStatus = 0xB0;
+inline constexpr std::uint8_t ProgramChangeStatus = 0xC0;
+constexpr std::uint8_t ChannelStatus(std::uint8_t kind, int channel) {
+  return static_cast<std::uint8_t>(kind + channel);
+}
+
 // When the messages sent meanwhile are meant to sound. A producer that knows
 // the musical time of what it sends (the accompaniment's sixteenth, a song
 // event) opens a scope around its sends on its own thread: Ms is that time on

@@ -1,5 +1,7 @@
 #include "sound/SampleScheduler.h"
 
+#include "music/MidiInterfaces.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -27,7 +29,7 @@ bool TSampleScheduler::Push(double DueMs, std::uint8_t Status, std::uint8_t Data
 void TSampleScheduler::DropNoteOns(int Channel) {
   std::lock_guard lock(FLock);
   std::erase_if(FQueue, [Channel](const TQueued& m) {
-    return (m.Status & 0xF0) == 0x90 && (m.Status & 0x0F) == Channel && m.Data2 != 0;
+    return (m.Status & 0xF0) == NoteOnStatus && (m.Status & 0x0F) == Channel && m.Data2 != 0;
   });
 }
 
