@@ -153,7 +153,7 @@ void TSongCommands::EditSongInfo() {
   FHooks.UpdateButtons();
   TSongInfo edited = info;
   if (FDialogs->SongInfo(SongText(EditSongInfoCaption), info, edited, false))
-    Save(FSongFileName, edited);
+    static_cast<void>(Save(FSongFileName, edited)); // a failure shows its own message
 }
 
 bool TSongCommands::QuickSave() {

@@ -63,6 +63,9 @@ QString SongFileArg;
 namespace {
 
 constexpr int PeriodPedalMs = 3000;
+// Loop playback rests this long between passes. The rest blocks the window's
+// thread on purpose: the window does not respond meanwhile, as the loop has
+// always behaved; it is the only sleep allowed on that thread.
 constexpr int LoopPauseMs = 500;
 constexpr int OutputWatchMs = 500;
 constexpr const char* MainCaption = QT_TRANSLATE_NOOP("TRoVoravForm", "Melotastico模拟钢琴");
@@ -75,7 +78,7 @@ constexpr QPoint MousePedalPoint(400, 120);
 // The external-voice lists.
 constexpr int ExternalListTop = 240;
 constexpr int ExternalListWidth = 201;
-constexpr int ExternalListLeft[2] = {32, 272};
+constexpr int ExternalListLeft[HandCount] = {32, 272};
 constexpr int KeyOneIndex = 14; // where the settings dialog opens the key-definition editor
 
 } // namespace
@@ -90,7 +93,7 @@ public:
     F.FTransposeEdit->SetText(QString::fromStdString(text));
   }
   void ShowOctave(int hand, int octave, const std::string& text) override {
-    if (hand == 0) {
+    if (hand == LeftHand) {
       F.FLeftOctaveEdit->SetText(QString::fromStdString(text));
       F.FPCKeyboard->SetLeftOctave(octave);
     } else {
@@ -99,10 +102,12 @@ public:
     }
   }
   void ShowVelocity(int hand, const std::string& text) override {
-    (hand == 0 ? F.FLeftVelocityEdit : F.FRightVelocityEdit)->SetText(QString::fromStdString(text));
+    (hand == LeftHand ? F.FLeftVelocityEdit : F.FRightVelocityEdit)
+        ->SetText(QString::fromStdString(text));
   }
   void ShowVoice(int hand, const std::string& text) override {
-    (hand == 0 ? F.FLeftVoiceEdit : F.FRightVoiceEdit)->SetText(QString::fromStdString(text));
+    (hand == LeftHand ? F.FLeftVoiceEdit : F.FRightVoiceEdit)
+        ->SetText(QString::fromStdString(text));
   }
   void ShowSmartSemitone(bool on) override { F.FPCKeyboard->SetSmartSemitone(on); }
   void ShowKeyDefs() override {
@@ -113,7 +118,7 @@ public:
     F.FPCKeyboard->SetKeyState(keyIndex, state);
   }
   void ShowPianoKey(int hand, int note, std::uint8_t state) override {
-    (hand == 0 ? F.FLeftKeyboard : F.FRightKeyboard)->SetKeyState(note - 24, state);
+    (hand == LeftHand ? F.FLeftKeyboard : F.FRightKeyboard)->SetKeyState(note - 24, state);
   }
   void ShowStaff(const TKeyNote (&notes)[MaxKeyNotes], int transpose) override {
     TKeyNote shown[MaxKeyNotes];
@@ -233,8 +238,9 @@ TRoVoravForm::TRoVoravForm(TEngineMode engineMode, QWidget* parent)
       *FSongDialogs);
 
   FSynthVolume = 0;
+  // False only without a synthesizer port, where there is no gain to set.
   if (FMusic)
-    FMusic->SetVolume(0);
+    static_cast<void>(FMusic->SetVolume(0));
   SetRightVoice(0);
   SetLeftVoice(0);
   LoadDefaultFavoriteVoices();
@@ -383,12 +389,12 @@ void TRoVoravForm::SpinClicked(const TKoSpinEdit* edit, int tag) {
 void TRoVoravForm::PCKeyMouseMove(TKoMultiGlyphButton* sender) {
   const TKeyDef& def = KeyDefs.Keys[sender->Tag()];
   if (def.NoteCount > 0)
-    sender->setCursor(ScreenCursor(def.Notes[0].Keyboard == 0 ? crLeftHand : crRightHand));
+    sender->setCursor(ScreenCursor(def.Notes[0].Keyboard == LeftHand ? crLeftHand : crRightHand));
 }
 
 void TRoVoravForm::PianoKeyDown(bool right, int position) {
   const int note = position + 24;
-  const int hand = right ? 1 : 0;
+  const int hand = right ? RightHand : LeftHand;
   const int velocity = right ? RightVelocity : LeftVelocity;
   TKeyNote notes[MaxKeyNotes];
   for (TKeyNote& n : notes)
@@ -490,8 +496,9 @@ void TRoVoravForm::ApplySettings(const TSetupOptions& options) {
   FLatency = latency;
   FWritePeriod = WritePeriodForLatency(latency);
   if (FMusic) {
-    FMusic->SetWriteLatency(FLatency);
-    FMusic->SetWritePeriod(FWritePeriod);
+    // False only without a synthesizer port: the values wait in the settings.
+    static_cast<void>(FMusic->SetWriteLatency(FLatency));
+    static_cast<void>(FMusic->SetWritePeriod(FWritePeriod));
     FMusic->SetReverbLevel(Config.ReverbLevel);
   }
   FPerformance.SetNotebookMode(options.NotebookMode);
@@ -794,7 +801,7 @@ void TRoVoravForm::SetPlaying(bool on) {
 }
 
 void TRoVoravForm::QuickSave() {
-  FSongCommands->QuickSave();
+  static_cast<void>(FSongCommands->QuickSave()); // a failure shows its own message
 }
 
 void TRoVoravForm::OpenSong() {
@@ -965,8 +972,9 @@ void TRoVoravForm::VolumeSliderChange() {
     return;
   }
   FSynthVolume = FVolumeSlider->Position();
+  // False only without a synthesizer port; the value is kept for the next one.
   if (FMusic)
-    FMusic->SetVolume(FSynthVolume);
+    static_cast<void>(FMusic->SetVolume(FSynthVolume));
 }
 
 void TRoVoravForm::VolumeSliderDblClick() {
@@ -993,8 +1001,8 @@ void TRoVoravForm::SetMousePedal(bool on) {
 void TRoVoravForm::BuildExternalVoiceLists() {
   delete FExternalVoicesLeft;
   delete FExternalVoicesRight;
-  QComboBox* lists[2] = {};
-  for (int hand = 0; hand < 2; ++hand) {
+  QComboBox* lists[HandCount] = {};
+  for (int hand = 0; hand < HandCount; ++hand) {
     auto* list = new QComboBox(this);
     list->setEditable(false);
     list->setFocusPolicy(Qt::NoFocus); // keys stay with the piano
@@ -1006,13 +1014,13 @@ void TRoVoravForm::BuildExternalVoiceLists() {
                       list->sizeHint().height());
     // Only a choice of the user's fires: selecting in code does not.
     connect(list, &QComboBox::activated, this, [this, hand] {
-      hand == 0 ? cbbExternalDLSVoices_LeftChange() : cbbExternalDLSVoices_RightChange();
+      hand == LeftHand ? cbbExternalDLSVoices_LeftChange() : cbbExternalDLSVoices_RightChange();
     });
     list->show();
     lists[hand] = list;
   }
-  FExternalVoicesLeft = lists[0];
-  FExternalVoicesRight = lists[1];
+  FExternalVoicesLeft = lists[LeftHand];
+  FExternalVoicesRight = lists[RightHand];
 }
 
 namespace {
@@ -1026,12 +1034,14 @@ int SelectedInstrument(const QComboBox* list) {
 
 void TRoVoravForm::cbbExternalDLSVoices_LeftChange() {
   if (const int index = SelectedInstrument(FExternalVoicesLeft); index >= 0)
-    FPerformance.SetExternalVoice(0, InstrumentList.Entries[static_cast<std::size_t>(index)].Patch);
+    FPerformance.SetExternalVoice(LeftHand,
+                                  InstrumentList.Entries[static_cast<std::size_t>(index)].Patch);
 }
 
 void TRoVoravForm::cbbExternalDLSVoices_RightChange() {
   if (const int index = SelectedInstrument(FExternalVoicesRight); index >= 0)
-    FPerformance.SetExternalVoice(1, InstrumentList.Entries[static_cast<std::size_t>(index)].Patch);
+    FPerformance.SetExternalVoice(RightHand,
+                                  InstrumentList.Entries[static_cast<std::size_t>(index)].Patch);
 }
 
 bool TRoVoravForm::StepExternalRightVoice(int step) {

@@ -45,7 +45,7 @@ void TKoLinkLabel::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void TKoLinkLabel::enterEvent(QEnterEvent*) {
-  SavedColor = FontColor();
+  FSavedColor = FontColor();
   setCursor(ScreenCursor(crHandPoint));
   SetFontColor(FActiveColor);
   if (OnMouseEnter)
@@ -54,7 +54,7 @@ void TKoLinkLabel::enterEvent(QEnterEvent*) {
 
 void TKoLinkLabel::leaveEvent(QEvent*) {
   unsetCursor();
-  SetFontColor(SavedColor);
+  SetFontColor(FSavedColor);
   if (OnMouseExit)
     OnMouseExit(this);
 }

@@ -45,7 +45,7 @@ private:
   QString FAddress;
   TAddressType FAddressType = atWWW;
   QColor FActiveColor{0, 0, 255};
-  QColor SavedColor;
+  QColor FSavedColor;
 };
 
 } // namespace melo

@@ -17,24 +17,24 @@ public:
 
   void SetEnabled(int index, bool enabled);
   bool Enabled(int index) const {
-    return index >= 0 && index < ButtonCount && ButtonEnabled[index];
+    return index >= 0 && index < ButtonCount && FButtonEnabled[index];
   }
   // 0 shows the button up, 1 down; any state is stored.
   void SetButtonState(int index, std::uint8_t state);
   std::uint8_t ButtonState(int index) const {
-    return index >= 0 && index < ButtonCount ? ButtonStates[index] : 0;
+    return index >= 0 && index < ButtonCount ? FButtonStates[index] : 0;
   }
-  void SetOnClick(TButtonNotifyEvent handler) { OnClick = std::move(handler); }
+  void SetOnClick(TButtonNotifyEvent handler) { FOnClick = std::move(handler); }
   TKoMultiGlyphButton* Button(int index) const {
-    return index >= 0 && index < ButtonCount ? Buttons[index] : nullptr;
+    return index >= 0 && index < ButtonCount ? FButtons[index] : nullptr;
   }
 
 private:
-  std::array<std::uint8_t, ButtonCount> ButtonStates{};
-  std::array<TKoMultiGlyphButton*, ButtonCount> Buttons{};
-  std::array<QRect, ButtonCount> ButtonRects, ButtonDownRects;
-  std::array<bool, ButtonCount> ButtonEnabled{};
-  TButtonNotifyEvent OnClick;
+  std::array<std::uint8_t, ButtonCount> FButtonStates{};
+  std::array<TKoMultiGlyphButton*, ButtonCount> FButtons{};
+  std::array<QRect, ButtonCount> FButtonRects, FButtonDownRects;
+  std::array<bool, ButtonCount> FButtonEnabled{};
+  TButtonNotifyEvent FOnClick;
 };
 
 } // namespace melo

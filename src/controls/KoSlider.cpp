@@ -16,51 +16,51 @@ TKoSlider::TKoSlider(QWidget* parent) : QWidget(parent) {
 }
 
 void TKoSlider::SetTrackImage(const QImage* bitmap, const QRect& rect) {
-  TrackBitmap = bitmap;
-  TrackRect = rect;
+  FTrackBitmap = bitmap;
+  FTrackRect = rect;
   resize(rect.size());
   FBuffer = QImage(rect.size(), QImage::Format_RGB888);
   FBuffer.fill(Qt::black);
-  if (TrackBitmap != nullptr)
-    CopyBitmapRect(FBuffer, QPoint(0, 0), *TrackBitmap, TrackRect);
+  if (FTrackBitmap != nullptr)
+    CopyBitmapRect(FBuffer, QPoint(0, 0), *FTrackBitmap, FTrackRect);
 }
 
 void TKoSlider::SetThumbImage(const QImage* bitmap, const QRect& rect) {
-  ThumbBitmap = bitmap;
-  ThumbRect = rect;
+  FThumbBitmap = bitmap;
+  FThumbRect = rect;
 }
 
 void TKoSlider::SetPosition(int value) {
   if (value == FPosition)
     return;
-  FPosition = std::clamp(value, Min, std::max(Min, Max));
+  FPosition = std::clamp(value, FMin, std::max(FMin, FMax));
   UpdateThumb();
   if (OnChange)
     OnChange(this);
 }
 
 void TKoSlider::SetRange(int min, int max) {
-  Min = min;
-  Max = max;
-  FPosition = std::clamp(FPosition, Min, std::max(Min, Max));
+  FMin = min;
+  FMax = max;
+  FPosition = std::clamp(FPosition, FMin, std::max(FMin, FMax));
   UpdateThumb();
 }
 
 void TKoSlider::UpdateThumb() {
-  if (Max == Min)
+  if (FMax == FMin)
     return;
-  const long long f = FPosition - Min;
-  const long long r = Max - Min;
+  const long long f = FPosition - FMin;
+  const long long r = FMax - FMin;
   int left = 0;
   int top = 0;
-  if (Horizontal) {
-    left = int((Travel - ThumbOffset.x()) * f / r + ThumbOffset.x());
-    top = ThumbOffset.y();
+  if (FHorizontal) {
+    left = int((FTravel - FThumbOffset.x()) * f / r + FThumbOffset.x());
+    top = FThumbOffset.y();
   } else {
-    left = ThumbOffset.x();
-    top = int(Travel - (Travel - ThumbOffset.y()) * f / r);
+    left = FThumbOffset.x();
+    top = int(FTravel - (FTravel - FThumbOffset.y()) * f / r);
   }
-  FThumbBounds = QRect(QPoint(left, top), ThumbRect.size());
+  FThumbBounds = QRect(QPoint(left, top), FThumbRect.size());
   ComposeBuffer();
   update();
 }
@@ -68,10 +68,10 @@ void TKoSlider::UpdateThumb() {
 void TKoSlider::ComposeBuffer() {
   if (FBuffer.isNull())
     return;
-  if (TrackBitmap != nullptr)
-    CopyBitmapRect(FBuffer, QPoint(0, 0), *TrackBitmap, TrackRect);
-  if (ThumbBitmap != nullptr)
-    CopyBitmapRect(FBuffer, FThumbBounds.topLeft(), *ThumbBitmap, ThumbRect);
+  if (FTrackBitmap != nullptr)
+    CopyBitmapRect(FBuffer, QPoint(0, 0), *FTrackBitmap, FTrackRect);
+  if (FThumbBitmap != nullptr)
+    CopyBitmapRect(FBuffer, FThumbBounds.topLeft(), *FThumbBitmap, FThumbRect);
 }
 
 void TKoSlider::paintEvent(QPaintEvent*) {
@@ -87,22 +87,22 @@ void TKoSlider::mousePressEvent(QMouseEvent* event) {
   if (event->button() != Qt::LeftButton || !FThumbBounds.contains(at))
     return;
   FDragging = true;
-  DragStart = at;
-  DragStartPosition = FPosition;
+  FDragStart = at;
+  FDragStartPosition = FPosition;
 }
 
 void TKoSlider::mouseMoveEvent(QMouseEvent* event) {
   if (!FDragging)
     return;
   const QPoint at = event->position().toPoint();
-  const long long range = static_cast<long long>(Max) - Min;
-  const int span = Horizontal ? Travel - ThumbOffset.x() : Travel - ThumbOffset.y();
+  const long long range = static_cast<long long>(FMax) - FMin;
+  const int span = FHorizontal ? FTravel - FThumbOffset.x() : FTravel - FThumbOffset.y();
   if (span == 0)
     return;
   // Integer division truncating toward zero, as the thumb placement uses.
-  const long long delta = Horizontal ? range * (at.x() - DragStart.x()) / span
-                                     : (DragStart.y() - at.y()) * range / span;
-  SetPosition(int(std::clamp<long long>(delta + DragStartPosition, INT32_MIN, INT32_MAX)));
+  const long long delta = FHorizontal ? range * (at.x() - FDragStart.x()) / span
+                                      : (FDragStart.y() - at.y()) * range / span;
+  SetPosition(int(std::clamp<long long>(delta + FDragStartPosition, INT32_MIN, INT32_MAX)));
 }
 
 void TKoSlider::mouseReleaseEvent(QMouseEvent* event) {

@@ -18,17 +18,17 @@ public:
 
   void SetTrackImage(const QImage* bitmap, const QRect& rect);
   void SetThumbImage(const QImage* bitmap, const QRect& rect);
-  void SetThumbOffset(QPoint offset) { ThumbOffset = offset; }
-  void SetTravel(int travel) { Travel = travel; }
-  void SetHorizontal(bool horizontal) { Horizontal = horizontal; }
-  void SetMin(int value) { Min = value; }
-  void SetMax(int value) { Max = value; }
+  void SetThumbOffset(QPoint offset) { FThumbOffset = offset; }
+  void SetTravel(int travel) { FTravel = travel; }
+  void SetHorizontal(bool horizontal) { FHorizontal = horizontal; }
+  void SetMin(int value) { FMin = value; }
+  void SetMax(int value) { FMax = value; }
   // A new range: the position is kept inside it and the thumb redrawn, without OnChange.
   void SetRange(int min, int max);
   void SetPosition(int value);
   int Position() const { return FPosition; }
-  int MinValue() const { return Min; }
-  int MaxValue() const { return Max; }
+  int MinValue() const { return FMin; }
+  int MaxValue() const { return FMax; }
   QRect ThumbBounds() const { return FThumbBounds; }
   bool Dragging() const { return FDragging; }
   const QImage& Buffer() const { return FBuffer; }
@@ -49,20 +49,20 @@ private:
   void ComposeBuffer();
 
   QImage FBuffer;
-  const QImage* TrackBitmap = nullptr;
-  QRect TrackRect;
-  const QImage* ThumbBitmap = nullptr;
-  QRect ThumbRect;
+  const QImage* FTrackBitmap = nullptr;
+  QRect FTrackRect;
+  const QImage* FThumbBitmap = nullptr;
+  QRect FThumbRect;
   QRect FThumbBounds;
-  QPoint ThumbOffset;
-  int Travel = 0;
-  bool Horizontal = true;
-  int Min = 0;
-  int Max = 0;
+  QPoint FThumbOffset;
+  int FTravel = 0;
+  bool FHorizontal = true;
+  int FMin = 0;
+  int FMax = 0;
   int FPosition = 0;
   bool FDragging = false;
-  QPoint DragStart;
-  int DragStartPosition = 0;
+  QPoint FDragStart;
+  int FDragStartPosition = 0;
 };
 
 } // namespace melo

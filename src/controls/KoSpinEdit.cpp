@@ -14,20 +14,20 @@ constexpr int ValueFontPixels = 16;
 TKoSpinEdit::TKoSpinEdit(QWidget* form, int top, int left, int height, int width,
                          const QImage* skin) {
   InstallFontFallbacks();
-  ValueLabel = new QLabel(form);
-  ValueLabel->setGeometry(left, top, width, height);
+  FValueLabel = new QLabel(form);
+  FValueLabel->setGeometry(left, top, width, height);
   QFont font(QStringLiteral("Courier New"));
   font.setPixelSize(ValueFontPixels);
-  ValueLabel->setFont(font);
-  ValueLabel->setAutoFillBackground(true);
-  QPalette palette = ValueLabel->palette();
+  FValueLabel->setFont(font);
+  FValueLabel->setAutoFillBackground(true);
+  QPalette palette = FValueLabel->palette();
   palette.setColor(QPalette::Window, Qt::black);
   palette.setColor(QPalette::WindowText, BgrToQColor(ValueColour));
-  ValueLabel->setPalette(palette);
-  ValueLabel->setAlignment(Qt::AlignCenter);
-  ValueLabel->show();
-  UpButton = MakeArrow(form, 0, QRect(left + width, top, SpinArrowWidth, SpinUpArrowHeight), skin);
-  DownButton = MakeArrow(
+  FValueLabel->setPalette(palette);
+  FValueLabel->setAlignment(Qt::AlignCenter);
+  FValueLabel->show();
+  FUpButton = MakeArrow(form, 0, QRect(left + width, top, SpinArrowWidth, SpinUpArrowHeight), skin);
+  FDownButton = MakeArrow(
       form, 1,
       QRect(left + width, top + SpinUpArrowHeight, SpinArrowWidth, height - SpinUpArrowHeight),
       skin);
@@ -42,15 +42,15 @@ TKoMultiGlyphButton* TKoSpinEdit::MakeArrow(QWidget* form, int tag, const QRect&
   button->SetGlyphOrigin(0, place.topLeft());
   button->SetGlyphOrigin(1, DownRect(place).topLeft());
   button->setCursor(ScreenCursor(crHandPoint));
-  MakePushButton(button, &OnClick);
+  MakePushButton(button, &FOnClick);
   button->show();
   return button;
 }
 
 void TKoSpinEdit::SetButtonsEnabled(bool enabled) {
   FButtonsEnabled = enabled;
-  UpButton->setEnabled(enabled);
-  DownButton->setEnabled(enabled);
+  FUpButton->setEnabled(enabled);
+  FDownButton->setEnabled(enabled);
 }
 
 } // namespace melo

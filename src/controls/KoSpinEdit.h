@@ -13,23 +13,23 @@ public:
   // The three controls become children of form and go with it.
   TKoSpinEdit(QWidget* form, int top, int left, int height, int width, const QImage* skin);
 
-  void SetText(const QString& text) { ValueLabel->setText(text); }
-  QString Text() const { return ValueLabel->text(); }
+  void SetText(const QString& text) { FValueLabel->setText(text); }
+  QString Text() const { return FValueLabel->text(); }
   void SetButtonsEnabled(bool enabled);
   bool ButtonsEnabled() const { return FButtonsEnabled; }
-  void SetOnClick(TButtonNotifyEvent handler) { OnClick = std::move(handler); }
+  void SetOnClick(TButtonNotifyEvent handler) { FOnClick = std::move(handler); }
 
-  QLabel* Label() const { return ValueLabel; }
-  TKoMultiGlyphButton* UpArrow() const { return UpButton; }
-  TKoMultiGlyphButton* DownArrow() const { return DownButton; }
+  QLabel* Label() const { return FValueLabel; }
+  TKoMultiGlyphButton* UpArrow() const { return FUpButton; }
+  TKoMultiGlyphButton* DownArrow() const { return FDownButton; }
 
 private:
   TKoMultiGlyphButton* MakeArrow(QWidget* form, int tag, const QRect& place, const QImage* skin);
 
-  QLabel* ValueLabel = nullptr;
-  TKoMultiGlyphButton* UpButton = nullptr;
-  TKoMultiGlyphButton* DownButton = nullptr;
-  TButtonNotifyEvent OnClick;
+  QLabel* FValueLabel = nullptr;
+  TKoMultiGlyphButton* FUpButton = nullptr;
+  TKoMultiGlyphButton* FDownButton = nullptr;
+  TButtonNotifyEvent FOnClick;
   bool FButtonsEnabled = true;
 };
 

@@ -3,6 +3,7 @@
 #include "controls/GlyphBmp.h"
 #include "controls/SkinLayout.h"
 #include "input/KoPCKeyboard.h"
+#include "music/MidiInterfaces.h"
 
 #include <array>
 
@@ -63,7 +64,7 @@ constexpr std::array<int, 12> SharpDegrees = {0,
                                               Bit(F)};
 
 std::uint32_t HandColour(const TKeyNote& note) {
-  return note.Keyboard == 0 ? LeftHandNoteColour : RightHandNoteColour;
+  return note.Keyboard == LeftHand ? LeftHandNoteColour : RightHandNoteColour;
 }
 
 QRect AccidentalGlyph(int accidental) {
@@ -125,7 +126,7 @@ void RespellNote(TKeyNote& note, int transpose) {
 }
 
 TKoStaff::TKoStaff(QWidget* form, const QImage* workBitmap)
-    : WorkBitmap(workBitmap), FKeySigBitmap(KeySigDisplayRect.size(), QImage::Format_RGB888),
+    : FWorkBitmap(workBitmap), FKeySigBitmap(KeySigDisplayRect.size(), QImage::Format_RGB888),
       FStaffBitmap(StaffDisplayRect.size(), QImage::Format_RGB888),
       FNumberBitmap(NumberDisplayRect.size(), QImage::Format_RGB888) {
   FKeySigBitmap.fill(Qt::black);
@@ -150,7 +151,7 @@ TKoMultiGlyphButton* TKoStaff::MakeDisplay(QWidget* form, const QImage* picture,
 
 void TKoStaff::SetKeySignature(std::uint8_t code) {
   FKeySignature = code;
-  CopyBitmapRect(FKeySigBitmap, QPoint(0, 0), *WorkBitmap, KeySigDisplayRect);
+  CopyBitmapRect(FKeySigBitmap, QPoint(0, 0), *FWorkBitmap, KeySigDisplayRect);
   const bool sharps = code >= 1 && code <= 7;
   const bool flats = code >= 8 && code <= 14;
   const int count = sharps ? code : flats ? code - 7 : 0;
@@ -182,7 +183,7 @@ void TKoStaff::Clear() {
 }
 
 void TKoStaff::DrawNumbers(const TKeyNote (&notes)[MaxKeyNotes]) {
-  CopyBitmapRect(FNumberBitmap, QPoint(0, 0), *WorkBitmap, NumberDisplayRect);
+  CopyBitmapRect(FNumberBitmap, QPoint(0, 0), *FWorkBitmap, NumberDisplayRect);
   int total = -NumberGap;
   for (const TKeyNote& note : notes) {
     if (note.Degree == 0)
@@ -198,7 +199,7 @@ void TKoStaff::DrawNumbers(const TKeyNote (&notes)[MaxKeyNotes]) {
 }
 
 void TKoStaff::DrawStaffNotes(const TKeyNote (&notes)[MaxKeyNotes]) {
-  CopyBitmapRect(FStaffBitmap, QPoint(0, 0), *WorkBitmap, StaffDisplayRect);
+  CopyBitmapRect(FStaffBitmap, QPoint(0, 0), *FWorkBitmap, StaffDisplayRect);
   int i = 0;
   while (i < MaxKeyNotes && notes[i].Degree != 0) {
     const bool hasNext = i + 1 < MaxKeyNotes && notes[i + 1].Degree != 0;

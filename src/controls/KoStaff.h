@@ -51,7 +51,7 @@ private:
   void DrawStaffNotes(const TKeyNote (&notes)[MaxKeyNotes]);
   void DrawStaffNote(const TKeyNote& note, int x);
 
-  const QImage* WorkBitmap;
+  const QImage* FWorkBitmap;
   QImage FKeySigBitmap;
   QImage FStaffBitmap;
   QImage FNumberBitmap;

@@ -13,27 +13,27 @@ constexpr std::array<int, 7> WhiteSemitones = {0, 2, 4, 5, 7, 9, 11};
 TRoVoravKb::TRoVoravKb(QWidget* owner, const QImage* skin, int x, int y) {
   Layout(x, y);
   for (int k = 0; k < BlackCount; ++k)
-    BlackKeys[k] = MakeButton(owner, skin, "BlackKey%1", k, BlackRects[k], BlackDownRects[k]);
+    FBlackKeys[k] = MakeButton(owner, skin, "BlackKey%1", k, FBlackRects[k], FBlackDownRects[k]);
   for (int w = 0; w < WhiteCount; ++w) {
-    BigWhiteKeys[w] =
-        MakeButton(owner, skin, "BigWhiteKey%1", w, BigWhiteRects[w], BigWhiteDownRects[w]);
-    LittleWhiteKeys[w] = MakeButton(owner, skin, "LittleWhiteKey%1", w, LittleWhiteRects[w],
-                                    LittleWhiteDownRects[w]);
+    FBigWhiteKeys[w] =
+        MakeButton(owner, skin, "BigWhiteKey%1", w, FBigWhiteRects[w], FBigWhiteDownRects[w]);
+    FLittleWhiteKeys[w] = MakeButton(owner, skin, "LittleWhiteKey%1", w, FLittleWhiteRects[w],
+                                     FLittleWhiteDownRects[w]);
   }
-  for (int p = 0; p < KeyCount; ++p)
+  for (int p = 0; p < PianoKeyCount; ++p)
     SetKeyState(p, 0);
 }
 
 void TRoVoravKb::Layout(int x, int y) {
   for (int k = 0; k < BlackCount; ++k) {
-    BlackRects[k] = BlackKeyRect(x, y, k);
-    BlackDownRects[k] = DownRect(BlackRects[k]);
+    FBlackRects[k] = BlackKeyRect(x, y, k);
+    FBlackDownRects[k] = DownRect(FBlackRects[k]);
   }
   for (int w = 0; w < WhiteCount; ++w) {
-    BigWhiteRects[w] = BigWhiteRect(x, y, w);
-    BigWhiteDownRects[w] = DownRect(BigWhiteRects[w]);
-    LittleWhiteRects[w] = LittleWhiteRect(x, y, w);
-    LittleWhiteDownRects[w] = DownRect(LittleWhiteRects[w]);
+    FBigWhiteRects[w] = BigWhiteRect(x, y, w);
+    FBigWhiteDownRects[w] = DownRect(FBigWhiteRects[w]);
+    FLittleWhiteRects[w] = LittleWhiteRect(x, y, w);
+    FLittleWhiteDownRects[w] = DownRect(FLittleWhiteRects[w]);
   }
 }
 
@@ -57,9 +57,9 @@ TKoMultiGlyphButton* TRoVoravKb::MakeButton(QWidget* owner, const QImage* skin, 
 }
 
 void TRoVoravKb::SetKeyState(int position, std::uint8_t state) {
-  if (position < 0 || position >= KeyCount)
+  if (position < 0 || position >= PianoKeyCount)
     return;
-  KeyStates[position] = state;
+  FKeyStates[position] = state;
   if (state <= 1)
     ShowState(position, state);
 }
@@ -69,38 +69,38 @@ void TRoVoravKb::ShowState(int position, int state) {
   int index = 0;
   PositionToKey(position, isBlack, index);
   if (isBlack) {
-    BlackKeys[index]->SetGlyphIndex(state);
-    BlackKeys[index]->Repaint();
+    FBlackKeys[index]->SetGlyphIndex(state);
+    FBlackKeys[index]->Repaint();
     return;
   }
-  BigWhiteKeys[index]->SetGlyphIndex(state);
-  BigWhiteKeys[index]->Repaint();
-  LittleWhiteKeys[index]->SetGlyphIndex(state);
-  LittleWhiteKeys[index]->Repaint();
+  FBigWhiteKeys[index]->SetGlyphIndex(state);
+  FBigWhiteKeys[index]->Repaint();
+  FLittleWhiteKeys[index]->SetGlyphIndex(state);
+  FLittleWhiteKeys[index]->Repaint();
 }
 
 void TRoVoravKb::ReleaseAll() {
-  for (int p = 0; p < KeyCount; ++p)
+  for (int p = 0; p < PianoKeyCount; ++p)
     SetKeyState(p, 0);
 }
 
 void TRoVoravKb::SetCursor(int cursorNumber) {
   const QCursor cursor = ScreenCursor(cursorNumber);
-  for (auto* button : BlackKeys)
+  for (auto* button : FBlackKeys)
     button->setCursor(cursor);
   for (int w = 0; w < WhiteCount; ++w) {
-    BigWhiteKeys[w]->setCursor(cursor);
-    LittleWhiteKeys[w]->setCursor(cursor);
+    FBigWhiteKeys[w]->setCursor(cursor);
+    FLittleWhiteKeys[w]->setCursor(cursor);
   }
 }
 
 void TRoVoravKb::SetEnabled(bool enabled) {
-  KeysEnabled = enabled;
-  for (auto* button : BlackKeys)
+  FKeysEnabled = enabled;
+  for (auto* button : FBlackKeys)
     button->setEnabled(enabled);
   for (int w = 0; w < WhiteCount; ++w) {
-    BigWhiteKeys[w]->setEnabled(enabled);
-    LittleWhiteKeys[w]->setEnabled(enabled);
+    FBigWhiteKeys[w]->setEnabled(enabled);
+    FLittleWhiteKeys[w]->setEnabled(enabled);
   }
 }
 
@@ -132,7 +132,7 @@ void TRoVoravKb::KeyMouse(TKoMultiGlyphButton* sender, Qt::MouseButton button, b
   int position = 0;
   KeyToPosition(sender->objectName().contains(QLatin1String("Black")), sender->Tag(), position);
   SetKeyState(position, press ? 1 : 0);
-  const TKeyEvent& handler = press ? OnKeyDown : OnKeyUp;
+  const TKeyEvent& handler = press ? FOnKeyDown : FOnKeyUp;
   if (handler)
     handler(sender, position);
 }

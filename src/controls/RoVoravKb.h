@@ -12,7 +12,7 @@ namespace melo {
 
 class TRoVoravKb {
 public:
-  static constexpr int KeyCount = 73; // positions 0..72 = MIDI notes 24..96
+  static constexpr int PianoKeyCount = 73; // positions 0..72 = MIDI notes 24..96
   static constexpr int BlackCount = 30;
   static constexpr int WhiteCount = 43;
 
@@ -25,26 +25,26 @@ public:
   // ignored.
   void SetKeyState(int position, std::uint8_t state);
   std::uint8_t KeyState(int position) const {
-    return position >= 0 && position < KeyCount ? KeyStates[position] : 0;
+    return position >= 0 && position < PianoKeyCount ? FKeyStates[position] : 0;
   }
   void ReleaseAll();
-  void SetOnKeyDown(TKeyEvent handler) { OnKeyDown = std::move(handler); }
-  void SetOnKeyUp(TKeyEvent handler) { OnKeyUp = std::move(handler); }
+  void SetOnKeyDown(TKeyEvent handler) { FOnKeyDown = std::move(handler); }
+  void SetOnKeyUp(TKeyEvent handler) { FOnKeyUp = std::move(handler); }
   void SetCursor(int cursorNumber);
   void SetEnabled(bool enabled);
-  bool Enabled() const { return KeysEnabled; }
+  bool Enabled() const { return FKeysEnabled; }
 
   static void PositionToKey(int position, bool& isBlack, int& index);
   static void KeyToPosition(bool isBlack, int index, int& position);
 
   TKoMultiGlyphButton* BlackKey(int k) const {
-    return k >= 0 && k < BlackCount ? BlackKeys[k] : nullptr;
+    return k >= 0 && k < BlackCount ? FBlackKeys[k] : nullptr;
   }
   TKoMultiGlyphButton* BigWhiteKey(int w) const {
-    return w >= 0 && w < WhiteCount ? BigWhiteKeys[w] : nullptr;
+    return w >= 0 && w < WhiteCount ? FBigWhiteKeys[w] : nullptr;
   }
   TKoMultiGlyphButton* LittleWhiteKey(int w) const {
-    return w >= 0 && w < WhiteCount ? LittleWhiteKeys[w] : nullptr;
+    return w >= 0 && w < WhiteCount ? FLittleWhiteKeys[w] : nullptr;
   }
 
 private:
@@ -54,16 +54,16 @@ private:
   void ShowState(int position, int state);
   void KeyMouse(TKoMultiGlyphButton* sender, Qt::MouseButton button, bool press);
 
-  std::array<std::uint8_t, KeyCount> KeyStates{};
-  std::array<TKoMultiGlyphButton*, BlackCount> BlackKeys{};
-  std::array<TKoMultiGlyphButton*, WhiteCount> BigWhiteKeys{};
-  std::array<TKoMultiGlyphButton*, WhiteCount> LittleWhiteKeys{};
-  std::array<QRect, BlackCount> BlackRects, BlackDownRects;
-  std::array<QRect, WhiteCount> BigWhiteRects, BigWhiteDownRects;
-  std::array<QRect, WhiteCount> LittleWhiteRects, LittleWhiteDownRects;
-  TKeyEvent OnKeyDown;
-  TKeyEvent OnKeyUp;
-  bool KeysEnabled = true;
+  std::array<std::uint8_t, PianoKeyCount> FKeyStates{};
+  std::array<TKoMultiGlyphButton*, BlackCount> FBlackKeys{};
+  std::array<TKoMultiGlyphButton*, WhiteCount> FBigWhiteKeys{};
+  std::array<TKoMultiGlyphButton*, WhiteCount> FLittleWhiteKeys{};
+  std::array<QRect, BlackCount> FBlackRects, FBlackDownRects;
+  std::array<QRect, WhiteCount> FBigWhiteRects, FBigWhiteDownRects;
+  std::array<QRect, WhiteCount> FLittleWhiteRects, FLittleWhiteDownRects;
+  TKeyEvent FOnKeyDown;
+  TKeyEvent FOnKeyUp;
+  bool FKeysEnabled = true;
 };
 
 } // namespace melo

@@ -2,6 +2,7 @@
 
 #include "controls/GlyphBmp.h"
 #include "controls/SkinLayout.h"
+#include "music/MidiInterfaces.h"
 
 #include <QFontMetrics>
 #include <QPainter>
@@ -67,15 +68,15 @@ void TintGlyph(QImage& dest, const QImage& mask, QRect destRect, std::uint32_t c
   }
 }
 
-TKoPCKeyboard::TKoPCKeyboard(QWidget* owner, QImage* workBitmap) : WorkBitmap(workBitmap) {
+TKoPCKeyboard::TKoPCKeyboard(QWidget* owner, QImage* workBitmap) : FWorkBitmap(workBitmap) {
   InstallFontFallbacks();
   BuildPlayableKeys();
   for (int i = 0; i < KeyCount; ++i) {
-    KeyRects[i] = PlayableKeys[i] ? PCKeyRect(i) : QRect();
-    KeyDownRects[i] = PlayableKeys[i] ? DownRect(KeyRects[i]) : QRect();
+    FKeyRects[i] = PlayableKeys[i] ? PCKeyRect(i) : QRect();
+    FKeyDownRects[i] = PlayableKeys[i] ? DownRect(FKeyRects[i]) : QRect();
   }
   for (int i = 0; i < KeyCount; ++i)
-    if (PlayableKeys[i] && !KeyRects[i].isEmpty()) {
+    if (PlayableKeys[i] && !FKeyRects[i].isEmpty()) {
       MakeButton(owner, i);
       SetKeyState(i, 0);
     }
@@ -83,11 +84,11 @@ TKoPCKeyboard::TKoPCKeyboard(QWidget* owner, QImage* workBitmap) : WorkBitmap(wo
 
 void TKoPCKeyboard::MakeButton(QWidget* owner, int keyIndex) {
   auto* button = new TKoMultiGlyphButton(owner);
-  button->SetGlyph(WorkBitmap);
+  button->SetGlyph(FWorkBitmap);
   button->SetTag(keyIndex);
-  button->setGeometry(KeyRects[keyIndex]);
-  button->SetGlyphOrigin(0, KeyRects[keyIndex].topLeft());
-  button->SetGlyphOrigin(1, KeyDownRects[keyIndex].topLeft());
+  button->setGeometry(FKeyRects[keyIndex]);
+  button->SetGlyphOrigin(0, FKeyRects[keyIndex].topLeft());
+  button->SetGlyphOrigin(1, FKeyDownRects[keyIndex].topLeft());
   button->setMouseTracking(true);
   button->OnMouseDown = [this](TKoMultiGlyphButton* sender, Qt::MouseButton mouseButton,
                                Qt::KeyboardModifiers, int,
@@ -97,37 +98,37 @@ void TKoPCKeyboard::MakeButton(QWidget* owner, int keyIndex) {
                              int) { KeyMouse(sender, mouseButton, false); };
   button->OnMouseMove = [this](TKoMultiGlyphButton* sender, Qt::KeyboardModifiers shift, int x,
                                int y) {
-    if (OnMouseMove)
-      OnMouseMove(sender, shift, x, y);
+    if (FOnMouseMove)
+      FOnMouseMove(sender, shift, x, y);
   };
   button->OnDblClick = [this](TKoMultiGlyphButton* sender) {
-    if (OnEditKey)
-      OnEditKey(sender);
+    if (FOnEditKey)
+      FOnEditKey(sender);
   };
   button->show();
-  Buttons[keyIndex] = button;
+  FButtons[keyIndex] = button;
 }
 
 TKoMultiGlyphButton* TKoPCKeyboard::Button(int keyIndex) const {
-  return keyIndex >= 0 && keyIndex < KeyCount ? Buttons[keyIndex] : nullptr;
+  return keyIndex >= 0 && keyIndex < KeyCount ? FButtons[keyIndex] : nullptr;
 }
 
 QRect TKoPCKeyboard::KeyRect(int keyIndex) const {
-  return keyIndex >= 0 && keyIndex < KeyCount ? KeyRects[keyIndex] : QRect();
+  return keyIndex >= 0 && keyIndex < KeyCount ? FKeyRects[keyIndex] : QRect();
 }
 
 void TKoPCKeyboard::SetKeyState(int keyIndex, std::uint8_t state) {
   TKoMultiGlyphButton* button = Button(keyIndex);
   if (button == nullptr)
     return;
-  KeyStates[keyIndex] = state;
+  FKeyStates[keyIndex] = state;
   if (state <= 1)
     button->SetGlyphIndex(state);
   button->Repaint();
 }
 
 std::uint8_t TKoPCKeyboard::KeyState(int keyIndex) const {
-  return keyIndex >= 0 && keyIndex < KeyCount ? KeyStates[keyIndex] : 0;
+  return keyIndex >= 0 && keyIndex < KeyCount ? FKeyStates[keyIndex] : 0;
 }
 
 void TKoPCKeyboard::AllKeysUp() {
@@ -136,8 +137,8 @@ void TKoPCKeyboard::AllKeysUp() {
 }
 
 void TKoPCKeyboard::SetEnabled(bool enabled) {
-  KeysEnabled = enabled;
-  for (auto* button : Buttons)
+  FKeysEnabled = enabled;
+  for (auto* button : FButtons)
     if (button != nullptr)
       button->setEnabled(enabled);
 }
@@ -156,17 +157,17 @@ void TKoPCKeyboard::DrawNote(const TKeyNote& note, QPoint at, std::uint32_t colo
     return;
   if (note.Accidental >= 1 && note.Accidental <= 3) {
     const QRect sign = PCAccidentalRect(note.Accidental);
-    TintGlyph(*WorkBitmap, StaffMaskBitmap, QRect(at, sign.size()), colour, sign);
+    TintGlyph(*FWorkBitmap, StaffMaskBitmap, QRect(at, sign.size()), colour, sign);
     at.rx() += 4;
   }
   if (note.Degree > 7)
     return; // no glyph for it
   const QRect digit = PCDigitRect(note.Octave, note.Degree);
-  TintGlyph(*WorkBitmap, StaffMaskBitmap, QRect(at, digit.size()), colour, digit);
+  TintGlyph(*FWorkBitmap, StaffMaskBitmap, QRect(at, digit.size()), colour, digit);
 }
 
 void TKoPCKeyboard::DrawCaption(const QString& caption, QPoint upAt, QPoint downAt) {
-  QPainter painter(WorkBitmap);
+  QPainter painter(FWorkBitmap);
   QFont font(QStringLiteral("MS Sans Serif"));
   font.setPixelSize(CaptionFontPixels);
   font.setBold(true);
@@ -180,16 +181,16 @@ void TKoPCKeyboard::DrawCaption(const QString& caption, QPoint upAt, QPoint down
 void TKoPCKeyboard::DrawLabel(int keyIndex) {
   if (Button(keyIndex) == nullptr)
     return;
-  const QRect up = KeyRects[keyIndex];
-  const QRect down = KeyDownRects[keyIndex];
-  CopyBitmapRect(*WorkBitmap, up.topLeft(), SkinBitmap, up);
-  CopyBitmapRect(*WorkBitmap, down.topLeft(), SkinBitmap, down);
+  const QRect up = FKeyRects[keyIndex];
+  const QRect down = FKeyDownRects[keyIndex];
+  CopyBitmapRect(*FWorkBitmap, up.topLeft(), SkinBitmap, up);
+  CopyBitmapRect(*FWorkBitmap, down.topLeft(), SkinBitmap, down);
   const TKeyDef& def = KeyDefs.Keys[keyIndex];
   if (def.NoteCount <= 0)
     return;
   const QString caption = QString::fromStdString(KeyCaption(def));
   TKeyNote note = def.Notes[0];
-  const std::int32_t shift = note.Keyboard == 0 ? LeftOctave : RightOctave;
+  const std::int32_t shift = note.Keyboard == LeftHand ? LeftOctave : RightOctave;
   note.Octave = std::uint8_t(note.Octave + std::uint8_t(shift & 0xFF));
   QSize size;
   if (!caption.isEmpty()) {
@@ -231,7 +232,7 @@ void TKoPCKeyboard::SetSmartSemitone(bool on) {
     const TSmartNote& smart = on ? SmartNotesOn[j] : SmartNotesOff[j];
     TKeyDef& def = KeyDefs.Keys[i];
     def.NoteCount = 1;
-    def.Notes[0].Keyboard = 1;
+    def.Notes[0].Keyboard = RightHand;
     def.Notes[0].Degree = smart.Degree;
     def.Notes[0].Accidental = smart.Accidental;
     def.Notes[0].Octave = smart.Octave;
@@ -245,7 +246,7 @@ void TKoPCKeyboard::KeyMouse(TKoMultiGlyphButton* sender, Qt::MouseButton button
     return;
   sender->SetGlyphIndex(press ? 1 : 0);
   sender->Repaint();
-  const TButtonNotifyEvent& handler = press ? OnKeyDown : OnKeyUp;
+  const TButtonNotifyEvent& handler = press ? FOnKeyDown : FOnKeyUp;
   if (handler)
     handler(sender);
 }

@@ -30,17 +30,17 @@ public:
   std::uint8_t KeyState(int keyIndex) const;
   void AllKeysUp();
   void SetEnabled(bool enabled);
-  bool Enabled() const { return KeysEnabled; }
+  bool Enabled() const { return FKeysEnabled; }
   void DrawLabel(int keyIndex);
   void DrawAllLabels();
   void SetLeftOctave(int octave);
   void SetRightOctave(int octave);
   void SetSmartSemitone(bool on);
 
-  void SetOnKeyDown(TButtonNotifyEvent handler) { OnKeyDown = std::move(handler); }
-  void SetOnKeyUp(TButtonNotifyEvent handler) { OnKeyUp = std::move(handler); }
-  void SetOnMouseMove(TMouseMoveEvent handler) { OnMouseMove = std::move(handler); }
-  void SetOnEditKey(TButtonNotifyEvent handler) { OnEditKey = std::move(handler); }
+  void SetOnKeyDown(TButtonNotifyEvent handler) { FOnKeyDown = std::move(handler); }
+  void SetOnKeyUp(TButtonNotifyEvent handler) { FOnKeyUp = std::move(handler); }
+  void SetOnMouseMove(TMouseMoveEvent handler) { FOnMouseMove = std::move(handler); }
+  void SetOnEditKey(TButtonNotifyEvent handler) { FOnEditKey = std::move(handler); }
 
   // nullptr for keys that are not playable.
   TKoMultiGlyphButton* Button(int keyIndex) const;
@@ -53,16 +53,16 @@ private:
   void DrawCaption(const QString& caption, QPoint upAt, QPoint downAt);
   void KeyMouse(TKoMultiGlyphButton* sender, Qt::MouseButton button, bool press);
 
-  QImage* WorkBitmap;
-  std::array<std::uint8_t, KeyCount> KeyStates{};
-  std::array<TKoMultiGlyphButton*, KeyCount> Buttons{};
-  std::array<QRect, KeyCount> KeyRects;
-  std::array<QRect, KeyCount> KeyDownRects;
-  TButtonNotifyEvent OnKeyDown;
-  TButtonNotifyEvent OnKeyUp;
-  TMouseMoveEvent OnMouseMove;
-  TButtonNotifyEvent OnEditKey;
-  bool KeysEnabled = true;
+  QImage* FWorkBitmap;
+  std::array<std::uint8_t, KeyCount> FKeyStates{};
+  std::array<TKoMultiGlyphButton*, KeyCount> FButtons{};
+  std::array<QRect, KeyCount> FKeyRects;
+  std::array<QRect, KeyCount> FKeyDownRects;
+  TButtonNotifyEvent FOnKeyDown;
+  TButtonNotifyEvent FOnKeyUp;
+  TMouseMoveEvent FOnMouseMove;
+  TButtonNotifyEvent FOnEditKey;
+  bool FKeysEnabled = true;
 };
 
 } // namespace melo

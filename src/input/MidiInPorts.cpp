@@ -67,6 +67,7 @@ TMidiInPorts::TMidiInPorts(TMessageHandler OnMessage, TLostHandler OnLost)
 TMidiInPorts::~TMidiInPorts() {
   if (FReader.joinable()) {
     const std::uint64_t one = 1;
+    // Wakes the reader to stop; should the write fail, join still waits for it.
     [[maybe_unused]] const ssize_t written = write(FStopFd, &one, sizeof one);
     FReader.join();
   }
@@ -76,7 +77,7 @@ TMidiInPorts::~TMidiInPorts() {
   }
   CloseSequencer(FSeq);
   if (FStopFd >= 0) {
-    close(FStopFd);
+    static_cast<void>(close(FStopFd)); // nothing was written through it
   }
 }
 

@@ -37,8 +37,9 @@ bool CanWriteIn(const std::filesystem::path& folder) {
   int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd < 0)
     return false;
-  ::close(fd);
-  ::unlink(probe.c_str());
+  // Only the creation answers the question; the probe's clean-up may fail.
+  static_cast<void>(::close(fd));
+  static_cast<void>(::unlink(probe.c_str()));
   return true;
 }
 

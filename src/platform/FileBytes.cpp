@@ -17,7 +17,7 @@ public:
   explicit FileHandle(int fd) : fd_(fd) {}
   ~FileHandle() {
     if (fd_ >= 0)
-      ::close(fd_);
+      static_cast<void>(::close(fd_)); // a write checks its own close()
   }
   FileHandle(const FileHandle&) = delete;
   FileHandle& operator=(const FileHandle&) = delete;
@@ -135,7 +135,7 @@ bool WriteFileReplacing(const std::filesystem::path& fileName, std::span<const s
     written = false;
   }
   if (!written)
-    ::unlink(tmp.c_str());
+    static_cast<void>(::unlink(tmp.c_str())); // the failure is already reported
   return written;
 }
 
@@ -153,7 +153,7 @@ bool WriteFileReplacingWith(const std::filesystem::path& fileName,
     written = file.ok() && ::fsync(file.get()) == 0 && file.close();
   }
   if (!written || ::rename(tmp.c_str(), fileName.c_str()) != 0) {
-    ::unlink(tmp.c_str());
+    static_cast<void>(::unlink(tmp.c_str())); // the failure is already reported
     return false;
   }
   return true;

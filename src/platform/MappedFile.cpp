@@ -20,7 +20,7 @@ std::shared_ptr<const TMappedFile> TMappedFile::Open(const std::filesystem::path
     size = static_cast<std::size_t>(info.st_size);
     data = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
   }
-  ::close(fd); // the mapping keeps the file
+  static_cast<void>(::close(fd)); // read-only, and the mapping keeps the file
   if (data == MAP_FAILED)
     return nullptr;
   // Reads jump between the waves that are played: no read-ahead around them.

@@ -495,8 +495,8 @@ std::string RiffForm(const std::uint8_t* data, std::size_t size) {
   return std::string(reinterpret_cast<const char*>(data + 8), 4);
 }
 
-bool TDlsCollection::LoadFromMemory(const std::uint8_t* data, std::size_t size, bool BorrowWaves) {
-  return TReader(BorrowWaves).Read(data, size, *this);
+bool TDlsCollection::LoadFromMemory(const std::uint8_t* data, std::size_t size, bool borrowWaves) {
+  return TReader(borrowWaves).Read(data, size, *this);
 }
 
 } // namespace melo

@@ -158,9 +158,9 @@ public:
 
   // Replaces the content with the collection in data. On any failed check it
   // returns false and leaves the previous content as it was. With
-  // BorrowWaves, 16-bit mono waves are not copied (TDlsWave::Borrowed): data
+  // borrowWaves, 16-bit mono waves are not copied (TDlsWave::Borrowed): data
   // must then outlive the collection and whatever is built from it.
-  bool LoadFromMemory(const std::uint8_t* data, std::size_t size, bool BorrowWaves = false);
+  bool LoadFromMemory(const std::uint8_t* data, std::size_t size, bool borrowWaves = false);
 };
 
 // The RIFF form of data ("DLS ", "sfbk", ...) or an empty string when data

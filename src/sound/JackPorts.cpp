@@ -111,7 +111,7 @@ void TJackMidiPort::Close() {
     FQueue = nullptr;
   }
   if (FWakeFd >= 0) {
-    close(FWakeFd);
+    static_cast<void>(close(FWakeFd)); // a wake-up counter: nothing to lose
     FWakeFd = -1;
   }
 }

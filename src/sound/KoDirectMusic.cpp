@@ -149,14 +149,14 @@ bool AddInputPort(TPortList& list, const TPortCaps& port) {
   return true;
 }
 
-bool WriteOutDevList(const std::filesystem::path& Folder, const TPortList& ports) {
+bool WriteOutDevList(const std::filesystem::path& folder, const TPortList& ports) {
   std::string text;
   for (int i = 0; i < ports.OutputCount; ++i) {
     text += std::to_string(i) + ":  " +
             Utf8ToGbk(ports.OutputPorts[static_cast<std::size_t>(i)].Description) + "\r\n";
   }
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
-  return WriteFileReplacing(Folder / "OutDevList.txt", std::span(bytes, text.size()));
+  return WriteFileReplacing(folder / "OutDevList.txt", std::span(bytes, text.size()));
 }
 
 // ---- Settings mapping ----------------------------------------------------------
@@ -176,12 +176,13 @@ float GainOfVolume(std::int32_t hundredthsDb) {
   return static_cast<float>(std::clamp(gain, 0.0, static_cast<double>(MaxGain)));
 }
 
-TDriverBuffer DriverBufferFor(int LatencyMs, int PeriodMs, int sampleRate) {
+TDriverBuffer DriverBufferFor(int latencyMs, int periodMs, int sampleRate) {
   TDriverBuffer buffer;
   buffer.PeriodFrames =
-      static_cast<int>(std::clamp(std::lround(PeriodMs * sampleRate / 1000.0), 64l, 8192l));
-  const double periodMs = buffer.PeriodFrames * 1000.0 / sampleRate;
-  buffer.PeriodCount = static_cast<int>(std::clamp(std::lround(LatencyMs / periodMs), 2l, 64l));
+      static_cast<int>(std::clamp(std::lround(periodMs * sampleRate / 1000.0), 64l, 8192l));
+  const double framedPeriodMs = buffer.PeriodFrames * 1000.0 / sampleRate;
+  buffer.PeriodCount =
+      static_cast<int>(std::clamp(std::lround(latencyMs / framedPeriodMs), 2l, 64l));
   return buffer;
 }
 
@@ -477,7 +478,7 @@ bool TKoDirectMusic::PortActive() const {
 }
 
 bool TKoDirectMusic::SelectDirectSoundDevice(int Index) {
-  SetActive(false);
+  static_cast<void>(SetActive(false)); // always succeeds
   std::unique_lock guard(FLock);
   if (!FDirectSound->SelectDevice(Index)) {
     return false;
@@ -586,8 +587,9 @@ bool TKoDirectMusic::DownloadInstruments() {
 }
 
 bool TKoDirectMusic::LoadExternalDLS() {
-  LoadCollectionFromFile();
-  DownloadInstruments();
+  // True whatever happens: the caller lists the voices of what did load.
+  static_cast<void>(LoadCollectionFromFile());
+  static_cast<void>(DownloadInstruments());
   return true;
 }
 
@@ -609,19 +611,19 @@ bool TKoDirectMusic::PlayOnSynth(std::uint8_t status, std::uint8_t data1, std::u
   // The synthesizer's own results are not failures of the send: a note-off for
   // a note that already ended, for example, reports one.
   switch (status & 0xF0) {
-  case 0x80:
+  case NoteOffStatus:
     fluid_synth_noteoff(FSynth, channel, key);
     return true;
-  case 0x90:
+  case NoteOnStatus:
     fluid_synth_noteon(FSynth, channel, key, value);
     return true;
   case 0xA0:
     fluid_synth_key_pressure(FSynth, channel, key, value);
     return true;
-  case 0xB0:
+  case ControlChangeStatus:
     fluid_synth_cc(FSynth, channel, key, value);
     return true;
-  case 0xC0:
+  case ProgramChangeStatus:
     fluid_synth_program_change(FSynth, channel, key);
     return true;
   case 0xD0:
@@ -672,7 +674,7 @@ bool TKoDirectMusic::SendLocked(std::uint8_t status, std::uint8_t data1, std::ui
         return true;
       }
     }
-    if ((status & 0xF0) == 0xB0 &&
+    if ((status & 0xF0) == ControlChangeStatus &&
         (data1 == AllSoundOffController || data1 == AllNotesOffController)) {
       FScheduler.DropNoteOns(status & 0x0F);
     }
@@ -697,7 +699,7 @@ bool TKoDirectMusic::NoteOn(std::uint8_t Channel, std::uint8_t Note, std::uint8_
     return false;
   }
   std::lock_guard guard(FLock);
-  const bool sent = SendLocked(static_cast<std::uint8_t>(0x90 + Channel), Note, Velocity);
+  const bool sent = SendLocked(ChannelStatus(NoteOnStatus, Channel), Note, Velocity);
   FLastNotes[Channel] = Note;
   return sent;
 }
@@ -707,7 +709,7 @@ bool TKoDirectMusic::NoteOff(std::uint8_t Channel, std::uint8_t Note) {
     return false;
   }
   std::lock_guard guard(FLock);
-  return SendLocked(static_cast<std::uint8_t>(0x80 + Channel), Note, 64);
+  return SendLocked(ChannelStatus(NoteOffStatus, Channel), Note, 64);
 }
 
 bool TKoDirectMusic::ControlChange(std::uint8_t Channel, std::uint8_t Controller,
@@ -716,15 +718,16 @@ bool TKoDirectMusic::ControlChange(std::uint8_t Channel, std::uint8_t Controller
     return false;
   }
   std::lock_guard guard(FLock);
-  return SendLocked(static_cast<std::uint8_t>(0xB0 + Channel), Controller, Value);
+  return SendLocked(ChannelStatus(ControlChangeStatus, Channel), Controller, Value);
 }
 
 bool TKoDirectMusic::SetPatchLocked(std::uint8_t channel, std::uint32_t patch) {
   const TPatchBytes bytes = UnpackPatch(patch);
-  const auto control = static_cast<std::uint8_t>(0xB0 + channel);
-  SendLocked(control, 0, bytes.MSB);
-  SendLocked(control, 32, bytes.LSB);
-  const bool sent = SendLocked(static_cast<std::uint8_t>(0xC0 + channel), bytes.Program, 0);
+  const auto control = ChannelStatus(ControlChangeStatus, channel);
+  // The program change's result answers for the whole patch.
+  static_cast<void>(SendLocked(control, 0, bytes.MSB));
+  static_cast<void>(SendLocked(control, 32, bytes.LSB));
+  const bool sent = SendLocked(ChannelStatus(ProgramChangeStatus, channel), bytes.Program, 0);
   FPatches[channel] = patch;
   return sent;
 }
@@ -883,7 +886,8 @@ void TKoDirectMusic::SetReverbLevel(std::uint8_t Level) {
     params.ReverbMix = Levels[Level].Mix;
     params.ReverbTime = Levels[Level].Time;
   }
-  SetReverbParams(params);
+  // False without reverb or a synthesizer port: the level then has no effect.
+  static_cast<void>(SetReverbParams(params));
 }
 
 std::uint8_t TKoDirectMusic::ReverbLevel() const {

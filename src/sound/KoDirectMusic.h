@@ -121,7 +121,7 @@ bool AddOutputPort(TPortList& list, const TPortCaps& port);
 bool AddInputPort(TPortList& list, const TPortCaps& port);
 
 // Writes "OutDevList.txt" into Folder: "%d:  %s" per output port, CR LF, GBK.
-bool WriteOutDevList(const std::filesystem::path& Folder, const TPortList& ports);
+bool WriteOutDevList(const std::filesystem::path& folder, const TPortList& ports);
 
 // ---- Settings mapped onto the synthesizer --------------------------------------
 
@@ -159,7 +159,7 @@ struct TDriverBuffer {
 
 // The audio driver's buffer for a write latency and period in ms: a period of
 // PeriodMs (64..8192 frames), as many periods as make up LatencyMs (2..64).
-TDriverBuffer DriverBufferFor(int LatencyMs, int PeriodMs, int sampleRate);
+TDriverBuffer DriverBufferFor(int latencyMs, int periodMs, int sampleRate);
 
 // ---- The engine --------------------------------------------------------------------
 

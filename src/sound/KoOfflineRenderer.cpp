@@ -86,7 +86,8 @@ TKoOfflineRenderer::TKoOfflineRenderer(const TRenderSetup& setup) {
     FLoaded = ReadFileBytes(setup.BuiltInFileName, bytes, MaxSoundSetBytes) &&
               FEngine->LoadCollectionFromStream(bytes);
   }
-  FEngine->SetVolume(setup.Volume);
+  // False only without a synthesizer, when nothing renders anyway.
+  static_cast<void>(FEngine->SetVolume(setup.Volume));
 }
 
 TKoOfflineRenderer::~TKoOfflineRenderer() = default;

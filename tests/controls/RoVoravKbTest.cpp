@@ -70,7 +70,7 @@ TEST_F(RoVoravKbTest, NamesTagsAndStackingFollowTheCreationOrder) {
   // The top C's big piece covers the whole key, but its little piece was created later.
   EXPECT_EQ(Host->childAt(X + 590, Y + 20), Keyboard->BigWhiteKey(42));
   EXPECT_EQ(Host->childAt(X + 589, Y + 2), Keyboard->LittleWhiteKey(42));
-  for (int p = 0; p < TRoVoravKb::KeyCount; ++p) {
+  for (int p = 0; p < TRoVoravKb::PianoKeyCount; ++p) {
     bool black = false;
     int index = -1, back = -1;
     TRoVoravKb::PositionToKey(p, black, index);
