@@ -1,10 +1,10 @@
 // Drawing cost of the skinned displays: a staff redraw with eight held notes and a redraw of
 // every PC-keyboard label, against copying the whole window picture once (the baseline).
 #include "controls/GlyphBmp.h"
+#include "controls/KoPCKeyboard.h"
 #include "controls/KoStaff.h"
 #include "controls/SkinLayout.h"
 #include "input/KoKeyDef.h"
-#include "input/KoPCKeyboard.h"
 
 #include <QApplication>
 #include <QWidget>

@@ -3,6 +3,7 @@
 // Usage: melo_render_window <glyph library> <output.png>
 #include "controls/GlyphBmp.h"
 #include "controls/KoMainButtons.h"
+#include "controls/KoPCKeyboard.h"
 #include "controls/KoSlider.h"
 #include "controls/KoSpinEdit.h"
 #include "controls/KoStaff.h"
@@ -10,7 +11,6 @@
 #include "controls/SkinControls.h"
 #include "controls/SkinLayout.h"
 #include "input/KoKeyDef.h"
-#include "input/KoPCKeyboard.h"
 #include "music/MidiInterfaces.h"
 
 #include <QApplication>

@@ -1,8 +1,8 @@
 #include "controls/KoStaff.h"
 
 #include "controls/GlyphBmp.h"
+#include "controls/KoPCKeyboard.h"
 #include "controls/SkinLayout.h"
-#include "input/KoPCKeyboard.h"
 #include "music/MidiInterfaces.h"
 
 #include <array>

@@ -3,11 +3,11 @@
 #include "controls/GlyphBmp.h"
 #include "controls/HandCursors.h"
 #include "controls/KoMainButtons.h"
+#include "controls/KoPCKeyboard.h"
 #include "controls/KoSlider.h"
 #include "controls/KoSpinEdit.h"
 #include "controls/KoStaff.h"
 #include "controls/RoVoravKb.h"
-#include "input/KoPCKeyboard.h"
 #include "sound/MasterVolume.h"
 
 #include <QWidget>

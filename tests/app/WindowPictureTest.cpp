@@ -3,10 +3,10 @@
 // control lies serves the program and the offscreen renderer.
 #include "app/main.h"
 #include "controls/GlyphBmp.h"
+#include "controls/KoPCKeyboard.h"
 #include "controls/KoSlider.h"
 #include "controls/KoSpinEdit.h"
 #include "controls/SkinControls.h"
-#include "input/KoPCKeyboard.h"
 #include "platform/DataFolder.h"
 #include "sound/MyVolume.h"
 

@@ -1,6 +1,6 @@
 #include "controls/KoStaff.h"
 #include "SkinFixture.h"
-#include "input/KoPCKeyboard.h"
+#include "controls/KoPCKeyboard.h"
 
 #include <array>
 

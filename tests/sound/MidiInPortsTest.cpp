@@ -1,7 +1,7 @@
 // The MIDI inputs: without the ALSA sequencer (said once, nothing else
 // changes) and through a private JACK server, from another program's port to
 // the handler on the reader thread.
-#include "input/MidiInPorts.h"
+#include "sound/MidiInPorts.h"
 
 #include "sound/JackTestServer.h"
 #include "sound/SequencerPorts.h"

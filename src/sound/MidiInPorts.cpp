@@ -1,4 +1,4 @@
-#include "input/MidiInPorts.h"
+#include "sound/MidiInPorts.h"
 
 #include "sound/SequencerPorts.h"
 

@@ -1,4 +1,4 @@
-#include "input/KoPCKeyboard.h"
+#include "controls/KoPCKeyboard.h"
 
 #include "controls/GlyphBmp.h"
 #include "controls/SkinLayout.h"
