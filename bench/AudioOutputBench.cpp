@@ -17,7 +17,6 @@
 #include "music/AutoAccomp.h"
 #include "music/KoMetronome.h"
 #include "sound/KoDirectMusic.h"
-#include "sound/SetupConfig.h"
 
 #include <jack/jack.h>
 
@@ -47,7 +46,8 @@ namespace {
 
 constexpr int JackRate = 48000;
 constexpr std::size_t CaptureSeconds = 240;
-constexpr float Audible = 0.003f; // about -50 dBFS
+constexpr float Audible = 0.003f;   // about -50 dBFS
+constexpr float Uncaptured = -1.0f; // a peak never is
 
 // The captured peak of both ports per frame, indexed by JACK frame time.
 class TCapture {
@@ -61,7 +61,7 @@ public:
       return false;
     FIn[0] = jack_port_register(FClient, "in_1", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
     FIn[1] = jack_port_register(FClient, "in_2", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
-    FPeaks.assign(CaptureSeconds * JackRate, 0.0f);
+    FPeaks.assign(CaptureSeconds * JackRate, Uncaptured);
     jack_set_process_callback(FClient, &Process, this);
     jack_set_xrun_callback(FClient, &XRun, this);
     return FIn[0] && FIn[1] && jack_activate(FClient) == 0;
@@ -86,24 +86,45 @@ public:
         return f;
     return -1;
   }
+  // Whether every frame from from to to (exclusive) was captured: a cycle
+  // the server skipped for this client, or ran too late, leaves a hole, and
+  // a figure taken across one would measure the hole.
+  bool Whole(std::int64_t from, std::int64_t to) const {
+    const std::int64_t first = FFirst.load();
+    const std::int64_t last = first + FFilled.load();
+    if (from < first || to > last)
+      return false;
+    for (std::int64_t f = from; f < to; ++f)
+      if (FPeaks[std::size_t(f - first)] < 0)
+        return false;
+    return true;
+  }
   // Attacks between from and to: a frame above threshold that is at least
   // four times louder than anything from 12 to 2 ms before it (a stroke's
   // own decay never is, the next stroke over the previous one's tail is; the
   // 2 ms leave room for the attack's rise), at least gap frames after the
   // previous attack.
+  // Attacks whose look-back was not wholly captured are left out and counted
+  // in lost.
   std::vector<std::int64_t> Onsets(std::int64_t from, std::int64_t to, std::int64_t gap,
-                                   float threshold) const {
+                                   float threshold, int& lost) const {
     std::vector<std::int64_t> onsets;
     const std::int64_t first = FFirst.load();
     const std::int64_t last = first + FFilled.load();
     const std::int64_t window = JackRate / 100, rise = JackRate / 500;
+    std::int64_t previous = -1;
     for (std::int64_t f = std::max(from, first + window + rise); f < std::min(to, last); ++f) {
       const float peak = FPeaks[std::size_t(f - first)];
-      if (peak <= threshold || (!onsets.empty() && f - onsets.back() <= gap))
+      if (peak <= threshold || (previous >= 0 && f - previous <= gap))
         continue;
       const auto before = FPeaks.begin() + std::ptrdiff_t(f - first - rise);
-      if (*std::max_element(before - window, before) * 4 < peak)
+      if (!Whole(f - rise - window, f + 1)) {
+        ++lost;
+        previous = f;
+      } else if (*std::max_element(before - window, before) * 4 < peak) {
         onsets.push_back(f);
+        previous = f;
+      }
     }
     return onsets;
   }
@@ -173,8 +194,7 @@ void Sleep(double ms) {
 
 void ApplyResponseTime(TKoDirectMusic& engine, int latency) {
   // As the program applies its settings.
-  engine.SetWriteLatency(latency);
-  engine.SetWritePeriod(WritePeriodForLatency(latency));
+  engine.SetResponseTime(latency);
 }
 
 // The engine on ALSA's default device (routed into JACK by the plugin), or
@@ -195,7 +215,7 @@ std::unique_ptr<TKoDirectMusic> OpenEngine(const char* setPath, bool place, TCap
 
 // Key -> first audible sample: a short drum stroke sent at once, ten times at
 // uneven moments. Milliseconds.
-std::vector<double> KeyLatencies(TKoDirectMusic& engine, TCapture& capture) {
+std::vector<double> KeyLatencies(TKoDirectMusic& engine, TCapture& capture, int& lost) {
   std::vector<double> latencies;
   for (int k = 0; k < 10; ++k) {
     Sleep(150 + 37 * (k % 5));
@@ -206,8 +226,10 @@ std::vector<double> KeyLatencies(TKoDirectMusic& engine, TCapture& capture) {
     Sleep(100);
     const std::int64_t from = capture.FrameAt(pressed);
     const std::int64_t heard = capture.FirstAudible(from, capture.CapturedUpTo());
-    if (heard >= 0)
+    if (heard >= 0 && capture.Whole(from, heard + 1))
       latencies.push_back(double(heard - from) * 1000.0 / JackRate);
+    else
+      ++lost;
   }
   return latencies;
 }
@@ -229,7 +251,7 @@ TAccompStyle WoodBlockSixteenths() {
 // Drum onsets of eight seconds of sixteenths at tempo 100 against the grid of
 // the metronome's own clock, after removing the median delay. Milliseconds.
 std::vector<double> OnsetErrors(TKoDirectMusic& engine, TCapture& capture,
-                                std::int64_t steadyToJackUs) {
+                                std::int64_t steadyToJackUs, int& lost) {
   TAutoAccomp accomp(Metronome);
   accomp.Engine = &engine;
   accomp.SetLibraryStyle(0, WoodBlockSixteenths());
@@ -250,7 +272,7 @@ std::vector<double> OnsetErrors(TKoDirectMusic& engine, TCapture& capture,
     return capture.FrameAt(jack_time_t(std::llround(ms * 1000.0) + steadyToJackUs));
   };
   const std::int64_t from = frameOfMs(startMs);
-  const auto onsets = capture.Onsets(from, capture.CapturedUpTo(), JackRate / 20, 0.05f);
+  const auto onsets = capture.Onsets(from, capture.CapturedUpTo(), JackRate / 20, 0.05f, lost);
   // Offsets from the grid, taken around the first onset's: a delay near half
   // a sixteenth would otherwise split the onsets between two grid lines.
   const auto wrap = [&](double ms) {
@@ -272,7 +294,9 @@ std::vector<double> OnsetErrors(TKoDirectMusic& engine, TCapture& capture,
 } // namespace
 
 int main(int argc, char** argv) {
-  const char* setPath = argc > 1 ? argv[1] : MELO_SOUND_SET_PATH;
+  // --keys: only the key rows (a quick look while tuning the output).
+  const bool keysOnly = argc > 1 && std::string(argv[1]) == "--keys";
+  const char* setPath = argc > 1 + int(keysOnly) ? argv[1 + int(keysOnly)] : MELO_SOUND_SET_PATH;
   const std::string server = "melobench" + std::to_string(getpid());
 
   // A HOME of our own whose .asoundrc sends ALSA's default device into JACK,
@@ -299,6 +323,7 @@ int main(int argc, char** argv) {
   for (int i = 0; i < 100 && !(open = capture.Open(server)); ++i)
     Sleep(100);
   int result = 0;
+  std::int64_t steadyToJackUs = 0;
   if (!open) {
     std::fprintf(stderr, "no JACK server\n");
     result = 1;
@@ -306,19 +331,23 @@ int main(int argc, char** argv) {
     const auto steadyUs = std::chrono::duration_cast<std::chrono::microseconds>(
                               std::chrono::steady_clock::now().time_since_epoch())
                               .count();
-    const std::int64_t steadyToJackUs = std::int64_t(capture.Now()) - steadyUs;
+    steadyToJackUs = std::int64_t(capture.Now()) - steadyUs;
 
     std::printf("key -> first audible sample (ms; goal: the setting plus at most %.1f ms)\n",
                 64 * 1000.0 / TKoDirectMusic::SampleRate);
-    std::printf("%8s %8s %8s %8s %6s\n", "setting", "median", "p99", "max", "xruns");
+    std::printf("%8s %8s %8s %8s %6s %6s %14s\n", "setting", "median", "p99", "max", "xruns",
+                "lost", "driver buffer");
     if (auto engine = OpenEngine(setPath, true, nullptr)) {
       for (int latency = 10; latency <= 100; latency += 10) {
         ApplyResponseTime(*engine, latency);
         Sleep(300);
         const int xruns = capture.XRuns();
-        const TStats s = StatsOf(KeyLatencies(*engine, capture));
-        std::printf("%8d %8.1f %8.1f %8.1f %6d\n", latency, s.Median, s.P99, s.Max,
-                    capture.XRuns() - xruns);
+        int lost = 0;
+        const TStats s = StatsOf(KeyLatencies(*engine, capture, lost));
+        const TDriverBuffer buffer = engine->DriverBuffer();
+        std::printf("%8d %8.1f %8.1f %8.1f %6d %6d %5d x %d %4.1f\n", latency, s.Median, s.P99,
+                    s.Max, capture.XRuns() - xruns, lost, buffer.PeriodFrames, buffer.PeriodCount,
+                    HeardLatencyMs(buffer, TKoDirectMusic::SampleRate));
       }
     } else {
       std::fprintf(stderr, "the engine cannot play through ALSA's default device\n");
@@ -330,18 +359,20 @@ int main(int argc, char** argv) {
     if (auto engine = OpenEngine(setPath, true, &capture)) {
       Sleep(300);
       const int xruns = capture.XRuns();
-      const TStats s = StatsOf(KeyLatencies(*engine, capture));
-      std::printf("%8s %8.1f %8.1f %8.1f %6d\n", "JACK", s.Median, s.P99, s.Max,
-                  capture.XRuns() - xruns);
+      int lost = 0;
+      const TStats s = StatsOf(KeyLatencies(*engine, capture, lost));
+      std::printf("%8s %8.1f %8.1f %8.1f %6d %6d\n", "JACK", s.Median, s.P99, s.Max,
+                  capture.XRuns() - xruns, lost);
     } else {
       std::fprintf(stderr, "the engine cannot play through its JACK output\n");
       result = 1;
     }
-
+  }
+  if (open && !keysOnly) {
     std::printf("\ndrum onsets against the sixteenth grid (ms, |error| after the median "
                 "delay; goal p99 <= 1.5)\n");
-    std::printf("%8s %-22s %8s %8s %8s %6s %6s\n", "setting", "hand-over", "median", "p99", "max",
-                "notes", "xruns");
+    std::printf("%8s %-22s %8s %8s %8s %6s %6s %6s\n", "setting", "hand-over", "median", "p99",
+                "max", "notes", "xruns", "lost");
     for (int latency : {10, 40, 100}) {
       for (bool place : {false, true}) {
         auto engine = OpenEngine(setPath, place, nullptr);
@@ -350,22 +381,24 @@ int main(int argc, char** argv) {
         ApplyResponseTime(*engine, latency);
         Sleep(300);
         const int xruns = capture.XRuns();
-        const auto errors = OnsetErrors(*engine, capture, steadyToJackUs);
+        int lost = 0;
+        const auto errors = OnsetErrors(*engine, capture, steadyToJackUs, lost);
         const TStats s = StatsOf(errors);
-        std::printf("%8d %-22s %8.2f %8.2f %8.2f %6zu %6d\n", latency,
+        std::printf("%8d %-22s %8.2f %8.2f %8.2f %6zu %6d %6d\n", latency,
                     place ? "at their sample" : "at once (baseline)", s.Median, s.P99, s.Max,
-                    errors.size(), capture.XRuns() - xruns);
+                    errors.size(), capture.XRuns() - xruns, lost);
       }
     }
     for (bool place : {false, true}) {
       if (auto engine = OpenEngine(setPath, place, &capture)) {
         Sleep(300);
         const int xruns = capture.XRuns();
-        const auto errors = OnsetErrors(*engine, capture, steadyToJackUs);
+        int lost = 0;
+        const auto errors = OnsetErrors(*engine, capture, steadyToJackUs, lost);
         const TStats s = StatsOf(errors);
-        std::printf("%8s %-22s %8.2f %8.2f %8.2f %6zu %6d\n", "JACK",
+        std::printf("%8s %-22s %8.2f %8.2f %8.2f %6zu %6d %6d\n", "JACK",
                     place ? "at their sample" : "at once (baseline)", s.Median, s.P99, s.Max,
-                    errors.size(), capture.XRuns() - xruns);
+                    errors.size(), capture.XRuns() - xruns, lost);
       }
     }
   }

@@ -496,9 +496,11 @@ void TRoVoravForm::ApplySettings(const TSetupOptions& options) {
   FLatency = latency;
   FWritePeriod = WritePeriodForLatency(latency);
   if (FMusic) {
-    // False only without a synthesizer port: the values wait in the settings.
-    static_cast<void>(FMusic->SetWriteLatency(FLatency));
-    static_cast<void>(FMusic->SetWritePeriod(FWritePeriod));
+    // The setting is the latency the player hears: the output is sized for
+    // it in one step, its period as the device grants it. False only without
+    // a synthesizer port: the value waits in the settings.
+    static_cast<void>(FMusic->SetResponseTime(FLatency));
+    FWritePeriod = FMusic->GetWritePeriod();
     FMusic->SetReverbLevel(Config.ReverbLevel);
   }
   FPerformance.SetNotebookMode(options.NotebookMode);

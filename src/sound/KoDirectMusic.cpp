@@ -11,6 +11,7 @@
 #include "sound/SetupConfig.h"
 
 #include <QString>
+#include <alsa/asoundlib.h>
 #include <fluidsynth.h>
 
 #include <algorithm>
@@ -186,6 +187,67 @@ TDriverBuffer DriverBufferFor(int latencyMs, int periodMs, int sampleRate) {
   return buffer;
 }
 
+TDriverBuffer DriverBufferForResponse(int ResponseMs, int sampleRate,
+                                      const std::function<int(int)>& GrantPeriod) {
+  const double targetFrames = std::max(ResponseMs, 1) * sampleRate / 1000.0;
+  TDriverBuffer nearest{.PeriodFrames = 64, .PeriodCount = 2};
+  double nearestError = -1;
+  TDriverBuffer finest = nearest;
+  bool withinBlock = false;
+  for (int count = 2; count <= 8; ++count) {
+    // Asked in whole synthesizer blocks; granted as the device allows.
+    const long blocks = std::lround(targetFrames / (count + 1.5) / 64.0);
+    const int asked = static_cast<int>(std::clamp(blocks * 64, 64l, 8192l));
+    const TDriverBuffer buffer{.PeriodFrames = std::clamp(GrantPeriod(asked), 16, 65536),
+                               .PeriodCount = count};
+    const double error = std::fabs((count + 1.5) * buffer.PeriodFrames - targetFrames);
+    if (nearestError < 0 || error < nearestError) {
+      nearest = buffer;
+      nearestError = error;
+    }
+    // Among those within a block of the setting, the shortest period: a key
+    // waits less unevenly for the next render, and the buffer has more room
+    // for a late wake-up of the driver's thread.
+    if (error <= 64 && (!withinBlock || buffer.PeriodFrames < finest.PeriodFrames)) {
+      finest = buffer;
+      withinBlock = true;
+    }
+  }
+  return withinBlock ? finest : nearest;
+}
+
+double HeardLatencyMs(TDriverBuffer buffer, int sampleRate) {
+  return (buffer.PeriodCount + 1.5) * buffer.PeriodFrames * 1000.0 / sampleRate;
+}
+
+namespace {
+
+// The period an ALSA device grants for a request in the format FluidSynth's
+// driver opens it with; the request itself when the device cannot be asked.
+int AlsaPeriodFrames(const std::string& device, int sampleRate, int frames) {
+  snd_pcm_t* pcm = nullptr;
+  if (snd_pcm_open(&pcm, device.empty() ? "default" : device.c_str(), SND_PCM_STREAM_PLAYBACK,
+                   SND_PCM_NONBLOCK) != 0)
+    return frames;
+  snd_pcm_hw_params_t* params = nullptr;
+  snd_pcm_hw_params_malloc(&params);
+  snd_pcm_uframes_t period = static_cast<snd_pcm_uframes_t>(frames);
+  unsigned int rate = static_cast<unsigned int>(sampleRate);
+  int dir = 0;
+  const bool granted =
+      params != nullptr && snd_pcm_hw_params_any(pcm, params) >= 0 &&
+      snd_pcm_hw_params_set_access(pcm, params, SND_PCM_ACCESS_RW_INTERLEAVED) >= 0 &&
+      snd_pcm_hw_params_set_format(pcm, params, SND_PCM_FORMAT_S16) >= 0 &&
+      snd_pcm_hw_params_set_channels(pcm, params, 2) >= 0 &&
+      snd_pcm_hw_params_set_rate_near(pcm, params, &rate, nullptr) >= 0 &&
+      snd_pcm_hw_params_set_period_size_near(pcm, params, &period, &dir) >= 0;
+  snd_pcm_hw_params_free(params);
+  snd_pcm_close(pcm);
+  return granted ? static_cast<int>(period) : frames;
+}
+
+} // namespace
+
 // ---- Engine: life cycle ----------------------------------------------------------
 
 TKoDirectMusic::TKoDirectMusic(TEngineMode Mode, std::size_t CaptureCapacity)
@@ -310,13 +372,16 @@ bool TKoDirectMusic::DriverIsJack() const {
   return FOptions.AudioDriver == "alsa" && FDirectSound->SelectedDriver() == "jack";
 }
 
+std::string TKoDirectMusic::DriverName() const {
+  // Tools and tests may ask for another driver; otherwise the chosen output's.
+  return FOptions.AudioDriver == "alsa" ? FDirectSound->SelectedDriver() : FOptions.AudioDriver;
+}
+
 bool TKoDirectMusic::OpenDriver() {
   if (FDriver != nullptr) {
     return true;
   }
-  // Tools and tests may ask for another driver; otherwise the chosen output's.
-  const std::string driver =
-      FOptions.AudioDriver == "alsa" ? FDirectSound->SelectedDriver() : FOptions.AudioDriver;
+  const std::string driver = DriverName();
   fluid_settings_setstr(FSettings, "audio.driver", driver.c_str());
   fluid_settings_setstr(FSettings, "audio.alsa.device", FDirectSound->SelectedDeviceName().c_str());
   // JACK: our own client name, and played through the system's speakers.
@@ -811,6 +876,36 @@ bool TKoDirectMusic::SetWritePeriod(int Ms) {
   const int latencyMs = static_cast<int>(
       std::lround(FBuffer.PeriodFrames * FBuffer.PeriodCount * 1000.0 / SampleRate));
   return ApplyBuffer(DriverBufferFor(latencyMs, Ms, SampleRate));
+}
+
+bool TKoDirectMusic::SetResponseTime(int Ms) {
+  std::lock_guard guard(FLock);
+  if (!HasSynthPort()) {
+    return false;
+  }
+  // One step from the setting alone: the buffer does not depend on the one
+  // before it. A device may serve one user at a time, so it is asked for its
+  // period while our own driver is closed.
+  const bool reopen = FDriver != nullptr && !DriverIsJack();
+  if (reopen)
+    CloseDriver();
+  const bool alsa = FOptions.Mode == TEngineMode::Live && DriverName() == "alsa";
+  const std::string device = FDirectSound->SelectedDeviceName();
+  const TDriverBuffer previous = FBuffer;
+  FBuffer = DriverBufferForResponse(Ms, SampleRate, [&](int frames) {
+    return alsa ? AlsaPeriodFrames(device, SampleRate, frames) : frames;
+  });
+  if (!reopen || OpenDriver()) {
+    return true;
+  }
+  FBuffer = previous;
+  OpenDriver();
+  return false;
+}
+
+TDriverBuffer TKoDirectMusic::DriverBuffer() const {
+  std::lock_guard guard(FLock);
+  return FBuffer;
 }
 
 int TKoDirectMusic::GetWriteLatency() const {

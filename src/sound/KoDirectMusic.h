@@ -161,6 +161,17 @@ struct TDriverBuffer {
 // PeriodMs (64..8192 frames), as many periods as make up LatencyMs (2..64).
 TDriverBuffer DriverBufferFor(int latencyMs, int periodMs, int sampleRate);
 
+// The driver's buffer for a response time, the latency the player hears. A
+// key waits for the driver's next render (half a period on average), and the
+// rendered period waits in the driver for room behind the buffer's periods:
+// (PeriodCount + 1.5) periods in all. Two to eight periods of the size the
+// device grants (GrantPeriod: frames asked -> frames granted; devices round
+// periods to their own steps): of those within a synthesizer block (64
+// frames) of ResponseMs the shortest period, else the nearest.
+TDriverBuffer DriverBufferForResponse(int ResponseMs, int sampleRate,
+                                      const std::function<int(int)>& GrantPeriod);
+double HeardLatencyMs(TDriverBuffer buffer, int sampleRate);
+
 // ---- The engine --------------------------------------------------------------------
 
 enum class TEngineMode {
@@ -270,6 +281,10 @@ public:
   // Port settings.
   bool SetWriteLatency(int Ms);
   bool SetWritePeriod(int Ms);
+  // Sizes the output for the response-time setting (DriverBufferForResponse);
+  // JACK's server sets its own period, so there it is only remembered.
+  bool SetResponseTime(int Ms);
+  TDriverBuffer DriverBuffer() const;
   int GetWriteLatency() const;
   int GetWritePeriod() const;
   bool SetVolume(std::int32_t Value);
@@ -299,6 +314,7 @@ private:
   bool DriverIsJack() const;
   void CloseDriver();
   bool ApplyBuffer(TDriverBuffer buffer);
+  std::string DriverName() const;
   bool LoadCollection(std::span<const std::uint8_t> bytes, bool sort,
                       std::shared_ptr<const void> owner = {});
   void ApplyReverb();

@@ -307,6 +307,34 @@ TEST(EngineSettingsTest, LatencyAndPeriodMapOntoTheDriverBuffer) {
   EXPECT_EQ(DriverBufferFor(100000, 10, 44100).PeriodCount, 64);
 }
 
+// What the player hears, (periods + 1.5) x period, lands within a block of
+// every setting, also where the device takes periods only in steps of 128
+// frames, and grows with the setting.
+TEST(EngineSettingsTest, ResponseTimeSizesTheBufferForWhatIsHeard) {
+  const auto any = [](int frames) { return frames; };
+  const auto steps = [](int frames) { return std::max(1, (frames + 64) / 128) * 128; };
+  for (const auto& grant : {std::function<int(int)>(any), std::function<int(int)>(steps)}) {
+    double before = 0;
+    for (int setting = 10; setting <= 100; setting += 10) {
+      const TDriverBuffer buffer = DriverBufferForResponse(setting, 44100, grant);
+      const double heard = HeardLatencyMs(buffer, 44100);
+      EXPECT_GE(buffer.PeriodCount, 2);
+      EXPECT_NEAR(heard, setting, 64 * 1000.0 / 44100) << setting;
+      EXPECT_GT(heard, before) << setting;
+      EXPECT_EQ(buffer.PeriodFrames, grant(buffer.PeriodFrames)) << setting;
+      before = heard;
+    }
+  }
+  TKoDirectMusic engine(TEngineMode::Offline);
+  ASSERT_TRUE(engine.SelectPort(0));
+  ASSERT_TRUE(engine.SetResponseTime(90));
+  const TDriverBuffer fresh = engine.DriverBuffer();
+  ASSERT_TRUE(engine.SetResponseTime(80));
+  ASSERT_TRUE(engine.SetResponseTime(90));
+  EXPECT_EQ(engine.DriverBuffer().PeriodFrames, fresh.PeriodFrames); // whatever came before
+  EXPECT_EQ(engine.DriverBuffer().PeriodCount, fresh.PeriodCount);
+}
+
 TEST(EngineSettingsTest, WriteLatencyAndPeriodReportWhatTheBufferHolds) {
   TKoDirectMusic engine(TEngineMode::Offline);
   ASSERT_TRUE(engine.SelectPort(0));

@@ -3,11 +3,20 @@
 // a wrapper stays with its own message.
 #include "sound/KoDirectMusic.h"
 
+#include "DlsTestSets.h"
 #include "FluidTsanSuppressions.h"
 #include "SynthTestSupport.h"
+#include "music/MidiInterfaces.h"
+#include "sound/DlsWriter.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <optional>
 #include <thread>
 
 namespace melo {
@@ -104,6 +113,62 @@ TEST(EngineThreadTest, SendersAndRenderingShareTheSynthesizer) {
   a.join();
   b.join();
   EXPECT_EQ(failuresA + failuresB, 0);
+}
+
+// The built-in set builds an instrument at its first note. A key from the
+// window and the accompaniment's timed notes (played by the audio thread)
+// reach the same unbuilt instruments at once while the output renders.
+TEST(EngineThreadTest, InstrumentsBuiltAtTheirFirstNoteFromTwoThreads) {
+  constexpr int Programs = 48;
+  TDlsCollection set;
+  set.Waves.push_back(test::LoopedSine(440.0, 22050, 20, 69));
+  set.Waves.push_back(test::LoopedSine(220.0, 22050, 10, 57));
+  for (int p = 0; p < Programs; ++p)
+    set.Instruments.push_back(test::Instrument(0, std::uint32_t(p), "I" + std::to_string(p),
+                                               {test::Region(std::uint32_t(p % 2))}, p % 3 == 0));
+  const auto path = std::filesystem::temp_directory_path() /
+                    ("melo-firstnote-" + std::to_string(::getpid()) + ".dls");
+  ASSERT_TRUE(SaveDlsFile(set, path.string()));
+  TKoDirectMusic engine(TEngineMode::Offline);
+  ASSERT_TRUE(engine.SelectPort(0));
+  ASSERT_TRUE(engine.LoadCollectionFromMappedFile(path));
+  std::filesystem::remove(path);
+
+  std::atomic<int> failures{0};
+  std::atomic<int> running{2};
+  auto play = [&](std::uint8_t channel, bool timed) {
+    for (int p = 0; p < Programs; ++p) {
+      const auto note = static_cast<std::uint8_t>(48 + p % 24);
+      const double now = std::chrono::duration<double, std::milli>(
+                             std::chrono::steady_clock::now().time_since_epoch())
+                             .count();
+      std::optional<TIntendedTimeScope> scope;
+      if (timed)
+        scope.emplace(now, 0.0);
+      failures += engine.SetPatch(channel, std::uint32_t(p)) ? 0 : 1;
+      failures += engine.NoteOn(channel, note, 100) ? 0 : 1;
+    }
+    --running;
+  };
+  std::thread key(play, std::uint8_t{0}, false);
+  std::thread worker(play, std::uint8_t{1}, true);
+  std::vector<float> left(256);
+  std::vector<float> right(256);
+  float peak = 0;
+  // Render on while they play, then a few periods for the last timed notes.
+  for (int after = 0; after<8; after += running> 0 ? 0 : 1) {
+    if (!engine.Render(left, right)) {
+      ADD_FAILURE() << "no offline rendering";
+      break;
+    }
+    for (float v : left)
+      peak = std::max(peak, std::abs(v));
+  }
+  key.join();
+  worker.join();
+  EXPECT_EQ(failures, 0);
+  EXPECT_EQ(engine.WaitingMessages(), 0u);
+  EXPECT_GT(peak, 0.01f);
 }
 
 } // namespace
