@@ -51,15 +51,16 @@ void TAutoAccomp::EmitMidi(std::uint8_t Status, std::uint8_t Data1, std::uint8_t
     recorder->RecordRawMidi(Status, Data1, Data2);
 }
 
-void TAutoAccomp::PartNoteOn(std::uint8_t Channel, int Note, int Velocity) {
+int TAutoAccomp::PartNoteOn(std::uint8_t Channel, int Note, int Velocity) {
   if (Velocity <= 0)
-    return;
+    return -1;
   if (Channel != PercussionChannel)
     Note += FTranspose;
   if (Note < 0 || Note > 127)
-    return; // no such note: a data byte above 127 would corrupt the stream
+    return -1; // no such note: a data byte above 127 would corrupt the stream
   EmitMidi(ChannelStatus(NoteOnStatus, Channel), static_cast<std::uint8_t>(Note),
            static_cast<std::uint8_t>(std::min(Velocity, 127)));
+  return Note;
 }
 
 void TAutoAccomp::SendProgram(std::uint8_t Channel, std::uint8_t Program) {
@@ -67,7 +68,8 @@ void TAutoAccomp::SendProgram(std::uint8_t Channel, std::uint8_t Program) {
 }
 
 // Sounding notes are left to ring (no part is silenced first): the drums
-// send no note-offs and the pad is held on purpose.
+// send no note-offs. The pad is held until the next pad note, a style without
+// a pad, or the stop: a string or choir note never dies away by itself.
 void TAutoAccomp::SendPrograms() {
   const TAccompSection& live = FCurrentStyle.MainSection;
   SendProgram(ChordChannel, live.ChordPart.Program);
@@ -76,11 +78,19 @@ void TAutoAccomp::SendPrograms() {
 }
 
 void TAutoAccomp::ChordPad(int Root) {
+  ReleasePad();
   const TAccompSection& live = FCurrentStyle.MainSection;
   if (live.ChordPart.Program != StringEnsemble1 && live.ChordPart.Program != ChoirAahs)
     return;
   if (FStart)
-    PartNoteOn(ChordChannel, Root, live.ChordLevel / 9);
+    FPadNote = PartNoteOn(ChordChannel, Root, live.ChordLevel / 9);
+}
+
+void TAutoAccomp::ReleasePad() {
+  if (FPadNote < 0)
+    return;
+  EmitMidi(ChannelStatus(NoteOffStatus, ChordChannel), static_cast<std::uint8_t>(FPadNote), 64);
+  FPadNote = -1;
 }
 
 void TAutoAccomp::ResetSteps() {
@@ -302,6 +312,8 @@ void TAutoAccomp::SetStart(bool Value) {
     std::lock_guard lock(FLock);
     FStart = Value;
     ApplyFillInState(fsNoFillIn, events);
+    if (!Value)
+      ReleasePad();
   }
   Fire(events);
   if (!Value) {

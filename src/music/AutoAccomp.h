@@ -124,10 +124,12 @@ private:
   };
 
   // The helpers below run with FLock held.
-  void PartNoteOn(std::uint8_t Channel, int Note, int Velocity);
+  // The note sent, or -1 when nothing was.
+  int PartNoteOn(std::uint8_t Channel, int Note, int Velocity);
   void SendProgram(std::uint8_t Channel, std::uint8_t Program);
   void SendPrograms();
   void ChordPad(int Root);
+  void ReleasePad();
   void ResetSteps();
   void ApplyFillInState(TFillInStateType Value, TPendingEvents& Events);
   void ApplyCurrChordRoot(int Value, TPendingEvents& Events);
@@ -151,6 +153,7 @@ private:
   int FAPercussVolume = 60;
   int FTranspose = 0;
   int FCurrChordRoot = 48;
+  int FPadNote = -1;   // the chord pad's sounding note (transposed), -1 when none
   bool FStart = false; // written under FLock, on the UI thread only
 
   // UI thread only.

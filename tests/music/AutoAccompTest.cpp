@@ -211,6 +211,38 @@ TEST_F(AutoAccompTest, TransposeMovesThePadButNotTheDrums) {
   EXPECT_EQ(OnChannel(Sink.Take(), 0x96), (std::vector<TMessage>{{0x96, 67, 1}}));
 }
 
+// Each pad note sounds until the next one, a style without a pad or the stop:
+// a held string note would otherwise ring on for ever.
+TEST_F(AutoAccompTest, ThePadNeverOutlivesItsChordOrTheStop) {
+  ASSERT_TRUE(Accomp->SetLibraryStyle(18, PadStyle())); // group 1, index 6
+  Accomp->SetAccompStyleGroup(1);
+  Accomp->SetAccompStyleIndex(6);
+  Accomp->SetTranspose(2);
+  Accomp->SetStart(true);
+  Metro.SetRunning(true);
+  const std::vector<TMessage> started = Sink.Take();
+  // Every pad note-on but the last is released; the last still sounds.
+  const auto ons = OnChannel(started, 0x96), offs = OnChannel(started, 0x86);
+  ASSERT_FALSE(ons.empty());
+  EXPECT_EQ(offs.size(), ons.size() - 1);
+  EXPECT_EQ(ons.back(), (TMessage{0x96, 50, 1}));
+
+  Accomp->SetTranspose(0); // the sounding note keeps its own pitch for its release
+  Accomp->SetCurrChordRoot(55);
+  EXPECT_EQ(Sink.Take(), (std::vector<TMessage>{{0x86, 50, 64}, {0x96, 55, 1}}));
+  Accomp->SetStart(false);
+  EXPECT_EQ(OnChannel(Sink.Take(), 0x86), (std::vector<TMessage>{{0x86, 55, 64}}));
+  Accomp->SetCurrChordRoot(60); // stopped: no pad, nothing to release
+  EXPECT_TRUE(Sink.Take().empty());
+
+  Accomp->SetStart(true);
+  Sink.Take();
+  Accomp->SetAccompStyleIndex(0); // group 1's first style has no pad
+  EXPECT_EQ(OnChannel(Sink.Take(), 0x86), (std::vector<TMessage>{{0x86, 48, 64}}));
+  Accomp->SetStart(false);
+  EXPECT_TRUE(OnChannel(Sink.Take(), 0x86).empty());
+}
+
 TEST_F(AutoAccompTest, TheAllZeroStyleIsSilent) {
   Accomp->SetStart(true); // no group selected yet
   Metro.SetRunning(true);
