@@ -73,7 +73,9 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& allArguments) {
     for (auto [name, target] : {std::pair{std::string("--audio"), &window.AudioOutput},
                                 std::pair{std::string("--midi-in"), &window.MidiIn},
                                 std::pair{std::string("--lang"), &text}}) {
-      if (argument == name && i + 1 < allArguments.size()) {
+      if (argument == name && i + 1 == allArguments.size())
+        return Usage(name + " needs a value");
+      if (argument == name) {
         value = target;
         *value = allArguments[++i];
       } else if (argument.rfind(name + "=", 0) == 0) {

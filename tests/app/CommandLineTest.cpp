@@ -67,6 +67,8 @@ TEST(CommandLine, OptionsAreActionsAndOldArgumentsStartTheWindow) {
     EXPECT_EQ(command.Action, c.Action) << joined;
     EXPECT_EQ(command.Error.empty(), c.Action != TCommandAction::Usage) << joined;
   }
+  // An option with its value missing says so, not that it is unknown.
+  EXPECT_EQ(ParseCommandLine({"--lang"}).Error.find("--lang needs a value"), 0u);
   const TCommandLine command = ParseCommandLine({"--export", "in.lyt", "out.ogg"});
   EXPECT_EQ(command.Song, "in.lyt");
   EXPECT_EQ(command.Output, "out.ogg");
