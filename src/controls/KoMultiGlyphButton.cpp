@@ -11,6 +11,13 @@ TKoMultiGlyphButton::TKoMultiGlyphButton(QWidget* parent) : QWidget(parent) {
   setFocusPolicy(Qt::NoFocus);
 }
 
+void TKoMultiGlyphButton::SetKeyMouse(const TKeyMouseEvent& handler) {
+  OnMouseDown = [handler](TKoMultiGlyphButton* sender, Qt::MouseButton button,
+                          Qt::KeyboardModifiers, int, int) { handler(sender, button, true); };
+  OnMouseUp = [handler](TKoMultiGlyphButton* sender, Qt::MouseButton button, Qt::KeyboardModifiers,
+                        int, int) { handler(sender, button, false); };
+}
+
 void TKoMultiGlyphButton::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   if (FGlyph != nullptr) {

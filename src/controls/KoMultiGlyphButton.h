@@ -17,6 +17,8 @@ using TMouseButtonEvent = std::function<void(TKoMultiGlyphButton* sender, Qt::Mo
 using TMouseMoveEvent =
     std::function<void(TKoMultiGlyphButton* sender, Qt::KeyboardModifiers shift, int x, int y)>;
 using TButtonNotifyEvent = std::function<void(TKoMultiGlyphButton* sender)>;
+using TKeyMouseEvent =
+    std::function<void(TKoMultiGlyphButton* sender, Qt::MouseButton button, bool down)>;
 
 class TKoMultiGlyphButton : public QWidget {
   Q_OBJECT
@@ -43,6 +45,9 @@ public:
   int Tag() const { return FTag; }
   // Schedules a repaint from the current glyph state.
   void Repaint() { update(); }
+
+  // A key of a keyboard picture: one handler for press (down) and release.
+  void SetKeyMouse(const TKeyMouseEvent& handler);
 
   TMouseButtonEvent OnMouseDown;
   TMouseButtonEvent OnMouseUp;

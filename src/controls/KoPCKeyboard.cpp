@@ -90,12 +90,8 @@ void TKoPCKeyboard::MakeButton(QWidget* owner, int keyIndex) {
   button->SetGlyphOrigin(0, FKeyRects[keyIndex].topLeft());
   button->SetGlyphOrigin(1, FKeyDownRects[keyIndex].topLeft());
   button->setMouseTracking(true);
-  button->OnMouseDown = [this](TKoMultiGlyphButton* sender, Qt::MouseButton mouseButton,
-                               Qt::KeyboardModifiers, int,
-                               int) { KeyMouse(sender, mouseButton, true); };
-  button->OnMouseUp = [this](TKoMultiGlyphButton* sender, Qt::MouseButton mouseButton,
-                             Qt::KeyboardModifiers, int,
-                             int) { KeyMouse(sender, mouseButton, false); };
+  button->SetKeyMouse([this](TKoMultiGlyphButton* sender, Qt::MouseButton mouseButton,
+                             bool pressed) { KeyMouse(sender, mouseButton, pressed); });
   button->OnMouseMove = [this](TKoMultiGlyphButton* sender, Qt::KeyboardModifiers shift, int x,
                                int y) {
     if (FOnMouseMove)

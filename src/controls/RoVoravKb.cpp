@@ -46,12 +46,8 @@ TKoMultiGlyphButton* TRoVoravKb::MakeButton(QWidget* owner, const QImage* skin, 
   button->SetGlyph(skin);
   button->SetGlyphOrigin(0, up.topLeft());
   button->SetGlyphOrigin(1, down.topLeft());
-  button->OnMouseDown = [this](TKoMultiGlyphButton* sender, Qt::MouseButton mouseButton,
-                               Qt::KeyboardModifiers, int,
-                               int) { KeyMouse(sender, mouseButton, true); };
-  button->OnMouseUp = [this](TKoMultiGlyphButton* sender, Qt::MouseButton mouseButton,
-                             Qt::KeyboardModifiers, int,
-                             int) { KeyMouse(sender, mouseButton, false); };
+  button->SetKeyMouse([this](TKoMultiGlyphButton* sender, Qt::MouseButton mouseButton,
+                             bool pressed) { KeyMouse(sender, mouseButton, pressed); });
   button->show();
   return button;
 }
