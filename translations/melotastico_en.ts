@@ -74,6 +74,14 @@
         <source>（声音输出已中断）</source>
         <translation> (sound output lost)</translation>
     </message>
+    <message>
+        <source>无法载入外部音色库：
+%1
+现在使用内置音色库。</source>
+        <translation>The external sound set could not be loaded:
+%1
+The built-in sound set plays instead.</translation>
+    </message>
 </context>
 <context>
     <name>TSongCommands</name>

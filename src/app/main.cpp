@@ -472,12 +472,12 @@ void TRoVoravForm::StartSoundEngine() {
   std::error_code error;
   FPerformance.SetUseExternalDLS(
       Config.UseExternalDLS && std::filesystem::is_regular_file(Config.ExternalDLSFileName, error));
-  if (FPerformance.UseExternalDLS()) {
-    if (FMusic->LoadExternalDLS())
-      BuildExternalVoiceLists();
-    return;
-  }
-  LoadBuiltInSoundSet();
+  if (!FPerformance.UseExternalDLS())
+    LoadBuiltInSoundSet();
+  else if (FMusic->LoadExternalDLS())
+    BuildExternalVoiceLists();
+  else
+    UseBuiltInSetInstead();
 }
 
 void TRoVoravForm::LoadBuiltInSoundSet() {
@@ -489,6 +489,22 @@ void TRoVoravForm::LoadBuiltInSoundSet() {
   }
   // Opened in place: the voices read the waves they play from the file.
   FMusic->LoadCollectionFromMappedFile(file);
+}
+
+// An external set that does not load would leave the piano silent: the player
+// is told, and the built-in set plays until the settings name one that loads.
+void TRoVoravForm::UseBuiltInSetInstead() {
+  QMessageBox::information(
+      this, windowTitle(),
+      QCoreApplication::translate("TRoVoravForm", "无法载入外部音色库：\n%1\n现在使用内置音色库。")
+          .arg(QString::fromStdString(Config.ExternalDLSFileName)));
+  delete FExternalVoicesLeft;
+  delete FExternalVoicesRight;
+  FExternalVoicesLeft = FExternalVoicesRight = nullptr;
+  FPerformance.SetUseExternalDLS(false);
+  LoadBuiltInSoundSet();
+  FPerformance.SetLeftVoice(FPerformance.LeftVoiceIndex());
+  FPerformance.SetRightVoice(FPerformance.RightVoiceIndex());
 }
 
 void TRoVoravForm::ApplySettings(const TSetupOptions& options) {
@@ -546,7 +562,10 @@ void TRoVoravForm::OpenSettings() {
   // file for the external set in use loads at once.
   if (old.UseExternalDLS && Config.UseExternalDLS &&
       old.ExternalDLSFileName != Config.ExternalDLSFileName && FMusic) {
-    FMusic->LoadExternalDLS();
+    if (!FMusic->LoadExternalDLS()) {
+      UseBuiltInSetInstead();
+      return;
+    }
     BuildExternalVoiceLists();
     cbbExternalDLSVoices_LeftChange();
     cbbExternalDLSVoices_RightChange();

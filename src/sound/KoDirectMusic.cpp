@@ -652,10 +652,10 @@ bool TKoDirectMusic::DownloadInstruments() {
 }
 
 bool TKoDirectMusic::LoadExternalDLS() {
-  // True whatever happens: the caller lists the voices of what did load.
-  static_cast<void>(LoadCollectionFromFile());
+  const bool loaded = LoadCollectionFromFile();
+  // Fails only without a synthesizer (a capture port), where nothing plays anyway.
   static_cast<void>(DownloadInstruments());
-  return true;
+  return loaded;
 }
 
 int TKoDirectMusic::FindInstrument(std::uint32_t Patch) {

@@ -259,7 +259,7 @@ public:
   // The same for a given file, whatever Config says.
   bool LoadCollectionFromFile(const std::filesystem::path& FileName);
   bool DownloadInstruments();
-  // LoadCollectionFromFile, then DownloadInstruments; always true.
+  // LoadCollectionFromFile, then DownloadInstruments; false when the set did not load.
   bool LoadExternalDLS();
   static int FindInstrument(std::uint32_t Patch);
   // The list this engine fills: InstrumentList, or its own.

@@ -4,6 +4,7 @@
 #include "app/main.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -72,6 +73,22 @@ void FillInstruments() {
                                                   {2, "Electric"},  {126, "Applause"},
                                                   {127, "Gunshot"}, {F_INSTRUMENT_DRUMS, "Drums"}};
   InstrumentList.Fill(instruments);
+}
+
+// Accepts the next message box shown within five seconds, keeping its text.
+// Polled: events processed before the box opens must not use the check up.
+void AcceptNextMessage(QString& shown) {
+  auto* poll = new QTimer(qApp);
+  QObject::connect(poll, &QTimer::timeout, [poll, &shown] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      shown = box->text();
+      box->accept();
+      poll->stop();
+      poll->deleteLater();
+    }
+  });
+  QTimer::singleShot(5000, poll, &QObject::deleteLater);
+  poll->start(10);
 }
 
 class MainWindowTest : public ::testing::Test, protected TWindowTyping {
@@ -516,18 +533,54 @@ TEST_F(MainWindowTest, MissingBuiltInSoundSetIsReportedAlsoWhenTheExternalSetIsM
   Config.ExternalDLSFileName =
       (std::filesystem::path(Folder.path().toStdString()) / "gone.dls").string();
   QString shown;
-  QTimer::singleShot(0, [&shown] {
-    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-      shown = box->text();
-      box->accept();
-    }
-  });
+  AcceptNextMessage(shown);
   Form = std::make_unique<TRoVoravForm>(TEngineMode::Capture);
   Config = saved;
   EXPECT_EQ(shown, QStringLiteral("msf4.s not found."));
   Mark();
   Tap(xQ); // the window still plays, without a sound set
   EXPECT_EQ(Notes(Sent()), (TBytes{0x90, 60, 70, 0x80, 60, 64}));
+}
+
+// A set that does not load would leave the piano silent: at start-up and when
+// the settings name it, the player is told and the built-in set takes over.
+TEST_F(MainWindowTest, AnExternalSetThatDoesNotLoadIsReportedAndTheBuiltInSetTakesOver) {
+  Form.reset();
+  const auto bad = std::filesystem::path(Folder.path().toStdString()) / "bad.dls";
+  std::ofstream(bad) << "not a sound set";
+  const TSetupConfig saved = Config;
+  Config.UseExternalDLS = true;
+  Config.ExternalDLSFileName = bad.string();
+  QString shown;
+  AcceptNextMessage(shown);
+  Form = std::make_unique<TRoVoravForm>(TEngineMode::Capture);
+  EXPECT_TRUE(shown.contains(QString::fromStdString(bad.string()))) << shown.toStdString();
+  EXPECT_FALSE(Form->Performance().UseExternalDLS());
+  EXPECT_EQ(Form->ExternalVoicesLeft(), nullptr);
+
+  const auto good = std::filesystem::path(Folder.path().toStdString()) / "good.dls";
+  ASSERT_TRUE(SaveDlsFile(test::Level1Set(), good.string()));
+  const auto chooseInSettings = [this](const std::filesystem::path& file) {
+    Form->SetDialogRunners(
+        [file](TSetupConfig& config, TSetupOptions&) {
+          config.ExternalDLSFileName = file.string();
+          return true;
+        },
+        nullptr);
+    Click(Form->MainButtons().Button(4), true);
+    Click(Form->MainButtons().Button(4), false);
+  };
+  chooseInSettings(good);
+  EXPECT_TRUE(Form->Performance().UseExternalDLS());
+  ASSERT_NE(Form->ExternalVoicesRight(), nullptr);
+  EXPECT_EQ(Form->ExternalVoicesRight()->count(), 4);
+  shown.clear();
+  AcceptNextMessage(shown);
+  chooseInSettings(bad);
+  EXPECT_TRUE(shown.contains(QString::fromStdString(bad.string()))) << shown.toStdString();
+  EXPECT_FALSE(Form->Performance().UseExternalDLS());
+  EXPECT_EQ(Form->ExternalVoicesRight(), nullptr);
+  Config = saved;
 }
 
 TEST_F(MainWindowTest, RecordAndPlayButtons) {
