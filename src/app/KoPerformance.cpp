@@ -7,11 +7,19 @@
 #include "app/SimpleRecorder.h"
 #include "music/AutoAccomp.h"
 #include "music/KoMetronome.h"
+#include "platform/GlobalState.h"
 #include "sound/FavoriteVoices.h"
 
 namespace melo {
 
 std::uint8_t QuickEditMode = 0;
+
+namespace {
+
+// Put back after each test (platform/GlobalState.h).
+[[maybe_unused]] const bool StateRegistered = RegisterGlobalVariables(QuickEditMode);
+
+} // namespace
 
 namespace {
 

@@ -41,6 +41,7 @@
 #include "music/KoMetronome.h"
 #include "music/KoTimer.h"
 #include "platform/DataFolder.h"
+#include "platform/GlobalState.h"
 #include "platform/Language.h"
 #include "sound/Audio.h"
 #include "sound/FavoriteVoices.h"
@@ -59,6 +60,14 @@ std::string MidiInArg;
 TKoDIKeyBoard* DIKeyboard = nullptr;
 TfrmAbout* Splash = nullptr;
 QString SongFileArg;
+
+namespace {
+
+// Put back after each test (platform/GlobalState.h).
+[[maybe_unused]] const bool StateRegistered = RegisterGlobalVariables(
+    MultiInstance, PortIndexArg, AudioOutputArg, MidiInArg, DIKeyboard, Splash, SongFileArg);
+
+} // namespace
 
 namespace {
 

@@ -1,5 +1,6 @@
 #include "controls/GlyphBmp.h"
 
+#include "platform/GlobalState.h"
 #include "platform/Language.h"
 
 #include <QFile>
@@ -12,6 +13,14 @@ namespace melo {
 QImage SkinBitmap;
 QImage WorkBitmap;
 QImage StaffMaskBitmap;
+
+namespace {
+
+// Put back after each test (platform/GlobalState.h).
+[[maybe_unused]] const bool StateRegistered =
+    RegisterGlobalVariables(SkinBitmap, WorkBitmap, StaffMaskBitmap);
+
+} // namespace
 
 namespace {
 

@@ -3,6 +3,7 @@
 #include "music/MidiInterfaces.h"
 #include "platform/FileBytes.h"
 #include "platform/GbkText.h"
+#include "platform/GlobalState.h"
 
 #include <algorithm>
 #include <array>
@@ -21,6 +22,14 @@ std::int32_t RightOctave = 0;
 std::int32_t LeftVelocity = 0;
 std::int32_t RightVelocity = 0;
 std::array<bool, KeyCount> PlayableKeys{};
+
+namespace {
+
+// Put back after each test (platform/GlobalState.h).
+[[maybe_unused]] const bool StateRegistered = RegisterGlobalVariables(
+    KeyDefs, Transpose, LeftOctave, RightOctave, LeftVelocity, RightVelocity, PlayableKeys);
+
+} // namespace
 
 namespace {
 

@@ -1,5 +1,7 @@
 #include "music/KoMetronome.h"
 
+#include "platform/GlobalState.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -11,6 +13,27 @@ namespace melo {
 TMetronome Metronome;
 
 namespace {
+
+// Put back: stopped or running as before, without the clients added since, at the old tempo.
+[[maybe_unused]] const bool MetronomeRegistered = RegisterGlobalState([] {
+  return TGlobalRestore([running = Metronome.Running(), tempo = Metronome.Tempo(),
+                         clients = Metronome.ClientNames()] {
+    if (Metronome.Running() && !running) {
+      Metronome.SetRunning(false);
+    }
+    for (const std::string& name : Metronome.ClientNames()) {
+      if (std::find(clients.begin(), clients.end(), name) == clients.end()) {
+        Metronome.RemoveClient(name);
+      }
+    }
+    if (Metronome.Tempo() != tempo) {
+      Metronome.SetTempo(tempo);
+    }
+    if (running && !Metronome.Running()) {
+      Metronome.SetRunning(true);
+    }
+  });
+});
 
 std::int64_t SteadyMs() {
   using namespace std::chrono;
@@ -160,6 +183,17 @@ int TMetronome::IndexOfClient(const std::string& Name) const {
     if (FClients[i] && FClients[i]->Name == Name)
       return static_cast<int>(i);
   return -1;
+}
+
+std::vector<std::string> TMetronome::ClientNames() const {
+  std::lock_guard lock(FLock);
+  std::vector<std::string> names;
+  for (const auto& client : FClients) {
+    if (client) {
+      names.push_back(client->Name);
+    }
+  }
+  return names;
 }
 
 void TMetronome::ClearSlot(std::size_t Slot, const TMetronomeNotify* Client) {

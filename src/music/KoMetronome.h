@@ -67,6 +67,8 @@ public:
   // Slot of the client, -1 if none. Slots of removed clients stay empty, so
   // indices never move.
   int IndexOfClient(const std::string& Name) const;
+  // The names of the clients, in slot order.
+  std::vector<std::string> ClientNames() const;
 
   // The handler of Timer; public so that tests can drive the clock.
   void Tick();

@@ -1,5 +1,7 @@
 #include "music/KoTimer.h"
 
+#include "platform/GlobalState.h"
+
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -22,6 +24,9 @@ TUiDispatcher& DispatcherSlot() {
   static TUiDispatcher dispatcher;
   return dispatcher;
 }
+
+[[maybe_unused]] const bool DispatcherRegistered = RegisterGlobalState(
+    [] { return TGlobalRestore([saved = UiDispatcher()] { SetUiDispatcher(saved); }); });
 
 } // namespace
 

@@ -1,5 +1,7 @@
 #include "platform/DataFolder.h"
 
+#include "platform/GlobalState.h"
+
 #include <cstdlib>
 #include <fcntl.h>
 #include <mutex>
@@ -13,6 +15,15 @@ namespace {
 
 std::mutex folderLock;
 std::filesystem::path injectedFolder;
+
+[[maybe_unused]] const bool InjectedFolderRegistered = RegisterGlobalState([] {
+  std::filesystem::path saved;
+  {
+    std::lock_guard lock(folderLock);
+    saved = injectedFolder;
+  }
+  return TGlobalRestore([saved] { SetProgramFolder(saved); });
+});
 
 std::filesystem::path ExecutableFolder() {
   std::error_code ec;

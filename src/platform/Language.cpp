@@ -1,6 +1,7 @@
 #include "platform/Language.h"
 
 #include "platform/DataFolder.h"
+#include "platform/GlobalState.h"
 
 #include <QCoreApplication>
 #include <QTranslator>
@@ -16,6 +17,20 @@ QTranslator& Translator() {
   static QTranslator translator;
   return translator;
 }
+
+// Without an application there is no translation to install or remove, only the choice.
+[[maybe_unused]] const bool LanguageRegistered = RegisterGlobalState([] {
+  return TGlobalRestore([saved = Current] {
+    if (Current == saved) {
+      return;
+    }
+    if (QCoreApplication::instance() != nullptr) {
+      static_cast<void>(SetLanguage(saved)); // a missing translation leaves Chinese texts
+    } else {
+      Current = saved;
+    }
+  });
+});
 
 const char* Suffix(TLanguage language) {
   return language == TLanguage::English ? "_en" : "";

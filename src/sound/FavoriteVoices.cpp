@@ -2,6 +2,7 @@
 
 #include "platform/DataFolder.h"
 #include "platform/FileBytes.h"
+#include "platform/GlobalState.h"
 
 #include <algorithm>
 #include <cstring>
@@ -10,6 +11,13 @@
 namespace melo {
 
 TFavoriteVoiceTable FavoriteVoices{};
+
+namespace {
+
+// Put back after each test (platform/GlobalState.h).
+[[maybe_unused]] const bool StateRegistered = RegisterGlobalVariables(FavoriteVoices);
+
+} // namespace
 
 namespace {
 

@@ -2,6 +2,7 @@
 
 #include "platform/FileBytes.h"
 #include "platform/GbkText.h"
+#include "platform/GlobalState.h"
 #include "platform/MappedFile.h"
 #include "sound/DlsSoundFont.h"
 #include "sound/GetDXVer.h"
@@ -22,6 +23,13 @@
 namespace melo {
 
 TInstrumentList InstrumentList;
+
+namespace {
+
+// Put back after each test (platform/GlobalState.h).
+[[maybe_unused]] const bool StateRegistered = RegisterGlobalVariables(InstrumentList);
+
+} // namespace
 
 namespace {
 

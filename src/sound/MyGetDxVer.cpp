@@ -1,5 +1,6 @@
 #include "sound/MyGetDxVer.h"
 
+#include "platform/GlobalState.h"
 #include "sound/GetDXVer.h"
 
 #include <QtGlobal>
@@ -25,6 +26,13 @@ const TProbeResult StartupProbe = RunProbe();
 
 std::uint32_t DXVersion = StartupProbe.Version;
 std::uint32_t DXPlatform = StartupProbe.Platform;
+
+namespace {
+
+// Put back after each test (platform/GlobalState.h).
+[[maybe_unused]] const bool StateRegistered = RegisterGlobalVariables(DXVersion, DXPlatform);
+
+} // namespace
 
 std::string DXVersionLabel(std::uint32_t Version) {
   if (Version >= DXVersionCurrent) {

@@ -5,6 +5,7 @@
 #include <array>
 #include <mutex>
 
+#include "platform/GlobalState.h"
 #include "sound/MasterVolume.h"
 
 namespace melo {
@@ -15,6 +16,17 @@ namespace {
 
 std::mutex HandlerLock;
 TMixerMessageHandler MessageHandler;
+
+// Put back after each test (platform/GlobalState.h).
+[[maybe_unused]] const bool NameRegistered = RegisterGlobalVariable(MixerDeviceName);
+[[maybe_unused]] const bool HandlerRegistered = RegisterGlobalState([] {
+  TMixerMessageHandler saved;
+  {
+    std::lock_guard lock(HandlerLock);
+    saved = MessageHandler;
+  }
+  return TGlobalRestore([saved] { SetMixerMessageHandler(saved); });
+});
 
 void ShowMessage(const char* text) {
   TMixerMessageHandler handler;

@@ -3,6 +3,7 @@
 #include "platform/DataFolder.h"
 #include "platform/FileBytes.h"
 #include "platform/GbkText.h"
+#include "platform/GlobalState.h"
 
 #include <charconv>
 #include <optional>
@@ -12,6 +13,13 @@ namespace melo {
 
 const TSetupConfig DefaultConfig{40, 3, false, {}};
 TSetupConfig Config = DefaultConfig;
+
+namespace {
+
+// Put back after each test (platform/GlobalState.h).
+[[maybe_unused]] const bool StateRegistered = RegisterGlobalVariables(Config);
+
+} // namespace
 
 namespace {
 
