@@ -94,7 +94,6 @@ protected:
   void SetUp() override {
     ASSERT_TRUE(Pulse && Pulse->Running()) << Pulse->Log();
     ::setenv("PULSE_SERVER", Pulse->Server().c_str(), 1);
-    MixerDeviceName = "default";
     ASSERT_TRUE(Pulse->Pactl("set-default-sink nul"));
     ASSERT_TRUE(Pulse->Pactl("set-sink-mute nul 0"));
     ASSERT_TRUE(Folder.isValid());
@@ -104,9 +103,7 @@ protected:
   void TearDown() override {
     Form.reset();
     Settle();
-    SetProgramFolder({});
     ::setenv("PULSE_SERVER", Pulse->Server().c_str(), 1);
-    MixerDeviceName = "default";
   }
 
   void Create() {
@@ -320,7 +317,6 @@ class WindowExternalSetTest : public WindowFixture {
 protected:
   void SetUp() override {
     WindowFixture::SetUp();
-    Saved = Config;
     const std::string path =
         (std::filesystem::path(Folder.path().toStdString()) / "set.dls").string();
     ASSERT_TRUE(SaveDlsFile(test::Level1Set(), path));
@@ -328,17 +324,12 @@ protected:
     Config.ExternalDLSFileName = path;
     Create();
   }
-  void TearDown() override {
-    WindowFixture::TearDown();
-    Config = Saved;
-  }
   static QStringList Items(const QComboBox* list) {
     QStringList items;
     for (int i = 0; i < list->count(); ++i)
       items << list->itemText(i);
     return items;
   }
-  TSetupConfig Saved;
 };
 
 TEST_F(WindowExternalSetTest, ListsShowTheSetsVoicesAndApplyOnFirstActivation) {

@@ -306,7 +306,6 @@ TEST(RecorderTimer, PlaybackTicksArriveThroughTheUiDispatcher) {
   EXPECT_EQ(played, 1);
   EXPECT_EQ(ends, 1);
   EXPECT_FALSE(recorder.Playing());
-  SetUiDispatcher({});
 }
 
 // ---- Song files ---------------------------------------------------------------------

@@ -77,7 +77,6 @@ protected:
     SetProgramFolder(Root / "prog");
   }
   void TearDown() override {
-    SetProgramFolder({});
     if (OldXdg.empty())
       ::unsetenv("XDG_CONFIG_HOME");
     else

@@ -243,10 +243,7 @@ protected:
     form_->SetRightVoice(0);
     form_->SetLeftVoice(0);
   }
-  void TearDown() override {
-    form_.reset();
-    SetProgramFolder({});
-  }
+  void TearDown() override { form_.reset(); }
 
   static TBytes Notes(const TBytes& bytes) {
     TBytes notes;
@@ -400,7 +397,6 @@ TEST_F(WindowPlaysTest, TheWindowExportsMidiWithItsVoicesAndAudioOnAWorker) {
   Config.UseExternalDLS = true;
   Config.ExternalDLSFileName = GmSoundFont;
   const TExportResult result = ExportSongFromWindow(form_.get(), header, events, Path("w.flac"));
-  Config = DefaultConfig;
   ASSERT_EQ(result, TExportResult::Done);
   SF_INFO info{};
   SNDFILE* file = sf_open(Path("w.flac").c_str(), SFM_READ, &info);

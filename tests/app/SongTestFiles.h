@@ -17,10 +17,7 @@ inline TSongHeader FreshSongHeader() {
   header.State.LeftVelocity = 70;
   header.State.Reserved[0] = 1;
   header.State.Reserved[2] = 2;
-  const TKeyDefTable live = KeyDefs;
-  SetDefaultKeyDefs();
-  header.State.KeyDefs = KeyDefs;
-  KeyDefs = live;
+  FillDefaultKeyDefs(header.State.KeyDefs);
   return header;
 }
 

@@ -115,7 +115,6 @@ protected:
   }
   void TearDown() override {
     Form.reset();
-    SetProgramFolder({});
     if (OldXdg.empty())
       ::unsetenv("XDG_CONFIG_HOME");
     else

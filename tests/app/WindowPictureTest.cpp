@@ -65,7 +65,6 @@ TEST(WindowPictureTest, FreshWindowIsTheSharedBuildersPicture) {
     texts[static_cast<std::size_t>(i)] = form->SpinEdit(i).Text();
   const int volume = form->VolumeSlider().Position();
   form.reset();
-  SetProgramFolder({});
 
   ASSERT_TRUE(LoadSkinBitmaps());
   TSkinPicture host;

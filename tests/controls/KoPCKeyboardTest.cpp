@@ -100,13 +100,7 @@ protected:
   void SetUp() override {
     SkinTest::SetUp();
     InitKeyDefs();
-    LeftOctave = 0;
-    RightOctave = 0;
     Keyboard = std::make_unique<TKoPCKeyboard>(Host.get(), &WorkBitmap);
-  }
-  void TearDown() override {
-    LeftOctave = 0;
-    RightOctave = 0;
   }
   // The skin under key i with a note label tinted centred on it, in both pictures.
   static std::pair<QImage, QImage> Labelled(int i, int degree, int accidental, int octave) {

@@ -52,11 +52,10 @@ long FilesIn(const fs::path& dir) {
   return std::distance(fs::directory_iterator(dir), fs::directory_iterator());
 }
 
-// Resets the unit's globals around each test and gives it a scratch folder.
+// The default key definition and a scratch folder for each test.
 class KoKeyDefTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    Transpose = LeftOctave = RightOctave = 0;
     SetDefaultKeyDefs();
     dir = fs::temp_directory_path() /
           ("kdf-" + std::to_string(::getpid()) + "-" +
@@ -64,10 +63,7 @@ protected:
     fs::remove_all(dir);
     fs::create_directories(dir);
   }
-  void TearDown() override {
-    Transpose = LeftOctave = RightOctave = 0;
-    fs::remove_all(dir);
-  }
+  void TearDown() override { fs::remove_all(dir); }
   // A table that differs from the default in every kind of field.
   static TKeyDefTable SampleTable() {
     TKeyDefTable t = KeyDefs;

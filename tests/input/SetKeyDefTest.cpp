@@ -60,7 +60,6 @@ protected:
     InitKeyDefs();
     Table = KeyDefs;
   }
-  void TearDown() override { SetProgramFolder({}); }
 
   QString PathOf(const char* name) const { return QString::fromStdString((Dir / name).string()); }
 

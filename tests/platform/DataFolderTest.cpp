@@ -36,7 +36,6 @@ protected:
     SetProgramFolder(root_ / "prog");
   }
   void TearDown() override {
-    SetProgramFolder({});
     if (oldXdg_.empty())
       ::unsetenv("XDG_CONFIG_HOME");
     else

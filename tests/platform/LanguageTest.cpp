@@ -89,7 +89,6 @@ TEST(LanguageTest, ProgramFilesAreFoundInTheInstalledLayoutAndBesideABuiltProgra
 
   SetProgramFolder(root / "build/src/app");
   EXPECT_EQ(ResourceFolder(), root / "build/src/app");
-  SetProgramFolder({});
   fs::remove_all(root);
 }
 

@@ -233,10 +233,6 @@ protected:
     ASSERT_TRUE(Pulse->Pactl("set-sink-volume nul 65536 65536"));
     SetMixerMessageHandler([this](const std::string& text) { Messages.push_back(text); });
   }
-  void TearDown() override {
-    SetMixerMessageHandler({});
-    MixerDeviceName = "default";
-  }
   std::vector<std::string> Messages;
 };
 

@@ -78,12 +78,10 @@ TEST(DlsEngine, ExternalSetKeepsItsOrderCutsNamesAndRefusedBytesChangeNothing) {
   set.Instruments[1].Name = "A very long instrument name that goes on and on";
   const auto path = std::filesystem::temp_directory_path() / "melo-dls-engine-test.dls";
   ASSERT_TRUE(SaveDlsFile(set, path.string()));
-  const TSetupConfig saved = Config;
   Config.UseExternalDLS = true;
   Config.ExternalDLSFileName = path.string();
   auto engine = OfflineEngine();
   EXPECT_TRUE(engine->LoadCollectionFromFile());
-  Config = saved;
   std::filesystem::remove(path);
   ASSERT_EQ(InstrumentList.Count, 3);
   EXPECT_EQ(InstrumentList.Entries[0].Patch, 0x80000000u);

@@ -22,10 +22,7 @@ protected:
     fs::remove_all(dir_);
     fs::create_directories(dir_);
   }
-  void TearDown() override {
-    SetProgramFolder({});
-    fs::remove_all(dir_);
-  }
+  void TearDown() override { fs::remove_all(dir_); }
   // size bytes counting 1, 2, 3, ... (mod 256).
   fs::path WriteCountingFile(const std::string& name, std::size_t size) {
     std::string bytes(size, '\0');

@@ -286,11 +286,9 @@ TEST(EngineSettingsTest, ReverbLevelOverwritesMixAndTimeOnly) {
 TEST(EngineSettingsTest, ReverbNeedsTheReverbCapablePlatform) {
   TKoDirectMusic engine(TEngineMode::Offline);
   ASSERT_TRUE(engine.SelectPort(0));
-  const std::uint32_t saved = DXVersion;
   DXVersion = 0x0601;
   engine.SetReverbLevel(3);
   EXPECT_FALSE(engine.SetReverbParams({}));
-  DXVersion = saved;
   TWavesReverbParams params;
   engine.GetReverbParams(params);
   EXPECT_EQ(engine.ReverbLevel(), 2);
@@ -364,7 +362,6 @@ TEST(DXVersionTest, ReportsTheCurrentPlatformWhenTheSynthesizerIsLinked) {
 class EngineSoundSetTest : public ::testing::Test {
 protected:
   void SetUp() override { ASSERT_TRUE(engine.SelectPort(0)); }
-  void TearDown() override { Config = DefaultConfig; }
 
   TKoDirectMusic engine{TEngineMode::Offline};
 };

@@ -75,7 +75,6 @@ TEST_F(OfflineRendererTest, PlaysLikeTheWindowsEngineAtTheExactFrame) {
   Config.UseExternalDLS = true;
   Config.ExternalDLSFileName = GmSoundFont;
   engine.LoadExternalDLS();
-  Config = DefaultConfig;
   engine.SetVolume(0);
   std::vector<float> l(left.size()), r(left.size());
   std::size_t at = 0;

@@ -46,10 +46,6 @@ protected:
     Table = TFavoriteVoiceTable{};
     SetDefaultFavoriteVoices(Table);
   }
-  void TearDown() override {
-    SetProgramFolder({});
-    InstrumentList.Clear();
-  }
 
   QString PathOf(const char* name) const { return QString::fromStdString((Dir / name).string()); }
 

@@ -23,10 +23,7 @@ protected:
     ::setenv("XDG_CONFIG_HOME", (dir_ / "xdg").c_str(), 1);
     SetProgramFolder(dir_);
   }
-  void TearDown() override {
-    SetProgramFolder({});
-    fs::remove_all(dir_);
-  }
+  void TearDown() override { fs::remove_all(dir_); }
   void WriteConfigFile(const std::string& text) {
     std::ofstream(dir_ / ConfigFileName, std::ios::binary) << text;
   }

@@ -38,7 +38,6 @@ protected:
     SetProgramFolder(Dir);
     CfgFile = Dir / "Melotastico4.cfg";
   }
-  void TearDown() override { SetProgramFolder({}); }
 
   void WriteCfg(const std::string& text) { std::ofstream(CfgFile, std::ios::binary) << text; }
 
