@@ -130,10 +130,11 @@ int main(int argc, char** argv) {
   double seconds = 20;
   int loadProcesses = 0;
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--load") == 0)
+    if (std::strcmp(argv[i], "--load") == 0) {
       loadProcesses = (i + 1 < argc && std::atoi(argv[i + 1]) > 0) ? std::atoi(argv[++i]) : 1;
-    else
+    } else {
       seconds = std::max(1.0, std::atof(argv[i]));
+    }
   }
   const std::vector<double> tempos = {100, 120, 140, 160, 180};
   const auto perTempo = std::chrono::duration<double>(seconds / tempos.size());
@@ -196,10 +197,11 @@ int main(int argc, char** argv) {
               "%u CPUs\n",
               seconds, loadProcesses, std::thread::hardware_concurrency());
   std::printf("metronome worker: %s\n", scheduling.c_str());
-  for (std::size_t i = 0; i < tempos.size(); ++i)
+  for (std::size_t i = 0; i < tempos.size(); ++i) {
     std::printf("  tempo %3.0f: median %.3f ms, p99 %.3f ms, max %.3f ms, mean lateness %.3f ms\n",
                 tempos[i], perTempoSummary[i].Median, perTempoSummary[i].P99,
                 perTempoSummary[i].Max, perTempoSummary[i].MeanSigned);
+  }
   std::printf("drum note-ons: %zu; error against the ideal sixteenth: median %.3f ms, "
               "99th percentile %.3f ms, maximum %.3f ms (mean lateness %.3f ms)\n",
               all.size(), total.Median, total.P99, total.Max, total.MeanSigned);

@@ -25,11 +25,11 @@ double SecondsSince(Clock::time_point start) {
 // Eight key presses a second, alternating hands over the default keys, a
 // hi-hat on every beat and the pedal changed every two seconds.
 TSimpleBuffer MinuteSong() {
-  static constexpr std::int32_t Keys[] = {0x10, 0x4F, 0x11, 0x50, 0x12, 0x51, 0x13, 0x4B};
+  static constexpr std::int32_t keys[] = {0x10, 0x4F, 0x11, 0x50, 0x12, 0x51, 0x13, 0x4B};
   TSimpleBuffer events;
   int k = 0;
   for (std::uint32_t t = 0; t < SongMs; t += 125) {
-    const std::int32_t scan = Keys[k++ % 8];
+    const std::int32_t scan = keys[k++ % 8];
     events.Add({t, 0, sekKeyDown, scan});
     events.Add({t + 110, 0, sekKeyUp, scan});
     if (t % 500 == 0)

@@ -74,10 +74,11 @@ TResident Resident() {
   std::string line;
   TResident resident;
   while (std::getline(status, line)) {
-    if (line.rfind("VmRSS:", 0) == 0)
+    if (line.rfind("VmRSS:", 0) == 0) {
       resident.Total = std::atol(line.c_str() + 6);
-    else if (line.rfind("RssAnon:", 0) == 0)
+    } else if (line.rfind("RssAnon:", 0) == 0) {
       resident.Anonymous = std::atol(line.c_str() + 8);
+    }
   }
   return resident;
 }
@@ -205,12 +206,13 @@ int main(int argc, char** argv) {
   unsigned seed = 16;
   std::string soundSet = MELO_SOUND_SET_PATH;
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--minutes") == 0 && i + 1 < argc)
+    if (std::strcmp(argv[i], "--minutes") == 0 && i + 1 < argc) {
       minutes = std::max(0.1, std::atof(argv[++i]));
-    else if (std::strcmp(argv[i], "--seed") == 0 && i + 1 < argc)
+    } else if (std::strcmp(argv[i], "--seed") == 0 && i + 1 < argc) {
       seed = static_cast<unsigned>(std::strtoul(argv[++i], nullptr, 10));
-    else
+    } else {
       soundSet = argv[i];
+    }
   }
 
   TUiQueue ui;
@@ -269,9 +271,10 @@ int main(int argc, char** argv) {
     if (KeyDefHasNotes(performance.KeyDefTable().Keys[key]))
       noteKeys.push_back(scan);
   }
-  for (int scan : {26, 27, 40, 43}) // the drum keys
+  for (int scan : {26, 27, 40, 43}) { // the drum keys
     if (std::find(noteKeys.begin(), noteKeys.end(), scan) == noteKeys.end())
       noteKeys.push_back(scan);
+  }
   const std::vector<int> valueKeys = {scGrave, scTab, scSpace};
   std::mt19937 rng(seed);
 

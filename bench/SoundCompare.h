@@ -123,9 +123,12 @@ inline double PitchHz(const std::vector<float>& x, std::size_t from, std::size_t
   const std::size_t lo = std::size_t(guessHz * 0.97 / binHz),
                     hi = std::size_t(guessHz * 1.03 / binHz);
   std::size_t best = lo;
-  for (std::size_t i = lo; i <= hi && i + 1 < m.size(); ++i)
-    if (m[i] > m[best])
-      best = i;
+  for (std::size_t i = lo; i <= hi && i + 1 < m.size(); ++i) {
+    {
+      if (m[i] > m[best])
+        best = i;
+    }
+  }
   if (best == 0 || m[best] <= 0)
     return 0;
   const double a = std::log(m[best - 1] + 1e-30), b = std::log(m[best] + 1e-30),

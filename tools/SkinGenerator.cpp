@@ -166,9 +166,10 @@ QString ShortKeyName(int index) {
       {"LAlt", "Alt"},         {"RAlt", "Alt"},         {"PrintScreen", "PrtSc"},
       {"ScrollLock", "ScrLk"}, {"Space", ""},           {"WakeUp", "Wake"},
       {"Power", "Pwr"},        {"Sleep", "Slp"}};
-  for (const auto& [full, shortName] : shortNames)
+  for (const auto& [full, shortName] : shortNames) {
     if (name == full)
       return shortName;
+  }
   if (name.startsWith("Num-"))
     return name.mid(4);
   return name;
@@ -245,9 +246,10 @@ void DrawPCKeyboard(QPainter& p, bool down) {
   for (const TFixedKey& key : FixedKeys)
     DrawFixedKey(p, key);
   DrawEnterKey(p);
-  for (int i = 0; i < KeyCount; ++i)
+  for (int i = 0; i < KeyCount; ++i) {
     if (!PCKeyRect(i).isEmpty())
       DrawPlayableKey(p, i, down);
+  }
 }
 
 // ---- Piano keyboards ------------------------------------------------------------------------
@@ -361,9 +363,10 @@ void DrawSliderThumb(QPainter& p) {
   p.setBrush(Vertical(thumb, Theme.ThumbTop, Theme.ThumbBottom));
   p.drawRoundedRect(thumb.adjusted(0.5, 0.5, -0.5, -0.5), 2, 2);
   p.setPen(QPen(Theme.SliderTick, 1));
-  for (int i = 0; i < 3; ++i)
+  for (int i = 0; i < 3; ++i) {
     p.drawLine(QPointF(thumb.left() + 2, thumb.top() + 7.5 + 2 * i),
                QPointF(thumb.right() - 2, thumb.top() + 7.5 + 2 * i));
+  }
 }
 
 void DrawArrow(QPainter& p, const QRectF& r, bool up, bool down) {
@@ -372,12 +375,13 @@ void DrawArrow(QPainter& p, const QRectF& r, bool up, bool down) {
   p.drawRect(r.adjusted(0.5, 0.5, -0.5, -0.5));
   const QPointF c = r.center();
   QPolygonF mark;
-  if (up)
+  if (up) {
     mark << QPointF(c.x() - 3, c.y() + 1.5) << QPointF(c.x() + 3, c.y() + 1.5)
          << QPointF(c.x(), c.y() - 2);
-  else
+  } else {
     mark << QPointF(c.x() - 3, c.y() - 1.5) << QPointF(c.x() + 3, c.y() - 1.5)
          << QPointF(c.x(), c.y() + 2);
+  }
   p.setPen(Qt::NoPen);
   p.setBrush(down ? Theme.ArrowMarkDown : Theme.ArrowMark);
   p.drawPolygon(mark);
@@ -469,9 +473,10 @@ QImage TotalBitmap() {
 // ---- Glyph mask -----------------------------------------------------------------------------
 void Dots(QPainter& p, QRectF area, int count, qreal diameter) {
   const qreal step = area.height() / count;
-  for (int i = 0; i < count; ++i)
+  for (int i = 0; i < count; ++i) {
     p.drawEllipse(QPointF(area.center().x(), area.top() + step * (i + 0.5)), diameter / 2,
                   diameter / 2);
+  }
 }
 
 // A digit with octave dots above (high octaves) or below (low octaves).
@@ -541,10 +546,12 @@ QImage StaffMask() {
   QPainter p(&image);
   p.setRenderHint(QPainter::Antialiasing);
   p.setRenderHint(QPainter::TextAntialiasing);
-  for (int octave = 1; octave <= 7; ++octave)
-    for (int degree = 1; degree <= 7; ++degree)
+  for (int octave = 1; octave <= 7; ++octave) {
+    for (int degree = 1; degree <= 7; ++degree) {
       DrawNumberedDigit(p, PCDigitRect(octave, degree), degree, octave, 10, Theme.MaskPCDigitPx,
                         2.0);
+    }
+  }
   Sharp(p, QRectF(PCAccidentalRect(1)), 0.9, 1.2);
   Flat(p, QRectF(PCAccidentalRect(2)).adjusted(0, 0, 0, -0.5), PCAccidentalTop + 4, 1.0);
   Natural(p, QRectF(PCAccidentalRect(3)).adjusted(0.2, 0, -0.2, 0), 0.9, 1.3);
@@ -555,10 +562,12 @@ QImage StaffMask() {
   Sharp(p, QRectF(SharpGlyph).adjusted(0, 2, 0, -2), 1.0, 2.0);
   Natural(p, QRectF(NaturalGlyph).adjusted(0.3, 1, -0.3, -1), 1.0, 2.0);
   Flat(p, QRectF(FlatGlyph).adjusted(0.3, 0.5, 0, -1), FlatGlyph.top() + 6.5, 1.1);
-  for (int octave = 0; octave <= 8; ++octave)
-    for (int degree = 1; degree <= 7; ++degree)
+  for (int octave = 0; octave <= 8; ++octave) {
+    for (int degree = 1; degree <= 7; ++degree) {
       DrawNumberedDigit(p, StaffDigitRect(octave, degree), degree, octave, 18,
                         Theme.MaskStaffDigitPx, 3.6);
+    }
+  }
   p.end();
   return image.convertToFormat(QImage::Format_RGB888);
 }

@@ -200,11 +200,12 @@ bool TSoundFont::ReadHydra(TSpan pdta, std::string& error) {
     FInstBagGen.push_back(U16(ibag.Data + 4 * i));
     FInstBagMod.push_back(U16(ibag.Data + 4 * i + 2));
   }
-  for (auto [span, mods] : {std::pair{pmod, &FPresetMods}, std::pair{imod, &FInstMods}})
+  for (auto [span, mods] : {std::pair{pmod, &FPresetMods}, std::pair{imod, &FInstMods}}) {
     for (std::size_t i = 0; i < span.Size / 10; ++i) {
       const std::uint8_t* m = span.Data + 10 * i;
       mods->push_back({U16(m), U16(m + 2), std::int16_t(U16(m + 4)), U16(m + 6)});
     }
+  }
   for (std::size_t i = 0; i < pgen.Size / 4; ++i)
     FPresetGens.push_back({U16(pgen.Data + 4 * i), U16(pgen.Data + 4 * i + 2)});
   for (std::size_t i = 0; i < igen.Size / 4; ++i)
@@ -257,9 +258,10 @@ TGens Defaults() {
 }
 
 void Override(TGens& g, const TZone& z) {
-  for (int i = 0; i < kGenCount; ++i)
+  for (int i = 0; i < kGenCount; ++i) {
     if (z.Set[i])
       g[i] = z.Gens[i];
+  }
 }
 
 bool Additive(int gen) {
@@ -317,12 +319,14 @@ void AddEnvelope(const TGens& g, int first, std::uint16_t attackDst,
   c.push_back(Constant(attackDst + 1, g[first + 3] + 60.0 * keyToDecay)); // decay
   c.push_back(Constant(attackDst + 4, sustain));
   c.push_back(Constant(attackDst + 3, g[first + 5])); // release
-  if (keyToHold != 0)
+  if (keyToHold != 0) {
     c.push_back({CONN_SRC_KEYNUMBER, CONN_SRC_NONE, std::uint16_t(attackDst + 6), CONN_TRN_NONE,
                  Fixed(-128.0 * keyToHold)});
-  if (keyToDecay != 0)
+  }
+  if (keyToDecay != 0) {
     c.push_back({CONN_SRC_KEYNUMBER, CONN_SRC_NONE, std::uint16_t(attackDst + 1), CONN_TRN_NONE,
                  Fixed(-128.0 * keyToDecay)});
+  }
 }
 
 std::vector<TDlsConnection> Articulation(const TGens& g) {
@@ -343,31 +347,37 @@ std::vector<TDlsConnection> Articulation(const TGens& g) {
   const std::pair<std::uint16_t, int> depths[] = {{CONN_DST_PITCH, kModLfoToPitch},
                                                   {CONN_DST_FILTER_CUTOFF, kModLfoToFilterFc},
                                                   {CONN_DST_ATTENUATION, kModLfoToVolume}};
-  for (auto [dst, gen] : depths)
+  for (auto [dst, gen] : depths) {
     if (g[gen] != 0)
       c.push_back({CONN_SRC_LFO, CONN_SRC_NONE, dst, CONN_TRN_NONE, Fixed(g[gen])});
-  if (g[kVibLfoToPitch] != 0)
+  }
+  if (g[kVibLfoToPitch] != 0) {
     c.push_back(
         {CONN_SRC_VIBRATO, CONN_SRC_NONE, CONN_DST_PITCH, CONN_TRN_NONE, Fixed(g[kVibLfoToPitch])});
-  if (g[kModEnvToPitch] != 0)
+  }
+  if (g[kModEnvToPitch] != 0) {
     c.push_back(
         {CONN_SRC_EG2, CONN_SRC_NONE, CONN_DST_PITCH, CONN_TRN_NONE, Fixed(g[kModEnvToPitch])});
-  if (g[kModEnvToFilterFc] != 0)
+  }
+  if (g[kModEnvToFilterFc] != 0) {
     c.push_back({CONN_SRC_EG2, CONN_SRC_NONE, CONN_DST_FILTER_CUTOFF, CONN_TRN_NONE,
                  Fixed(g[kModEnvToFilterFc])});
-  if (g[kScaleTuning] != 100)
+  }
+  if (g[kScaleTuning] != 100) {
     c.push_back({CONN_SRC_KEYNUMBER, CONN_SRC_NONE, CONN_DST_PITCH, CONN_TRN_NONE,
                  Fixed(128.0 * g[kScaleTuning])});
+  }
   return c;
 }
 
 std::vector<TModRecord> MergeMods(const std::vector<TModRecord>& global,
                                   const std::vector<TModRecord>& local) {
   std::vector<TModRecord> mods = local;
-  for (const TModRecord& g : global)
+  for (const TModRecord& g : global) {
     if (std::none_of(local.begin(), local.end(),
                      [&](const TModRecord& l) { return l.SameRoute(g); }))
       mods.push_back(g);
+  }
   return mods;
 }
 
@@ -377,22 +387,23 @@ std::optional<std::uint16_t> ModSource(std::uint16_t src, int curveShift, int fl
                                        std::uint16_t& transform) {
   const int index = src & 0x7F;
   std::uint16_t dls = CONN_SRC_NONE;
-  if (src & 0x80)
+  if (src & 0x80) {
     dls = std::uint16_t(0x80 + index);
-  else if (index == 2)
+  } else if (index == 2) {
     dls = CONN_SRC_KEYONVELOCITY;
-  else if (index == 3)
+  } else if (index == 3) {
     dls = CONN_SRC_KEYNUMBER;
-  else if (index == 10)
+  } else if (index == 10) {
     dls = CONN_SRC_POLYPRESSURE;
-  else if (index == 13)
+  } else if (index == 13) {
     dls = CONN_SRC_CHANNELPRESSURE;
-  else if (index == 14)
+  } else if (index == 14) {
     dls = CONN_SRC_PITCHWHEEL;
-  else if (index == 16)
+  } else if (index == 16) {
     dls = CONN_SRC_RPN0;
-  else if (index != 0)
+  } else if (index != 0) {
     return std::nullopt;
+  }
   transform |= std::uint16_t((src >> 10 & 0xF) << curveShift);
   transform |= std::uint16_t((src >> 9 & 1) << flagShift);       // bipolar
   transform |= std::uint16_t((src >> 8 & 1) << (flagShift + 1)); // inverted
@@ -509,9 +520,10 @@ void TSoundFont::AddRegions(const TZone& presetGlobal, const TZone& presetZone, 
     TGens g = Defaults();
     Override(g, instGlobal);
     Override(g, zone);
-    for (int i = 0; i < kGenCount; ++i)
+    for (int i = 0; i < kGenCount; ++i) {
       if (Additive(i))
         g[i] += presetGens[i];
+    }
     const auto keys = Intersect(g[kKeyRange], presetKeys);
     const auto vels = Intersect(g[kVelRange], presetVels);
     g[kKeyRange] = keys.first | keys.second << 8;
@@ -523,9 +535,10 @@ void TSoundFont::AddRegions(const TZone& presetGlobal, const TZone& presetZone, 
     std::vector<TModRecord> mods = MergeMods(instGlobal.Mods, zone.Mods);
     const auto presetMods = MergeMods(presetGlobal.Mods, presetZone.Mods);
     mods.insert(mods.end(), presetMods.begin(), presetMods.end());
-    for (const TModRecord& m : mods)
+    for (const TModRecord& m : mods) {
       if (auto c = ModConnection(m))
         ins.Regions.back().Connections.push_back(*c);
+    }
   }
 }
 
@@ -539,11 +552,13 @@ TDlsConnection VelocityToCutoff() {
 void TSoundFont::Convert(TDlsCollection& out, const TConvertOptions& options) {
   // The last preset header only ends the list.
   std::vector<std::size_t> order;
-  for (std::size_t i = 0; i + 1 < FPresets.size(); ++i)
+  for (std::size_t i = 0; i + 1 < FPresets.size(); ++i) {
     if (FPresets[i].Bank < 128 ||
-        (FPresets[i].Bank == 128 && (!options.StandardKitOnly || FPresets[i].Program == 0)))
+        (FPresets[i].Bank == 128 && (!options.StandardKitOnly || FPresets[i].Program == 0))) {
       if (FPresets[i].Program <= 127)
         order.push_back(i);
+    }
+  }
   std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
     return std::pair(FPresets[a].Bank, FPresets[a].Program) <
            std::pair(FPresets[b].Bank, FPresets[b].Program);
@@ -562,9 +577,10 @@ void TSoundFont::Convert(TDlsCollection& out, const TConvertOptions& options) {
       global = zones.front();
       zones.erase(zones.begin());
     }
-    for (const TZone& zone : zones)
+    for (const TZone& zone : zones) {
       if (zone.Set[kInstrument])
         AddRegions(global, zone, ins, out);
+    }
     if (!ins.Regions.empty())
       out.Instruments.push_back(std::move(ins));
   }

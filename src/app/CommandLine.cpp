@@ -52,10 +52,11 @@ bool LoadSong(const std::string& fileName, TSimpleRecorder& song, std::ostream& 
     err << "melotastico: " << fileName << ": not a Melotastico song, or damaged (cannot be read)\n";
     return false;
   }
-  if (song.IgnoredBytes() != 0)
+  if (song.IgnoredBytes() != 0) {
     err << "melotastico: " << fileName << ": warning: " << song.IgnoredBytes()
         << " bytes after the last event were ignored; the file looks damaged and part of the "
            "song may be missing\n";
+  }
   return true;
 }
 
@@ -113,9 +114,10 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& allArguments) {
     window.Song = SongArgument(windowArguments).toStdString();
     return window;
   }
-  for (const std::string& argument : arguments)
+  for (const std::string& argument : arguments) {
     if (argument == "--help" || argument == "-h")
       return Action(TCommandAction::Help);
+  }
   if (first != 0)
     return Usage("'" + arguments[0] + "' cannot come before " + arguments[first]);
   const std::string& option = arguments[0];
@@ -139,9 +141,10 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& allArguments) {
     if (operands != 2)
       return Usage("--export takes a song file and an output file");
     TExportTarget target;
-    if (!ExportTargetOf(arguments[2], target))
+    if (!ExportTargetOf(arguments[2], target)) {
       return Usage("cannot tell the format of '" + arguments[2] +
                    "': name it .mid, .wav, .flac or .ogg");
+    }
     return Action(TCommandAction::Export, arguments[1], arguments[2]);
   }
   return Usage("unknown option " + option);
@@ -207,9 +210,10 @@ int RunCommandLineAction(const TCommandLine& command, std::ostream& out, std::os
   }
   case TCommandAction::Export: {
     TExportTarget target;
-    if (!ExportTargetOf(command.Output, target))
+    if (!ExportTargetOf(command.Output, target)) {
       return RunCommandLineAction(Usage("cannot tell the format of '" + command.Output + "'"), out,
                                   err);
+    }
     TSimpleRecorder song;
     if (!LoadSong(command.Song, song, err))
       return ExitFailure;

@@ -42,9 +42,10 @@ constexpr std::array<std::pair<int, int>, 13> NotebookKeys = {{{sc8, scNum7},
                                                                {scSlash, scNumEnter}}};
 
 int NotebookScanCode(int scanCode) {
-  for (const auto& [from, to] : NotebookKeys)
+  for (const auto& [from, to] : NotebookKeys) {
     if (from == scanCode)
       return to;
+  }
   return scanCode;
 }
 
@@ -99,8 +100,8 @@ bool SongHasRawDrumStrikes(const TSimpleBuffer& events) {
   // The raw note-on is recorded just before its key press, in the same
   // millisecond or the next; the accompaniment's messages, recorded from its
   // own thread, may fall in between.
-  constexpr std::size_t Near = 8;
-  constexpr std::uint32_t SameMomentMs = 2;
+  constexpr std::size_t near = 8;
+  constexpr std::uint32_t sameMomentMs = 2;
   const std::size_t count = events.Count();
   for (std::size_t i = 0; i < count; ++i) {
     const TSongEvent& key = events[i];
@@ -109,14 +110,14 @@ bool SongHasRawDrumStrikes(const TSimpleBuffer& events) {
       continue;
     const std::uint32_t time = key.Time;
     bool paired = false;
-    for (std::size_t j = i > Near ? i - Near : 0; j < std::min(count, i + Near + 1) && !paired;
+    for (std::size_t j = i > near ? i - near : 0; j < std::min(count, i + near + 1) && !paired;
          ++j) {
       const TSongEvent& raw = events[j];
       const std::uint32_t rawTime = raw.Time;
       const std::int32_t data = raw.Data;
       paired = raw.Kind == sekRawMidi && (data >> 16 & 0xFF) == NoteOnDrums &&
                (data >> 8 & 0xFF) == drum &&
-               (rawTime > time ? rawTime - time : time - rawTime) <= SameMomentMs;
+               (rawTime > time ? rawTime - time : time - rawTime) <= sameMomentMs;
     }
     if (!paired)
       return false;
@@ -281,10 +282,11 @@ void TKoPerformance::NoteKeyDown(int scanCode, int keyIndex) {
     return;
   }
   for (TKeyNote& note : FKeyDefs->Keys[keyIndex].Notes) {
-    if (*FQuickEditMode == 1)
+    if (*FQuickEditMode == 1) {
       NoteSemitoneUp(note);
-    else
+    } else {
       NoteSemitoneDown(note);
+    }
   }
   SetKeyDefs(*FKeyDefs);
   if (auto* r = Rec())
@@ -312,22 +314,24 @@ void TKoPerformance::KeyCommand(int scanCode, std::uint8_t shift) {
   }
   if ((scanCode >= scF1 && scanCode <= scF10) || scanCode == scF11 || scanCode == scF12) {
     const int n = scanCode <= scF10 ? scanCode - scF1 + 1 : scanCode - scF11 + 11;
-    if (none)
+    if (none) {
       SetRightVoiceByPatch(FavoriteVoicePatch(FavoriteVoices[static_cast<std::size_t>(n - 1)]));
-    else if (shiftOnly)
+    } else if (shiftOnly) {
       SetLeftVoiceByPatch(FavoriteVoicePatch(FavoriteVoices[static_cast<std::size_t>(12 + n - 1)]));
+    }
     if (scanCode == scF4 && alt)
       FView->CloseWindow();
     return;
   }
   switch (scanCode) {
   case scBackspace:
-    if (none)
+    if (none) {
       RecallOneTouch(0);
-    else if (alt)
+    } else if (alt) {
       FView->BuildExternalVoiceLists();
-    else if (ctrl)
+    } else if (ctrl) {
       StoreOneTouch(0);
+    }
     break;
   case scHome:
   case scEnd: {
@@ -358,10 +362,11 @@ void TKoPerformance::KeyCommand(int scanCode, std::uint8_t shift) {
   case scPageUp:
   case scPageDown: {
     const bool up = scanCode == scPageUp;
-    if (ctrl)
+    if (ctrl) {
       FView->StepMasterVolume(up ? 5 : -5);
-    else if (ctrlShift)
+    } else if (ctrlShift) {
       Metronome.SetTempo(Metronome.Tempo() * (up ? 1.05 : 0.95));
+    }
     break;
   }
   case scGrave:
@@ -390,10 +395,11 @@ void TKoPerformance::KeyCommand(int scanCode, std::uint8_t shift) {
   case scPrintScreen:
   case scScrollLock: {
     const int slot = scanCode == scPrintScreen ? 1 : 2;
-    if (none)
+    if (none) {
       RecallOneTouch(slot);
-    else if (ctrl)
+    } else if (ctrl) {
       StoreOneTouch(slot);
+    }
     break;
   }
   case scPause:
@@ -424,44 +430,50 @@ void TKoPerformance::KeyCommand(int scanCode, std::uint8_t shift) {
       ToggleRecording();
     break;
   case scO:
-    if (ctrl)
+    if (ctrl) {
       FView->OpenSong();
-    else if (ctrlShift)
+    } else if (ctrlShift) {
       FView->EditSongInfo();
+    }
     break;
   case scS:
-    if (ctrl)
+    if (ctrl) {
       FView->SaveSongAs();
-    else if (ctrlShift)
+    } else if (ctrlShift) {
       FView->QuickSave();
+    }
     break;
   case scEsc:
-    if (none)
+    if (none) {
       Panic();
-    else if (ctrl)
+    } else if (ctrl) {
       FView->ShowAbout();
+    }
     break;
   case scEnter:
-    if (none)
+    if (none) {
       SetAccompaniment(!FAccompRunning);
-    else if (ctrl)
+    } else if (ctrl) {
       FView->ToggleMousePedal();
+    }
     break;
   case scTab:
-    if (none)
+    if (none) {
       NextVoice(true, 1);
-    else if (shiftOnly)
+    } else if (shiftOnly) {
       NextVoice(false, -1);
+    }
     break;
   case scCapslock:
-    if (none)
+    if (none) {
       NextOneTouch();
-    else if (alt)
+    } else if (alt) {
       FOneTouchCursor = -1;
-    else if (ctrl)
+    } else if (ctrl) {
       StoreOneTouchFree();
-    else if (ctrlShift)
+    } else if (ctrlShift) {
       ClearOneTouch();
+    }
     break;
   case scLWin:
   case scRWin:
@@ -495,10 +507,11 @@ void TKoPerformance::NextVoice(bool right, int step) {
   const int count = VoiceCount();
   if (count <= 0)
     return;
-  if (right)
+  if (right) {
     SetRightVoice((FRightVoiceIndex + 1) % count);
-  else
+  } else {
     SetLeftVoice((FLeftVoiceIndex + 1) % count);
+  }
 }
 
 void TKoPerformance::Panic() {
@@ -617,9 +630,10 @@ void TKoPerformance::DoNoteOn(int keyIndex) {
     // playback sounds the drum from there only, so it is not struck twice.
     if (FSink && (!FPlaying || !FSongRawDrums))
       NoteOn(DrumChannel, drum, drumVelocity);
-    if (auto* r = Rec())
+    if (auto* r = Rec()) {
       r->RecordRawMidi(NoteOnDrums, static_cast<std::uint8_t>(drum),
                        static_cast<std::uint8_t>(drumVelocity));
+    }
     return;
   }
   // A key struck again while it sounds (mouse and keyboard together) restarts.
@@ -715,9 +729,10 @@ void TKoPerformance::ExternalNote(int note, int velocity) {
     if (FSink)
       NoteOn(HandChannel(RightHand), note, velocity);
     FView->ShowPianoKey(RightHand, note, 1);
-    if (auto* r = Rec())
+    if (auto* r = Rec()) {
       r->RecordRawMidi(NoteOnRight, static_cast<std::uint8_t>(note),
                        static_cast<std::uint8_t>(velocity));
+    }
     return;
   }
   if (FSink)
@@ -865,10 +880,11 @@ void TKoPerformance::SetExternalVoice(int hand, std::uint32_t patch) {
   if (FSink)
     SendPatch(HandChannel(hand), patch);
   if (auto* r = Rec()) {
-    if (hand == RightHand)
+    if (hand == RightHand) {
       r->RecordRightVoice(static_cast<std::int32_t>(patch));
-    else
+    } else {
       r->RecordLeftVoice(static_cast<std::int32_t>(patch));
+    }
   }
 }
 
@@ -970,11 +986,12 @@ void TKoPerformance::StoreOneTouch(int slot) {
 }
 
 void TKoPerformance::StoreOneTouchFree() {
-  for (int slot = 0; slot < 10; ++slot)
+  for (int slot = 0; slot < 10; ++slot) {
     if (!FOneTouch[static_cast<std::size_t>(slot)].Used) {
       StoreOneTouch(slot);
       return;
     }
+  }
 }
 
 void TKoPerformance::ClearOneTouch() {
@@ -1119,9 +1136,10 @@ void TKoPerformance::PlayEvent(std::uint8_t kind, std::int32_t data, const TKeyD
     SetSmartSemitone(data != 0);
     break;
   case sekRawMidi:
-    if (FSink)
+    if (FSink) {
       FSink->SendMidiMessage(static_cast<std::uint8_t>(data >> 16),
                              static_cast<std::uint8_t>(data >> 8), static_cast<std::uint8_t>(data));
+    }
     break;
   default:
     break;

@@ -40,9 +40,10 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   const melo::TLanguage language =
       command.Language.value_or(melo::LanguageOfLocale(melo::MessagesLocale()));
-  if (!melo::SetLanguage(language))
+  if (!melo::SetLanguage(language)) {
     std::cerr << "melotastico: " << melo::TranslationFile(language).string()
               << " cannot be loaded; the texts stay Chinese\n";
+  }
   melo::InstallFontFallbacks();
   melo::InstallUiDispatcher();
   if (melo::DXVersion < melo::DXVersionCurrent) {

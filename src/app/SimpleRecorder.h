@@ -155,10 +155,10 @@ class TSimpleRecorder final : public TRawMidiRecorder {
 public:
   // Milliseconds of a monotonic clock; wrapping is harmless.
   using TTickClock = std::function<std::uint32_t()>;
-  using TNotifyEvent = std::function<void(TSimpleRecorder& Sender)>;
+  using TNotifyEvent = std::function<void(TSimpleRecorder& sender)>;
   // KeyDefs is the event's table for key-definition events, else nullptr.
-  using TPlayEvent = std::function<void(TSimpleRecorder& Sender, std::uint8_t Kind,
-                                        std::int32_t Data, const TKeyDefTable* KeyDefs)>;
+  using TPlayEvent = std::function<void(TSimpleRecorder& sender, std::uint8_t kind,
+                                        std::int32_t data, const TKeyDefTable* keyDefs)>;
 
   // Without a clock the system's steady clock is used.
   explicit TSimpleRecorder(TTickClock clock = {});

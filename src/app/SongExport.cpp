@@ -44,9 +44,10 @@ bool ExportTargetOf(const std::filesystem::path& fileName, TExportTarget& target
 
 std::uint32_t SongEndTime(const TSimpleBuffer& events) {
   std::uint32_t end = 0;
-  for (std::size_t i = 0; i < events.Count(); ++i)
+  for (std::size_t i = 0; i < events.Count(); ++i) {
     if (events[i].Skip == 0)
       end = std::max(end, events[i].Time);
+  }
   return end;
 }
 
@@ -120,9 +121,10 @@ TExportResult ExportSong(const TSongHeader& header, const TSimpleBuffer& events,
     return TExportResult::NoSoundSet;
   const TSoundSetVoices ownVoices(renderer.Instruments());
   const std::vector<TTimedMidiMessage> messages = PlaySongOffline(header, events, ownVoices);
-  if (target.Kind == TExportKind::Midi)
+  if (target.Kind == TExportKind::Midi) {
     return SaveMidiFile(fileName, messages, texts, end) ? TExportResult::Done
                                                         : TExportResult::WriteFailed;
+  }
   return ResultOf(renderer.RenderToFile(messages, fileName, target.AudioType, progress));
 }
 

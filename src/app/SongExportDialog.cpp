@@ -101,9 +101,10 @@ TExportResult ExportSongFromWindow(QWidget* parent, const TSongHeader& header,
     result = shared->Result;
   }
   const QString failure = FailureText(result);
-  if (!failure.isEmpty())
+  if (!failure.isEmpty()) {
     QMessageBox::information(parent, QCoreApplication::translate("SongExportDialog", "导出"),
                              failure);
+  }
   return result;
 }
 

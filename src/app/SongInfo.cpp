@@ -147,9 +147,10 @@ QString TSongDialogsOnScreen::SaveFileName(const QString& folder, const QString&
   // file" and typing "song" exports song.mid.
   QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
                    [&dialog](const QString& filter) {
-                     for (const TSaveType& type : SaveTypes)
+                     for (const TSaveType& type : SaveTypes) {
                        if (filter == QString::fromUtf8(type.Filter))
                          dialog.setDefaultSuffix(QString::fromLatin1(type.Suffix));
+                     }
                    });
   if (!proposedName.isEmpty())
     dialog.selectFile(QDir(folder).filePath(proposedName));

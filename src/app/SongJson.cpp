@@ -84,10 +84,11 @@ QByteArray SongToJson(const TSongHeader& header, const TSimpleBuffer& events,
         {"time", static_cast<qint64>(time)},
         {"kind", QString::fromLatin1(kind.data(), static_cast<qsizetype>(kind.size()))},
         {"data", data}};
-    if (e.Skip != 0)
+    if (e.Skip != 0) {
       event.insert("skip", true);
-    else
+    } else {
       length = std::max(length, time);
+    }
     if (kind == "unknown")
       event.insert("code", e.Kind);
     if (e.Kind == sekKeyDown || e.Kind == sekKeyUp)

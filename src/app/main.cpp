@@ -363,9 +363,10 @@ void TRoVoravForm::ConnectControls() {
   FVolumeSlider->OnDblClick = [this](TKoSlider*) { VolumeSliderDblClick(); };
   for (TKoSpinEdit* edit : {FTransposeEdit.get(), FLeftOctaveEdit.get(), FRightOctaveEdit.get(),
                             FLeftVelocityEdit.get(), FRightVelocityEdit.get(), FLeftVoiceEdit.get(),
-                            FRightVoiceEdit.get()})
+                            FRightVoiceEdit.get()}) {
     edit->SetOnClick(
         [this, edit](TKoMultiGlyphButton* sender) { SpinClicked(edit, sender->Tag()); });
+  }
 }
 
 TKoSpinEdit& TRoVoravForm::SpinEdit(int edit) const {
@@ -379,20 +380,21 @@ TKoSpinEdit& TRoVoravForm::SpinEdit(int edit) const {
 void TRoVoravForm::SpinClicked(const TKoSpinEdit* edit, int tag) {
   const int step = tag == 0 ? 1 : -1;
   const int count = InstrumentList.Count;
-  if (edit == FTransposeEdit.get())
+  if (edit == FTransposeEdit.get()) {
     SetTranspose(Transpose + step);
-  else if (edit == FLeftOctaveEdit.get())
+  } else if (edit == FLeftOctaveEdit.get()) {
     SetLeftOctave(LeftOctave + step);
-  else if (edit == FRightOctaveEdit.get())
+  } else if (edit == FRightOctaveEdit.get()) {
     SetRightOctave(RightOctave + step);
-  else if (edit == FLeftVelocityEdit.get())
+  } else if (edit == FLeftVelocityEdit.get()) {
     SetLeftVelocity(LeftVelocity + step);
-  else if (edit == FRightVelocityEdit.get())
+  } else if (edit == FRightVelocityEdit.get()) {
     SetRightVelocity(RightVelocity + step);
-  else if (count > 0 && edit == FLeftVoiceEdit.get())
+  } else if (count > 0 && edit == FLeftVoiceEdit.get()) {
     SetLeftVoice((LeftVoiceIndex() + step + count) % count);
-  else if (count > 0 && edit == FRightVoiceEdit.get())
+  } else if (count > 0 && edit == FRightVoiceEdit.get()) {
     SetRightVoice((RightVoiceIndex() + step + count) % count);
+  }
 }
 
 void TRoVoravForm::PCKeyMouseMove(TKoMultiGlyphButton* sender) {
@@ -462,15 +464,17 @@ void TRoVoravForm::OpenHelp() {
 void TRoVoravForm::StartSoundEngine() {
   FMusic = std::make_unique<TKoDirectMusic>(FEngineMode);
   FPerformance.SetSink(FMusic.get());
-  if (!AudioOutputArg.empty() && !FMusic->SelectAudioOutput(AudioOutputArg))
+  if (!AudioOutputArg.empty() && !FMusic->SelectAudioOutput(AudioOutputArg)) {
     std::fprintf(stderr, "Melotastico: no audio output \"%s\"; the default one plays\n",
                  AudioOutputArg.c_str());
+  }
   if (PortIndexArg >= 0) {
     // The list has no dialog to tell of a failed write: the terminal is told.
     const std::filesystem::path list = DataFileForWriting("OutDevList.txt");
-    if (list.empty() || !FMusic->WriteOutDevList(list.parent_path()))
+    if (list.empty() || !FMusic->WriteOutDevList(list.parent_path())) {
       std::fprintf(stderr, "Melotastico: the port list could not be written to %s\n",
                    list.empty() ? "the data folder" : list.string().c_str());
+    }
   }
   const int port = PortIndexArg >= 0 ? PortIndexArg : FMusic->GetDefaultPortIndex();
   if (!FMusic->SelectPort(port))
@@ -1022,10 +1026,11 @@ void TRoVoravForm::VolumeSliderDblClick() {
 
 void TRoVoravForm::SetMousePedal(bool on) {
   FMousePedal = on;
-  if (on)
+  if (on) {
     FPointerClip->Confine(MousePedalPoint);
-  else
+  } else {
     FPointerClip->Release();
+  }
 }
 
 void TRoVoravForm::BuildExternalVoiceLists() {
@@ -1036,9 +1041,10 @@ void TRoVoravForm::BuildExternalVoiceLists() {
     auto* list = new QComboBox(this);
     list->setEditable(false);
     list->setFocusPolicy(Qt::NoFocus); // keys stay with the piano
-    for (int i = 0; i < InstrumentList.Count; ++i)
+    for (int i = 0; i < InstrumentList.Count; ++i) {
       list->addItem(
           QStringLiteral("%1: %2").arg(i).arg(QString::fromStdString(InstrumentList.NameUtf8(i))));
+    }
     list->setCurrentIndex(0);
     list->setGeometry(ExternalListLeft[hand], ExternalListTop, ExternalListWidth,
                       list->sizeHint().height());
@@ -1063,15 +1069,17 @@ int SelectedInstrument(const QComboBox* list) {
 } // namespace
 
 void TRoVoravForm::cbbExternalDLSVoices_LeftChange() {
-  if (const int index = SelectedInstrument(FExternalVoicesLeft); index >= 0)
+  if (const int index = SelectedInstrument(FExternalVoicesLeft); index >= 0) {
     FPerformance.SetExternalVoice(LeftHand,
                                   InstrumentList.Entries[static_cast<std::size_t>(index)].Patch);
+  }
 }
 
 void TRoVoravForm::cbbExternalDLSVoices_RightChange() {
-  if (const int index = SelectedInstrument(FExternalVoicesRight); index >= 0)
+  if (const int index = SelectedInstrument(FExternalVoicesRight); index >= 0) {
     FPerformance.SetExternalVoice(RightHand,
                                   InstrumentList.Entries[static_cast<std::size_t>(index)].Patch);
+  }
 }
 
 bool TRoVoravForm::StepExternalRightVoice(int step) {

@@ -47,9 +47,10 @@ bool LoadGlyphLibrary(const QString& fileName) {
 
 bool LoadGlyphLibrary() {
   // The skin carries painted labels, so each language has its own; Chinese is the fallback.
-  for (const TLanguage language : {CurrentLanguage(), TLanguage::Chinese})
+  for (const TLanguage language : {CurrentLanguage(), TLanguage::Chinese}) {
     if (LoadGlyphLibrary(QString::fromStdString(GlyphLibraryFile(language).string())))
       return true;
+  }
   return false;
 }
 
@@ -78,9 +79,10 @@ void CopyBitmapRect(QImage& dest, QPoint destTopLeft, const QImage& source, QRec
       source.format() != QImage::Format_RGB888)
     return;
   const int bytes = 3 * src.width();
-  for (int row = 0; row < src.height(); ++row)
+  for (int row = 0; row < src.height(); ++row) {
     std::memmove(dest.scanLine(at.y() + row) + 3 * at.x(),
                  source.constScanLine(src.y() + row) + 3 * src.x(), bytes);
+  }
 }
 
 void InstallFontFallbacks() {

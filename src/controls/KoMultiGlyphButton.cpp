@@ -34,21 +34,24 @@ void TKoMultiGlyphButton::paintEvent(QPaintEvent*) {
 }
 
 void TKoMultiGlyphButton::mousePressEvent(QMouseEvent* event) {
-  if (OnMouseDown)
+  if (OnMouseDown) {
     OnMouseDown(this, event->button(), event->modifiers(), event->position().toPoint().x(),
                 event->position().toPoint().y());
+  }
 }
 
 void TKoMultiGlyphButton::mouseReleaseEvent(QMouseEvent* event) {
-  if (OnMouseUp)
+  if (OnMouseUp) {
     OnMouseUp(this, event->button(), event->modifiers(), event->position().toPoint().x(),
               event->position().toPoint().y());
+  }
 }
 
 void TKoMultiGlyphButton::mouseMoveEvent(QMouseEvent* event) {
-  if (OnMouseMove)
+  if (OnMouseMove) {
     OnMouseMove(this, event->modifiers(), event->position().toPoint().x(),
                 event->position().toPoint().y());
+  }
 }
 
 // The double-click is reported before the press of the second click.

@@ -75,11 +75,12 @@ TKoPCKeyboard::TKoPCKeyboard(QWidget* owner, QImage* workBitmap) : FWorkBitmap(w
     FKeyRects[i] = PlayableKeys[i] ? PCKeyRect(i) : QRect();
     FKeyDownRects[i] = PlayableKeys[i] ? DownRect(FKeyRects[i]) : QRect();
   }
-  for (int i = 0; i < KeyCount; ++i)
+  for (int i = 0; i < KeyCount; ++i) {
     if (PlayableKeys[i] && !FKeyRects[i].isEmpty()) {
       MakeButton(owner, i);
       SetKeyState(i, 0);
     }
+  }
 }
 
 void TKoPCKeyboard::MakeButton(QWidget* owner, int keyIndex) {
@@ -134,9 +135,10 @@ void TKoPCKeyboard::AllKeysUp() {
 
 void TKoPCKeyboard::SetEnabled(bool enabled) {
   FKeysEnabled = enabled;
-  for (auto* button : FButtons)
+  for (auto* button : FButtons) {
     if (button != nullptr)
       button->setEnabled(enabled);
+  }
 }
 
 QSize TKoPCKeyboard::MeasureNote(const TKeyNote& note) const {

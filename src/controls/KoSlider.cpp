@@ -76,10 +76,11 @@ void TKoSlider::ComposeBuffer() {
 
 void TKoSlider::paintEvent(QPaintEvent*) {
   QPainter painter(this);
-  if (FBuffer.isNull())
+  if (FBuffer.isNull()) {
     painter.fillRect(rect(), Qt::black);
-  else
+  } else {
     painter.drawImage(QPoint(0, 0), FBuffer);
+  }
 }
 
 void TKoSlider::mousePressEvent(QMouseEvent* event) {

@@ -119,10 +119,11 @@ void RespellNote(TKeyNote& note, int transpose) {
   }
   note.Degree = std::uint8_t(degree);
   note.Octave = std::uint8_t(octave);
-  if (note.Accidental == 1 && (FlatDegrees[t] & Bit(degree)) != 0)
+  if (note.Accidental == 1 && (FlatDegrees[t] & Bit(degree)) != 0) {
     note.Accidental = 3;
-  else if (note.Accidental == 2 && (SharpDegrees[t] & Bit(degree)) != 0)
+  } else if (note.Accidental == 2 && (SharpDegrees[t] & Bit(degree)) != 0) {
     note.Accidental = 3;
+  }
 }
 
 TKoStaff::TKoStaff(QWidget* form, const QImage* workBitmap)
@@ -171,9 +172,10 @@ void TKoStaff::SetKeySignature(std::uint8_t code) {
 void TKoStaff::ShowNotes(TKeyNote (&notes)[MaxKeyNotes], int transpose) {
   SortKeyNotes(notes);
   DrawNumbers(notes);
-  for (TKeyNote& note : notes)
+  for (TKeyNote& note : notes) {
     if (note.Degree != 0)
       RespellNote(note, transpose);
+  }
   DrawStaffNotes(notes);
 }
 
@@ -192,9 +194,10 @@ void TKoStaff::DrawNumbers(const TKeyNote (&notes)[MaxKeyNotes]) {
   }
   int y = (FNumberBitmap.height() - total) / 2;
   // The highest note (last in sorted order) stands at the top.
-  for (int i = MaxKeyNotes - 1; i >= 0; --i)
+  for (int i = MaxKeyNotes - 1; i >= 0; --i) {
     if (notes[i].Degree != 0)
       y += DrawNumberGlyph(FNumberBitmap, NumberX, 0, true, false, notes[i], y) + NumberGap;
+  }
   FNumberDisplay->Repaint();
 }
 

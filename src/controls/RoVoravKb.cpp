@@ -103,18 +103,20 @@ void TRoVoravKb::SetEnabled(bool enabled) {
 void TRoVoravKb::PositionToKey(int position, bool& isBlack, int& index) {
   const int r = position % 12;
   const int o = position / 12;
-  for (int j = 0; j < 5; ++j)
+  for (int j = 0; j < 5; ++j) {
     if (BlackSemitones[j] == r) {
       isBlack = true;
       index = 5 * o + j;
       return;
     }
-  for (int j = 0; j < 7; ++j)
+  }
+  for (int j = 0; j < 7; ++j) {
     if (WhiteSemitones[j] == r) {
       isBlack = false;
       index = 7 * o + j;
       return;
     }
+  }
 }
 
 void TRoVoravKb::KeyToPosition(bool isBlack, int index, int& position) {

@@ -33,24 +33,25 @@ int ScanCodeOfX11Key(std::uint32_t keycode) {
   const std::uint32_t evdev = keycode - X11KeycodeOffset;
   if (evdev <= LastPlainEvdev)
     return static_cast<int>(evdev);
-  for (const TExtendedKey& key : X11ExtendedKeys)
+  for (const TExtendedKey& key : X11ExtendedKeys) {
     if (key.Evdev == evdev)
       return key.ScanCode;
+  }
   return -1;
 }
 
 // Windows gives the set-1 code with 0x100 for an E0 prefix, which is exactly
 // DirectInput's 0x80 bit, except that Pause and NumLock come swapped.
 int ScanCodeOfWindowsKey(std::uint32_t code) {
-  constexpr std::uint32_t Extended = 0x100;
-  constexpr std::uint32_t NumLockOrPause = 0x45;
-  if (code == NumLockOrPause)
+  constexpr std::uint32_t extended = 0x100;
+  constexpr std::uint32_t numLockOrPause = 0x45;
+  if (code == numLockOrPause)
     return scPause;
-  if (code == (NumLockOrPause | Extended))
+  if (code == (numLockOrPause | extended))
     return scNumLock;
-  if ((code & ~(Extended | 0x7F)) != 0 || (code & 0x7F) == 0)
+  if ((code & ~(extended | 0x7F)) != 0 || (code & 0x7F) == 0)
     return -1;
-  return static_cast<int>((code & 0x7F) | ((code & Extended) != 0 ? 0x80 : 0));
+  return static_cast<int>((code & 0x7F) | ((code & extended) != 0 ? 0x80 : 0));
 }
 
 constexpr std::array<int, 6> ModifierScanCodes = {scLControl, scLShift,   scRShift,

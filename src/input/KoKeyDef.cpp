@@ -190,8 +190,8 @@ void FillDefaultKeyDefs(TKeyDefTable& table) {
 }
 
 void NoteFromMidi(int note, int base, TKeyNote& n) {
-  static constexpr std::array<std::uint8_t, 12> Degrees = {1, 1, 2, 2, 3, 4, 4, 5, 5, 6, 6, 7};
-  static constexpr std::array<std::uint8_t, 12> Sharps = {0, 1, 0, 1, 0, 0, 1, 0, 1, 0, 1, 0};
+  static constexpr std::array<std::uint8_t, 12> degrees = {1, 1, 2, 2, 3, 4, 4, 5, 5, 6, 6, 7};
+  static constexpr std::array<std::uint8_t, 12> sharps = {0, 1, 0, 1, 0, 0, 1, 0, 1, 0, 1, 0};
   n.Degree = 0;
   if (note < 0 || note > 127)
     return;
@@ -200,8 +200,8 @@ void NoteFromMidi(int note, int base, TKeyNote& n) {
   const int r = relative % 12;
   if (r < 0)
     return;
-  n.Degree = Degrees[r];
-  n.Accidental = Sharps[r];
+  n.Degree = degrees[r];
+  n.Accidental = sharps[r];
 }
 
 int NoteToMidi(const TKeyNote& note, bool applyShifts) {

@@ -91,11 +91,13 @@ TfrmSetKeyDef::TfrmSetKeyDef(QWidget* parent) : QDialog(parent) {
   GroupBox2->setGeometry(8, 0, 521, 209);
   MakeLabel(GroupBox2, QCoreApplication::translate("TfrmSetKeyDef", "键："), 16, 27);
   QStringList names;
-  for (int key = 0; key < KeyCount; ++key)
-    if (PlayableKeys[static_cast<std::size_t>(key)])
+  for (int key = 0; key < KeyCount; ++key) {
+    if (PlayableKeys[static_cast<std::size_t>(key)]) {
       names << QString::fromLatin1(
           KeyNames[static_cast<std::size_t>(key)].data(),
           static_cast<qsizetype>(KeyNames[static_cast<std::size_t>(key)].size()));
+    }
+  }
   cbbKeysName = MakeList(GroupBox2, names, 40, 23, 137);
   cbbKeysName->setMaxVisibleItems(16);
   connect(cbbKeysName, &QComboBox::currentIndexChanged, this, [this] { cbbKeysNameChange(); });
@@ -113,10 +115,11 @@ TfrmSetKeyDef::TfrmSetKeyDef(QWidget* parent) : QDialog(parent) {
   QFont rowFont = font;
   rowFont.setBold(true);
   rowFont.setPixelSize(15);
-  for (int row = 0; row < RowCount; ++row)
+  for (int row = 0; row < RowCount; ++row) {
     MakeLabel(gbNotes, QCoreApplication::translate("TfrmSetKeyDef", "%1#音符：").arg(row + 1), 16,
               43 + 24 * row)
         ->setFont(rowFont);
+  }
   MakeLabel(gbNotes, QCoreApplication::translate("TfrmSetKeyDef", "预览："), 446, 21);
   imgPreviewNotes = new QLabel(gbNotes);
   imgPreviewNotes->setGeometry(440, 40, PreviewWidth, PreviewHeight);
@@ -160,9 +163,10 @@ TfrmSetKeyDef::TfrmSetKeyDef(QWidget* parent) : QDialog(parent) {
 
   // Key, notes row by row, caption; then OK, Cancel, the remarks and their files, Help.
   QList<QWidget*> order{cbbKeysName};
-  for (int row = 0; row < RowCount; ++row)
+  for (int row = 0; row < RowCount; ++row) {
     order << DegreeBoxes[row] << AccidentalBoxes[row] << OctaveEdits[row] << VelocityEdits[row]
           << KeyboardBoxes[row];
+  }
   order << edKeyCaption << cbNoTranspose << btnOK << Button1 << memRemarks << btnSaveKeysDef
         << btnLoadKeysDef << btnHelp;
   for (qsizetype i = 1; i < order.size(); ++i)
@@ -205,9 +209,10 @@ int TfrmSetKeyDef::KeyListPosition(int keyIndex) {
   if (keyIndex < 0 || keyIndex >= KeyCount || !PlayableKeys[static_cast<std::size_t>(keyIndex)])
     return -1;
   int position = 0;
-  for (int key = 0; key < keyIndex; ++key)
+  for (int key = 0; key < keyIndex; ++key) {
     if (PlayableKeys[static_cast<std::size_t>(key)])
       ++position;
+  }
   return position;
 }
 
@@ -215,9 +220,10 @@ int TfrmSetKeyDef::KeyOfListPosition(int position) {
   BuildPlayableKeys();
   if (position < 0)
     return -1;
-  for (int key = 0; key < KeyCount; ++key)
+  for (int key = 0; key < KeyCount; ++key) {
     if (PlayableKeys[static_cast<std::size_t>(key)] && position-- == 0)
       return key;
+  }
   return -1;
 }
 

@@ -145,29 +145,29 @@ constinit const std::array<std::string_view, ChordTypeCount> ChordTypeSuffixes =
 constinit const std::array<std::string_view, 12> FixedChordNames = {
     "C", "C7", "Dm", "D7", "Em", "F", "F7", "G", "G7", "Am", "A7", "Bdim"};
 
-int DegreeToNote(int Root, int Degree) {
+int DegreeToNote(int root, int degree) {
   // Codes below the lowest one would index before the mode row.
-  if (Degree == NoInterval || Degree < LowestDegree)
+  if (degree == NoInterval || degree < LowestDegree)
     return -1;
   // 64-bit: no overflow for any pair of ints.
-  const long long d = static_cast<long long>(Degree) - LowestDegree;
+  const long long d = static_cast<long long>(degree) - LowestDegree;
   const int step = static_cast<int>(d % 7);
   const long long octave = d / 7;
-  const int mode = kModeOfPitchClass[static_cast<std::size_t>(PitchClass(Root))];
+  const int mode = kModeOfPitchClass[static_cast<std::size_t>(PitchClass(root))];
   const long long note =
-      static_cast<long long>(Root) +
+      static_cast<long long>(root) +
       ModeIntervals[static_cast<std::size_t>(mode)][static_cast<std::size_t>(step)] + octave * 12 -
       24;
   return note >= 0 && note <= 127 ? static_cast<int>(note) : -1;
 }
 
-std::string ChordName(int Root, int StyleIndex, bool FixedChordMode) {
-  const auto pitchClass = static_cast<std::size_t>(PitchClass(Root));
-  if (FixedChordMode)
+std::string ChordName(int root, int styleIndex, bool fixedChordMode) {
+  const auto pitchClass = static_cast<std::size_t>(PitchClass(root));
+  if (fixedChordMode)
     return std::string(FixedChordNames[pitchClass]);
   std::string name(RootNames[pitchClass]);
-  if (StyleIndex >= 0 && StyleIndex < ChordTypeCount)
-    name += ChordTypeSuffixes[static_cast<std::size_t>(StyleIndex)];
+  if (styleIndex >= 0 && styleIndex < ChordTypeCount)
+    name += ChordTypeSuffixes[static_cast<std::size_t>(styleIndex)];
   return name;
 }
 

@@ -42,11 +42,11 @@ extern const std::array<std::string_view, 12> FixedChordNames;
 // that starts on Root (black-key roots use Ionian): 0 = Root, 1 = next step,
 // 7 = octave above, -14 = two octaves below. Returns the MIDI note, or -1 for
 // NoInterval, codes below -14 and notes outside 0..127.
-int DegreeToNote(int Root, int Degree);
+int DegreeToNote(int root, int degree);
 
 // Name of the chord on Root (a MIDI note). In fixed-chord mode it is the fixed
 // chord of Root's pitch class; otherwise the root name followed by the suffix
 // of chord type StyleIndex (a style index outside 0..14 adds no suffix).
-std::string ChordName(int Root, int StyleIndex, bool FixedChordMode);
+std::string ChordName(int root, int styleIndex, bool fixedChordMode);
 
 } // namespace melo

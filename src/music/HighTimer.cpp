@@ -21,31 +21,31 @@ int THighTimer::MinPeriod() const {
   return static_cast<int>(TimerMinPeriod);
 }
 
-void THighTimer::SetTimerRes(std::uint32_t Value) {
-  if (Value < TimerMinPeriod)
-    Value = TimerMinPeriod;
-  if (Value == FTimerRes)
+void THighTimer::SetTimerRes(std::uint32_t value) {
+  if (value < TimerMinPeriod)
+    value = TimerMinPeriod;
+  if (value == FTimerRes)
     return;
-  FTimerRes = Value;
+  FTimerRes = value;
   Update();
 }
 
-void THighTimer::SetInterval(std::uint32_t Value) {
-  if (Value == FInterval || Value < FTimerRes)
+void THighTimer::SetInterval(std::uint32_t value) {
+  if (value == FInterval || value < FTimerRes)
     return;
-  FInterval = Value;
+  FInterval = value;
   Update();
 }
 
-void THighTimer::SetEnabled(bool Value) {
-  if (Value == FEnabled)
+void THighTimer::SetEnabled(bool value) {
+  if (value == FEnabled)
     return;
-  FEnabled = Value;
+  FEnabled = value;
   Update();
 }
 
-void THighTimer::SetOnTimer(TNotifyEvent Value) {
-  FOnTimer = std::move(Value);
+void THighTimer::SetOnTimer(TNotifyEvent value) {
+  FOnTimer = std::move(value);
   Update();
 }
 

@@ -11,7 +11,7 @@ class TUiTicker;
 
 class THighTimer {
 public:
-  using TNotifyEvent = std::function<void(THighTimer& Sender)>;
+  using TNotifyEvent = std::function<void(THighTimer& sender)>;
 
   THighTimer();
   ~THighTimer();
@@ -23,17 +23,17 @@ public:
 
   std::uint32_t TimerRes() const { return FTimerRes; }
   // Raised to MinPeriod when smaller; restarts the timer when it changes.
-  void SetTimerRes(std::uint32_t Value);
+  void SetTimerRes(std::uint32_t value);
 
   std::uint32_t Interval() const { return FInterval; }
   // Ignored when unchanged or below TimerRes; otherwise restarts the timer.
-  void SetInterval(std::uint32_t Value);
+  void SetInterval(std::uint32_t value);
 
   bool Enabled() const { return FEnabled; }
-  void SetEnabled(bool Value);
+  void SetEnabled(bool value);
 
   const TNotifyEvent& OnTimer() const { return FOnTimer; }
-  void SetOnTimer(TNotifyEvent Value);
+  void SetOnTimer(TNotifyEvent value);
 
 private:
   void Update();

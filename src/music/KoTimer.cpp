@@ -30,9 +30,9 @@ TUiDispatcher& DispatcherSlot() {
 
 } // namespace
 
-void SetUiDispatcher(TUiDispatcher Dispatcher) {
+void SetUiDispatcher(TUiDispatcher dispatcher) {
   std::lock_guard lock(DispatcherLock);
-  DispatcherSlot() = std::move(Dispatcher);
+  DispatcherSlot() = std::move(dispatcher);
 }
 
 TUiDispatcher UiDispatcher() {
@@ -49,8 +49,8 @@ struct TPriorityPlan {
   int Nice;
 };
 
-TPriorityPlan PlanFor(TThreadPriority Priority) {
-  switch (Priority) {
+TPriorityPlan PlanFor(TThreadPriority priority) {
+  switch (priority) {
   case TThreadPriority::tpIdle:
     return {0, 19};
   case TThreadPriority::tpLowest:
@@ -69,25 +69,26 @@ TPriorityPlan PlanFor(TThreadPriority Priority) {
   return {0, 0};
 }
 
-bool TryRealTime(int FifoPriority) {
+bool TryRealTime(int fifoPriority) {
   sched_param param{};
-  param.sched_priority = FifoPriority;
+  param.sched_priority = fifoPriority;
   return pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0;
 }
 
 } // namespace
 
-void ApplyThreadPriority(TThreadPriority Priority) {
-  const TPriorityPlan plan = PlanFor(Priority);
+void ApplyThreadPriority(TThreadPriority priority) {
+  const TPriorityPlan plan = PlanFor(priority);
   if (plan.FifoPriority > 0) {
     // Wake-ups of this thread should not be batched with others.
     prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     if (TryRealTime(plan.FifoPriority))
       return;
   }
-  if (plan.Nice != 0)
+  if (plan.Nice != 0) {
     setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()),
                 plan.Nice); // silently refused if not allowed
+  }
 }
 
 struct TPeriodicWorker::TState {
@@ -101,41 +102,41 @@ struct TPeriodicWorker::TState {
 namespace {
 
 template <typename WorkerState>
-void RunPeriodic(const std::shared_ptr<WorkerState>& State, std::chrono::microseconds Period,
-                 TThreadPriority Priority, const std::function<void()>& Tick) {
+void RunPeriodic(const std::shared_ptr<WorkerState>& state, std::chrono::microseconds period,
+                 TThreadPriority priority, const std::function<void()>& tick) {
   using Clock = std::chrono::steady_clock;
-  ApplyThreadPriority(Priority);
-  std::unique_lock lock(State->Lock);
+  ApplyThreadPriority(priority);
+  std::unique_lock lock(state->Lock);
   // Created suspended: the owner resumes it once it holds the worker.
-  State->Wake.wait(lock, [&] { return State->Started || State->StopRequested; });
+  state->Wake.wait(lock, [&] { return state->Started || state->StopRequested; });
   Clock::time_point deadline = Clock::now(); // of the next regular tick
-  while (!State->StopRequested) {
+  while (!state->StopRequested) {
     lock.unlock();
     try {
-      Tick();
+      tick();
     } catch (...) {
       // A failing handler must not take the process down; the next tick retries.
     }
     lock.lock();
     const Clock::time_point now = Clock::now();
     if (deadline <= now) { // that was a regular tick, not an extra one
-      deadline += Period;
+      deadline += period;
       if (deadline < now)
         deadline = now; // late: one catch-up tick, then the grid goes on from here
     }
-    const Clock::time_point wake = std::min(deadline, State->ExtraTick);
-    State->ExtraTick = Clock::time_point::max();
-    State->Wake.wait_until(lock, wake, [&] { return State->StopRequested; });
+    const Clock::time_point wake = std::min(deadline, state->ExtraTick);
+    state->ExtraTick = Clock::time_point::max();
+    state->Wake.wait_until(lock, wake, [&] { return state->StopRequested; });
   }
 }
 
 } // namespace
 
-TPeriodicWorker::TPeriodicWorker(std::chrono::microseconds Period, TThreadPriority Priority,
-                                 std::function<void()> Tick)
+TPeriodicWorker::TPeriodicWorker(std::chrono::microseconds period, TThreadPriority priority,
+                                 std::function<void()> tick)
     : FState(std::make_shared<TState>()) {
-  FThread = std::thread([state = FState, Period, Priority, tick = std::move(Tick)] {
-    RunPeriodic(state, Period, Priority, tick);
+  FThread = std::thread([state = FState, period, priority, tick = std::move(tick)] {
+    RunPeriodic(state, period, priority, tick);
   });
 }
 
@@ -151,9 +152,9 @@ void TPeriodicWorker::Start() {
   FState->Wake.notify_all();
 }
 
-void TPeriodicWorker::RequestTick(std::chrono::steady_clock::time_point At) {
+void TPeriodicWorker::RequestTick(std::chrono::steady_clock::time_point at) {
   std::lock_guard lock(FState->Lock);
-  FState->ExtraTick = std::min(FState->ExtraTick, At);
+  FState->ExtraTick = std::min(FState->ExtraTick, at);
 }
 
 void TPeriodicWorker::Stop() {
@@ -164,10 +165,11 @@ void TPeriodicWorker::Stop() {
   FState->Wake.notify_all();
   if (!FThread.joinable())
     return;
-  if (FThread.get_id() == std::this_thread::get_id())
+  if (FThread.get_id() == std::this_thread::get_id()) {
     FThread.detach(); // stopped from inside a tick: the loop ends when the tick returns
-  else
+  } else {
     FThread.join();
+  }
 }
 
 // ---- TUiTicker --------------------------------------------------------------
@@ -182,27 +184,27 @@ struct TUiTicker::TState {
 
 namespace {
 
-template <typename TickerState> void RunOnUiThread(const std::shared_ptr<TickerState>& State) {
-  State->Queued = false;
-  if (State->Stopped || State->Busy)
+template <typename TickerState> void RunOnUiThread(const std::shared_ptr<TickerState>& state) {
+  state->Queued = false;
+  if (state->Stopped || state->Busy)
     return;
-  State->Busy = true;
+  state->Busy = true;
   try {
-    State->OnTick(); // may stop or even destroy the owning timer
+    state->OnTick(); // may stop or even destroy the owning timer
   } catch (...) {
     // Dropped: a throwing handler must not silence the timer for good.
   }
-  State->Busy = false;
+  state->Busy = false;
 }
 
 } // namespace
 
-TUiTicker::TUiTicker(std::chrono::microseconds Period, TUiDispatcher Dispatcher,
-                     std::function<void()> OnTick)
+TUiTicker::TUiTicker(std::chrono::microseconds period, TUiDispatcher dispatcher,
+                     std::function<void()> onTick)
     : FState(std::make_shared<TState>()) {
-  FState->Dispatcher = std::move(Dispatcher);
-  FState->OnTick = std::move(OnTick);
-  FWorker = std::make_unique<TPeriodicWorker>(Period, TThreadPriority::tpHigher, [state = FState] {
+  FState->Dispatcher = std::move(dispatcher);
+  FState->OnTick = std::move(onTick);
+  FWorker = std::make_unique<TPeriodicWorker>(period, TThreadPriority::tpHigher, [state = FState] {
     if (state->Stopped || state->Queued.exchange(true))
       return;
     state->Dispatcher([state] { RunOnUiThread(state); });
@@ -243,36 +245,36 @@ TKoHiTimer::~TKoHiTimer() {
   FEnabled = false;
 }
 
-void TKoHiTimer::SetEnabled(bool Value) {
-  FEnabled = Value;
+void TKoHiTimer::SetEnabled(bool value) {
+  FEnabled = value;
   Update();
 }
 
-void TKoHiTimer::SetInterval(std::uint16_t Value) {
-  if (Value == FInterval)
+void TKoHiTimer::SetInterval(std::uint16_t value) {
+  if (value == FInterval)
     return;
-  FInterval = (Value < FMinPeriod || Value > FMaxPeriod) ? 1000 : Value;
+  FInterval = (value < FMinPeriod || value > FMaxPeriod) ? 1000 : value;
   Update();
 }
 
-void TKoHiTimer::SetUseThread(bool Value) {
-  if (Value == FUseThread)
+void TKoHiTimer::SetUseThread(bool value) {
+  if (value == FUseThread)
     return;
-  FUseThread = Value;
+  FUseThread = value;
   Update();
 }
 
-void TKoHiTimer::SetThreadPriority(TThreadPriority Value) {
-  if (Value == FThreadPriority)
+void TKoHiTimer::SetThreadPriority(TThreadPriority value) {
+  if (value == FThreadPriority)
     return;
-  FThreadPriority = Value;
+  FThreadPriority = value;
   if (FUseThread)
     Update();
 }
 
-void TKoHiTimer::RequestTick(std::chrono::steady_clock::time_point At) {
+void TKoHiTimer::RequestTick(std::chrono::steady_clock::time_point at) {
   if (FWorker)
-    FWorker->RequestTick(At);
+    FWorker->RequestTick(at);
 }
 
 void TKoHiTimer::DoTimer() {
@@ -301,10 +303,11 @@ void TKoHiTimer::Update() {
   StopRunning();
   if (!FEnabled || !OnTimer)
     return;
-  if (FUseThread)
+  if (FUseThread) {
     StartThreadMode();
-  else if (FInterval != 0)
+  } else if (FInterval != 0) {
     StartMessageMode();
+  }
 }
 
 namespace {
@@ -346,10 +349,11 @@ void TKoHiTimer::StartThreadMode() {
     return; // nowhere to run the handler
   FWorker = std::make_unique<TPeriodicWorker>(std::chrono::milliseconds(FInterval), FThreadPriority,
                                               [run = FRun] {
-                                                if (run->Synchronize)
+                                                if (run->Synchronize) {
                                                   CallSynchronised(run);
-                                                else
+                                                } else {
                                                   run->Handler(*run->Owner);
+                                                }
                                               });
   FWorker->Start();
 }

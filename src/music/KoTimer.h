@@ -22,7 +22,7 @@ using TUiDispatcher = std::function<void(TUiCall)>;
 
 // Installs (or, with an empty function, removes) the dispatcher. Timers take a
 // copy when they start, so install it before enabling message-mode timers.
-void SetUiDispatcher(TUiDispatcher Dispatcher);
+void SetUiDispatcher(TUiDispatcher dispatcher);
 TUiDispatcher UiDispatcher();
 
 // ---- Threads ----------------------------------------------------------------
@@ -40,7 +40,7 @@ enum class TThreadPriority {
 // Raises or lowers the calling thread as far as the system allows: real-time
 // scheduling for the higher levels where permitted, a nice value otherwise.
 // Failures are silent.
-void ApplyThreadPriority(TThreadPriority Priority);
+void ApplyThreadPriority(TThreadPriority priority);
 
 // The shortest and longest period a timer accepts, in ms.
 inline constexpr unsigned TimerMinPeriod = 1;
@@ -51,8 +51,8 @@ inline constexpr unsigned TimerMaxPeriod = 1000000;
 // catch-up tick, so a stall never causes a burst.
 class TPeriodicWorker {
 public:
-  TPeriodicWorker(std::chrono::microseconds Period, TThreadPriority Priority,
-                  std::function<void()> Tick);
+  TPeriodicWorker(std::chrono::microseconds period, TThreadPriority priority,
+                  std::function<void()> tick);
   ~TPeriodicWorker();
   TPeriodicWorker(const TPeriodicWorker&) = delete;
   TPeriodicWorker& operator=(const TPeriodicWorker&) = delete;
@@ -61,7 +61,7 @@ public:
   void Start();
   // Asks for one extra tick at At (the regular ones go on as before); called
   // from a tick, it takes effect for the next wait.
-  void RequestTick(std::chrono::steady_clock::time_point At);
+  void RequestTick(std::chrono::steady_clock::time_point at);
   // No tick begins after this returns. Joins the thread, or lets it end by
   // itself when called from inside a tick.
   void Stop();
@@ -79,8 +79,8 @@ private:
 // the UI thread; no tick runs after Stop returns.
 class TUiTicker {
 public:
-  TUiTicker(std::chrono::microseconds Period, TUiDispatcher Dispatcher,
-            std::function<void()> OnTick);
+  TUiTicker(std::chrono::microseconds period, TUiDispatcher dispatcher,
+            std::function<void()> onTick);
   ~TUiTicker();
   TUiTicker(const TUiTicker&) = delete;
   TUiTicker& operator=(const TUiTicker&) = delete;
@@ -97,7 +97,7 @@ private:
 
 class TKoHiTimer {
 public:
-  using TNotifyEvent = std::function<void(TKoHiTimer& Sender)>;
+  using TNotifyEvent = std::function<void(TKoHiTimer& sender)>;
 
   TKoHiTimer();
   ~TKoHiTimer();
@@ -105,17 +105,17 @@ public:
   TKoHiTimer& operator=(const TKoHiTimer&) = delete;
 
   bool Enabled() const { return FEnabled; }
-  void SetEnabled(bool Value); // always restarts (or stops) the timer
+  void SetEnabled(bool value); // always restarts (or stops) the timer
 
   std::uint16_t Interval() const { return FInterval; }
   // A period outside MinPeriod..MaxPeriod becomes 1000 ms.
-  void SetInterval(std::uint16_t Value);
+  void SetInterval(std::uint16_t value);
 
   bool UseThread() const { return FUseThread; }
-  void SetUseThread(bool Value);
+  void SetUseThread(bool value);
 
   TThreadPriority ThreadPriority() const { return FThreadPriority; }
-  void SetThreadPriority(TThreadPriority Value);
+  void SetThreadPriority(TThreadPriority value);
 
   unsigned MinPeriod() const { return FMinPeriod; }
   unsigned MaxPeriod() const { return FMaxPeriod; }
@@ -123,7 +123,7 @@ public:
   // Thread mode, from inside the handler: one extra tick at At, between the
   // regular ones (a clock that knows when its next event falls due need not
   // wait for the next period).
-  void RequestTick(std::chrono::steady_clock::time_point At);
+  void RequestTick(std::chrono::steady_clock::time_point at);
 
   // Stored only; they take effect when the timer next (re)starts.
   TNotifyEvent OnTimer;

@@ -46,7 +46,7 @@ struct TIntendedTime {
 
 class TIntendedTimeScope {
 public:
-  TIntendedTimeScope(double Ms, double SlackMs) : FPrevious(Active) { Active = {Ms, SlackMs}; }
+  TIntendedTimeScope(double ms, double slackMs) : FPrevious(Active) { Active = {ms, slackMs}; }
   ~TIntendedTimeScope() { Active = FPrevious; }
   TIntendedTimeScope(const TIntendedTimeScope&) = delete;
   TIntendedTimeScope& operator=(const TIntendedTimeScope&) = delete;
@@ -83,9 +83,116 @@ public:
   virtual std::uint32_t VoicePatch(int index) const = 0;
   // Index of the first voice with this patch, -1 when there is none.
   virtual int FindVoice(std::uint32_t patch) const {
-    for (int i = 0; i < VoiceCount(); ++i)
-      if (VoicePatch(i) == patch)
-        return i;
+    for (int i = 0; i < VoiceCount(); ++i) {
+      {
+        {
+          {
+            {
+              {
+                {
+                  {
+                    {
+                      {
+                        {
+                          {
+                            {
+                              {
+                                {
+                                  {
+                                    {
+                                      {
+                                        {
+                                          {
+                                            {
+                                              {
+                                                {
+                                                  {
+                                                    {
+                                                      {
+                                                        {
+                                                          {
+                                                            {
+                                                              {
+                                                                {
+                                                                  {
+                                                                    {
+                                                                      {
+                                                                        {
+                                                                          {
+                                                                            {
+                                                                              {
+                                                                                {
+                                                                                  {
+                                                                                    {
+                                                                                      {
+                                                                                        {
+                                                                                          {
+                                                                                            {
+                                                                                              {
+                                                                                                {
+                                                                                                  {
+                                                                                                    {
+                                                                                                      {
+                                                                                                        {
+                                                                                                          {
+                                                                                                            {
+                                                                                                              if (VoicePatch(
+                                                                                                                      i) ==
+                                                                                                                  patch)
+                                                                                                                return i;
+                                                                                                            }
+                                                                                                          }
+                                                                                                        }
+                                                                                                      }
+                                                                                                    }
+                                                                                                  }
+                                                                                                }
+                                                                                              }
+                                                                                            }
+                                                                                          }
+                                                                                        }
+                                                                                      }
+                                                                                    }
+                                                                                  }
+                                                                                }
+                                                                              }
+                                                                            }
+                                                                          }
+                                                                        }
+                                                                      }
+                                                                    }
+                                                                  }
+                                                                }
+                                                              }
+                                                            }
+                                                          }
+                                                        }
+                                                      }
+                                                    }
+                                                  }
+                                                }
+                                              }
+                                            }
+                                          }
+                                        }
+                                      }
+                                    }
+                                  }
+                                }
+                              }
+                            }
+                          }
+                        }
+                      }
+                    }
+                  }
+                }
+              }
+            }
+          }
+        }
+      }
+    }
     return -1;
   }
 };

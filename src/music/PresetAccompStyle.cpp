@@ -418,10 +418,10 @@ constexpr std::array<TAccompStyle, PresetStyleCount> BuildPresets() {
 constinit const std::array<TAccompStyle, PresetStyleCount> PresetStyles = BuildPresets();
 constinit const TAccompStyle EmptyStyle = MakeStyle(kEmpty);
 
-void CopySectionBody(TAccompSection& Dest, const TAccompSection& Source) {
-  const std::uint8_t twoBars = Dest.TwoBars;
-  Dest = Source;
-  Dest.TwoBars = twoBars;
+void CopySectionBody(TAccompSection& dest, const TAccompSection& source) {
+  const std::uint8_t twoBars = dest.TwoBars;
+  dest = source;
+  dest.TwoBars = twoBars;
 }
 
 } // namespace melo

@@ -104,6 +104,6 @@ extern const TAccompStyle EmptyStyle;
 
 // Copies everything of a section except its TwoBars byte: a fill-in takes over
 // the live section this way while the section length keeps its own setting.
-void CopySectionBody(TAccompSection& Dest, const TAccompSection& Source);
+void CopySectionBody(TAccompSection& dest, const TAccompSection& source);
 
 } // namespace melo

@@ -43,9 +43,10 @@ std::filesystem::path Resource(const std::string& name) {
 } // namespace
 
 QString MessagesLocale() {
-  for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"})
+  for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
     if (const char* value = std::getenv(variable); value && *value)
       return QString::fromLocal8Bit(value);
+  }
   return QStringLiteral("C");
 }
 

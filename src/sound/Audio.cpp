@@ -56,10 +56,11 @@ TStereoVolume ReadChannels(const TServerLine& line) {
   std::optional<pa_volume_t> left, right;
   for (unsigned c = 0; c < v.channels && c < line.Map.channels; ++c) {
     const pa_channel_position_t p = line.Map.map[c];
-    if (IsLeft(p))
+    if (IsLeft(p)) {
       left = std::max(left.value_or(0), v.values[c]);
-    else if (IsRight(p))
+    } else if (IsRight(p)) {
       right = std::max(right.value_or(0), v.values[c]);
+    }
   }
   if (!left || !right) {
     left = v.values[0];
@@ -83,10 +84,11 @@ pa_cvolume WriteChannels(const TServerLine& line, std::uint16_t left, std::uint1
   }();
   for (unsigned c = 0; c < v.channels; ++c) {
     std::uint16_t value = std::max(left, right);
-    if (v.channels == 1 || (sided ? IsLeft(line.Map.map[c]) : c == 0))
+    if (v.channels == 1 || (sided ? IsLeft(line.Map.map[c]) : c == 0)) {
       value = left;
-    else if (sided ? IsRight(line.Map.map[c]) : c == 1)
+    } else if (sided ? IsRight(line.Map.map[c]) : c == 1) {
       value = right;
+    }
     v.values[c] = ServerVolumeOfMixerValue(value);
   }
   return v;
@@ -96,9 +98,10 @@ template <class TInfo> void CopyLine(const TInfo& info, TServerLine& line) {
   line.Index = info.index;
   line.Id = info.name ? info.name : "";
   line.Name = line.Id;
-  if constexpr (requires { info.description; })
+  if constexpr (requires { info.description; }) {
     if (info.description)
       line.Name = info.description;
+  }
   line.Volume = info.volume;
   line.Map = info.channel_map;
   line.Mute = info.mute != 0;
@@ -220,14 +223,15 @@ struct TAudio::TServer {
   std::optional<TServerLine> Fetch(const TMixerLine& line) {
     std::pair<std::vector<TServerLine>, bool> out{{}, true};
     pa_operation* op = nullptr;
-    if (line.Kind == TMixerLine::TKind::Stream)
+    if (line.Kind == TMixerLine::TKind::Stream) {
       op = pa_context_get_sink_input_info(Context, line.ServerIndex, ListEntry<pa_sink_input_info>,
                                           &out);
-    else if (line.Destination == 0)
+    } else if (line.Destination == 0) {
       op = pa_context_get_sink_info_by_name(Context, DefaultSink, ListEntry<pa_sink_info>, &out);
-    else
+    } else {
       op = pa_context_get_sink_info_by_index(Context, line.ServerIndex, ListEntry<pa_sink_info>,
                                              &out);
+    }
     if (!Run(op) || !out.second || out.first.empty())
       return std::nullopt;
     return out.first.front();
@@ -242,9 +246,9 @@ TAudio::~TAudio() {
   FSelf.reset();
 }
 
-std::unique_ptr<TAudio> TAudio::Create(const std::string& Server) {
+std::unique_ptr<TAudio> TAudio::Create(const std::string& server) {
   std::unique_ptr<TAudio> audio(new TAudio());
-  if (!audio->Connect(Server))
+  if (!audio->Connect(server))
     return nullptr;
   audio->OpenMixer();
   return audio;
@@ -359,9 +363,10 @@ void TAudio::OpenMixer() {
   for (const TServerLine& sink : *sinks) {
     add(sink, destination, 0, TMixerLine::TKind::Sink);
     std::int16_t index = 1;
-    for (const TServerLine& stream : *streams)
+    for (const TServerLine& stream : *streams) {
       if (stream.Sink == sink.Index)
         add(stream, destination, index++, TMixerLine::TKind::Stream);
+    }
     ++destination;
   }
   FMixer.FOpened = destination > 0;
@@ -380,25 +385,27 @@ void TAudio::ServerEvent(std::uint32_t facility, std::uint32_t index) {
                                      : TMixerLine::TKind::Sink;
   if (facility == PA_SUBSCRIPTION_EVENT_SERVER)
     return;
-  for (const TMixerLine& line : FMixer.Lines())
+  for (const TMixerLine& line : FMixer.Lines()) {
     if (line.Kind == kind && line.ServerIndex == index) {
       OnMixerChange(this, static_cast<std::uint16_t>(line.Destination),
                     static_cast<std::uint16_t>(line.Index));
       return;
     }
+  }
 }
 
 TMixerLine* TMixerSettings::FindLine(std::int16_t destination, std::int16_t index) {
-  for (TMixerLine& line : FLines)
+  for (TMixerLine& line : FLines) {
     if (line.Destination == destination && line.Index == index &&
         line.Kind != TMixerLine::TKind::Mixer)
       return &line;
+  }
   return nullptr;
 }
 
-bool TMixerSettings::GetLineVolume(std::int16_t Destination, std::int16_t Index, bool& Muted,
-                                   std::uint16_t& Right, std::uint16_t& Left) {
-  TMixerLine* line = FOpened ? FindLine(Destination, Index) : nullptr;
+bool TMixerSettings::GetLineVolume(std::int16_t destination, std::int16_t index, bool& muted,
+                                   std::uint16_t& right, std::uint16_t& left) {
+  TMixerLine* line = FOpened ? FindLine(destination, index) : nullptr;
   if (!line)
     return false;
   TAudio::TServer& s = *FOwner.FServer;
@@ -411,19 +418,19 @@ bool TMixerSettings::GetLineVolume(std::int16_t Destination, std::int16_t Index,
   // The default sink may have changed since the lines were listed.
   line->ServerIndex = now->Index;
   const TStereoVolume volume = ReadChannels(*now);
-  Left = volume.Left;
-  Right = now->Volume.channels == 1 ? volume.Left : volume.Right;
+  left = volume.Left;
+  right = now->Volume.channels == 1 ? volume.Left : volume.Right;
   if (line->MuteControlID == NoMixerControl) {
     FOwner.FErrorText = MuteGetError;
     return false;
   }
-  Muted = now->Mute;
+  muted = now->Mute;
   return true;
 }
 
-bool TMixerSettings::SetLineVolume(std::int16_t Destination, std::int16_t Index, bool Muted,
-                                   std::uint16_t Right, std::uint16_t Left) {
-  TMixerLine* line = FOpened ? FindLine(Destination, Index) : nullptr;
+bool TMixerSettings::SetLineVolume(std::int16_t destination, std::int16_t index, bool muted,
+                                   std::uint16_t right, std::uint16_t left) {
+  TMixerLine* line = FOpened ? FindLine(destination, index) : nullptr;
   if (!line)
     return false;
   TAudio::TServer& s = *FOwner.FServer;
@@ -437,7 +444,7 @@ bool TMixerSettings::SetLineVolume(std::int16_t Destination, std::int16_t Index,
   line->ServerIndex = now->Index;
   const bool stream = line->Kind == TMixerLine::TKind::Stream;
   if (line->VolumeControlID != NoMixerControl) {
-    const pa_cvolume volume = WriteChannels(*now, Left, Right);
+    const pa_cvolume volume = WriteChannels(*now, left, right);
     const bool written = s.RunSet([&](pa_context_success_cb_t cb, void* data) {
       return stream ? pa_context_set_sink_input_volume(s.Context, now->Index, &volume, cb, data)
                     : pa_context_set_sink_volume_by_index(s.Context, now->Index, &volume, cb, data);
@@ -449,11 +456,11 @@ bool TMixerSettings::SetLineVolume(std::int16_t Destination, std::int16_t Index,
   }
   if (line->MuteControlID == NoMixerControl)
     return true;
-  const bool muted = s.RunSet([&](pa_context_success_cb_t cb, void* data) {
-    return stream ? pa_context_set_sink_input_mute(s.Context, now->Index, Muted, cb, data)
-                  : pa_context_set_sink_mute_by_index(s.Context, now->Index, Muted, cb, data);
+  const bool muteWritten = s.RunSet([&](pa_context_success_cb_t cb, void* data) {
+    return stream ? pa_context_set_sink_input_mute(s.Context, now->Index, muted, cb, data)
+                  : pa_context_set_sink_mute_by_index(s.Context, now->Index, muted, cb, data);
   });
-  if (!muted) {
+  if (!muteWritten) {
     FOwner.FErrorText = MuteSetError;
     return false;
   }

@@ -44,11 +44,11 @@ public:
 
   // Current volume and mute of line (Destination, Index). False, with ErrorText set, when the
   // mixer is closed, the line is unknown or the server does not answer.
-  bool GetLineVolume(std::int16_t Destination, std::int16_t Index, bool& Muted,
-                     std::uint16_t& Right, std::uint16_t& Left);
+  bool GetLineVolume(std::int16_t destination, std::int16_t index, bool& muted,
+                     std::uint16_t& right, std::uint16_t& left);
   // Writes both channels (only Left on a mono line), then the mute state.
-  bool SetLineVolume(std::int16_t Destination, std::int16_t Index, bool Muted, std::uint16_t Right,
-                     std::uint16_t Left);
+  bool SetLineVolume(std::int16_t destination, std::int16_t index, bool muted, std::uint16_t right,
+                     std::uint16_t left);
 
 private:
   friend class TAudio;
@@ -62,12 +62,12 @@ private:
 
 class TAudio {
 public:
-  using TMixerChangeEvent = std::function<void(TAudio* Sender, std::uint16_t, std::uint16_t)>;
+  using TMixerChangeEvent = std::function<void(TAudio* sender, std::uint16_t, std::uint16_t)>;
 
   // Connects to the sound server (Server, or the user's default one when empty) and lists its
   // lines. Null when no server answers: the caller falls back to the ALSA mixer. Never starts a
   // server of its own.
-  static std::unique_ptr<TAudio> Create(const std::string& Server = {});
+  static std::unique_ptr<TAudio> Create(const std::string& server = {});
   ~TAudio();
   TAudio(const TAudio&) = delete;
   TAudio& operator=(const TAudio&) = delete;

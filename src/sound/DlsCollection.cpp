@@ -154,9 +154,10 @@ bool ReadInfoName(const TChunkList& chunks, std::string& name) {
     auto info = SplitChunks(c);
     if (!info)
       return false;
-    for (const TChunk& item : *info)
+    for (const TChunk& item : *info) {
       if (item.Is(FourCC("INAM")))
         name = ReadZString(item);
+    }
   }
   return true;
 }
@@ -400,9 +401,10 @@ bool TReader::ReadWavePool(const TChunkList& top) {
   FPool = *pool;
   const TChunk& list = **wvpl;
   FWaveListAt.assign(list.Size / 2 + 1, false);
-  for (const TChunk& c : *waves)
+  for (const TChunk& c : *waves) {
     if (c.IsList(FourCC("wave")))
       FWaveListAt[c.Offset / 2] = true;
+  }
   // Several cues may name one wave: it is read and stored once.
   for (std::size_t cue = 0; cue < FPool.Count; ++cue) {
     const std::uint32_t offset = FPool.Offset(cue);

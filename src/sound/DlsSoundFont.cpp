@@ -158,15 +158,16 @@ bool SetKeyScaling(TArticulation& a, std::uint16_t dst, double v) {
 bool SetDepth(TArticulation& a, std::uint16_t src, std::uint16_t dst, double v) {
   const bool pitch = dst == CONN_DST_PITCH, filter = dst == CONN_DST_FILTER_CUTOFF;
   double* target = nullptr;
-  if (src == CONN_SRC_LFO)
+  if (src == CONN_SRC_LFO) {
     target = pitch                         ? &a.LfoToPitch
              : filter                      ? &a.LfoToFilter
              : dst == CONN_DST_ATTENUATION ? &a.LfoToGain
                                            : nullptr;
-  else if (src == CONN_SRC_VIBRATO && pitch)
+  } else if (src == CONN_SRC_VIBRATO && pitch) {
     target = &a.VibratoToPitch;
-  else if (src == CONN_SRC_EG2)
+  } else if (src == CONN_SRC_EG2) {
     target = pitch ? &a.EnvelopeToPitch : filter ? &a.EnvelopeToFilter : nullptr;
+  }
   if (target == nullptr)
     return false;
   *target = v;
@@ -245,11 +246,12 @@ int CurveFlags(std::uint16_t transform, bool level2, int shift) {
 int MapDestination(std::uint16_t src, std::uint16_t dst, double& factor) {
   factor = 1.0;
   const bool pitch = dst == CONN_DST_PITCH, filter = dst == CONN_DST_FILTER_CUTOFF;
-  if (src == CONN_SRC_LFO)
+  if (src == CONN_SRC_LFO) {
     return pitch                         ? GEN_MODLFOTOPITCH
            : filter                      ? GEN_MODLFOTOFILTERFC
            : dst == CONN_DST_ATTENUATION ? GEN_MODLFOTOVOL
                                          : -1;
+  }
   if (src == CONN_SRC_VIBRATO)
     return pitch ? GEN_VIBLFOTOPITCH : -1;
   if (src == CONN_SRC_EG2)
@@ -486,9 +488,10 @@ TDlsFont::~TDlsFont() {
   --LiveFonts;
   for (TPresetSlot& slot : FSlots)
     delete_fluid_preset(slot.Preset);
-  for (auto& channels : FSamples)
+  for (auto& channels : FSamples) {
     for (fluid_sample_t* sample : channels)
       delete_fluid_sample(sample);
+  }
 }
 
 bool TDlsFont::BuildSamples() {
@@ -607,9 +610,10 @@ bool TDlsFont::Ready(TFontInstrument& ins) {
 }
 
 bool TDlsFont::BuildVoices(const TDlsInstrument& source, TFontInstrument& out) {
-  for (const TDlsRegion& region : source.Regions)
+  for (const TDlsRegion& region : source.Regions) {
     if (!AddVoices(source, region, out))
       return false;
+  }
   return true;
 }
 
@@ -632,12 +636,13 @@ bool TDlsFont::AddVoices(const TDlsInstrument& ins, const TDlsRegion& region,
     TArticulation placed = a;
     // A stereo wave sounds as a left and right voice; a mono wave linked to
     // a speaker channel is placed on its side.
-    if (channels.size() == 2)
+    if (channels.size() == 2) {
       placed.Pan = ch == 0 ? -500 : 500;
-    else if (region.LinkOptions & F_WAVELINK_MULTICHANNEL)
+    } else if (region.LinkOptions & F_WAVELINK_MULTICHANNEL) {
       placed.Pan = region.Channel == WAVELINK_CHANNEL_LEFT    ? -500
                    : region.Channel == WAVELINK_CHANNEL_RIGHT ? 500
                                                               : placed.Pan;
+    }
     AddGens(placed, region, voice);
     if (!AddMods(placed, ins.Level2 || region.Level2, voice))
       return false;
@@ -746,9 +751,10 @@ bool TDlsFont::AddMods(const TArticulation& a, bool level2, TVoiceSpec& voice) {
     if (dest == GEN_ATTENUATION && (flags1 & FLUID_MOD_CONCAVE))
       flags1 |= FLUID_MOD_NEGATIVE;
     const int src2 = c.Control == CONN_SRC_NONE ? FLUID_MOD_NONE : s2.Source;
-    for (const TDefaultRoute& d : kDefaultRoutes)
+    for (const TDefaultRoute& d : kDefaultRoutes) {
       if (RoutesMatch(d, s1.Source, flags1, src2, dest))
         silenced.push_back(&d);
+    }
     added.push_back(MakeMod(s1.Source, flags1, src2, flags2, dest, factor * Units(c.Scale)));
   }
   for (const TDefaultRoute* d : silenced) {
@@ -842,14 +848,14 @@ int TDlsFont::NoteOn(const TPresetSlot& slot, fluid_synth_t* synth, int chan, in
 } // namespace
 
 fluid_sfont_t* NewDlsSoundFont(fluid_synth_t* synth, TDlsCollection collection,
-                               std::shared_ptr<const void> Owner) {
+                               std::shared_ptr<const void> owner) {
   if (synth == nullptr)
     return nullptr;
   fluid_sfont_t* sfont =
       new_fluid_sfont(FontName, FontPreset, FontIterationStart, FontIterationNext, FontFree);
   if (sfont == nullptr)
     return nullptr;
-  auto* font = new TDlsFont(synth, std::move(collection), std::move(Owner));
+  auto* font = new TDlsFont(synth, std::move(collection), std::move(owner));
   fluid_sfont_set_data(sfont, font);
   if (!font->Build(sfont)) {
     FontFree(sfont);
@@ -906,16 +912,16 @@ void AddDlsLoader(fluid_synth_t* synth) {
 }
 
 bool LoadDlsBytes(fluid_synth_t* synth, std::span<const std::uint8_t> bytes,
-                  TLoadedSoundSet& loaded, std::shared_ptr<const void> Owner) {
+                  TLoadedSoundSet& loaded, std::shared_ptr<const void> owner) {
   TDlsCollection collection;
-  if (synth == nullptr || !collection.LoadFromMemory(bytes.data(), bytes.size(), Owner != nullptr))
+  if (synth == nullptr || !collection.LoadFromMemory(bytes.data(), bytes.size(), owner != nullptr))
     return false;
   std::vector<TSoundSetInstrument> instruments;
   for (const TDlsInstrument& ins : collection.Instruments)
     instruments.push_back({ins.Patch(), GbkToUtf8(ins.Name)});
   // Built before the synthesizer is asked, so that its lock is held only for
   // the hand-over, not while the samples are prepared.
-  TPendingLoad pending{NewDlsSoundFont(synth, std::move(collection), std::move(Owner))};
+  TPendingLoad pending{NewDlsSoundFont(synth, std::move(collection), std::move(owner))};
   if (pending.Font == nullptr)
     return false;
   int id = AddThroughLoader(synth, pending);

@@ -22,7 +22,7 @@ namespace melo {
 // channel 9, melodic instruments elsewhere. Nullptr without a synthesizer or
 // when memory runs out.
 fluid_sfont_t* NewDlsSoundFont(fluid_synth_t* synth, TDlsCollection collection,
-                               std::shared_ptr<const void> Owner = {});
+                               std::shared_ptr<const void> owner = {});
 
 // Lets the synthesizer take DLS fonts by name from LoadDlsBytes; call once per
 // synthesizer (LoadDlsBytes adds it itself when it is missing).
@@ -37,7 +37,7 @@ void AddDlsLoader(fluid_synth_t* synth);
 // (nothing is copied, and only the waves played are ever read), and the font
 // keeps Owner alive.
 bool LoadDlsBytes(fluid_synth_t* synth, std::span<const std::uint8_t> bytes,
-                  TLoadedSoundSet& loaded, std::shared_ptr<const void> Owner = {});
+                  TLoadedSoundSet& loaded, std::shared_ptr<const void> owner = {});
 
 // DLS fonts built and not yet freed, in this process (diagnostics, tests).
 int LiveDlsFontCount();

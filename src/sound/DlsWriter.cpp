@@ -77,14 +77,16 @@ void WriteArticulation(TChunkWriter& w, const std::vector<TDlsConnection>& conne
                        bool level2) {
   if (connections.empty())
     return;
-  if (level2)
+  if (level2) {
     w.BeginList("LIST", "lar2");
-  else
+  } else {
     w.BeginList("LIST", "lart");
-  if (level2)
+  }
+  if (level2) {
     w.Begin("art2");
-  else
+  } else {
     w.Begin("art1");
+  }
   w.Put32(8);
   w.Put32(std::uint32_t(connections.size()));
   for (const TDlsConnection& c : connections) {
@@ -99,10 +101,11 @@ void WriteArticulation(TChunkWriter& w, const std::vector<TDlsConnection>& conne
 }
 
 void WriteRegion(TChunkWriter& w, const TDlsRegion& r, bool level2) {
-  if (level2)
+  if (level2) {
     w.BeginList("LIST", "rgn2");
-  else
+  } else {
     w.BeginList("LIST", "rgn ");
+  }
   w.Begin("rgnh");
   w.Put16(r.KeyLow);
   w.Put16(r.KeyHigh);
@@ -147,10 +150,11 @@ void WriteWaveData(TChunkWriter& w, const TDlsWave& wave) {
   for (std::size_t i = 0; i < wave.FrameCount(); ++i) {
     for (std::size_t channel = 0; channel < wave.ChannelCount(); ++channel) {
       const std::int16_t frame = wave.Frame(channel, i);
-      if (wave.BitsPerSample == 8)
+      if (wave.BitsPerSample == 8) {
         out.push_back(std::uint8_t((frame >> 8) + 128));
-      else
+      } else {
         w.Put16(std::uint16_t(frame));
+      }
     }
   }
   w.End();

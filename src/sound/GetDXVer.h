@@ -10,6 +10,6 @@ constexpr std::uint32_t DXVersionReverb = 0x0700;  // reverb settings need at le
 
 // Version: 0 when no usable synthesizer library is found, else DXVersionCurrent.
 // Platform: 0 (not determined; there is no Windows family here).
-void GetDXVersion(std::uint32_t& Version, std::uint32_t& Platform);
+void GetDXVersion(std::uint32_t& version, std::uint32_t& platform);
 
 } // namespace melo

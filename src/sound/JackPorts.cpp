@@ -71,15 +71,15 @@ bool JackServerRunning() {
   return true;
 }
 
-TJackMidiPort::TJackMidiPort(const std::string& ClientName, const std::string& PortName,
-                             TDirection Direction)
-    : FDirection(Direction) {
-  FClient = OpenClient(ClientName);
+TJackMidiPort::TJackMidiPort(const std::string& clientName, const std::string& portName,
+                             TDirection direction)
+    : FDirection(direction) {
+  FClient = OpenClient(clientName);
   if (FClient == nullptr) {
     return;
   }
-  const bool output = Direction == TDirection::Output;
-  FPort = jack_port_register(FClient, PortName.c_str(), JACK_DEFAULT_MIDI_TYPE,
+  const bool output = direction == TDirection::Output;
+  FPort = jack_port_register(FClient, portName.c_str(), JACK_DEFAULT_MIDI_TYPE,
                              output ? JackPortIsOutput : JackPortIsInput, 0);
   FQueue = jack_ringbuffer_create(QueueBytes);
   if (!output) {
@@ -140,24 +140,24 @@ std::vector<std::string> TJackMidiPort::Peers() const {
   return peers;
 }
 
-bool TJackMidiPort::Connect(const std::string& Peer) {
+bool TJackMidiPort::Connect(const std::string& peer) {
   if (FClient == nullptr) {
     return false;
   }
   const std::string own = FullName();
   if (FDirection == TDirection::Input) {
-    const int result = jack_connect(FClient, Peer.c_str(), own.c_str());
+    const int result = jack_connect(FClient, peer.c_str(), own.c_str());
     return result == 0 || result == EEXIST;
   }
   if (!FConnected.empty()) {
     jack_disconnect(FClient, own.c_str(), FConnected.c_str());
     FConnected.clear();
   }
-  const int result = jack_connect(FClient, own.c_str(), Peer.c_str());
+  const int result = jack_connect(FClient, own.c_str(), peer.c_str());
   if (result != 0 && result != EEXIST) {
     return false;
   }
-  FConnected = Peer;
+  FConnected = peer;
   return true;
 }
 

@@ -29,7 +29,7 @@ public:
 
   // Opens client ClientName (the server may append a number when the name is
   // taken) with one MIDI port PortName; IsOpen() is false without a server.
-  TJackMidiPort(const std::string& ClientName, const std::string& PortName, TDirection Direction);
+  TJackMidiPort(const std::string& clientName, const std::string& portName, TDirection direction);
   ~TJackMidiPort();
   TJackMidiPort(const TJackMidiPort&) = delete;
   TJackMidiPort& operator=(const TJackMidiPort&) = delete;
@@ -43,7 +43,7 @@ public:
   std::vector<std::string> Peers() const;
   // Output: routes to Peer alone, dropping the previous connection.
   // Input: adds Peer as a source.
-  bool Connect(const std::string& Peer);
+  bool Connect(const std::string& peer);
 
   // Output: queues one message for the next period; false when closed or the
   // queue is full. One sender at a time (the engine's lock serialises them).

@@ -195,9 +195,9 @@ TDriverBuffer DriverBufferFor(int latencyMs, int periodMs, int sampleRate) {
   return buffer;
 }
 
-TDriverBuffer DriverBufferForResponse(int ResponseMs, int sampleRate,
-                                      const std::function<int(int)>& GrantPeriod) {
-  const double targetFrames = std::max(ResponseMs, 1) * sampleRate / 1000.0;
+TDriverBuffer DriverBufferForResponse(int responseMs, int sampleRate,
+                                      const std::function<int(int)>& grantPeriod) {
+  const double targetFrames = std::max(responseMs, 1) * sampleRate / 1000.0;
   TDriverBuffer nearest{.PeriodFrames = 64, .PeriodCount = 2};
   double nearestError = -1;
   TDriverBuffer finest = nearest;
@@ -206,7 +206,7 @@ TDriverBuffer DriverBufferForResponse(int ResponseMs, int sampleRate,
     // Asked in whole synthesizer blocks; granted as the device allows.
     const long blocks = std::lround(targetFrames / (count + 1.5) / 64.0);
     const int asked = static_cast<int>(std::clamp(blocks * 64, 64l, 8192l));
-    const TDriverBuffer buffer{.PeriodFrames = std::clamp(GrantPeriod(asked), 16, 65536),
+    const TDriverBuffer buffer{.PeriodFrames = std::clamp(grantPeriod(asked), 16, 65536),
                                .PeriodCount = count};
     const double error = std::fabs((count + 1.5) * buffer.PeriodFrames - targetFrames);
     if (nearestError < 0 || error < nearestError) {
@@ -258,11 +258,11 @@ int AlsaPeriodFrames(const std::string& device, int sampleRate, int frames) {
 
 // ---- Engine: life cycle ----------------------------------------------------------
 
-TKoDirectMusic::TKoDirectMusic(TEngineMode Mode, std::size_t CaptureCapacity)
-    : TKoDirectMusic(TEngineOptions{Mode, CaptureCapacity, "alsa", {}, false, {}, true, true}) {}
+TKoDirectMusic::TKoDirectMusic(TEngineMode mode, std::size_t captureCapacity)
+    : TKoDirectMusic(TEngineOptions{mode, captureCapacity, "alsa", {}, false, {}, true, true}) {}
 
-TKoDirectMusic::TKoDirectMusic(const TEngineOptions& Options)
-    : FOptions(Options), FDirectSound(std::make_unique<TKoDirectSound>()),
+TKoDirectMusic::TKoDirectMusic(const TEngineOptions& options)
+    : FOptions(options), FDirectSound(std::make_unique<TKoDirectSound>()),
       FScheduler(SampleRate, SynthBlockFrames), FLimiter(SampleRate) {
   QuietenSynthLog();
   if (FOptions.OwnInstrumentList) {
@@ -468,9 +468,9 @@ void TKoDirectMusic::CloseDriver() {
   }
 }
 
-bool TKoDirectMusic::SelectPort(int Index) {
+bool TKoDirectMusic::SelectPort(int index) {
   std::lock_guard guard(FLock);
-  if (Index < 0 || Index >= FPorts.OutputCount) {
+  if (index < 0 || index >= FPorts.OutputCount) {
     return false;
   }
   // The previous port goes first, whether or not the new one opens.
@@ -478,7 +478,7 @@ bool TKoDirectMusic::SelectPort(int Index) {
   FOutputLost = false;
   FPortIndex = -1;
   FPortActive = false;
-  const TPortCaps& port = FPorts.OutputPorts[static_cast<std::size_t>(Index)];
+  const TPortCaps& port = FPorts.OutputPorts[static_cast<std::size_t>(index)];
   bool opened = true;
   if (port.Kind == TPortKind::SoftwareSynth) {
     opened = FSynth != nullptr && OpenDriver();
@@ -491,7 +491,7 @@ bool TKoDirectMusic::SelectPort(int Index) {
     return false;
   }
   FPortActive = true;
-  FPortIndex = Index;
+  FPortIndex = index;
   return true;
 }
 
@@ -511,32 +511,32 @@ int TKoDirectMusic::PortIndex() const {
   return FPortIndex;
 }
 
-bool TKoDirectMusic::WriteOutDevList(const std::filesystem::path& Folder) const {
+bool TKoDirectMusic::WriteOutDevList(const std::filesystem::path& folder) const {
   std::lock_guard guard(FLock);
-  return melo::WriteOutDevList(Folder, FPorts);
+  return melo::WriteOutDevList(folder, FPorts);
 }
 
-bool TKoDirectMusic::SetActive(bool Value) {
+bool TKoDirectMusic::SetActive(bool value) {
   std::lock_guard guard(FLock);
-  FActive = Value;
+  FActive = value;
   return true;
 }
 
-bool TKoDirectMusic::SetPortActive(bool Value) {
+bool TKoDirectMusic::SetPortActive(bool value) {
   std::lock_guard guard(FLock);
   if (FPortIndex < 0) {
     return false;
   }
   FOutputLost = false; // the owner decides now, not the watch
   if (SelectedKind() == TPortKind::SoftwareSynth) {
-    if (Value && !OpenDriver()) {
+    if (value && !OpenDriver()) {
       return false;
     }
-    if (!Value) {
+    if (!value) {
       CloseDriver();
     }
   }
-  FPortActive = Value;
+  FPortActive = value;
   return true;
 }
 
@@ -550,10 +550,10 @@ bool TKoDirectMusic::PortActive() const {
   return FPortActive;
 }
 
-bool TKoDirectMusic::SelectDirectSoundDevice(int Index) {
+bool TKoDirectMusic::SelectDirectSoundDevice(int index) {
   static_cast<void>(SetActive(false)); // always succeeds
   std::unique_lock guard(FLock);
-  if (!FDirectSound->SelectDevice(Index)) {
+  if (!FDirectSound->SelectDevice(index)) {
     return false;
   }
   // A playing synthesizer moves to the new device at once.
@@ -565,11 +565,11 @@ bool TKoDirectMusic::SelectDirectSoundDevice(int Index) {
   return SetActive(true);
 }
 
-bool TKoDirectMusic::SelectAudioOutput(const std::string& Name) {
+bool TKoDirectMusic::SelectAudioOutput(const std::string& name) {
   int index = -1;
   {
     std::lock_guard guard(FLock);
-    index = FDirectSound->FindOrAddDevice(Name);
+    index = FDirectSound->FindOrAddDevice(name);
   }
   return index >= 0 && SelectDirectSoundDevice(index);
 }
@@ -600,13 +600,13 @@ bool TKoDirectMusic::LoadCollection(std::span<const std::uint8_t> bytes, bool so
   return true;
 }
 
-bool TKoDirectMusic::LoadCollectionFromStream(std::span<const std::uint8_t> Stream) {
+bool TKoDirectMusic::LoadCollectionFromStream(std::span<const std::uint8_t> stream) {
   // A set that cannot be read leaves the current one playing and listed.
-  return LoadCollection(Stream, true);
+  return LoadCollection(stream, true);
 }
 
-bool TKoDirectMusic::LoadCollectionFromMappedFile(const std::filesystem::path& File) {
-  const std::shared_ptr<const TMappedFile> mapped = TMappedFile::Open(File, MaxSoundSetBytes);
+bool TKoDirectMusic::LoadCollectionFromMappedFile(const std::filesystem::path& file) {
+  const std::shared_ptr<const TMappedFile> mapped = TMappedFile::Open(file, MaxSoundSetBytes);
   if (mapped == nullptr) {
     return false;
   }
@@ -666,9 +666,9 @@ bool TKoDirectMusic::LoadExternalDLS() {
   return loaded;
 }
 
-int TKoDirectMusic::FindInstrument(std::uint32_t Patch) {
+int TKoDirectMusic::FindInstrument(std::uint32_t patch) {
   for (int i = 0; i < InstrumentList.Count; ++i) {
-    if (InstrumentList.Entries[static_cast<std::size_t>(i)].Patch == Patch) {
+    if (InstrumentList.Entries[static_cast<std::size_t>(i)].Patch == patch) {
       return i;
     }
   }
@@ -762,36 +762,36 @@ bool TKoDirectMusic::SendLocked(std::uint8_t status, std::uint8_t data1, std::ui
   return false;
 }
 
-bool TKoDirectMusic::SendMidiMessage(std::uint8_t Status, std::uint8_t Data1, std::uint8_t Data2) {
+bool TKoDirectMusic::SendMidiMessage(std::uint8_t status, std::uint8_t data1, std::uint8_t data2) {
   std::lock_guard guard(FLock);
-  return SendLocked(Status, Data1, Data2);
+  return SendLocked(status, data1, data2);
 }
 
-bool TKoDirectMusic::NoteOn(std::uint8_t Channel, std::uint8_t Note, std::uint8_t Velocity) {
-  if (!IsChannel(Channel)) {
+bool TKoDirectMusic::NoteOn(std::uint8_t channel, std::uint8_t note, std::uint8_t velocity) {
+  if (!IsChannel(channel)) {
     return false;
   }
   std::lock_guard guard(FLock);
-  const bool sent = SendLocked(ChannelStatus(NoteOnStatus, Channel), Note, Velocity);
-  FLastNotes[Channel] = Note;
+  const bool sent = SendLocked(ChannelStatus(NoteOnStatus, channel), note, velocity);
+  FLastNotes[channel] = note;
   return sent;
 }
 
-bool TKoDirectMusic::NoteOff(std::uint8_t Channel, std::uint8_t Note) {
-  if (!IsChannel(Channel)) {
+bool TKoDirectMusic::NoteOff(std::uint8_t channel, std::uint8_t note) {
+  if (!IsChannel(channel)) {
     return false;
   }
   std::lock_guard guard(FLock);
-  return SendLocked(ChannelStatus(NoteOffStatus, Channel), Note, 64);
+  return SendLocked(ChannelStatus(NoteOffStatus, channel), note, 64);
 }
 
-bool TKoDirectMusic::ControlChange(std::uint8_t Channel, std::uint8_t Controller,
-                                   std::uint8_t Value) {
-  if (!IsChannel(Channel)) {
+bool TKoDirectMusic::ControlChange(std::uint8_t channel, std::uint8_t controller,
+                                   std::uint8_t value) {
+  if (!IsChannel(channel)) {
     return false;
   }
   std::lock_guard guard(FLock);
-  return SendLocked(ChannelStatus(ControlChangeStatus, Channel), Controller, Value);
+  return SendLocked(ChannelStatus(ControlChangeStatus, channel), controller, value);
 }
 
 bool TKoDirectMusic::SetPatchLocked(std::uint8_t channel, std::uint32_t patch) {
@@ -805,24 +805,24 @@ bool TKoDirectMusic::SetPatchLocked(std::uint8_t channel, std::uint32_t patch) {
   return sent;
 }
 
-bool TKoDirectMusic::SetPatch(std::uint8_t Channel, std::uint32_t Patch) {
-  if (!IsChannel(Channel)) {
+bool TKoDirectMusic::SetPatch(std::uint8_t channel, std::uint32_t patch) {
+  if (!IsChannel(channel)) {
     return false;
   }
   std::lock_guard guard(FLock);
-  return SetPatchLocked(Channel, Patch);
+  return SetPatchLocked(channel, patch);
 }
 
-bool TKoDirectMusic::SetSustain(std::uint8_t Channel, bool Down) {
-  return ControlChange(Channel, 64, Down ? 127 : 0);
+bool TKoDirectMusic::SetSustain(std::uint8_t channel, bool down) {
+  return ControlChange(channel, 64, down ? 127 : 0);
 }
 
-bool TKoDirectMusic::AllNotesOff(std::uint8_t Channel) {
-  return ControlChange(Channel, 123, 0);
+bool TKoDirectMusic::AllNotesOff(std::uint8_t channel) {
+  return ControlChange(channel, 123, 0);
 }
 
-bool TKoDirectMusic::AllSoundOff(std::uint8_t Channel) {
-  return ControlChange(Channel, 120, 0);
+bool TKoDirectMusic::AllSoundOff(std::uint8_t channel) {
+  return ControlChange(channel, 120, 0);
 }
 
 bool TKoDirectMusic::SelectDrumKit() {
@@ -834,15 +834,15 @@ bool TKoDirectMusic::SelectDrumKit() {
       DrumChannel, FInstruments->Entries[static_cast<std::size_t>(FInstruments->Count - 1)].Patch);
 }
 
-std::uint32_t TKoDirectMusic::Patches(int Channel) const {
+std::uint32_t TKoDirectMusic::Patches(int channel) const {
   std::lock_guard guard(FLock);
-  return Channel >= 0 && Channel < MidiChannelCount ? FPatches[static_cast<std::size_t>(Channel)]
+  return channel >= 0 && channel < MidiChannelCount ? FPatches[static_cast<std::size_t>(channel)]
                                                     : 0;
 }
 
-std::uint8_t TKoDirectMusic::LastNotes(int Channel) const {
+std::uint8_t TKoDirectMusic::LastNotes(int channel) const {
   std::lock_guard guard(FLock);
-  return Channel >= 0 && Channel < MidiChannelCount ? FLastNotes[static_cast<std::size_t>(Channel)]
+  return channel >= 0 && channel < MidiChannelCount ? FLastNotes[static_cast<std::size_t>(channel)]
                                                     : 0;
 }
 
@@ -867,26 +867,26 @@ bool TKoDirectMusic::ApplyBuffer(TDriverBuffer buffer) {
   return false;
 }
 
-bool TKoDirectMusic::SetWriteLatency(int Ms) {
+bool TKoDirectMusic::SetWriteLatency(int ms) {
   std::lock_guard guard(FLock);
   if (!HasSynthPort()) {
     return false;
   }
   const int periodMs = static_cast<int>(std::lround(FBuffer.PeriodFrames * 1000.0 / SampleRate));
-  return ApplyBuffer(DriverBufferFor(Ms, std::max(periodMs, 1), SampleRate));
+  return ApplyBuffer(DriverBufferFor(ms, std::max(periodMs, 1), SampleRate));
 }
 
-bool TKoDirectMusic::SetWritePeriod(int Ms) {
+bool TKoDirectMusic::SetWritePeriod(int ms) {
   std::lock_guard guard(FLock);
   if (!HasSynthPort()) {
     return false;
   }
   const int latencyMs = static_cast<int>(
       std::lround(FBuffer.PeriodFrames * FBuffer.PeriodCount * 1000.0 / SampleRate));
-  return ApplyBuffer(DriverBufferFor(latencyMs, Ms, SampleRate));
+  return ApplyBuffer(DriverBufferFor(latencyMs, ms, SampleRate));
 }
 
-bool TKoDirectMusic::SetResponseTime(int Ms) {
+bool TKoDirectMusic::SetResponseTime(int ms) {
   std::lock_guard guard(FLock);
   if (!HasSynthPort()) {
     return false;
@@ -900,7 +900,7 @@ bool TKoDirectMusic::SetResponseTime(int Ms) {
   const bool alsa = FOptions.Mode == TEngineMode::Live && DriverName() == "alsa";
   const std::string device = FDirectSound->SelectedDeviceName();
   const TDriverBuffer previous = FBuffer;
-  FBuffer = DriverBufferForResponse(Ms, SampleRate, [&](int frames) {
+  FBuffer = DriverBufferForResponse(ms, SampleRate, [&](int frames) {
     return alsa ? AlsaPeriodFrames(device, SampleRate, frames) : frames;
   });
   if (!reopen || OpenDriver()) {
@@ -933,12 +933,12 @@ int TKoDirectMusic::GetWritePeriod() const {
   return static_cast<int>(std::lround(FBuffer.PeriodFrames * 1000.0 / SampleRate));
 }
 
-bool TKoDirectMusic::SetVolume(std::int32_t Value) {
+bool TKoDirectMusic::SetVolume(std::int32_t value) {
   std::lock_guard guard(FLock);
   if (!HasSynthPort()) {
     return false;
   }
-  fluid_synth_set_gain(FSynth, GainOfVolume(Value));
+  fluid_synth_set_gain(FSynth, GainOfVolume(value));
   return true;
 }
 
@@ -950,44 +950,44 @@ void TKoDirectMusic::ApplyReverb() {
   fluid_synth_set_reverb_group_damp(FSynth, AllGroups, reverb.Damping);
 }
 
-bool TKoDirectMusic::GetReverbParams(TWavesReverbParams& Params) const {
+bool TKoDirectMusic::GetReverbParams(TWavesReverbParams& params) const {
   std::lock_guard guard(FLock);
   if (!HasSynthPort()) {
     return false;
   }
-  Params = FReverb;
+  params = FReverb;
   return true;
 }
 
-bool TKoDirectMusic::SetReverbParams(const TWavesReverbParams& Params) {
+bool TKoDirectMusic::SetReverbParams(const TWavesReverbParams& params) {
   std::lock_guard guard(FLock);
   if (DXVersion < DXVersionReverb || !HasSynthPort()) {
     return false;
   }
-  FReverb = Params;
+  FReverb = params;
   ApplyReverb();
   return true;
 }
 
-void TKoDirectMusic::SetReverbLevel(std::uint8_t Level) {
+void TKoDirectMusic::SetReverbLevel(std::uint8_t level) {
   struct TLevel {
     float Mix;
     float Time;
   };
-  static constexpr std::array<TLevel, 5> Levels{
+  static constexpr std::array<TLevel, 5> levels{
       {{-100.0f, 0.0f}, {-12.0f, 500.0f}, {-10.0f, 1000.0f}, {-7.0f, 1800.0f}, {-5.0f, 2500.0f}}};
   if (DXVersion < DXVersionReverb) {
     return;
   }
   {
     std::lock_guard guard(FLock);
-    FReverbLevel = Level;
+    FReverbLevel = level;
   }
   TWavesReverbParams params;
   GetReverbParams(params);
-  if (Level < Levels.size()) {
-    params.ReverbMix = Levels[Level].Mix;
-    params.ReverbTime = Levels[Level].Time;
+  if (level < levels.size()) {
+    params.ReverbMix = levels[level].Mix;
+    params.ReverbTime = levels[level].Time;
   }
   // False without reverb or a synthesizer port: the level then has no effect.
   static_cast<void>(SetReverbParams(params));
@@ -1000,12 +1000,12 @@ std::uint8_t TKoDirectMusic::ReverbLevel() const {
 
 // ---- Engine: offline and capture -------------------------------------------------
 
-bool TKoDirectMusic::Render(std::span<float> Left, std::span<float> Right) {
+bool TKoDirectMusic::Render(std::span<float> left, std::span<float> right) {
   std::lock_guard guard(FLock);
-  if (FSynth == nullptr || FDriver != nullptr || Left.size() != Right.size()) {
+  if (FSynth == nullptr || FDriver != nullptr || left.size() != right.size()) {
     return false;
   }
-  RenderPeriod(Left.data(), Right.data(), static_cast<int>(Left.size()));
+  RenderPeriod(left.data(), right.data(), static_cast<int>(left.size()));
   return true;
 }
 
@@ -1043,9 +1043,10 @@ void TKoDirectMusic::RenderPeriod(float* left, float* right, int frames) {
   }
   RenderFrames(left, right, at - FFrame, end - at);
   FFrame = end;
-  if (FOptions.LimitPeaks)
+  if (FOptions.LimitPeaks) {
     FLimiter.Process(std::span(left, static_cast<std::size_t>(frames)),
                      std::span(right, static_cast<std::size_t>(frames)));
+  }
 }
 
 std::vector<std::uint8_t> TKoDirectMusic::CapturedBytes() const {

@@ -168,8 +168,8 @@ TDriverBuffer DriverBufferFor(int latencyMs, int periodMs, int sampleRate);
 // device grants (GrantPeriod: frames asked -> frames granted; devices round
 // periods to their own steps): of those within a synthesizer block (64
 // frames) of ResponseMs the shortest period, else the nearest.
-TDriverBuffer DriverBufferForResponse(int ResponseMs, int sampleRate,
-                                      const std::function<int(int)>& GrantPeriod);
+TDriverBuffer DriverBufferForResponse(int responseMs, int sampleRate,
+                                      const std::function<int(int)>& grantPeriod);
 double HeardLatencyMs(TDriverBuffer buffer, int sampleRate);
 
 // ---- The engine --------------------------------------------------------------------
@@ -214,21 +214,21 @@ class TKoDirectMusic : public TMidiMessageSink {
 public:
   static constexpr int SampleRate = 44100;
 
-  explicit TKoDirectMusic(const TEngineOptions& Options);
-  explicit TKoDirectMusic(TEngineMode Mode = TEngineMode::Live,
-                          std::size_t CaptureCapacity = 1u << 20);
+  explicit TKoDirectMusic(const TEngineOptions& options);
+  explicit TKoDirectMusic(TEngineMode mode = TEngineMode::Live,
+                          std::size_t captureCapacity = 1u << 20);
   ~TKoDirectMusic() override;
   TKoDirectMusic(const TKoDirectMusic&) = delete;
   TKoDirectMusic& operator=(const TKoDirectMusic&) = delete;
 
   // Ports.
-  bool SelectPort(int Index);
+  bool SelectPort(int index);
   int GetDefaultPortIndex() const;
   int PortIndex() const;
   const TPortList& OutputPorts() const { return FPorts; }
-  bool WriteOutDevList(const std::filesystem::path& Folder) const;
-  bool SetActive(bool Value);
-  bool SetPortActive(bool Value);
+  bool WriteOutDevList(const std::filesystem::path& folder) const;
+  bool SetActive(bool value);
+  bool SetPortActive(bool value);
   // The software synthesizer's audio output, watched by its owner every few
   // hundred ms (the UI thread). An output whose driver has asked for no
   // period for OutputStallMs (the sound server ended, the device was
@@ -241,62 +241,62 @@ public:
   bool OutputLost() const;
   bool Active() const;
   bool PortActive() const;
-  bool SelectDirectSoundDevice(int Index);
+  bool SelectDirectSoundDevice(int index);
   // Chooses the audio output by name ("default", "pulse", "pipewire", "jack"
   // or an ALSA device name); false when there is no such output.
-  bool SelectAudioOutput(const std::string& Name);
+  bool SelectAudioOutput(const std::string& name);
   const TKoDirectSound& DirectSound() const { return *FDirectSound; }
 
   // Sound sets.
-  bool LoadCollectionFromStream(std::span<const std::uint8_t> Stream);
+  bool LoadCollectionFromStream(std::span<const std::uint8_t> stream);
   // The built-in set, opened in place: the file is mapped, not read, and the
   // voices play its waves from the mapping, so loading is quick and memory
   // grows only with what is played. Listed and sorted like a stream's set.
-  bool LoadCollectionFromMappedFile(const std::filesystem::path& File);
+  bool LoadCollectionFromMappedFile(const std::filesystem::path& file);
   // The external set named by Config (UseExternalDLS, ExternalDLSFileName),
   // in the set's own order. The list is emptied first, whatever the result.
   bool LoadCollectionFromFile();
   // The same for a given file, whatever Config says.
-  bool LoadCollectionFromFile(const std::filesystem::path& FileName);
+  bool LoadCollectionFromFile(const std::filesystem::path& fileName);
   bool DownloadInstruments();
   // LoadCollectionFromFile, then DownloadInstruments; false when the set did not load.
   bool LoadExternalDLS();
-  static int FindInstrument(std::uint32_t Patch);
+  static int FindInstrument(std::uint32_t patch);
   // The list this engine fills: InstrumentList, or its own.
   const TInstrumentList& Instruments() const { return *FInstruments; }
 
   // Messages. Each call is one whole send, serialised against every other.
-  bool SendMidiMessage(std::uint8_t Status, std::uint8_t Data1, std::uint8_t Data2) override;
-  bool NoteOn(std::uint8_t Channel, std::uint8_t Note, std::uint8_t Velocity);
-  bool NoteOff(std::uint8_t Channel, std::uint8_t Note);
-  bool ControlChange(std::uint8_t Channel, std::uint8_t Controller, std::uint8_t Value);
-  bool SetPatch(std::uint8_t Channel, std::uint32_t Patch);
-  bool SetSustain(std::uint8_t Channel, bool Down);
-  bool AllNotesOff(std::uint8_t Channel);
-  bool AllSoundOff(std::uint8_t Channel);
+  bool SendMidiMessage(std::uint8_t status, std::uint8_t data1, std::uint8_t data2) override;
+  bool NoteOn(std::uint8_t channel, std::uint8_t note, std::uint8_t velocity);
+  bool NoteOff(std::uint8_t channel, std::uint8_t note);
+  bool ControlChange(std::uint8_t channel, std::uint8_t controller, std::uint8_t value);
+  bool SetPatch(std::uint8_t channel, std::uint32_t patch);
+  bool SetSustain(std::uint8_t channel, bool down);
+  bool AllNotesOff(std::uint8_t channel);
+  bool AllSoundOff(std::uint8_t channel);
   bool SelectDrumKit();
-  std::uint32_t Patches(int Channel) const;
-  std::uint8_t LastNotes(int Channel) const;
+  std::uint32_t Patches(int channel) const;
+  std::uint8_t LastNotes(int channel) const;
 
   // Port settings.
-  bool SetWriteLatency(int Ms);
-  bool SetWritePeriod(int Ms);
+  bool SetWriteLatency(int ms);
+  bool SetWritePeriod(int ms);
   // Sizes the output for the response-time setting (DriverBufferForResponse);
   // JACK's server sets its own period, so there it is only remembered.
-  bool SetResponseTime(int Ms);
+  bool SetResponseTime(int ms);
   TDriverBuffer DriverBuffer() const;
   int GetWriteLatency() const;
   int GetWritePeriod() const;
-  bool SetVolume(std::int32_t Value);
-  bool GetReverbParams(TWavesReverbParams& Params) const;
-  bool SetReverbParams(const TWavesReverbParams& Params);
-  void SetReverbLevel(std::uint8_t Level);
+  bool SetVolume(std::int32_t value);
+  bool GetReverbParams(TWavesReverbParams& params) const;
+  bool SetReverbParams(const TWavesReverbParams& params);
+  void SetReverbLevel(std::uint8_t level);
   std::uint8_t ReverbLevel() const;
 
   // Offline port: renders the next frames of the synthesizer's output as one
   // audio period would be (timed messages at their frames, the limiter last).
   // False while an audio driver plays the synthesizer or without a synthesizer.
-  bool Render(std::span<float> Left, std::span<float> Right);
+  bool Render(std::span<float> left, std::span<float> right);
   // Timed messages still waiting for their period (tests).
   std::size_t WaitingMessages() const { return FScheduler.Waiting(); }
   // Capture port: the bytes sent so far, three per message.

@@ -80,11 +80,11 @@ void TKoDirectSound::EnumerateDevices() {
   snd_device_name_free_hint(hints);
 }
 
-bool TKoDirectSound::SelectDevice(int Index) {
-  if (Index < 0 || Index >= FDevices.Count) {
+bool TKoDirectSound::SelectDevice(int index) {
+  if (index < 0 || index >= FDevices.Count) {
     return false;
   }
-  FDeviceIndex = Index;
+  FDeviceIndex = index;
   return true;
 }
 
@@ -102,18 +102,18 @@ std::string TKoDirectSound::SelectedDriver() const {
   return FDevices.Devices[static_cast<std::size_t>(FDeviceIndex)].Driver;
 }
 
-int TKoDirectSound::FindOrAddDevice(const std::string& Name) {
-  if (Name.empty()) {
+int TKoDirectSound::FindOrAddDevice(const std::string& name) {
+  if (name.empty()) {
     return -1;
   }
   for (int i = 0; i < FDevices.Count; ++i) {
-    if (FDevices.Devices[static_cast<std::size_t>(i)].Name == Name) {
+    if (FDevices.Devices[static_cast<std::size_t>(i)].Name == name) {
       return i;
     }
   }
   const TKoDS_DevCapsType device =
-      Name == PulseDevice.Name ? PulseDevice : TKoDS_DevCapsType{Name, Name, "alsa"};
-  if (Name == JackDevice.Name || !AddDevice(FDevices, device)) {
+      name == PulseDevice.Name ? PulseDevice : TKoDS_DevCapsType{name, name, "alsa"};
+  if (name == JackDevice.Name || !AddDevice(FDevices, device)) {
     return -1;
   }
   return FDevices.Count - 1;

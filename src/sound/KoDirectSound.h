@@ -33,7 +33,7 @@ public:
 
   // Chooses device Index for the synthesizer's audio output; false for an
   // index outside the list.
-  bool SelectDevice(int Index);
+  bool SelectDevice(int index);
 
   // The selected device's name, "default" while none is selected.
   std::string SelectedDeviceName() const;
@@ -44,7 +44,7 @@ public:
   // device). A name the list does not hold is taken as an ALSA device and
   // appended; -1 for an empty name, for "jack" without a JACK server, or
   // when the list is full.
-  int FindOrAddDevice(const std::string& Name);
+  int FindOrAddDevice(const std::string& name);
 
 private:
   void EnumerateDevices();

@@ -48,14 +48,15 @@ bool AudioFileTypeOf(const std::filesystem::path& fileName, TAudioFileType& type
   std::string extension = fileName.extension().string();
   std::transform(extension.begin(), extension.end(), extension.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  if (extension == ".wav")
+  if (extension == ".wav") {
     type = TAudioFileType::Wav;
-  else if (extension == ".flac")
+  } else if (extension == ".flac") {
     type = TAudioFileType::Flac;
-  else if (extension == ".ogg")
+  } else if (extension == ".ogg") {
     type = TAudioFileType::Ogg;
-  else
+  } else {
     return false;
+  }
   return true;
 }
 

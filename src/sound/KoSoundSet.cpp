@@ -155,9 +155,9 @@ bool LoadSoundSet(fluid_synth_t* synth, std::span<const std::uint8_t> bytes,
 }
 
 bool LoadSoundSetInPlace(fluid_synth_t* synth, std::span<const std::uint8_t> bytes,
-                         std::shared_ptr<const void> Owner, TLoadedSoundSet& loaded) {
-  if (synth != nullptr && Owner != nullptr && IsRiffForm(bytes, "DLS ")) {
-    return LoadDlsBytes(synth, bytes, loaded, std::move(Owner));
+                         std::shared_ptr<const void> owner, TLoadedSoundSet& loaded) {
+  if (synth != nullptr && owner != nullptr && IsRiffForm(bytes, "DLS ")) {
+    return LoadDlsBytes(synth, bytes, loaded, std::move(owner));
   }
   return LoadSoundSet(synth, bytes, loaded);
 }

@@ -42,7 +42,7 @@ bool LoadSoundSet(fluid_synth_t* synth, std::span<const std::uint8_t> bytes,
 // collection is read in place, its voices reading their waves from the bytes;
 // other formats are copied as LoadSoundSet does.
 bool LoadSoundSetInPlace(fluid_synth_t* synth, std::span<const std::uint8_t> bytes,
-                         std::shared_ptr<const void> Owner, TLoadedSoundSet& loaded);
+                         std::shared_ptr<const void> owner, TLoadedSoundSet& loaded);
 
 // SoundFont 2/3 ("sfbk") through the synthesizer's own reader, from memory.
 bool LoadSoundFontBytes(fluid_synth_t* synth, std::span<const std::uint8_t> bytes,

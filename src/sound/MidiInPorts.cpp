@@ -28,9 +28,10 @@ bool ParseAddress(const std::string& text, int& client, int& port) {
   const auto colon = text.find(':');
   if (colon == std::string::npos || colon == 0 || colon + 1 == text.size())
     return false;
-  for (std::size_t i = 0; i < text.size(); ++i)
+  for (std::size_t i = 0; i < text.size(); ++i) {
     if (i != colon && (text[i] < '0' || text[i] > '9'))
       return false;
+  }
   const char* begin = text.data();
   const char* end = begin + text.size();
   const auto first = std::from_chars(begin, begin + colon, client);
@@ -40,8 +41,8 @@ bool ParseAddress(const std::string& text, int& client, int& port) {
 
 } // namespace
 
-TMidiInPorts::TMidiInPorts(TMessageHandler OnMessage, TLostHandler OnLost)
-    : FOnMessage(std::move(OnMessage)), FOnLost(std::move(OnLost)) {
+TMidiInPorts::TMidiInPorts(TMessageHandler onMessage, TLostHandler onLost)
+    : FOnMessage(std::move(onMessage)), FOnLost(std::move(onLost)) {
   FSeq = OpenSequencer(SND_SEQ_OPEN_INPUT, SND_SEQ_NONBLOCK);
   if (FSeq != nullptr) {
     FSeqPort =
@@ -111,13 +112,13 @@ bool TMidiInPorts::ConnectSequencer(int client, int port) {
   return FSeq != nullptr && snd_seq_connect_from(FSeq, FSeqPort, client, port) >= 0;
 }
 
-bool TMidiInPorts::Connect(const std::string& Port) {
-  if (Port.empty()) {
+bool TMidiInPorts::Connect(const std::string& wanted) {
+  if (wanted.empty()) {
     return false;
   }
   int client = 0;
   int port = 0;
-  if (ParseAddress(Port, client, port)) {
+  if (ParseAddress(wanted, client, port)) {
     return ConnectSequencer(client, port);
   }
   struct TSource {
@@ -138,13 +139,13 @@ bool TMidiInPorts::Connect(const std::string& Port) {
   }
   const TSource* chosen = nullptr;
   for (const TSource& source : sources) {
-    if (source.Name == Port) {
+    if (source.Name == wanted) {
       chosen = &source;
       break;
     }
   }
   for (const TSource& source : sources) {
-    if (chosen == nullptr && Contains(source.Name, Port)) {
+    if (chosen == nullptr && Contains(source.Name, wanted)) {
       chosen = &source;
     }
   }

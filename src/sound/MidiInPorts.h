@@ -24,7 +24,7 @@ public:
   using TMessageHandler = std::function<void(const TMidiBytes&)>;
   using TLostHandler = std::function<void()>;
 
-  TMidiInPorts(TMessageHandler OnMessage, TLostHandler OnLost);
+  TMidiInPorts(TMessageHandler onMessage, TLostHandler onLost);
   ~TMidiInPorts();
   TMidiInPorts(const TMidiInPorts&) = delete;
   TMidiInPorts& operator=(const TMidiInPorts&) = delete;
@@ -40,10 +40,10 @@ public:
   // [client:port]", then JACK ports by their full names.
   std::vector<std::string> Sources() const;
   // Connects one source: "client:port" numbers name an ALSA port; otherwise
-  // the first source (in Sources() order) that is named Port exactly, else
-  // the first whose name holds Port, ignoring case. False when none matches
-  // or the connection fails.
-  bool Connect(const std::string& Port);
+  // the first source (in Sources() order) that is named `wanted` exactly,
+  // else the first whose name holds it, ignoring case. False when none
+  // matches or the connection fails.
+  bool Connect(const std::string& wanted);
 
 private:
   void Run();

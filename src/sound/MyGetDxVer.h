@@ -11,6 +11,6 @@ extern std::uint32_t DXPlatform;
 
 // The About box's label: "[DirectX 8.0 或者更新]" from 0x0800 on, else
 // "[DirectX major.minor]" (UTF-8).
-std::string DXVersionLabel(std::uint32_t Version);
+std::string DXVersionLabel(std::uint32_t version);
 
 } // namespace melo

@@ -94,9 +94,9 @@ void SetMixerMessageHandler(TMixerMessageHandler handler) {
   MessageHandler = std::move(handler);
 }
 
-std::uint16_t GetMixerVolume(std::uint8_t Line) {
+std::uint16_t GetMixerVolume(std::uint8_t line) {
   TMixer mixer;
-  snd_mixer_elem_t* elem = mixer.Find(Line);
+  snd_mixer_elem_t* elem = mixer.Find(line);
   if (!elem)
     return 0;
   long min = 0, max = 0;
@@ -124,9 +124,9 @@ std::uint16_t GetMixerVolume(std::uint8_t Line) {
   return MixerValueOfRange(loudest, min, max);
 }
 
-void SetMixerVolume(std::uint8_t Line, std::uint16_t Value) {
+void SetMixerVolume(std::uint8_t line, std::uint16_t value) {
   TMixer mixer;
-  snd_mixer_elem_t* elem = mixer.Find(Line);
+  snd_mixer_elem_t* elem = mixer.Find(line);
   if (!elem)
     return;
   long min = 0, max = 0;
@@ -135,7 +135,7 @@ void SetMixerVolume(std::uint8_t Line, std::uint16_t Value) {
     ShowMessage("GetLineInfo Error");
     return;
   }
-  if (snd_mixer_selem_set_playback_volume_all(elem, RangeOfMixerValue(Value, min, max)) < 0)
+  if (snd_mixer_selem_set_playback_volume_all(elem, RangeOfMixerValue(value, min, max)) < 0)
     ShowMessage("SetControlDetails Error");
 }
 

@@ -20,8 +20,8 @@ using TMixerMessageHandler = std::function<void(const std::string& message)>;
 void SetMixerMessageHandler(TMixerMessageHandler handler);
 
 // The line's volume on 0..65535 (its louder channel); 0 without a mixer or such a line.
-std::uint16_t GetMixerVolume(std::uint8_t Line);
+std::uint16_t GetMixerVolume(std::uint8_t line);
 // Writes Value (0..65535) to every channel of the line.
-void SetMixerVolume(std::uint8_t Line, std::uint16_t Value);
+void SetMixerVolume(std::uint8_t line, std::uint16_t value);
 
 } // namespace melo

@@ -11,10 +11,10 @@ class TPeakLimiter {
 public:
   static constexpr float DefaultCeiling = 0.891f; // -1 dBFS: room for the s16 conversion's dither
 
-  explicit TPeakLimiter(int SampleRate, float Ceiling = DefaultCeiling, double ReleaseMs = 120.0);
+  explicit TPeakLimiter(int sampleRate, float ceiling = DefaultCeiling, double releaseMs = 120.0);
 
   // In place; Left and Right of the same length.
-  void Process(std::span<float> Left, std::span<float> Right);
+  void Process(std::span<float> left, std::span<float> right);
   // The gain applied to the last sample (1 when not limiting).
   float Gain() const;
   void Reset() { FEnvelope = 0; }

@@ -7,29 +7,29 @@
 
 namespace melo {
 
-TSampleScheduler::TSampleScheduler(int SampleRate, int BlockFrames, std::size_t Capacity)
-    : FFramesPerMs(SampleRate / 1000.0), FBlock(std::max(BlockFrames, 1)), FCapacity(Capacity) {
-  FQueue.reserve(Capacity);
-  FTaken.reserve(Capacity);
+TSampleScheduler::TSampleScheduler(int sampleRate, int blockFrames, std::size_t capacity)
+    : FFramesPerMs(sampleRate / 1000.0), FBlock(std::max(blockFrames, 1)), FCapacity(capacity) {
+  FQueue.reserve(capacity);
+  FTaken.reserve(capacity);
 }
 
-bool TSampleScheduler::Push(double DueMs, std::uint8_t Status, std::uint8_t Data1,
-                            std::uint8_t Data2) {
+bool TSampleScheduler::Push(double dueMs, std::uint8_t status, std::uint8_t data1,
+                            std::uint8_t data2) {
   std::lock_guard lock(FLock);
   if (FQueue.size() >= FCapacity)
     return false;
   // Producers push in time order nearly always: the place is found from the back.
   auto place = FQueue.end();
-  while (place != FQueue.begin() && std::prev(place)->DueMs > DueMs)
+  while (place != FQueue.begin() && std::prev(place)->DueMs > dueMs)
     --place;
-  FQueue.insert(place, TQueued{DueMs, Status, Data1, Data2});
+  FQueue.insert(place, TQueued{dueMs, status, data1, data2});
   return true;
 }
 
-void TSampleScheduler::DropNoteOns(int Channel) {
+void TSampleScheduler::DropNoteOns(int channel) {
   std::lock_guard lock(FLock);
-  std::erase_if(FQueue, [Channel](const TQueued& m) {
-    return (m.Status & 0xF0) == NoteOnStatus && (m.Status & 0x0F) == Channel && m.Data2 != 0;
+  std::erase_if(FQueue, [channel](const TQueued& m) {
+    return (m.Status & 0xF0) == NoteOnStatus && (m.Status & 0x0F) == channel && m.Data2 != 0;
   });
 }
 
@@ -49,13 +49,13 @@ std::size_t TSampleScheduler::Waiting() const {
   return FQueue.size();
 }
 
-std::int64_t TSampleScheduler::FrameOf(double Ms, int PeriodFrames) const {
+std::int64_t TSampleScheduler::FrameOf(double ms, int periodFrames) const {
   std::lock_guard lock(FLock);
-  return FrameOfLocked(Ms, PeriodFrames);
+  return FrameOfLocked(ms, periodFrames);
 }
 
-std::int64_t TSampleScheduler::FrameOfLocked(double Ms, int PeriodFrames) const {
-  return std::llround((Ms - FAnchorMs) * FFramesPerMs) + PeriodFrames;
+std::int64_t TSampleScheduler::FrameOfLocked(double ms, int periodFrames) const {
+  return std::llround((ms - FAnchorMs) * FFramesPerMs) + periodFrames;
 }
 
 std::span<const TSampleScheduler::TMessage> TSampleScheduler::TakeAll() {
@@ -68,13 +68,13 @@ std::span<const TSampleScheduler::TMessage> TSampleScheduler::TakeAll() {
 }
 
 std::span<const TSampleScheduler::TMessage>
-TSampleScheduler::BeginPeriod(std::int64_t FirstFrame, int Frames, double NowMs, int BufferFrames) {
+TSampleScheduler::BeginPeriod(std::int64_t firstFrame, int frames, double nowMs, int bufferFrames) {
   std::lock_guard lock(FLock);
-  const double offset = NowMs - static_cast<double>(FirstFrame) / FFramesPerMs;
+  const double offset = nowMs - static_cast<double>(firstFrame) / FFramesPerMs;
   // A writer is at most its buffer less one period ahead of what is heard; a
   // period later than that (and half a period for wake-up jitter) was not
   // written in time: what is heard now lags the old tie.
-  const double stallMs = (std::max(BufferFrames - Frames, 0) + Frames / 2.0) / FFramesPerMs;
+  const double stallMs = (std::max(bufferFrames - frames, 0) + frames / 2.0) / FFramesPerMs;
   if (FOffsetCount > 0 && offset > FAnchorMs + stallMs) {
     FOffsetCount = 0;
     FOffsetNext = 0;
@@ -85,11 +85,11 @@ TSampleScheduler::BeginPeriod(std::int64_t FirstFrame, int Frames, double NowMs,
   FAnchorMs = *std::min_element(FOffsets.begin(), FOffsets.begin() + FOffsetCount);
 
   FTaken.clear();
-  const std::int64_t end = FirstFrame + Frames;
+  const std::int64_t end = firstFrame + frames;
   std::size_t taken = 0;
   for (; taken < FQueue.size(); ++taken) {
     const TQueued& m = FQueue[taken];
-    const std::int64_t frame = FrameOfLocked(m.DueMs, Frames);
+    const std::int64_t frame = FrameOfLocked(m.DueMs, frames);
     const auto block =
         static_cast<std::int64_t>(std::llround(static_cast<double>(frame) / FBlock) * FBlock);
     if (block >= end)

@@ -31,13 +31,13 @@ public:
 
   // BlockFrames: the synthesizer takes messages only between blocks of this
   // many frames; a message goes to the nearest block boundary.
-  TSampleScheduler(int SampleRate, int BlockFrames, std::size_t Capacity = 4096);
+  TSampleScheduler(int sampleRate, int blockFrames, std::size_t capacity = 4096);
 
   // Any thread. False (nothing queued) when the queue is full.
-  bool Push(double DueMs, std::uint8_t Status, std::uint8_t Data1, std::uint8_t Data2);
+  bool Push(double dueMs, std::uint8_t status, std::uint8_t data1, std::uint8_t data2);
   // Drops the waiting note-ons of a channel: an all-notes-off sent now must
   // not be outlived by notes due after it.
-  void DropNoteOns(int Channel);
+  void DropNoteOns(int channel);
   void Clear();
   // Forgets how the clock and the frames were tied: the next period starts a
   // new tie (a new output, or one reopened after a gap).
@@ -50,13 +50,13 @@ public:
   // of its own). The messages whose block boundary falls before the period's
   // end, in time order (ties in the order pushed). The span stays valid until
   // the next call.
-  std::span<const TMessage> BeginPeriod(std::int64_t FirstFrame, int Frames, double NowMs,
-                                        int BufferFrames = 0);
+  std::span<const TMessage> BeginPeriod(std::int64_t firstFrame, int frames, double nowMs,
+                                        int bufferFrames = 0);
   // Every waiting message in time order (frames unset), for a caller that
   // plays them at once because no period will come (the output closes).
   std::span<const TMessage> TakeAll();
   // The frame a time belongs to under the last period's anchor (tests, tools).
-  std::int64_t FrameOf(double Ms, int PeriodFrames) const;
+  std::int64_t FrameOf(double ms, int periodFrames) const;
 
 private:
   struct TQueued {
@@ -64,7 +64,7 @@ private:
     std::uint8_t Status, Data1, Data2;
   };
   static constexpr std::size_t AnchorWindow = 48;
-  std::int64_t FrameOfLocked(double Ms, int PeriodFrames) const;
+  std::int64_t FrameOfLocked(double ms, int periodFrames) const;
 
   const double FFramesPerMs;
   const int FBlock;

@@ -31,13 +31,13 @@ void QuietAlsaError(const char*, int, const char*, int, const char*, ...) {}
 
 } // namespace
 
-snd_seq_t* OpenSequencer(int Mode, int Flags) {
+snd_seq_t* OpenSequencer(int mode, int flags) {
   static std::mutex openLock;
   std::lock_guard guard(openLock);
   snd_seq_t* seq = nullptr;
   // A missing sequencer is reported once below, not by the library at every open.
   snd_lib_error_set_handler(&QuietAlsaError);
-  const int result = snd_seq_open(&seq, "default", Mode, Flags);
+  const int result = snd_seq_open(&seq, "default", mode, flags);
   snd_lib_error_set_handler(nullptr);
   if (result < 0) {
     static std::once_flag once;
@@ -55,18 +55,18 @@ snd_seq_t* OpenSequencer(int Mode, int Flags) {
   return seq;
 }
 
-void CloseSequencer(snd_seq_t* Seq) {
-  if (Seq == nullptr) {
+void CloseSequencer(snd_seq_t* seq) {
+  if (seq == nullptr) {
     return;
   }
   {
     std::lock_guard guard(OwnClientsLock);
-    const auto found = std::find(OwnClients.begin(), OwnClients.end(), snd_seq_client_id(Seq));
+    const auto found = std::find(OwnClients.begin(), OwnClients.end(), snd_seq_client_id(seq));
     if (found != OwnClients.end()) {
       OwnClients.erase(found);
     }
   }
-  snd_seq_close(Seq);
+  snd_seq_close(seq);
 }
 
 TSequencerPorts::TSequencerPorts() {
@@ -95,9 +95,9 @@ void TSequencerPorts::Enumerate(const std::function<void(const TSequencerPortInf
   EnumerateSequencerPorts(FSeq, visit);
 }
 
-void EnumerateSequencerPorts(snd_seq_t* Seq,
+void EnumerateSequencerPorts(snd_seq_t* seq,
                              const std::function<void(const TSequencerPortInfo&)>& visit) {
-  if (Seq == nullptr) {
+  if (seq == nullptr) {
     return;
   }
   snd_seq_client_info_t* client = nullptr;
@@ -105,14 +105,14 @@ void EnumerateSequencerPorts(snd_seq_t* Seq,
   snd_seq_client_info_alloca(&client);
   snd_seq_port_info_alloca(&port);
   snd_seq_client_info_set_client(client, -1);
-  while (snd_seq_query_next_client(Seq, client) >= 0) {
+  while (snd_seq_query_next_client(seq, client) >= 0) {
     const int id = snd_seq_client_info_get_client(client);
     if (IsOwnClient(id) || id == SND_SEQ_CLIENT_SYSTEM) {
       continue;
     }
     snd_seq_port_info_set_client(port, id);
     snd_seq_port_info_set_port(port, -1);
-    while (snd_seq_query_next_port(Seq, port) >= 0) {
+    while (snd_seq_query_next_port(seq, port) >= 0) {
       const unsigned caps = snd_seq_port_info_get_capability(port);
       if ((caps & SND_SEQ_PORT_CAP_NO_EXPORT) != 0) {
         continue;
@@ -138,16 +138,16 @@ void TSequencerPorts::Disconnect() {
   FDestPort = -1;
 }
 
-bool TSequencerPorts::Connect(int Client, int Port) {
+bool TSequencerPorts::Connect(int client, int port) {
   if (FSeq == nullptr) {
     return false;
   }
   Disconnect();
-  if (snd_seq_connect_to(FSeq, FOwnPort, Client, Port) < 0) {
+  if (snd_seq_connect_to(FSeq, FOwnPort, client, port) < 0) {
     return false;
   }
-  FDestClient = Client;
-  FDestPort = Port;
+  FDestClient = client;
+  FDestPort = port;
   return true;
 }
 

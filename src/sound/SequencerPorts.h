@@ -21,13 +21,13 @@ struct TSequencerPortInfo {
 // Opens a sequencer client named "Melotastico" for Mode (SND_SEQ_OPEN_...,
 // with Flags such as SND_SEQ_NONBLOCK); null without one. The first time
 // the sequencer is missing (no /dev/snd/seq) it says so once on stderr.
-snd_seq_t* OpenSequencer(int Mode, int Flags);
+snd_seq_t* OpenSequencer(int mode, int flags);
 // Closes a client OpenSequencer opened.
-void CloseSequencer(snd_seq_t* Seq);
+void CloseSequencer(snd_seq_t* seq);
 
 // Every other program's port, in the sequencer's client and port order; the
 // clients of this process are left out, so the program never plays into itself.
-void EnumerateSequencerPorts(snd_seq_t* Seq,
+void EnumerateSequencerPorts(snd_seq_t* seq,
                              const std::function<void(const TSequencerPortInfo&)>& visit);
 
 class TSequencerPorts {
@@ -42,7 +42,7 @@ public:
   // Every other client's port, in the sequencer's client and port order.
   void Enumerate(const std::function<void(const TSequencerPortInfo&)>& visit) const;
   // Routes our output to Client:Port, dropping the previous connection.
-  bool Connect(int Client, int Port);
+  bool Connect(int client, int port);
   // Sends one short message to the connected port at once.
   bool Send(std::uint8_t status, std::uint8_t data1, std::uint8_t data2);
 

@@ -130,9 +130,10 @@ bool BagsSound(const TRecords& bags, const TRecords& gens, const TRecords& mods)
 // Every generator `link` names a record below `count - 1` (the last one closes
 // the list).
 bool LinksSound(const TRecords& gens, std::uint16_t link, std::size_t count) {
-  for (std::size_t i = 0; i < gens.Count; ++i)
+  for (std::size_t i = 0; i < gens.Count; ++i) {
     if (U16(gens[i]) == link && U16(gens[i] + 2) + std::size_t{1} >= count)
       return false;
+  }
   return true;
 }
 

@@ -128,9 +128,10 @@ protected:
   }
   std::vector<std::string> Files() {
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir_))
+    for (const auto& entry : fs::directory_iterator(dir_)) {
       if (entry.path().filename() != "config")
         names.push_back(entry.path().filename().string());
+    }
     std::sort(names.begin(), names.end());
     return names;
   }

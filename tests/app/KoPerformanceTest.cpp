@@ -163,10 +163,12 @@ protected:
   }
   static TBytes Notes(const TBytes& bytes) {
     TBytes notes;
-    for (std::size_t i = 0; i + 2 < bytes.size(); i += 3)
-      if ((bytes[i] & 0xE0) == 0x80)
+    for (std::size_t i = 0; i + 2 < bytes.size(); i += 3) {
+      if ((bytes[i] & 0xE0) == 0x80) {
         notes.insert(notes.end(), bytes.begin() + static_cast<std::ptrdiff_t>(i),
                      bytes.begin() + static_cast<std::ptrdiff_t>(i + 3));
+      }
+    }
     return notes;
   }
 

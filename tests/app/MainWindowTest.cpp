@@ -119,10 +119,12 @@ protected:
   // Only note-on and note-off messages.
   static TBytes Notes(const TBytes& bytes) {
     TBytes notes;
-    for (std::size_t i = 0; i + 2 < bytes.size(); i += 3)
-      if ((bytes[i] & 0xE0) == 0x80)
+    for (std::size_t i = 0; i + 2 < bytes.size(); i += 3) {
+      if ((bytes[i] & 0xE0) == 0x80) {
         notes.insert(notes.end(), bytes.begin() + static_cast<std::ptrdiff_t>(i),
                      bytes.begin() + static_cast<std::ptrdiff_t>(i + 3));
+      }
+    }
     return notes;
   }
 
@@ -692,10 +694,12 @@ TEST_F(MainWindowDialogTest, HeldKeysAreReleasedBeforeADialogOpens) {
   const auto handNotes = [this] {
     TBytes hands;
     const TBytes notes = Notes(Sent());
-    for (std::size_t i = 0; i + 2 < notes.size(); i += 3)
-      if ((notes[i] & 0x0F) < 2)
+    for (std::size_t i = 0; i + 2 < notes.size(); i += 3) {
+      if ((notes[i] & 0x0F) < 2) {
         hands.insert(hands.end(), notes.begin() + static_cast<std::ptrdiff_t>(i),
                      notes.begin() + static_cast<std::ptrdiff_t>(i + 3));
+      }
+    }
     return hands;
   };
   Form->SetAccompaniment(true);

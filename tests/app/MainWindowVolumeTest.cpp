@@ -292,9 +292,10 @@ TEST_F(WindowFixture, MousePedalClicksPressBothPedalsAndAreRecorded) {
 
   const TSimpleBuffer& events = Form->Recorder().Events();
   std::vector<std::pair<int, int>> pedals;
-  for (std::size_t i = 0; i < events.Count(); ++i)
+  for (std::size_t i = 0; i < events.Count(); ++i) {
     if (events[i].Kind == sekLeftSustain || events[i].Kind == sekRightSustain)
       pedals.emplace_back(events[i].Kind, std::int32_t{events[i].Data});
+  }
   EXPECT_EQ(
       pedals,
       (std::vector<std::pair<int, int>>{

@@ -147,18 +147,18 @@ TEST_F(RecorderTest, KeyDefinitionEventOwnsACopy) {
 TEST(RecorderThreads, AppendsFromTwoThreadsStayWholeAndInTimeOrder) {
   TSimpleRecorder recorder;
   recorder.StartRecord();
-  constexpr int PerThread = 20000;
+  constexpr int perThread = 20000;
   std::thread worker([&] {
-    for (int i = 0; i < PerThread; ++i)
+    for (int i = 0; i < perThread; ++i)
       recorder.RecordRawMidi(0x99, static_cast<std::uint8_t>(i % 128), 1);
   });
-  for (int i = 0; i < PerThread; ++i)
+  for (int i = 0; i < perThread; ++i)
     recorder.RecordKeyDown(static_cast<std::uint8_t>(i % 128));
   worker.join();
   recorder.StopRecord();
 
   const TSimpleBuffer& events = recorder.Events();
-  ASSERT_EQ(events.Count(), 2u * PerThread);
+  ASSERT_EQ(events.Count(), 2u * perThread);
   int raw = 0, keys = 0;
   for (std::size_t i = 0; i < events.Count(); ++i) {
     TSongEvent e = events[i];
@@ -171,7 +171,7 @@ TEST(RecorderThreads, AppendsFromTwoThreadsStayWholeAndInTimeOrder) {
       EXPECT_EQ(+e.Data, keys++ % 128) << i;
     }
   }
-  EXPECT_EQ(raw, PerThread);
+  EXPECT_EQ(raw, perThread);
 }
 
 // ---- Player -----------------------------------------------------------------------
@@ -432,10 +432,12 @@ std::vector<std::uint8_t> OldSong(const std::vector<OldEvent>& events, std::uint
   TSongInfo info = MakeSongInfo("Old", "Player", "");
   std::memcpy(&file[20], &info, sizeof info);
   const std::int32_t values[] = {5, 80, 70, -1, 1}; // unaligned at 337..
-  for (int i = 0; i < 5; ++i)
-    for (int b = 0; b < 4; ++b)
+  for (int i = 0; i < 5; ++i) {
+    for (int b = 0; b < 4; ++b) {
       file[337 + 4 * i + b] =
           static_cast<std::uint8_t>(static_cast<std::uint32_t>(values[i]) >> (8 * b));
+    }
+  }
   for (int b = 0; b < 4; ++b)
     file[372 + b] = static_cast<std::uint8_t>(count >> (8 * b));
   for (const OldEvent& e : events) {

@@ -116,10 +116,11 @@ struct TPlayerRun {
 int HandleFromPlayer(void* data, fluid_midi_event_t* event) {
   auto* run = static_cast<TPlayerRun*>(data);
   const int type = fluid_midi_event_get_type(event);
-  if (type == 0x90 || type == 0x80)
+  if (type == 0x90 || type == 0x80) {
     run->Notes.push_back({fluid_player_get_current_tick(run->Player), type,
                           fluid_midi_event_get_channel(event), fluid_midi_event_get_key(event),
                           fluid_midi_event_get_velocity(event)});
+  }
   return fluid_synth_handle_midi_event(run->Synth, event);
 }
 
@@ -247,17 +248,20 @@ protected:
 
   static TBytes Notes(const TBytes& bytes) {
     TBytes notes;
-    for (std::size_t i = 0; i + 2 < bytes.size(); i += 3)
-      if ((bytes[i] & 0xE0) == 0x80)
+    for (std::size_t i = 0; i + 2 < bytes.size(); i += 3) {
+      if ((bytes[i] & 0xE0) == 0x80) {
         notes.insert(notes.end(), bytes.begin() + static_cast<long>(i),
                      bytes.begin() + static_cast<long>(i + 3));
+      }
+    }
     return notes;
   }
   static TBytes Notes(const std::vector<TTimedMidiMessage>& messages) {
     TBytes notes;
-    for (const TTimedMidiMessage& m : messages)
+    for (const TTimedMidiMessage& m : messages) {
       if ((m.Status & 0xE0) == 0x80)
         notes.insert(notes.end(), {m.Status, m.Data1, m.Data2});
+    }
     return notes;
   }
 
@@ -310,23 +314,24 @@ TEST_F(WindowPlaysTest, AVersion1SongExportsTheNotesTheWindowPlays) {
 // Each drum strike sounds once in playback and export: from the key in a
 // version-1 song, from the raw message in a song recorded here.
 TEST_F(WindowPlaysTest, DrumKeysSoundOnceInOldAndRecordedSongs) {
-  constexpr std::uint8_t Apostrophe = 40, LeftBracket = 26; // bass drum 36, snare 38
+  constexpr std::uint8_t apostrophe = 40, leftBracket = 26; // bass drum 36, snare 38
   auto drumOns = [](const TBytes& notes) {
     std::vector<int> ons;
-    for (std::size_t i = 0; i + 2 < notes.size(); i += 3)
+    for (std::size_t i = 0; i + 2 < notes.size(); i += 3) {
       if (notes[i] == 0x99)
         ons.push_back(notes[i + 1]);
+    }
     return ons;
   };
   const auto old = test::Version1Image(0, 100, 70, 0, 0,
-                                       {{0, 0, Apostrophe, true},
-                                        {100, 0, Apostrophe, false},
+                                       {{0, 0, apostrophe, true},
+                                        {100, 0, apostrophe, false},
                                         {150, 0, static_cast<std::uint8_t>(ScanQ), true},
-                                        {200, 0, LeftBracket, true},
-                                        {210, 0, LeftBracket, false},
+                                        {200, 0, leftBracket, true},
+                                        {210, 0, leftBracket, false},
                                         {300, 0, static_cast<std::uint8_t>(ScanQ), false},
-                                        {400, 0, Apostrophe, true},
-                                        {450, 0, Apostrophe, false}});
+                                        {400, 0, apostrophe, true},
+                                        {450, 0, apostrophe, false}});
   const TBytes oldPlayed = WindowPlays(old);
   EXPECT_EQ(drumOns(oldPlayed), (std::vector<int>{36, 38, 36}));
   EXPECT_EQ(ExportPlays(), oldPlayed);
@@ -335,7 +340,7 @@ TEST_F(WindowPlaysTest, DrumKeysSoundOnceInOldAndRecordedSongs) {
   // hi-hat recorded at the same moment.
   TSimpleRecorder& recorder = form_->Recorder();
   form_->SetRecording(true);
-  for (const std::uint8_t scan : {Apostrophe, LeftBracket, Apostrophe}) {
+  for (const std::uint8_t scan : {apostrophe, leftBracket, apostrophe}) {
     form_->WMDIKeyDown(scan, KeyIndexOfScanCode(scan));
     recorder.RecordRawMidi(0x99, 42, 60);
     form_->WMDIKeyUp(scan, KeyIndexOfScanCode(scan));
@@ -353,9 +358,10 @@ TEST_F(WindowPlaysTest, KeyDefinitionAndSmartSemitoneEventsExportTheNotesTheWind
   // The key definition changes mid-song: Q a semitone up (as the quick edit does).
   TKeyDefTable raised = header.State.KeyDefs;
   const int q = KeyIndexOfScanCode(ScanQ);
-  for (TKeyNote& note : raised.Keys[q].Notes)
+  for (TKeyNote& note : raised.Keys[q].Notes) {
     if (NoteIsSet(note))
       NoteSemitoneUp(note);
+  }
   TSimpleBuffer events;
   events.Add({0, 0, sekKeyDown, ScanQ});
   events.Add({100, 0, sekKeyUp, ScanQ});

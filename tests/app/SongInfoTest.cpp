@@ -35,9 +35,10 @@ private:
 
 // The widget Tab moves to from w.
 QWidget* NextTabStop(QWidget* w) {
-  for (QWidget* next = w->nextInFocusChain(); next != w; next = next->nextInFocusChain())
+  for (QWidget* next = w->nextInFocusChain(); next != w; next = next->nextInFocusChain()) {
     if ((next->focusPolicy() & Qt::TabFocus) && next->isEnabled())
       return next;
+  }
   return nullptr;
 }
 

@@ -78,9 +78,10 @@ TEST(WindowPictureTest, FreshWindowIsTheSharedBuildersPicture) {
 
   ASSERT_EQ(picture.size(), window.size());
   int differing = 0;
-  for (int y = 0; y < picture.height(); ++y)
+  for (int y = 0; y < picture.height(); ++y) {
     for (int x = 0; x < picture.width(); ++x)
       differing += picture.pixel(x, y) != window.pixel(x, y);
+  }
   EXPECT_EQ(differing, 0);
   EXPECT_FALSE(texts[seTranspose].isEmpty()) << "the window shows its values";
 }

@@ -36,17 +36,20 @@ TEST_F(SkinTest, LibraryHoldsBothPicturesInTwentyFourBits) {
 TEST_F(SkinTest, MaskHoldsEveryGlyphInsideItsRectangle) {
   const auto inked = [](const QRect& r) {
     int n = 0;
-    for (int y = r.top(); y <= r.bottom(); ++y)
+    for (int y = r.top(); y <= r.bottom(); ++y) {
       for (int x = r.left(); x <= r.right(); ++x)
         n += StaffMaskBitmap.pixelColor(x, y).red() < 128;
+    }
     return n;
   };
-  for (int o = 1; o <= 7; ++o)
+  for (int o = 1; o <= 7; ++o) {
     for (int d = 1; d <= 7; ++d)
       EXPECT_GT(inked(PCDigitRect(o, d)), 6) << o << "/" << d;
-  for (int o = 0; o <= 8; ++o)
+  }
+  for (int o = 0; o <= 8; ++o) {
     for (int d = 1; d <= 7; ++d)
       EXPECT_GT(inked(StaffDigitRect(o, d)), 20) << o << "/" << d;
+  }
   for (int a = 1; a <= 3; ++a)
     EXPECT_GT(inked(PCAccidentalRect(a)), 4);
   for (const QRect& r :
@@ -60,9 +63,10 @@ TEST_F(SkinTest, MaskHoldsEveryGlyphInsideItsRectangle) {
 
 TEST(GlyphBmp, CopyBitmapRectClipsBothPictures) {
   QImage source(4, 4, QImage::Format_RGB888);
-  for (int y = 0; y < 4; ++y)
+  for (int y = 0; y < 4; ++y) {
     for (int x = 0; x < 4; ++x)
       source.setPixelColor(x, y, QColor(10 * x, 10 * y, 0));
+  }
   QImage dest(3, 3, QImage::Format_RGB888);
   dest.fill(Qt::white);
   CopyBitmapRect(dest, QPoint(-1, 1), source, QRect(-1, 0, 4, 4));

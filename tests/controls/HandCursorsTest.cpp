@@ -16,12 +16,13 @@ TEST(HandCursors, TwoMirroredHandsPointingWithTheirHotSpot) {
   const QImage mirrored = l.mirrored(true, false);
   ASSERT_EQ(r.size(), mirrored.size());
   int colourDiffers = 0;
-  for (int y = 0; y < r.height(); ++y)
+  for (int y = 0; y < r.height(); ++y) {
     for (int x = 0; x < r.width(); ++x) {
       EXPECT_LE(std::abs(qAlpha(r.pixel(x, y)) - qAlpha(mirrored.pixel(x, y))), 24)
           << x << "," << y;
       colourDiffers += r.pixel(x, y) != mirrored.pixel(x, y);
     }
+  }
   EXPECT_GT(colourDiffers, 20);
   // The fingertip lies at the hot spot: opaque just below it.
   EXPECT_GT(qAlpha(r.pixel(right.hotSpot() + QPoint(0, 2))), 0);

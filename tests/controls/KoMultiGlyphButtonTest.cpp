@@ -34,12 +34,14 @@ TEST_F(MultiGlyphButtonTest, WithoutAGlyphShowsOnlyTheCaptionOverTheButtonFace) 
   EXPECT_EQ(shot.pixelColor(0, 0), face);
   EXPECT_EQ(shot.pixelColor(59, 23), face);
   int inked = 0;
-  for (int y = 0; y < 24; ++y)
-    for (int x = 0; x < 60; ++x)
+  for (int y = 0; y < 24; ++y) {
+    for (int x = 0; x < 60; ++x) {
       if (shot.pixelColor(x, y) != face) {
         ++inked;
         EXPECT_TRUE(x > 15 && x < 45) << "caption not centred at x " << x;
       }
+    }
+  }
   EXPECT_GT(inked, 10);
 }
 

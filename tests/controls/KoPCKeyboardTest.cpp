@@ -39,9 +39,10 @@ TEST(TintGlyph, BlendsEachChannelRoundingTowardMinusInfinity) {
 QImage NumberedMask() {
   QImage mask(20, 20, QImage::Format_RGB888);
   mask.fill(Qt::white);
-  for (int y = 0; y < 8; ++y)
+  for (int y = 0; y < 8; ++y) {
     for (int x = 0; x < 8; ++x)
       mask.setPixelColor(4 + x, 4 + y, QColor(10 * x + y, 0, 0));
+  }
   return mask;
 }
 
@@ -73,10 +74,12 @@ TEST(TintGlyph, ClipsAtEveryEdgeAndCutsTheMaskAlike) {
     EXPECT_EQ(MaskValueAt(dest, c.LastInside.x(), c.LastInside.y()), c.LastMask)
         << c.At.x() << "," << c.At.y();
     int drawn = 0;
-    for (int y = 0; y < 12; ++y)
-      for (int x = 0; x < 12; ++x)
+    for (int y = 0; y < 12; ++y) {
+      for (int x = 0; x < 12; ++x) {
         if (dest.pixelColor(x, y) != QColor(Qt::white))
           ++drawn;
+      }
+    }
     const QRect visible = QRect(c.At, QSize(8, 8)).intersected(dest.rect());
     EXPECT_EQ(drawn, visible.width() * visible.height());
     EXPECT_GT(drawn, 0);
@@ -188,8 +191,8 @@ TEST_F(KoPCKeyboardTest, ACaptionReplacesTheNoteInBlackInBothPictures) {
   const auto [up, down] = Shown(KeyQ);
   const QImage skinUp = Area(SkinBitmap, PCKeyRect(KeyQ));
   int minX = 99, maxX = -1, changed = 0;
-  for (int y = 0; y < up.height(); ++y)
-    for (int x = 0; x < up.width(); ++x)
+  for (int y = 0; y < up.height(); ++y) {
+    for (int x = 0; x < up.width(); ++x) {
       if (up.pixelColor(x, y) != skinUp.pixelColor(x, y)) {
         ++changed;
         minX = std::min(minX, x);
@@ -197,6 +200,8 @@ TEST_F(KoPCKeyboardTest, ACaptionReplacesTheNoteInBlackInBothPictures) {
         const QColor c = up.pixelColor(x, y);
         EXPECT_LE(std::abs(c.red() - c.blue()), 40) << "not black ink at " << x << "," << y;
       }
+    }
+  }
   EXPECT_GT(changed, 10);
   EXPECT_LE(std::abs((minX + maxX) / 2 - 12), 2); // centred
   EXPECT_NE(down, Area(SkinBitmap, DownRect(PCKeyRect(KeyQ))));
@@ -260,9 +265,10 @@ TEST_F(KoPCKeyboardTest, MouseReportsPressReleaseMoveAndDoubleClick) {
                                                       {'D', Key1}, {'U', Key1}, {'E', Key1},
                                                       {'D', Key1}, {'U', Key1}};
   std::vector<std::pair<char, int>> withoutLateMoves;
-  for (const auto& e : events)
+  for (const auto& e : events) {
     if (e.first != 'M' || withoutLateMoves.empty())
       withoutLateMoves.push_back(e);
+  }
   EXPECT_EQ(withoutLateMoves, expected);
 }
 

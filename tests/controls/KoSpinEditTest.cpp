@@ -56,12 +56,13 @@ TEST_F(KoSpinEditTest, ShowsTheTextInGreenOnBlack) {
   const QImage shot = Area(Screen(), QRect(373, 316, 96, 19));
   EXPECT_EQ(shot.pixelColor(1, 1), QColor(Qt::black));
   bool green = false;
-  for (int y = 0; y < shot.height(); ++y)
+  for (int y = 0; y < shot.height(); ++y) {
     for (int x = 0; x < shot.width(); ++x) {
       const QColor c = shot.pixelColor(x, y);
       green = green || (c.green() > 200 && c.red() < 60 && c.blue() < 60);
       EXPECT_TRUE(c.red() < 60 && c.blue() < 60) << x << "," << y;
     }
+  }
   EXPECT_TRUE(green);
 }
 

@@ -108,20 +108,24 @@ TEST_F(KoStaffTest, KeySignatureSharpsAndFlatsOnBothStaves) {
   const int trebleSharps[] = {0, 15, -5, 10, 25, 5, 20};
   const int bassSharps[] = {0, 14, -5, 10, 22, 5, 18};
   QImage expected = Area(WorkBitmap, KeySigDisplayRect);
-  for (int i = 0; i < 7; ++i)
-    for (int y : {5 + trebleSharps[i], 71 + bassSharps[i]})
+  for (int i = 0; i < 7; ++i) {
+    for (int y : {5 + trebleSharps[i], 71 + bassSharps[i]}) {
       TintGlyph(expected, StaffMaskBitmap, QRect(QPoint(2 + 8 * i, y), KeySigSharpGlyph.size()),
                 KeySignatureColour, KeySigSharpGlyph);
+    }
+  }
   EXPECT_EQ(Staff->KeySigBitmap(), expected);
 
   Staff->SetKeySignature(12);
   const int trebleFlats[] = {0, -15, 4, -10, 8};
   const int bassFlats[] = {0, -14, 5, -9, -24};
   expected = Area(WorkBitmap, KeySigDisplayRect);
-  for (int i = 0; i < 5; ++i)
-    for (int y : {21 + trebleFlats[i], 85 + bassFlats[i]})
+  for (int i = 0; i < 5; ++i) {
+    for (int y : {21 + trebleFlats[i], 85 + bassFlats[i]}) {
       TintGlyph(expected, StaffMaskBitmap, QRect(QPoint(2 + 8 * i, y), KeySigFlatGlyph.size()),
                 KeySignatureColour, KeySigFlatGlyph);
+    }
+  }
   EXPECT_EQ(Staff->KeySigBitmap(), expected);
   EXPECT_EQ(Staff->KeySignature(), 12);
   EXPECT_EQ(Area(Screen(), KeySigDisplayRect), expected);

@@ -177,9 +177,9 @@ double RefinedLag(const std::vector<double>& nsdf, std::size_t lag) {
 
 } // namespace
 
-bool ParseWav(const std::vector<std::uint8_t>& Bytes, TWavAudio& Audio) {
-  const std::size_t size = Bytes.size();
-  const std::uint8_t* p = Bytes.data();
+bool ParseWav(const std::vector<std::uint8_t>& bytes, TWavAudio& audio) {
+  const std::size_t size = bytes.size();
+  const std::uint8_t* p = bytes.data();
   if (size < 12 || std::memcmp(p, "RIFF", 4) != 0 || std::memcmp(p + 8, "WAVE", 4) != 0) {
     return false;
   }
@@ -209,30 +209,30 @@ bool ParseWav(const std::vector<std::uint8_t>& Bytes, TWavAudio& Audio) {
   if (!haveFormat || !haveData) {
     return false;
   }
-  DecodeData(p + dataAt, dataSize, format, Audio);
+  DecodeData(p + dataAt, dataSize, format, audio);
   return true;
 }
 
-bool ReadWav(const std::string& FileName, TWavAudio& Audio) {
-  std::ifstream file(FileName, std::ios::binary);
+bool ReadWav(const std::string& fileName, TWavAudio& audio) {
+  std::ifstream file(fileName, std::ios::binary);
   if (!file) {
     return false;
   }
   const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(file),
                                         std::istreambuf_iterator<char>()};
-  return ParseWav(bytes, Audio);
+  return ParseWav(bytes, audio);
 }
 
-double EstimatePitch(const float* Samples, std::size_t Count, int SampleRate) {
-  if (SampleRate <= 0) {
+double EstimatePitch(const float* samples, std::size_t count, int sampleRate) {
+  if (sampleRate <= 0) {
     return 0.0;
   }
-  const auto minLag = static_cast<std::size_t>(SampleRate / HighestPitchHz);
-  const auto maxLag = static_cast<std::size_t>(SampleRate / LowestPitchHz);
-  if (minLag < 2 || Count < 2 * maxLag) {
+  const auto minLag = static_cast<std::size_t>(sampleRate / HighestPitchHz);
+  const auto maxLag = static_cast<std::size_t>(sampleRate / LowestPitchHz);
+  if (minLag < 2 || count < 2 * maxLag) {
     return 0.0;
   }
-  const std::vector<double> nsdf = SquareDifference(Samples, Count, maxLag);
+  const std::vector<double> nsdf = SquareDifference(samples, count, maxLag);
   const std::vector<std::size_t> peaks = LobePeaks(nsdf, minLag);
   double highest = 0.0;
   for (std::size_t lag : peaks) {
@@ -244,27 +244,27 @@ double EstimatePitch(const float* Samples, std::size_t Count, int SampleRate) {
   // The first lobe nearly as high as the best one is the period; later ones are its multiples.
   for (std::size_t lag : peaks) {
     if (nsdf[lag] >= FirstPeakShare * highest) {
-      return SampleRate / RefinedLag(nsdf, lag);
+      return sampleRate / RefinedLag(nsdf, lag);
     }
   }
   return 0.0;
 }
 
-TToneReport AnalyseTone(const TWavAudio& Audio, double TailSeconds) {
+TToneReport AnalyseTone(const TWavAudio& audio, double tailSeconds) {
   TToneReport report;
-  const std::size_t count = Audio.Samples.size();
-  if (Audio.SampleRate <= 0 || count == 0) {
+  const std::size_t count = audio.Samples.size();
+  if (audio.SampleRate <= 0 || count == 0) {
     return report;
   }
-  const double rate = Audio.SampleRate;
+  const double rate = audio.SampleRate;
   report.TotalSeconds = static_cast<double>(count) / rate;
-  const auto tail = std::min(count, static_cast<std::size_t>(std::max(TailSeconds, 0.0) * rate));
-  report.TailLevelDb = ToDb(Rms(Audio.Samples.data() + count - tail, tail));
+  const auto tail = std::min(count, static_cast<std::size_t>(std::max(tailSeconds, 0.0) * rate));
+  report.TailLevelDb = ToDb(Rms(audio.Samples.data() + count - tail, tail));
 
   const auto frame = std::max<std::size_t>(1, static_cast<std::size_t>(FrameSeconds * rate));
   std::vector<double> levels;
   for (std::size_t at = 0; at + frame <= count; at += frame) {
-    levels.push_back(ToDb(Rms(Audio.Samples.data() + at, frame)));
+    levels.push_back(ToDb(Rms(audio.Samples.data() + at, frame)));
   }
   if (levels.empty()) {
     return report;
@@ -286,8 +286,8 @@ TToneReport AnalyseTone(const TWavAudio& Audio, double TailSeconds) {
   const auto step = static_cast<std::size_t>(PitchStepSeconds * rate);
   std::vector<double> pitches;
   for (std::size_t at = first * frame; at + window <= count && at <= last * frame; at += step) {
-    if (ToDb(Rms(Audio.Samples.data() + at, window)) >= loud) {
-      const double pitch = EstimatePitch(Audio.Samples.data() + at, window, Audio.SampleRate);
+    if (ToDb(Rms(audio.Samples.data() + at, window)) >= loud) {
+      const double pitch = EstimatePitch(audio.Samples.data() + at, window, audio.SampleRate);
       if (pitch > 0.0) {
         pitches.push_back(pitch);
       }
@@ -297,66 +297,66 @@ TToneReport AnalyseTone(const TWavAudio& Audio, double TailSeconds) {
   return report;
 }
 
-std::vector<std::string> ToneFaults(const TToneReport& Report, const TToneExpectation& Expect) {
+std::vector<std::string> ToneFaults(const TToneReport& report, const TToneExpectation& expect) {
   std::vector<std::string> faults;
   char text[256];
-  if (Report.TotalSeconds < 2.0 * Expect.TailSeconds) {
-    std::snprintf(text, sizeof text, "the recording is only %.2f s long", Report.TotalSeconds);
+  if (report.TotalSeconds < 2.0 * expect.TailSeconds) {
+    std::snprintf(text, sizeof text, "the recording is only %.2f s long", report.TotalSeconds);
     faults.emplace_back(text);
   }
-  if (Report.PeakLevelDb < Expect.MinPeakDb) {
+  if (report.PeakLevelDb < expect.MinPeakDb) {
     std::snprintf(text, sizeof text, "no sound: the loudest moment is at %.1f dB, below %.1f dB",
-                  Report.PeakLevelDb, Expect.MinPeakDb);
+                  report.PeakLevelDb, expect.MinPeakDb);
     faults.emplace_back(text);
     return faults;
   }
-  if (Report.FrequencyHz <= 0.0) {
+  if (report.FrequencyHz <= 0.0) {
     faults.emplace_back("no clear pitch in the loud part of the recording");
-  } else if (std::abs(Report.FrequencyHz / Expect.FrequencyHz - 1.0) > Expect.Tolerance) {
+  } else if (std::abs(report.FrequencyHz / expect.FrequencyHz - 1.0) > expect.Tolerance) {
     std::snprintf(text, sizeof text, "wrong pitch: %.1f Hz, expected %.1f Hz within %.0f %%",
-                  Report.FrequencyHz, Expect.FrequencyHz, Expect.Tolerance * 100.0);
+                  report.FrequencyHz, expect.FrequencyHz, expect.Tolerance * 100.0);
     faults.emplace_back(text);
   }
-  if (Report.LoudSeconds < Expect.MinLoudSeconds) {
+  if (report.LoudSeconds < expect.MinLoudSeconds) {
     std::snprintf(text, sizeof text, "the note was loud for only %.2f s, expected at least %.2f s",
-                  Report.LoudSeconds, Expect.MinLoudSeconds);
+                  report.LoudSeconds, expect.MinLoudSeconds);
     faults.emplace_back(text);
   }
-  if (Report.PeakLevelDb - Report.TailLevelDb < Expect.MinTailDropDb) {
+  if (report.PeakLevelDb - report.TailLevelDb < expect.MinTailDropDb) {
     std::snprintf(text, sizeof text,
                   "the note did not stop: the last %.1f s are at %.1f dB, only %.1f dB below the "
                   "peak (need %.0f)",
-                  Expect.TailSeconds, Report.TailLevelDb, Report.PeakLevelDb - Report.TailLevelDb,
-                  Expect.MinTailDropDb);
+                  expect.TailSeconds, report.TailLevelDb, report.PeakLevelDb - report.TailLevelDb,
+                  expect.MinTailDropDb);
     faults.emplace_back(text);
   }
   return faults;
 }
 
-std::vector<int> NoteSequence(const TWavAudio& Audio, double MinSeconds) {
-  constexpr double SequenceRangeDb = 30.0;
+std::vector<int> NoteSequence(const TWavAudio& audio, double minSeconds) {
+  constexpr double sequenceRangeDb = 30.0;
   std::vector<int> notes;
-  const std::size_t count = Audio.Samples.size();
-  if (Audio.SampleRate <= 0 || count == 0) {
+  const std::size_t count = audio.Samples.size();
+  if (audio.SampleRate <= 0 || count == 0) {
     return notes;
   }
-  const double rate = Audio.SampleRate;
+  const double rate = audio.SampleRate;
   const auto window = static_cast<std::size_t>(PitchWindowSeconds * rate);
   const auto step = static_cast<std::size_t>(FrameSeconds * rate);
   // One note number per step: -1 where quiet or without a clear pitch.
   std::vector<double> levels;
   std::vector<int> stepNotes;
   for (std::size_t at = 0; at + window <= count; at += step) {
-    levels.push_back(ToDb(Rms(Audio.Samples.data() + at, window)));
-    const double pitch = EstimatePitch(Audio.Samples.data() + at, window, Audio.SampleRate);
+    levels.push_back(ToDb(Rms(audio.Samples.data() + at, window)));
+    const double pitch = EstimatePitch(audio.Samples.data() + at, window, audio.SampleRate);
     stepNotes.push_back(
         pitch > 0.0 ? static_cast<int>(std::lround(69.0 + 12.0 * std::log2(pitch / 440.0))) : -1);
   }
   if (levels.empty()) {
     return notes;
   }
-  const double loud = *std::max_element(levels.begin(), levels.end()) - SequenceRangeDb;
-  const auto minSteps = static_cast<std::size_t>(std::max(1.0, MinSeconds / FrameSeconds));
+  const double loud = *std::max_element(levels.begin(), levels.end()) - sequenceRangeDb;
+  const auto minSteps = static_cast<std::size_t>(std::max(1.0, minSeconds / FrameSeconds));
   std::size_t run = 0;
   for (std::size_t i = 0; i < stepNotes.size(); ++i) {
     const int note = levels[i] >= loud ? stepNotes[i] : -1;

@@ -15,8 +15,8 @@ struct TWavAudio {
 // Parses a RIFF/WAVE file (integer PCM of 8, 16, 24 or 32 bits, or 32-bit float, any channel
 // count, channels averaged). A data chunk whose size runs past the end, as left by a recorder
 // that was stopped, is cut to the bytes present. Returns false for anything else.
-bool ParseWav(const std::vector<std::uint8_t>& Bytes, TWavAudio& Audio);
-bool ReadWav(const std::string& FileName, TWavAudio& Audio);
+bool ParseWav(const std::vector<std::uint8_t>& bytes, TWavAudio& audio);
+bool ReadWav(const std::string& fileName, TWavAudio& audio);
 
 // What was heard: levels in dB relative to full scale, the pitch of the loud part, and how
 // long the note stayed loud.
@@ -28,7 +28,7 @@ struct TToneReport {
   double TotalSeconds = 0.0;
 };
 
-TToneReport AnalyseTone(const TWavAudio& Audio, double TailSeconds);
+TToneReport AnalyseTone(const TWavAudio& audio, double tailSeconds);
 
 // Limits a recording of one pressed and released key must meet.
 struct TToneExpectation {
@@ -41,15 +41,15 @@ struct TToneExpectation {
 };
 
 // Every way the report misses the expectation, as a sentence each; empty when it passes.
-std::vector<std::string> ToneFaults(const TToneReport& Report, const TToneExpectation& Expect);
+std::vector<std::string> ToneFaults(const TToneReport& report, const TToneExpectation& expect);
 
 // The notes heard one after another, as MIDI note numbers: each stretch of at least MinSeconds
 // where the sound is loud (within 30 dB of the peak) and holds one pitch gives its note; a note
 // heard again right after itself counts once.
-std::vector<int> NoteSequence(const TWavAudio& Audio, double MinSeconds = 0.1);
+std::vector<int> NoteSequence(const TWavAudio& audio, double minSeconds = 0.1);
 
 // Pitch of one stretch of samples by the normalised square difference (periods of 1/2000 s to
 // 1/40 s); 0 when the stretch has no clear period.
-double EstimatePitch(const float* Samples, std::size_t Count, int SampleRate);
+double EstimatePitch(const float* samples, std::size_t count, int sampleRate);
 
 } // namespace melo

@@ -32,7 +32,7 @@ void PutTag(std::vector<std::uint8_t>& b, const char* tag) {
 }
 
 // A 16-bit mono WAV file; DataSize overrides the data chunk's length field.
-std::vector<std::uint8_t> Wav16(const std::vector<float>& samples, std::uint32_t DataSize = 0) {
+std::vector<std::uint8_t> Wav16(const std::vector<float>& samples, std::uint32_t dataSize = 0) {
   std::vector<std::uint8_t> b;
   const auto size = static_cast<std::uint32_t>(samples.size() * 2);
   PutTag(b, "RIFF");
@@ -47,7 +47,7 @@ std::vector<std::uint8_t> Wav16(const std::vector<float>& samples, std::uint32_t
   Put16(b, 2);
   Put16(b, 16);
   PutTag(b, "data");
-  Put32(b, DataSize != 0 ? DataSize : size);
+  Put32(b, dataSize != 0 ? dataSize : size);
   for (float s : samples) {
     Put16(b, static_cast<std::uint16_t>(static_cast<std::int16_t>(std::lround(s * 32767.0f))));
   }
@@ -57,18 +57,18 @@ std::vector<std::uint8_t> Wav16(const std::vector<float>& samples, std::uint32_t
 // A piano-like note: a weaker fundamental under stronger second and third partials, decaying
 // by DecayDbPerSecond while held, then fading out within 0.1 s when released (never, if
 // ReleaseAt is negative), followed by silence up to Seconds.
-std::vector<float> Note(double hz, double ReleaseAt, double Seconds,
-                        double DecayDbPerSecond = 6.0) {
-  std::vector<float> samples(static_cast<std::size_t>(Seconds * Rate), 0.0f);
+std::vector<float> Note(double hz, double releaseAt, double seconds,
+                        double decayDbPerSecond = 6.0) {
+  std::vector<float> samples(static_cast<std::size_t>(seconds * Rate), 0.0f);
   const double lead = 0.3; // silence before the key goes down, as in a real recording
   for (std::size_t i = 0; i < samples.size(); ++i) {
     const double t = static_cast<double>(i) / Rate - lead;
     if (t < 0.0) {
       continue;
     }
-    double gain = 0.3 * std::pow(10.0, -DecayDbPerSecond * t / 20.0);
-    if (ReleaseAt >= 0.0 && t > ReleaseAt) {
-      gain *= std::max(0.0, 1.0 - (t - ReleaseAt) / 0.1);
+    double gain = 0.3 * std::pow(10.0, -decayDbPerSecond * t / 20.0);
+    if (releaseAt >= 0.0 && t > releaseAt) {
+      gain *= std::max(0.0, 1.0 - (t - releaseAt) / 0.1);
     }
     const double w = 2.0 * std::numbers::pi * hz * t;
     samples[i] = static_cast<float>(

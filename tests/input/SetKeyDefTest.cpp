@@ -31,17 +31,20 @@ std::vector<std::uint8_t> Bytes(const TKeyDefTable& table) {
 
 int BlackPixels(const QImage& image) {
   int count = 0;
-  for (int y = 0; y < image.height(); ++y)
+  for (int y = 0; y < image.height(); ++y) {
     for (int x = 0; x < image.width(); ++x)
       count += image.pixelColor(x, y) == QColor(Qt::black) ? 1 : 0;
+  }
   return count;
 }
 
 bool AllWhite(const QImage& image) {
-  for (int y = 0; y < image.height(); ++y)
-    for (int x = 0; x < image.width(); ++x)
+  for (int y = 0; y < image.height(); ++y) {
+    for (int x = 0; x < image.width(); ++x) {
       if (image.pixelColor(x, y) != QColor(Qt::white))
         return false;
+    }
+  }
   return true;
 }
 

@@ -49,9 +49,10 @@ public:
 
 std::vector<TMessage> OnChannel(const std::vector<TMessage>& all, std::uint8_t status) {
   std::vector<TMessage> picked;
-  for (const TMessage& m : all)
+  for (const TMessage& m : all) {
     if (m.Status == status)
       picked.push_back(m);
+  }
   return picked;
 }
 

@@ -109,13 +109,14 @@ TEST(ChordStyles, ChordTypesMatchTheirSuffixes) {
       {0, 4, 7},    {0, 3, 7},     {0, 3, 6},     {0, 4, 8},     {0, 4, 7, 9},
       {0, 3, 7, 9}, {0, 4, 7, 10}, {0, 3, 7, 10}, {0, 4, 7, 11}, {0, 3, 7, 11},
       {0, 3, 6, 9}, {0, 3, 6, 10}, {0, 4, 6, 10}, {0, 5, 7, 10}, {0, 5, 7}};
-  for (int type = 0; type < ChordTypeCount; ++type)
+  for (int type = 0; type < ChordTypeCount; ++type) {
     for (int key = 0; key < 12; ++key) {
       auto row = Used(ChordStyles[static_cast<std::size_t>(type)].Intervals[key]);
       EXPECT_EQ(std::set<int>(row.begin(), row.end()), expected[static_cast<std::size_t>(type)])
           << ChordTypeSuffixes[static_cast<std::size_t>(type)] << " key " << key;
       EXPECT_EQ(row.front(), 0);
     }
+  }
 }
 
 // Pitch classes of a fixed chord name ("C", "Dm", "G7", "Bdim").
@@ -133,21 +134,24 @@ std::set<int> ChordOfName(std::string_view name) {
 }
 
 TEST(ChordStyles, FixedKeyStylesVoiceTheNamedChordNearTheKey) {
-  for (int style = 15; style <= 17; ++style)
+  for (int style = 15; style <= 17; ++style) {
     for (int key = 0; key < 12; ++key) {
       EXPECT_EQ(Sounded(style, key), ChordOfName(FixedChordNames[static_cast<std::size_t>(key)]))
           << style << " key " << key;
       for (int offset : Used(ChordStyles[static_cast<std::size_t>(style)].Intervals[key]))
         EXPECT_LE(std::abs(offset), 16) << style << " key " << key;
     }
+  }
 }
 
 TEST(ChordStyles, NaturalHarmoniesStayInCMajor) {
   // 25 and 26 ("下方6度") are left out: their C row adds #D.
-  for (int style : {20, 21, 22, 23, 24, 27, 28, 29, 30, 31})
-    for (int key : kWhiteKeys)
+  for (int style : {20, 21, 22, 23, 24, 27, 28, 29, 30, 31}) {
+    for (int key : kWhiteKeys) {
       for (int pitchClass : Sounded(style, key))
         EXPECT_TRUE(kWhiteKeys.contains(pitchClass)) << style << " key " << key;
+    }
+  }
   // Octave doublings extend their base style by the listed slots.
   for (int key = 0; key < 12; ++key) {
     auto third = Used(ChordStyles[21].Intervals[key]);
@@ -161,10 +165,12 @@ TEST(ChordStyles, NaturalHarmoniesStayInCMajor) {
 
 TEST(ModeIntervals, AreRotationsOfTheMajorScale) {
   const std::array<int, 7> major = {0, 2, 4, 5, 7, 9, 11};
-  for (std::size_t mode = 0; mode < 7; ++mode)
-    for (std::size_t step = 0; step < 7; ++step)
+  for (std::size_t mode = 0; mode < 7; ++mode) {
+    for (std::size_t step = 0; step < 7; ++step) {
       EXPECT_EQ(ModeIntervals[mode][step], PitchClass(major[(mode + step) % 7] - major[mode]))
           << mode << " " << step;
+    }
+  }
 }
 
 } // namespace

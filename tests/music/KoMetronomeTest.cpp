@@ -131,8 +131,8 @@ TEST_F(MetronomeTest, ClientNamesAreUnique) {
 TEST_F(MetronomeTest, RemovalAndAdditionDuringATick) {
   std::vector<std::string> calls;
   auto named = [&](const std::string& name, auto action) {
-    return [&calls, name, action, this](TMetronome&, std::uint16_t, double, double, int,
-                                        std::int32_t, std::int32_t, bool& stop) {
+    return [&calls, name, action](TMetronome&, std::uint16_t, double, double, int, std::int32_t,
+                                  std::int32_t, bool& stop) {
       calls.push_back(name);
       action(stop);
     };

@@ -77,13 +77,13 @@ TParsedFile Parse(const std::vector<std::uint8_t>& b) {
         const std::string data(b.begin() + static_cast<long>(p),
                                b.begin() + static_cast<long>(p + n));
         p += n;
-        if (type == 0x03)
+        if (type == 0x03) {
           t.Name = data;
-        else if (type == 0x01)
+        } else if (type == 0x01) {
           t.Texts.push_back(data);
-        else if (type == 0x51)
+        } else if (type == 0x51) {
           t.Tempo = BigEndian(std::vector<std::uint8_t>(data.begin(), data.end()), 0, 3);
-        else if (type == 0x2F) {
+        } else if (type == 0x2F) {
           t.Ended = true;
           t.EndTime = time;
           EXPECT_EQ(p, end) << "events after the end of the track";

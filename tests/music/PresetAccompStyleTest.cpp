@@ -33,9 +33,10 @@ std::vector<Track> Enabled(const TAccompSection& section) {
     if (!track.Active)
       continue;
     Track t{track.Note, track.Level, {}};
-    for (int step = 0; step < StepsPerPattern; ++step)
+    for (int step = 0; step < StepsPerPattern; ++step) {
       if (track.OnSteps[static_cast<std::size_t>(step)])
         t.On.push_back(step);
+    }
     tracks.push_back(t);
   }
   return tracks;

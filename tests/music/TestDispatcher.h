@@ -24,9 +24,9 @@ public:
   ~TQueueDispatcher() { SetUiDispatcher({}); }
 
   // Waits (up to Timeout) until a call is queued; true if there is one.
-  bool WaitForCall(std::chrono::milliseconds Timeout = std::chrono::seconds(5)) {
+  bool WaitForCall(std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
     std::unique_lock lock(FLock);
-    return FPosted.wait_for(lock, Timeout, [&] { return !FCalls.empty(); });
+    return FPosted.wait_for(lock, timeout, [&] { return !FCalls.empty(); });
   }
 
   std::size_t Pending() {

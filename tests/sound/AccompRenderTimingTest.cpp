@@ -38,9 +38,10 @@ TAccompStyle WoodBlockSixteenths() {
 std::vector<std::size_t> Onsets(const std::vector<float>& x, float threshold) {
   std::vector<std::size_t> onsets;
   const std::size_t gap = test::Seconds(0.05);
-  for (std::size_t i = 0; i < x.size(); ++i)
+  for (std::size_t i = 0; i < x.size(); ++i) {
     if (std::fabs(x[i]) > threshold && (onsets.empty() || i - onsets.back() > gap))
       onsets.push_back(i);
+  }
   return onsets;
 }
 

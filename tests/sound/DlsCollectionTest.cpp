@@ -274,9 +274,10 @@ TEST(DlsCollection, SavedFileReadsBack) {
 std::size_t StatusBytes(const std::string& field) {
   std::ifstream status("/proc/self/status");
   std::string line;
-  while (std::getline(status, line))
+  while (std::getline(status, line)) {
     if (line.rfind(field + ":", 0) == 0)
       return std::stoull(line.substr(field.size() + 1)) * 1024;
+  }
   return 0;
 }
 
@@ -347,7 +348,7 @@ void WriteBloatedDls(const std::filesystem::path& path, std::size_t totalBytes, 
 // made almost only of empty chunks, read and parsed, never holds much more
 // than its own bytes.
 TEST(DlsCollection, FilesOfEmptyChunksStayWithinTwiceTheirSize) {
-  constexpr std::size_t FileBytes = 64u << 20;
+  constexpr std::size_t fileBytes = 64u << 20;
   const auto path = std::filesystem::temp_directory_path() /
                     ("melo-dls-bloat-" + std::to_string(::getpid()) + ".dls");
   const std::string empty = std::string("junk") + std::string(4, '\0');
@@ -366,9 +367,9 @@ TEST(DlsCollection, FilesOfEmptyChunksStayWithinTwiceTheirSize) {
   for (const Case& c : cases) {
     const std::string what = std::string(c.Where) + (c.Filler == empty ? " empty" : " wave") +
                              (c.WithCollection ? "" : " alone");
-    WriteBloatedDls(path, FileBytes, c.Where, c.Filler, c.WithCollection);
+    WriteBloatedDls(path, fileBytes, c.Where, c.Filler, c.WithCollection);
     const std::size_t size = std::filesystem::file_size(path);
-    ASSERT_GE(size, FileBytes) << what;
+    ASSERT_GE(size, fileBytes) << what;
     // Forget the peak so far: from here it counts only this read.
     reset << "5" << std::flush;
     ASSERT_TRUE(reset.good()) << "cannot reset the peak resident size";

@@ -132,17 +132,19 @@ TEST(DlsEngine, WavesPlayedFromTheMappedFileSoundIdenticalToCopiedOnes) {
   };
   const TNote notes[] = {{0, 0, 21},   {0, 0, 108}, {1, 40, 60}, {2, 73, 96},
                          {3, 115, 80}, {9, 0, 38},  {9, 0, 42},  {9, 0, 81}};
-  for (TKoDirectMusic* engine : {copied.get(), mapped.get()})
+  for (TKoDirectMusic* engine : {copied.get(), mapped.get()}) {
     for (const TNote& n : notes) {
       if (n.Channel != 9)
         engine->SetPatch(n.Channel, n.Program);
       engine->NoteOn(n.Channel, n.Key, 110);
     }
+  }
   const auto first = RenderSeconds(*copied, 1.0);
   const auto second = RenderSeconds(*mapped, 1.0);
-  for (TKoDirectMusic* engine : {copied.get(), mapped.get()})
+  for (TKoDirectMusic* engine : {copied.get(), mapped.get()}) {
     for (const TNote& n : notes)
       engine->NoteOff(n.Channel, n.Key);
+  }
   const auto firstTail = RenderSeconds(*copied, 2.0);
   const auto secondTail = RenderSeconds(*mapped, 2.0);
   EXPECT_GT(Rms(first, 0, first.size()), 0.01);

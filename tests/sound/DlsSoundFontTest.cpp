@@ -72,10 +72,11 @@ double Pitch(const std::vector<float>& x, std::size_t from, std::size_t to) {
   for (std::size_t i = from + 1; i < to; ++i) {
     if (x[i - 1] < 0 && x[i] >= 0) {
       const double t = double(i - 1) + x[i - 1] / (x[i - 1] - x[i]);
-      if (first < 0)
+      if (first < 0) {
         first = t;
-      else
+      } else {
         ++crossings;
+      }
       last = t;
     }
   }
@@ -298,9 +299,10 @@ TEST(DlsSoundFont, VelocityConnectionReplacesTheDefaultCurve) {
 // Largest deviation in cents of single periods from the mean over [from, to).
 double PeriodSpreadCents(const std::vector<float>& x, double from, double to) {
   std::vector<double> crossings;
-  for (std::size_t i = std::size_t(from * kRate) + 1; i < std::size_t(to * kRate); ++i)
+  for (std::size_t i = std::size_t(from * kRate) + 1; i < std::size_t(to * kRate); ++i) {
     if (x[i - 1] < 0 && x[i] >= 0)
       crossings.push_back(double(i - 1) + x[i - 1] / (x[i - 1] - x[i]));
+  }
   const double mean = (crossings.back() - crossings.front()) / double(crossings.size() - 1);
   double spread = 0;
   for (std::size_t i = 1; i < crossings.size(); ++i)
@@ -379,9 +381,10 @@ TEST(DlsSoundFont, AcceptedDamagedFilesPlay) {
       continue;
     ++played;
     fluid_synth_program_reset(synth.Synth());
-    for (int chan : {0, 9})
+    for (int chan : {0, 9}) {
       for (int key : {0, 42, 69, 127})
         fluid_synth_noteon(synth.Synth(), chan, key, 1 + int(random() % 127));
+    }
     synth.Render(0.05);
     fluid_synth_all_notes_off(synth.Synth(), 0);
     synth.Render(0.05);

@@ -119,13 +119,14 @@ TEST(EngineThreadTest, SendersAndRenderingShareTheSynthesizer) {
 // window and the accompaniment's timed notes (played by the audio thread)
 // reach the same unbuilt instruments at once while the output renders.
 TEST(EngineThreadTest, InstrumentsBuiltAtTheirFirstNoteFromTwoThreads) {
-  constexpr int Programs = 48;
+  constexpr int programs = 48;
   TDlsCollection set;
   set.Waves.push_back(test::LoopedSine(440.0, 22050, 20, 69));
   set.Waves.push_back(test::LoopedSine(220.0, 22050, 10, 57));
-  for (int p = 0; p < Programs; ++p)
+  for (int p = 0; p < programs; ++p) {
     set.Instruments.push_back(test::Instrument(0, std::uint32_t(p), "I" + std::to_string(p),
                                                {test::Region(std::uint32_t(p % 2))}, p % 3 == 0));
+  }
   const auto path = std::filesystem::temp_directory_path() /
                     ("melo-firstnote-" + std::to_string(::getpid()) + ".dls");
   ASSERT_TRUE(SaveDlsFile(set, path.string()));
@@ -137,7 +138,7 @@ TEST(EngineThreadTest, InstrumentsBuiltAtTheirFirstNoteFromTwoThreads) {
   std::atomic<int> failures{0};
   std::atomic<int> running{2};
   auto play = [&](std::uint8_t channel, bool timed) {
-    for (int p = 0; p < Programs; ++p) {
+    for (int p = 0; p < programs; ++p) {
       const auto note = static_cast<std::uint8_t>(48 + p % 24);
       const double now = std::chrono::duration<double, std::milli>(
                              std::chrono::steady_clock::now().time_since_epoch())

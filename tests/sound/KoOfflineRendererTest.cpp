@@ -25,9 +25,10 @@ TRenderSetup GmSetup(std::uint8_t reverbLevel = 2) {
 }
 
 std::size_t FirstAbove(const std::vector<float>& x, float level, std::size_t from = 0) {
-  for (std::size_t i = from; i < x.size(); ++i)
+  for (std::size_t i = from; i < x.size(); ++i) {
     if (std::fabs(x[i]) > level)
       return i;
+  }
   return x.size();
 }
 
@@ -147,9 +148,10 @@ TEST_F(OfflineRendererTest, WritesWavFlacAndOggReadableBack) {
     }
     ASSERT_EQ(static_cast<std::size_t>(info.frames), left.size());
     float worst = 0;
-    for (std::size_t i = 0; i < left.size(); ++i)
+    for (std::size_t i = 0; i < left.size(); ++i) {
       worst = std::max(
           {worst, std::fabs(frames[2 * i] - left[i]), std::fabs(frames[2 * i + 1] - right[i])});
+    }
     EXPECT_LT(worst, 2.0f / 32768); // 16-bit samples of the same sound
   }
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), {}), 3);

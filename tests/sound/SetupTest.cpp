@@ -94,10 +94,11 @@ TEST_F(SetupTest, CancelAfterChangingEverythingChangesAndWritesNothing) {
       for (QCheckBox* box :
            {form->cbNotebookMode, form->cbLoopPlay, form->cbSmartSemitone, form->cbPeriodPedal})
         box->toggle();
-      if (escape)
+      if (escape) {
         QTest::keyClick(form, Qt::Key_Escape);
-      else
+      } else {
         form->btnCancel->click();
+      }
     });
     EXPECT_FALSE(ExecuteSetup(config, options, {}));
     EXPECT_EQ(config, before);
