@@ -86,9 +86,10 @@ public:
   std::int64_t FirstAudible(std::int64_t from, std::int64_t to) const {
     const std::int64_t first = FFirst.load();
     const std::int64_t last = first + FFilled.load();
-    for (std::int64_t f = std::max(from, first); f < std::min(to, last); ++f)
+    for (std::int64_t f = std::max(from, first); f < std::min(to, last); ++f) {
       if (FPeaks[std::size_t(f - first)] > Audible)
         return f;
+    }
     return -1;
   }
   // Whether every frame from from to to (exclusive) was captured: a cycle
@@ -99,9 +100,10 @@ public:
     const std::int64_t last = first + FFilled.load();
     if (from < first || to > last)
       return false;
-    for (std::int64_t f = from; f < to; ++f)
+    for (std::int64_t f = from; f < to; ++f) {
       if (FPeaks[std::size_t(f - first)] < 0)
         return false;
+    }
     return true;
   }
   // Attacks between from and to: a frame above threshold that is at least
@@ -180,9 +182,10 @@ private:
     if (self->FFirst.load() < 0)
       self->FFirst.store(start);
     const std::int64_t at = start - self->FFirst.load();
-    for (jack_nframes_t i = 0; i < frames; ++i)
+    for (jack_nframes_t i = 0; i < frames; ++i) {
       if (std::size_t(at) + i < self->FPeaks.size())
         self->FPeaks[std::size_t(at) + i] = std::max(std::fabs(a[i]), std::fabs(b[i]));
+    }
     self->FFilled.store(std::min<std::int64_t>(at + frames, std::int64_t(self->FPeaks.size())));
     return 0;
   }
@@ -250,10 +253,11 @@ std::vector<double> KeyLatencies(TKoDirectMusic& engine, TCapture& capture, int&
     Sleep(100);
     const std::int64_t from = capture.FrameAt(pressed);
     const std::int64_t heard = capture.FirstAudible(from, capture.CapturedUpTo());
-    if (heard >= 0 && capture.Whole(from, heard + 1) && !capture.Disturbed(from, heard))
+    if (heard >= 0 && capture.Whole(from, heard + 1) && !capture.Disturbed(from, heard)) {
       latencies.push_back(double(heard - from) * 1000.0 / JackRate);
-    else
+    } else {
       ++lost;
+    }
   }
   return latencies;
 }
@@ -392,11 +396,12 @@ int KeyRows(const char* setPath, TCapture& capture) {
     std::fprintf(stderr, "the engine cannot play through its JACK output\n");
     result = 1;
   }
-  for (const TRow& r : rows)
+  for (const TRow& r : rows) {
     std::printf("%8d %8.1f %8.1f %8.1f %6d %6d %5d x %d %4.1f %8.1f\n", r.Setting, r.Stats.Median,
                 r.Stats.P99, r.Stats.Max, r.XRuns, r.Lost, r.Buffer.PeriodFrames,
                 r.Buffer.PeriodCount, HeardLatencyMs(r.Buffer, TKoDirectMusic::SampleRate),
                 r.Stats.Median - jack.Median);
+  }
   std::printf("%8s %8.1f %8.1f %8.1f %6d %6d\n", "JACK", jack.Median, jack.P99, jack.Max, jackXRuns,
               jackLost);
   return result;
@@ -442,12 +447,13 @@ int main(int argc, char** argv) {
   const char* setPath = MELO_SOUND_SET_PATH;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg == "--keys")
+    if (arg == "--keys") {
       onsets = false;
-    else if (arg == "--onsets")
+    } else if (arg == "--onsets") {
       keys = false;
-    else
+    } else {
       setPath = argv[i];
+    }
   }
   const std::string server = "melobench" + std::to_string(getpid());
 
@@ -474,10 +480,11 @@ int main(int argc, char** argv) {
   }
   if (onsets) {
     TServer jack(server + "o", 256);
-    if (jack.Open())
+    if (jack.Open()) {
       OnsetRows(setPath, jack);
-    else
+    } else {
       result = 1;
+    }
   }
   std::error_code error;
   std::filesystem::remove_all(home, error);

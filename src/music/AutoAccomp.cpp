@@ -19,21 +19,23 @@ constexpr int DefaultChordStyle = SelectableChordStyles - 1;
 // wake-up's lateness on a busy machine.
 constexpr double AccompSlackMs = 4.0;
 
-int StepsOf(int Beats, std::uint8_t TwoBars) {
-  return Beats * (TwoBars ? 8 : 4);
+int StepsOf(int beats, std::uint8_t twoBars) {
+  return beats * (twoBars ? 8 : 4);
 }
 
 } // namespace
 
-TAutoAccomp::TAutoAccomp(TMetronome& Clock)
-    : FMetronome(Clock), FTotalChordStyle(ChordStyles[DefaultChordStyle]) {
-  for (int slot = 0; slot < AccompLibrarySize; ++slot)
+TAutoAccomp::TAutoAccomp(TMetronome& clock)
+    : FMetronome(clock), FTotalChordStyle(ChordStyles[DefaultChordStyle]) {
+  for (int slot = 0; slot < AccompLibrarySize; ++slot) {
     FStyleLibrary[static_cast<std::size_t>(slot)] =
         slot < PresetStyleCount ? PresetStyles[static_cast<std::size_t>(slot)] : EmptyStyle;
-  for (int slot = 0; slot < AccompLibrarySize; ++slot)
+  }
+  for (int slot = 0; slot < AccompLibrarySize; ++slot) {
     FStyleGroups[static_cast<std::size_t>(slot / AccompGroupSize)]
                 [static_cast<std::size_t>(slot % AccompGroupSize)] =
                     FStyleLibrary[static_cast<std::size_t>(slot)];
+  }
   // The group is not selected yet: this loads an all-zero, silent style.
   SetAccompStyleIndex(0);
 }
@@ -44,27 +46,27 @@ TAutoAccomp::~TAutoAccomp() {
 
 // ---- Output -------------------------------------------------------------------
 
-void TAutoAccomp::EmitMidi(std::uint8_t Status, std::uint8_t Data1, std::uint8_t Data2) {
+void TAutoAccomp::EmitMidi(std::uint8_t status, std::uint8_t data1, std::uint8_t data2) {
   if (TMidiMessageSink* engine = Engine.load())
-    engine->SendMidiMessage(Status, Data1, Data2);
+    engine->SendMidiMessage(status, data1, data2);
   if (TRawMidiRecorder* recorder = Recorder.load())
-    recorder->RecordRawMidi(Status, Data1, Data2);
+    recorder->RecordRawMidi(status, data1, data2);
 }
 
-int TAutoAccomp::PartNoteOn(std::uint8_t Channel, int Note, int Velocity) {
-  if (Velocity <= 0)
+int TAutoAccomp::PartNoteOn(std::uint8_t channel, int note, int velocity) {
+  if (velocity <= 0)
     return -1;
-  if (Channel != PercussionChannel)
-    Note += FTranspose;
-  if (Note < 0 || Note > 127)
+  if (channel != PercussionChannel)
+    note += FTranspose;
+  if (note < 0 || note > 127)
     return -1; // no such note: a data byte above 127 would corrupt the stream
-  EmitMidi(ChannelStatus(NoteOnStatus, Channel), static_cast<std::uint8_t>(Note),
-           static_cast<std::uint8_t>(std::min(Velocity, 127)));
-  return Note;
+  EmitMidi(ChannelStatus(NoteOnStatus, channel), static_cast<std::uint8_t>(note),
+           static_cast<std::uint8_t>(std::min(velocity, 127)));
+  return note;
 }
 
-void TAutoAccomp::SendProgram(std::uint8_t Channel, std::uint8_t Program) {
-  EmitMidi(ChannelStatus(ProgramChangeStatus, Channel), Program, 0);
+void TAutoAccomp::SendProgram(std::uint8_t channel, std::uint8_t program) {
+  EmitMidi(ChannelStatus(ProgramChangeStatus, channel), program, 0);
 }
 
 // Sounding notes are left to ring (no part is silenced first): the drums
@@ -77,13 +79,13 @@ void TAutoAccomp::SendPrograms() {
   SendProgram(BassChannel, live.BassPart.Program);
 }
 
-void TAutoAccomp::ChordPad(int Root) {
+void TAutoAccomp::ChordPad(int root) {
   ReleasePad();
   const TAccompSection& live = FCurrentStyle.MainSection;
   if (live.ChordPart.Program != StringEnsemble1 && live.ChordPart.Program != ChoirAahs)
     return;
   if (FStart)
-    FPadNote = PartNoteOn(ChordChannel, Root, live.ChordLevel / 9);
+    FPadNote = PartNoteOn(ChordChannel, root, live.ChordLevel / 9);
 }
 
 void TAutoAccomp::ReleasePad() {
@@ -100,9 +102,9 @@ void TAutoAccomp::ResetSteps() {
 
 // ---- Events and the metronome ---------------------------------------------------
 
-void TAutoAccomp::Fire(const TPendingEvents& Events) {
-  for (int i = 0; i < Events.Count; ++i) {
-    switch (Events.Kinds[static_cast<std::size_t>(i)]) {
+void TAutoAccomp::Fire(const TPendingEvents& events) {
+  for (int i = 0; i < events.Count; ++i) {
+    switch (events.Kinds[static_cast<std::size_t>(i)]) {
     case TPendingEvents::FillInEnd:
       if (OnFillInEndEvent)
         OnFillInEndEvent(*this);
@@ -117,7 +119,7 @@ void TAutoAccomp::Fire(const TPendingEvents& Events) {
       break;
     case TPendingEvents::ChordChange:
       if (OnAutoChordChange)
-        OnAutoChordChange(*this, Events.ChordName);
+        OnAutoChordChange(*this, events.ChordName);
       break;
     }
   }
@@ -144,40 +146,40 @@ void TAutoAccomp::Attach() {
 
 // ---- Styles -----------------------------------------------------------------------
 
-bool TAutoAccomp::SetLibraryStyle(int Slot, const TAccompStyle& Style) {
-  if (Slot < 0 || Slot >= AccompLibrarySize)
+bool TAutoAccomp::SetLibraryStyle(int slot, const TAccompStyle& style) {
+  if (slot < 0 || slot >= AccompLibrarySize)
     return false;
-  FStyleLibrary[static_cast<std::size_t>(Slot)] = Style;
-  FStyleGroups[static_cast<std::size_t>(Slot / AccompGroupSize)]
-              [static_cast<std::size_t>(Slot % AccompGroupSize)] = Style;
+  FStyleLibrary[static_cast<std::size_t>(slot)] = style;
+  FStyleGroups[static_cast<std::size_t>(slot / AccompGroupSize)]
+              [static_cast<std::size_t>(slot % AccompGroupSize)] = style;
   return true;
 }
 
-void TAutoAccomp::SetAccompStyleGroup(int Group) {
-  if (Group < 0 || Group >= AccompGroupCount)
+void TAutoAccomp::SetAccompStyleGroup(int group) {
+  if (group < 0 || group >= AccompGroupCount)
     return; // there is no such group to copy
-  FAccompStyleGroupNum = Group;
-  FGroupStyles = FStyleGroups[static_cast<std::size_t>(Group)];
+  FAccompStyleGroupNum = group;
+  FGroupStyles = FStyleGroups[static_cast<std::size_t>(group)];
   SetAccompStyleIndex(FAccompStyleIndex);
 }
 
-void TAutoAccomp::SetAccompStyleIndex(int Value) {
-  if (Value < 0 || Value >= AccompGroupSize)
+void TAutoAccomp::SetAccompStyleIndex(int value) {
+  if (value < 0 || value >= AccompGroupSize)
     return;
-  FAccompStyleIndex = Value;
-  LoadStyle(FGroupStyles[static_cast<std::size_t>(Value)]);
+  FAccompStyleIndex = value;
+  LoadStyle(FGroupStyles[static_cast<std::size_t>(value)]);
 }
 
 // The style is swapped under the lock in one record copy, so the tick sees
 // either the old style or the new one; no pause is needed.
-void TAutoAccomp::LoadStyle(const TAccompStyle& Source) {
+void TAutoAccomp::LoadStyle(const TAccompStyle& source) {
   Detach();
   TPendingEvents events;
   {
     std::lock_guard lock(FLock);
     FFillInState = fsNoFillIn;
     ResetSteps();
-    FCurrentStyle = Source;
+    FCurrentStyle = source;
     SendPrograms();
     ChordPad(FCurrChordRoot);
     CopySectionBody(FSavedMainSection, FCurrentStyle.MainSection);
@@ -194,15 +196,15 @@ TAccompStyle TAutoAccomp::CurrentStyle() const {
 
 // ---- Sections -----------------------------------------------------------------------
 
-void TAutoAccomp::ApplyFillInState(TFillInStateType Value, TPendingEvents& Events) {
-  if (Value == FFillInState)
+void TAutoAccomp::ApplyFillInState(TFillInStateType value, TPendingEvents& events) {
+  if (value == FFillInState)
     return;
-  if (Value == fsFillIn1 && FCurrentStyle.FillIn1Section.DrumBeats == 0)
+  if (value == fsFillIn1 && FCurrentStyle.FillIn1Section.DrumBeats == 0)
     return;
-  if (Value == fsFillIn2 && FCurrentStyle.FillIn2Section.DrumBeats == 0)
+  if (value == fsFillIn2 && FCurrentStyle.FillIn2Section.DrumBeats == 0)
     return;
   TAccompSection& live = FCurrentStyle.MainSection;
-  switch (Value) {
+  switch (value) {
   case fsNoFillIn:
     CopySectionBody(live, FSavedMainSection);
     break;
@@ -215,18 +217,18 @@ void TAutoAccomp::ApplyFillInState(TFillInStateType Value, TPendingEvents& Event
   default:
     return; // not a state
   }
-  FFillInState = Value;
-  Events.Add(TPendingEvents::FillInEnd);
+  FFillInState = value;
+  events.Add(TPendingEvents::FillInEnd);
   SendPrograms();
   ResetSteps();
   ChordPad(FCurrChordRoot);
 }
 
-void TAutoAccomp::SetFillInState(TFillInStateType Value) {
+void TAutoAccomp::SetFillInState(TFillInStateType value) {
   TPendingEvents events;
   {
     std::lock_guard lock(FLock);
-    ApplyFillInState(Value, events);
+    ApplyFillInState(value, events);
   }
   Fire(events);
 }
@@ -269,14 +271,14 @@ void TAutoAccomp::PlayDrumStep() {
   FDrumStep = (FDrumStep + 1) % drumLength;
 }
 
-void TAutoAccomp::AccompTick(TMetronome& Sender, std::uint16_t, double, double, int, std::int32_t,
-                             std::int32_t, bool& Stop) {
-  Stop = false;
+void TAutoAccomp::AccompTick(TMetronome& sender, std::uint16_t, double, double, int, std::int32_t,
+                             std::int32_t, bool& stop) {
+  stop = false;
   TPendingEvents events;
   {
     // What this tick plays belongs to the sixteenth's own time, not to the
     // moment the worker woke up.
-    const TIntendedTimeScope when(Sender.SixteenthStartMs(), AccompSlackMs);
+    const TIntendedTimeScope when(sender.SixteenthStartMs(), AccompSlackMs);
     std::lock_guard lock(FLock);
     if (Engine.load() == nullptr || FCurrentStyle.BeatsPerBar == 0)
       return;
@@ -304,19 +306,19 @@ int TAutoAccomp::DrumStep() const {
 
 // ---- Playing state ----------------------------------------------------------------------
 
-void TAutoAccomp::SetStart(bool Value) {
-  if (Value == FStart)
+void TAutoAccomp::SetStart(bool value) {
+  if (value == FStart)
     return;
   TPendingEvents events;
   {
     std::lock_guard lock(FLock);
-    FStart = Value;
+    FStart = value;
     ApplyFillInState(fsNoFillIn, events);
-    if (!Value)
+    if (!value)
       ReleasePad();
   }
   Fire(events);
-  if (!Value) {
+  if (!value) {
     FMetronome.RemoveClient(ClientName);
     FSynchOn = false;
     return;
@@ -337,18 +339,18 @@ void TAutoAccomp::SetStart(bool Value) {
   Attach();
 }
 
-void TAutoAccomp::ApplyCurrChordRoot(int Value, TPendingEvents& Events) {
-  FCurrChordRoot = Value;
-  ChordPad(Value);
-  Events.ChordName = ChordName(Value, FAutoChordStyleIndex, FixedChordMode);
-  Events.Add(TPendingEvents::ChordChange);
+void TAutoAccomp::ApplyCurrChordRoot(int value, TPendingEvents& events) {
+  FCurrChordRoot = value;
+  ChordPad(value);
+  events.ChordName = ChordName(value, FAutoChordStyleIndex, FixedChordMode);
+  events.Add(TPendingEvents::ChordChange);
 }
 
-void TAutoAccomp::SetCurrChordRoot(int Value) {
+void TAutoAccomp::SetCurrChordRoot(int value) {
   TPendingEvents events;
   {
     std::lock_guard lock(FLock);
-    ApplyCurrChordRoot(Value, events);
+    ApplyCurrChordRoot(value, events);
   }
   Fire(events);
 }
@@ -358,13 +360,13 @@ int TAutoAccomp::CurrChordRoot() const {
   return FCurrChordRoot;
 }
 
-void TAutoAccomp::SetSynchOn(bool Value) {
-  if (Value == FSynchOn || !FStart)
+void TAutoAccomp::SetSynchOn(bool value) {
+  if (value == FSynchOn || !FStart)
     return;
   TPendingEvents events;
   {
     std::lock_guard lock(FLock);
-    if (Value) {
+    if (value) {
       FAPercussVolume = 0;
       FAChordVolume = FAArpeggioVolume = FABassVolume = 0;
       FSynchOn = true;
@@ -377,11 +379,11 @@ void TAutoAccomp::SetSynchOn(bool Value) {
   Fire(events);
 }
 
-void TAutoAccomp::SetTranspose(int Value) {
+void TAutoAccomp::SetTranspose(int value) {
   Detach();
   {
     std::lock_guard lock(FLock);
-    FTranspose = Value;
+    FTranspose = value;
   }
   Attach();
 }
@@ -391,16 +393,16 @@ int TAutoAccomp::Transpose() const {
   return FTranspose;
 }
 
-void TAutoAccomp::SetAutoChordStyleIndex(int Value) {
-  if (Value < 0 || Value >= SelectableChordStyles)
+void TAutoAccomp::SetAutoChordStyleIndex(int value) {
+  if (value < 0 || value >= SelectableChordStyles)
     return;
-  FAutoChordStyleIndex = Value;
-  FTotalChordStyle = ChordStyles[static_cast<std::size_t>(Value)];
+  FAutoChordStyleIndex = value;
+  FTotalChordStyle = ChordStyles[static_cast<std::size_t>(value)];
 }
 
-void TAutoAccomp::SetAPercussVolume(int Value) {
+void TAutoAccomp::SetAPercussVolume(int value) {
   std::lock_guard lock(FLock);
-  FAPercussVolume = Value;
+  FAPercussVolume = value;
 }
 
 int TAutoAccomp::APercussVolume() const {

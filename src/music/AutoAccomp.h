@@ -36,59 +36,59 @@ inline constexpr std::uint8_t PercussionChannel = 9;
 
 class TAutoAccomp {
 public:
-  using TNotifyEvent = std::function<void(TAutoAccomp& Sender)>;
+  using TNotifyEvent = std::function<void(TAutoAccomp& sender)>;
   using TAutoChordChangeEventType =
-      std::function<void(TAutoAccomp& Sender, const std::string& ChordName)>;
+      std::function<void(TAutoAccomp& sender, const std::string& chordName)>;
 
   // Metronome: the clock to follow (the shared one in the program).
-  explicit TAutoAccomp(TMetronome& Clock = Metronome);
+  explicit TAutoAccomp(TMetronome& clock = Metronome);
   ~TAutoAccomp();
   TAutoAccomp(const TAutoAccomp&) = delete;
   TAutoAccomp& operator=(const TAutoAccomp&) = delete;
 
   // Semitones added to every note off the percussion channel.
   int Transpose() const;
-  void SetTranspose(int Value);
+  void SetTranspose(int value);
 
   // 0..15, else ignored; also copies the chord style into TotalChordStyle.
   int AutoChordStyleIndex() const { return FAutoChordStyleIndex; }
-  void SetAutoChordStyleIndex(int Value);
+  void SetAutoChordStyleIndex(int value);
   const TChordStyleNoVolumeType& TotalChordStyle() const { return FTotalChordStyle; }
 
   int AccompStyleGroupNum() const { return FAccompStyleGroupNum; }
   // Selects group 0..5 (others are ignored) and reloads the current index.
-  void SetAccompStyleGroup(int Group);
+  void SetAccompStyleGroup(int group);
 
   // 0..11 of the current group, else ignored; loads that style.
   int AccompStyleIndex() const { return FAccompStyleIndex; }
-  void SetAccompStyleIndex(int Value);
+  void SetAccompStyleIndex(int value);
 
   int APercussVolume() const;
-  void SetAPercussVolume(int Value);
+  void SetAPercussVolume(int value);
   // Stored for the owner; they do not change the sound.
   int AChordVolume() const { return FAChordVolume; }
-  void SetAChordVolume(int Value) { FAChordVolume = Value; }
+  void SetAChordVolume(int value) { FAChordVolume = value; }
   int AArpeggioVolume() const { return FAArpeggioVolume; }
-  void SetAArpeggioVolume(int Value) { FAArpeggioVolume = Value; }
+  void SetAArpeggioVolume(int value) { FAArpeggioVolume = value; }
   int ABassVolume() const { return FABassVolume; }
-  void SetABassVolume(int Value) { FABassVolume = Value; }
+  void SetABassVolume(int value) { FABassVolume = value; }
 
   // MIDI note of the chord root; sounds the pad and fires OnAutoChordChange.
   int CurrChordRoot() const;
-  void SetCurrChordRoot(int Value);
+  void SetCurrChordRoot(int value);
 
   TFillInStateType FillInState() const;
-  void SetFillInState(TFillInStateType Value);
+  void SetFillInState(TFillInStateType value);
 
   bool Start() const { return FStart; }
-  void SetStart(bool Value);
+  void SetStart(bool value);
 
   bool SynchOn() const { return FSynchOn; }
-  void SetSynchOn(bool Value);
+  void SetSynchOn(bool value);
 
   // Puts a style into library slot 0..71 (false otherwise); a group that is
   // already selected sees it after the next SetAccompStyleGroup.
-  bool SetLibraryStyle(int Slot, const TAccompStyle& Style);
+  bool SetLibraryStyle(int slot, const TAccompStyle& style);
 
   // Snapshots of the play state.
   TAccompStyle CurrentStyle() const;
@@ -96,10 +96,10 @@ public:
   int DrumStep() const;
 
   // The metronome callback ("Accomp", new sixteenth).
-  void AccompTick(TMetronome& Sender, std::uint16_t Flags, double ElapsedMs, double BarPosition,
-                  int BeatsPerBar, std::int32_t Reserved1, std::int32_t Reserved2, bool& Stop);
+  void AccompTick(TMetronome& sender, std::uint16_t flags, double elapsedMs, double barPosition,
+                  int beatsPerBar, std::int32_t reserved1, std::int32_t reserved2, bool& stop);
   // Sends one message to Engine and appends it to Recorder, each if set.
-  void EmitMidi(std::uint8_t Status, std::uint8_t Data1, std::uint8_t Data2);
+  void EmitMidi(std::uint8_t status, std::uint8_t data1, std::uint8_t data2);
 
   TNotifyEvent OnSynchEndEvent;
   TNotifyEvent OnFillInEndEvent;
@@ -117,27 +117,27 @@ private:
     std::array<TKind, 8> Kinds{};
     int Count = 0;
     std::string ChordName;
-    void Add(TKind Kind) {
+    void Add(TKind kind) {
       if (Count < static_cast<int>(Kinds.size()))
-        Kinds[static_cast<std::size_t>(Count++)] = Kind;
+        Kinds[static_cast<std::size_t>(Count++)] = kind;
     }
   };
 
   // The helpers below run with FLock held.
   // The note sent, or -1 when nothing was.
-  int PartNoteOn(std::uint8_t Channel, int Note, int Velocity);
-  void SendProgram(std::uint8_t Channel, std::uint8_t Program);
+  int PartNoteOn(std::uint8_t channel, int note, int velocity);
+  void SendProgram(std::uint8_t channel, std::uint8_t program);
   void SendPrograms();
-  void ChordPad(int Root);
+  void ChordPad(int root);
   void ReleasePad();
   void ResetSteps();
-  void ApplyFillInState(TFillInStateType Value, TPendingEvents& Events);
-  void ApplyCurrChordRoot(int Value, TPendingEvents& Events);
+  void ApplyFillInState(TFillInStateType value, TPendingEvents& events);
+  void ApplyCurrChordRoot(int value, TPendingEvents& events);
   void PlayDrumStep();
   const TAccompSection& PlayingSection() const;
 
-  void Fire(const TPendingEvents& Events);
-  void LoadStyle(const TAccompStyle& Source);
+  void Fire(const TPendingEvents& events);
+  void LoadStyle(const TAccompStyle& source);
   void Detach();
   void Attach();
 
