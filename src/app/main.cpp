@@ -485,12 +485,13 @@ void TRoVoravForm::StartSoundEngine() {
   std::error_code error;
   FPerformance.SetUseExternalDLS(
       Config.UseExternalDLS && std::filesystem::is_regular_file(Config.ExternalDLSFileName, error));
-  if (!FPerformance.UseExternalDLS())
+  if (!FPerformance.UseExternalDLS()) {
     LoadBuiltInSoundSet();
-  else if (FMusic->LoadExternalDLS())
+  } else if (FMusic->LoadExternalDLS()) {
     BuildExternalVoiceLists();
-  else
+  } else {
     UseBuiltInSetInstead();
+  }
 }
 
 void TRoVoravForm::LoadBuiltInSoundSet() {

@@ -42,7 +42,7 @@ std::int64_t SteadyMs() {
 
 } // namespace
 
-TMetronome::TMetronome(TClock Clock) : FClock(std::move(Clock)) {
+TMetronome::TMetronome(TClock clock) : FClock(std::move(clock)) {
   FSteadyClock = !FClock;
   if (!FClock)
     FClock = SteadyMs;
@@ -61,10 +61,10 @@ TMetronome::~TMetronome() {
   Timer.SetEnabled(false);
 }
 
-void TMetronome::SetClock(TClock Clock) {
+void TMetronome::SetClock(TClock clock) {
   std::lock_guard lock(FLock);
-  FSteadyClock = !Clock;
-  FClock = Clock ? std::move(Clock) : TClock(SteadyMs);
+  FSteadyClock = !clock;
+  FClock = clock ? std::move(clock) : TClock(SteadyMs);
 }
 
 std::int64_t TMetronome::Now() const {
@@ -96,12 +96,12 @@ double TMetronome::BarPosition() const {
   return FBarPosition;
 }
 
-double TMetronome::BarPositionAt(double Ms) const {
-  return (Ms - FTempoChangeMs) * FTempo / (FBeatsPerBar * 60000.0) + FTempoChangeBars;
+double TMetronome::BarPositionAt(double ms) const {
+  return (ms - FTempoChangeMs) * FTempo / (FBeatsPerBar * 60000.0) + FTempoChangeBars;
 }
 
-double TMetronome::MsAtBarPosition(double Position) const {
-  return (Position - FTempoChangeBars) * FBeatsPerBar * 60000.0 / FTempo + FTempoChangeMs;
+double TMetronome::MsAtBarPosition(double position) const {
+  return (position - FTempoChangeBars) * FBeatsPerBar * 60000.0 / FTempo + FTempoChangeMs;
 }
 
 double TMetronome::SixteenthStartMs() const {
@@ -121,26 +121,26 @@ void TMetronome::Reset() {
   FBaseTick = Now();
 }
 
-void TMetronome::SetTempo(double Value) {
+void TMetronome::SetTempo(double value) {
   std::lock_guard lock(FLock);
-  if (Value == FTempo)
+  if (value == FTempo)
     return;
   const double m = static_cast<double>(Now() - FBaseTick);
   FTempoChangeBars = BarPositionAt(m);
   FTempoChangeMs = m;
-  FTempo = Value;
+  FTempo = value;
 }
 
-void TMetronome::SetRunning(bool Value) {
+void TMetronome::SetRunning(bool value) {
   Timer.SetEnabled(false); // joins the worker: no tick runs while the state is reset
   {
     std::lock_guard lock(FLock);
-    FRunning = Value;
+    FRunning = value;
     Reset();
     FStartTick = FBaseTick;
-    FFirstTickPending = Value;
+    FFirstTickPending = value;
   }
-  if (Value) {
+  if (value) {
     if (OnStart)
       OnStart(*this);
     Timer.SetEnabled(true);
@@ -149,39 +149,40 @@ void TMetronome::SetRunning(bool Value) {
   }
 }
 
-bool TMetronome::AddClient(const std::string& Name, std::uint16_t Mask,
-                           TMetronomeCallback Callback) {
-  return AddClient(Name, Mask, std::move(Callback), 0);
+bool TMetronome::AddClient(const std::string& name, std::uint16_t mask,
+                           TMetronomeCallback callback) {
+  return AddClient(name, mask, std::move(callback), 0);
 }
 
-bool TMetronome::AddClient(const std::string& Name, std::uint16_t Mask, TMetronomeCallback Callback,
-                           int Param) {
+bool TMetronome::AddClient(const std::string& name, std::uint16_t mask, TMetronomeCallback callback,
+                           int param) {
   auto client = std::make_shared<TMetronomeNotify>();
-  client->Name = Name;
-  client->Mask = Mask;
-  client->Callback = std::move(Callback);
-  client->Param = Param;
+  client->Name = name;
+  client->Mask = mask;
+  client->Callback = std::move(callback);
+  client->Param = param;
   std::lock_guard lock(FLock);
-  if (IndexOfClient(Name) >= 0)
+  if (IndexOfClient(name) >= 0)
     return false;
   FClients.push_back(std::move(client));
   return true;
 }
 
-bool TMetronome::RemoveClient(const std::string& Name) {
+bool TMetronome::RemoveClient(const std::string& name) {
   std::lock_guard lock(FLock);
-  const int slot = IndexOfClient(Name);
+  const int slot = IndexOfClient(name);
   if (slot < 0)
     return false;
   FClients[static_cast<std::size_t>(slot)].reset();
   return true;
 }
 
-int TMetronome::IndexOfClient(const std::string& Name) const {
+int TMetronome::IndexOfClient(const std::string& name) const {
   std::lock_guard lock(FLock);
-  for (std::size_t i = 0; i < FClients.size(); ++i)
-    if (FClients[i] && FClients[i]->Name == Name)
+  for (std::size_t i = 0; i < FClients.size(); ++i) {
+    if (FClients[i] && FClients[i]->Name == name)
       return static_cast<int>(i);
+  }
   return -1;
 }
 
@@ -196,33 +197,33 @@ std::vector<std::string> TMetronome::ClientNames() const {
   return names;
 }
 
-void TMetronome::ClearSlot(std::size_t Slot, const TMetronomeNotify* Client) {
+void TMetronome::ClearSlot(std::size_t slot, const TMetronomeNotify* client) {
   // The callback may already have removed itself, and another client taken
   // its name; only this record's own slot is cleared.
-  if (FClients[Slot].get() == Client)
-    FClients[Slot].reset();
+  if (FClients[slot].get() == client)
+    FClients[slot].reset();
 }
 
-void TMetronome::CallClient(std::size_t Slot, std::uint16_t Flags, int Beat) {
+void TMetronome::CallClient(std::size_t slot, std::uint16_t flags, int beat) {
   // A local reference keeps the record alive if its callback removes it.
-  const std::shared_ptr<TMetronomeNotify> client = FClients[Slot];
+  const std::shared_ptr<TMetronomeNotify> client = FClients[slot];
   if (!client || !client->Callback)
     return;
   bool stop = false;
   auto call = [&](std::uint16_t fired) {
     client->Callback(*this, fired, FElapsedMs, FBarPosition, FBeatsPerBar, 0, 0, stop);
   };
-  if ((Flags & mfNewBeat) && (client->Mask & mfAtBeat)) {
-    if (Beat == client->Param) {
+  if ((flags & mfNewBeat) && (client->Mask & mfAtBeat)) {
+    if (beat == client->Param) {
       call(mfAtBeat);
-      ClearSlot(Slot, client.get());
+      ClearSlot(slot, client.get());
     }
     return;
   }
-  if ((Flags & mfNewBar) && (client->Mask & mfAtBar)) {
+  if ((flags & mfNewBar) && (client->Mask & mfAtBar)) {
     if (std::lround(FBarPosition) == client->Param) {
       call(mfAtBar);
-      ClearSlot(Slot, client.get());
+      ClearSlot(slot, client.get());
     }
     return;
   }
@@ -233,13 +234,13 @@ void TMetronome::CallClient(std::size_t Slot, std::uint16_t Flags, int Beat) {
     fired = mfPeriodic;
     client->LastFiredMs = FElapsedRealMs;
   } else {
-    fired = client->Mask & Flags;
+    fired = client->Mask & flags;
     if (fired == 0)
       return;
   }
   call(fired);
   if (stop || !client->Repeating)
-    ClearSlot(Slot, client.get());
+    ClearSlot(slot, client.get());
 }
 
 void TMetronome::Tick() {
@@ -284,14 +285,14 @@ void TMetronome::Tick() {
 
 // The 5 ms ticks find a boundary up to 5 ms late; an extra tick on the
 // millisecond the next sixteenth begins catches it on time.
-void TMetronome::RequestBoundaryTick(std::int64_t Now) {
+void TMetronome::RequestBoundaryTick(std::int64_t now) {
   if (!FSteadyClock || FTempo <= 0)
     return;
   const double sixteenthsPerBar = FBeatsPerBar * 4.0;
   const double nextBar = (std::floor(FBarPosition * sixteenthsPerBar) + 1) / sixteenthsPerBar;
   const double ms = MsAtBarPosition(nextBar);
   const std::int64_t due = FBaseTick + static_cast<std::int64_t>(std::ceil(ms - 1e-6));
-  if (due > Now)
+  if (due > now)
     Timer.RequestTick(std::chrono::steady_clock::time_point(std::chrono::milliseconds(due)));
 }
 

@@ -29,8 +29,8 @@ inline constexpr std::uint16_t mfAtBeat = 0x0100;   // once, when beat Param of 
 
 // Set Stop to be removed after this call. The two reserved values are always 0.
 using TMetronomeCallback = std::function<void(
-    TMetronome& Sender, std::uint16_t Flags, double ElapsedMs, double BarPosition, int BeatsPerBar,
-    std::int32_t Reserved1, std::int32_t Reserved2, bool& Stop)>;
+    TMetronome& sender, std::uint16_t flags, double elapsedMs, double barPosition, int beatsPerBar,
+    std::int32_t reserved1, std::int32_t reserved2, bool& stop)>;
 
 struct TMetronomeNotify {
   std::string Name; // unique, compared case-sensitively
@@ -45,34 +45,34 @@ class TMetronome {
 public:
   // A monotonic millisecond count.
   using TClock = std::function<std::int64_t()>;
-  using TNotifyEvent = std::function<void(TMetronome& Sender)>;
+  using TNotifyEvent = std::function<void(TMetronome& sender)>;
 
   // Without a clock the steady clock is used. Tests pass their own and drive
   // Tick by hand after clearing Timer.OnTimer.
-  explicit TMetronome(TClock Clock = {});
+  explicit TMetronome(TClock clock = {});
   ~TMetronome();
   TMetronome(const TMetronome&) = delete;
   TMetronome& operator=(const TMetronome&) = delete;
 
-  void SetRunning(bool Value);
+  void SetRunning(bool value);
   // Changes the tempo without a jump in BarPosition.
-  void SetTempo(double Value);
+  void SetTempo(double value);
 
   // False, leaving the existing client untouched, if the name is taken.
-  bool AddClient(const std::string& Name, std::uint16_t Mask, TMetronomeCallback Callback);
+  bool AddClient(const std::string& name, std::uint16_t mask, TMetronomeCallback callback);
   // The same, setting Param for the modes mfPeriodic, mfAtBar and mfAtBeat.
-  bool AddClient(const std::string& Name, std::uint16_t Mask, TMetronomeCallback Callback,
-                 int Param);
-  bool RemoveClient(const std::string& Name);
+  bool AddClient(const std::string& name, std::uint16_t mask, TMetronomeCallback callback,
+                 int param);
+  bool RemoveClient(const std::string& name);
   // Slot of the client, -1 if none. Slots of removed clients stay empty, so
   // indices never move.
-  int IndexOfClient(const std::string& Name) const;
+  int IndexOfClient(const std::string& name) const;
   // The names of the clients, in slot order.
   std::vector<std::string> ClientNames() const;
 
   // The handler of Timer; public so that tests can drive the clock.
   void Tick();
-  void SetClock(TClock Clock);
+  void SetClock(TClock clock);
 
   bool Running() const;
   double Tempo() const;
@@ -91,11 +91,11 @@ public:
 private:
   std::int64_t Now() const;
   void Reset();
-  double BarPositionAt(double Ms) const;
-  double MsAtBarPosition(double Position) const;
-  void ClearSlot(std::size_t Slot, const TMetronomeNotify* Client);
-  void CallClient(std::size_t Slot, std::uint16_t Flags, int Beat);
-  void RequestBoundaryTick(std::int64_t Now);
+  double BarPositionAt(double ms) const;
+  double MsAtBarPosition(double position) const;
+  void ClearSlot(std::size_t slot, const TMetronomeNotify* client);
+  void CallClient(std::size_t slot, std::uint16_t flags, int beat);
+  void RequestBoundaryTick(std::int64_t now);
 
   // Guards everything below; held through a whole tick, so that no callback
   // of a client runs after RemoveClient has returned. Recursive: callbacks may

@@ -34,12 +34,12 @@ namespace {
 
 } // namespace
 
-std::string DXVersionLabel(std::uint32_t Version) {
-  if (Version >= DXVersionCurrent) {
+std::string DXVersionLabel(std::uint32_t version) {
+  if (version >= DXVersionCurrent) {
     return QT_TRANSLATE_NOOP("TfrmAbout", "[DirectX 8.0 或者更新]");
   }
   char text[32];
-  std::snprintf(text, sizeof text, "[DirectX %u.%u]", (Version >> 8) & 0xFFu, Version & 0xFFu);
+  std::snprintf(text, sizeof text, "[DirectX %u.%u]", (version >> 8) & 0xFFu, version & 0xFFu);
   return text;
 }
 

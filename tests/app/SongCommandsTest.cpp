@@ -77,10 +77,11 @@ protected:
     SetProgramFolder(Root / "prog");
   }
   void TearDown() override {
-    if (OldXdg.empty())
+    if (OldXdg.empty()) {
       ::unsetenv("XDG_CONFIG_HOME");
-    else
+    } else {
       ::setenv("XDG_CONFIG_HOME", OldXdg.c_str(), 1);
+    }
   }
 
   // A fresh recording of two key events and an end, named as the window names it.

@@ -115,10 +115,11 @@ protected:
   }
   void TearDown() override {
     Form.reset();
-    if (OldXdg.empty())
+    if (OldXdg.empty()) {
       ::unsetenv("XDG_CONFIG_HOME");
-    else
+    } else {
       ::setenv("XDG_CONFIG_HOME", OldXdg.c_str(), 1);
+    }
   }
 
   QWidget* TypingTarget() override { return Form.get(); }

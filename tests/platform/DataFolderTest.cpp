@@ -36,10 +36,11 @@ protected:
     SetProgramFolder(root_ / "prog");
   }
   void TearDown() override {
-    if (oldXdg_.empty())
+    if (oldXdg_.empty()) {
       ::unsetenv("XDG_CONFIG_HOME");
-    else
+    } else {
       ::setenv("XDG_CONFIG_HOME", oldXdg_.c_str(), 1);
+    }
     ::setenv("HOME", oldHome_.c_str(), 1);
     fs::remove_all(root_);
   }
