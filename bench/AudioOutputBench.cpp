@@ -199,8 +199,9 @@ private:
   std::array<std::atomic<std::int64_t>, 4096> FXRunFrames{};
 };
 
+// Not a number when nothing was measured: the row prints "nan", never a figure.
 struct TStats {
-  double Median = 0, P99 = 0, Max = 0;
+  double Median = std::nan(""), P99 = std::nan(""), Max = std::nan("");
 };
 
 TStats StatsOf(std::vector<double> v) {
