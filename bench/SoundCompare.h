@@ -124,10 +124,8 @@ inline double PitchHz(const std::vector<float>& x, std::size_t from, std::size_t
                     hi = std::size_t(guessHz * 1.03 / binHz);
   std::size_t best = lo;
   for (std::size_t i = lo; i <= hi && i + 1 < m.size(); ++i) {
-    {
-      if (m[i] > m[best])
-        best = i;
-    }
+    if (m[i] > m[best])
+      best = i;
   }
   if (best == 0 || m[best] <= 0)
     return 0;

@@ -50,10 +50,8 @@ inline std::vector<std::uint8_t> Version1Image(std::int32_t transpose, std::int3
   std::memcpy(file.data(), SongMagic.data(), SongMagic.size());
   auto put32 = [&](std::size_t at, std::int32_t value) {
     for (int i = 0; i < 4; ++i) {
-      {
-        file[at + static_cast<std::size_t>(i)] =
-            static_cast<std::uint8_t>(static_cast<std::uint32_t>(value) >> (8 * i));
-      }
+      file[at + static_cast<std::size_t>(i)] =
+          static_cast<std::uint8_t>(static_cast<std::uint32_t>(value) >> (8 * i));
     }
   };
   put32(16, 1);

@@ -15,18 +15,8 @@ namespace melo::test {
 inline std::vector<std::int16_t> Sine(double frequency, int rate, int frames, double amplitude) {
   std::vector<std::int16_t> out(frames);
   for (int i = 0; i < frames; ++i) {
-    {
-      {
-        {
-          {
-            {
-              out[i] = std::int16_t(std::lround(
-                  amplitude * 32767.0 * std::sin(2 * std::numbers::pi * frequency * i / rate)));
-            }
-          }
-        }
-      }
-    }
+    out[i] = std::int16_t(
+        std::lround(amplitude * 32767.0 * std::sin(2 * std::numbers::pi * frequency * i / rate)));
   }
   return out;
 }
@@ -41,18 +31,8 @@ inline TDlsWave LoopedSine(double frequency, int rate, int periods, std::uint16_
   wave.BitsPerSample = bits;
   wave.Channels.push_back(Sine(rate / double(frames) * periods, rate, frames, 0.5));
   if (bits == 8) {
-    {
-      {
-        {
-          {
-            {
-              for (auto& s : wave.Channels[0])
-                s = std::int16_t(s & ~0xFF);
-            }
-          }
-        }
-      }
-    }
+    for (auto& s : wave.Channels[0])
+      s = std::int16_t(s & ~0xFF);
   }
   wave.HasSampleInfo = true;
   wave.SampleInfo.UnityNote = unityNote;
@@ -182,18 +162,8 @@ inline std::vector<TChunkSpan> Chunks(const std::vector<std::uint8_t>& bytes) {
 // The nth chunk with this id; its Data is where its fields begin.
 inline TChunkSpan Find(const std::vector<std::uint8_t>& bytes, const std::string& id, int nth = 0) {
   for (const auto& s : Chunks(bytes)) {
-    {
-      {
-        {
-          {
-            {
-              if (s.Id == id && nth-- == 0)
-                return s;
-            }
-          }
-        }
-      }
-    }
+    if (s.Id == id && nth-- == 0)
+      return s;
   }
   return {};
 }
