@@ -82,6 +82,12 @@
 %1
 The built-in sound set plays instead.</translation>
     </message>
+    <message>
+        <source>无法载入内置音色库：
+%1</source>
+        <translation>The built-in sound set could not be loaded:
+%1</translation>
+    </message>
 </context>
 <context>
     <name>TSongCommands</name>

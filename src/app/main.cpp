@@ -501,8 +501,13 @@ void TRoVoravForm::LoadBuiltInSoundSet() {
     QMessageBox::information(this, windowTitle(), QStringLiteral("msf4.s not found."));
     return;
   }
-  // Opened in place: the voices read the waves they play from the file.
-  FMusic->LoadCollectionFromMappedFile(file);
+  // Opened in place: the voices read the waves they play from the file. A
+  // damaged file would leave the piano silent without a word.
+  if (!FMusic->LoadCollectionFromMappedFile(file)) {
+    QMessageBox::information(this, windowTitle(),
+                             QCoreApplication::translate("TRoVoravForm", "无法载入内置音色库：\n%1")
+                                 .arg(QString::fromStdString(file.string())));
+  }
 }
 
 // An external set that does not load would leave the piano silent: the player

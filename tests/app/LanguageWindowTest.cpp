@@ -1,5 +1,6 @@
 // The window, a dialog and the messages in each language, with the translation built beside the
 // program.
+#include "StandInSoundSet.h"
 #include "app/SongCommands.h"
 #include "app/SongInfo.h"
 #include "app/main.h"
@@ -41,13 +42,13 @@ TEST(LanguageWindowTest, WindowDialogsAndMessagesSpeakTheChosenLanguage) {
   QApplication app(argc, argv);
   InstallUiDispatcher();
 
-  // The program's files: the built translation, and a sound set that is present but empty.
+  // The program's files: the built translation, and a stand-in sound set.
   QTemporaryDir folder;
   ASSERT_TRUE(folder.isValid());
   const std::filesystem::path programFolder = folder.path().toStdString();
   std::filesystem::copy_file(std::filesystem::path(MELO_BUILT_PROGRAM_DIR) / "melotastico_en.qm",
                              programFolder / "melotastico_en.qm");
-  std::ofstream(programFolder / "msf4.s") << "none";
+  ASSERT_TRUE(test::WriteStandInSoundSet(programFolder / "msf4.s"));
   SetProgramFolder(programFolder);
 
   const TExpected chinese{TLanguage::Chinese, "Melotastico模拟钢琴", "设置",           "设备",

@@ -21,6 +21,7 @@
 
 #include <gtest/gtest.h>
 
+#include "StandInSoundSet.h"
 #include "WindowTestEnvironment.h"
 #include "WindowTyping.h"
 #include "app/SimpleRecorder.h"
@@ -95,8 +96,8 @@ class MainWindowTest : public ::testing::Test, protected TWindowTyping {
 protected:
   void SetUp() override {
     ASSERT_TRUE(Folder.isValid());
-    // A sound-set file that is present (no message box) but not loadable.
-    std::ofstream(std::filesystem::path(Folder.path().toStdString()) / "msf4.s") << "none";
+    ASSERT_TRUE(
+        test::WriteStandInSoundSet(std::filesystem::path(Folder.path().toStdString()) / "msf4.s"));
     SetProgramFolder(Folder.path().toStdString());
     Form = std::make_unique<TRoVoravForm>(TEngineMode::Capture);
     FillInstruments();
@@ -533,6 +534,22 @@ TEST_F(MainWindowTest, MissingBuiltInSoundSetIsReportedAlsoWhenTheExternalSetIsM
   EXPECT_EQ(shown, QStringLiteral("msf4.s not found."));
   Mark();
   Tap(xQ); // the window still plays, without a sound set
+  EXPECT_EQ(Notes(Sent()), (TBytes{0x90, 60, 70, 0x80, 60, 64}));
+}
+
+// A damaged built-in set would leave the piano silent without a word.
+TEST_F(MainWindowTest, ABuiltInSoundSetThatDoesNotLoadIsReported) {
+  Form.reset();
+  const auto file = std::filesystem::path(Folder.path().toStdString()) / "msf4.s";
+  std::ofstream(file, std::ios::trunc) << "not a sound set";
+  QString shown;
+  AcceptNextMessage(shown);
+  Form = std::make_unique<TRoVoravForm>(TEngineMode::Capture);
+  EXPECT_EQ(shown,
+            QStringLiteral("无法载入内置音色库：\n") + QString::fromStdString(file.string()));
+  FillInstruments();
+  Mark();
+  Tap(xQ); // the window still plays
   EXPECT_EQ(Notes(Sent()), (TBytes{0x90, 60, 70, 0x80, 60, 64}));
 }
 

@@ -20,6 +20,7 @@
 
 #include "../sound/DlsTestSets.h"
 #include "../sound/PrivatePulseServer.h"
+#include "StandInSoundSet.h"
 #include "WindowTestEnvironment.h"
 #include "WindowTyping.h"
 #include "app/SimpleRecorder.h"
@@ -97,7 +98,8 @@ protected:
     ASSERT_TRUE(Pulse->Pactl("set-default-sink nul"));
     ASSERT_TRUE(Pulse->Pactl("set-sink-mute nul 0"));
     ASSERT_TRUE(Folder.isValid());
-    std::ofstream(std::filesystem::path(Folder.path().toStdString()) / "msf4.s") << "none";
+    ASSERT_TRUE(
+        test::WriteStandInSoundSet(std::filesystem::path(Folder.path().toStdString()) / "msf4.s"));
     SetProgramFolder(Folder.path().toStdString());
   }
   void TearDown() override {

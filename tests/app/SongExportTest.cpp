@@ -1,6 +1,7 @@
 #include "app/SongExport.h"
 
 #include "SongTestFiles.h"
+#include "StandInSoundSet.h"
 #include "WindowTestEnvironment.h"
 #include "app/SongExportDialog.h"
 #include "app/main.h"
@@ -235,7 +236,7 @@ class WindowPlaysTest : public SongExportTest {
 protected:
   void SetUp() override {
     SongExportTest::SetUp();
-    std::ofstream(Path("msf4.s")) << "none"; // present, not loadable: no message box
+    ASSERT_TRUE(test::WriteStandInSoundSet(Path("msf4.s")));
     SetProgramFolder(dir_.path().toStdString());
     form_ = std::make_unique<TRoVoravForm>(TEngineMode::Capture);
     std::vector<TSoundSetInstrument> instruments = {

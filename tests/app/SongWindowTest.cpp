@@ -28,6 +28,7 @@
 #include <gtest/gtest.h>
 
 #include "ScriptedSongDialogs.h"
+#include "StandInSoundSet.h"
 #include "WindowTestEnvironment.h"
 #include "WindowTyping.h"
 #include "app/SimpleRecorder.h"
@@ -104,7 +105,7 @@ protected:
   void SetUp() override {
     ASSERT_TRUE(Folder.isValid());
     Root = Folder.path().toStdString();
-    std::ofstream(Root / "msf4.s") << "none"; // present, so no message box, but not loadable
+    ASSERT_TRUE(test::WriteStandInSoundSet(Root / "msf4.s"));
     SetProgramFolder(Root);
     // The user's own data folder must not take the songs: an empty one of our own.
     const char* xdg = std::getenv("XDG_CONFIG_HOME");

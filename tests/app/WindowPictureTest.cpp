@@ -1,6 +1,7 @@
 // The window's picture on a fresh start is what the shared control builder
 // draws on a bare skin, pixel for pixel: one description of where every
 // control lies serves the program and the offscreen renderer.
+#include "StandInSoundSet.h"
 #include "app/main.h"
 #include "controls/GlyphBmp.h"
 #include "controls/KoPCKeyboard.h"
@@ -55,7 +56,8 @@ TEST(WindowPictureTest, FreshWindowIsTheSharedBuildersPicture) {
   ASSERT_TRUE(LoadGlyphLibrary(QStringLiteral(MELO_GLYPH_LIBRARY)));
   QTemporaryDir folder;
   ASSERT_TRUE(folder.isValid());
-  std::ofstream(std::filesystem::path(folder.path().toStdString()) / "msf4.s") << "none";
+  ASSERT_TRUE(
+      test::WriteStandInSoundSet(std::filesystem::path(folder.path().toStdString()) / "msf4.s"));
   SetProgramFolder(folder.path().toStdString());
 
   auto form = std::make_unique<TRoVoravForm>(TEngineMode::Capture);
