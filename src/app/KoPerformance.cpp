@@ -7,6 +7,7 @@
 #include "app/SimpleRecorder.h"
 #include "music/AutoAccomp.h"
 #include "music/KoMetronome.h"
+#include "music/MidiInterfaces.h"
 #include "platform/GlobalState.h"
 #include "sound/FavoriteVoices.h"
 
@@ -73,7 +74,6 @@ constexpr std::array<std::uint8_t, 12> KeySignatureCodes = {11, 3, 9, 5, 0, 12, 
 constexpr int MinTranspose = -4;
 constexpr int MaxTranspose = 7;
 constexpr int DoubleTapMs = 500;
-constexpr int DrumChannel = 9;
 constexpr int NoteOffVelocity = 64;
 // The accompaniment's start value, for a performance without one.
 constexpr int DefaultPercussVolume = 60;

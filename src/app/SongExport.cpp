@@ -63,9 +63,9 @@ PlaySongOffline(const TSongHeader& header, const TSimpleBuffer& events, const TV
   performance.SetLeftVoice(0);
   if (voices.VoiceCount() > 0) {
     const TPatchBytes kit = UnpackPatch(voices.VoicePatch(voices.VoiceCount() - 1));
-    sink.SendMidiMessage(ChannelStatus(ControlChangeStatus, PercussionChannel), 0, kit.MSB);
-    sink.SendMidiMessage(ChannelStatus(ControlChangeStatus, PercussionChannel), 32, kit.LSB);
-    sink.SendMidiMessage(ChannelStatus(ProgramChangeStatus, PercussionChannel), kit.Program, 0);
+    sink.SendMidiMessage(ChannelStatus(ControlChangeStatus, DrumChannel), 0, kit.MSB);
+    sink.SendMidiMessage(ChannelStatus(ControlChangeStatus, DrumChannel), 32, kit.LSB);
+    sink.SendMidiMessage(ChannelStatus(ProgramChangeStatus, DrumChannel), kit.Program, 0);
   }
 
   // Playback as the window runs it, with each event at its own millisecond

@@ -56,7 +56,7 @@ void TAutoAccomp::EmitMidi(std::uint8_t status, std::uint8_t data1, std::uint8_t
 int TAutoAccomp::PartNoteOn(std::uint8_t channel, int note, int velocity) {
   if (velocity <= 0)
     return -1;
-  if (channel != PercussionChannel)
+  if (channel != DrumChannel)
     note += FTranspose;
   if (note < 0 || note > 127)
     return -1; // no such note: a data byte above 127 would corrupt the stream
@@ -266,7 +266,7 @@ void TAutoAccomp::PlayDrumStep() {
       continue;
     const std::int32_t velocity =
         std::int32_t{live.PercussionLevel} * FAPercussVolume * track.Level / 81;
-    PartNoteOn(PercussionChannel, track.Note, velocity);
+    PartNoteOn(DrumChannel, track.Note, velocity);
   }
   FDrumStep = (FDrumStep + 1) % drumLength;
 }

@@ -28,11 +28,11 @@ inline constexpr int AccompGroupCount = 6;
 inline constexpr int AccompGroupSize = 12;
 inline constexpr int AccompLibrarySize = AccompGroupCount * AccompGroupSize;
 
-// MIDI channels of the accompaniment, counted from 0.
+// MIDI channels of the accompaniment, counted from 0; the percussion plays
+// on DrumChannel.
 inline constexpr std::uint8_t BassChannel = 4;
 inline constexpr std::uint8_t ArpeggioChannel = 5;
 inline constexpr std::uint8_t ChordChannel = 6;
-inline constexpr std::uint8_t PercussionChannel = 9;
 
 class TAutoAccomp {
 public:

@@ -88,7 +88,7 @@ std::string ChannelTrackName(int channel) {
     return "Accompaniment arpeggio";
   case ChordChannel:
     return "Accompaniment chord";
-  case PercussionChannel:
+  case DrumChannel:
     return "Drums";
   default:
     return "Channel " + std::to_string(channel + 1);

@@ -21,6 +21,9 @@ inline constexpr int HandCount = 2;
 constexpr int HandChannel(int hand) {
   return hand;
 }
+// General MIDI's channel for drum kits: the keys' drum notes, the
+// accompaniment's percussion and a sound set's kits all meet there.
+inline constexpr int DrumChannel = 9;
 
 // Kinds of channel message: the status byte's high nibble, the channel its low one.
 inline constexpr std::uint8_t NoteOffStatus = 0x80;

@@ -1,5 +1,6 @@
 #include "sound/DlsSoundFont.h"
 
+#include "music/MidiInterfaces.h"
 #include "platform/GbkText.h"
 
 #include <fluidsynth.h>
@@ -25,7 +26,6 @@ namespace {
 
 std::atomic<int> LiveFonts{0};
 
-constexpr int kDrumChannel = 9;
 constexpr int kDrumBank = 128;
 // FluidSynth reads a few frames around a sample when it interpolates, and
 // wants at least 48 frames.
@@ -788,7 +788,7 @@ fluid_preset_t* TDlsFont::NextPreset() {
 // the program falls back to bank 0 (melodic) or any kit of that program.
 TFontInstrument* TDlsFont::Resolve(const TPresetSlot& slot, int chan) const {
   const int program = slot.Program & 0x7F;
-  if (chan == kDrumChannel)
+  if (chan == DrumChannel)
     return slot.Drum ? slot.Drum : FDrumByProgram[program];
   return slot.Melodic ? slot.Melodic : FMelodicBank0[program];
 }

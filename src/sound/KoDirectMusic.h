@@ -33,7 +33,6 @@ class TJackMidiPort;
 
 constexpr std::uint32_t F_INSTRUMENT_DRUMS = 0x80000000u;
 constexpr int MidiChannelCount = 16;
-constexpr int DrumChannel = 9;
 constexpr int MaxInstruments = 300;
 constexpr int MaxPorts = 24;
 
