@@ -32,12 +32,32 @@ if ! command -v jackd >/dev/null; then
   exit 77
 fi
 
+# JACK keeps eight server slots for the whole system and frees the slot of a
+# server that died without giving it back only when one of the same name
+# starts: the test servers (these and the unit tests') take their names from a
+# small pool, each name under a lock while its server runs.
+take_jack_name() {
+  local slot
+  for slot in 0 1 2 3 4 5; do
+    exec {jack_lock}>"${TMPDIR:-/tmp}/melo-test-jack-$slot.lock"
+    if flock -n "$jack_lock"; then
+      JACK_DEFAULT_SERVER=melo-test-jack-$slot
+      return 0
+    fi
+    exec {jack_lock}>&-
+  done
+  return 1
+}
+
 start_jack() {
-  JACK_DEFAULT_SERVER="melo-e2e-$$-$RANDOM"
+  take_jack_name || fail "every test JACK server name is in use"
   export JACK_DEFAULT_SERVER
   jackd -n "$JACK_DEFAULT_SERVER" -d dummy -r 48000 -p 128 >"$work/jackd.log" 2>&1 &
   pids+=($!)
+  local jackd=$!
   wait_until 15 jack_lsp || fail "jackd did not start: $(tail -n 5 "$work/jackd.log")"
+  # A server of that name started by hand would answer in place of ours.
+  alive "$jackd" || fail "jackd ended at once: $(tail -n 5 "$work/jackd.log")"
   log "JACK server $JACK_DEFAULT_SERVER (dummy back-end, 48000 Hz, 128-frame periods)"
 }
 

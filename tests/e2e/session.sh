@@ -43,10 +43,11 @@ fail() {
 
 session_cleanup() {
   local i
+  # Newest first, each gone before the next is asked: a server (X, PulseAudio,
+  # JACK) outlives its clients. A JACK server ended under its clients' feet may
+  # die without giving back its slot in the system's registry.
   for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
     kill "${pids[i]}" 2>/dev/null
-  done
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
     # A process that ignores the request gets five seconds, then is killed.
     wait_until 5 dead "${pids[i]}" || kill -KILL "${pids[i]}" 2>/dev/null
     wait "${pids[i]}" 2>/dev/null

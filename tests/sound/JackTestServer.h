@@ -2,11 +2,17 @@
 // A private JACK server for one test program: jackd's dummy back-end (no sound
 // card) under a name of its own, made the default through JACK_DEFAULT_SERVER
 // and ended with the test program.
+//
+// JACK keeps eight server slots for the whole system and frees the slot of a
+// server that died without giving it back only when one of the same name
+// starts: test servers take their names from a small pool (shared with the
+// end-to-end tests), each name under a lock while its server runs.
 #include "sound/JackPorts.h"
 
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,7 +28,8 @@ namespace melo::test {
 class TJackTestServer {
 public:
   TJackTestServer() {
-    Name = "melo-unit-" + std::to_string(getpid());
+    if (!TakeName())
+      return;
     setenv("JACK_DEFAULT_SERVER", Name.c_str(), 1);
     std::string program = "jackd";
     const char* argv[] = {"jackd", "-n",    Name.c_str(), "-d",  "dummy",
@@ -49,7 +56,10 @@ public:
       int status = 0;
       waitpid(Pid, &status, 0);
     }
-    unsetenv("JACK_DEFAULT_SERVER");
+    if (NameLock >= 0) {
+      close(NameLock);
+      unsetenv("JACK_DEFAULT_SERVER");
+    }
   }
 
   TJackTestServer(const TJackTestServer&) = delete;
@@ -58,6 +68,27 @@ public:
   std::string Name;
   pid_t Pid = -1;
   bool Running = false;
+
+private:
+  // The lock is inherited by jackd, so a name stays taken while its server lives.
+  bool TakeName() {
+    const char* tmp = std::getenv("TMPDIR");
+    const std::string folder = tmp != nullptr && *tmp != 0 ? tmp : "/tmp";
+    for (int slot = 0; slot < 6; ++slot) {
+      const std::string name = "melo-test-jack-" + std::to_string(slot);
+      NameLock = open((folder + "/" + name + ".lock").c_str(), O_WRONLY | O_CREAT, 0666);
+      if (NameLock >= 0 && flock(NameLock, LOCK_EX | LOCK_NB) == 0) {
+        Name = name;
+        return true;
+      }
+      if (NameLock >= 0)
+        close(NameLock);
+      NameLock = -1;
+    }
+    return false;
+  }
+
+  int NameLock = -1;
 };
 
 } // namespace melo::test
