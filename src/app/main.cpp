@@ -67,10 +67,6 @@ namespace {
 [[maybe_unused]] const bool StateRegistered = RegisterGlobalVariables(
     MultiInstance, PortIndexArg, AudioOutputArg, MidiInArg, DIKeyboard, Splash, SongFileArg);
 
-} // namespace
-
-namespace {
-
 constexpr int PeriodPedalMs = 3000;
 // Loop playback rests this long between passes. The rest blocks the window's
 // thread on purpose: the window does not respond meanwhile, as the loop has
