@@ -75,18 +75,74 @@
         <translation> (sound output lost)</translation>
     </message>
     <message>
-        <source>无法载入外部音色库：
-%1
-现在使用内置音色库。</source>
-        <translation>The external sound set could not be loaded:
-%1
-The built-in sound set plays instead.</translation>
+        <source>找不到此文件。</source>
+        <translation>The file was not found.</translation>
+    </message>
+    <message>
+        <source>无法读取此文件。</source>
+        <translation>The file cannot be read.</translation>
+    </message>
+    <message>
+        <source>这不是音色库文件（既非DLS也非SoundFont）。</source>
+        <translation>It is not a sound set (neither DLS nor SoundFont).</translation>
+    </message>
+    <message>
+        <source>不支持此SoundFont版本（只支持版本2和3）。</source>
+        <translation>A SoundFont version the program does not read (it reads 2 and 3).</translation>
+    </message>
+    <message>
+        <source>文件已损坏：合成器无法读取其采样。</source>
+        <translation>The file is damaged: the synthesizer could not read its samples.</translation>
+    </message>
+    <message>
+        <source>文件已损坏：区块互不吻合。</source>
+        <translation>The file is damaged: its chunks do not fit inside one another.</translation>
+    </message>
+    <message>
+        <source>文件已损坏：信息区没有唯一的版本号，或文字过长。</source>
+        <translation>The file is damaged: its information has no single version, or too long a text.</translation>
+    </message>
+    <message>
+        <source>文件已损坏：采样数据格式错误。</source>
+        <translation>The file is damaged: its sample data is malformed.</translation>
+    </message>
+    <message>
+        <source>文件已损坏：音色、乐器或采样列表缺失或不完整。</source>
+        <translation>The file is damaged: a list of presets, instruments or samples is missing or cut short.</translation>
+    </message>
+    <message>
+        <source>文件已损坏：区域索引倒退或越界。</source>
+        <translation>The file is damaged: a zone index goes back or beyond its list.</translation>
+    </message>
+    <message>
+        <source>文件已损坏：音色或乐器引用了不存在的项目。</source>
+        <translation>The file is damaged: a preset or instrument names one that does not exist.</translation>
+    </message>
+    <message>
+        <source>文件已损坏：采样超出采样数据或类型未知。</source>
+        <translation>The file is damaged: a sample lies outside the sample data or is of an unknown type.</translation>
+    </message>
+    <message>
+        <source>文件已损坏：DLS结构无法读取。</source>
+        <translation>The file is damaged: its DLS structure does not read.</translation>
     </message>
     <message>
         <source>无法载入内置音色库：
-%1</source>
+%1
+%2</source>
         <translation>The built-in sound set could not be loaded:
-%1</translation>
+%1
+%2</translation>
+    </message>
+    <message>
+        <source>无法载入外部音色库：
+%1
+%2
+现在使用内置音色库。</source>
+        <translation>The external sound set could not be loaded:
+%1
+%2
+The built-in sound set plays instead.</translation>
     </message>
 </context>
 <context>

@@ -166,7 +166,9 @@ std::string UsageText() {
          "                     Chinese for zh* and C/POSIX, else English)\n"
          "  --export SONG OUT  play the song offline into a Standard MIDI File (.mid)\n"
          "                     or audio (.wav, .flac, .ogg) with the sound set and\n"
-         "                     reverb of the settings\n"
+         "                     reverb of the settings; an external set (DLS, SF2 or\n"
+         "                     SF3) that is missing or cannot be read is named in a\n"
+         "                     warning and the built-in set plays instead\n"
          "  --info SONG        print the song as JSON: version, texts, start state\n"
          "                     and events\n"
          "  --help             print this help\n"
@@ -218,8 +220,13 @@ int RunCommandLineAction(const TCommandLine& command, std::ostream& out, std::os
     if (!LoadSong(command.Song, song, err))
       return ExitFailure;
     LoadConfig(Config);
+    TRenderSetup setup = TRenderSetup::FromConfig();
+    setup.OnBuiltInInstead = [&err, &setup](const TSoundSetResult& result) {
+      err << "melotastico: warning: sound set " << setup.ExternalDLSFileName.string() << ": "
+          << SoundSetFaultText(result) << "; the built-in set plays instead\n";
+    };
     const TExportResult result =
-        ExportSong(song.Header, song.Events(), command.Output, target, TRenderSetup::FromConfig());
+        ExportSong(song.Header, song.Events(), command.Output, target, setup);
     if (result != TExportResult::Done) {
       err << "melotastico: " << command.Output << ": " << ExportResultText(result) << "\n";
       return ExitFailure;

@@ -75,6 +75,7 @@ constexpr int LoopPauseMs = 500;
 constexpr int OutputWatchMs = 500;
 constexpr const char* MainCaption = QT_TRANSLATE_NOOP("TRoVoravForm", "Melotastico模拟钢琴");
 constexpr const char* OutputLostCaption = QT_TRANSLATE_NOOP("TRoVoravForm", "（声音输出已中断）");
+
 // The slider's range in synthesizer mode: hundredths of a decibel.
 constexpr int MinSynthVolume = -2000;
 constexpr int MaxSynthVolume = 2000;
@@ -85,6 +86,48 @@ constexpr int ExternalListTop = 240;
 constexpr int ExternalListWidth = 201;
 constexpr int ExternalListLeft[HandCount] = {32, 272};
 constexpr int KeyOneIndex = 14; // where the settings dialog opens the key-definition editor
+
+// Why a sound set did not load, in the player's words.
+const char* SoundSetFaultSource(const TSoundSetResult& result) {
+  switch (result.Fault) {
+  case TSoundSetFault::None:
+    return "";
+  case TSoundSetFault::Missing:
+    return QT_TRANSLATE_NOOP("TRoVoravForm", "找不到此文件。");
+  case TSoundSetFault::Unreadable:
+    return QT_TRANSLATE_NOOP("TRoVoravForm", "无法读取此文件。");
+  case TSoundSetFault::NotASoundSet:
+    return QT_TRANSLATE_NOOP("TRoVoravForm", "这不是音色库文件（既非DLS也非SoundFont）。");
+  case TSoundSetFault::Version:
+    return QT_TRANSLATE_NOOP("TRoVoravForm", "不支持此SoundFont版本（只支持版本2和3）。");
+  case TSoundSetFault::Refused:
+    return QT_TRANSLATE_NOOP("TRoVoravForm", "文件已损坏：合成器无法读取其采样。");
+  case TSoundSetFault::Damaged:
+    break;
+  }
+  switch (result.Check) {
+  case TSoundFontCheck::Chunks:
+    return QT_TRANSLATE_NOOP("TRoVoravForm", "文件已损坏：区块互不吻合。");
+  case TSoundFontCheck::Info:
+    return QT_TRANSLATE_NOOP("TRoVoravForm", "文件已损坏：信息区没有唯一的版本号，或文字过长。");
+  case TSoundFontCheck::SampleData:
+    return QT_TRANSLATE_NOOP("TRoVoravForm", "文件已损坏：采样数据格式错误。");
+  case TSoundFontCheck::Records:
+    return QT_TRANSLATE_NOOP("TRoVoravForm", "文件已损坏：音色、乐器或采样列表缺失或不完整。");
+  case TSoundFontCheck::Indices:
+    return QT_TRANSLATE_NOOP("TRoVoravForm", "文件已损坏：区域索引倒退或越界。");
+  case TSoundFontCheck::References:
+    return QT_TRANSLATE_NOOP("TRoVoravForm", "文件已损坏：音色或乐器引用了不存在的项目。");
+  case TSoundFontCheck::Samples:
+    return QT_TRANSLATE_NOOP("TRoVoravForm", "文件已损坏：采样超出采样数据或类型未知。");
+  default:
+    return QT_TRANSLATE_NOOP("TRoVoravForm", "文件已损坏：DLS结构无法读取。");
+  }
+}
+
+QString SoundSetFaultWords(const TSoundSetResult& result) {
+  return QCoreApplication::translate("TRoVoravForm", SoundSetFaultSource(result));
+}
 
 } // namespace
 
@@ -478,15 +521,13 @@ void TRoVoravForm::StartSoundEngine() {
   FLatency = FMusic->GetWriteLatency();
   FWritePeriod = FMusic->GetWritePeriod();
   ApplySettings(TSetupOptions{});
-  std::error_code error;
-  FPerformance.SetUseExternalDLS(
-      Config.UseExternalDLS && std::filesystem::is_regular_file(Config.ExternalDLSFileName, error));
-  if (!FPerformance.UseExternalDLS()) {
+  FPerformance.SetUseExternalDLS(Config.UseExternalDLS);
+  if (!Config.UseExternalDLS) {
     LoadBuiltInSoundSet();
-  } else if (FMusic->LoadExternalDLS()) {
+  } else if (const TSoundSetResult result = FMusic->LoadExternalDLS()) {
     BuildExternalVoiceLists();
   } else {
-    UseBuiltInSetInstead();
+    UseBuiltInSetInstead(result);
   }
 }
 
@@ -499,20 +540,23 @@ void TRoVoravForm::LoadBuiltInSoundSet() {
   }
   // Opened in place: the voices read the waves they play from the file. A
   // damaged file would leave the piano silent without a word.
-  if (!FMusic->LoadCollectionFromMappedFile(file)) {
-    QMessageBox::information(this, windowTitle(),
-                             QCoreApplication::translate("TRoVoravForm", "无法载入内置音色库：\n%1")
-                                 .arg(QString::fromStdString(file.string())));
+  if (const TSoundSetResult result = FMusic->LoadCollectionFromMappedFile(file); !result) {
+    QMessageBox::information(
+        this, windowTitle(),
+        QCoreApplication::translate("TRoVoravForm", "无法载入内置音色库：\n%1\n%2")
+            .arg(QString::fromStdString(file.string()), SoundSetFaultWords(result)));
   }
 }
 
 // An external set that does not load would leave the piano silent: the player
-// is told, and the built-in set plays until the settings name one that loads.
-void TRoVoravForm::UseBuiltInSetInstead() {
+// is told why, and the built-in set plays until the settings name one that
+// loads.
+void TRoVoravForm::UseBuiltInSetInstead(const TSoundSetResult& why) {
   QMessageBox::information(
       this, windowTitle(),
-      QCoreApplication::translate("TRoVoravForm", "无法载入外部音色库：\n%1\n现在使用内置音色库。")
-          .arg(QString::fromStdString(Config.ExternalDLSFileName)));
+      QCoreApplication::translate("TRoVoravForm",
+                                  "无法载入外部音色库：\n%1\n%2\n现在使用内置音色库。")
+          .arg(QString::fromStdString(Config.ExternalDLSFileName), SoundSetFaultWords(why)));
   delete FExternalVoicesLeft;
   delete FExternalVoicesRight;
   FExternalVoicesLeft = FExternalVoicesRight = nullptr;
@@ -577,8 +621,8 @@ void TRoVoravForm::OpenSettings() {
   // file for the external set in use loads at once.
   if (old.UseExternalDLS && Config.UseExternalDLS &&
       old.ExternalDLSFileName != Config.ExternalDLSFileName && FMusic) {
-    if (!FMusic->LoadExternalDLS()) {
-      UseBuiltInSetInstead();
+    if (const TSoundSetResult result = FMusic->LoadExternalDLS(); !result) {
+      UseBuiltInSetInstead(result);
       return;
     }
     BuildExternalVoiceLists();

@@ -212,7 +212,7 @@ private:
   void StartSoundEngine();
   void StartMidiIn();
   void LoadBuiltInSoundSet();
-  void UseBuiltInSetInstead();
+  void UseBuiltInSetInstead(const TSoundSetResult& why);
   void FormDestroy();
   void SpinClicked(const TKoSpinEdit* edit, int tag);
   void PianoKeyDown(bool right, int position);

@@ -576,14 +576,16 @@ bool TKoDirectMusic::SelectAudioOutput(const std::string& name) {
 
 // ---- Engine: sound sets ----------------------------------------------------------
 
-bool TKoDirectMusic::LoadCollection(std::span<const std::uint8_t> bytes, bool sort,
-                                    std::shared_ptr<const void> owner) {
+TSoundSetResult TKoDirectMusic::LoadCollection(std::span<const std::uint8_t> bytes, bool sort,
+                                               std::shared_ptr<const void> owner) {
   // Reading a set takes long; senders keep playing meanwhile (the synthesizer
   // guards its own font list). Only the switch-over holds the engine's lock.
   TLoadedSoundSet loaded;
-  if (!(owner ? LoadSoundSetInPlace(FSynth, bytes, std::move(owner), loaded)
-              : LoadSoundSet(FSynth, bytes, loaded))) {
-    return false;
+  const TSoundSetResult result = owner
+                                     ? LoadSoundSetInPlace(FSynth, bytes, std::move(owner), loaded)
+                                     : LoadSoundSet(FSynth, bytes, loaded);
+  if (!result) {
+    return result;
   }
   std::lock_guard guard(FLock);
   if (FFontId >= 0) {
@@ -597,48 +599,56 @@ bool TKoDirectMusic::LoadCollection(std::span<const std::uint8_t> bytes, bool so
   if (HasSynthPort()) {
     fluid_synth_program_reset(FSynth);
   }
-  return true;
+  return result;
 }
 
 bool TKoDirectMusic::LoadCollectionFromStream(std::span<const std::uint8_t> stream) {
   // A set that cannot be read leaves the current one playing and listed.
-  return LoadCollection(stream, true);
+  return static_cast<bool>(LoadCollection(stream, true));
 }
 
-bool TKoDirectMusic::LoadCollectionFromMappedFile(const std::filesystem::path& file) {
+TSoundSetResult TKoDirectMusic::LoadCollectionFromMappedFile(const std::filesystem::path& file) {
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(file, error)) {
+    return {TSoundSetFault::Missing};
+  }
   const std::shared_ptr<const TMappedFile> mapped = TMappedFile::Open(file, MaxSoundSetBytes);
   if (mapped == nullptr) {
-    return false;
+    return {TSoundSetFault::Unreadable};
   }
-  if (!LoadCollection(mapped->Bytes(), true, mapped)) {
-    return false;
+  const TSoundSetResult result = LoadCollection(mapped->Bytes(), true, mapped);
+  if (result) {
+    // Only what is played stays resident.
+    mapped->ReleaseTouchedPages();
   }
-  // Only what is played stays resident.
-  mapped->ReleaseTouchedPages();
-  return true;
+  return result;
 }
 
-bool TKoDirectMusic::LoadCollectionFromFile() {
+TSoundSetResult TKoDirectMusic::LoadCollectionFromFile() {
   if (!Config.UseExternalDLS) {
     std::lock_guard guard(FLock);
     FInstruments->Clear();
-    return false;
+    return {TSoundSetFault::Missing};
   }
   return LoadCollectionFromFile(std::filesystem::path(Config.ExternalDLSFileName));
 }
 
-bool TKoDirectMusic::LoadCollectionFromFile(const std::filesystem::path& fileName) {
+TSoundSetResult TKoDirectMusic::LoadCollectionFromFile(const std::filesystem::path& fileName) {
   {
     std::lock_guard guard(FLock);
     FInstruments->Clear();
   }
   std::error_code error;
   if (!std::filesystem::is_regular_file(fileName, error)) {
-    return false;
+    return {TSoundSetFault::Missing};
   }
   std::vector<std::uint8_t> bytes;
-  if (ReadFileBytes(fileName, bytes, MaxSoundSetBytes) && LoadCollection(bytes, false)) {
-    return true;
+  TSoundSetResult result{TSoundSetFault::Unreadable};
+  if (ReadFileBytes(fileName, bytes, MaxSoundSetBytes)) {
+    result = LoadCollection(bytes, false);
+    if (result) {
+      return result;
+    }
   }
   // The chosen set replaces the current one even when it cannot be read: the
   // list is empty, so nothing may keep sounding from the old set.
@@ -647,7 +657,7 @@ bool TKoDirectMusic::LoadCollectionFromFile(const std::filesystem::path& fileNam
     fluid_synth_sfunload(FSynth, FFontId, 1);
     FFontId = -1;
   }
-  return false;
+  return result;
 }
 
 bool TKoDirectMusic::DownloadInstruments() {
@@ -659,8 +669,8 @@ bool TKoDirectMusic::DownloadInstruments() {
   return fluid_synth_program_reset(FSynth) == FLUID_OK;
 }
 
-bool TKoDirectMusic::LoadExternalDLS() {
-  const bool loaded = LoadCollectionFromFile();
+TSoundSetResult TKoDirectMusic::LoadExternalDLS() {
+  const TSoundSetResult loaded = LoadCollectionFromFile();
   // Fails only without a synthesizer (a capture port), where nothing plays anyway.
   static_cast<void>(DownloadInstruments());
   return loaded;

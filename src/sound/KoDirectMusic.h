@@ -251,15 +251,16 @@ public:
   // The built-in set, opened in place: the file is mapped, not read, and the
   // voices play its waves from the mapping, so loading is quick and memory
   // grows only with what is played. Listed and sorted like a stream's set.
-  bool LoadCollectionFromMappedFile(const std::filesystem::path& file);
+  TSoundSetResult LoadCollectionFromMappedFile(const std::filesystem::path& file);
   // The external set named by Config (UseExternalDLS, ExternalDLSFileName),
-  // in the set's own order. The list is emptied first, whatever the result.
-  bool LoadCollectionFromFile();
+  // in the set's own order (Missing when Config names none). The list is
+  // emptied first, whatever the result.
+  TSoundSetResult LoadCollectionFromFile();
   // The same for a given file, whatever Config says.
-  bool LoadCollectionFromFile(const std::filesystem::path& fileName);
+  TSoundSetResult LoadCollectionFromFile(const std::filesystem::path& fileName);
   bool DownloadInstruments();
-  // LoadCollectionFromFile, then DownloadInstruments; false when the set did not load.
-  bool LoadExternalDLS();
+  // LoadCollectionFromFile, then DownloadInstruments; says why when the set did not load.
+  TSoundSetResult LoadExternalDLS();
   static int FindInstrument(std::uint32_t patch);
   // The list this engine fills: InstrumentList, or its own.
   const TInstrumentList& Instruments() const { return *FInstruments; }
@@ -314,8 +315,8 @@ private:
   void CloseDriver();
   bool ApplyBuffer(TDriverBuffer buffer);
   std::string DriverName() const;
-  bool LoadCollection(std::span<const std::uint8_t> bytes, bool sort,
-                      std::shared_ptr<const void> owner = {});
+  TSoundSetResult LoadCollection(std::span<const std::uint8_t> bytes, bool sort,
+                                 std::shared_ptr<const void> owner = {});
   void ApplyReverb();
   bool SendLocked(std::uint8_t status, std::uint8_t data1, std::uint8_t data2);
   bool PlayOnSynth(std::uint8_t status, std::uint8_t data1, std::uint8_t data2);

@@ -78,11 +78,14 @@ TKoOfflineRenderer::TKoOfflineRenderer(const TRenderSetup& setup) {
     return;
   // In the order the window starts its engine: reverb, sound set, volume.
   FEngine->SetReverbLevel(setup.ReverbLevel);
-  std::error_code error;
-  if (setup.UseExternalDLS && std::filesystem::is_regular_file(setup.ExternalDLSFileName, error)) {
-    FLoaded = FEngine->LoadCollectionFromFile(setup.ExternalDLSFileName) &&
-              FEngine->DownloadInstruments();
-  } else {
+  if (setup.UseExternalDLS) {
+    const TSoundSetResult external = FEngine->LoadCollectionFromFile(setup.ExternalDLSFileName);
+    FLoaded = external && FEngine->DownloadInstruments();
+    if (!external && setup.OnBuiltInInstead) {
+      setup.OnBuiltInInstead(external);
+    }
+  }
+  if (!FLoaded) {
     std::vector<std::uint8_t> bytes;
     FLoaded = ReadFileBytes(setup.BuiltInFileName, bytes, MaxSoundSetBytes) &&
               FEngine->LoadCollectionFromStream(bytes);

@@ -28,6 +28,9 @@ struct TRenderSetup {
   // The synthesizer volume in hundredths of a dB (the window's slider in
   // synthesizer mode); 0 is the volume the window starts with.
   std::int32_t Volume = 0;
+  // Told why when the external set does not load: the built-in set plays
+  // instead, as in the window.
+  std::function<void(const TSoundSetResult&)> OnBuiltInInstead;
 
   // From Config and the program folder; UI thread (Config is read).
   static TRenderSetup FromConfig();

@@ -1,7 +1,6 @@
 #include "sound/KoSoundSet.h"
 
 #include "sound/DlsSoundFont.h"
-#include "sound/SoundFontCheck.h"
 
 #include <fluidsynth.h>
 
@@ -124,6 +123,11 @@ std::uint32_t PatchOfPreset(int bank, int program) {
   return msb << 16 | lsb << 8 | prog;
 }
 
+// The DLS reader tells only whether the collection read.
+TSoundSetResult DlsResult(bool loaded) {
+  return loaded ? TSoundSetResult{} : TSoundSetResult{TSoundSetFault::Damaged};
+}
+
 } // namespace
 
 void AddMemoryLoader(fluid_synth_t* synth) {
@@ -140,41 +144,85 @@ bool IsRiffForm(std::span<const std::uint8_t> bytes, std::string_view form) {
          std::memcmp(bytes.data() + 8, form.data(), 4) == 0;
 }
 
-bool LoadSoundSet(fluid_synth_t* synth, std::span<const std::uint8_t> bytes,
-                  TLoadedSoundSet& loaded) {
+std::string SoundSetFaultText(const TSoundSetResult& result) {
+  switch (result.Fault) {
+  case TSoundSetFault::None:
+    return "loaded";
+  case TSoundSetFault::Missing:
+    return "not found";
+  case TSoundSetFault::Unreadable:
+    return "cannot be read";
+  case TSoundSetFault::NotASoundSet:
+    return "not a sound set (neither DLS nor SoundFont)";
+  case TSoundSetFault::Version:
+    return "a SoundFont version the program does not read (it reads 2 and 3)";
+  case TSoundSetFault::Refused:
+    return "damaged: the synthesizer could not read its samples";
+  case TSoundSetFault::Damaged:
+    break;
+  }
+  switch (result.Check) {
+  case TSoundFontCheck::Chunks:
+    return "damaged: its chunks do not fit inside one another";
+  case TSoundFontCheck::Info:
+    return "damaged: its information has no single version or too long a text";
+  case TSoundFontCheck::SampleData:
+    return "damaged: its sample data is malformed";
+  case TSoundFontCheck::Records:
+    return "damaged: a list of presets, instruments or samples is missing or cut short";
+  case TSoundFontCheck::Indices:
+    return "damaged: a zone index goes back or beyond its list";
+  case TSoundFontCheck::References:
+    return "damaged: a preset or instrument names one that does not exist";
+  case TSoundFontCheck::Samples:
+    return "damaged: a sample lies outside the sample data or is of an unknown type";
+  default:
+    return "damaged: its DLS structure does not read";
+  }
+}
+
+TSoundSetResult LoadSoundSet(fluid_synth_t* synth, std::span<const std::uint8_t> bytes,
+                             TLoadedSoundSet& loaded) {
   if (synth == nullptr) {
-    return false;
+    return {TSoundSetFault::Refused};
   }
   if (IsRiffForm(bytes, "sfbk")) {
     return LoadSoundFontBytes(synth, bytes, loaded);
   }
   if (IsRiffForm(bytes, "DLS ")) {
-    return LoadDlsBytes(synth, bytes, loaded);
+    return DlsResult(LoadDlsBytes(synth, bytes, loaded));
   }
-  return false;
+  return {TSoundSetFault::NotASoundSet};
 }
 
-bool LoadSoundSetInPlace(fluid_synth_t* synth, std::span<const std::uint8_t> bytes,
-                         std::shared_ptr<const void> owner, TLoadedSoundSet& loaded) {
+TSoundSetResult LoadSoundSetInPlace(fluid_synth_t* synth, std::span<const std::uint8_t> bytes,
+                                    std::shared_ptr<const void> owner, TLoadedSoundSet& loaded) {
   if (synth != nullptr && owner != nullptr && IsRiffForm(bytes, "DLS ")) {
-    return LoadDlsBytes(synth, bytes, loaded, std::move(owner));
+    return DlsResult(LoadDlsBytes(synth, bytes, loaded, std::move(owner)));
   }
   return LoadSoundSet(synth, bytes, loaded);
 }
 
-bool LoadSoundFontBytes(fluid_synth_t* synth, std::span<const std::uint8_t> bytes,
-                        TLoadedSoundSet& loaded) {
+TSoundSetResult LoadSoundFontBytes(fluid_synth_t* synth, std::span<const std::uint8_t> bytes,
+                                   TLoadedSoundSet& loaded) {
   // The synthesizer's reader trusts the file's sizes and indices.
-  if (!SoundFontStructureSound(bytes)) {
-    return false;
+  switch (const TSoundFontCheck check = CheckSoundFont(bytes)) {
+  case TSoundFontCheck::Sound:
+    break;
+  case TSoundFontCheck::NotSoundFont:
+    return {TSoundSetFault::NotASoundSet};
+  case TSoundFontCheck::Version:
+    return {TSoundSetFault::Version};
+  default:
+    return {TSoundSetFault::Damaged, check};
   }
   const int fontId = fluid_synth_sfload(synth, MemoryName(bytes).c_str(), 1);
   if (fontId == FLUID_FAILED) {
-    return false;
+    return {TSoundSetFault::Refused};
   }
   loaded.FontId = fontId;
   loaded.Instruments = ListFontInstruments(synth, fontId);
-  return true;
+  return {};
 }
 
 std::vector<TSoundSetInstrument> ListFontInstruments(fluid_synth_t* synth, int fontId) {

@@ -3,6 +3,8 @@
 // LoadSoundSet: it looks at the bytes, hands them to the matching reader and
 // returns the font the synthesizer now holds together with its instruments in
 // the set's own order. A new format adds one reader and one branch there.
+#include "sound/SoundFontCheck.h"
+
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -25,6 +27,29 @@ struct TLoadedSoundSet {
   std::vector<TSoundSetInstrument> Instruments;
 };
 
+// Why a sound set did not load.
+enum class TSoundSetFault {
+  None,
+  Missing,      // no file of that name
+  Unreadable,   // the file could not be read, or is larger than any set
+  NotASoundSet, // neither a DLS collection nor a SoundFont
+  Version,      // a SoundFont of a version the program does not read
+  Damaged, // a SoundFont that failed Check, or a DLS collection (Check Sound) that did not read
+  Refused, // it passed the checks, but the synthesizer could not read it
+};
+
+struct TSoundSetResult {
+  TSoundSetFault Fault = TSoundSetFault::None;
+  TSoundFontCheck Check = TSoundFontCheck::Sound;
+  // True when the set loaded.
+  explicit operator bool() const { return Fault == TSoundSetFault::None; }
+  friend bool operator==(const TSoundSetResult&, const TSoundSetResult&) = default;
+};
+
+// The reason a set did not load, in a few English words ("not found",
+// "damaged: ..."), for the command line.
+std::string SoundSetFaultText(const TSoundSetResult& result);
+
 // Lets the synthesizer read SoundFonts from memory; call once per synthesizer,
 // before the first LoadSoundSet. Other names still reach its file reader.
 void AddMemoryLoader(fluid_synth_t* synth);
@@ -33,20 +58,20 @@ void AddMemoryLoader(fluid_synth_t* synth);
 bool IsRiffForm(std::span<const std::uint8_t> bytes, std::string_view form);
 
 // Adds the sound set held in bytes to the synthesizer (the bytes are no longer
-// needed afterwards). False, with the synthesizer unchanged, when the bytes are
-// no sound set the program can read.
-bool LoadSoundSet(fluid_synth_t* synth, std::span<const std::uint8_t> bytes,
-                  TLoadedSoundSet& loaded);
+// needed afterwards). When the bytes are no sound set the program can read,
+// the synthesizer is unchanged and the result says why.
+TSoundSetResult LoadSoundSet(fluid_synth_t* synth, std::span<const std::uint8_t> bytes,
+                             TLoadedSoundSet& loaded);
 
 // The same for bytes that stay (a mapped file, kept alive by Owner): a DLS
 // collection is read in place, its voices reading their waves from the bytes;
 // other formats are copied as LoadSoundSet does.
-bool LoadSoundSetInPlace(fluid_synth_t* synth, std::span<const std::uint8_t> bytes,
-                         std::shared_ptr<const void> owner, TLoadedSoundSet& loaded);
+TSoundSetResult LoadSoundSetInPlace(fluid_synth_t* synth, std::span<const std::uint8_t> bytes,
+                                    std::shared_ptr<const void> owner, TLoadedSoundSet& loaded);
 
 // SoundFont 2/3 ("sfbk") through the synthesizer's own reader, from memory.
-bool LoadSoundFontBytes(fluid_synth_t* synth, std::span<const std::uint8_t> bytes,
-                        TLoadedSoundSet& loaded);
+TSoundSetResult LoadSoundFontBytes(fluid_synth_t* synth, std::span<const std::uint8_t> bytes,
+                                   TLoadedSoundSet& loaded);
 
 // The instruments of a font already in the synthesizer, in its preset order.
 // Presets of bank 128 are drum kits.

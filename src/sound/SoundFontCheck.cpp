@@ -53,35 +53,39 @@ std::optional<TChunk> ListBody(const TChunk& chunk, std::string_view type) {
   return TChunk{chunk.Id, chunk.Data + 4, chunk.Size - 4};
 }
 
-bool InfoSound(const TChunk& info) {
+// The major version named by INFO's one "ifil", or nothing when INFO is
+// malformed (no version, two, a text too long).
+std::optional<std::uint16_t> InfoVersion(const TChunk& info) {
   auto chunks = Chunks(info.Data, info.Size, 64);
   if (!chunks)
-    return false;
-  int versions = 0;
+    return std::nullopt;
+  std::optional<std::uint16_t> version;
   for (const TChunk& c : *chunks) {
     if (IdIs(c.Id, "ifil")) {
-      if (c.Size != 4 || U16(c.Data) != 2)
-        return false;
-      ++versions;
+      if (c.Size != 4 || version)
+        return std::nullopt;
+      version = U16(c.Data);
     } else if (c.Size > (IdIs(c.Id, "ICMT") ? 65536u : 256u)) {
-      return false;
+      return std::nullopt;
     }
   }
-  return versions == 1;
+  return version;
 }
 
-// The number of 16-bit samples, or nothing when sdta is malformed.
-std::optional<std::uint64_t> SampleCount(const TChunk& sdta) {
+// The sample data: its bytes, or nothing when sdta is malformed. Version 2
+// holds whole 16-bit samples only; version 3 may hold compressed ones too, so
+// its byte count may be odd.
+std::optional<std::uint64_t> SampleBytes(const TChunk& sdta, std::uint16_t version) {
   auto chunks = Chunks(sdta.Data, sdta.Size, 2);
   if (!chunks)
     return std::nullopt;
   if (chunks->empty())
     return 0;
   const TChunk& smpl = (*chunks)[0];
-  if (!IdIs(smpl.Id, "smpl") || smpl.Size % 2 != 0 ||
+  if (!IdIs(smpl.Id, "smpl") || (version == 2 && smpl.Size % 2 != 0) ||
       (chunks->size() == 2 && !IdIs((*chunks)[1].Id, "sm24")))
     return std::nullopt;
-  return smpl.Size / 2;
+  return smpl.Size;
 }
 
 // One of the nine record lists of pdta.
@@ -96,11 +100,12 @@ constexpr std::array<std::string_view, 9> RecordIds = {"phdr", "pbag", "pmod", "
                                                        "ibag", "imod", "igen", "shdr"};
 constexpr std::array<std::size_t, 9> RecordBytes = {38, 4, 10, 4, 22, 4, 10, 4, 46};
 enum { Phdr, Pbag, Pmod, Pgen, Inst, Ibag, Imod, Igen, Shdr };
+using TRecordLists = std::array<TRecords, 9>;
 
 constexpr std::uint16_t GenInstrument = 41;
 constexpr std::uint16_t GenSampleId = 53;
 constexpr std::uint16_t SampleMono = 1, SampleRight = 2, SampleLeft = 4, SampleLinked = 8,
-                        SampleRom = 0x8000;
+                        SampleCompressed = 0x10, SampleRom = 0x8000;
 
 // Each header's bag index (at offset) never decreases and stays within bags.
 bool HeaderBagsSound(const TRecords& headers, std::size_t offset, const TRecords& bags) {
@@ -137,14 +142,31 @@ bool LinksSound(const TRecords& gens, std::uint16_t link, std::size_t count) {
   return true;
 }
 
-bool SamplesSound(const TRecords& samples, std::uint64_t sampleCount) {
+// A sample of 16-bit frames: its range and loop inside the data.
+bool PlainSampleSound(const std::uint8_t* s, std::uint64_t dataBytes) {
+  const std::uint64_t frames = dataBytes / 2;
+  const std::uint64_t start = U32(s + 20), end = U32(s + 24);
+  const std::uint64_t loopStart = U32(s + 28), loopEnd = U32(s + 32);
+  return start <= end && end <= frames && loopStart <= frames && loopEnd <= frames;
+}
+
+// A compressed sample (Ogg Vorbis, version 3): start and end are byte offsets
+// of its stream in the data, end past its last byte. Its loop counts frames of
+// the decoded sound, which the synthesizer fits to the sound it decodes.
+bool CompressedSampleSound(const std::uint8_t* s, std::uint64_t dataBytes) {
+  const std::uint64_t start = U32(s + 20), end = U32(s + 24);
+  return start < end && end <= dataBytes;
+}
+
+bool SamplesSound(const TRecords& samples, std::uint64_t dataBytes, std::uint16_t version) {
   for (std::size_t i = 0; i + 1 < samples.Count; ++i) {
     const std::uint8_t* s = samples[i];
-    const std::uint64_t start = U32(s + 20), end = U32(s + 24);
-    const std::uint64_t loopStart = U32(s + 28), loopEnd = U32(s + 32);
     const std::uint16_t link = U16(s + 42), type = U16(s + 44);
-    const std::uint16_t kind = type & ~SampleRom;
-    if (start > end || end > sampleCount || loopStart > sampleCount || loopEnd > sampleCount)
+    const bool compressed = (type & SampleCompressed) != 0;
+    const std::uint16_t kind = type & ~(SampleRom | SampleCompressed);
+    if (compressed && version < 3)
+      return false;
+    if (!(compressed ? CompressedSampleSound(s, dataBytes) : PlainSampleSound(s, dataBytes)))
       return false;
     if (kind != SampleMono && kind != SampleRight && kind != SampleLeft && kind != SampleLinked)
       return false;
@@ -154,42 +176,64 @@ bool SamplesSound(const TRecords& samples, std::uint64_t sampleCount) {
   return true;
 }
 
-bool PdtaSound(const TChunk& pdta, std::uint64_t sampleCount) {
+// The nine record lists, or nothing when one is missing, out of order, not a
+// whole number of records or without its closing record.
+std::optional<TRecordLists> RecordLists(const TChunk& pdta) {
   auto chunks = Chunks(pdta.Data, pdta.Size, RecordIds.size());
   if (!chunks || chunks->size() != RecordIds.size())
-    return false;
-  std::array<TRecords, 9> r;
+    return std::nullopt;
+  TRecordLists r;
   for (std::size_t i = 0; i < RecordIds.size(); ++i) {
     const TChunk& c = (*chunks)[i];
     if (!IdIs(c.Id, RecordIds[i]) || c.Size % RecordBytes[i] != 0 || c.Size == 0)
-      return false;
+      return std::nullopt;
     r[i] = {c.Data, c.Size / RecordBytes[i], RecordBytes[i]};
   }
-  return r[Phdr].Count >= 2 && HeaderBagsSound(r[Phdr], 24, r[Pbag]) &&
-         BagsSound(r[Pbag], r[Pgen], r[Pmod]) && HeaderBagsSound(r[Inst], 20, r[Ibag]) &&
-         BagsSound(r[Ibag], r[Igen], r[Imod]) &&
-         LinksSound(r[Pgen], GenInstrument, r[Inst].Count) &&
-         LinksSound(r[Igen], GenSampleId, r[Shdr].Count) && SamplesSound(r[Shdr], sampleCount);
+  if (r[Phdr].Count < 2)
+    return std::nullopt;
+  return r;
+}
+
+TSoundFontCheck CheckPdta(const TChunk& pdta, std::uint64_t dataBytes, std::uint16_t version) {
+  const std::optional<TRecordLists> lists = RecordLists(pdta);
+  if (!lists)
+    return TSoundFontCheck::Records;
+  const TRecordLists& r = *lists;
+  if (!HeaderBagsSound(r[Phdr], 24, r[Pbag]) || !BagsSound(r[Pbag], r[Pgen], r[Pmod]) ||
+      !HeaderBagsSound(r[Inst], 20, r[Ibag]) || !BagsSound(r[Ibag], r[Igen], r[Imod]))
+    return TSoundFontCheck::Indices;
+  if (!LinksSound(r[Pgen], GenInstrument, r[Inst].Count) ||
+      !LinksSound(r[Igen], GenSampleId, r[Shdr].Count))
+    return TSoundFontCheck::References;
+  return SamplesSound(r[Shdr], dataBytes, version) ? TSoundFontCheck::Sound
+                                                   : TSoundFontCheck::Samples;
 }
 
 } // namespace
 
-bool SoundFontStructureSound(std::span<const std::uint8_t> bytes) {
+TSoundFontCheck CheckSoundFont(std::span<const std::uint8_t> bytes) {
   if (bytes.size() < 12 || !IdIs(bytes.data(), "RIFF") || !IdIs(bytes.data() + 8, "sfbk"))
-    return false;
+    return TSoundFontCheck::NotSoundFont;
   const std::size_t riffSize = U32(bytes.data() + 4);
   if (riffSize < 4 || riffSize > bytes.size() - 8)
-    return false;
+    return TSoundFontCheck::Chunks;
   auto top = Chunks(bytes.data() + 12, riffSize - 4, 3);
   if (!top || top->size() != 3)
-    return false;
+    return TSoundFontCheck::Chunks;
   auto info = ListBody((*top)[0], "INFO");
   auto sdta = ListBody((*top)[1], "sdta");
   auto pdta = ListBody((*top)[2], "pdta");
-  if (!info || !sdta || !pdta || !InfoSound(*info))
-    return false;
-  auto samples = SampleCount(*sdta);
-  return samples && PdtaSound(*pdta, *samples);
+  if (!info || !sdta || !pdta)
+    return TSoundFontCheck::Chunks;
+  const std::optional<std::uint16_t> version = InfoVersion(*info);
+  if (!version)
+    return TSoundFontCheck::Info;
+  if (*version != 2 && *version != 3)
+    return TSoundFontCheck::Version;
+  const std::optional<std::uint64_t> dataBytes = SampleBytes(*sdta, *version);
+  if (!dataBytes)
+    return TSoundFontCheck::SampleData;
+  return CheckPdta(*pdta, *dataBytes, *version);
 }
 
 } // namespace melo

@@ -1,7 +1,10 @@
 #include "app/CommandLine.h"
 
 #include "SongTestFiles.h"
+#include "StandInSoundSet.h"
+#include "platform/DataFolder.h"
 #include "platform/FileBytes.h"
+#include "sound/SetupConfig.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -261,6 +264,27 @@ TEST_F(ProgramTest, ExportsMidiAndAudioAndNothingFromADamagedSong) {
   // A folder that cannot be written: exit 1, nothing left behind.
   EXPECT_EQ(Run("--export song.lyt nowhere/out.flac"), ExitFailure);
   EXPECT_NE(err_.find("nowhere/out.flac"), std::string::npos);
+}
+
+// An external set the settings name that has gone: the export names it and
+// why in a warning, and plays the built-in set, as the window does.
+TEST_F(ProgramTest, AMissingExternalSetIsNamedAndTheBuiltInSetPlays) {
+  WriteSong("song.lyt");
+  SetProgramFolder(dir_);
+  ASSERT_TRUE(test::WriteStandInSoundSet(dir_ / "msf4.s"));
+  TSetupConfig settings;
+  settings.UseExternalDLS = true;
+  settings.ExternalDLSFileName = (dir_ / "gone.sf3").string();
+  ASSERT_TRUE(SaveConfig(settings));
+  std::ostringstream out, err;
+  EXPECT_EQ(RunCommandLineAction(ParseCommandLine({"--export", (dir_ / "song.lyt").string(),
+                                                   (dir_ / "song.mid").string()}),
+                                 out, err),
+            ExitSuccess);
+  EXPECT_EQ(err.str(), "melotastico: warning: sound set " + settings.ExternalDLSFileName +
+                           ": not found; the built-in set plays instead\n");
+  EXPECT_EQ(Read("song.mid").substr(0, 4), "MThd");
+  SetProgramFolder({});
 }
 
 } // namespace

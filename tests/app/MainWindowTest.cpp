@@ -78,14 +78,18 @@ void FillInstruments() {
 
 // Accepts the next message box shown within five seconds, keeping its text.
 // Polled: events processed before the box opens must not use the check up.
-void AcceptNextMessage(QString& shown) {
+// Accepts the next message boxes (count of them) as they show; their texts go
+// into shown, each after a line break but the first.
+void AcceptNextMessage(QString& shown, int count = 1) {
   auto* poll = new QTimer(qApp);
-  QObject::connect(poll, &QTimer::timeout, [poll, &shown] {
+  QObject::connect(poll, &QTimer::timeout, [poll, &shown, count]() mutable {
     if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-      shown = box->text();
+      shown += (shown.isEmpty() ? QString() : QStringLiteral("\n")) + box->text();
       box->accept();
-      poll->stop();
-      poll->deleteLater();
+      if (--count == 0) {
+        poll->stop();
+        poll->deleteLater();
+      }
     }
   });
   QTimer::singleShot(5000, poll, &QObject::deleteLater);
@@ -522,16 +526,19 @@ TEST_F(MainWindowTest, PortArgumentWritesThePortListAlsoWhenOutOfRange) {
   EXPECT_TRUE(Sent().empty());
 }
 
-TEST_F(MainWindowTest, MissingBuiltInSoundSetIsReportedAlsoWhenTheExternalSetIsMissing) {
+// A mistyped or moved external set is named before the built-in set takes over.
+TEST_F(MainWindowTest, MissingExternalAndBuiltInSoundSetsAreBothReported) {
   Form.reset();
   std::filesystem::remove(std::filesystem::path(Folder.path().toStdString()) / "msf4.s");
   Config.UseExternalDLS = true;
   Config.ExternalDLSFileName =
       (std::filesystem::path(Folder.path().toStdString()) / "gone.dls").string();
   QString shown;
-  AcceptNextMessage(shown);
+  AcceptNextMessage(shown, 2);
   Form = std::make_unique<TRoVoravForm>(TEngineMode::Capture);
-  EXPECT_EQ(shown, QStringLiteral("msf4.s not found."));
+  EXPECT_EQ(shown, QStringLiteral("无法载入外部音色库：\n%1\n找不到此文件。\n现在使用内置音色库。\n"
+                                  "msf4.s not found.")
+                       .arg(QString::fromStdString(Config.ExternalDLSFileName)));
   Mark();
   Tap(xQ); // the window still plays, without a sound set
   EXPECT_EQ(Notes(Sent()), (TBytes{0x90, 60, 70, 0x80, 60, 64}));
@@ -546,7 +553,8 @@ TEST_F(MainWindowTest, ABuiltInSoundSetThatDoesNotLoadIsReported) {
   AcceptNextMessage(shown);
   Form = std::make_unique<TRoVoravForm>(TEngineMode::Capture);
   EXPECT_EQ(shown,
-            QStringLiteral("无法载入内置音色库：\n") + QString::fromStdString(file.string()));
+            QStringLiteral("无法载入内置音色库：\n%1\n这不是音色库文件（既非DLS也非SoundFont）。")
+                .arg(QString::fromStdString(file.string())));
   FillInstruments();
   Mark();
   Tap(xQ); // the window still plays

@@ -4,6 +4,7 @@
 
 #include "FluidTsanSuppressions.h"
 #include "SynthTestSupport.h"
+#include "TinySoundFont.h"
 #include "sound/GetDXVer.h"
 #include "sound/MyGetDxVer.h"
 #include "sound/SetupConfig.h"
@@ -422,7 +423,7 @@ TEST_F(EngineSoundSetTest, FileLoadFollowsTheConfiguration) {
   EXPECT_EQ(InstrumentList.Count, 0);
   Config.UseExternalDLS = true;
   Config.ExternalDLSFileName = "/nonexistent/set.dls";
-  EXPECT_FALSE(engine.LoadCollectionFromFile());
+  EXPECT_EQ(engine.LoadCollectionFromFile(), TSoundSetResult{TSoundSetFault::Missing});
   Config.ExternalDLSFileName = test::GmSoundFont;
   ASSERT_TRUE(engine.LoadCollectionFromFile());
   EXPECT_GE(InstrumentList.Count, 129);
@@ -436,14 +437,65 @@ TEST_F(EngineSoundSetTest, UnreadableExternalFileLeavesNothingListedOrSounding) 
   ASSERT_TRUE(engine.LoadCollectionFromStream(test::GmSoundFontBytes()));
   const auto path =
       std::filesystem::temp_directory_path() / ("melo-bad-" + std::to_string(getpid()) + ".dls");
-  std::ofstream(path, std::ios::binary) << "RIFF\x04\0\0\0DLS ";
+  std::ofstream(path, std::ios::binary).write("RIFF\x04\0\0\0DLS ", 12);
   Config.UseExternalDLS = true;
   Config.ExternalDLSFileName = path.string();
-  EXPECT_FALSE(engine.LoadExternalDLS()); // the window then falls back to the built-in set
+  // The window then falls back to the built-in set.
+  EXPECT_EQ(engine.LoadExternalDLS(), TSoundSetResult{TSoundSetFault::Damaged});
   EXPECT_EQ(InstrumentList.Count, 0);
   engine.NoteOn(0, 60, 100);
   EXPECT_LT(test::Rms(test::RenderSeconds(engine, 0.3), 0, test::Seconds(0.3)), 1e-6);
   std::filesystem::remove(path);
+}
+
+// A file the settings may name: what loading it says.
+TEST_F(EngineSoundSetTest, ARefusedSetSaysWhy) {
+  const std::string ogg = test::OggTone();
+  ASSERT_FALSE(ogg.empty());
+  test::TFont version4, damaged;
+  version4.Info = test::Chunk("ifil", test::U16(4) + test::U16(0));
+  damaged.Shdr.replace(24, 4, test::U32(147));
+  const struct {
+    const char* What;
+    Bytes File;
+    TSoundSetResult Result;
+  } cases[] = {
+      {"random bytes", Bytes(4096, 0x5A), {TSoundSetFault::NotASoundSet}},
+      {"version 4", version4.Build(), {TSoundSetFault::Version}},
+      {"sample beyond its data",
+       damaged.Build(),
+       {TSoundSetFault::Damaged, TSoundFontCheck::Samples}},
+      {"a stream that is no Ogg Vorbis",
+       test::CompressedFont(std::string(ogg.size(), 'x')).Build(),
+       {TSoundSetFault::Refused}},
+      {"compressed", test::CompressedFont(ogg).Build(), {}},
+  };
+  const auto path =
+      std::filesystem::temp_directory_path() / ("melo-set-" + std::to_string(getpid()) + ".sf3");
+  for (const auto& [what, file, result] : cases) {
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
+    EXPECT_EQ(engine.LoadCollectionFromFile(path), result) << what;
+  }
+  std::filesystem::remove(path);
+  EXPECT_EQ(engine.LoadCollectionFromFile(path), TSoundSetResult{TSoundSetFault::Missing});
+}
+
+// A SoundFont 3 set plays its compressed sample at the pitch of each key.
+TEST_F(EngineSoundSetTest, ACompressedSetSoundsInTune) {
+  const test::Bytes sf3 = test::CompressedFont(test::OggTone()).Build();
+  ASSERT_TRUE(engine.LoadCollectionFromStream(sf3));
+  engine.SetReverbLevel(0);
+  engine.SetPatch(0, 0);
+  for (const auto& [note, hz] : {std::pair{69, 441.0}, std::pair{81, 882.0}}) {
+    engine.NoteOn(0, std::uint8_t(note), 100);
+    const std::vector<float> sound = test::RenderSeconds(engine, 0.5);
+    EXPECT_NEAR(test::MeasurePitch(sound, test::Seconds(0.1), test::Seconds(0.3), hz), hz,
+                hz * 0.003)
+        << note;
+    engine.NoteOff(0, std::uint8_t(note));
+    test::RenderSeconds(engine, 1.0);
+  }
 }
 
 TEST(EngineSoundSetSeamTest, RiffFormIsReadFromTheHeader) {

@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return s;
   }();
   const std::span<const std::uint8_t> bytes(data, size);
-  if (!SoundFontStructureSound(bytes))
+  if (CheckSoundFont(bytes) != TSoundFontCheck::Sound)
     return 0;
   TLoadedSoundSet loaded;
   if (LoadSoundSet(synth, bytes, loaded)) {
@@ -60,6 +60,8 @@ int main(int argc, char** argv) {
   stereo.Samples += test::Chunk("sm24", std::string(146, '\0'));
   const test::Bytes pair = stereo.Build();
   ok = fuzz::WriteSeed(folder, "stereo.sf2", pair.data(), pair.size()) && ok;
+  const test::Bytes compressed = test::CompressedFont(test::OggTone()).Build();
+  ok = fuzz::WriteSeed(folder, "compressed.sf3", compressed.data(), compressed.size()) && ok;
   return ok ? 0 : 1;
 }
 
