@@ -18,7 +18,7 @@ QString RunFileDialog(QWidget* parent, const TFileDialogRequest& request) {
   dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
   dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
   dialog.setDefaultSuffix(request.DefaultSuffix);
-  dialog.selectNameFilter(request.Filter);
+  dialog.selectNameFilter(request.Filter.section(QStringLiteral(";;"), 0, 0));
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
     return {};
   return dialog.selectedFiles().constFirst();

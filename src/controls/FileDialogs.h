@@ -13,8 +13,8 @@ enum class TFileDialogKind { Open, Save };
 
 struct TFileDialogRequest {
   TFileDialogKind Kind = TFileDialogKind::Open;
-  QString Folder;        // where the dialog starts
-  QString Filter;        // e.g. "Melotastico Keydef File(*.kdf)"
+  QString Folder; // where the dialog starts
+  QString Filter; // e.g. "Melotastico Keydef File(*.kdf)"; several apart by ";;", the first chosen
   QString DefaultSuffix; // added to a typed name without one, e.g. "kdf"
 };
 

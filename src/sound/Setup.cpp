@@ -246,9 +246,13 @@ void TfrmSetup::btnOpenExternalDLSFileClick() {
   QString folder = DataFolderPath();
   if (!FStoredFileName.empty())
     folder = QString::fromStdString(std::filesystem::path(FStoredFileName).parent_path().string());
-  const QString name =
-      RunFileDialog(this, {TFileDialogKind::Open, folder, QStringLiteral("DLS files (*.dls)"),
-                           QStringLiteral("dls")});
+  const QString name = RunFileDialog(this, {TFileDialogKind::Open, folder,
+                                            QStringLiteral("Sound sets (*.dls *.sf2 *.sf3);;"
+                                                           "DLS files (*.dls);;"
+                                                           "SoundFont 2 files (*.sf2);;"
+                                                           "SoundFont 3 files (*.sf3);;"
+                                                           "All files (*)"),
+                                            QStringLiteral("dls")});
   if (!name.isEmpty())
     lblExternalDLSFileName->setText(name);
 }

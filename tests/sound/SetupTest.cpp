@@ -163,7 +163,11 @@ TEST_F(SetupTest, SoundSetDialogStartsBesideTheStoredSet) {
     InspectFileDialog([&](QFileDialog* dialog) {
       EXPECT_EQ(dialog->fileMode(), QFileDialog::ExistingFile);
       EXPECT_EQ(dialog->defaultSuffix(), QStringLiteral("dls"));
-      EXPECT_EQ(dialog->nameFilters(), QStringList{QStringLiteral("DLS files (*.dls)")});
+      EXPECT_EQ(
+          dialog->nameFilters(),
+          (QStringList{"Sound sets (*.dls *.sf2 *.sf3)", "DLS files (*.dls)",
+                       "SoundFont 2 files (*.sf2)", "SoundFont 3 files (*.sf3)", "All files (*)"}));
+      EXPECT_EQ(dialog->selectedNameFilter(), QStringLiteral("Sound sets (*.dls *.sf2 *.sf3)"));
       EXPECT_EQ(std::filesystem::path(dialog->directory().absolutePath().toStdString()),
                 std::filesystem::canonical(c.Folder));
     });
