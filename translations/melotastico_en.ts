@@ -452,10 +452,10 @@ The song is still in memory and has not been lost.</translation>
         <translation>Level %1</translation>
     </message>
     <message>
-        <source>外部音色库的文件名中含有换行符，无法保存设置。
+        <source>外部音色库的文件名中含有换行符，或名称过长，无法保存设置。
 请将该文件改名后重新选择。
 %1</source>
-        <translation>The settings cannot be saved: the external sound set&apos;s file name contains a line break.
+        <translation>The settings cannot be saved: the external sound set&apos;s file name contains a line break, or is too long.
 Rename the file and choose it again.
 %1</translation>
     </message>

@@ -15,7 +15,6 @@
 
 #include "controls/FileDialogs.h"
 #include "platform/DataFolder.h"
-#include "platform/GbkText.h"
 #include "sound/FavoriteVoices.h"
 #include "sound/SetFavoriteVoices.h"
 
@@ -42,13 +41,9 @@ QLabel* WrappedLabel(const QString& text, QWidget* parent) {
   return label;
 }
 
-// The stored name is at most 250 bytes in the settings file's encoding; a longer one is cut
-// on a character boundary.
+// The name as the settings file gives it back (a long one cut).
 std::string StorableFileName(const QString& text) {
-  const std::string name = text.toStdString();
-  if (Utf8ToGbk(name).size() <= MaxExternalDLSFileNameBytes)
-    return name;
-  return GbkToUtf8(Utf8ToGbk(name, MaxExternalDLSFileNameBytes));
+  return StoredFileNameRoundTrip(text.toStdString());
 }
 
 } // namespace
@@ -269,8 +264,9 @@ bool ExecuteSetup(TSetupConfig& config, TSetupOptions& options,
     // The settings file holds one value a line: such a name would come back cut.
     QMessageBox::warning(
         &form, MessageTitle(),
-        QCoreApplication::translate("TfrmSetup", "外部音色库的文件名中含有换行符，无法保存设置。\n"
-                                                 "请将该文件改名后重新选择。\n%1")
+        QCoreApplication::translate("TfrmSetup",
+                                    "外部音色库的文件名中含有换行符，或名称过长，无法保存设置。\n"
+                                    "请将该文件改名后重新选择。\n%1")
             .arg(QString::fromStdString(config.ExternalDLSFileName)));
   } else if (!SaveConfig(config)) {
     const std::filesystem::path file = DataFileForWriting(ConfigFileName);

@@ -5,6 +5,7 @@
 #include "platform/GbkText.h"
 #include "platform/GlobalState.h"
 
+#include <cctype>
 #include <charconv>
 #include <optional>
 #include <vector>
@@ -58,6 +59,71 @@ std::optional<std::int32_t> ParseInteger(std::string_view s) {
   return value;
 }
 
+constexpr std::string_view FileUriPrefix = "file://";
+
+bool GbkHolds(std::string_view utf8) {
+  return GbkToUtf8(Utf8ToGbk(utf8)) == utf8;
+}
+
+// A name GBK cannot hold is stored as a file URI: ASCII, every byte but
+// letters, digits, "-._~/" as %XX of its UTF-8.
+std::string FileUri(std::string_view utf8) {
+  constexpr std::string_view plain = "-._~/";
+  constexpr char hex[] = "0123456789ABCDEF";
+  std::string uri(FileUriPrefix);
+  for (const char c : utf8) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (std::isalnum(byte) != 0 && byte < 0x80) {
+      uri += c;
+    } else if (plain.find(c) != std::string_view::npos) {
+      uri += c;
+    } else {
+      uri += '%';
+      uri += hex[byte >> 4];
+      uri += hex[byte & 0xF];
+    }
+  }
+  return uri;
+}
+
+// The name a file URI stands for, or nothing when the line is none (or its
+// escapes are broken).
+std::optional<std::string> FromFileUri(std::string_view line) {
+  if (!line.starts_with(FileUriPrefix))
+    return std::nullopt;
+  line.remove_prefix(FileUriPrefix.size());
+  std::string name;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    if (line[i] != '%') {
+      name += line[i];
+      continue;
+    }
+    unsigned value = 0;
+    const char* digits = line.data() + i + 1;
+    if (line.size() - i < 3 || std::from_chars(digits, digits + 2, value, 16).ptr != digits + 2)
+      return std::nullopt;
+    // No name holds these: a NUL would end it early, naming another file.
+    if (value == 0 || value == '\r' || value == '\n')
+      return std::nullopt;
+    name += static_cast<char>(value);
+    i += 2;
+  }
+  return name;
+}
+
+// The name as line 4 holds it: GBK when GBK holds it (cut to the field's
+// size), else its file URI.
+std::string StoredFileName(std::string_view utf8) {
+  return GbkHolds(utf8) ? Utf8ToGbk(utf8, MaxExternalDLSFileNameBytes) : FileUri(utf8);
+}
+
+std::string FileNameFromStored(std::string_view line) {
+  if (auto name = FromFileUri(line))
+    return *std::move(name);
+  // Cut on a character boundary so the name stays storable as it is.
+  return GbkToUtf8(Utf8ToGbk(GbkToUtf8(line), MaxExternalDLSFileNameBytes));
+}
+
 std::optional<TSetupConfig> ParseConfig(std::string_view text) {
   std::vector<std::string> lines = SplitLines(text);
   if (lines.size() < 4)
@@ -67,10 +133,8 @@ std::optional<TSetupConfig> ParseConfig(std::string_view text) {
   auto external = ParseInteger(lines[2]);
   if (!latency || !reverb || !external)
     return std::nullopt;
-  // Cut on a character boundary so the name stays storable as it is.
-  std::string name = GbkToUtf8(Utf8ToGbk(GbkToUtf8(lines[3]), MaxExternalDLSFileNameBytes));
   return TSetupConfig{*latency, static_cast<std::uint8_t>(*reverb & 0xFF), (*external & 0xFF) != 0,
-                      std::move(name)};
+                      FileNameFromStored(lines[3])};
 }
 
 std::string FormatConfig(const TSetupConfig& config) {
@@ -78,7 +142,7 @@ std::string FormatConfig(const TSetupConfig& config) {
   text += std::to_string(config.Latency) + "\r\n";
   text += std::to_string(config.ReverbLevel) + "\r\n";
   text += std::string(config.UseExternalDLS ? "1" : "0") + "\r\n";
-  text += Utf8ToGbk(config.ExternalDLSFileName, MaxExternalDLSFileNameBytes) + "\r\n";
+  text += StoredFileName(config.ExternalDLSFileName) + "\r\n";
   return text;
 }
 
@@ -100,8 +164,14 @@ bool LoadConfig(TSetupConfig& config) {
   return LoadConfigFrom(DataFileForReading(ConfigFileName), config);
 }
 
+std::string StoredFileNameRoundTrip(std::string_view fileName) {
+  return ConfigFileNameStorable(fileName) ? FileNameFromStored(StoredFileName(fileName))
+                                          : std::string(fileName);
+}
+
 bool ConfigFileNameStorable(std::string_view fileName) {
-  return fileName.find_first_of("\r\n") == std::string_view::npos;
+  return fileName.find_first_of("\r\n") == std::string_view::npos &&
+         StoredFileName(fileName).size() <= MaxExternalDLSFileNameBytes;
 }
 
 bool SaveConfigTo(const std::filesystem::path& fileName, const TSetupConfig& config) {

@@ -12,7 +12,7 @@ struct TSetupConfig {
   std::int32_t Latency;            // the port's write latency in ms
   std::uint8_t ReverbLevel;        // 0..4
   bool UseExternalDLS;             // external sound set instead of the built-in one
-  std::string ExternalDLSFileName; // UTF-8; at most 250 bytes once stored as GBK
+  std::string ExternalDLSFileName; // UTF-8; at most 250 bytes once stored
 
   bool operator==(const TSetupConfig&) const = default;
 };
@@ -40,9 +40,22 @@ extern TSetupConfig Config;
 bool LoadConfig(TSetupConfig& config);
 bool LoadConfigFrom(const std::filesystem::path& fileName, TSetupConfig& config);
 
+// The file's fourth line holds the external set's name as GBK, byte for byte,
+// when GBK holds every character of it (cut to 250 bytes on a character
+// boundary). Another name (Hangul, Cyrillic, "Klänge") is stored as its file
+// URI, "file://" and the name's UTF-8 with every byte but ASCII letters,
+// digits and "-._~/" written %XX: plain ASCII, which an older reader takes for
+// a relative name under a folder "file:" that does not exist, so it sees a
+// missing set and plays the built-in one.
+//
 // Whether the file name survives a save and a load: the file is a list of
-// lines, so a name holding CR or LF (legal in Linux names) cannot be stored.
+// lines, so a name holding CR or LF (legal in Linux names) cannot be stored,
+// nor one whose file URI is longer than 250 bytes (cutting it could name
+// another file).
 bool ConfigFileNameStorable(std::string_view fileName);
+// The name a save and a load give back (a long GBK name cut); one that cannot
+// be stored comes back as it is.
+std::string StoredFileNameRoundTrip(std::string_view fileName);
 
 // Writes the configuration file (into the data folder), replacing it; false
 // when it could not be written or ExternalDLSFileName is not storable, the

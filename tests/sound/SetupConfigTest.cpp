@@ -145,5 +145,41 @@ TEST_F(SetupConfigTest, LongFileNameIsCutTo250Bytes) {
   EXPECT_EQ(ReadConfigFile(), "40\r\n3\r\n1\r\n" + std::string(250, 'a') + "\r\n");
 }
 
+// A name GBK holds is stored byte for byte as GBK; any other as its file URI,
+// which comes back whole.
+TEST_F(SetupConfigTest, EveryFileNameComesBackAfterARestart) {
+  const struct {
+    std::string Name;
+    std::string Line; // as the file holds it
+  } cases[] = {
+      {"/音乐/钢琴.dls", "/\xD2\xF4\xC0\xD6/\xB8\xD6\xC7\xD9.dls"},
+      {"/home/u/Klänge/set 1.sf2", "file:///home/u/Kl%C3%A4nge/set%201.sf2"},
+      {"/음/세트.sf3", "file:///%EC%9D%8C/%EC%84%B8%ED%8A%B8.sf3"},
+      {"/Набор~_-.sf2", "/\xA7\xAF\xA7\xD1\xA7\xD2\xA7\xE0\xA7\xE2~_-.sf2"},
+      {"/a%20한.sf2", "file:///a%2520%ED%95%9C.sf2"},
+  };
+  for (const auto& [name, line] : cases) {
+    ASSERT_TRUE(SaveConfig({50, 1, true, name})) << name;
+    EXPECT_EQ(ReadConfigFile(), "50\r\n1\r\n1\r\n" + line + "\r\n") << name;
+    TSetupConfig back = Scrambled();
+    ASSERT_TRUE(LoadConfig(back)) << name;
+    EXPECT_EQ(back.ExternalDLSFileName, name);
+  }
+  // A file URI must not come back longer than the field: 250 bytes at most.
+  std::string umlauts = "/aa";
+  for (int i = 0; i < 40; ++i)
+    umlauts += "ä";
+  EXPECT_TRUE(ConfigFileNameStorable(umlauts));
+  EXPECT_FALSE(ConfigFileNameStorable("/a" + umlauts));
+  EXPECT_FALSE(SaveConfig({50, 1, true, "/a" + umlauts}));
+  // Escapes that name no file are taken as written.
+  for (const std::string line : {"file:///a%00b", "file:///a%0Ab", "file:///a%4", "file:///a%G1"}) {
+    WriteConfigFile("40\r\n3\r\n1\r\n" + line + "\r\n");
+    TSetupConfig config = Scrambled();
+    ASSERT_TRUE(LoadConfig(config));
+    EXPECT_EQ(config.ExternalDLSFileName, line);
+  }
+}
+
 } // namespace
 } // namespace melo

@@ -210,24 +210,28 @@ TEST_F(SetupTest, AFailedWriteIsReportedAndKeepsWhatWasThere) {
   EXPECT_TRUE(std::filesystem::is_directory(CfgFile / "keep"));
 }
 
-TEST_F(SetupTest, ASoundSetNameWithALineBreakIsToldAndKeepsTheOldFile) {
+TEST_F(SetupTest, ASoundSetNameThatCannotBeStoredIsToldAndKeepsTheOldFile) {
   WriteCfg("40\r\n3\r\n0\r\n\r\n");
-  for (const char* name : {"/sets/two\nlines.dls", "/sets/carriage\rreturn.dls"}) {
+  std::string tooLong = "/sets/"; // stored as a file URI of 259 bytes
+  for (int i = 0; i < 41; ++i)
+    tooLong += "ä";
+  for (const std::string& name :
+       {std::string("/sets/two\nlines.dls"), std::string("/sets/carriage\rreturn.dls"), tooLong}) {
     TSetupConfig config = DefaultConfig;
     TSetupOptions options;
     QString message;
     WhenShown<TfrmSetup>([&](TfrmSetup* form) {
       form->cbUseExternalDLS->setChecked(true);
-      form->lblExternalDLSFileName->setText(QString::fromUtf8(name));
+      form->lblExternalDLSFileName->setText(QString::fromStdString(name));
       CloseMessage(&message);
       form->btnOK->click();
     });
     EXPECT_TRUE(ExecuteSetup(config, options, {}));
     EXPECT_EQ(config.ExternalDLSFileName, name); // this run still uses it
-    EXPECT_TRUE(
-        message.startsWith(QStringLiteral("外部音色库的文件名中含有换行符，无法保存设置。")))
+    EXPECT_TRUE(message.startsWith(
+        QStringLiteral("外部音色库的文件名中含有换行符，或名称过长，无法保存设置。")))
         << message.toStdString();
-    EXPECT_TRUE(message.contains(QString::fromUtf8(name))) << message.toStdString();
+    EXPECT_TRUE(message.contains(QString::fromStdString(name))) << message.toStdString();
     EXPECT_EQ(FileText(CfgFile), "40\r\n3\r\n0\r\n\r\n");
   }
 }
