@@ -177,6 +177,15 @@ TEST_F(SongExportTest, MidiFilePlayedByFluidSynthSoundsLikeTheAudioExport) {
   const std::vector<float> audio = ReadLeft(Path("song.wav"));
   ASSERT_GT(audio.size(), static_cast<std::size_t>(Rate) * 2);
 
+  // The header's texts become the file's tags, the player its artist.
+  SF_INFO info{};
+  SNDFILE* tagged = sf_open(Path("song.wav").c_str(), SFM_READ, &info);
+  ASSERT_NE(tagged, nullptr);
+  EXPECT_STREQ(sf_get_string(tagged, SF_STR_TITLE), "Export test");
+  EXPECT_STREQ(sf_get_string(tagged, SF_STR_ARTIST), "Tester");
+  EXPECT_STREQ(sf_get_string(tagged, SF_STR_COMMENT), "Two hands and drums");
+  sf_close(tagged);
+
   // What the export plays, note by note.
   TKoOfflineRenderer forList(GmSetup());
   const TSoundSetVoices voices(forList.Instruments());
