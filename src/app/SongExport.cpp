@@ -125,7 +125,8 @@ TExportResult ExportSong(const TSongHeader& header, const TSimpleBuffer& events,
     return SaveMidiFile(fileName, messages, texts, end) ? TExportResult::Done
                                                         : TExportResult::WriteFailed;
   }
-  return ResultOf(renderer.RenderToFile(messages, fileName, target.AudioType, progress));
+  const TAudioFileTags tags{texts.Title, texts.Player, texts.Remark};
+  return ResultOf(renderer.RenderToFile(messages, fileName, target.AudioType, tags, progress));
 }
 
 } // namespace melo

@@ -973,7 +973,9 @@ void TRoVoravForm::FormActivate() {
     cbbExternalDLSVoices_LeftChange();
     cbbExternalDLSVoices_RightChange();
   }
-  if (FActivations == 2 && !FAudio) {
+  // The sound server and the ALSA mixer each set the master volume; only
+  // without either is there something to say.
+  if (FActivations == 2 && !FAudio && !MixerLineHasVolume(MasterLine)) {
     // Not modal: the message must not hold up the activation that shows it.
     auto* box = new QMessageBox(
         QMessageBox::Information, windowTitle(),

@@ -6,7 +6,11 @@
 
 #include <algorithm>
 #include <array>
+#include <deque>
+#include <limits>
+#include <optional>
 #include <string_view>
+#include <utility>
 
 namespace melo {
 namespace {
@@ -74,6 +78,52 @@ private:
   std::uint32_t FTime = 0;
 };
 
+TTimedMidiMessage DrumNoteOff(std::uint32_t time, std::uint8_t key) {
+  return {time, ChannelStatus(NoteOffStatus, DrumChannel), key, 0};
+}
+
+// The messages in time order with a note-off for every drum strike, as
+// BuildMidiFile says.
+std::vector<TTimedMidiMessage> WithDrumNoteOffs(const std::vector<TTimedMidiMessage>& sorted) {
+  constexpr std::size_t keyCount = 128;
+  // The time of each key's strike not yet ended, and the times those strikes
+  // end at the latest (with their keys, in time order; an entry whose strike
+  // was ended sooner is passed over).
+  std::array<std::optional<std::uint32_t>, keyCount> openStrikes{};
+  std::deque<std::pair<std::uint32_t, std::uint8_t>> strikeEnds;
+  std::vector<TTimedMidiMessage> result;
+  result.reserve(sorted.size() * 2);
+  const auto endStrikesBefore = [&](std::uint64_t time) {
+    while (!strikeEnds.empty() && strikeEnds.front().first < time) {
+      const auto [end, key] = strikeEnds.front();
+      strikeEnds.pop_front();
+      if (openStrikes[key] && *openStrikes[key] + DrumStrikeTicks == end) {
+        result.push_back(DrumNoteOff(end, key));
+        openStrikes[key].reset();
+      }
+    }
+  };
+  for (const TTimedMidiMessage& message : sorted) {
+    endStrikesBefore(message.Time);
+    const std::uint8_t kind = message.Status & 0xF0;
+    const std::uint8_t key = message.Data1 & 0x7F;
+    const bool isNote = kind == NoteOnStatus || kind == NoteOffStatus;
+    if ((message.Status & 0x0F) == DrumChannel && isNote) {
+      const bool isStrike = kind == NoteOnStatus && (message.Data2 & 0x7F) != 0;
+      if (isStrike && openStrikes[key])
+        result.push_back(DrumNoteOff(message.Time, key));
+      openStrikes[key].reset();
+      if (isStrike) {
+        openStrikes[key] = message.Time;
+        strikeEnds.emplace_back(message.Time + DrumStrikeTicks, key);
+      }
+    }
+    result.push_back(message);
+  }
+  endStrikesBefore(std::numeric_limits<std::uint64_t>::max());
+  return result;
+}
+
 } // namespace
 
 std::string ChannelTrackName(int channel) {
@@ -110,6 +160,7 @@ bool BuildMidiFile(const std::vector<TTimedMidiMessage>& messages, const TMidiFi
     return false;
   std::stable_sort(sorted.begin(), sorted.end(),
                    [](const auto& a, const auto& b) { return a.Time < b.Time; });
+  sorted = WithDrumNoteOffs(sorted);
 
   TTrack conductor;
   if (!texts.Title.empty())

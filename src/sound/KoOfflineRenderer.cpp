@@ -42,6 +42,17 @@ int SndFileFormat(TAudioFileType type) {
   return SF_FORMAT_WAV | SF_FORMAT_PCM_16;
 }
 
+// Before any audio is written, so that every format takes them.
+void SetTags(SNDFILE* file, const TAudioFileTags& tags) {
+  const auto set = [file](int kind, const std::string& text) {
+    if (!text.empty())
+      sf_set_string(file, kind, text.c_str());
+  };
+  set(SF_STR_TITLE, tags.Title);
+  set(SF_STR_ARTIST, tags.Artist);
+  set(SF_STR_COMMENT, tags.Comment);
+}
+
 } // namespace
 
 bool AudioFileTypeOf(const std::filesystem::path& fileName, TAudioFileType& type) {
@@ -200,7 +211,7 @@ TRenderResult TKoOfflineRenderer::Render(const std::vector<TTimedMidiMessage>& m
 
 TRenderResult TKoOfflineRenderer::RenderToFile(const std::vector<TTimedMidiMessage>& messages,
                                                const std::filesystem::path& fileName,
-                                               TAudioFileType type,
+                                               TAudioFileType type, const TAudioFileTags& tags,
                                                const TRenderProgress& progress) {
   if (FUsed)
     return TRenderResult::Used;
@@ -220,6 +231,7 @@ TRenderResult TKoOfflineRenderer::RenderToFile(const std::vector<TTimedMidiMessa
           return false;
         // Peaks above full scale are clipped, not wrapped around.
         sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+        SetTags(file, tags);
         if (type == TAudioFileType::Ogg) {
           double quality = OggQuality;
           sf_command(file, SFC_SET_VBR_ENCODING_QUALITY, &quality, sizeof quality);

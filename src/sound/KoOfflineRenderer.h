@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace melo {
@@ -18,6 +19,14 @@ enum class TAudioFileType { Wav, Flac, Ogg };
 // The type named by the file's extension (".wav", ".flac", ".ogg" in any
 // letter case); false for any other name.
 bool AudioFileTypeOf(const std::filesystem::path& fileName, TAudioFileType& type);
+
+// Texts an audio file carries in its format's own tags (WAV INFO chunk, FLAC
+// and Vorbis comments), UTF-8; empty ones are left out.
+struct TAudioFileTags {
+  std::string Title;
+  std::string Artist;
+  std::string Comment;
+};
 
 // Which sound set and reverb the window's engine would use.
 struct TRenderSetup {
@@ -69,12 +78,12 @@ public:
   // Plays the messages (in time order, equal times in their order) at their
   // exact times and renders until the sound has died away. One render per
   // renderer. Into memory (tests, comparisons) or into a file of the given
-  // type, written through a temporary renamed over fileName.
+  // type with the tags, written through a temporary renamed over fileName.
   TRenderResult Render(const std::vector<TTimedMidiMessage>& messages, std::vector<float>& left,
                        std::vector<float>& right, const TRenderProgress& progress = {});
   TRenderResult RenderToFile(const std::vector<TTimedMidiMessage>& messages,
                              const std::filesystem::path& fileName, TAudioFileType type,
-                             const TRenderProgress& progress = {});
+                             const TAudioFileTags& tags = {}, const TRenderProgress& progress = {});
 
   // The first frame at or after a millisecond.
   static std::uint64_t FrameOfTime(std::uint32_t ms);

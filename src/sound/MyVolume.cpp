@@ -94,6 +94,12 @@ void SetMixerMessageHandler(TMixerMessageHandler handler) {
   MessageHandler = std::move(handler);
 }
 
+bool MixerLineHasVolume(std::uint8_t line) {
+  TMixer mixer;
+  snd_mixer_elem_t* elem = mixer.Find(line);
+  return elem && snd_mixer_selem_has_playback_volume(elem);
+}
+
 std::uint16_t GetMixerVolume(std::uint8_t line) {
   TMixer mixer;
   snd_mixer_elem_t* elem = mixer.Find(line);

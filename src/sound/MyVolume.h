@@ -19,6 +19,8 @@ extern std::string MixerDeviceName;
 using TMixerMessageHandler = std::function<void(const std::string& message)>;
 void SetMixerMessageHandler(TMixerMessageHandler handler);
 
+// True when the mixer has the line with a playback volume to set.
+bool MixerLineHasVolume(std::uint8_t line);
 // The line's volume on 0..65535 (its louder channel); 0 without a mixer or such a line.
 std::uint16_t GetMixerVolume(std::uint8_t line);
 // Writes Value (0..65535) to every channel of the line.

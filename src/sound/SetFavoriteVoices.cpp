@@ -6,8 +6,6 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include <filesystem>
-
 #include "controls/FileDialogs.h"
 #include "sound/KoDirectMusic.h"
 
@@ -134,14 +132,10 @@ void TfrmSetFavoriteVoices::btnLoadClick() {
                            QString::fromLatin1(FvcSuffix)});
   if (name.isEmpty())
     return;
-  // An empty or unreadable file holds no voices: the lists stay as they are.
-  std::error_code error;
-  const std::filesystem::path file = name.toStdString();
-  if (!std::filesystem::is_regular_file(file, error) ||
-      std::filesystem::file_size(file, error) == 0)
-    return;
+  // An unreadable file leaves the lists as they are; a short or empty one
+  // shows the defaults where it holds no voices.
   TFavoriteVoiceTable scratch = FBase;
-  if (LoadFavoriteVoices(file, scratch))
+  if (LoadFavoriteVoices(name.toStdString(), scratch))
     ShowVoices(scratch);
 }
 

@@ -247,7 +247,7 @@ TEST_F(WindowVolumeTest, DoubleClickSwitchesModesWithoutChangingAVolume) {
 
 // ---- Without a sound server ------------------------------------------------------------------
 
-TEST_F(WindowFixture, WithoutAServerTheFallbackServesAndTheSecondActivationSaysSo) {
+TEST_F(WindowFixture, WithoutAServerTheFallbackServesAndTheSecondActivationSaysSoWithoutAMixer) {
   ::setenv("PULSE_SERVER", "unix:/nonexistent/melo-test/native", 1);
   MixerDeviceName = "melo-no-mixer";
   Create();
@@ -268,6 +268,17 @@ TEST_F(WindowFixture, WithoutAServerTheFallbackServesAndTheSecondActivationSaysS
   ASSERT_NE(box, nullptr);
   EXPECT_EQ(box->text(), QStringLiteral("由于某种原因，Melotastico在您的机器上无法调整总音量。"));
   box->accept();
+
+  // Still no server for the window, but an ALSA mixer that sets the volume:
+  // nothing to say.
+  Form.reset();
+  Create();
+  ASSERT_EQ(Form->Audio(), nullptr);
+  ::setenv("PULSE_SERVER", Pulse->Server().c_str(), 1);
+  MixerDeviceName = "default";
+  QApplication::sendEvent(Form.get(), &activate);
+  QApplication::sendEvent(Form.get(), &activate);
+  EXPECT_EQ(Form->findChild<QMessageBox*>(), nullptr);
 }
 
 // ---- Mouse pedal -----------------------------------------------------------------------------

@@ -5,6 +5,7 @@
 #include "WindowTestEnvironment.h"
 #include "app/SongExportDialog.h"
 #include "app/main.h"
+#include "music/KoMidiFile.h"
 #include "platform/DataFolder.h"
 #include "sound/KoDirectMusic.h"
 #include "sound/SetupConfig.h"
@@ -176,16 +177,33 @@ TEST_F(SongExportTest, MidiFilePlayedByFluidSynthSoundsLikeTheAudioExport) {
   const std::vector<float> audio = ReadLeft(Path("song.wav"));
   ASSERT_GT(audio.size(), static_cast<std::size_t>(Rate) * 2);
 
+  // The header's texts become the file's tags, the player its artist.
+  SF_INFO info{};
+  SNDFILE* tagged = sf_open(Path("song.wav").c_str(), SFM_READ, &info);
+  ASSERT_NE(tagged, nullptr);
+  EXPECT_STREQ(sf_get_string(tagged, SF_STR_TITLE), "Export test");
+  EXPECT_STREQ(sf_get_string(tagged, SF_STR_ARTIST), "Tester");
+  EXPECT_STREQ(sf_get_string(tagged, SF_STR_COMMENT), "Two hands and drums");
+  sf_close(tagged);
+
   // What the export plays, note by note.
   TKoOfflineRenderer forList(GmSetup());
   const TSoundSetVoices voices(forList.Instruments());
+  // The file ends each drum strike (these are far apart) a sixteenth later.
   std::vector<TPlayed> expected;
   for (const TTimedMidiMessage& m : PlaySongOffline(header, events, voices)) {
     const int type = m.Status & 0xF0;
+    const int channel = m.Status & 0x0F;
     if (type == 0x90 || type == 0x80)
-      expected.push_back({static_cast<int>(m.Time), type, m.Status & 0x0F, m.Data1, m.Data2});
+      expected.push_back({static_cast<int>(m.Time), type, channel, m.Data1, m.Data2});
+    if (type == 0x90 && channel == DrumChannel && m.Data2 != 0) {
+      expected.push_back(
+          {static_cast<int>(m.Time + DrumStrikeTicks), 0x80, DrumChannel, m.Data1, 0});
+    }
   }
-  ASSERT_GE(expected.size(), 18u);
+  std::stable_sort(expected.begin(), expected.end(),
+                   [](const TPlayed& a, const TPlayed& b) { return a.Tick < b.Tick; });
+  ASSERT_GE(expected.size(), 23u);
 
   // FluidSynth's reader finds the same notes, channel by channel, each handed
   // over in the block of its millisecond (its clock counts whole ms at block

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -105,6 +106,36 @@ TParsedFile Parse(const std::vector<std::uint8_t>& b) {
   return f;
 }
 
+// mido's count of the drum channel's strikes and of those it finds no off for
+// before the key's next strike or the end.
+std::string MidoDrumStrikes(const std::filesystem::path& file) {
+  const std::string script = R"(
+import sys, mido
+struck, unended, sounding = 0, 0, set()
+for track in mido.MidiFile(sys.argv[1]).tracks:
+    for m in track:
+        if m.type not in ("note_on", "note_off") or m.channel != 9:
+            continue
+        if m.type == "note_on" and m.velocity > 0:
+            struck += 1
+            unended += m.note in sounding
+            sounding.add(m.note)
+        else:
+            sounding.discard(m.note)
+print(struck, "struck,", unended + len(sounding), "unended")
+)";
+  const std::string command =
+      std::string(MELO_MIDO_PYTHON) + " -c '" + script + "' '" + file.string() + "'";
+  std::string output;
+  if (FILE* pipe = ::popen(command.c_str(), "r")) {
+    std::array<char, 256> buffer{};
+    while (std::fgets(buffer.data(), buffer.size(), pipe) != nullptr)
+      output += buffer.data();
+    ::pclose(pipe);
+  }
+  return output;
+}
+
 TEST(KoMidiFile, TracksPerChannelWithExactMillisecondTimes) {
   const std::vector<TTimedMidiMessage> messages{
       {0, 0xB9, 0, 120},      {0, 0xC9, 0, 0},     {0, 0xC1, 5, 99},     {1, 0x91, 60, 100},
@@ -133,6 +164,7 @@ TEST(KoMidiFile, TracksPerChannelWithExactMillisecondTimes) {
       copy.Data2 = 0; // one data byte only
     expected[m.Status & 0x0F].push_back(copy);
   }
+  expected[9].push_back({2 + DrumStrikeTicks, 0x89, 36, 0}); // the strike's added end
   EXPECT_EQ(f.Tracks[1].Messages, expected[0]);
   EXPECT_EQ(f.Tracks[2].Messages, expected[1]);
   EXPECT_EQ(f.Tracks[3].Messages, expected[9]);
@@ -156,6 +188,72 @@ TEST(KoMidiFile, OrdersByTimeKeepsEqualTimesAndDropsNonChannelMessages) {
   const std::vector<TTimedMidiMessage> want{
       {20, 0x90, 62, 80}, {500, 0x90, 60, 90}, {500, 0x80, 62, 0}, {500, 0xB0, 64, 0}};
   EXPECT_EQ(f.Tracks[1].Messages, want);
+}
+
+TEST(KoMidiFile, DrumStrikesEndWithANoteOff) {
+  constexpr std::uint32_t ticks = DrumStrikeTicks;
+  struct TCase {
+    const char* What;
+    std::vector<TTimedMidiMessage> Messages;
+    std::vector<TTimedMidiMessage> Track; // the only track besides the conductor
+  };
+  const std::vector<TCase> cases{
+      {"a lone strike", {{7, 0x99, 36, 90}}, {{7, 0x99, 36, 90}, {7 + ticks, 0x89, 36, 0}}},
+      {"struck again one tick sooner",
+       {{0, 0x99, 36, 90}, {ticks - 1, 0x99, 36, 80}},
+       {{0, 0x99, 36, 90},
+        {ticks - 1, 0x89, 36, 0},
+        {ticks - 1, 0x99, 36, 80},
+        {2 * ticks - 1, 0x89, 36, 0}}},
+      {"struck again as the strike ends",
+       {{0, 0x99, 36, 90}, {ticks, 0x99, 36, 80}},
+       {{0, 0x99, 36, 90}, {ticks, 0x89, 36, 0}, {ticks, 0x99, 36, 80}, {2 * ticks, 0x89, 36, 0}}},
+      {"struck again one tick later",
+       {{0, 0x99, 36, 90}, {ticks + 1, 0x99, 36, 80}},
+       {{0, 0x99, 36, 90},
+        {ticks, 0x89, 36, 0},
+        {ticks + 1, 0x99, 36, 80},
+        {2 * ticks + 1, 0x89, 36, 0}}},
+      {"struck twice at once",
+       {{5, 0x99, 36, 90}, {5, 0x99, 36, 80}},
+       {{5, 0x99, 36, 90}, {5, 0x89, 36, 0}, {5, 0x99, 36, 80}, {5 + ticks, 0x89, 36, 0}}},
+      {"other keys do not end a strike",
+       {{0, 0x99, 36, 90}, {10, 0x99, 38, 80}},
+       {{0, 0x99, 36, 90}, {10, 0x99, 38, 80}, {ticks, 0x89, 36, 0}, {10 + ticks, 0x89, 38, 0}}},
+      {"ended by a note-off of its own",
+       {{0, 0x99, 36, 90}, {ticks, 0x89, 36, 64}},
+       {{0, 0x99, 36, 90}, {ticks, 0x89, 36, 64}}},
+      {"ended by a note-on of velocity 0",
+       {{0, 0x99, 36, 90}, {1, 0x99, 36, 0}},
+       {{0, 0x99, 36, 90}, {1, 0x99, 36, 0}}},
+      {"other channels unchanged", {{0, 0x98, 36, 90}}, {{0, 0x98, 36, 90}}},
+  };
+  for (const TCase& c : cases) {
+    std::vector<std::uint8_t> image;
+    ASSERT_TRUE(BuildMidiFile(c.Messages, {}, 0, image)) << c.What;
+    const TParsedFile f = Parse(image);
+    ASSERT_EQ(f.Tracks.size(), 2u) << c.What;
+    EXPECT_EQ(f.Tracks[1].Messages, c.Track) << c.What;
+    EXPECT_EQ(f.Tracks[0].EndTime, c.Track.back().Time) << c.What;
+  }
+
+  // A notation program's reader finds every strike ended: all the cases in
+  // one file, read by mido.
+  const auto target = std::filesystem::temp_directory_path() /
+                      ("melo_drums_" + std::to_string(::getpid()) + ".mid");
+  std::vector<TTimedMidiMessage> all;
+  std::uint32_t strikes = 0;
+  for (const TCase& c : cases) {
+    const std::uint32_t start = all.empty() ? 0 : all.back().Time + 1000;
+    for (TTimedMidiMessage m : c.Messages) {
+      m.Time += start;
+      strikes += m.Status == 0x99 && m.Data2 != 0;
+      all.push_back(m);
+    }
+  }
+  ASSERT_TRUE(SaveMidiFile(target, all, {}, 0));
+  EXPECT_EQ(MidoDrumStrikes(target), std::to_string(strikes) + " struck, 0 unended\n");
+  std::filesystem::remove(target);
 }
 
 TEST(KoMidiFile, DataBytesKeepSevenBitsAndLongDeltasFourBytes) {

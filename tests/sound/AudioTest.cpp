@@ -244,6 +244,7 @@ TEST_F(MyVolumeTest, MasterLineWritesEveryChannelAndReadsTheLouder) {
   EXPECT_EQ(MixerValueOfServerVolume(volumes[0]), 50 * 512);
   EXPECT_EQ(GetMixerVolume(MasterLine), 50 * 512);
   EXPECT_EQ(MasterVolumeOfMixerValue(GetMixerVolume(MasterLine)), 50);
+  EXPECT_TRUE(MixerLineHasVolume(MasterLine));
 
   ASSERT_TRUE(Pulse->Pactl("set-sink-volume nul 8000 40000"));
   EXPECT_EQ(GetMixerVolume(MasterLine), MixerValueOfServerVolume(40000));
@@ -253,10 +254,12 @@ TEST_F(MyVolumeTest, MasterLineWritesEveryChannelAndReadsTheLouder) {
 TEST_F(MyVolumeTest, NoMixerReadsZeroAndSaysNothing) {
   MixerDeviceName = "melo-no-such-mixer";
   EXPECT_EQ(GetMixerVolume(MasterLine), 0);
+  EXPECT_FALSE(MixerLineHasVolume(MasterLine));
   SetMixerVolume(MasterLine, 1234);
   EXPECT_EQ(Pulse->SinkVolumes("nul"), (std::vector<unsigned>{65536, 65536}));
   MixerDeviceName = "default";
   EXPECT_EQ(GetMixerVolume(9), 0); // no such line
+  EXPECT_FALSE(MixerLineHasVolume(9));
   EXPECT_TRUE(Messages.empty());
 }
 

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <string>
 #include <unistd.h>
+#include <utility>
 
 namespace melo {
 namespace {
@@ -116,17 +117,32 @@ TEST_F(OfflineRendererTest, ANoteThatNeverEndsFadesOutAtTheLongestTail) {
   EXPECT_LT(std::fabs(left.back()), 1e-3); // faded, no click
 }
 
-TEST_F(OfflineRendererTest, WritesWavFlacAndOggReadableBack) {
+// A tag as libsndfile reads it back; "(none)" when the file has none.
+std::string TagOf(SNDFILE* file, int kind) {
+  const char* text = sf_get_string(file, kind);
+  return text != nullptr ? text : "(none)";
+}
+
+TEST_F(OfflineRendererTest, WritesWavFlacAndOggReadableBackWithTheirTags) {
   const std::vector<TTimedMidiMessage> messages{{0, 0x90, 64, 100}, {300, 0x80, 64, 0}};
   std::vector<float> left, right;
   ASSERT_EQ(TKoOfflineRenderer(GmSetup()).Render(messages, left, right), TRenderResult::Done);
-  for (const char* name : {"a.wav", "a.flac", "a.ogg"}) {
+  struct TCase {
+    const char* Name;
+    TAudioFileTags Tags; // empty ones are left out
+  };
+  const std::vector<TCase> cases{
+      {"a.wav", {"月光", "贝多芬", "第一乐章 Adagio"}},
+      {"a.flac", {"Für Elise", "", "A"}},
+      {"a.ogg", {"", "肖邦", "夜曲 Nocturne"}},
+  };
+  for (const auto& [name, tags] : cases) {
     SCOPED_TRACE(name);
     TAudioFileType type{};
     ASSERT_TRUE(AudioFileTypeOf(name, type));
     double last = -1;
     TKoOfflineRenderer renderer(GmSetup());
-    ASSERT_EQ(renderer.RenderToFile(messages, dir_ / name, type,
+    ASSERT_EQ(renderer.RenderToFile(messages, dir_ / name, type, tags,
                                     [&](double done) {
                                       EXPECT_GE(done, last);
                                       last = done;
@@ -139,6 +155,11 @@ TEST_F(OfflineRendererTest, WritesWavFlacAndOggReadableBack) {
     ASSERT_NE(file, nullptr);
     EXPECT_EQ(info.channels, 2);
     EXPECT_EQ(info.samplerate, 44100);
+    for (const auto& [kind, text] :
+         {std::pair{SF_STR_TITLE, tags.Title}, std::pair{SF_STR_ARTIST, tags.Artist},
+          std::pair{SF_STR_COMMENT, tags.Comment}}) {
+      EXPECT_EQ(TagOf(file, kind), text.empty() ? "(none)" : text) << kind;
+    }
     std::vector<float> frames(static_cast<std::size_t>(info.frames) * 2);
     sf_readf_float(file, frames.data(), info.frames);
     sf_close(file);
@@ -161,7 +182,7 @@ TEST_F(OfflineRendererTest, CancelledFailedOrSilentRendersLeaveNoFile) {
   const std::vector<TTimedMidiMessage> messages{{0, 0x90, 64, 100}, {20000, 0x80, 64, 0}};
   const auto target = dir_ / "out.wav";
   int calls = 0;
-  EXPECT_EQ(TKoOfflineRenderer(GmSetup()).RenderToFile(messages, target, TAudioFileType::Wav,
+  EXPECT_EQ(TKoOfflineRenderer(GmSetup()).RenderToFile(messages, target, TAudioFileType::Wav, {},
                                                        [&](double) { return ++calls < 3; }),
             TRenderResult::Cancelled);
   EXPECT_EQ(calls, 3);

@@ -162,7 +162,7 @@ TEST_F(SetFavoriteVoicesTest, LoadingShowsTheFileButOnlyOkChangesTheTable) {
   }
 }
 
-TEST_F(SetFavoriteVoicesTest, AShortFileChangesItsSlotsAndAnEmptyOneNothing) {
+TEST_F(SetFavoriteVoicesTest, AShortFileChangesItsSlotsAndAnEmptyOneShowsTheDefaults) {
   TFavoriteVoiceTable file = Table;
   SetFavoriteVoicePatch(file[0], 0x010205);
   std::array<std::uint8_t, FavoriteVoiceFileSize> image{};
@@ -174,15 +174,16 @@ TEST_F(SetFavoriteVoicesTest, AShortFileChangesItsSlotsAndAnEmptyOneNothing) {
   TfrmSetFavoriteVoices form(Table);
   form.ShowVoices(Table);
   form.VoiceBoxes[1]->setCurrentIndex(3);
-  ChooseFile(PathOf("empty.fvc"));
-  form.btnLoadClick();
-  EXPECT_EQ(form.VoiceBoxes[1]->currentIndex(), 3);
-  EXPECT_EQ(form.VoiceBoxes[0]->currentIndex(), 0);
-
   ChooseFile(PathOf("one.fvc"));
   form.btnLoadClick();
   EXPECT_EQ(form.VoiceBoxes[0]->currentIndex(), 2);
   EXPECT_EQ(form.VoiceBoxes[1]->currentIndex(), 1); // the rest from the defaults
+
+  form.VoiceBoxes[1]->setCurrentIndex(3);
+  ChooseFile(PathOf("empty.fvc"));
+  form.btnLoadClick();
+  EXPECT_EQ(form.VoiceBoxes[0]->currentIndex(), 0);
+  EXPECT_EQ(form.VoiceBoxes[1]->currentIndex(), 1);
 }
 
 TEST_F(SetFavoriteVoicesTest, RestoreShowsTheDefaults) {
