@@ -28,20 +28,26 @@ struct TChunk {
   std::size_t Size = 0;
 };
 
-// The chunks of a list's bytes, or nothing when one does not lie inside
-// (the pad byte of the last chunk may be missing). A list holds few chunks in
-// any SoundFont; more than maxChunks is refused rather than gathered.
+// The chunks of a list's bytes, or nothing when one does not lie inside. A
+// list holds few chunks in any SoundFont; more than maxChunks is refused
+// rather than gathered. Chunks follow one another without pad bytes, as the
+// synthesizer's reader takes them: only odd-sized chunks could have one (the
+// compressed samples of version 3, whose writers leave it out), and a pad
+// byte that ends the list is allowed.
 std::optional<std::vector<TChunk>> Chunks(const std::uint8_t* data, std::size_t size,
                                           std::size_t maxChunks) {
   std::vector<TChunk> chunks;
   for (std::size_t pos = 0; pos < size;) {
+    const bool lastWasOdd = !chunks.empty() && chunks.back().Size % 2 != 0;
+    if (lastWasOdd && size - pos == 1)
+      break;
     if (size - pos < 8 || chunks.size() == maxChunks)
       return std::nullopt;
     const std::size_t chunkSize = U32(data + pos + 4);
     if (chunkSize > size - pos - 8)
       return std::nullopt;
     chunks.push_back({data + pos, data + pos + 8, chunkSize});
-    pos += 8 + chunkSize + (chunkSize & 1);
+    pos += 8 + chunkSize;
   }
   return chunks;
 }

@@ -49,8 +49,15 @@ TEST(SoundFontCheck, WellFormedFontsPass) {
   EXPECT_TRUE(Sound(CompressedFont(OggTone()).Build()));
   EXPECT_TRUE(Sound(Compressed("OggS...", 7).Build()));
   EXPECT_TRUE(Sound(Compressed("OggS...", 1).Build()));
+  // As version 3 writers leave them: no pad byte after the odd-sized samples
+  // nor after their list.
+  const TFont odd = Compressed("OggS...", 7);
+  const std::string sdta = "sdta" + std::string("smpl") + U32(7) + "OggS...";
+  EXPECT_TRUE(Sound(TFont::Riff(List("INFO", odd.Info) + "LIST" + U32(std::uint32_t(sdta.size())) +
+                                sdta + List("pdta", odd.Pdta()))));
   // The General MIDI fonts the program is used with.
-  for (const char* path : {"/usr/share/sounds/sf2/TimGM6mb.sf2"}) {
+  for (const char* path :
+       {"/usr/share/sounds/sf2/TimGM6mb.sf2", "/usr/share/sounds/sf3/FluidR3Mono_GM.sf3"}) {
     std::ifstream in(path, std::ios::binary);
     ASSERT_TRUE(in) << path;
     EXPECT_TRUE(Sound(Bytes((std::istreambuf_iterator<char>(in)), {}))) << path;
