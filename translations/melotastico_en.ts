@@ -123,6 +123,10 @@
         <translation>The file is damaged: a sample lies outside the sample data or is of an unknown type.</translation>
     </message>
     <message>
+        <source>文件已损坏：压缩的采样无法解码。</source>
+        <translation>The file is damaged: a compressed sample does not decode.</translation>
+    </message>
+    <message>
         <source>文件已损坏：DLS结构无法读取。</source>
         <translation>The file is damaged: its DLS structure does not read.</translation>
     </message>

@@ -120,6 +120,8 @@ const char* SoundSetFaultSource(const TSoundSetResult& result) {
     return QT_TRANSLATE_NOOP("TRoVoravForm", "文件已损坏：音色或乐器引用了不存在的项目。");
   case TSoundFontCheck::Samples:
     return QT_TRANSLATE_NOOP("TRoVoravForm", "文件已损坏：采样超出采样数据或类型未知。");
+  case TSoundFontCheck::Streams:
+    return QT_TRANSLATE_NOOP("TRoVoravForm", "文件已损坏：压缩的采样无法解码。");
   default:
     return QT_TRANSLATE_NOOP("TRoVoravForm", "文件已损坏：DLS结构无法读取。");
   }

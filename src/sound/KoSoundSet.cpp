@@ -3,7 +3,9 @@
 #include "sound/DlsSoundFont.h"
 
 #include <fluidsynth.h>
+#include <sndfile.h>
 
+#include <algorithm>
 #include <atomic>
 #include <charconv>
 #include <cstdio>
@@ -123,6 +125,57 @@ std::uint32_t PatchOfPreset(int bank, int program) {
   return msb << 16 | lsb << 8 | prog;
 }
 
+// The longest sound a compressed sample may decode to: ten minutes at 192 kHz.
+// A damaged stream can claim any length, and the synthesizer would ask for
+// that much memory at once.
+constexpr sf_count_t MaxStreamFrames = sf_count_t{10} * 60 * 192000;
+
+struct TStreamReader {
+  std::span<const std::uint8_t> Bytes;
+  sf_count_t Position = 0;
+};
+
+sf_count_t StreamLength(void* reader) {
+  return static_cast<sf_count_t>(static_cast<TStreamReader*>(reader)->Bytes.size());
+}
+
+sf_count_t StreamSeek(sf_count_t offset, int whence, void* handle) {
+  auto* reader = static_cast<TStreamReader*>(handle);
+  const sf_count_t base = whence == SEEK_CUR   ? reader->Position
+                          : whence == SEEK_END ? StreamLength(reader)
+                                               : 0;
+  if (offset >= -base && offset <= StreamLength(reader) - base) {
+    reader->Position = base + offset;
+  }
+  return reader->Position;
+}
+
+sf_count_t StreamRead(void* out, sf_count_t count, void* handle) {
+  auto* reader = static_cast<TStreamReader*>(handle);
+  const sf_count_t n = std::clamp<sf_count_t>(StreamLength(reader) - reader->Position, 0, count);
+  std::memcpy(out, reader->Bytes.data() + reader->Position, static_cast<std::size_t>(n));
+  reader->Position += n;
+  return n;
+}
+
+sf_count_t StreamTell(void* handle) {
+  return static_cast<TStreamReader*>(handle)->Position;
+}
+
+// A compressed sample's stream opens as one channel of a length the
+// synthesizer can hold (its headers are read; the sound is decoded later).
+bool StreamDecodes(std::span<const std::uint8_t> stream) {
+  TStreamReader reader{stream};
+  SF_VIRTUAL_IO io{StreamLength, StreamSeek, StreamRead, nullptr, StreamTell};
+  SF_INFO info{};
+  SNDFILE* file = sf_open_virtual(&io, SFM_READ, &info, &reader);
+  if (file == nullptr) {
+    return false;
+  }
+  sf_close(file);
+  return info.channels == 1 && info.frames >= 0 && info.frames <= MaxStreamFrames;
+}
+
 // The DLS reader tells only whether the collection read.
 TSoundSetResult DlsResult(bool loaded) {
   return loaded ? TSoundSetResult{} : TSoundSetResult{TSoundSetFault::Damaged};
@@ -176,6 +229,8 @@ std::string SoundSetFaultText(const TSoundSetResult& result) {
     return "damaged: a preset or instrument names one that does not exist";
   case TSoundFontCheck::Samples:
     return "damaged: a sample lies outside the sample data or is of an unknown type";
+  case TSoundFontCheck::Streams:
+    return "damaged: a compressed sample does not decode";
   default:
     return "damaged: its DLS structure does not read";
   }
@@ -206,7 +261,7 @@ TSoundSetResult LoadSoundSetInPlace(fluid_synth_t* synth, std::span<const std::u
 TSoundSetResult LoadSoundFontBytes(fluid_synth_t* synth, std::span<const std::uint8_t> bytes,
                                    TLoadedSoundSet& loaded) {
   // The synthesizer's reader trusts the file's sizes and indices.
-  switch (const TSoundFontCheck check = CheckSoundFont(bytes)) {
+  switch (const TSoundFontCheck check = CheckSoundFont(bytes, StreamDecodes)) {
   case TSoundFontCheck::Sound:
     break;
   case TSoundFontCheck::NotSoundFont:

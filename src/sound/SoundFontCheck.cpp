@@ -78,20 +78,22 @@ std::optional<std::uint16_t> InfoVersion(const TChunk& info) {
   return version;
 }
 
-// The sample data: its bytes, or nothing when sdta is malformed. Version 2
-// holds whole 16-bit samples only; version 3 may hold compressed ones too, so
-// its byte count may be odd.
-std::optional<std::uint64_t> SampleBytes(const TChunk& sdta, std::uint16_t version) {
+using TBytes = std::span<const std::uint8_t>;
+
+// The sample data, or nothing when sdta is malformed. Version 2 holds whole
+// 16-bit samples only; version 3 may hold compressed ones too, so its byte
+// count may be odd.
+std::optional<TBytes> SampleData(const TChunk& sdta, std::uint16_t version) {
   auto chunks = Chunks(sdta.Data, sdta.Size, 2);
   if (!chunks)
     return std::nullopt;
   if (chunks->empty())
-    return 0;
+    return TBytes{};
   const TChunk& smpl = (*chunks)[0];
   if (!IdIs(smpl.Id, "smpl") || (version == 2 && smpl.Size % 2 != 0) ||
       (chunks->size() == 2 && !IdIs((*chunks)[1].Id, "sm24")))
     return std::nullopt;
-  return smpl.Size;
+  return TBytes(smpl.Data, smpl.Size);
 }
 
 // One of the nine record lists of pdta.
@@ -164,11 +166,15 @@ bool CompressedSampleSound(const std::uint8_t* s, std::uint64_t dataBytes) {
   return start < end && end <= dataBytes;
 }
 
+bool IsCompressed(const std::uint8_t* sample) {
+  return (U16(sample + 44) & SampleCompressed) != 0;
+}
+
 bool SamplesSound(const TRecords& samples, std::uint64_t dataBytes, std::uint16_t version) {
   for (std::size_t i = 0; i + 1 < samples.Count; ++i) {
     const std::uint8_t* s = samples[i];
     const std::uint16_t link = U16(s + 42), type = U16(s + 44);
-    const bool compressed = (type & SampleCompressed) != 0;
+    const bool compressed = IsCompressed(s);
     const std::uint16_t kind = type & ~(SampleRom | SampleCompressed);
     if (compressed && version < 3)
       return false;
@@ -200,7 +206,18 @@ std::optional<TRecordLists> RecordLists(const TChunk& pdta) {
   return r;
 }
 
-TSoundFontCheck CheckPdta(const TChunk& pdta, std::uint64_t dataBytes, std::uint16_t version) {
+// Every compressed sample's stream (in a font whose samples are sound) decodes.
+bool StreamsSound(const TRecords& samples, TBytes data, const TStreamCheck& streamSound) {
+  for (std::size_t i = 0; i + 1 < samples.Count; ++i) {
+    const std::uint8_t* s = samples[i];
+    if (IsCompressed(s) && !streamSound(data.subspan(U32(s + 20), U32(s + 24) - U32(s + 20))))
+      return false;
+  }
+  return true;
+}
+
+TSoundFontCheck CheckPdta(const TChunk& pdta, TBytes data, std::uint16_t version,
+                          const TStreamCheck& streamSound) {
   const std::optional<TRecordLists> lists = RecordLists(pdta);
   if (!lists)
     return TSoundFontCheck::Records;
@@ -211,13 +228,17 @@ TSoundFontCheck CheckPdta(const TChunk& pdta, std::uint64_t dataBytes, std::uint
   if (!LinksSound(r[Pgen], GenInstrument, r[Inst].Count) ||
       !LinksSound(r[Igen], GenSampleId, r[Shdr].Count))
     return TSoundFontCheck::References;
-  return SamplesSound(r[Shdr], dataBytes, version) ? TSoundFontCheck::Sound
-                                                   : TSoundFontCheck::Samples;
+  if (!SamplesSound(r[Shdr], data.size(), version))
+    return TSoundFontCheck::Samples;
+  if (streamSound && !StreamsSound(r[Shdr], data, streamSound))
+    return TSoundFontCheck::Streams;
+  return TSoundFontCheck::Sound;
 }
 
 } // namespace
 
-TSoundFontCheck CheckSoundFont(std::span<const std::uint8_t> bytes) {
+TSoundFontCheck CheckSoundFont(std::span<const std::uint8_t> bytes,
+                               const TStreamCheck& streamSound) {
   if (bytes.size() < 12 || !IdIs(bytes.data(), "RIFF") || !IdIs(bytes.data() + 8, "sfbk"))
     return TSoundFontCheck::NotSoundFont;
   const std::size_t riffSize = U32(bytes.data() + 4);
@@ -236,10 +257,10 @@ TSoundFontCheck CheckSoundFont(std::span<const std::uint8_t> bytes) {
     return TSoundFontCheck::Info;
   if (*version != 2 && *version != 3)
     return TSoundFontCheck::Version;
-  const std::optional<std::uint64_t> dataBytes = SampleBytes(*sdta, *version);
-  if (!dataBytes)
+  const std::optional<TBytes> data = SampleData(*sdta, *version);
+  if (!data)
     return TSoundFontCheck::SampleData;
-  return CheckPdta(*pdta, *dataBytes, *version);
+  return CheckPdta(*pdta, *data, *version, streamSound);
 }
 
 } // namespace melo

@@ -4,6 +4,7 @@
 // on damaged files), so only a file whose every chunk, record count, index and
 // sample range is consistent is handed on.
 #include <cstdint>
+#include <functional>
 #include <span>
 
 namespace melo {
@@ -26,7 +27,9 @@ namespace melo {
 // - every sample of a known type, a linked sample that exists, and its data
 //   inside the sample data: start, end and loop points in frames, or for a
 //   compressed (Ogg Vorbis) sample of version 3 the byte range of its stream,
-//   start before end (Samples).
+//   start before end (Samples);
+// - every compressed sample's stream decodes, as streamSound says (Streams;
+//   without streamSound, not asked).
 enum class TSoundFontCheck {
   Sound,
   NotSoundFont,
@@ -38,8 +41,14 @@ enum class TSoundFontCheck {
   Indices,
   References,
   Samples,
+  Streams,
 };
 
-TSoundFontCheck CheckSoundFont(std::span<const std::uint8_t> bytes);
+// Says whether a compressed sample's stream (its bytes in the sample data)
+// decodes to a sound the synthesizer can hold.
+using TStreamCheck = std::function<bool(std::span<const std::uint8_t> stream)>;
+
+TSoundFontCheck CheckSoundFont(std::span<const std::uint8_t> bytes,
+                               const TStreamCheck& streamSound = {});
 
 } // namespace melo

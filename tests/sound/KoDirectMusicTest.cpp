@@ -452,8 +452,9 @@ TEST_F(EngineSoundSetTest, UnreadableExternalFileLeavesNothingListedOrSounding) 
 TEST_F(EngineSoundSetTest, ARefusedSetSaysWhy) {
   const std::string ogg = test::OggTone();
   ASSERT_FALSE(ogg.empty());
-  test::TFont version4, damaged;
+  test::TFont version4, damaged, unknownInfo;
   version4.Info = test::Chunk("ifil", test::U16(4) + test::U16(0));
+  unknownInfo.Info = test::Chunk("XXXX", "ab") + unknownInfo.Info;
   damaged.Shdr.replace(24, 4, test::U32(147));
   const struct {
     const char* What;
@@ -467,6 +468,12 @@ TEST_F(EngineSoundSetTest, ARefusedSetSaysWhy) {
        {TSoundSetFault::Damaged, TSoundFontCheck::Samples}},
       {"a stream that is no Ogg Vorbis",
        test::CompressedFont(std::string(ogg.size(), 'x')).Build(),
+       {TSoundSetFault::Damaged, TSoundFontCheck::Streams}},
+      {"a stream cut short",
+       test::CompressedFont(ogg.substr(0, 200)).Build(),
+       {TSoundSetFault::Damaged, TSoundFontCheck::Streams}},
+      {"an information chunk the synthesizer does not know",
+       unknownInfo.Build(),
        {TSoundSetFault::Refused}},
       {"compressed", test::CompressedFont(ogg).Build(), {}},
   };
