@@ -4,6 +4,7 @@
 
 #include <fluidsynth.h>
 #include <sndfile.h>
+#include <vorbis/vorbisfile.h>
 
 #include <algorithm>
 #include <atomic>
@@ -139,14 +140,22 @@ sf_count_t StreamLength(void* reader) {
   return static_cast<sf_count_t>(static_cast<TStreamReader*>(reader)->Bytes.size());
 }
 
+// Moves to offset from whence; false, without moving, beyond either end.
+bool SeekStream(TStreamReader& reader, sf_count_t offset, int whence) {
+  const sf_count_t base = whence == SEEK_CUR   ? reader.Position
+                          : whence == SEEK_END ? StreamLength(&reader)
+                                               : 0;
+  if (offset < -base || offset > StreamLength(&reader) - base) {
+    return false;
+  }
+  reader.Position = base + offset;
+  return true;
+}
+
 sf_count_t StreamSeek(sf_count_t offset, int whence, void* handle) {
   auto* reader = static_cast<TStreamReader*>(handle);
-  const sf_count_t base = whence == SEEK_CUR   ? reader->Position
-                          : whence == SEEK_END ? StreamLength(reader)
-                                               : 0;
-  if (offset >= -base && offset <= StreamLength(reader) - base) {
-    reader->Position = base + offset;
-  }
+  // A seek beyond either end stays where it was; libsndfile goes by the position told.
+  static_cast<void>(SeekStream(*reader, offset, whence));
   return reader->Position;
 }
 
@@ -162,9 +171,38 @@ sf_count_t StreamTell(void* handle) {
   return static_cast<TStreamReader*>(handle)->Position;
 }
 
+std::size_t VorbisRead(void* out, std::size_t size, std::size_t count, void* handle) {
+  return static_cast<std::size_t>(StreamRead(out, static_cast<sf_count_t>(size * count), handle));
+}
+
+int VorbisSeek(void* handle, ogg_int64_t offset, int whence) {
+  return SeekStream(*static_cast<TStreamReader*>(handle), offset, whence) ? 0 : -1;
+}
+
+long VorbisTell(void* handle) {
+  return static_cast<long>(StreamTell(handle));
+}
+
+// The stream's Ogg Vorbis headers read. libsndfile, which the synthesizer
+// decodes with, drops memory for every stream whose headers it refuses, so
+// those are refused here first.
+bool VorbisHeadersRead(std::span<const std::uint8_t> stream) {
+  TStreamReader reader{stream};
+  OggVorbis_File file;
+  if (ov_test_callbacks(&reader, &file, nullptr, 0,
+                        ov_callbacks{VorbisRead, VorbisSeek, nullptr, VorbisTell}) != 0) {
+    return false; // vorbisfile has cleared the file itself
+  }
+  ov_clear(&file);
+  return true;
+}
+
 // A compressed sample's stream opens as one channel of a length the
 // synthesizer can hold (its headers are read; the sound is decoded later).
 bool StreamDecodes(std::span<const std::uint8_t> stream) {
+  if (!VorbisHeadersRead(stream)) {
+    return false;
+  }
   TStreamReader reader{stream};
   SF_VIRTUAL_IO io{StreamLength, StreamSeek, StreamRead, nullptr, StreamTell};
   SF_INFO info{};
