@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 
 #include "input/KoDIKeyBoard.h"
@@ -123,6 +124,29 @@ class TKoPerformance {
 public:
   // Milliseconds of a monotonic clock (double-tapped Space); wrapping is harmless.
   using TTickSource = std::function<std::uint32_t()>;
+
+  // One row of the command table: a key, or a run of neighbouring keys of the
+  // key table (the function keys, the digits), pressed with exactly the given
+  // modifiers (ssShift, ssAlt, ssCtrl added; 0 for none). Run gets the place
+  // of the pressed key in the run, 0 for a single key.
+  struct TCommandKey {
+    using TRun = void (*)(TKoPerformance& performance, int place);
+    constexpr TCommandKey(int scanCode, std::uint8_t modifiers, const char* does, TRun run,
+                          int runLength = 1)
+        : FirstKey(KeyIndexOfScanCode(scanCode)), RunLength(runLength), Modifiers(modifiers),
+          Does(does), Run(run) {}
+    constexpr bool Matches(int key, std::uint8_t modifiers) const {
+      return modifiers == Modifiers && key >= FirstKey && key < FirstKey + RunLength;
+    }
+    int FirstKey; // key index
+    int RunLength;
+    std::uint8_t Modifiers;
+    // What the key does, in the words of the README's key list.
+    const char* Does;
+    TRun Run;
+  };
+  // The command keys, in the order the README lists them.
+  static std::span<const TCommandKey> CommandKeys();
 
   // Program: the values are the program's unit-level ones (KeyDefs,
   // Transpose, the octaves and velocities, QuickEditMode), which the
@@ -266,12 +290,21 @@ private:
   };
 
   void ConnectMidiIn();
-  void KeyCommand(int scanCode, std::uint8_t shift);
+  void KeyCommand(int keyIndex, std::uint8_t shift);
   void NoteKeyDown(int scanCode, int keyIndex);
+  // The actions of the command keys.
   void SpaceDown();
   void NextVoice(bool right, int step);
   void Panic();
   void AddPercussVolume(int delta);
+  void StepTranspose(int step);
+  void StepRightVelocity(int step);
+  void StepLeftVelocity(int step);
+  void CycleRightOctave();
+  void CycleLeftOctave();
+  void ToggleSmartSemitone();
+  void PlayLoop();
+  void SelectAccompStyle(int index);
   void ShowHeldNotes();
   int SmartSemitoneNote(int keyIndex) const;
   bool IsSmartKey(int keyIndex) const;

@@ -2,6 +2,7 @@
 // The key definition: which notes each PC key plays and on which piano keyboard, the global
 // shifts that turn a defined note into a MIDI note, the fixed key table, and the *.kdf files.
 // All state here belongs to the UI thread.
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -249,7 +250,10 @@ extern std::array<bool, KeyCount> PlayableKeys;
 
 void BuildPlayableKeys();
 // The key index of a scan code, or -1.
-int KeyIndexOfScanCode(int scanCode);
+constexpr int KeyIndexOfScanCode(int scanCode) {
+  const auto it = std::find(KeyScanCodes.begin(), KeyScanCodes.end(), scanCode);
+  return it == KeyScanCodes.end() ? -1 : static_cast<int>(it - KeyScanCodes.begin());
+}
 
 void InitKeyDefs();
 void SetDefaultKeyDefs();

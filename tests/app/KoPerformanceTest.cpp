@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -751,6 +752,49 @@ TEST(KoPerformanceValuesTest, WithoutAnEngineTheValuesStillChangeAndNothingIsSen
   EXPECT_EQ(view.PianoKeys[60], 1);
   perf.DoKeyUp(kQ);
   EXPECT_EQ(view.PianoKeys[60], 0);
+}
+
+// The keys of a command row as the README names them: the modifiers, then the
+// key's name in the key table, or the first and last names of a run.
+std::string CommandKeysText(const TKoPerformance::TCommandKey& command) {
+  std::string text;
+  if (command.Modifiers & ssCtrl)
+    text += "Ctrl+";
+  if (command.Modifiers & ssAlt)
+    text += "Alt+";
+  if (command.Modifiers & ssShift)
+    text += "Shift+";
+  text += KeyNames[static_cast<std::size_t>(command.FirstKey)];
+  if (command.RunLength > 1) {
+    text += "..";
+    text += KeyNames[static_cast<std::size_t>(command.FirstKey + command.RunLength - 1)];
+  }
+  return text;
+}
+
+// The rows of the README's "| Keys | Does |" table, without the outer bars.
+std::vector<std::string> ReadmeKeyRows() {
+  std::ifstream readme(MELO_README);
+  std::string line;
+  while (std::getline(readme, line) && line != "| Keys | Does |") {
+  }
+  std::getline(readme, line); // |---|---|
+  std::vector<std::string> rows;
+  while (std::getline(readme, line) && line.size() > 4 && line.starts_with("| ") &&
+         line.ends_with(" |")) {
+    rows.push_back(line.substr(2, line.size() - 4));
+  }
+  return rows;
+}
+
+TEST(KoPerformanceCommandTable, TheReadmeListsEveryCommandKeyInTheTablesOrder) {
+  std::vector<std::string> table;
+  for (const TKoPerformance::TCommandKey& command : TKoPerformance::CommandKeys())
+    table.push_back(CommandKeysText(command) + " | " + command.Does);
+  const std::vector<std::string> readme = ReadmeKeyRows();
+  ASSERT_EQ(readme.size(), table.size());
+  for (std::size_t row = 0; row < table.size(); ++row)
+    EXPECT_EQ(readme[row], table[row]) << "row " << row + 1;
 }
 
 } // namespace
