@@ -76,9 +76,6 @@ constexpr int OutputWatchMs = 500;
 constexpr const char* MainCaption = QT_TRANSLATE_NOOP("TRoVoravForm", "Melotastico模拟钢琴");
 constexpr const char* OutputLostCaption = QT_TRANSLATE_NOOP("TRoVoravForm", "（声音输出已中断）");
 
-// The slider's range in synthesizer mode: hundredths of a decibel.
-constexpr int MinSynthVolume = -2000;
-constexpr int MaxSynthVolume = 2000;
 // Where the mouse pedal keeps the pointer: window background.
 constexpr QPoint MousePedalPoint(400, 120);
 // The external-voice lists.
@@ -199,7 +196,9 @@ public:
   void CloseWindow() override { F.close(); }
   void ShowAbout() override { melo::ShowAbout(&F); }
   void QuickSave() override { F.QuickSave(); }
-  void StepMasterVolume(int delta) override { F.SetMasterVolume(F.GetMasterVolume() + delta); }
+  void StepMasterVolume(int delta) override {
+    F.FVolume->SetMasterVolume(F.FVolume->GetMasterVolume() + delta);
+  }
   void ToggleMousePedal() override { F.SetMousePedal(!F.FMousePedal); }
   void BuildExternalVoiceLists() override { F.BuildExternalVoiceLists(); }
   bool StepExternalRightVoice(int step) override { return F.StepExternalRightVoice(step); }
@@ -256,7 +255,8 @@ TRoVoravForm::TRoVoravForm(TEngineMode engineMode, QWidget* parent)
   FDIKeyboard->SetActive(true);
   InitKeyDefs();
   StartSoundEngine();
-  ConnectMixer();
+  FVolume->SetEngine(FMusic.get());
+  FVolume->Connect();
   SetTranspose(0);
   SetLeftOctave(0);
   SetRightOctave(0);
@@ -287,10 +287,7 @@ TRoVoravForm::TRoVoravForm(TEngineMode engineMode, QWidget* parent)
                        }},
       *FSongDialogs);
 
-  FSynthVolume = 0;
-  // False only without a synthesizer port, where there is no gain to set.
-  if (FMusic)
-    static_cast<void>(FMusic->SetVolume(0));
+  FVolume->ResetSynthVolume();
   SetRightVoice(0);
   SetLeftVoice(0);
   LoadDefaultFavoriteVoices();
@@ -344,7 +341,7 @@ void TRoVoravForm::FormDestroy() {
   ResetPerformance();
   SetMousePedal(false);
   SetMixerMessageHandler({});
-  FAudio.reset();
+  FVolume->Disconnect();
   if (FAutoAccomp)
     FAutoAccomp->Engine = nullptr;
   if (DIKeyboard == FDIKeyboard.get())
@@ -358,6 +355,7 @@ void TRoVoravForm::CreateControls() {
   FLeftKeyboard = std::move(c.LeftKeyboard);
   FMainButtons = std::move(c.MainButtons);
   FVolumeSlider = c.VolumeSlider;
+  FVolume = std::make_unique<TVolumeControl>(*FVolumeSlider);
   FStaff = std::move(c.Staff);
   FTransposeEdit = std::move(c.SpinEdits[seTranspose]);
   FLeftOctaveEdit = std::move(c.SpinEdits[seLeftOctave]);
@@ -400,8 +398,6 @@ void TRoVoravForm::ConnectControls() {
   FLeftKeyboard->SetOnKeyDown([this](TKoMultiGlyphButton*, int p) { PianoKeyDown(false, p); });
   FLeftKeyboard->SetOnKeyUp([this](TKoMultiGlyphButton*, int p) { PianoKeyUp(false, p); });
   FMainButtons->SetOnClick([this](TKoMultiGlyphButton* sender) { MainButtonClick(sender->Tag()); });
-  FVolumeSlider->OnChange = [this](TKoSlider*) { VolumeSliderChange(); };
-  FVolumeSlider->OnDblClick = [this](TKoSlider*) { VolumeSliderDblClick(); };
   for (TKoSpinEdit* edit : {FTransposeEdit.get(), FLeftOctaveEdit.get(), FRightOctaveEdit.get(),
                             FLeftVelocityEdit.get(), FRightVelocityEdit.get(), FLeftVoiceEdit.get(),
                             FRightVoiceEdit.get()}) {
@@ -739,7 +735,7 @@ void TRoVoravForm::CheckSoundOutput() {
   case TOutputCheck::Restored:
     std::fprintf(stderr, "Melotastico: the sound output is back\n");
     // The mixer's connection ended with the old server.
-    ConnectMixer();
+    FVolume->Connect();
     UpdateCaption();
     break;
   case TOutputCheck::Unchanged:
@@ -905,7 +901,7 @@ bool TRoVoravForm::ExportSong(const QString& fileName, const TSongInfo& info) {
     return false;
   TSongHeader header = FRecorder->Header;
   header.Info = info;
-  ExportSongFromWindow(this, header, FRecorder->Events(), path, FSynthVolume);
+  ExportSongFromWindow(this, header, FRecorder->Events(), path, FVolume->SynthVolume());
   return true;
 }
 
@@ -977,7 +973,7 @@ void TRoVoravForm::FormActivate() {
   }
   // The sound server and the ALSA mixer each set the master volume; only
   // without either is there something to say.
-  if (FActivations == 2 && !FAudio && !MixerLineHasVolume(MasterLine)) {
+  if (FActivations == 2 && !FVolume->CanSetMasterVolume()) {
     // Not modal: the message must not hold up the activation that shows it.
     auto* box = new QMessageBox(
         QMessageBox::Information, windowTitle(),
@@ -987,91 +983,6 @@ void TRoVoravForm::FormActivate() {
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->open();
   }
-}
-
-int TRoVoravForm::GetMasterVolume() {
-  if (!FAudio)
-    return MasterVolumeOfMixerValue(GetMixerVolume(MasterLine));
-  bool muted = false;
-  std::uint16_t left = 0, right = 0;
-  if (!FAudio->Mixer().GetLineVolume(0, 0, muted, right, left))
-    return 0;
-  return MasterVolumeOfLine({left, right});
-}
-
-void TRoVoravForm::SetMasterVolume(int value) {
-  const std::uint16_t mixerValue = MixerValueOfMasterVolume(value);
-  if (!FAudio) {
-    SetMixerVolume(MasterLine, mixerValue);
-    ShowSliderPosition(mixerValue >> MasterVolumeShift);
-    return;
-  }
-  bool muted = false;
-  std::uint16_t left = 0, right = 0;
-  // A line that cannot be read is not written from made-up values.
-  if (!FAudio->Mixer().GetLineVolume(0, 0, muted, right, left))
-    return;
-  const TStereoVolume next = FBalance.Next(value, {left, right});
-  FAudio->Mixer().SetLineVolume(0, 0, muted, next.Right, next.Left);
-}
-
-// The slider shows master volumes only in master mode: in synthesizer mode its range is another.
-// Showing a value never runs the slider's change handler.
-void TRoVoravForm::ShowSliderPosition(int position) {
-  if (FSynthVolumeMode)
-    return;
-  const bool detached = std::exchange(FSliderDetached, true);
-  FVolumeSlider->SetPosition(position);
-  FSliderDetached = detached;
-}
-
-void TRoVoravForm::ConnectMixer() {
-  // Without a sound server the ALSA mixer serves the master volume.
-  FAudio.reset();
-  FAudio = TAudio::Create();
-  if (!FAudio)
-    return;
-  FAudio->OnMixerChange = [this](TAudio* sender, std::uint16_t, std::uint16_t) {
-    SyncVolumeSlider(sender);
-  };
-  FAudio->OnMixerMessage = [this] { MixerControlChange(); };
-  SyncVolumeSlider(this);
-}
-
-void TRoVoravForm::SyncVolumeSlider(const void* sender) {
-  if (FAudio && sender == FAudio.get())
-    return;
-  ShowSliderPosition(GetMasterVolume());
-}
-
-void TRoVoravForm::MixerControlChange() {
-  ShowSliderPosition(GetMasterVolume());
-}
-
-void TRoVoravForm::VolumeSliderChange() {
-  if (FSliderDetached)
-    return;
-  if (!FSynthVolumeMode) {
-    SetMasterVolume(FVolumeSlider->Position());
-    return;
-  }
-  FSynthVolume = FVolumeSlider->Position();
-  // False only without a synthesizer port; the value is kept for the next one.
-  if (FMusic)
-    static_cast<void>(FMusic->SetVolume(FSynthVolume));
-}
-
-void TRoVoravForm::VolumeSliderDblClick() {
-  FSynthVolumeMode = !FSynthVolumeMode;
-  const bool detached = std::exchange(FSliderDetached, true);
-  if (FSynthVolumeMode) {
-    FVolumeSlider->SetRange(MinSynthVolume, MaxSynthVolume);
-    FVolumeSlider->SetPosition(FSynthVolume);
-  } else {
-    FVolumeSlider->SetRange(0, MaxMasterVolume);
-    FVolumeSlider->SetPosition(GetMasterVolume());
-  }
-  FSliderDetached = detached;
 }
 
 void TRoVoravForm::SetMousePedal(bool on) {

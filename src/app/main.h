@@ -17,10 +17,10 @@
 
 #include "app/CommandLine.h"
 #include "app/KoPerformance.h"
+#include "app/VolumeControl.h"
 #include "input/KoDIKeyBoard.h"
 #include "input/KoKeyDef.h"
 #include "sound/KoDirectMusic.h"
-#include "sound/MasterVolume.h"
 
 class QComboBox;
 
@@ -36,7 +36,6 @@ class TSimpleRecorder;
 class TAutoAccomp;
 class TKoMultiGlyphButton;
 class TfrmAbout;
-class TAudio;
 class TPointerClip;
 class TMidiInPorts;
 struct TSetupConfig;
@@ -132,17 +131,6 @@ public:
 
   void ApplySettings(const TSetupOptions& options);
 
-  // Master volume on 0..127 (the sound server's default output, or the ALSA mixer without one)
-  // and the volume slider in its two modes.
-  int GetMasterVolume();
-  void SetMasterVolume(int value);
-  // Puts the master volume on the slider, unless Sender is the mixer component itself.
-  void SyncVolumeSlider(const void* sender);
-  // The sound server as mixer, connected anew (at the start and when the server is back).
-  void ConnectMixer();
-  // Another program changed the mixer: the slider shows the master volume.
-  void MixerControlChange();
-  void VolumeSliderDblClick();
   // The mouse buttons as both sustain pedals, the pointer kept on the window's background.
   void SetMousePedal(bool on);
   // Drop-down lists of the external sound set's voices for each hand.
@@ -165,10 +153,9 @@ public:
   TRoVoravKb& LeftKeyboard() const { return *FLeftKeyboard; }
   TRoVoravKb& RightKeyboard() const { return *FRightKeyboard; }
   TKoMainButtons& MainButtons() const { return *FMainButtons; }
-  TAudio* Audio() const { return FAudio.get(); }
   TKoSlider& VolumeSlider() const { return *FVolumeSlider; }
-  bool SynthVolumeMode() const { return FSynthVolumeMode; }
-  int SynthVolume() const { return FSynthVolume; }
+  // The master volume and the slider's two modes.
+  TVolumeControl& Volume() const { return *FVolume; }
   bool MousePedal() const { return FMousePedal; }
   TPointerClip& PointerClip() const { return *FPointerClip; }
   QComboBox* ExternalVoicesLeft() const { return FExternalVoicesLeft; }
@@ -221,8 +208,6 @@ private:
   void MainButtonClick(int index);
   void OpenHelp();
   void SetEditsEnabled(bool enabled);
-  void VolumeSliderChange();
-  void ShowSliderPosition(int position);
   bool StepExternalRightVoice(int step);
   void FormActivate();
   void ReleaseHeldKeys();
@@ -253,16 +238,12 @@ private:
   std::unique_ptr<TSongCommands> FSongCommands;
   TKoPerformance FPerformance{TKoPerformance::TValueHome::Program};
   QString FSongFileName;
-  std::unique_ptr<TAudio> FAudio;
-  TMasterBalance FBalance;
-  bool FSynthVolumeMode = false;
-  bool FSliderDetached = false; // the slider's change handler is detached while a value is shown
+  std::unique_ptr<TVolumeControl> FVolume;
   TPointerClip* FPointerClip = nullptr;
   QComboBox* FExternalVoicesLeft = nullptr;
   QComboBox* FExternalVoicesRight = nullptr;
   int FActivations = 0;
   bool FMousePedal = false;
-  int FSynthVolume = 0;
   int FLatency = 0;
   int FWritePeriod = 0;
   bool FEditClickGuard = false;
