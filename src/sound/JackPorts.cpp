@@ -55,11 +55,6 @@ bool IsOwnPort(const std::string& fullName) {
   return std::find(OwnClients.begin(), OwnClients.end(), client) != OwnClients.end();
 }
 
-// Channel messages only: system and real-time messages are not played.
-bool IsChannelMessage(const jack_midi_data_t* bytes, std::size_t size) {
-  return size >= 2 && size <= 3 && bytes[0] >= 0x80 && bytes[0] < 0xF0;
-}
-
 } // namespace
 
 bool JackServerRunning() {
@@ -229,25 +224,33 @@ void TJackMidiPort::ProcessInput(jack_nframes_t frames) {
   bool queued = false;
   for (jack_nframes_t i = 0; i < count; ++i) {
     jack_midi_event_t event;
-    if (jack_midi_event_get(&event, buffer, i) != 0 ||
-        !IsChannelMessage(event.buffer, event.size)) {
+    if (jack_midi_event_get(&event, buffer, i) != 0) {
       continue;
     }
-    if (jack_ringbuffer_write_space(FQueue) < RecordBytes) {
-      FOverflow = true;
-      continue;
+    // Events are only pieces of the stream: a message may span several.
+    for (std::size_t at = 0; at < event.size; ++at) {
+      if (FParser.Feed(event.buffer[at])) {
+        queued = Queue(FParser.Message()) || queued;
+      }
     }
-    char record[RecordBytes] = {static_cast<char>(event.size), 0, 0, 0};
-    // The bound repeats the check above for GCC 12 at -O3, which cannot see it.
-    std::copy_n(event.buffer, std::min<std::size_t>(event.size, RecordBytes - 1), record + 1);
-    jack_ringbuffer_write(FQueue, record, RecordBytes);
-    queued = true;
   }
   if (queued || FOverflow) {
     const std::uint64_t one = 1;
     // Wakes the reader; the counter cannot overflow in practice.
     [[maybe_unused]] const ssize_t written = write(FWakeFd, &one, sizeof one);
   }
+}
+
+bool TJackMidiPort::Queue(const TMidiBytes& message) {
+  if (jack_ringbuffer_write_space(FQueue) < RecordBytes) {
+    FOverflow = true;
+    return false;
+  }
+  const char record[RecordBytes] = {
+      static_cast<char>(message.Length), static_cast<char>(message.Bytes[0]),
+      static_cast<char>(message.Bytes[1]), static_cast<char>(message.Bytes[2])};
+  jack_ringbuffer_write(FQueue, record, RecordBytes);
+  return true;
 }
 
 } // namespace melo
