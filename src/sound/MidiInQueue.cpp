@@ -13,7 +13,8 @@ constexpr std::uint8_t PitchBendStatus = 0xE0;
 // changes and parameter selects matters), switches, the portamento note and
 // the mode messages.
 bool IsContinuousController(std::uint8_t controller) {
-  const bool bankOrData = controller == 0 || controller == 32 || controller == 6 || controller == 38;
+  const bool bankOrData =
+      controller == 0 || controller == 32 || controller == 6 || controller == 38;
   const bool switchOrNote = (controller >= 64 && controller <= 69) || controller == 84;
   const bool parameterSelect = controller >= 96 && controller <= 101;
   const bool channelMode = controller >= 120;
@@ -61,9 +62,9 @@ void TMidiInQueue::Take(TBatch& batch) {
   batch.Count = 0;
   // The two rings merged back into the order of arrival.
   while (FEvents.Size() + FValues.Size() > 0) {
-    const bool event = FValues.Size() == 0 ||
-                       (FEvents.Size() > 0 && FEvents.At(FEvents.Head).Order <
-                                                  FValues.At(FValues.Head).Order);
+    const bool event =
+        FValues.Size() == 0 ||
+        (FEvents.Size() > 0 && FEvents.At(FEvents.Head).Order < FValues.At(FValues.Head).Order);
     TRing& ring = event ? FEvents : FValues;
     batch.Messages[batch.Count++] = ring.At(ring.Head++).Message;
   }
