@@ -288,9 +288,10 @@ void TRoVoravForm::PlayMidiIn() {
   FMidiIn->Take(*FMidiInBatch);
   if (FMidiInBatch->Lost) {
     FPerformance.MidiInLost();
-    if (!FMidiInLossSaid)
+    if (!FMidiInLossSaid) {
       std::fprintf(stderr, "Melotastico: MIDI input came faster than it could be played; some "
                            "messages were dropped and the MIDI keyboard's notes released\n");
+    }
     FMidiInLossSaid = true;
   }
   for (std::size_t i = 0; i < FMidiInBatch->Count; ++i) {

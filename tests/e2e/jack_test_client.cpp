@@ -229,10 +229,11 @@ int main(int argc, char** argv) {
       std::vector<std::vector<unsigned char>> burst(1);
       std::string word;
       while (words >> word) {
-        if (word == "/")
+        if (word == "/") {
           burst.emplace_back();
-        else
+        } else {
           burst.back().push_back(static_cast<unsigned char>(std::stoul(word, nullptr, 16)));
+        }
       }
       c.Burst = &burst;
       for (int i = 0; i < 2000 && c.Burst != nullptr; ++i)

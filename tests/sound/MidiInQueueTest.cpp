@@ -81,11 +81,11 @@ TEST(MidiInQueueTest, CoalescesOnlyWhatIsALevelOfOneChannelNoteAndController) {
 // value of the delivery came, with the last one.
 std::vector<Bytes> Coalesced(const std::vector<TMidiBytes>& burst) {
   std::vector<Bytes> expected;
-  std::map<Bytes, std::size_t> placeOf;
+  std::map<int, std::size_t> placeOf; // by status, and controller number
   for (const TMidiBytes& m : burst) {
     const std::uint8_t kind = m.Bytes[0] & 0xF0;
     const bool level = kind == 0xE0 || kind == 0xD0 || (kind == 0xB0 && m.Bytes[1] != 64);
-    const Bytes key = kind == 0xB0 ? Bytes{m.Bytes[0], m.Bytes[1]} : Bytes{m.Bytes[0]};
+    const int key = m.Bytes[0] * 256 + (kind == 0xB0 ? m.Bytes[1] : 0);
     if (level && placeOf.contains(key)) {
       expected[placeOf[key]] = BytesOf(m);
       continue;
