@@ -26,6 +26,7 @@ readonly MiddleCHz=261.63
 readonly PitchTolerance=0.03
 readonly TailSeconds=0.5
 readonly AudibleLevel=0.001 # about -60 dB: the first sample of the note's attack
+readonly SilentLevel=0.01 # -40 dB: a released note's tail falls below it; a held one stays far above
 readonly SilentWithinFrames=48000 # 1 s at the test server's rate
 readonly FloodEvents=500000
 readonly FloodEventsPerPeriod=2700 # about what a period's MIDI buffer holds
@@ -172,7 +173,7 @@ release_case() {
   done
   sleep 1.2
   ask onset "$on_frame" "$AudibleLevel"
-  ask last-sound "$off" "$AudibleLevel"
+  ask last-sound "$off" "$SilentLevel"
   if ((reply >= SilentWithinFrames)); then
     local last=$reply
     ask record-stop "$(evidence wav)"
