@@ -19,6 +19,7 @@
 #include <cmath>
 #include <cstdio>
 #include <mutex>
+#include <set>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -66,17 +67,22 @@ constexpr int SynthBlockFrames = 64;
 constexpr std::uint8_t AllSoundOffController = 120;
 constexpr std::uint8_t AllNotesOffController = 123;
 
-// The synthesizer's warnings and errors go to our log, a run of the same one
-// said once; its information and debugging output stay quiet.
+// The synthesizer's warnings and errors go to our log, each kind once (a kind
+// is the text without its numbers: a flood of notes that find no free voice
+// says so once, not once a note); its information and debugging output stay
+// quiet.
 void LogSynthMessage(int, const char* message, void*) {
   static std::mutex lock;
-  static std::string last;
-  std::lock_guard guard(lock);
-  if (message == nullptr || last == message) {
+  static std::set<std::string> said;
+  if (message == nullptr) {
     return;
   }
-  last = message;
-  std::fprintf(stderr, "Melotastico: synthesizer: %s\n", message);
+  std::string kind = message;
+  std::erase_if(kind, [](char c) { return c >= '0' && c <= '9'; });
+  std::lock_guard guard(lock);
+  if (said.insert(kind).second) {
+    std::fprintf(stderr, "Melotastico: synthesizer: %s\n", message);
+  }
 }
 
 void RouteSynthLog() {

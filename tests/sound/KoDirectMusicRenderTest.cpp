@@ -58,15 +58,16 @@ TEST_F(EngineRenderTest, NoteOffsAfterAFloodOfBendsInOnePeriodStillEndTheChord) 
   EXPECT_LT(Rms(after, Seconds(0.5), Seconds(0.6)), 0.001 * heldLevel);
 }
 
-TEST_F(EngineRenderTest, SynthesizerWarningsReachTheLogARunOfThemOnce) {
+TEST_F(EngineRenderTest, SynthesizerWarningsReachTheLogEachKindOnce) {
   testing::internal::CaptureStderr();
   engine->SendMidiMessage(0xB0, 0, 99); // a bank the sound set does not have
   engine->SendMidiMessage(0xC0, 5, 0);
-  engine->SendMidiMessage(0xC0, 5, 0);
+  engine->SendMidiMessage(0xC0, 6, 0); // the same warning for another program
   const std::string said = testing::internal::GetCapturedStderr();
   const std::string warning = "Melotastico: synthesizer: Instrument not found on channel 0";
   const auto first = said.find(warning);
   EXPECT_NE(first, std::string::npos) << said;
+  EXPECT_NE(said.find("prog=5"), std::string::npos) << said;
   EXPECT_EQ(said.find(warning, first + 1), std::string::npos) << said;
 }
 
