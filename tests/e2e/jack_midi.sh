@@ -171,7 +171,7 @@ release_case() {
     ask burst "$burst"
     off=$reply
   done
-  sleep 1.2
+  ask wait-frames "$off" $((SilentWithinFrames + 4800))
   ask onset "$on_frame" "$AudibleLevel"
   ask last-sound "$off" "$SilentLevel"
   if ((reply >= SilentWithinFrames)); then

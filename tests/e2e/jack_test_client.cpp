@@ -16,6 +16,7 @@
 //   onset FRAME LEVEL      frames from FRAME to the first kept sample above LEVEL
 //   last-sound FRAME LEVEL frames from FRAME to the last kept sample above LEVEL
 //                          (negative: none after FRAME)
+//   wait-frames FRAME N    answers once the recording holds N frames after FRAME
 //   rate                   the server's sample rate
 //   quit
 // Ports: midi_out, midi_in (MIDI), in_l (audio). Connections are made with jack_connect.
@@ -235,13 +236,11 @@ int main(int argc, char** argv) {
           burst.back().push_back(static_cast<unsigned char>(std::stoul(word, nullptr, 16)));
         }
       }
+      // The process thread owns the burst until it hands it back: no time
+      // limit here (the test's own gives up on a server that stopped).
       c.Burst = &burst;
-      for (int i = 0; i < 2000 && c.Burst != nullptr; ++i)
+      while (c.Burst != nullptr)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      if (c.Burst.exchange(nullptr) != nullptr) {
-        std::cout << "error the burst was not sent" << std::endl;
-        continue;
-      }
       std::cout << "ok " << c.SentFrame << std::endl;
     } else if (command == "flood") {
       std::uint64_t count = 0;
@@ -304,6 +303,17 @@ int main(int argc, char** argv) {
           last = delta;
       }
       std::cout << "ok " << last << std::endl;
+    } else if (command == "wait-frames") {
+      std::uint64_t frame = 0;
+      std::int32_t count = 0;
+      words >> frame >> count;
+      const auto covered = [&] {
+        return static_cast<std::int32_t>(
+            static_cast<std::uint32_t>(c.RecordStart + c.Recorded - frame));
+      };
+      for (int i = 0; i < 10000 && covered() < count; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      std::cout << (covered() < count ? "error the recording did not reach it" : "ok") << std::endl;
     } else if (command == "rate") {
       std::cout << "ok " << rate << std::endl;
     } else if (command == "quit") {
