@@ -294,10 +294,7 @@ void TRoVoravForm::PlayMidiIn() {
     }
     FMidiInLossSaid = true;
   }
-  for (std::size_t i = 0; i < FMidiInBatch->Count; ++i) {
-    const TMidiBytes& message = FMidiInBatch->Messages[i];
-    FPerformance.MidiInMessage(message.Bytes, message.Length);
-  }
+  FPerformance.MidiInMessages(std::span(FMidiInBatch->Messages.data(), FMidiInBatch->Count));
 }
 
 TRoVoravForm::~TRoVoravForm() {
