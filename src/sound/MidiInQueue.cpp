@@ -23,9 +23,9 @@ bool IsContinuousController(std::uint8_t controller) {
 
 } // namespace
 
-std::size_t TMidiInQueue::ValueKey(const TMidiBytes& message) {
+std::size_t TMidiInQueue::LevelOf(const TMidiBytes& message) {
   const std::uint8_t kind = message.Bytes[0] & 0xF0;
-  const std::size_t first = static_cast<std::size_t>(message.Bytes[0] & 0x0F) * KeysPerChannel;
+  const std::size_t first = static_cast<std::size_t>(message.Bytes[0] & 0x0F) * (LevelCount / 16);
   const std::uint8_t number = message.Bytes[1] & 0x7F;
   switch (kind) {
   case PitchBendStatus:
@@ -35,9 +35,9 @@ std::size_t TMidiInQueue::ValueKey(const TMidiBytes& message) {
   case KeyPressureStatus:
     return first + 2 + number;
   case ControlChangeStatus:
-    return IsContinuousController(number) ? first + 2 + 128 + number : NoKey;
+    return IsContinuousController(number) ? first + 2 + 128 + number : NoLevel;
   default:
-    return NoKey;
+    return NoLevel;
   }
 }
 
@@ -68,34 +68,43 @@ void TMidiInQueue::Take(TBatch& batch) {
     TRing& ring = event ? FEvents : FValues;
     batch.Messages[batch.Count++] = ring.At(ring.Head++).Message;
   }
+  for (std::size_t i = 0; i < FGivenUpCount; ++i) {
+    const std::uint16_t level = FGivenUpLevels[i];
+    batch.Messages[batch.Count++] = FLast[level];
+    FGivenUp[level] = false;
+  }
+  FGivenUpCount = 0;
   batch.Lost = FLost;
   FLost = false;
   FWoken = false;
 }
 
 void TMidiInQueue::Push(const TMidiBytes& message) {
-  const std::size_t key = ValueKey(message);
-  if (key != NoKey && Coalesce(key, message)) {
-    return;
+  const std::size_t level = LevelOf(message);
+  if (level != NoLevel) {
+    FLast[level] = message;
+    if (Coalesce(level, message)) {
+      return;
+    }
   }
   if (FEvents.Size() + FValues.Size() == Capacity) {
     if (FValues.Size() > 0) {
-      ++FValues.Head; // the oldest value is the least missed
+      DropOldestValue();
     } else {
       Clear();
       FLost = true;
     }
   }
-  TRing& ring = key == NoKey ? FEvents : FValues;
-  if (key != NoKey) {
-    FSlots[key] = {FDelivery, ring.Tail};
+  TRing& ring = level == NoLevel ? FEvents : FValues;
+  if (level != NoLevel) {
+    FSlots[level] = {FDelivery, ring.Tail};
   }
-  ring.At(ring.Tail++) = {FOrder++, message};
+  ring.At(ring.Tail++) = {FOrder++, message, static_cast<std::uint16_t>(level)};
 }
 
 // A value of this delivery still waiting takes the newer one in its place.
-bool TMidiInQueue::Coalesce(std::size_t key, const TMidiBytes& message) {
-  const TValueSlot& slot = FSlots[key];
+bool TMidiInQueue::Coalesce(std::size_t level, const TMidiBytes& message) {
+  const TValueSlot& slot = FSlots[level];
   if (slot.Delivery != FDelivery || slot.Position < FValues.Head) {
     return false;
   }
@@ -103,9 +112,24 @@ bool TMidiInQueue::Coalesce(std::size_t key, const TMidiBytes& message) {
   return true;
 }
 
+// The oldest value is the least missed: its level's last value still comes.
+void TMidiInQueue::DropOldestValue() {
+  GiveUp(FValues.At(FValues.Head).Level);
+  ++FValues.Head;
+}
+
 void TMidiInQueue::Clear() {
+  while (FValues.Size() > 0) {
+    DropOldestValue();
+  }
   FEvents.Head = FEvents.Tail;
-  FValues.Head = FValues.Tail;
+}
+
+void TMidiInQueue::GiveUp(std::size_t level) {
+  if (!FGivenUp[level]) {
+    FGivenUp[level] = true;
+    FGivenUpLevels[FGivenUpCount++] = static_cast<std::uint16_t>(level);
+  }
 }
 
 bool TMidiInQueue::NeedsWaking() {

@@ -5,7 +5,8 @@
 // per channel, note and controller) takes one place per delivery: a later
 // value replaces the one waiting. Every other message (notes, sustain and the
 // other switches, program and bank changes, parameter selects, mode messages)
-// keeps its place. When the room runs out the oldest waiting values go first;
+// keeps its place. When the room runs out the oldest waiting values go first,
+// and the last value of each level given up comes at the end of the next take;
 // should a note event have to go, everything waiting goes and the taker is
 // told to release every note (no note-off is ever lost unnoticed).
 #include "sound/MidiByteParser.h"
@@ -21,11 +22,15 @@ namespace melo {
 class TMidiInQueue {
 public:
   static constexpr std::size_t Capacity = 4096;
+  // The levels kept apart: per channel the bend, the channel pressure, each
+  // key's pressure and each controller.
+  static constexpr std::size_t LevelCount = 16 * (2 + 128 + 128);
 
-  // What one take hands over: Count messages in the order they came, after a
-  // loss when Lost is set.
+  // What one take hands over: Count messages in the order they came (then
+  // the last values of levels that were given up), after a loss when Lost is
+  // set.
   struct TBatch {
-    std::array<TMidiBytes, Capacity> Messages{};
+    std::array<TMidiBytes, Capacity + LevelCount> Messages{};
     std::size_t Count = 0;
     bool Lost = false;
   };
@@ -43,6 +48,7 @@ private:
   struct TEntry {
     std::uint64_t Order = 0; // arrival
     TMidiBytes Message;
+    std::uint16_t Level = 0; // of a value
   };
   // One ring of entries, counted by absolute positions that only grow.
   struct TRing {
@@ -57,19 +63,24 @@ private:
     std::uint32_t Delivery = 0;
     std::uint64_t Position = 0;
   };
-  static constexpr std::size_t KeysPerChannel = 2 + 128 + 128;
-  static constexpr std::size_t NoKey = 16 * KeysPerChannel;
+  static constexpr std::size_t NoLevel = LevelCount;
 
-  static std::size_t ValueKey(const TMidiBytes& message);
+  static std::size_t LevelOf(const TMidiBytes& message);
   void Push(const TMidiBytes& message);
-  bool Coalesce(std::size_t key, const TMidiBytes& message);
+  bool Coalesce(std::size_t level, const TMidiBytes& message);
+  void DropOldestValue();
   void Clear();
+  void GiveUp(std::size_t level);
   bool NeedsWaking();
 
   std::mutex FLock;
   TRing FEvents;
   TRing FValues;
-  std::array<TValueSlot, NoKey> FSlots{};
+  std::array<TValueSlot, LevelCount> FSlots{};
+  std::array<TMidiBytes, LevelCount> FLast{}; // each level's last value
+  std::array<bool, LevelCount> FGivenUp{};    // a value of it was dropped
+  std::array<std::uint16_t, LevelCount> FGivenUpLevels{};
+  std::size_t FGivenUpCount = 0;
   std::uint64_t FOrder = 0;
   std::uint32_t FDelivery = 0;
   bool FLost = false;

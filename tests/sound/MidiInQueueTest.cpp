@@ -146,10 +146,36 @@ TEST(MidiInQueueTest, AFullQueueGivesUpTheOldestValueBeforeAnyNote) {
   queue.Deliver(noteOff);
   const TTaken taken = TakeAll(queue);
   EXPECT_FALSE(taken.Lost);
-  ASSERT_EQ(taken.Messages.size(), TMidiInQueue::Capacity);
+  // The given-up bend's last value comes after the rest.
+  ASSERT_EQ(taken.Messages.size(), TMidiInQueue::Capacity + 1);
   EXPECT_EQ(taken.Messages.front(), (Bytes{0xE1, 0, 11}));
   EXPECT_EQ(taken.Messages[1], (Bytes{0x90, 0, 100}));
-  EXPECT_EQ(taken.Messages.back(), (Bytes{0x80, 5, 64}));
+  EXPECT_EQ(taken.Messages[TMidiInQueue::Capacity - 1], (Bytes{0x80, 5, 64}));
+  EXPECT_EQ(taken.Messages.back(), (Bytes{0xE0, 0, 10}));
+}
+
+TEST(MidiInQueueTest, LevelsGivenUpForRoomOrLostStillEndAtTheirLastValue) {
+  TMidiInQueue queue;
+  const TMidiBytes first[] = {Message(0xE0, 0, 10), Message(0xB0, 7, 30)};
+  const TMidiBytes second[] = {Message(0xE0, 0, 20)};
+  queue.Deliver(first);
+  queue.Deliver(second);
+  const std::vector<TMidiBytes> notes(TMidiInQueue::Capacity - 1, Message(0x90, 60, 100));
+  queue.Deliver(notes); // the two oldest values give way
+  TTaken taken = TakeAll(queue);
+  ASSERT_EQ(taken.Messages.size(), TMidiInQueue::Capacity + 2);
+  EXPECT_EQ(taken.Messages.front(), (Bytes{0xE0, 0, 20}));
+  EXPECT_EQ(taken.Messages[1], (Bytes{0x90, 60, 100}));
+  // Each level given up once, with its last value, whichever value was dropped.
+  EXPECT_EQ(taken.Messages[TMidiInQueue::Capacity], (Bytes{0xE0, 0, 20}));
+  EXPECT_EQ(taken.Messages.back(), (Bytes{0xB0, 7, 30}));
+
+  const TMidiBytes beforeLoss[] = {Message(0xB0, 11, 40), Message(0x90, 62, 100)};
+  queue.Deliver(beforeLoss);
+  queue.MarkLost();
+  taken = TakeAll(queue);
+  EXPECT_TRUE(taken.Lost);
+  EXPECT_EQ(taken.Messages, (std::vector<Bytes>{{0xB0, 11, 40}}));
 }
 
 TEST(MidiInQueueTest, ANoteThatFindsNoRoomEndsEverythingWaitingAndSaysSo) {
