@@ -12,9 +12,11 @@
 namespace melo {
 namespace {
 
-// Room for a few thousand messages: far more than a player sends while the
-// reader thread is held up.
-constexpr std::size_t QueueBytes = 1u << 14;
+// Output: room for a few thousand messages, far more than the engine sends in
+// a period. Input: room for some 65,000, two dozen periods of the densest
+// stream a JACK period carries, while the reader thread is held up.
+constexpr std::size_t OutputQueueBytes = 1u << 14;
+constexpr std::size_t InputQueueBytes = 1u << 18;
 constexpr std::size_t RecordBytes = 4; // length, then three bytes
 
 // A missing server is an ordinary state, not an error to print.
@@ -76,7 +78,7 @@ TJackMidiPort::TJackMidiPort(const std::string& clientName, const std::string& p
   const bool output = direction == TDirection::Output;
   FPort = jack_port_register(FClient, portName.c_str(), JACK_DEFAULT_MIDI_TYPE,
                              output ? JackPortIsOutput : JackPortIsInput, 0);
-  FQueue = jack_ringbuffer_create(QueueBytes);
+  FQueue = jack_ringbuffer_create(output ? OutputQueueBytes : InputQueueBytes);
   if (!output) {
     FWakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   }

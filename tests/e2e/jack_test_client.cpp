@@ -5,10 +5,11 @@
 //                          of the next period; answers "ok FRAME" (its frame time)
 //   burst HEX... [/ HEX...]...  sends every event (any bytes, "/" between events)
 //                          in one period; "ok FRAME"
-//   flood COUNT PER_PERIOD sends COUNT events, PER_PERIOD a period: quiet notes on
-//                          every channel, each released within twelve events, sustain
-//                          steps, bends, pressure, modulation, volume and expression;
-//                          "ok FRAME" of the last period once it is sent
+//   flood COUNT PER_PERIOD sends COUNT events (rounded up to whole cycles of twelve),
+//                          PER_PERIOD a period: quiet notes on every channel, each
+//                          released within its cycle, sustain steps, bends, pressure,
+//                          modulation, volume and expression; "ok FRAME" of the last
+//                          period once it is sent
 //   midi-clear             forgets what port midi_in received
 //   midi                   "ok XX XX ..." every byte midi_in received since
 //   record-start           starts keeping the audio of port in_l (at most 60 s)
@@ -63,15 +64,17 @@ struct TClient {
 // The flood's event number `index`: twelve events make one cycle on one
 // channel, a quiet note (velocity 1) and its release around a sustain step
 // and levels that end where they began.
+constexpr std::uint64_t FloodCycle = 12;
+
 void FloodEvent(std::uint64_t index, unsigned char (&event)[3]) {
-  const auto channel = static_cast<unsigned char>((index / 12) % 16);
-  const auto note = static_cast<unsigned char>(36 + (index / 192) % 48);
+  const auto channel = static_cast<unsigned char>((index / FloodCycle) % 16);
+  const auto note = static_cast<unsigned char>(36 + (index / (FloodCycle * 16)) % 48);
   const auto value = static_cast<unsigned char>(index % 128);
-  const unsigned char cycle[12][3] = {{0x90, note, 1},  {0xE0, value, 64}, {0xB0, 64, 127},
-                                      {0xB0, 1, value}, {0xB0, 11, value}, {0xD0, value, 0},
-                                      {0xB0, 7, value}, {0xB0, 64, 0},     {0xB0, 11, 127},
-                                      {0xB0, 7, 100},   {0xE0, 0, 64},     {0x80, note, 64}};
-  const unsigned char* chosen = cycle[index % 12];
+  const unsigned char cycle[FloodCycle][3] = {
+      {0x90, note, 1},   {0xE0, value, 64}, {0xB0, 64, 127},  {0xB0, 1, value},
+      {0xB0, 11, value}, {0xD0, value, 0},  {0xB0, 7, value}, {0xB0, 64, 0},
+      {0xB0, 11, 127},   {0xB0, 7, 100},    {0xE0, 0, 64},    {0x80, note, 64}};
+  const unsigned char* chosen = cycle[index % FloodCycle];
   event[0] = static_cast<unsigned char>(chosen[0] | channel);
   event[1] = chosen[1];
   event[2] = chosen[2];
@@ -246,6 +249,7 @@ int main(int argc, char** argv) {
       std::uint64_t count = 0;
       std::uint64_t perPeriod = 0;
       words >> count >> perPeriod;
+      count = (count + FloodCycle - 1) / FloodCycle * FloodCycle; // every note released
       c.FloodPerPeriod = perPeriod;
       c.FloodSent = 0;
       c.FloodLeft = count;
