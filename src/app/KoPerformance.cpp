@@ -713,11 +713,11 @@ void TKoPerformance::ExternalNote(int note, int velocity) {
 void TKoPerformance::ConnectMidiIn() {
   FMidiIn.OnNoteOn = [this](int note, int velocity) {
     ExternalNote(note, velocity);
-    ShowHeldNotes();
+    FMidiInNotesChanged = true;
   };
   FMidiIn.OnNoteOff = [this](int note, int) {
     ExternalNote(note, 0);
-    ShowHeldNotes();
+    FMidiInNotesChanged = true;
   };
   FMidiIn.OnSustain = [this](bool down) {
     SetRightSustain(down);
@@ -733,14 +733,34 @@ void TKoPerformance::ConnectMidiIn() {
 }
 
 void TKoPerformance::MidiInMessage(const std::uint8_t* bytes, int length) {
+  PlayMidiIn(bytes, length);
+  ShowMidiInNotes();
+}
+
+void TKoPerformance::MidiInMessages(std::span<const TMidiBytes> messages) {
+  for (const TMidiBytes& message : messages) {
+    PlayMidiIn(message.Bytes, message.Length);
+  }
+  ShowMidiInNotes();
+}
+
+void TKoPerformance::PlayMidiIn(const std::uint8_t* bytes, int length) {
   // As for the keys: sound-effect voices ignore the transposition. The
   // octave shifts stay with the PC keys; a MIDI keyboard has its own.
   const bool effect = (FPatches[TMidiInRouter::Channel] & 0xFF) > 125;
   FMidiIn.Play(bytes, length, effect ? 0 : *FTranspose);
 }
 
+void TKoPerformance::ShowMidiInNotes() {
+  if (FMidiInNotesChanged) {
+    FMidiInNotesChanged = false;
+    ShowHeldNotes();
+  }
+}
+
 void TKoPerformance::MidiInLost() {
   FMidiIn.ReleaseAll();
+  ShowMidiInNotes();
 }
 
 void TKoPerformance::SoundNote(int hand, int note, int velocity) {

@@ -17,6 +17,7 @@
 #include "input/KoKeyDef.h"
 #include "input/MidiInRouter.h"
 #include "music/MidiInterfaces.h"
+#include "sound/MidiByteParser.h"
 
 namespace melo {
 
@@ -188,6 +189,9 @@ public:
   // and recorded as raw MIDI; controller 64 as the right sustain pedal;
   // every other message to channel 1, recorded as raw MIDI.
   void MidiInMessage(const std::uint8_t* bytes, int length);
+  // Messages as above, in order; the staff is drawn once, after the last, so
+  // a burst costs one drawing.
+  void MidiInMessages(std::span<const TMidiBytes> messages);
   // Messages of the MIDI keyboard were lost: its notes end, its pedal lifts.
   void MidiInLost();
   const TMidiInRouter& MidiIn() const { return FMidiIn; }
@@ -290,6 +294,9 @@ private:
   };
 
   void ConnectMidiIn();
+  void PlayMidiIn(const std::uint8_t* bytes, int length);
+  // Draws the staff when a MIDI-in note began or ended since it was drawn.
+  void ShowMidiInNotes();
   void KeyCommand(int keyIndex, std::uint8_t shift);
   void NoteKeyDown(int scanCode, int keyIndex);
   // The actions of the command keys.
@@ -338,6 +345,7 @@ private:
 
   TDIKeyboardBuffer FKeyState;
   TMidiInRouter FMidiIn;
+  bool FMidiInNotesChanged = false;
   std::array<TSoundingKey, KeyCount> FSoundingKeys{};
   std::array<std::uint32_t, 16> FPatches{};
   std::array<std::uint8_t, 16> FLastNotes{};

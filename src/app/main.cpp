@@ -313,20 +313,30 @@ TRoVoravForm::TRoVoravForm(TEngineMode engineMode, QWidget* parent)
 }
 
 void TRoVoravForm::StartMidiIn() {
-  // The reader thread never waits for the window: each message is queued to
-  // this thread, in order, and played there through the performance.
-  FMidiIn = std::make_unique<TMidiInPorts>(
-      [this](const TMidiBytes& message) {
-        QMetaObject::invokeMethod(
-            this, [this, message] { FPerformance.MidiInMessage(message.Bytes, message.Length); },
-            Qt::QueuedConnection);
-      },
-      [this] {
-        QMetaObject::invokeMethod(
-            this, [this] { FPerformance.MidiInLost(); }, Qt::QueuedConnection);
-      });
+  // The reader thread never waits for the window: it queues what comes and
+  // wakes this thread once until it takes; a flood cannot pile up here.
+  FMidiInBatch = std::make_unique<TMidiInQueue::TBatch>();
+  FMidiIn = std::make_unique<TMidiInPorts>([this] {
+    QMetaObject::invokeMethod(
+        this, [this] { PlayMidiIn(); }, Qt::QueuedConnection);
+  });
   if (!MidiInArg.empty() && !FMidiIn->Connect(MidiInArg))
     std::fprintf(stderr, "Melotastico: no MIDI port \"%s\" to play from\n", MidiInArg.c_str());
+}
+
+void TRoVoravForm::PlayMidiIn() {
+  if (!FMidiIn)
+    return; // closing: what was still queued is dropped
+  FMidiIn->Take(*FMidiInBatch);
+  if (FMidiInBatch->Lost) {
+    FPerformance.MidiInLost();
+    if (!FMidiInLossSaid) {
+      std::fprintf(stderr, "Melotastico: MIDI input came faster than it could be played; some "
+                           "messages were dropped and the MIDI keyboard's notes released\n");
+    }
+    FMidiInLossSaid = true;
+  }
+  FPerformance.MidiInMessages(std::span(FMidiInBatch->Messages.data(), FMidiInBatch->Count));
 }
 
 TRoVoravForm::~TRoVoravForm() {

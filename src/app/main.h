@@ -21,6 +21,7 @@
 #include "input/KoDIKeyBoard.h"
 #include "input/KoKeyDef.h"
 #include "sound/KoDirectMusic.h"
+#include "sound/MidiInQueue.h"
 
 class QComboBox;
 
@@ -198,6 +199,7 @@ private:
   void ConnectControls();
   void StartSoundEngine();
   void StartMidiIn();
+  void PlayMidiIn();
   void LoadBuiltInSoundSet();
   void UseBuiltInSetInstead(const TSoundSetResult& why);
   void FormDestroy();
@@ -227,9 +229,11 @@ private:
   std::unique_ptr<TKoSpinEdit> FRightVoiceEdit;
   std::unique_ptr<TKoDIKeyBoard> FDIKeyboard;
   std::unique_ptr<TKoDirectMusic> FMusic;
-  // The MIDI keyboard's ports (live engine only); their reader thread posts
-  // each message to the window's thread.
+  // The MIDI keyboard's ports (live engine only); their reader thread wakes
+  // the window's thread, which takes what waits in one batch.
   std::unique_ptr<TMidiInPorts> FMidiIn;
+  std::unique_ptr<TMidiInQueue::TBatch> FMidiInBatch;
+  bool FMidiInLossSaid = false;
   std::unique_ptr<TSimpleRecorder> FRecorder;
   std::unique_ptr<TAutoAccomp> FAutoAccomp;
   TInstrumentListVoices FVoices;

@@ -97,6 +97,7 @@ public:
     PianoKeys[hand * 1000 + note] = state;
   }
   void ShowStaff(const TKeyNote (&notes)[MaxKeyNotes], int) override {
+    ++StaffDrawings;
     StaffNotes = 0;
     for (const TKeyNote& n : notes)
       StaffNotes += n.Degree != 0 ? 1 : 0;
@@ -124,6 +125,7 @@ public:
   std::map<int, std::uint8_t> PCKeys;
   std::map<int, std::uint8_t> PianoKeys;
   int StaffNotes = -1;
+  int StaffDrawings = 0;
   std::vector<std::string> Hooks;
 };
 
@@ -704,6 +706,23 @@ TEST_F(KoPerformanceTest, MidiKeyboardIsRecordedAsRawMidiAndPlaysBackTheSameNote
     player.PlayEvent(events[i].Kind, events[i].Data, events.KeyDefs(i));
   EXPECT_EQ(TBytes(sink.Bytes.begin() + static_cast<std::ptrdiff_t>(start), sink.Bytes.end()),
             live);
+}
+
+TEST_F(KoPerformanceTest, ABurstFromTheMidiKeyboardIsDrawnOnceWhenItsNotesChanged) {
+  const TMidiBytes burst[] = {
+      {3, {0x90, 60, 50}}, {3, {0x90, 64, 50}}, {3, {0x80, 60, 0}}, {3, {0xE0, 0, 70}}};
+  const TMidiBytes bend[] = {{3, {0xE0, 0, 64}}};
+  View.StaffDrawings = 0;
+  Mark();
+  Perf.MidiInMessages(burst);
+  EXPECT_EQ(Sent(), (TBytes{0x91, 60, 50, 0x91, 64, 50, 0x81, 60, 64, 0xE1, 0, 70}));
+  EXPECT_EQ(View.StaffDrawings, 1);
+  EXPECT_EQ(View.StaffNotes, 1);
+  Perf.MidiInMessages(bend); // no note began or ended
+  EXPECT_EQ(View.StaffDrawings, 1);
+  Perf.MidiInLost();
+  EXPECT_EQ(View.StaffDrawings, 2);
+  EXPECT_EQ(View.StaffNotes, 0);
 }
 
 TEST_F(KoPerformanceTest, LostMidiReleasesTheKeyboardsNotesAndPedalAndEscapeForgetsThem) {
