@@ -61,19 +61,7 @@
     </message>
 </context>
 <context>
-    <name>TRoVoravForm</name>
-    <message>
-        <source>Melotastico模拟钢琴</source>
-        <translation>Melotastico Virtual Piano</translation>
-    </message>
-    <message>
-        <source>由于某种原因，Melotastico在您的机器上无法调整总音量。</source>
-        <translation>For some reason Melotastico cannot adjust the master volume on your machine.</translation>
-    </message>
-    <message>
-        <source>（声音输出已中断）</source>
-        <translation> (sound output lost)</translation>
-    </message>
+    <name>SoundSetMessages</name>
     <message>
         <source>找不到此文件。</source>
         <translation>The file was not found.</translation>
@@ -147,6 +135,21 @@
 %1
 %2
 The built-in sound set plays instead.</translation>
+    </message>
+</context>
+<context>
+    <name>TRoVoravForm</name>
+    <message>
+        <source>Melotastico模拟钢琴</source>
+        <translation>Melotastico Virtual Piano</translation>
+    </message>
+    <message>
+        <source>由于某种原因，Melotastico在您的机器上无法调整总音量。</source>
+        <translation>For some reason Melotastico cannot adjust the master volume on your machine.</translation>
+    </message>
+    <message>
+        <source>（声音输出已中断）</source>
+        <translation> (sound output lost)</translation>
     </message>
 </context>
 <context>

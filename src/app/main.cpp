@@ -1,4 +1,5 @@
 #include "app/main.h"
+#include "app/SoundSetMessages.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -83,50 +84,6 @@ constexpr int ExternalListTop = 240;
 constexpr int ExternalListWidth = 201;
 constexpr int ExternalListLeft[HandCount] = {32, 272};
 constexpr int KeyOneIndex = 14; // where the settings dialog opens the key-definition editor
-
-// Why a sound set did not load, in the player's words.
-const char* SoundSetFaultSource(const TSoundSetResult& result) {
-  switch (result.Fault) {
-  case TSoundSetFault::None:
-    return "";
-  case TSoundSetFault::Missing:
-    return QT_TRANSLATE_NOOP("TRoVoravForm", "找不到此文件。");
-  case TSoundSetFault::Unreadable:
-    return QT_TRANSLATE_NOOP("TRoVoravForm", "无法读取此文件。");
-  case TSoundSetFault::NotASoundSet:
-    return QT_TRANSLATE_NOOP("TRoVoravForm", "这不是音色库文件（既非DLS也非SoundFont）。");
-  case TSoundSetFault::Version:
-    return QT_TRANSLATE_NOOP("TRoVoravForm", "不支持此SoundFont版本（只支持版本2和3）。");
-  case TSoundSetFault::Refused:
-    return QT_TRANSLATE_NOOP("TRoVoravForm", "文件已损坏：合成器无法读取其采样。");
-  case TSoundSetFault::Damaged:
-    break;
-  }
-  switch (result.Check) {
-  case TSoundFontCheck::Chunks:
-    return QT_TRANSLATE_NOOP("TRoVoravForm", "文件已损坏：区块互不吻合。");
-  case TSoundFontCheck::Info:
-    return QT_TRANSLATE_NOOP("TRoVoravForm", "文件已损坏：信息区没有唯一的版本号，或文字过长。");
-  case TSoundFontCheck::SampleData:
-    return QT_TRANSLATE_NOOP("TRoVoravForm", "文件已损坏：采样数据格式错误。");
-  case TSoundFontCheck::Records:
-    return QT_TRANSLATE_NOOP("TRoVoravForm", "文件已损坏：音色、乐器或采样列表缺失或不完整。");
-  case TSoundFontCheck::Indices:
-    return QT_TRANSLATE_NOOP("TRoVoravForm", "文件已损坏：区域索引倒退或越界。");
-  case TSoundFontCheck::References:
-    return QT_TRANSLATE_NOOP("TRoVoravForm", "文件已损坏：音色或乐器引用了不存在的项目。");
-  case TSoundFontCheck::Samples:
-    return QT_TRANSLATE_NOOP("TRoVoravForm", "文件已损坏：采样超出采样数据或类型未知。");
-  case TSoundFontCheck::Streams:
-    return QT_TRANSLATE_NOOP("TRoVoravForm", "文件已损坏：压缩的采样无法解码。");
-  default:
-    return QT_TRANSLATE_NOOP("TRoVoravForm", "文件已损坏：DLS结构无法读取。");
-  }
-}
-
-QString SoundSetFaultWords(const TSoundSetResult& result) {
-  return QCoreApplication::translate("TRoVoravForm", SoundSetFaultSource(result));
-}
 
 } // namespace
 
@@ -540,31 +497,14 @@ void TRoVoravForm::StartSoundEngine() {
 }
 
 void TRoVoravForm::LoadBuiltInSoundSet() {
-  const std::filesystem::path file = SoundSetFile();
-  QFile readable(QString::fromStdString(file.string()));
-  if (!readable.open(QIODevice::ReadOnly)) {
-    QMessageBox::information(this, windowTitle(), QStringLiteral("msf4.s not found."));
-    return;
-  }
-  // Opened in place: the voices read the waves they play from the file. A
-  // damaged file would leave the piano silent without a word.
-  if (const TSoundSetResult result = FMusic->LoadCollectionFromMappedFile(file); !result) {
-    QMessageBox::information(
-        this, windowTitle(),
-        QCoreApplication::translate("TRoVoravForm", "无法载入内置音色库：\n%1\n%2")
-            .arg(QString::fromStdString(file.string()), SoundSetFaultWords(result)));
-  }
+  LoadBuiltInSoundSetTelling(*FMusic, SoundSetFile(), this);
 }
 
 // An external set that does not load would leave the piano silent: the player
 // is told why, and the built-in set plays until the settings name one that
 // loads.
 void TRoVoravForm::UseBuiltInSetInstead(const TSoundSetResult& why) {
-  QMessageBox::information(
-      this, windowTitle(),
-      QCoreApplication::translate("TRoVoravForm",
-                                  "无法载入外部音色库：\n%1\n%2\n现在使用内置音色库。")
-          .arg(QString::fromStdString(Config.ExternalDLSFileName), SoundSetFaultWords(why)));
+  TellExternalSetRefused(Config.ExternalDLSFileName, why, this);
   delete FExternalVoicesLeft;
   delete FExternalVoicesRight;
   FExternalVoicesLeft = FExternalVoicesRight = nullptr;
