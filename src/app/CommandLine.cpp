@@ -4,6 +4,7 @@
 #include "app/SongCommands.h"
 #include "app/SongExport.h"
 #include "app/SongJson.h"
+#include "platform/GlobalState.h"
 #include "platform/Language.h"
 #include "sound/SetupConfig.h"
 
@@ -14,6 +15,20 @@
 #include <system_error>
 
 namespace melo {
+
+bool MultiInstance = false;
+int PortIndexArg = -1;
+std::string AudioOutputArg;
+std::string MidiInArg;
+QString SongFileArg;
+
+namespace {
+
+// Put back after each test (platform/GlobalState.h).
+[[maybe_unused]] const bool StateRegistered =
+    RegisterGlobalVariables(MultiInstance, PortIndexArg, AudioOutputArg, MidiInArg, SongFileArg);
+
+} // namespace
 namespace {
 
 bool IsOption(const std::string& argument) {
@@ -182,6 +197,14 @@ std::string UsageText() {
 
 std::string VersionText() {
   return std::string("melotastico ") + MELO_VERSION + "\n";
+}
+
+void UseCommandLine(const TCommandLine& command) {
+  MultiInstance = command.MultiInstance;
+  PortIndexArg = command.PortIndex;
+  AudioOutputArg = command.AudioOutput;
+  MidiInArg = command.MidiIn;
+  SongFileArg = QString::fromStdString(command.Song);
 }
 
 int RunCommandLineAction(const TCommandLine& command, std::ostream& out, std::ostream& err) {

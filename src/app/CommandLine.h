@@ -5,7 +5,9 @@
 // number, a song) starts the window as before.
 #include "platform/Language.h"
 
+#include <QString>
 #include <iosfwd>
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -49,5 +51,19 @@ std::string VersionText();
 // Runs an action other than Window and returns the exit code; results go to
 // out, messages to err. Reads the settings for an export's sound set.
 int RunCommandLineAction(const TCommandLine& command, std::ostream& out, std::ostream& err);
+
+// The window's options of the command line the program was started with.
+extern bool MultiInstance;
+extern int PortIndexArg;
+// "--audio OUTPUT" and "--midi-in PORT"; empty when not given.
+extern std::string AudioOutputArg;
+extern std::string MidiInArg;
+// A song named on the command line, opened once the window shows; empty when none.
+extern QString SongFileArg;
+
+// Takes the window's options of a parsed command line (ParseCommandLine):
+// MultiInstance, the output port, the audio output, the MIDI input connected
+// at start-up and the song to open.
+void UseCommandLine(const TCommandLine& command);
 
 } // namespace melo

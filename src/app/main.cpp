@@ -54,19 +54,13 @@
 
 namespace melo {
 
-bool MultiInstance = false;
-int PortIndexArg = -1;
-std::string AudioOutputArg;
-std::string MidiInArg;
 TKoDIKeyBoard* DIKeyboard = nullptr;
 TfrmAbout* Splash = nullptr;
-QString SongFileArg;
 
 namespace {
 
 // Put back after each test (platform/GlobalState.h).
-[[maybe_unused]] const bool StateRegistered = RegisterGlobalVariables(
-    MultiInstance, PortIndexArg, AudioOutputArg, MidiInArg, DIKeyboard, Splash, SongFileArg);
+[[maybe_unused]] const bool StateRegistered = RegisterGlobalVariables(DIKeyboard, Splash);
 
 constexpr int PeriodPedalMs = 3000;
 // Loop playback rests this long between passes. The rest blocks the window's
@@ -170,14 +164,6 @@ private:
 void InstallUiDispatcher() {
   SetUiDispatcher(
       [](TUiCall call) { QMetaObject::invokeMethod(qApp, std::move(call), Qt::QueuedConnection); });
-}
-
-void UseCommandLine(const TCommandLine& command) {
-  MultiInstance = command.MultiInstance;
-  PortIndexArg = command.PortIndex;
-  AudioOutputArg = command.AudioOutput;
-  MidiInArg = command.MidiIn;
-  SongFileArg = QString::fromStdString(command.Song);
 }
 
 // ---------------------------------------------------------------------------

@@ -48,25 +48,13 @@ struct TSongInfo;
 inline constexpr int ClientWidth = 621;
 inline constexpr int ClientHeight = 436;
 
-// Unit-level state of the program entry and the window.
-extern bool MultiInstance;
-extern int PortIndexArg;
-// "--audio OUTPUT" and "--midi-in PORT"; empty when not given.
-extern std::string AudioOutputArg;
-extern std::string MidiInArg;
+// Unit-level state of the window.
 extern TKoDIKeyBoard* DIKeyboard;
-// A song named on the command line, opened once the window shows; empty when none.
-extern QString SongFileArg;
 // The About box shown while the window is created; gone once it shows.
 extern TfrmAbout* Splash;
 
 // Timers in message mode deliver their ticks through the UI thread's event loop.
 void InstallUiDispatcher();
-
-// Takes the window's options of a parsed command line (ParseCommandLine):
-// MultiInstance, the output port, the audio output, the MIDI input connected
-// at start-up and the song to open.
-void UseCommandLine(const TCommandLine& command);
 
 class TRoVoravForm : public QWidget {
 public:
