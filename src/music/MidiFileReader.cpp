@@ -128,9 +128,11 @@ std::string TextOf(std::span<const std::uint8_t> bytes) {
   bool utf8 = true;
   while (utf8 && i < text.size()) {
     const auto lead = static_cast<std::uint8_t>(text[i]);
-    const std::size_t length = lead < 0x80 ? 1 : lead >> 5 == 6 ? 2 : lead >> 4 == 14 ? 3
-                                             : lead >> 3 == 30  ? 4
-                                                                : 0;
+    const std::size_t length = lead < 0x80       ? 1
+                               : lead >> 5 == 6  ? 2
+                               : lead >> 4 == 14 ? 3
+                               : lead >> 3 == 30 ? 4
+                                                 : 0;
     utf8 = length != 0 && i + length <= text.size();
     for (std::size_t k = 1; utf8 && k < length; ++k)
       utf8 = (static_cast<std::uint8_t>(text[i + k]) & 0xC0) == 0x80;
@@ -207,8 +209,8 @@ bool MetaEvent(TByteReader& track, std::size_t trackIndex, std::uint64_t tick,
       Refuse(track.Where() + ": a tempo event of " + std::to_string(length) +
              " bytes (3 are needed)");
     }
-    ticked.Tempos.push_back({tick, static_cast<std::uint32_t>(data[0] << 16 | data[1] << 8 |
-                                                               data[2])});
+    ticked.Tempos.push_back(
+        {tick, static_cast<std::uint32_t>(data[0] << 16 | data[1] << 8 | data[2])});
     break;
   case MetaTrackName:
     if (content.TrackNames[trackIndex].empty())

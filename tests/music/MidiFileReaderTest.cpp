@@ -31,9 +31,9 @@ TBytes Chunk(const char* type, const TBytes& data) {
 }
 
 TBytes Header(int format, int tracks, std::uint16_t division) {
-  return Chunk("MThd", {0, static_cast<std::uint8_t>(format), 0, static_cast<std::uint8_t>(tracks),
-                        static_cast<std::uint8_t>(division >> 8),
-                        static_cast<std::uint8_t>(division)});
+  return Chunk("MThd",
+               {0, static_cast<std::uint8_t>(format), 0, static_cast<std::uint8_t>(tracks),
+                static_cast<std::uint8_t>(division >> 8), static_cast<std::uint8_t>(division)});
 }
 
 // A track of the events given (delta times included), ended.
@@ -56,8 +56,12 @@ TBytes Delta(std::uint32_t ticks) {
 }
 
 TBytes TempoEvent(std::uint32_t microseconds) {
-  return {0xFF, 0x51, 3, static_cast<std::uint8_t>(microseconds >> 16),
-          static_cast<std::uint8_t>(microseconds >> 8), static_cast<std::uint8_t>(microseconds)};
+  return {0xFF,
+          0x51,
+          3,
+          static_cast<std::uint8_t>(microseconds >> 16),
+          static_cast<std::uint8_t>(microseconds >> 8),
+          static_cast<std::uint8_t>(microseconds)};
 }
 
 // Events at absolute ticks, in any order.
@@ -108,8 +112,7 @@ TEST_P(MidiFileDivision, PlacesANoteAtItsMillisecond) {
 
 INSTANTIATE_TEST_SUITE_P(Divisions, MidiFileDivision,
                          testing::Values(TDivisionCase{96, 96, 500}, TDivisionCase{96, 13, 68},
-                                         TDivisionCase{480, 13, 14},
-                                         TDivisionCase{480, 1440, 1500},
+                                         TDivisionCase{480, 13, 14}, TDivisionCase{480, 1440, 1500},
                                          // SMPTE: 25 frames of 40 ticks, 1 ms a tick
                                          TDivisionCase{0xE728, 1000, 1000},
                                          // 29.97 frames of 100 ticks: 2997 ticks are 1 s
@@ -122,12 +125,12 @@ class MidiFileTempo : public testing::TestWithParam<int> {};
 
 TEST_P(MidiFileTempo, ChangesTheTimeOfLaterNotesInEveryTrack) {
   std::vector<TTimedEvents> tracks(3);
-  tracks[1] = {{480, {0x91, 60, 90}}, {960, {0x81, 60, 0}}, {1440, {0x91, 62, 90}},
-               {1441, {0x81, 62, 0}}};
+  tracks[1] = {
+      {480, {0x91, 60, 90}}, {960, {0x81, 60, 0}}, {1440, {0x91, 62, 90}}, {1441, {0x81, 62, 0}}};
   TTimedEvents& tempos = tracks[static_cast<std::size_t>(GetParam())];
   tempos.insert(tempos.begin(), {{0, TempoEvent(600000)}, {960, TempoEvent(250000)}});
-  const TMidiFileContent content = Read(Cat({Header(1, 3, 480), TrackAt(tracks[0]),
-                                             TrackAt(tracks[1]), TrackAt(tracks[2])}));
+  const TMidiFileContent content =
+      Read(Cat({Header(1, 3, 480), TrackAt(tracks[0]), TrackAt(tracks[1]), TrackAt(tracks[2])}));
   // 480 ticks at 0.6 s, 480 more, then 480 at 0.25 s and one tick of 520.8 us.
   EXPECT_EQ(Times(content), (std::vector<std::uint32_t>{600, 1200, 1450, 1451}));
 }
@@ -135,16 +138,15 @@ TEST_P(MidiFileTempo, ChangesTheTimeOfLaterNotesInEveryTrack) {
 INSTANTIATE_TEST_SUITE_P(AnyTrack, MidiFileTempo, testing::Values(0, 1, 2));
 
 TEST(MidiFileReader, TakesRunningStatusVelocityZeroAndOverlappingNotesAsWritten) {
-  const TMidiFileContent content =
-      Read(Cat({Header(0, 1, 500),
-                Track({0,    0x92, 60, 100, // on
-                       10,   60,   90,      // running status: on again, overlapping
-                       0,    0xFF, 0x01, 2,   'h', 'i', // a text between notes
-                       5,    60,   0,       // running status across it: velocity 0 is off
-                       5,    0xF0, 3,    0x7E, 0x7F, 0xF7, // system exclusive
-                       0,    0x82, 60, 0,   // the second off
-                       0,    0xC2, 5,       // one data byte
-                       1,    7}) }));       // and running status with it
+  const TMidiFileContent content = Read(
+      Cat({Header(0, 1, 500), Track({0,  0x92, 60,   100, // on
+                                     10, 60,   90,        // running status: on again, overlapping
+                                     0,  0xFF, 0x01, 2,    'h',  'i', // a text between notes
+                                     5,  60,   0, // running status across it: velocity 0 is off
+                                     5,  0xF0, 3,    0x7E, 0x7F, 0xF7, // system exclusive
+                                     0,  0x82, 60,   0,                // the second off
+                                     0,  0xC2, 5,                      // one data byte
+                                     1,  7})}));                       // and running status with it
   EXPECT_EQ(content.Messages, (std::vector<TTimedMidiMessage>{{0, 0x92, 60, 100},
                                                               {10, 0x92, 60, 90},
                                                               {15, 0x82, 60, 0},
@@ -155,34 +157,35 @@ TEST(MidiFileReader, TakesRunningStatusVelocityZeroAndOverlappingNotesAsWritten)
 }
 
 TEST(MidiFileReader, MergesTracksKeepingTrackOrderForEqualTimes) {
-  const TMidiFileContent content = Read(Cat({Header(1, 2, 500), Track({5, 0x90, 64, 1}),
-                                             Track({0, 0x91, 1, 1, 5, 0x91, 2, 1})}));
-  EXPECT_EQ(content.Messages, (std::vector<TTimedMidiMessage>{
-                                  {0, 0x91, 1, 1}, {5, 0x90, 64, 1}, {5, 0x91, 2, 1}}));
+  const TMidiFileContent content = Read(
+      Cat({Header(1, 2, 500), Track({5, 0x90, 64, 1}), Track({0, 0x91, 1, 1, 5, 0x91, 2, 1})}));
+  EXPECT_EQ(content.Messages,
+            (std::vector<TTimedMidiMessage>{{0, 0x91, 1, 1}, {5, 0x90, 64, 1}, {5, 0x91, 2, 1}}));
 }
 
 TEST(MidiFileReader, TakesNamesCopyrightAndFirstTrackTextsButNoLyricsOrTags) {
-  const TMidiFileContent content = Read(Cat(
-      {Header(1, 2, 96),
-       Track({0, 0xFF, 0x03, 4, 'S', 'o', 'n', 'g', 0, 0xFF, 0x03, 1, 'X', 0, 0xFF, 0x02, 2, 'C',
-              0xE9, 0, 0xFF, 0x01, 3, '@', 'K', 'M', 0, 0xFF, 0x01, 3, 'a', 'b', 'c'}),
-       Track({0, 0xFF, 0x03, 5, 'W', 'o', 'r', 'd', 's', 0, 0xFF, 0x01, 3, 'l', 'a', '-', 0, 0xFF,
-              0x05, 2, 'l', 'a'})}));
+  const TMidiFileContent content = Read(
+      Cat({Header(1, 2, 96), Track({0, 0xFF, 0x03, 4,    'S',  'o',  'n',  'g',  0,   0xFF, 0x03,
+                                    1, 'X',  0,    0xFF, 0x02, 2,    'C',  0xE9, 0,   0xFF, 0x01,
+                                    3, '@',  'K',  'M',  0,    0xFF, 0x01, 3,    'a', 'b',  'c'}),
+           Track({0,    0xFF, 0x03, 5,   'W', 'o', 'r',  'd',  's', 0,   0xFF,
+                  0x01, 3,    'l',  'a', '-', 0,   0xFF, 0x05, 2,   'l', 'a'})}));
   EXPECT_EQ(content.TrackNames, (std::vector<std::string>{"Song", "Words"}));
   EXPECT_EQ(content.Copyright, "C\xC3\xA9"); // Latin-1 read as such
   EXPECT_EQ(content.Texts, std::vector<std::string>{"abc"});
 }
 
 TEST(MidiFileReader, ReadsWhatTheWriterWroteAtTheSameMilliseconds) {
-  const std::vector<TTimedMidiMessage> written{{0, 0x90, 60, 100},    {1, 0x91, 64, 80},
-                                               {437, 0x80, 60, 0},    {437, 0xB1, 64, 127},
-                                               {90001, 0x81, 64, 0},  {90001, 0xE0, 0, 64}};
+  const std::vector<TTimedMidiMessage> written{{0, 0x90, 60, 100},   {1, 0x91, 64, 80},
+                                               {437, 0x80, 60, 0},   {437, 0xB1, 64, 127},
+                                               {90001, 0x81, 64, 0}, {90001, 0xE0, 0, 64}};
   TBytes file;
   ASSERT_TRUE(BuildMidiFile(written, {"Title", "Me", "Notes"}, 95000, file));
   const TMidiFileContent content = Read(file);
   // The writer groups the messages by channel, one track each.
   const auto byTimeAndChannel = [](std::vector<TTimedMidiMessage> messages) {
-    std::ranges::stable_sort(messages, {}, [](const auto& m) { return m.Time * 16 + (m.Status & 15); });
+    std::ranges::stable_sort(messages, {},
+                             [](const auto& m) { return m.Time * 16 + (m.Status & 15); });
     return messages;
   };
   EXPECT_EQ(byTimeAndChannel(content.Messages), byTimeAndChannel(written));
@@ -198,7 +201,6 @@ struct TDamage {
 };
 
 const TBytes Note = {0, 0x90, 60, 100};
-
 
 std::vector<TDamage> Damages() {
   const TBytes good = Cat({Header(0, 1, 96), Track(Note)});
@@ -237,7 +239,8 @@ std::vector<TDamage> Damages() {
        "format 0 holds one track"},
       {"format 2", Cat({Header(2, 1, 96), Track(Note)}), "format 2"},
       {"format 3", Cat({Header(3, 1, 96), Track(Note)}), "format 3 is unknown"},
-      {"longer than a song", Cat({Header(0, 1, 1), Track(Cat({Delta(0x0FFFFFFF), {0x90, 60, 100}}))}),
+      {"longer than a song",
+       Cat({Header(0, 1, 1), Track(Cat({Delta(0x0FFFFFFF), {0x90, 60, 100}}))}),
        "lasts beyond 24 hours"},
       {"a millisecond longer than a day",
        Cat({Header(0, 1, 0xE728), Track(Cat({Delta(MaxMidiFileMs + 1), {0x90, 60, 100}}))}),

@@ -88,21 +88,20 @@ int main(int argc, char** argv) {
   if (argc != 2)
     return 2;
   const std::filesystem::path folder = argv[1];
-  const std::vector<TTimedMidiMessage> played{{0, 0xC0, 5, 0},     {0, 0x90, 60, 100},
-                                              {250, 0x80, 60, 0},  {250, 0x99, 36, 90},
-                                              {300, 0xB1, 64, 127}, {310, 0x91, 67, 80},
-                                              {900, 0xE1, 0, 70},  {1200, 0x81, 67, 0}};
+  const std::vector<TTimedMidiMessage> played{
+      {0, 0xC0, 5, 0},      {0, 0x90, 60, 100},  {250, 0x80, 60, 0}, {250, 0x99, 36, 90},
+      {300, 0xB1, 64, 127}, {310, 0x91, 67, 80}, {900, 0xE1, 0, 70}, {1200, 0x81, 67, 0}};
   std::vector<std::uint8_t> written;
   bool ok = BuildMidiFile(played, {"Seed", "Fuzz", "Remark"}, 1500, written) &&
             fuzz::WriteSeed(folder, "written.mid", written.data(), written.size());
 
   const std::vector<std::uint8_t> events{
-      0,    0xFF, 0x03, 4,    'S',  'e',  'e',  'd', 0,    0xFF, 0x51, 3,    0x07, 0xA1, 0x20,
-      0,    0xF0, 5,    0x7E, 0x7F, 0x09, 0x01, 0xF7, 0,   0x90, 60,   100,  48,   64,   90,
-      0,    0xFF, 0x01, 3,    'a',  'b',  'c',  24,  60,   0,    0,    0xFF, 0x51, 3,    0x03,
-      0xD0, 0x90, 24,   64,   0,    0x83, 0x60, 0xC1, 9,   0,    0xFF, 0x2F, 0};
-  for (const auto& [name, division] :
-       {std::pair{"format0.mid", std::uint16_t{96}}, std::pair{"smpte.mid", std::uint16_t{0xE728}}}) {
+      0,    0xFF, 0x03, 4,    'S',  'e',  'e',  'd',  0,  0xFF, 0x51, 3,    0x07, 0xA1, 0x20,
+      0,    0xF0, 5,    0x7E, 0x7F, 0x09, 0x01, 0xF7, 0,  0x90, 60,   100,  48,   64,   90,
+      0,    0xFF, 0x01, 3,    'a',  'b',  'c',  24,   60, 0,    0,    0xFF, 0x51, 3,    0x03,
+      0xD0, 0x90, 24,   64,   0,    0x83, 0x60, 0xC1, 9,  0,    0xFF, 0x2F, 0};
+  for (const auto& [name, division] : {std::pair{"format0.mid", std::uint16_t{96}},
+                                       std::pair{"smpte.mid", std::uint16_t{0xE728}}}) {
     std::vector<std::uint8_t> file =
         Chunk("MThd", {0, 0, 0, 1, static_cast<std::uint8_t>(division >> 8),
                        static_cast<std::uint8_t>(division)});
