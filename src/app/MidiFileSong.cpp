@@ -38,8 +38,8 @@ TSongInfo MidiFileSongInfo(const TMidiFileContent& content) {
 std::vector<std::uint8_t> MidiFileSongImage(const TMidiFileContent& content) {
   TSimpleBuffer events;
   for (const TTimedMidiMessage& message : content.Messages) {
-    events.Add({message.Time, 0, sekRawMidi,
-                message.Status << 16 | message.Data1 << 8 | message.Data2});
+    events.Add(
+        {message.Time, 0, sekRawMidi, message.Status << 16 | message.Data1 << 8 | message.Data2});
   }
   events.Add({content.EndTime, 0, sekEnd, 0});
 
@@ -50,7 +50,8 @@ std::vector<std::uint8_t> MidiFileSongImage(const TMidiFileContent& content) {
   header.State = DefaultSongState();
   header.EventCount = static_cast<std::uint32_t>(events.Count());
   std::vector<std::uint8_t> image(SongHeaderBytes);
-  SongHeaderToBytes(header, std::span<std::uint8_t, SongHeaderBytes>(image.data(), SongHeaderBytes));
+  SongHeaderToBytes(header,
+                    std::span<std::uint8_t, SongHeaderBytes>(image.data(), SongHeaderBytes));
   events.SaveToStream(image, SongHeaderBytes);
   return image;
 }

@@ -16,8 +16,10 @@ namespace {
 namespace fs = std::filesystem;
 
 // Two hands and a drum, as the program writes them, with the song's texts.
-const std::vector<TTimedMidiMessage> Played{{0, 0x90, 60, 100}, {3, 0x91, 48, 70},
-                                            {437, 0x80, 60, 0}, {438, 0x99, 36, 90},
+const std::vector<TTimedMidiMessage> Played{{0, 0x90, 60, 100},
+                                            {3, 0x91, 48, 70},
+                                            {437, 0x80, 60, 0},
+                                            {438, 0x99, 36, 90},
                                             {1201, 0x81, 48, 0}};
 
 std::vector<std::uint8_t> WrittenFile() {
@@ -54,8 +56,7 @@ TEST(MidiFileSong, EveryMessageIsARawEventAtItsMillisecondAndTheTextsTheInformat
   EXPECT_EQ(SongRemark(info), "Remark\r\nLeft hand\r\nRight hand\r\nDrums");
   const TSongState& state = recorder.Header.State;
   EXPECT_EQ(std::tuple(state.Transpose, state.LeftOctave, state.RightOctave, state.LeftVelocity,
-                       state.RightVelocity, state.LeftPatch, state.RightPatch,
-                       state.SmartSemitone),
+                       state.RightVelocity, state.LeftPatch, state.RightPatch, state.SmartSemitone),
             std::tuple(0, 0, 0, StartLeftVelocity, StartRightVelocity, 0, 0, 0));
   TKeyDefTable defaults{};
   FillDefaultKeyDefs(defaults);
