@@ -948,6 +948,7 @@ void TRoVoravForm::UpdateCaption() {
 
 void TRoVoravForm::ApplySongState() {
   FPerformance.SetSongRawDrums(SongHasRawDrumStrikes(FRecorder->Events()));
+  FPerformance.SetShowRawNotes(SongHasNoKeyPresses(FRecorder->Events()));
   FPerformance.ApplySongState(FRecorder->Header.State);
 }
 
