@@ -24,10 +24,11 @@ TSongInfo MidiFileSongInfo(const TMidiFileContent& content) {
   std::string remark;
   AddLine(remark, content.Copyright);
   for (const std::string& text : content.Texts) {
-    if (player.empty() && text.starts_with(PlayerPrefix))
+    if (player.empty() && text.starts_with(PlayerPrefix)) {
       player = text.substr(PlayerPrefix.size());
-    else
+    } else {
       AddLine(remark, text);
+    }
   }
   for (std::size_t i = 1; i < content.TrackNames.size(); ++i)
     AddLine(remark, content.TrackNames[i]);

@@ -54,14 +54,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       fuzz::Fail("a refusal without its reason, or with messages kept");
     return 0;
   }
-  for (const TTimedMidiMessage& message : content.Messages)
+  for (const TTimedMidiMessage& message : content.Messages) {
     if (!IsChannelMessage(message.Status) || message.Data1 > 0x7F || message.Data2 > 0x7F ||
-        message.Time > MaxMidiFileMs)
+        message.Time > MaxMidiFileMs) {
       fuzz::Fail("a message no channel message can be");
+    }
+  }
   const TMidiFileContent once = ReadBack(Written(content));
-  for (int channel = 0; channel < 16; ++channel)
+  for (int channel = 0; channel < 16; ++channel) {
     if (Channel(once, channel) != Channel(content, channel))
       fuzz::Fail("written and read back, a channel's messages differ");
+  }
   if (ReadBack(Written(once)).Messages != once.Messages)
     fuzz::Fail("a second round changes the messages");
   return 0;
