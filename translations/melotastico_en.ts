@@ -218,6 +218,12 @@ The song is still in memory and has not been lost.</translation>
         <translation>The song file may be damaged and part of it may be missing.
 %1 bytes at the end of the file could not be read.</translation>
     </message>
+    <message>
+        <source>读取 MIDI 文件失败!
+%1</source>
+        <translation>Cannot read the MIDI file!
+%1</translation>
+    </message>
 </context>
 <context>
     <name>TfrmAbout</name>

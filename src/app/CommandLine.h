@@ -19,14 +19,14 @@ inline constexpr int ExitSuccess = 0;
 inline constexpr int ExitFailure = 1;
 inline constexpr int ExitUsage = 2;
 
-enum class TCommandAction { Window, Help, Version, Paths, Info, Export, Usage };
+enum class TCommandAction { Window, Help, Version, Paths, Info, Export, Import, Usage };
 
 struct TCommandLine {
   TCommandAction Action = TCommandAction::Window;
-  // --info, --export: the song as given. Window: the song to open once the
+  // --info, --export, --import: the song (or MIDI file) as given. Window: the song to open once the
   // window shows, as an absolute path; empty when none.
   std::string Song;
-  std::string Output; // --export
+  std::string Output; // --export, --import
   std::string Error;  // Usage: what is wrong
   // The window's options, also given before an action (and then unused).
   bool MultiInstance = false;        // "MULTIINSTANCE" in any case

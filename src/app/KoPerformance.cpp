@@ -149,6 +149,14 @@ bool SongHasRawDrumStrikes(const TSimpleBuffer& events) {
   return true;
 }
 
+bool SongHasNoKeyPresses(const TSimpleBuffer& events) {
+  for (std::size_t i = 0; i < events.Count(); ++i) {
+    if (events[i].Kind == sekKeyDown)
+      return false;
+  }
+  return true;
+}
+
 std::uint32_t MapLegacyPatch(std::uint32_t patch) {
   const std::uint32_t msb = (patch >> 16) & 0xFF;
   const std::uint32_t lsb = (patch >> 8) & 0xFF;
@@ -681,6 +689,15 @@ void TKoPerformance::CollectHeldNotes(TKeyNote (&notes)[MaxKeyNotes]) const {
     if (note.Degree != 0)
       ++count;
   }
+  for (const auto& [hand, sounding] : FRawNotes) {
+    if (count >= MaxKeyNotes)
+      break;
+    TKeyNote& note = notes[count];
+    NoteFromMidi(sounding, *FTranspose, note);
+    note.Keyboard = static_cast<std::uint8_t>(hand);
+    if (note.Degree != 0)
+      ++count;
+  }
 }
 
 void TKoPerformance::ShowHeldNotes() {
@@ -708,6 +725,27 @@ void TKoPerformance::ExternalNote(int note, int velocity) {
   FView->ShowPianoKey(RightHand, note, 0);
   if (auto* r = Rec())
     r->RecordRawMidi(NoteOffRight, static_cast<std::uint8_t>(note), NoteOffVelocity);
+}
+
+void TKoPerformance::PlayRawMidi(std::int32_t data) {
+  const auto status = static_cast<std::uint8_t>(data >> 16);
+  const auto key = static_cast<std::uint8_t>(data >> 8);
+  const auto velocity = static_cast<std::uint8_t>(data);
+  if (FSink)
+    FSink->SendMidiMessage(status, key, velocity);
+  const int kind = status & 0xF0;
+  const int channel = status & 0x0F;
+  if (!FShowRawNotes || (kind != NoteOnStatus && kind != NoteOffStatus) || key > 127 ||
+      channel == DrumChannel)
+    return;
+  const int hand = channel == HandChannel(LeftHand) ? LeftHand : RightHand;
+  const std::pair<int, int> shown{hand, key};
+  std::erase(FRawNotes, shown);
+  const bool on = kind == NoteOnStatus && velocity != 0;
+  if (on)
+    FRawNotes.push_back(shown);
+  FView->ShowPianoKey(hand, key, on ? 1 : 0);
+  ShowHeldNotes();
 }
 
 void TKoPerformance::ConnectMidiIn() {
@@ -951,6 +989,7 @@ void TKoPerformance::ResetPerformance(const TResetParts& parts) {
     FSoundingKeys.fill(TSoundingKey{});
     // The MIDI keyboard's notes are silenced too; their releases find nothing.
     FMidiIn.Forget();
+    FRawNotes.clear();
   }
   if (parts.ResetPianoKeyboards)
     FView->ReleasePianoKeys();
@@ -1124,10 +1163,7 @@ void TKoPerformance::PlayEvent(std::uint8_t kind, std::int32_t data, const TKeyD
     SetSmartSemitone(data != 0);
     break;
   case sekRawMidi:
-    if (FSink) {
-      FSink->SendMidiMessage(static_cast<std::uint8_t>(data >> 16),
-                             static_cast<std::uint8_t>(data >> 8), static_cast<std::uint8_t>(data));
-    }
+    PlayRawMidi(data);
     break;
   default:
     break;

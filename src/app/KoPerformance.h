@@ -12,6 +12,8 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "input/KoDIKeyBoard.h"
 #include "input/KoKeyDef.h"
@@ -77,6 +79,10 @@ std::uint32_t MapLegacyPatch(std::uint32_t patch);
 // messages alone; version-1 songs and others holding only the key presses
 // sound them from the keys. Either way each strike sounds once.
 bool SongHasRawDrumStrikes(const TSimpleBuffer& events);
+
+// Whether the song has no key presses, as a MIDI file's song: its notes are
+// raw messages, which then show as they play.
+bool SongHasNoKeyPresses(const TSimpleBuffer& events);
 
 // What a performance tells the one who shows it. Hands: 0 left, 1 right.
 // Every call has a do-nothing default, so a view implements what it has.
@@ -244,6 +250,10 @@ public:
   // stay silent in playback because the song's raw messages strike them.
   void SetSongRawDrums(bool raw) { FSongRawDrums = raw; }
   bool SongRawDrums() const { return FSongRawDrums; }
+  // Set at each playback start (SongHasNoKeyPresses): whether the raw note
+  // messages played light the piano keys (left hand's channel on the left
+  // keyboard, other channels but the drums' on the right) and the staff.
+  void SetShowRawNotes(bool show) { FShowRawNotes = show; }
   void PlayEvent(std::uint8_t kind, std::int32_t data, const TKeyDefTable* keyDefs);
 
   // Switches.
@@ -313,6 +323,7 @@ private:
   void PlayLoop();
   void SelectAccompStyle(int index);
   void ShowHeldNotes();
+  void PlayRawMidi(std::int32_t data);
   int SmartSemitoneNote(int keyIndex) const;
   bool IsSmartKey(int keyIndex) const;
   int UntransposedNote(int channel, int note) const;
@@ -357,6 +368,9 @@ private:
   bool FRecording = false;
   bool FPlaying = false;
   bool FSongRawDrums = true;
+  bool FShowRawNotes = false;
+  // The raw notes shown while a song plays, in the order struck: hand, note.
+  std::vector<std::pair<int, int>> FRawNotes;
   bool FLoopPlay = false;
   bool FNotebookMode = false;
   bool FPeriodPedal = false;

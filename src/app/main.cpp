@@ -203,8 +203,8 @@ TRoVoravForm::TRoVoravForm(TEngineMode engineMode, QWidget* parent)
   SetTranspose(0);
   SetLeftOctave(0);
   SetRightOctave(0);
-  SetLeftVelocity(70);
-  SetRightVelocity(100);
+  SetLeftVelocity(StartLeftVelocity);
+  SetRightVelocity(StartRightVelocity);
 
   FRecorder = std::make_unique<TSimpleRecorder>();
   FPerformance.SetRecorder(FRecorder.get());
@@ -863,7 +863,7 @@ void TRoVoravForm::UpdateButtons() {
   }
   b.SetEnabled(mbRecord, true);
   b.SetEnabled(mbOpen, true);
-  b.SetEnabled(mbSave, FSongFileName.isEmpty() || FSongFileName == QLatin1String(NewSongFileName));
+  b.SetEnabled(mbSave, FSongFileName.isEmpty() || TSongCommands::AwaitsSave(FSongFileName));
   b.SetEnabled(mbPlay, !FRecorder->IsEmpty());
   for (int i : {mbSetup, mbHelp, mbAbout})
     b.SetEnabled(i, true);
@@ -880,6 +880,7 @@ void TRoVoravForm::UpdateCaption() {
 
 void TRoVoravForm::ApplySongState() {
   FPerformance.SetSongRawDrums(SongHasRawDrumStrikes(FRecorder->Events()));
+  FPerformance.SetShowRawNotes(SongHasNoKeyPresses(FRecorder->Events()));
   FPerformance.ApplySongState(FRecorder->Header.State);
 }
 

@@ -291,6 +291,28 @@ TEST_F(ProgramTest, ExportsMidiAndAudioAndNothingFromADamagedSong) {
   EXPECT_NE(err_.find("nowhere/out.flac"), std::string::npos);
 }
 
+TEST_F(ProgramTest, MidiFilesAreImportedShownAndExportedAndADamagedOneIsRefused) {
+  WriteSong("song.lyt");
+  ASSERT_EQ(Run("--export song.lyt song.mid"), ExitSuccess) << err_;
+  ASSERT_EQ(Run("--import song.mid imported.lyt"), ExitSuccess) << err_;
+  ASSERT_EQ(Run("--info imported.lyt"), ExitSuccess) << err_;
+  const std::string imported = out_;
+  ASSERT_EQ(Run("--info song.mid"), ExitSuccess) << err_;
+  EXPECT_EQ(out_, imported);
+  EXPECT_NE(out_.find("rawMidi"), std::string::npos);
+  ASSERT_EQ(Run("--export song.mid again.flac"), ExitSuccess) << err_;
+  EXPECT_EQ(Read("again.flac").substr(0, 4), "fLaC");
+
+  const std::string midi = Read("song.mid");
+  test::WriteBytes(dir_ / "bad.mid", std::vector<std::uint8_t>(midi.begin(), midi.end() - 1));
+  EXPECT_EQ(Run("--import bad.mid bad.lyt"), ExitFailure);
+  EXPECT_NE(err_.find("bad.mid: not read as a MIDI file: the file: track"), std::string::npos)
+      << err_;
+  EXPECT_EQ(Run("--import song.mid song.txt"), ExitUsage);
+  EXPECT_EQ(Files(), (std::vector<std::string>{"again.flac", "bad.mid", "imported.lyt", "song.lyt",
+                                               "song.mid"}));
+}
+
 // An external set the settings name that has gone: the export names it and
 // why in a warning, and plays the built-in set, as the window does.
 TEST_F(ProgramTest, AMissingExternalSetIsNamedAndTheBuiltInSetPlays) {

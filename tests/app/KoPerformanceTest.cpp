@@ -677,6 +677,32 @@ TEST_F(KoPerformanceTest, MidiKeyboardPlaysTheRightHandTransposedLitAndShown) {
   EXPECT_EQ(Notes(Sent()), (TBytes{0x91, 60, 45}));
 }
 
+TEST_F(KoPerformanceTest, RawNotesOfASongWithoutKeyPressesLightTheirKeyboardAndShowOnTheStaff) {
+  TSimpleBuffer keys;
+  keys.Add({0, 0, sekRawMidi, 0x90 << 16 | 60 << 8 | 100});
+  EXPECT_TRUE(SongHasNoKeyPresses(keys));
+  keys.Add({5, 0, sekKeyDown, kQ});
+  EXPECT_FALSE(SongHasNoKeyPresses(keys));
+
+  for (const bool show : {false, true}) {
+    View.PianoKeys.clear();
+    View.StaffNotes = -1;
+    Perf.SetShowRawNotes(show);
+    Mark();
+    Perf.PlayEvent(sekRawMidi, 0x90 << 16 | 60 << 8 | 100, nullptr); // the left hand's channel
+    Perf.PlayEvent(sekRawMidi, 0x93 << 16 | 64 << 8 | 90, nullptr);
+    Perf.PlayEvent(sekRawMidi, 0x99 << 16 | 36 << 8 | 90, nullptr); // drums: no key
+    EXPECT_EQ(Sent(), (TBytes{0x90, 60, 100, 0x93, 64, 90, 0x99, 36, 90}));
+    const std::map<int, std::uint8_t> lit{{60, 1}, {1064, 1}};
+    EXPECT_EQ(View.PianoKeys, (show ? lit : decltype(lit){}));
+    EXPECT_EQ(View.StaffNotes, show ? 2 : -1);
+    Perf.PlayEvent(sekRawMidi, 0x90 << 16 | 60 << 8 | 0, nullptr); // velocity 0: off
+    Perf.PlayEvent(sekRawMidi, 0x83 << 16 | 64 << 8 | 0, nullptr);
+    EXPECT_EQ(View.StaffNotes, show ? 0 : -1);
+    EXPECT_EQ(View.PianoKeys[60] + View.PianoKeys[1064], 0);
+  }
+}
+
 TEST_F(KoPerformanceTest, MidiKeyboardIsRecordedAsRawMidiAndPlaysBackTheSameNotes) {
   With(kLCtrl, kR);
   Mark();
