@@ -42,29 +42,36 @@ constexpr std::array<std::pair<int, int>, 13> NotebookKeys = {{{sc8, scNum7},
                                                                {scPeriod, scNumPeriod},
                                                                {scSlash, scNumEnter}}};
 
-int NotebookScanCode(int scanCode) {
+// Replaces a key of the right half by the keypad key it stands for.
+void ReplaceNotebookKey(int& scanCode, int& keyIndex) {
   for (const auto& [from, to] : NotebookKeys) {
-    if (from == scanCode)
-      return to;
+    if (from == scanCode) {
+      scanCode = to;
+      keyIndex = KeyIndexOfScanCode(to);
+      return;
+    }
   }
-  return scanCode;
 }
 
-// Keys that always play percussion, with their drum notes.
-int DrumNote(int scanCode) {
-  switch (scanCode) {
-  case scApostrophe:
-    return 36;
-  case scLeftBracket:
-    return 38;
-  case scRightBracket:
-    return 40;
-  case scBackslash:
-    return 42;
-  default:
-    return -1;
+// Keys that always play percussion, by key index, with their drum notes.
+constexpr std::array<std::pair<int, int>, 4> DrumKeys = {{{KeyIndexOfScanCode(scApostrophe), 36},
+                                                          {KeyIndexOfScanCode(scLeftBracket), 38},
+                                                          {KeyIndexOfScanCode(scRightBracket), 40},
+                                                          {KeyIndexOfScanCode(scBackslash), 42}}};
+
+int DrumNote(int keyIndex) {
+  for (const auto& [key, note] : DrumKeys) {
+    if (key == keyIndex)
+      return note;
   }
+  return -1;
 }
+
+// The smart-semitone base notes of the editing keys, "Insert" .. "PageDown".
+constexpr std::array<int, LastEditingKey - FirstEditingKey + 1> SmartSemitoneBases = {69, 69, 65,
+                                                                                      62, 60, 67};
+static_assert(KeyScanCodes[FirstEditingKey] == scInsert &&
+              KeyScanCodes[LastEditingKey] == scPageDown);
 
 // "1=" names and staff key-signature codes by Transpose + 4.
 constexpr std::array<const char*, 12> TransposeNames = {"bA", "A",  "bB", "B", "C",  "bD",
@@ -105,7 +112,7 @@ bool SongHasRawDrumStrikes(const TSimpleBuffer& events) {
   const std::size_t count = events.Count();
   for (std::size_t i = 0; i < count; ++i) {
     const TSongEvent& key = events[i];
-    const int drum = key.Kind == sekKeyDown ? DrumNote(key.Data) : -1;
+    const int drum = key.Kind == sekKeyDown ? DrumNote(KeyIndexOfScanCode(key.Data)) : -1;
     if (key.Skip != 0 || drum < 0)
       continue;
     const std::uint32_t time = key.Time;
@@ -236,13 +243,29 @@ TSimpleRecorder* TKoPerformance::Rec() const {
 // ---------------------------------------------------------------------------
 // The key path
 
+void TKoPerformance::KeyboardKey(int scanCode, bool down) {
+  const int keyIndex = KeyIndexOfScanCode(scanCode);
+  if (keyIndex < 0)
+    return;
+  if (down && FKeyState.Press(scanCode)) {
+    WMDIKeyDown(scanCode, keyIndex);
+  } else if (!down && FKeyState.Release(scanCode)) {
+    WMDIKeyUp(scanCode, keyIndex);
+  }
+}
+
+void TKoPerformance::ReleaseKeyboard() {
+  for (const int scanCode : ReleasePressedKeys(FKeyState))
+    WMDIKeyUp(scanCode, KeyIndexOfScanCode(scanCode));
+}
+
 void TKoPerformance::WMDIKeyDown(int scanCode, int keyIndex) {
   if (keyIndex < 0)
     return;
   if (FNotebookMode)
-    scanCode = NotebookScanCode(scanCode);
+    ReplaceNotebookKey(scanCode, keyIndex);
   if (!FPlaying) {
-    DoKeyDown(scanCode);
+    DoKeyDown(scanCode, keyIndex);
     return;
   }
   if (scanCode == scEsc || scanCode == scPower)
@@ -253,17 +276,16 @@ void TKoPerformance::WMDIKeyUp(int scanCode, int keyIndex) {
   if (keyIndex < 0 || FPlaying)
     return;
   if (FNotebookMode)
-    scanCode = NotebookScanCode(scanCode);
-  DoKeyUp(scanCode);
+    ReplaceNotebookKey(scanCode, keyIndex);
+  DoKeyUp(scanCode, keyIndex);
 }
 
-void TKoPerformance::DoKeyDown(int scanCode) {
+void TKoPerformance::DoKeyDown(int scanCode, int keyIndex) {
   const std::uint8_t shift = FKeyState.ShiftState();
-  const int key = KeyIndexOfScanCode(scanCode);
-  if (key < 0)
+  if (keyIndex < 0)
     return;
-  if (shift == ssNone && KeyDefHasNotes(FKeyDefs->Keys[key])) {
-    NoteKeyDown(scanCode, key);
+  if (shift == ssNone && KeyDefHasNotes(FKeyDefs->Keys[keyIndex])) {
+    NoteKeyDown(scanCode, keyIndex);
     return;
   }
   KeyCommand(scanCode, shift);
@@ -544,16 +566,15 @@ void TKoPerformance::AddPercussVolume(int delta) {
   FAccomp->SetAPercussVolume(std::clamp(FAccomp->APercussVolume() + delta, 0, 127));
 }
 
-void TKoPerformance::DoKeyUp(int scanCode) {
+void TKoPerformance::DoKeyUp(int scanCode, int keyIndex) {
   FKeyState.SetUp(scanCode);
   const std::uint8_t shift = FKeyState.ShiftState();
-  const int key = KeyIndexOfScanCode(scanCode);
-  if (key < 0)
+  if (keyIndex < 0)
     return;
   // A key that sounds is always released as a note, also while a modifier or
   // a Windows key is held meanwhile: otherwise its notes would never stop.
-  const bool sounding = FSoundingKeys[static_cast<std::size_t>(key)].Count > 0;
-  if (!sounding && (shift != ssNone || !KeyDefHasNotes(FKeyDefs->Keys[key]))) {
+  const bool sounding = FSoundingKeys[static_cast<std::size_t>(keyIndex)].Count > 0;
+  if (!sounding && (shift != ssNone || !KeyDefHasNotes(FKeyDefs->Keys[keyIndex]))) {
     if (scanCode == scSpace) {
       SetLeftSustain(false);
       if (auto* r = Rec())
@@ -565,8 +586,8 @@ void TKoPerformance::DoKeyUp(int scanCode) {
   }
   if (!sounding && *FQuickEditMode != 0)
     return;
-  DoNoteOff(key);
-  FView->ShowPCKey(key, 0);
+  DoNoteOff(keyIndex);
+  FView->ShowPCKey(keyIndex, 0);
   ShowHeldNotes();
   if (auto* r = Rec())
     r->RecordKeyUp(static_cast<std::uint8_t>(scanCode));
@@ -577,25 +598,7 @@ bool TKoPerformance::IsSmartKey(int keyIndex) const {
 }
 
 int TKoPerformance::SmartSemitoneNote(int keyIndex) const {
-  int base = 0;
-  switch (KeyScanCodes[static_cast<std::size_t>(keyIndex)]) {
-  case scDelete:
-    base = 62;
-    break;
-  case scEnd:
-    base = 60;
-    break;
-  case scPageDown:
-    base = 67;
-    break;
-  case scInsert:
-  case scHome:
-    base = 69;
-    break;
-  default: // PageUp
-    base = 65;
-    break;
-  }
+  const int base = SmartSemitoneBases[static_cast<std::size_t>(keyIndex - FirstEditingKey)];
   int reference = FSink ? FLastNotes[1] : 0;
   if (reference < 1)
     reference = 60;
@@ -622,8 +625,7 @@ int TKoPerformance::UntransposedNote(int channel, int note) const {
 }
 
 void TKoPerformance::DoNoteOn(int keyIndex) {
-  const int scanCode = KeyScanCodes[static_cast<std::size_t>(keyIndex)];
-  const int drum = DrumNote(scanCode);
+  const int drum = DrumNote(keyIndex);
   if (drum >= 0) {
     const int drumVelocity = FAccomp ? FAccomp->APercussVolume() : DefaultPercussVolume;
     // A song recorded here holds the drum's raw MIDI besides the key: its
@@ -667,7 +669,7 @@ void TKoPerformance::DoNoteOn(int keyIndex) {
 }
 
 void TKoPerformance::DoNoteOff(int keyIndex) {
-  const int drum = DrumNote(KeyScanCodes[static_cast<std::size_t>(keyIndex)]);
+  const int drum = DrumNote(keyIndex);
   if (drum >= 0) {
     if (FSink && (!FPlaying || !FSongRawDrums))
       NoteOff(DrumChannel, drum);

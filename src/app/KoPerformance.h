@@ -147,12 +147,25 @@ public:
   void SetAccomp(TAutoAccomp* accomp) { FAccomp = accomp; }
   void SetTickSource(TTickSource source) { FTickCount = std::move(source); }
 
-  // Key messages as the keyboard reader posts them: notebook replacement,
-  // and during playback only Esc and Power, which stop it.
+  // A key of the PC keyboard pressed (down) or released, by scan code. Keys
+  // without a key index, a press of a key already pressed and a release of
+  // one not pressed change nothing; the rest go on to WMDIKeyDown/WMDIKeyUp.
+  void KeyboardKey(int scanCode, bool down);
+  // The window lost the keyboard: the toolkit delivers no releases for keys
+  // let go meanwhile, so every key still pressed is released now
+  // (ReleasePressedKeys).
+  void ReleaseKeyboard();
+  // Key presses and releases, from the keyboard or the PC-keyboard picture:
+  // notebook replacement, and during playback only Esc and Power, which
+  // stop it.
   void WMDIKeyDown(int scanCode, int keyIndex);
   void WMDIKeyUp(int scanCode, int keyIndex);
-  void DoKeyDown(int scanCode);
-  void DoKeyUp(int scanCode);
+  // keyIndex is that of scanCode; playback's recorded keys give the scan
+  // code alone.
+  void DoKeyDown(int scanCode, int keyIndex);
+  void DoKeyUp(int scanCode, int keyIndex);
+  void DoKeyDown(int scanCode) { DoKeyDown(scanCode, KeyIndexOfScanCode(scanCode)); }
+  void DoKeyUp(int scanCode) { DoKeyUp(scanCode, KeyIndexOfScanCode(scanCode)); }
   void DoNoteOn(int keyIndex);
   void DoNoteOff(int keyIndex);
 
@@ -238,7 +251,6 @@ public:
   std::uint32_t Patch(int channel) const;
   int LastNote(int channel) const;
   const TDIKeyboardBuffer& KeyState() const { return FKeyState; }
-  TDIKeyboardBuffer& KeyState() { return FKeyState; }
   bool Recording() const { return FRecording; }
   bool Playing() const { return FPlaying; }
   bool LoopPlay() const { return FLoopPlay; }

@@ -57,7 +57,6 @@ bool MultiInstance = false;
 int PortIndexArg = -1;
 std::string AudioOutputArg;
 std::string MidiInArg;
-TKoDIKeyBoard* DIKeyboard = nullptr;
 TfrmAbout* Splash = nullptr;
 QString SongFileArg;
 
@@ -65,7 +64,7 @@ namespace {
 
 // Put back after each test (platform/GlobalState.h).
 [[maybe_unused]] const bool StateRegistered = RegisterGlobalVariables(
-    MultiInstance, PortIndexArg, AudioOutputArg, MidiInArg, DIKeyboard, Splash, SongFileArg);
+    MultiInstance, PortIndexArg, AudioOutputArg, MidiInArg, Splash, SongFileArg);
 
 constexpr int PeriodPedalMs = 3000;
 // Loop playback rests this long between passes. The rest blocks the window's
@@ -249,11 +248,6 @@ TRoVoravForm::TRoVoravForm(TEngineMode engineMode, QWidget* parent)
   FPointerClip = new TPointerClip(this);
   CreateControls();
 
-  FDIKeyboard = std::make_unique<TKoDIKeyBoard>([this](int message, int scanCode, int keyIndex) {
-    QCoreApplication::postEvent(this, new TDIKeyEvent(message, scanCode, keyIndex));
-  });
-  DIKeyboard = FDIKeyboard.get();
-  FDIKeyboard->SetActive(true);
   InitKeyDefs();
   StartSoundEngine();
   ConnectMixer();
@@ -347,8 +341,6 @@ void TRoVoravForm::FormDestroy() {
   FAudio.reset();
   if (FAutoAccomp)
     FAutoAccomp->Engine = nullptr;
-  if (DIKeyboard == FDIKeyboard.get())
-    DIKeyboard = nullptr;
 }
 
 void TRoVoravForm::CreateControls() {
@@ -595,13 +587,9 @@ void TRoVoravForm::SetDialogRunners(TSetupRunner setup, TKeyDefRunner keyDef) {
 }
 
 void TRoVoravForm::ReleaseHeldKeys() {
-  // The dialog takes the keyboard: every key still down is reported up and handled now, so
-  // no note sounds on behind it and no key counts as held after it.
-  if (FDIKeyboard) {
-    FDIKeyboard->Unacquire();
-    QCoreApplication::sendPostedEvents(this);
-    FDIKeyboard->Acquire();
-  }
+  // The dialog takes the keyboard: every key still down is released now, so no note sounds
+  // on behind it and no key counts as held after it.
+  FPerformance.ReleaseKeyboard();
   ResetPerformance(ResetForDialog);
 }
 
@@ -652,43 +640,25 @@ void TRoVoravForm::EditKeyDefinition(int keyIndex) {
 
 bool TRoVoravForm::event(QEvent* e) {
   switch (static_cast<int>(e->type())) {
-  case WM_DIKEYDOWN: {
-    const auto* key = static_cast<TDIKeyEvent*>(e);
-    WMDIKeyDown(key->ScanCode, key->KeyIndex);
-    return true;
-  }
-  case WM_DIKEYUP: {
-    const auto* key = static_cast<TDIKeyEvent*>(e);
-    WMDIKeyUp(key->ScanCode, key->KeyIndex);
-    return true;
-  }
   case QEvent::ShortcutOverride:
     // Every key belongs to the piano, none to shortcuts or menus.
     e->accept();
     return true;
   case QEvent::KeyPress:
   case QEvent::KeyRelease:
-    if (FDIKeyboard)
-      FeedKeyEvent(*FDIKeyboard, *static_cast<QKeyEvent*>(e));
+    if (const auto change = KeyChangeOf(*static_cast<QKeyEvent*>(e)))
+      FPerformance.KeyboardKey(change->ScanCode, change->Down);
     return true;
   case QEvent::WindowActivate:
     FormActivate();
-    if (FDIKeyboard)
-      FDIKeyboard->Acquire();
     break;
   case QEvent::WindowDeactivate:
     // A pointer kept on a window that is not in front would lock the user out of the others.
     SetMousePedal(false);
-    if (FDIKeyboard)
-      FDIKeyboard->Unacquire();
+    FPerformance.ReleaseKeyboard();
     break;
   case QEvent::FocusOut:
-    if (FDIKeyboard)
-      FDIKeyboard->Unacquire();
-    break;
-  case QEvent::FocusIn:
-    if (FDIKeyboard)
-      FDIKeyboard->Acquire();
+    FPerformance.ReleaseKeyboard();
     break;
   default:
     break;

@@ -54,7 +54,6 @@ extern int PortIndexArg;
 // "--audio OUTPUT" and "--midi-in PORT"; empty when not given.
 extern std::string AudioOutputArg;
 extern std::string MidiInArg;
-extern TKoDIKeyBoard* DIKeyboard;
 // A song named on the command line, opened once the window shows; empty when none.
 extern QString SongFileArg;
 // The About box shown while the window is created; gone once it shows.
@@ -240,7 +239,6 @@ private:
   std::unique_ptr<TKoSpinEdit> FRightVelocityEdit;
   std::unique_ptr<TKoSpinEdit> FLeftVoiceEdit;
   std::unique_ptr<TKoSpinEdit> FRightVoiceEdit;
-  std::unique_ptr<TKoDIKeyBoard> FDIKeyboard;
   std::unique_ptr<TKoDirectMusic> FMusic;
   // The MIDI keyboard's ports (live engine only); their reader thread posts
   // each message to the window's thread.

@@ -163,11 +163,6 @@ void BuildPlayableKeys() {
   }
 }
 
-int KeyIndexOfScanCode(int scanCode) {
-  const auto it = std::find(KeyScanCodes.begin(), KeyScanCodes.end(), scanCode);
-  return it == KeyScanCodes.end() ? -1 : static_cast<int>(it - KeyScanCodes.begin());
-}
-
 void InitKeyDefs() {
   SetDefaultKeyDefs();
 }

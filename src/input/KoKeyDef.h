@@ -202,6 +202,15 @@ inline constexpr std::array<std::uint8_t, KeyCount> KeyScanCodes = {
     scNum4, scNum5, scNum6, scNum1, scNum2, scNum3, scNumEnter, scNum0, scNumPeriod};
 // clang-format on
 
+// The key index of a scan code, or -1.
+constexpr int KeyIndexOfScanCode(int scanCode) {
+  for (std::size_t i = 0; i < KeyScanCodes.size(); ++i) {
+    if (KeyScanCodes[i] == scanCode)
+      return static_cast<int>(i);
+  }
+  return -1;
+}
+
 // Display names by key index (ASCII).
 inline constexpr std::array<std::string_view, KeyCount> KeyNames = {
     "Esc",         "F1",         "F2",     "F3",       "F4",     "F5",     "F6",
@@ -248,8 +257,6 @@ extern std::int32_t RightVelocity;
 extern std::array<bool, KeyCount> PlayableKeys;
 
 void BuildPlayableKeys();
-// The key index of a scan code, or -1.
-int KeyIndexOfScanCode(int scanCode);
 
 void InitKeyDefs();
 void SetDefaultKeyDefs();

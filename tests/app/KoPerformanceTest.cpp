@@ -196,6 +196,27 @@ TEST_F(KoPerformanceTest, NoteKeysSoundLightAndShowTheirNotes) {
   EXPECT_EQ(View.StaffNotes, 0);
 }
 
+TEST_F(KoPerformanceTest, KeyboardKeysCountOncePerPressAndKeysWithoutIndexNever) {
+  Perf.KeyboardKey(kQ, true);
+  Perf.KeyboardKey(kQ, true);   // a repeat
+  Perf.KeyboardKey(0x54, true); // SysRq: no key index
+  Perf.KeyboardKey(kQ, false);
+  Perf.KeyboardKey(kQ, false);
+  EXPECT_EQ(Sent(), (TBytes{0x90, 60, 70, 0x80, 60, 64}));
+  EXPECT_FALSE(Perf.KeyState().IsPressed(0x54));
+}
+
+TEST_F(KoPerformanceTest, ReleasingTheKeyboardReleasesEveryPressedKey) {
+  Perf.KeyboardKey(kQ, true);
+  Perf.KeyboardKey(kLCtrl, true);
+  Perf.ReleaseKeyboard();
+  EXPECT_EQ(Sent(), (TBytes{0x90, 60, 70, 0x80, 60, 64}));
+  EXPECT_EQ(Perf.KeyState().ShiftState(), 0);
+  Mark();
+  Perf.KeyboardKey(kQ, false); // already let go
+  EXPECT_TRUE(Sent().empty());
+}
+
 TEST_F(KoPerformanceTest, NotebookModeKPlaysNumOneAndRecordsScanCode79) {
   Perf.SetNotebookMode(true);
   With(kLCtrl, kR);

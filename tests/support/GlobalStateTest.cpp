@@ -4,7 +4,6 @@
 #include "app/KoPerformance.h"
 #include "app/main.h"
 #include "controls/GlyphBmp.h"
-#include "input/KoDIKeyBoard.h"
 #include "input/KoKeyDef.h"
 #include "music/KoMetronome.h"
 #include "music/KoTimer.h"
@@ -72,13 +71,11 @@ TValues Values() {
       {"skin", Size(SkinBitmap) + " " + Size(WorkBitmap) + " " + Size(StaffMaskBitmap)},
       {"command line", std::to_string(MultiInstance) + " " + std::to_string(PortIndexArg) + " " +
                            AudioOutputArg + " " + MidiInArg + " " + SongFileArg.toStdString()},
-      {"DIKeyboard", std::to_string(DIKeyboard != nullptr)},
   };
 }
 
 // Every global above to a value it does not have at start-up.
 void ChangeEveryGlobal() {
-  static TKoDIKeyBoard keyboard(nullptr);
   Config.Latency = 123;
   Config.ExternalDLSFileName = "changed.dls";
   KeyDefs.Keys[5].NoteCount = 3;
@@ -109,7 +106,6 @@ void ChangeEveryGlobal() {
   AudioOutputArg = "jack";
   MidiInArg = "24:0";
   SongFileArg = QStringLiteral("song.lyt");
-  DIKeyboard = &keyboard;
 }
 
 // The values before the first test, with an application for the language's translation.
