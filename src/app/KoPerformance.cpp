@@ -8,19 +8,9 @@
 #include "music/AutoAccomp.h"
 #include "music/KoMetronome.h"
 #include "music/MidiInterfaces.h"
-#include "platform/GlobalState.h"
 #include "sound/FavoriteVoices.h"
 
 namespace melo {
-
-std::uint8_t QuickEditMode = 0;
-
-namespace {
-
-// Put back after each test (platform/GlobalState.h).
-[[maybe_unused]] const bool StateRegistered = RegisterGlobalVariables(QuickEditMode);
-
-} // namespace
 
 namespace {
 
@@ -171,26 +161,9 @@ std::uint32_t MapLegacyPatch(std::uint32_t patch) {
   }
 }
 
-TKoPerformance::TKoPerformance(TValueHome home) : FTickCount(SteadyMilliseconds) {
+TKoPerformance::TKoPerformance() : FTickCount(SteadyMilliseconds) {
   ConnectMidiIn();
-  if (home == TValueHome::Program) {
-    FKeyDefs = &melo::KeyDefs;
-    FTranspose = &melo::Transpose;
-    FLeftOctave = &melo::LeftOctave;
-    FRightOctave = &melo::RightOctave;
-    FLeftVelocity = &melo::LeftVelocity;
-    FRightVelocity = &melo::RightVelocity;
-    FQuickEditMode = &melo::QuickEditMode;
-    return;
-  }
-  FillDefaultKeyDefs(FOwn.KeyDefs);
-  FKeyDefs = &FOwn.KeyDefs;
-  FTranspose = &FOwn.Transpose;
-  FLeftOctave = &FOwn.LeftOctave;
-  FRightOctave = &FOwn.RightOctave;
-  FLeftVelocity = &FOwn.LeftVelocity;
-  FRightVelocity = &FOwn.RightVelocity;
-  FQuickEditMode = &FOwn.QuickEditMode;
+  FillDefaultKeyDefs(FValues.KeyDefs);
 }
 
 // ---------------------------------------------------------------------------
@@ -284,7 +257,7 @@ void TKoPerformance::DoKeyDown(int scanCode, int keyIndex) {
   const std::uint8_t shift = FKeyState.ShiftState();
   if (keyIndex < 0)
     return;
-  if (shift == ssNone && KeyDefHasNotes(FKeyDefs->Keys[keyIndex])) {
+  if (shift == ssNone && KeyDefHasNotes(FValues.KeyDefs.Keys[keyIndex])) {
     NoteKeyDown(scanCode, keyIndex);
     return;
   }
@@ -294,7 +267,7 @@ void TKoPerformance::DoKeyDown(int scanCode, int keyIndex) {
 }
 
 void TKoPerformance::NoteKeyDown(int scanCode, int keyIndex) {
-  if (*FQuickEditMode == 0) {
+  if (FValues.QuickEditMode == 0) {
     DoNoteOn(keyIndex);
     FView->ShowPCKey(keyIndex, 1);
     FKeyState.SetDown(scanCode);
@@ -303,16 +276,15 @@ void TKoPerformance::NoteKeyDown(int scanCode, int keyIndex) {
       r->RecordKeyDown(static_cast<std::uint8_t>(scanCode));
     return;
   }
-  for (TKeyNote& note : FKeyDefs->Keys[keyIndex].Notes) {
-    if (*FQuickEditMode == 1) {
-      NoteSemitoneUp(note);
-    } else {
-      NoteSemitoneDown(note);
-    }
+  TKeyDef& def = FValues.KeyDefs.Keys[keyIndex];
+  if (FValues.QuickEditMode == 1) {
+    KeySemitoneUp(def);
+  } else {
+    KeySemitoneDown(def);
   }
-  SetKeyDefs(*FKeyDefs);
+  SetKeyDefs(FValues.KeyDefs);
   if (auto* r = Rec())
-    r->RecordKeyDefs(*FKeyDefs);
+    r->RecordKeyDefs(FValues.KeyDefs);
 }
 
 // The command keys. A command fires only for the exact modifier combination.
@@ -359,9 +331,9 @@ void TKoPerformance::KeyCommand(int scanCode, std::uint8_t shift) {
   case scEnd: {
     const int step = scanCode == scHome ? 1 : -1;
     if (ctrl) {
-      SetTranspose(*FTranspose + step);
+      SetTranspose(FValues.Transpose + step);
       if (auto* r = Rec())
-        r->RecordTranspose(*FTranspose);
+        r->RecordTranspose(FValues.Transpose);
     } else if (ctrlShift) {
       AddPercussVolume(5 * step);
     }
@@ -371,13 +343,13 @@ void TKoPerformance::KeyCommand(int scanCode, std::uint8_t shift) {
   case scDelete: {
     const int step = scanCode == scInsert ? 5 : -5;
     if (ctrl) {
-      SetRightVelocity(*FRightVelocity + step);
+      SetRightVelocity(FValues.RightVelocity + step);
       if (auto* r = Rec())
-        r->RecordRightVelocity(*FRightVelocity);
+        r->RecordRightVelocity(FValues.RightVelocity);
     } else if (ctrlShift) {
-      SetLeftVelocity(*FLeftVelocity + step);
+      SetLeftVelocity(FValues.LeftVelocity + step);
       if (auto* r = Rec())
-        r->RecordLeftVelocity(*FLeftVelocity);
+        r->RecordLeftVelocity(FValues.LeftVelocity);
     }
     break;
   }
@@ -393,13 +365,13 @@ void TKoPerformance::KeyCommand(int scanCode, std::uint8_t shift) {
   }
   case scGrave:
     if (none) {
-      SetRightOctave(*FRightOctave == 0 ? 1 : *FRightOctave == 1 ? -1 : 0);
+      SetRightOctave(FValues.RightOctave == 0 ? 1 : FValues.RightOctave == 1 ? -1 : 0);
       if (auto* r = Rec())
-        r->RecordRightOctave(*FRightOctave);
+        r->RecordRightOctave(FValues.RightOctave);
     } else if (shiftOnly) {
-      SetLeftOctave(*FLeftOctave == 0 ? -1 : *FLeftOctave == -1 ? 1 : 0);
+      SetLeftOctave(FValues.LeftOctave == 0 ? -1 : FValues.LeftOctave == -1 ? 1 : 0);
       if (auto* r = Rec())
-        r->RecordLeftOctave(*FLeftOctave);
+        r->RecordLeftOctave(FValues.LeftOctave);
     }
     break;
   case scSpace:
@@ -502,7 +474,7 @@ void TKoPerformance::KeyCommand(int scanCode, std::uint8_t shift) {
     // Holding a Windows key edits the definition of the note keys pressed
     // meanwhile: the left one raises by a semitone, the right one lowers.
     if (none)
-      *FQuickEditMode = scanCode == scLWin ? 1 : 2;
+      FValues.QuickEditMode = scanCode == scLWin ? 1 : 2;
     break;
   default:
     break;
@@ -574,17 +546,17 @@ void TKoPerformance::DoKeyUp(int scanCode, int keyIndex) {
   // A key that sounds is always released as a note, also while a modifier or
   // a Windows key is held meanwhile: otherwise its notes would never stop.
   const bool sounding = FSoundingKeys[static_cast<std::size_t>(keyIndex)].Count > 0;
-  if (!sounding && (shift != ssNone || !KeyDefHasNotes(FKeyDefs->Keys[keyIndex]))) {
+  if (!sounding && (shift != ssNone || !KeyDefHasNotes(FValues.KeyDefs.Keys[keyIndex]))) {
     if (scanCode == scSpace) {
       SetLeftSustain(false);
       if (auto* r = Rec())
         r->RecordLeftSustain(false);
     } else if (scanCode == scLWin || scanCode == scRWin) {
-      *FQuickEditMode = 0;
+      FValues.QuickEditMode = 0;
     }
     return;
   }
-  if (!sounding && *FQuickEditMode != 0)
+  if (!sounding && FValues.QuickEditMode != 0)
     return;
   DoNoteOff(keyIndex);
   FView->ShowPCKey(keyIndex, 0);
@@ -604,7 +576,7 @@ int TKoPerformance::SmartSemitoneNote(int keyIndex) const {
     reference = 60;
   // Without a qualifying candidate (a reference above all of them) the
   // highest candidate is taken.
-  const int transpose = *FTranspose;
+  const int transpose = FValues.Transpose;
   int upper = transpose + base + 1 + 12 * 5;
   for (int i = -5; i <= 5; ++i) {
     const int p = transpose + base + 1 + 12 * i;
@@ -620,7 +592,7 @@ int TKoPerformance::SmartSemitoneNote(int keyIndex) const {
 int TKoPerformance::UntransposedNote(int channel, int note) const {
   // Sound-effect voices (programs 126, 127) ignore the transposition.
   if ((FPatches[static_cast<std::size_t>(channel)] & 0xFF) > 125)
-    return note - *FTranspose;
+    return note - FValues.Transpose;
   return note;
 }
 
@@ -642,16 +614,16 @@ void TKoPerformance::DoNoteOn(int keyIndex) {
   StopKeyNotes(keyIndex);
   TSoundingKey& sounding = FSoundingKeys[static_cast<std::size_t>(keyIndex)];
   const bool smart = IsSmartKey(keyIndex);
-  const TKeyDef& def = FKeyDefs->Keys[keyIndex];
+  const TKeyDef& def = FValues.KeyDefs.Keys[keyIndex];
   for (int i = 0; i < SoundingNoteCount(def); ++i) {
     const TKeyNote& note = def.Notes[i];
-    int n = NoteToMidi(note, *FLeftOctave, *FRightOctave, *FTranspose);
+    int n = NoteToMidi(note, FValues.LeftOctave, FValues.RightOctave, FValues.Transpose);
     if (n < 0)
       continue;
     const int hand = NoteIsLeft(note) ? LeftHand : RightHand;
     int velocity = note.Velocity;
     if (velocity == 0)
-      velocity = hand == LeftHand ? *FLeftVelocity : *FRightVelocity;
+      velocity = hand == LeftHand ? FValues.LeftVelocity : FValues.RightVelocity;
     if (hand == RightHand && smart)
       n = SmartSemitoneNote(keyIndex);
     if (FSink)
@@ -701,7 +673,7 @@ void TKoPerformance::CollectHeldNotes(TKeyNote (&notes)[MaxKeyNotes]) const {
     const int key = KeyIndexOfScanCode(s);
     if (key < 0)
       continue;
-    const TKeyDef& def = FKeyDefs->Keys[key];
+    const TKeyDef& def = FValues.KeyDefs.Keys[key];
     for (int i = 0; i < SoundingNoteCount(def) && count < MaxKeyNotes; ++i)
       notes[count++] = def.Notes[i];
   }
@@ -710,7 +682,7 @@ void TKoPerformance::CollectHeldNotes(TKeyNote (&notes)[MaxKeyNotes]) const {
     if (count >= MaxKeyNotes)
       break;
     TKeyNote& note = notes[count];
-    NoteFromMidi(sounding, *FTranspose, note);
+    NoteFromMidi(sounding, FValues.Transpose, note);
     note.Keyboard = RightHand;
     if (note.Degree != 0)
       ++count;
@@ -720,7 +692,7 @@ void TKoPerformance::CollectHeldNotes(TKeyNote (&notes)[MaxKeyNotes]) const {
 void TKoPerformance::ShowHeldNotes() {
   TKeyNote notes[MaxKeyNotes];
   CollectHeldNotes(notes);
-  FView->ShowStaff(notes, *FTranspose);
+  FView->ShowStaff(notes, FValues.Transpose);
 }
 
 void TKoPerformance::ExternalNote(int note, int velocity) {
@@ -770,7 +742,7 @@ void TKoPerformance::MidiInMessage(const std::uint8_t* bytes, int length) {
   // As for the keys: sound-effect voices ignore the transposition. The
   // octave shifts stay with the PC keys; a MIDI keyboard has its own.
   const bool effect = (FPatches[TMidiInRouter::Channel] & 0xFF) > 125;
-  FMidiIn.Play(bytes, length, effect ? 0 : *FTranspose);
+  FMidiIn.Play(bytes, length, effect ? 0 : FValues.Transpose);
 }
 
 void TKoPerformance::MidiInLost() {
@@ -816,7 +788,7 @@ void TKoPerformance::SetTranspose(int value) {
     value -= 12;
   if (value < MinTranspose)
     value += 12;
-  *FTranspose = value;
+  FValues.Transpose = value;
   const auto i = static_cast<std::size_t>(value - MinTranspose);
   char text[32];
   std::snprintf(text, sizeof text, value > 0 ? "1=%s (+%d)" : "1=%s (%d)", TransposeNames[i],
@@ -825,23 +797,23 @@ void TKoPerformance::SetTranspose(int value) {
 }
 
 void TKoPerformance::SetLeftOctave(int value) {
-  *FLeftOctave = std::clamp(value, -1, 1);
-  FView->ShowOctave(LeftHand, *FLeftOctave, SignedText(*FLeftOctave));
+  FValues.LeftOctave = std::clamp(value, -1, 1);
+  FView->ShowOctave(LeftHand, FValues.LeftOctave, SignedText(FValues.LeftOctave));
 }
 
 void TKoPerformance::SetRightOctave(int value) {
-  *FRightOctave = std::clamp(value, -1, 1);
-  FView->ShowOctave(RightHand, *FRightOctave, SignedText(*FRightOctave));
+  FValues.RightOctave = std::clamp(value, -1, 1);
+  FView->ShowOctave(RightHand, FValues.RightOctave, SignedText(FValues.RightOctave));
 }
 
 void TKoPerformance::SetLeftVelocity(int value) {
-  *FLeftVelocity = std::clamp(value, 0, 127);
-  FView->ShowVelocity(LeftHand, std::to_string(*FLeftVelocity));
+  FValues.LeftVelocity = std::clamp(value, 0, 127);
+  FView->ShowVelocity(LeftHand, std::to_string(FValues.LeftVelocity));
 }
 
 void TKoPerformance::SetRightVelocity(int value) {
-  *FRightVelocity = std::clamp(value, 0, 127);
-  FView->ShowVelocity(RightHand, std::to_string(*FRightVelocity));
+  FValues.RightVelocity = std::clamp(value, 0, 127);
+  FView->ShowVelocity(RightHand, std::to_string(FValues.RightVelocity));
 }
 
 void TKoPerformance::SetRightVoice(int index) {
@@ -909,6 +881,7 @@ void TKoPerformance::SetPeriodPedal(bool on) {
 
 void TKoPerformance::SetSmartSemitone(bool on) {
   FSmartSemitone = on;
+  SetSmartSemitoneNotes(FValues.KeyDefs, on);
   FView->ShowSmartSemitone(on);
   if (auto* r = Rec())
     r->RecordSmartSemitone(on);
@@ -934,8 +907,8 @@ void TKoPerformance::SetAccompaniment(bool on) {
 }
 
 void TKoPerformance::SetKeyDefs(const TKeyDefTable& table) {
-  if (&table != FKeyDefs)
-    *FKeyDefs = table;
+  if (&table != &FValues.KeyDefs)
+    FValues.KeyDefs = table;
   FView->ShowKeyDefs();
 }
 
@@ -982,9 +955,14 @@ void TKoPerformance::ResetPerformance(const TResetParts& parts) {
 void TKoPerformance::StoreOneTouch(int slot) {
   if (slot < 0 || slot > 9)
     return;
-  FOneTouch[static_cast<std::size_t>(slot)] = {true,           FLeftVoiceIndex, FRightVoiceIndex,
-                                               *FLeftVelocity, *FRightVelocity, *FLeftOctave,
-                                               *FRightOctave,  *FTranspose};
+  FOneTouch[static_cast<std::size_t>(slot)] = {true,
+                                               FLeftVoiceIndex,
+                                               FRightVoiceIndex,
+                                               FValues.LeftVelocity,
+                                               FValues.RightVelocity,
+                                               FValues.LeftOctave,
+                                               FValues.RightOctave,
+                                               FValues.Transpose};
 }
 
 void TKoPerformance::StoreOneTouchFree() {
@@ -997,7 +975,8 @@ void TKoPerformance::StoreOneTouchFree() {
 }
 
 void TKoPerformance::ClearOneTouch() {
-  FOneTouch.fill({false, 0, 0, *FLeftVelocity, *FRightVelocity, 0, 0, *FTranspose});
+  FOneTouch.fill(
+      {false, 0, 0, FValues.LeftVelocity, FValues.RightVelocity, 0, 0, FValues.Transpose});
   FOneTouchCursor = -1;
 }
 
@@ -1043,18 +1022,18 @@ void TKoPerformance::SetRecording(bool on) {
       TSongHeader& header = FRecorder->Header;
       header.Info = MakeSongInfo("SongTitle", "Tavrin", "SongRemark");
       TSongState& state = header.State;
-      state.Transpose = *FTranspose;
-      state.RightVelocity = *FRightVelocity;
-      state.LeftVelocity = *FLeftVelocity;
-      state.RightOctave = *FRightOctave;
-      state.LeftOctave = *FLeftOctave;
+      state.Transpose = FValues.Transpose;
+      state.RightVelocity = FValues.RightVelocity;
+      state.LeftVelocity = FValues.LeftVelocity;
+      state.RightOctave = FValues.RightOctave;
+      state.LeftOctave = FValues.LeftOctave;
       state.RightPatch = FSink ? static_cast<std::int32_t>(FPatches[1]) : 0;
       state.LeftPatch = FSink ? static_cast<std::int32_t>(FPatches[0]) : 0;
       state.Reserved[0] = 1;
       state.Reserved[1] = 0;
       state.Reserved[2] = 2;
       state.SmartSemitone = FSmartSemitone ? -1 : 0;
-      state.KeyDefs = *FKeyDefs;
+      state.KeyDefs = FValues.KeyDefs;
       FRecorder->StartRecord();
     }
   } else if (FRecorder) {

@@ -24,10 +24,6 @@ class TSimpleBuffer;
 class TAutoAccomp;
 struct TSongState;
 
-// 0 note keys play, 1 a note key raises its definition by a semitone, 2 lowers
-// it. The window's performance keeps it here; others keep their own.
-extern std::uint8_t QuickEditMode;
-
 struct TOneTouchSlot {
   bool Used = false;
   int LeftVoiceIndex = 0;
@@ -124,15 +120,9 @@ public:
   // Milliseconds of a monotonic clock (double-tapped Space); wrapping is harmless.
   using TTickSource = std::function<std::uint32_t()>;
 
-  // Program: the values are the program's unit-level ones (KeyDefs,
-  // Transpose, the octaves and velocities, QuickEditMode), which the
-  // PC-keyboard picture and the dialogs read; the window's performance.
-  // Own: private values starting as the window's do (default key definition,
-  // velocities 70 and 100), so an offline performance beside the window
-  // disturbs nothing.
-  enum class TValueHome { Program, Own };
-
-  explicit TKoPerformance(TValueHome home = TValueHome::Own);
+  // The values start with the default key definition, no shifts and
+  // velocities 70 (left) and 100 (right).
+  TKoPerformance();
   TKoPerformance(const TKoPerformance&) = delete;
   TKoPerformance& operator=(const TKoPerformance&) = delete;
 
@@ -236,14 +226,15 @@ public:
   void SetLoopPlay(bool on) { FLoopPlay = on; }
   void SetUseExternalDLS(bool on) { FUseExternalDLS = on; }
 
-  // Read access.
-  const TKeyDefTable& KeyDefTable() const { return *FKeyDefs; }
-  int Transpose() const { return *FTranspose; }
-  int LeftOctave() const { return *FLeftOctave; }
-  int RightOctave() const { return *FRightOctave; }
-  int LeftVelocity() const { return *FLeftVelocity; }
-  int RightVelocity() const { return *FRightVelocity; }
-  std::uint8_t QuickEdit() const { return *FQuickEditMode; }
+  // Read access. The values change only through the setters above.
+  const TPerformanceValues& Values() const { return FValues; }
+  const TKeyDefTable& KeyDefTable() const { return FValues.KeyDefs; }
+  int Transpose() const { return FValues.Transpose; }
+  int LeftOctave() const { return FValues.LeftOctave; }
+  int RightOctave() const { return FValues.RightOctave; }
+  int LeftVelocity() const { return FValues.LeftVelocity; }
+  int RightVelocity() const { return FValues.RightVelocity; }
+  std::uint8_t QuickEdit() const { return FValues.QuickEditMode; }
   int LeftVoiceIndex() const { return FLeftVoiceIndex; }
   int RightVoiceIndex() const { return FRightVoiceIndex; }
   // The patch last set on a channel and the last note started on it, as far
@@ -267,16 +258,6 @@ public:
   void CollectHeldNotes(TKeyNote (&notes)[MaxKeyNotes]) const;
 
 private:
-  struct TOwnValues {
-    TKeyDefTable KeyDefs{};
-    std::int32_t Transpose = 0;
-    std::int32_t LeftOctave = 0;
-    std::int32_t RightOctave = 0;
-    std::int32_t LeftVelocity = 70;
-    std::int32_t RightVelocity = 100;
-    std::uint8_t QuickEditMode = 0;
-  };
-
   void ConnectMidiIn();
   void KeyCommand(int scanCode, std::uint8_t shift);
   void NoteKeyDown(int scanCode, int keyIndex);
@@ -298,14 +279,7 @@ private:
   void ControlChange(int channel, int controller, int value);
   void SendPatch(int channel, std::uint32_t patch);
 
-  TOwnValues FOwn;
-  TKeyDefTable* FKeyDefs;
-  std::int32_t* FTranspose;
-  std::int32_t* FLeftOctave;
-  std::int32_t* FRightOctave;
-  std::int32_t* FLeftVelocity;
-  std::int32_t* FRightVelocity;
-  std::uint8_t* FQuickEditMode;
+  TPerformanceValues FValues;
 
   TPerformanceView FNoView;
   TPerformanceView* FView = &FNoView;

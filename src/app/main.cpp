@@ -248,7 +248,6 @@ TRoVoravForm::TRoVoravForm(TEngineMode engineMode, QWidget* parent)
   FPointerClip = new TPointerClip(this);
   CreateControls();
 
-  InitKeyDefs();
   StartSoundEngine();
   ConnectMixer();
   SetTranspose(0);
@@ -344,7 +343,7 @@ void TRoVoravForm::FormDestroy() {
 }
 
 void TRoVoravForm::CreateControls() {
-  TSkinControls c = BuildSkinControls(this);
+  TSkinControls c = BuildSkinControls(this, FPerformance.Values());
   FPCKeyboard = std::move(c.PCKeyboard);
   FRightKeyboard = std::move(c.RightKeyboard);
   FLeftKeyboard = std::move(c.LeftKeyboard);
@@ -413,16 +412,17 @@ TKoSpinEdit& TRoVoravForm::SpinEdit(int edit) const {
 void TRoVoravForm::SpinClicked(const TKoSpinEdit* edit, int tag) {
   const int step = tag == 0 ? 1 : -1;
   const int count = InstrumentList.Count;
+  const TPerformanceValues& values = FPerformance.Values();
   if (edit == FTransposeEdit.get()) {
-    SetTranspose(Transpose + step);
+    SetTranspose(values.Transpose + step);
   } else if (edit == FLeftOctaveEdit.get()) {
-    SetLeftOctave(LeftOctave + step);
+    SetLeftOctave(values.LeftOctave + step);
   } else if (edit == FRightOctaveEdit.get()) {
-    SetRightOctave(RightOctave + step);
+    SetRightOctave(values.RightOctave + step);
   } else if (edit == FLeftVelocityEdit.get()) {
-    SetLeftVelocity(LeftVelocity + step);
+    SetLeftVelocity(values.LeftVelocity + step);
   } else if (edit == FRightVelocityEdit.get()) {
-    SetRightVelocity(RightVelocity + step);
+    SetRightVelocity(values.RightVelocity + step);
   } else if (count > 0 && edit == FLeftVoiceEdit.get()) {
     SetLeftVoice((LeftVoiceIndex() + step + count) % count);
   } else if (count > 0 && edit == FRightVoiceEdit.get()) {
@@ -431,7 +431,7 @@ void TRoVoravForm::SpinClicked(const TKoSpinEdit* edit, int tag) {
 }
 
 void TRoVoravForm::PCKeyMouseMove(TKoMultiGlyphButton* sender) {
-  const TKeyDef& def = KeyDefs.Keys[sender->Tag()];
+  const TKeyDef& def = FPerformance.Values().KeyDefs.Keys[sender->Tag()];
   if (def.NoteCount > 0)
     sender->setCursor(ScreenCursor(def.Notes[0].Keyboard == LeftHand ? crLeftHand : crRightHand));
 }
@@ -439,14 +439,15 @@ void TRoVoravForm::PCKeyMouseMove(TKoMultiGlyphButton* sender) {
 void TRoVoravForm::PianoKeyDown(bool right, int position) {
   const int note = position + 24;
   const int hand = right ? RightHand : LeftHand;
-  const int velocity = right ? RightVelocity : LeftVelocity;
+  const TPerformanceValues& values = FPerformance.Values();
+  const int velocity = right ? values.RightVelocity : values.LeftVelocity;
   TKeyNote notes[MaxKeyNotes];
   for (TKeyNote& n : notes)
     n = TKeyNote{0, 0, 4, 0, 0};
-  NoteFromMidi(note, Transpose, notes[0]);
+  NoteFromMidi(note, values.Transpose, notes[0]);
   notes[0].Keyboard = static_cast<std::uint8_t>(hand);
   notes[0].Velocity = velocity;
-  FStaff->ShowNotes(notes, Transpose);
+  FStaff->ShowNotes(notes, values.Transpose);
   FPerformance.SoundNote(hand, note, velocity);
 }
 
@@ -623,7 +624,7 @@ void TRoVoravForm::OpenSettings() {
 
 void TRoVoravForm::EditKeyDefinition(int keyIndex) {
   ReleaseHeldKeys();
-  TKeyDefTable table = KeyDefs;
+  TKeyDefTable table = FPerformance.Values().KeyDefs;
   QWidget* parent = QApplication::activeModalWidget() ? QApplication::activeModalWidget() : this;
   const bool ok = FKeyDefRunner ? FKeyDefRunner(table, keyIndex)
                                 : TfrmSetKeyDef::Execute(table, keyIndex, parent);
@@ -632,7 +633,7 @@ void TRoVoravForm::EditKeyDefinition(int keyIndex) {
   SetKeyDefs(table);
   // Recorded too, so the song plays back with the keys as they were played.
   if (Recording())
-    FRecorder->RecordKeyDefs(KeyDefs);
+    FRecorder->RecordKeyDefs(FPerformance.Values().KeyDefs);
 }
 
 // ---------------------------------------------------------------------------

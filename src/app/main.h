@@ -249,7 +249,7 @@ private:
   std::unique_ptr<TView> FView;
   std::unique_ptr<TSongDialogs> FSongDialogs;
   std::unique_ptr<TSongCommands> FSongCommands;
-  TKoPerformance FPerformance{TKoPerformance::TValueHome::Program};
+  TKoPerformance FPerformance;
   QString FSongFileName;
   std::unique_ptr<TAudio> FAudio;
   TMasterBalance FBalance;

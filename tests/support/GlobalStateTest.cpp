@@ -52,12 +52,7 @@ TValues Values() {
   return {
       {"Config", std::to_string(Config.Latency) + " " + std::to_string(Config.ReverbLevel) + " " +
                      std::to_string(Config.UseExternalDLS) + " " + Config.ExternalDLSFileName},
-      {"KeyDefs", Digest(&KeyDefs, sizeof KeyDefs)},
-      {"shifts", std::to_string(Transpose) + " " + std::to_string(LeftOctave) + " " +
-                     std::to_string(RightOctave) + " " + std::to_string(LeftVelocity) + " " +
-                     std::to_string(RightVelocity)},
       {"PlayableKeys", playable},
-      {"QuickEditMode", std::to_string(QuickEditMode)},
       {"FavoriteVoices", Digest(FavoriteVoices.data(), sizeof FavoriteVoices)},
       {"InstrumentList", std::to_string(InstrumentList.Count) + " " +
                              Digest(InstrumentList.Entries.data(), sizeof InstrumentList.Entries)},
@@ -78,14 +73,7 @@ TValues Values() {
 void ChangeEveryGlobal() {
   Config.Latency = 123;
   Config.ExternalDLSFileName = "changed.dls";
-  KeyDefs.Keys[5].NoteCount = 3;
-  Transpose = 2;
-  LeftOctave = 1;
-  RightOctave = -1;
-  LeftVelocity = 11;
-  RightVelocity = 12;
   PlayableKeys[7] = true;
-  QuickEditMode = 2;
   FavoriteVoices[3].Program = 77;
   InstrumentList.Fill({{5, "Changed"}});
   MixerDeviceName = "changed";
