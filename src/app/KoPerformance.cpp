@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <utility>
 
 #include "app/SimpleRecorder.h"
 #include "music/AutoAccomp.h"
@@ -209,8 +210,10 @@ int TKoPerformance::FindVoice(std::uint32_t patch) const {
   return FVoices ? FVoices->FindVoice(patch) : -1;
 }
 
-TSimpleRecorder* TKoPerformance::Rec() const {
-  return FRecording ? FRecorder : nullptr;
+template <typename... TParams, typename... TArgs>
+void TKoPerformance::Record(void (TSimpleRecorder::*append)(TParams...), TArgs&&... args) const {
+  if (FRecording && FRecorder)
+    (FRecorder->*append)(std::forward<TArgs>(args)...);
 }
 
 // ---------------------------------------------------------------------------
@@ -272,8 +275,7 @@ void TKoPerformance::NoteKeyDown(int scanCode, int keyIndex) {
     FView->ShowPCKey(keyIndex, 1);
     FKeyState.SetDown(scanCode);
     ShowHeldNotes();
-    if (auto* r = Rec())
-      r->RecordKeyDown(static_cast<std::uint8_t>(scanCode));
+    Record(&TSimpleRecorder::RecordKeyDown, static_cast<std::uint8_t>(scanCode));
     return;
   }
   TKeyDef& def = FValues.KeyDefs.Keys[keyIndex];
@@ -283,8 +285,6 @@ void TKoPerformance::NoteKeyDown(int scanCode, int keyIndex) {
     KeySemitoneDown(def);
   }
   SetKeyDefs(FValues.KeyDefs);
-  if (auto* r = Rec())
-    r->RecordKeyDefs(FValues.KeyDefs);
 }
 
 // The command keys. A command fires only for the exact modifier combination.
@@ -332,8 +332,6 @@ void TKoPerformance::KeyCommand(int scanCode, std::uint8_t shift) {
     const int step = scanCode == scHome ? 1 : -1;
     if (ctrl) {
       SetTranspose(FValues.Transpose + step);
-      if (auto* r = Rec())
-        r->RecordTranspose(FValues.Transpose);
     } else if (ctrlShift) {
       AddPercussVolume(5 * step);
     }
@@ -344,12 +342,8 @@ void TKoPerformance::KeyCommand(int scanCode, std::uint8_t shift) {
     const int step = scanCode == scInsert ? 5 : -5;
     if (ctrl) {
       SetRightVelocity(FValues.RightVelocity + step);
-      if (auto* r = Rec())
-        r->RecordRightVelocity(FValues.RightVelocity);
     } else if (ctrlShift) {
       SetLeftVelocity(FValues.LeftVelocity + step);
-      if (auto* r = Rec())
-        r->RecordLeftVelocity(FValues.LeftVelocity);
     }
     break;
   }
@@ -366,12 +360,8 @@ void TKoPerformance::KeyCommand(int scanCode, std::uint8_t shift) {
   case scGrave:
     if (none) {
       SetRightOctave(FValues.RightOctave == 0 ? 1 : FValues.RightOctave == 1 ? -1 : 0);
-      if (auto* r = Rec())
-        r->RecordRightOctave(FValues.RightOctave);
     } else if (shiftOnly) {
       SetLeftOctave(FValues.LeftOctave == 0 ? -1 : FValues.LeftOctave == -1 ? 1 : 0);
-      if (auto* r = Rec())
-        r->RecordLeftOctave(FValues.LeftOctave);
     }
     break;
   case scSpace:
@@ -487,8 +477,6 @@ void TKoPerformance::SpaceDown() {
     SetPeriodPedal(!FPeriodPedal);
   } else {
     SetLeftSustain(true);
-    if (auto* r = Rec())
-      r->RecordLeftSustain(true);
   }
   FLastSpaceTick = now;
 }
@@ -512,10 +500,6 @@ void TKoPerformance::Panic() {
   FPeriodPedal = false;
   SetLeftSustain(false);
   SetRightSustain(false);
-  if (auto* r = Rec())
-    r->RecordLeftSustain(false);
-  if (auto* r = Rec())
-    r->RecordRightSustain(false);
   SetSmartSemitone(false);
   FSoundingKeys.fill(TSoundingKey{});
   FOneTouchCursor = -1;
@@ -549,8 +533,6 @@ void TKoPerformance::DoKeyUp(int scanCode, int keyIndex) {
   if (!sounding && (shift != ssNone || !KeyDefHasNotes(FValues.KeyDefs.Keys[keyIndex]))) {
     if (scanCode == scSpace) {
       SetLeftSustain(false);
-      if (auto* r = Rec())
-        r->RecordLeftSustain(false);
     } else if (scanCode == scLWin || scanCode == scRWin) {
       FValues.QuickEditMode = 0;
     }
@@ -561,8 +543,7 @@ void TKoPerformance::DoKeyUp(int scanCode, int keyIndex) {
   DoNoteOff(keyIndex);
   FView->ShowPCKey(keyIndex, 0);
   ShowHeldNotes();
-  if (auto* r = Rec())
-    r->RecordKeyUp(static_cast<std::uint8_t>(scanCode));
+  Record(&TSimpleRecorder::RecordKeyUp, static_cast<std::uint8_t>(scanCode));
 }
 
 bool TKoPerformance::IsSmartKey(int keyIndex) const {
@@ -604,10 +585,8 @@ void TKoPerformance::DoNoteOn(int keyIndex) {
     // playback sounds the drum from there only, so it is not struck twice.
     if (FSink && (!FPlaying || !FSongRawDrums))
       NoteOn(DrumChannel, drum, drumVelocity);
-    if (auto* r = Rec()) {
-      r->RecordRawMidi(NoteOnDrums, static_cast<std::uint8_t>(drum),
-                       static_cast<std::uint8_t>(drumVelocity));
-    }
+    Record(&TSimpleRecorder::RecordRawMidi, NoteOnDrums, static_cast<std::uint8_t>(drum),
+           static_cast<std::uint8_t>(drumVelocity));
     return;
   }
   // A key struck again while it sounds (mouse and keyboard together) restarts.
@@ -645,8 +624,8 @@ void TKoPerformance::DoNoteOff(int keyIndex) {
   if (drum >= 0) {
     if (FSink && (!FPlaying || !FSongRawDrums))
       NoteOff(DrumChannel, drum);
-    if (auto* r = Rec())
-      r->RecordRawMidi(NoteOffDrums, static_cast<std::uint8_t>(drum), NoteOffVelocity);
+    Record(&TSimpleRecorder::RecordRawMidi, NoteOffDrums, static_cast<std::uint8_t>(drum),
+           NoteOffVelocity);
     return;
   }
   StopKeyNotes(keyIndex);
@@ -703,17 +682,15 @@ void TKoPerformance::ExternalNote(int note, int velocity) {
     if (FSink)
       NoteOn(HandChannel(RightHand), note, velocity);
     FView->ShowPianoKey(RightHand, note, 1);
-    if (auto* r = Rec()) {
-      r->RecordRawMidi(NoteOnRight, static_cast<std::uint8_t>(note),
-                       static_cast<std::uint8_t>(velocity));
-    }
+    Record(&TSimpleRecorder::RecordRawMidi, NoteOnRight, static_cast<std::uint8_t>(note),
+           static_cast<std::uint8_t>(velocity));
     return;
   }
   if (FSink)
     NoteOff(HandChannel(RightHand), note);
   FView->ShowPianoKey(RightHand, note, 0);
-  if (auto* r = Rec())
-    r->RecordRawMidi(NoteOffRight, static_cast<std::uint8_t>(note), NoteOffVelocity);
+  Record(&TSimpleRecorder::RecordRawMidi, NoteOffRight, static_cast<std::uint8_t>(note),
+         NoteOffVelocity);
 }
 
 void TKoPerformance::ConnectMidiIn() {
@@ -725,16 +702,11 @@ void TKoPerformance::ConnectMidiIn() {
     ExternalNote(note, 0);
     ShowHeldNotes();
   };
-  FMidiIn.OnSustain = [this](bool down) {
-    SetRightSustain(down);
-    if (auto* r = Rec())
-      r->RecordRightSustain(down);
-  };
+  FMidiIn.OnSustain = [this](bool down) { SetRightSustain(down); };
   FMidiIn.OnPass = [this](std::uint8_t status, std::uint8_t data1, std::uint8_t data2) {
     if (FSink)
       FSink->SendMidiMessage(status, data1, data2);
-    if (auto* r = Rec())
-      r->RecordRawMidi(status, data1, data2);
+    Record(&TSimpleRecorder::RecordRawMidi, status, data1, data2);
   };
 }
 
@@ -762,10 +734,6 @@ void TKoPerformance::SilenceNote(int hand, int note) {
 void TKoPerformance::MousePedal(bool down) {
   SetLeftSustain(down);
   SetRightSustain(down);
-  if (auto* r = Rec())
-    r->RecordLeftSustain(down);
-  if (auto* r = Rec())
-    r->RecordRightSustain(down);
 }
 
 void TKoPerformance::RenewPeriodPedal() {
@@ -773,16 +741,17 @@ void TKoPerformance::RenewPeriodPedal() {
     return;
   SetLeftSustain(false);
   SetLeftSustain(true);
-  if (auto* r = Rec())
-    r->RecordLeftSustain(false);
-  if (auto* r = Rec())
-    r->RecordLeftSustain(true);
 }
 
 // ---------------------------------------------------------------------------
 // Performance values
 
 void TKoPerformance::SetTranspose(int value) {
+  ApplyTranspose(value);
+  Record(&TSimpleRecorder::RecordTranspose, FValues.Transpose);
+}
+
+void TKoPerformance::ApplyTranspose(int value) {
   value %= 12;
   if (value > MaxTranspose)
     value -= 12;
@@ -797,23 +766,35 @@ void TKoPerformance::SetTranspose(int value) {
 }
 
 void TKoPerformance::SetLeftOctave(int value) {
-  FValues.LeftOctave = std::clamp(value, -1, 1);
-  FView->ShowOctave(LeftHand, FValues.LeftOctave, SignedText(FValues.LeftOctave));
+  ApplyOctave(LeftHand, value);
+  Record(&TSimpleRecorder::RecordLeftOctave, FValues.LeftOctave);
 }
 
 void TKoPerformance::SetRightOctave(int value) {
-  FValues.RightOctave = std::clamp(value, -1, 1);
-  FView->ShowOctave(RightHand, FValues.RightOctave, SignedText(FValues.RightOctave));
+  ApplyOctave(RightHand, value);
+  Record(&TSimpleRecorder::RecordRightOctave, FValues.RightOctave);
+}
+
+void TKoPerformance::ApplyOctave(int hand, int value) {
+  std::int32_t& octave = hand == LeftHand ? FValues.LeftOctave : FValues.RightOctave;
+  octave = std::clamp(value, -1, 1);
+  FView->ShowOctave(hand, octave, SignedText(octave));
 }
 
 void TKoPerformance::SetLeftVelocity(int value) {
-  FValues.LeftVelocity = std::clamp(value, 0, 127);
-  FView->ShowVelocity(LeftHand, std::to_string(FValues.LeftVelocity));
+  ApplyVelocity(LeftHand, value);
+  Record(&TSimpleRecorder::RecordLeftVelocity, FValues.LeftVelocity);
 }
 
 void TKoPerformance::SetRightVelocity(int value) {
-  FValues.RightVelocity = std::clamp(value, 0, 127);
-  FView->ShowVelocity(RightHand, std::to_string(FValues.RightVelocity));
+  ApplyVelocity(RightHand, value);
+  Record(&TSimpleRecorder::RecordRightVelocity, FValues.RightVelocity);
+}
+
+void TKoPerformance::ApplyVelocity(int hand, int value) {
+  std::int32_t& velocity = hand == LeftHand ? FValues.LeftVelocity : FValues.RightVelocity;
+  velocity = std::clamp(value, 0, 127);
+  FView->ShowVelocity(hand, std::to_string(velocity));
 }
 
 void TKoPerformance::SetRightVoice(int index) {
@@ -823,8 +804,7 @@ void TKoPerformance::SetRightVoice(int index) {
   const std::uint32_t patch = FVoices->VoicePatch(index);
   if (FSink)
     SendPatch(HandChannel(RightHand), patch);
-  if (auto* r = Rec())
-    r->RecordRightVoice(static_cast<std::int32_t>(patch));
+  Record(&TSimpleRecorder::RecordRightVoice, static_cast<std::int32_t>(patch));
   FView->ShowVoice(RightHand, std::to_string(index));
 }
 
@@ -835,8 +815,7 @@ void TKoPerformance::SetLeftVoice(int index) {
   const std::uint32_t patch = FVoices->VoicePatch(index);
   if (FSink)
     SendPatch(HandChannel(LeftHand), patch);
-  if (auto* r = Rec())
-    r->RecordLeftVoice(static_cast<std::int32_t>(patch));
+  Record(&TSimpleRecorder::RecordLeftVoice, static_cast<std::int32_t>(patch));
   FView->ShowVoice(LeftHand, std::to_string(index));
 }
 
@@ -853,38 +832,32 @@ void TKoPerformance::SetExternalVoice(int hand, std::uint32_t patch) {
     return;
   if (FSink)
     SendPatch(HandChannel(hand), patch);
-  if (auto* r = Rec()) {
-    if (hand == RightHand) {
-      r->RecordRightVoice(static_cast<std::int32_t>(patch));
-    } else {
-      r->RecordLeftVoice(static_cast<std::int32_t>(patch));
-    }
-  }
+  Record(hand == RightHand ? &TSimpleRecorder::RecordRightVoice : &TSimpleRecorder::RecordLeftVoice,
+         static_cast<std::int32_t>(patch));
 }
 
 void TKoPerformance::SetLeftSustain(bool down) {
   if (FSink)
     ControlChange(HandChannel(LeftHand), 64, down ? 127 : 0);
+  Record(&TSimpleRecorder::RecordLeftSustain, down);
 }
 
 void TKoPerformance::SetRightSustain(bool down) {
   if (FSink)
     ControlChange(HandChannel(RightHand), 64, down ? 127 : 0);
+  Record(&TSimpleRecorder::RecordRightSustain, down);
 }
 
 void TKoPerformance::SetPeriodPedal(bool on) {
   FPeriodPedal = on;
   SetLeftSustain(on);
-  if (auto* r = Rec())
-    r->RecordLeftSustain(on);
 }
 
 void TKoPerformance::SetSmartSemitone(bool on) {
   FSmartSemitone = on;
   SetSmartSemitoneNotes(FValues.KeyDefs, on);
   FView->ShowSmartSemitone(on);
-  if (auto* r = Rec())
-    r->RecordSmartSemitone(on);
+  Record(&TSimpleRecorder::RecordSmartSemitone, on);
 }
 
 void TKoPerformance::SetAccompaniment(bool on) {
@@ -910,6 +883,7 @@ void TKoPerformance::SetKeyDefs(const TKeyDefTable& table) {
   if (&table != &FValues.KeyDefs)
     FValues.KeyDefs = table;
   FView->ShowKeyDefs();
+  Record(&TSimpleRecorder::RecordKeyDefs, FValues.KeyDefs);
 }
 
 void TKoPerformance::SilenceAll() {
@@ -986,11 +960,11 @@ void TKoPerformance::RecallOneTouch(int slot) {
   const TOneTouchSlot s = FOneTouch[static_cast<std::size_t>(slot)];
   SetLeftVoice(s.LeftVoiceIndex);
   SetRightVoice(s.RightVoiceIndex);
-  SetLeftVelocity(s.LeftVelocity);
-  SetRightVelocity(s.RightVelocity);
-  SetLeftOctave(s.LeftOctave);
-  SetRightOctave(s.RightOctave);
-  SetTranspose(s.Transpose);
+  ApplyVelocity(LeftHand, s.LeftVelocity);
+  ApplyVelocity(RightHand, s.RightVelocity);
+  ApplyOctave(LeftHand, s.LeftOctave);
+  ApplyOctave(RightHand, s.RightOctave);
+  ApplyTranspose(s.Transpose);
 }
 
 void TKoPerformance::NextOneTouch() {

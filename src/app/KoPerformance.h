@@ -179,7 +179,11 @@ public:
   // The period pedal's renewal every 3 s: up and down again while it is on.
   void RenewPeriodPedal();
 
-  // Performance values.
+  // Performance values. While recording, every setter appends the event of
+  // the value it set (the voice's patch, the pedal's position, the whole key
+  // definition); callers never record a value themselves. The key path
+  // records the keys pressed and released and the drum strikes, the MIDI
+  // keyboard its raw messages.
   void SetTranspose(int value);
   void SetLeftOctave(int value);
   void SetRightOctave(int value);
@@ -189,8 +193,8 @@ public:
   void SetRightVoice(int index);
   void SetLeftVoiceByPatch(std::uint32_t patch);
   void SetRightVoiceByPatch(std::uint32_t patch);
-  // A voice of an external list chosen on a hand: its patch is set and, while
-  // recording, noted as that hand's voice event.
+  // A voice of an external list chosen on a hand: its patch is set and
+  // recorded as that hand's voice event.
   void SetExternalVoice(int hand, std::uint32_t patch);
   void SetLeftSustain(bool down);
   void SetRightSustain(bool down);
@@ -272,7 +276,15 @@ private:
   void StopKeyNotes(int keyIndex);
   int VoiceCount() const;
   int FindVoice(std::uint32_t patch) const;
-  TSimpleRecorder* Rec() const;
+  // Appends an event through the recorder's function while recording.
+  template <typename... TParams, typename... TArgs>
+  void Record(void (TSimpleRecorder::*append)(TParams...), TArgs&&... args) const;
+  // The setters' work without the recording: a one-touch recall restores
+  // these values unrecorded, as songs have always held it (its voices are
+  // recorded).
+  void ApplyTranspose(int value);
+  void ApplyOctave(int hand, int value);
+  void ApplyVelocity(int hand, int value);
   // The engine's message forms, with the channel state the key path reads.
   void NoteOn(int channel, int note, int velocity);
   void NoteOff(int channel, int note);

@@ -630,10 +630,8 @@ void TRoVoravForm::EditKeyDefinition(int keyIndex) {
                                 : TfrmSetKeyDef::Execute(table, keyIndex, parent);
   if (!ok)
     return;
+  // Recorded while recording, so the song plays back with the keys as they were played.
   SetKeyDefs(table);
-  // Recorded too, so the song plays back with the keys as they were played.
-  if (Recording())
-    FRecorder->RecordKeyDefs(FPerformance.Values().KeyDefs);
 }
 
 // ---------------------------------------------------------------------------

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -657,6 +658,51 @@ TEST_F(KoPerformanceTest, MousePedalAndExternalVoicesAreRecordedLikeTheirKeys) {
   EXPECT_EQ(events[2].Kind, sekLeftVoice);
   EXPECT_EQ(std::int32_t{events[2].Data}, 0x00010203);
   EXPECT_EQ(events[3].Kind, sekRightVoice);
+}
+
+// Whoever calls a setter while recording, the setter records what it set, once.
+TEST_F(KoPerformanceTest, EverySetterRecordsTheValueItSet) {
+  struct TCase {
+    std::function<void()> Set;
+    std::uint8_t Kind;
+    std::int32_t Data;
+  };
+  const TCase cases[] = {
+      {[&] { Perf.SetTranspose(9); }, sekTranspose, -3},
+      {[&] { Perf.SetLeftOctave(-1); }, sekLeftOctave, -1},
+      {[&] { Perf.SetRightOctave(5); }, sekRightOctave, 1},
+      {[&] { Perf.SetLeftVelocity(40); }, sekLeftVelocity, 40},
+      {[&] { Perf.SetRightVelocity(200); }, sekRightVelocity, 127},
+      {[&] { Perf.SetLeftVoice(1); }, sekLeftVoice, 1},
+      {[&] { Perf.SetRightVoice(2); }, sekRightVoice, 2},
+      {[&] { Perf.SetLeftSustain(true); }, sekLeftSustain, -1},
+      {[&] { Perf.SetRightSustain(false); }, sekRightSustain, 0},
+      {[&] { Perf.SetPeriodPedal(true); }, sekLeftSustain, -1},
+      {[&] { Perf.SetSmartSemitone(true); }, sekSmartSemitone, 1},
+      {[&] { Perf.SetKeyDefs(Perf.KeyDefTable()); }, sekKeyDefs, 0},
+  };
+  With(kLCtrl, kR);
+  const TSimpleBuffer& events = Recorder.Events();
+  for (const TCase& c : cases) {
+    const std::size_t before = events.Count();
+    c.Set();
+    ASSERT_EQ(events.Count(), before + 1) << int{c.Kind};
+    EXPECT_EQ(events[before].Kind, c.Kind);
+    EXPECT_EQ(std::int32_t{events[before].Data}, c.Data) << int{c.Kind};
+  }
+}
+
+TEST_F(KoPerformanceTest, AOneTouchRecallRecordsItsVoicesOnly) {
+  Perf.SetTranspose(2);
+  Perf.SetRightVoice(1);
+  With(kLCtrl, kLShift, kDigit1);
+  With(kLCtrl, kR);
+  With(kLCtrl, kDigit1);
+  const TSimpleBuffer& events = Recorder.Events();
+  ASSERT_EQ(events.Count(), 2u);
+  EXPECT_EQ(events[0].Kind, sekLeftVoice);
+  EXPECT_EQ(events[1].Kind, sekRightVoice);
+  EXPECT_EQ(Perf.Transpose(), 2);
 }
 
 TEST_F(KoPerformanceTest, QuickEditChangesThePerformancesKeyDefinitionUntilTheWindowsKeyIsUp) {
