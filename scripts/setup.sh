@@ -30,6 +30,15 @@ melo_install_packages() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq $missing
 }
 
+# ccache, where it is installed, keeps what was compiled across build folders
+# and fresh clones of the project (paths inside the project count relative to
+# its root).
+MELO_LAUNCHER=()
+if command -v ccache >/dev/null; then
+  export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$MELO_ROOT} CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
+  MELO_LAUNCHER=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+
 # melo_build DIR [cmake options...] [-- build options...]
 melo_build() {
   local dir=$1
@@ -40,6 +49,7 @@ melo_build() {
     shift
   done
   [[ $# -gt 0 ]] && shift
-  cmake -S "$MELO_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMELO_WERROR=ON "${configure[@]}" >/dev/null
+  cmake -S "$MELO_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMELO_WERROR=ON \
+    ${MELO_LAUNCHER[@]+"${MELO_LAUNCHER[@]}"} "${configure[@]}" >/dev/null
   cmake --build "$dir" -j "$MELO_JOBS" "$@"
 }

@@ -61,19 +61,7 @@
     </message>
 </context>
 <context>
-    <name>TRoVoravForm</name>
-    <message>
-        <source>Melotastico模拟钢琴</source>
-        <translation>Melotastico Virtual Piano</translation>
-    </message>
-    <message>
-        <source>由于某种原因，Melotastico在您的机器上无法调整总音量。</source>
-        <translation>For some reason Melotastico cannot adjust the master volume on your machine.</translation>
-    </message>
-    <message>
-        <source>（声音输出已中断）</source>
-        <translation> (sound output lost)</translation>
-    </message>
+    <name>SoundSetMessages</name>
     <message>
         <source>找不到此文件。</source>
         <translation>The file was not found.</translation>
@@ -150,6 +138,21 @@ The built-in sound set plays instead.</translation>
     </message>
 </context>
 <context>
+    <name>TRoVoravForm</name>
+    <message>
+        <source>Melotastico模拟钢琴</source>
+        <translation>Melotastico Virtual Piano</translation>
+    </message>
+    <message>
+        <source>由于某种原因，Melotastico在您的机器上无法调整总音量。</source>
+        <translation>For some reason Melotastico cannot adjust the master volume on your machine.</translation>
+    </message>
+    <message>
+        <source>（声音输出已中断）</source>
+        <translation> (sound output lost)</translation>
+    </message>
+</context>
+<context>
     <name>TSongCommands</name>
     <message>
         <source>没有写入权限</source>
@@ -214,6 +217,12 @@ The song is still in memory and has not been lost.</translation>
 文件末尾有 %1 个字节未能读取。</source>
         <translation>The song file may be damaged and part of it may be missing.
 %1 bytes at the end of the file could not be read.</translation>
+    </message>
+    <message>
+        <source>读取 MIDI 文件失败!
+%1</source>
+        <translation>Cannot read the MIDI file!
+%1</translation>
     </message>
 </context>
 <context>

@@ -1,9 +1,11 @@
 #include "app/CommandLine.h"
 
+#include "app/MidiFileSong.h"
 #include "app/SimpleRecorder.h"
 #include "app/SongCommands.h"
 #include "app/SongExport.h"
 #include "app/SongJson.h"
+#include "platform/GlobalState.h"
 #include "platform/Language.h"
 #include "sound/SetupConfig.h"
 
@@ -14,6 +16,20 @@
 #include <system_error>
 
 namespace melo {
+
+bool MultiInstance = false;
+int PortIndexArg = -1;
+std::string AudioOutputArg;
+std::string MidiInArg;
+QString SongFileArg;
+
+namespace {
+
+// Put back after each test (platform/GlobalState.h).
+[[maybe_unused]] const bool StateRegistered =
+    RegisterGlobalVariables(MultiInstance, PortIndexArg, AudioOutputArg, MidiInArg, SongFileArg);
+
+} // namespace
 namespace {
 
 bool IsOption(const std::string& argument) {
@@ -35,7 +51,7 @@ TCommandLine Usage(std::string error) {
   return command;
 }
 
-// Loads the song, or says on err why it cannot.
+// Loads the song (a MIDI file by its name), or says on err why it cannot.
 bool LoadSong(const std::string& fileName, TSimpleRecorder& song, std::ostream& err) {
   std::error_code error;
   if (!std::filesystem::exists(fileName, error)) {
@@ -48,7 +64,12 @@ bool LoadSong(const std::string& fileName, TSimpleRecorder& song, std::ostream& 
     return false;
   }
   TSongInfo info{};
-  if (!song.LoadFromFile(fileName, info)) {
+  std::string reason;
+  if (IsMidiFileName(fileName) && !LoadMidiFileSong(fileName, song, info, reason)) {
+    err << "melotastico: " << fileName << ": not read as a MIDI file: " << reason << "\n";
+    return false;
+  }
+  if (!IsMidiFileName(fileName) && !song.LoadFromFile(fileName, info)) {
     err << "melotastico: " << fileName << ": not a Melotastico song, or damaged (cannot be read)\n";
     return false;
   }
@@ -147,14 +168,20 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& allArguments) {
     }
     return Action(TCommandAction::Export, arguments[1], arguments[2]);
   }
+  if (option == "--import") {
+    if (operands != 2 || !arguments[2].ends_with(".lyt"))
+      return Usage("--import takes a MIDI file and a song file (.lyt)");
+    return Action(TCommandAction::Import, arguments[1], arguments[2]);
+  }
   return Usage("unknown option " + option);
 }
 
 std::string UsageText() {
   return "Usage: melotastico [MULTIINSTANCE] [PORT] [--audio OUTPUT] [--midi-in PORT]\n"
-         "                  [--lang zh|en] [SONG.lyt]\n"
-         "       melotastico --export SONG.lyt OUT.mid|OUT.wav|OUT.flac|OUT.ogg\n"
-         "       melotastico --info SONG.lyt\n"
+         "                  [--lang zh|en] [SONG.lyt|MIDI.mid]\n"
+         "       melotastico --export SONG.lyt|IN.mid OUT.mid|OUT.wav|OUT.flac|OUT.ogg\n"
+         "       melotastico --info SONG.lyt|IN.mid\n"
+         "       melotastico --import IN.mid OUT.lyt\n"
          "       melotastico --help | --version | --paths\n"
          "\n"
          "Without options the piano window starts; a number selects the output\n"
@@ -171,6 +198,8 @@ std::string UsageText() {
          "                     warning and the built-in set plays instead\n"
          "  --info SONG        print the song as JSON: version, texts, start state\n"
          "                     and events\n"
+         "  --import MIDI SONG read a Standard MIDI File (.mid, .midi, .kar) and save\n"
+         "                     it as a song; --info and --export take MIDI files too\n"
          "  --help             print this help\n"
          "  --version          print the version\n"
          "  --paths            list the files the program reads from its own folder\n"
@@ -182,6 +211,14 @@ std::string UsageText() {
 
 std::string VersionText() {
   return std::string("melotastico ") + MELO_VERSION + "\n";
+}
+
+void UseCommandLine(const TCommandLine& command) {
+  MultiInstance = command.MultiInstance;
+  PortIndexArg = command.PortIndex;
+  AudioOutputArg = command.AudioOutput;
+  MidiInArg = command.MidiIn;
+  SongFileArg = QString::fromStdString(command.Song);
 }
 
 int RunCommandLineAction(const TCommandLine& command, std::ostream& out, std::ostream& err) {
@@ -229,6 +266,17 @@ int RunCommandLineAction(const TCommandLine& command, std::ostream& out, std::os
         ExportSong(song.Header, song.Events(), command.Output, target, setup);
     if (result != TExportResult::Done) {
       err << "melotastico: " << command.Output << ": " << ExportResultText(result) << "\n";
+      return ExitFailure;
+    }
+    return ExitSuccess;
+  }
+  case TCommandAction::Import: {
+    TSimpleRecorder song;
+    if (!LoadSong(command.Song, song, err))
+      return ExitFailure;
+    std::error_code error;
+    if (!song.SaveToFile(command.Output, song.Header.Info, &error)) {
+      err << "melotastico: " << command.Output << ": not written: " << error.message() << "\n";
       return ExitFailure;
     }
     return ExitSuccess;

@@ -5,7 +5,9 @@
 // number, a song) starts the window as before.
 #include "platform/Language.h"
 
+#include <QString>
 #include <iosfwd>
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,14 +19,14 @@ inline constexpr int ExitSuccess = 0;
 inline constexpr int ExitFailure = 1;
 inline constexpr int ExitUsage = 2;
 
-enum class TCommandAction { Window, Help, Version, Paths, Info, Export, Usage };
+enum class TCommandAction { Window, Help, Version, Paths, Info, Export, Import, Usage };
 
 struct TCommandLine {
   TCommandAction Action = TCommandAction::Window;
-  // --info, --export: the song as given. Window: the song to open once the
+  // --info, --export, --import: the song (or MIDI file) as given. Window: the song to open once the
   // window shows, as an absolute path; empty when none.
   std::string Song;
-  std::string Output; // --export
+  std::string Output; // --export, --import
   std::string Error;  // Usage: what is wrong
   // The window's options, also given before an action (and then unused).
   bool MultiInstance = false;        // "MULTIINSTANCE" in any case
@@ -49,5 +51,19 @@ std::string VersionText();
 // Runs an action other than Window and returns the exit code; results go to
 // out, messages to err. Reads the settings for an export's sound set.
 int RunCommandLineAction(const TCommandLine& command, std::ostream& out, std::ostream& err);
+
+// The window's options of the command line the program was started with.
+extern bool MultiInstance;
+extern int PortIndexArg;
+// "--audio OUTPUT" and "--midi-in PORT"; empty when not given.
+extern std::string AudioOutputArg;
+extern std::string MidiInArg;
+// A song named on the command line, opened once the window shows; empty when none.
+extern QString SongFileArg;
+
+// Takes the window's options of a parsed command line (ParseCommandLine):
+// MultiInstance, the output port, the audio output, the MIDI input connected
+// at start-up and the song to open.
+void UseCommandLine(const TCommandLine& command);
 
 } // namespace melo

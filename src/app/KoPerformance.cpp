@@ -92,6 +92,30 @@ std::uint32_t SteadyMilliseconds() {
       duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
+// The patch of a favourite-voice slot.
+std::uint32_t FavoritePatch(int slot) {
+  return FavoriteVoicePatch(FavoriteVoices[static_cast<std::size_t>(slot)]);
+}
+
+// Whether every row names keys of the key table and no key pressed with any
+// modifiers finds more than one row.
+constexpr bool CommandTableIsSound(std::span<const TKoPerformance::TCommandKey> table) {
+  for (const auto& command : table) {
+    if (command.FirstKey < 0 || command.FirstKey + command.RunLength > KeyCount)
+      return false;
+  }
+  for (int key = 0; key < KeyCount; ++key) {
+    for (int modifiers = 0; modifiers <= (ssShift | ssAlt | ssCtrl); ++modifiers) {
+      const auto matches = std::count_if(table.begin(), table.end(), [&](const auto& command) {
+        return command.Matches(key, static_cast<std::uint8_t>(modifiers));
+      });
+      if (matches > 1)
+        return false;
+    }
+  }
+  return true;
+}
+
 } // namespace
 
 bool SongHasRawDrumStrikes(const TSimpleBuffer& events) {
@@ -118,6 +142,14 @@ bool SongHasRawDrumStrikes(const TSimpleBuffer& events) {
                (rawTime > time ? rawTime - time : time - rawTime) <= sameMomentMs;
     }
     if (!paired)
+      return false;
+  }
+  return true;
+}
+
+bool SongHasNoKeyPresses(const TSimpleBuffer& events) {
+  for (std::size_t i = 0; i < events.Count(); ++i) {
+    if (events[i].Kind == sekKeyDown)
       return false;
   }
   return true;
@@ -264,7 +296,7 @@ void TKoPerformance::DoKeyDown(int scanCode, int keyIndex) {
     NoteKeyDown(scanCode, keyIndex);
     return;
   }
-  KeyCommand(scanCode, shift);
+  KeyCommand(keyIndex, shift);
   if (scanCode != scWakeUp)
     FKeyState.SetDown(scanCode);
 }
@@ -287,188 +319,132 @@ void TKoPerformance::NoteKeyDown(int scanCode, int keyIndex) {
   SetKeyDefs(FValues.KeyDefs);
 }
 
-// The command keys. A command fires only for the exact modifier combination.
-void TKoPerformance::KeyCommand(int scanCode, std::uint8_t shift) {
-  const bool none = shift == ssNone;
-  const bool ctrl = shift == ssCtrl;
-  const bool alt = shift == ssAlt;
-  const bool shiftOnly = shift == ssShift;
-  const bool ctrlShift = shift == ssCtrlShift;
-  if (scanCode >= sc1 && scanCode <= sc0) {
-    const int digit = scanCode - sc1;
-    if (alt) {
-      if (FAccomp)
-        FAccomp->SetAccompStyleIndex(digit);
-    } else if (ctrl) {
-      RecallOneTouch(digit);
-    } else if (ctrlShift) {
-      StoreOneTouch(digit);
+// The command table. A command fires only for the exact modifier combination
+// of its row; a key with no row for the modifiers held does nothing.
+std::span<const TKoPerformance::TCommandKey> TKoPerformance::CommandKeys() {
+  using P = TKoPerformance;
+  // clang-format off
+  static constexpr std::array<TCommandKey, 53> table = {{
+      {scSpace, ssNone, "sustain pedal (twice quickly: period pedal on/off)",
+       [](P& p, int) { p.SpaceDown(); }},
+      {scEsc, ssNone, "all notes and pedals off", [](P& p, int) { p.Panic(); }},
+      {scHome, ssCtrl, "transpose up", [](P& p, int) { p.StepTranspose(1); }},
+      {scEnd, ssCtrl, "transpose down", [](P& p, int) { p.StepTranspose(-1); }},
+      {scGrave, ssNone, "right-hand octave: 0, +1, -1", [](P& p, int) { p.CycleRightOctave(); }},
+      {scGrave, ssShift, "left-hand octave: 0, -1, +1", [](P& p, int) { p.CycleLeftOctave(); }},
+      {scInsert, ssCtrl, "right-hand velocity +5", [](P& p, int) { p.StepRightVelocity(5); }},
+      {scDelete, ssCtrl, "right-hand velocity -5", [](P& p, int) { p.StepRightVelocity(-5); }},
+      {scInsert, ssCtrlShift, "left-hand velocity +5", [](P& p, int) { p.StepLeftVelocity(5); }},
+      {scDelete, ssCtrlShift, "left-hand velocity -5", [](P& p, int) { p.StepLeftVelocity(-5); }},
+      {scTab, ssNone, "next right-hand voice", [](P& p, int) { p.NextVoice(true, 1); }},
+      {scTab, ssShift, "next left-hand voice", [](P& p, int) { p.NextVoice(false, -1); }},
+      {scF1, ssNone, "right-hand favourite voice 1..12",
+       [](P& p, int n) { p.SetRightVoiceByPatch(FavoritePatch(n)); }, 12},
+      {scF1, ssShift, "left-hand favourite voice 13..24",
+       [](P& p, int n) { p.SetLeftVoiceByPatch(FavoritePatch(12 + n)); }, 12},
+      {sc1, ssCtrlShift, "store one-touch settings 1..10",
+       [](P& p, int n) { p.StoreOneTouch(n); }, 10},
+      {sc1, ssCtrl, "recall one-touch settings 1..10",
+       [](P& p, int n) { p.RecallOneTouch(n); }, 10},
+      {scBackspace, ssCtrl, "store one-touch settings 1", [](P& p, int) { p.StoreOneTouch(0); }},
+      {scBackspace, ssNone, "recall one-touch settings 1", [](P& p, int) { p.RecallOneTouch(0); }},
+      {scPrintScreen, ssCtrl, "store one-touch settings 2", [](P& p, int) { p.StoreOneTouch(1); }},
+      {scPrintScreen, ssNone, "recall one-touch settings 2",
+       [](P& p, int) { p.RecallOneTouch(1); }},
+      {scScrollLock, ssCtrl, "store one-touch settings 3", [](P& p, int) { p.StoreOneTouch(2); }},
+      {scScrollLock, ssNone, "recall one-touch settings 3", [](P& p, int) { p.RecallOneTouch(2); }},
+      {scCapslock, ssNone, "recall the next stored one-touch settings",
+       [](P& p, int) { p.NextOneTouch(); }},
+      {scCapslock, ssAlt, "the next Capslock starts from the first one-touch settings",
+       [](P& p, int) { p.FOneTouchCursor = -1; }},
+      {scCapslock, ssCtrl, "store one-touch settings in the first free place",
+       [](P& p, int) { p.StoreOneTouchFree(); }},
+      {scCapslock, ssCtrlShift, "clear all one-touch settings",
+       [](P& p, int) { p.ClearOneTouch(); }},
+      {scEnter, ssNone, "accompaniment on/off",
+       [](P& p, int) { p.SetAccompaniment(!p.FAccompRunning); }},
+      {sc1, ssAlt, "accompaniment style 1..10", [](P& p, int n) { p.SelectAccompStyle(n); }, 10},
+      {scHome, ssCtrlShift, "percussion louder", [](P& p, int) { p.AddPercussVolume(5); }},
+      {scEnd, ssCtrlShift, "percussion softer", [](P& p, int) { p.AddPercussVolume(-5); }},
+      {scPageUp, ssCtrlShift, "tempo 5 % faster",
+       [](P&, int) { Metronome.SetTempo(Metronome.Tempo() * 1.05); }},
+      {scPageDown, ssCtrlShift, "tempo 5 % slower",
+       [](P&, int) { Metronome.SetTempo(Metronome.Tempo() * 0.95); }},
+      {scR, ssCtrl, "record / stop recording", [](P& p, int) { p.ToggleRecording(); }},
+      {scWakeUp, ssNone, "record / stop recording", [](P& p, int) { p.ToggleRecording(); }},
+      {scP, ssCtrl, "play / stop", [](P& p, int) { p.SetPlaying(!p.FPlaying); }},
+      {scSleep, ssNone, "play once / stop",
+       [](P& p, int) { p.SetLoopPlay(false); p.SetPlaying(!p.FPlaying); }},
+      {scP, ssCtrlShift, "play in a loop", [](P& p, int) { p.PlayLoop(); }},
+      {scSleep, ssShift, "play in a loop", [](P& p, int) { p.PlayLoop(); }},
+      {scO, ssCtrl, "open a song", [](P& p, int) { p.FView->OpenSong(); }},
+      {scS, ssCtrl, "save a fresh recording", [](P& p, int) { p.FView->SaveSongAs(); }},
+      {scS, ssCtrlShift, "quick save", [](P& p, int) { p.FView->QuickSave(); }},
+      {scO, ssCtrlShift, "change a song file's title, player and remark",
+       [](P& p, int) { p.FView->EditSongInfo(); }},
+      {scPause, ssNone, "smart semitone on/off (the editing keys play the nearest sharp)",
+       [](P& p, int) { p.ToggleSmartSemitone(); }},
+      {scPause, ssShift, "smart semitone on/off", [](P& p, int) { p.ToggleSmartSemitone(); }},
+      {scPower, ssNone, "smart semitone on/off", [](P& p, int) { p.ToggleSmartSemitone(); }},
+      {scLWin, ssNone, "held: a note key pressed meanwhile is respelled a semitone up",
+       [](P& p, int) { p.FValues.QuickEditMode = 1; }},
+      {scRWin, ssNone, "held: a note key pressed meanwhile is respelled a semitone down",
+       [](P& p, int) { p.FValues.QuickEditMode = 2; }},
+      {scPageUp, ssCtrl, "master volume up", [](P& p, int) { p.FView->StepMasterVolume(5); }},
+      {scPageDown, ssCtrl, "master volume down", [](P& p, int) { p.FView->StepMasterVolume(-5); }},
+      {scEnter, ssCtrl, "mouse pedal on/off", [](P& p, int) { p.FView->ToggleMousePedal(); }},
+      {scBackspace, ssAlt, "build the external voice lists again",
+       [](P& p, int) { p.FView->BuildExternalVoiceLists(); }},
+      {scEsc, ssCtrl, "about the program", [](P& p, int) { p.FView->ShowAbout(); }},
+      {scF4, ssAlt, "close the window", [](P& p, int) { p.FView->CloseWindow(); }},
+  }};
+  // clang-format on
+  static_assert(CommandTableIsSound(table));
+  return table;
+}
+
+void TKoPerformance::KeyCommand(int keyIndex, std::uint8_t shift) {
+  for (const TCommandKey& command : CommandKeys()) {
+    if (command.Matches(keyIndex, shift)) {
+      command.Run(*this, keyIndex - command.FirstKey);
+      return;
     }
-    return;
   }
-  if ((scanCode >= scF1 && scanCode <= scF10) || scanCode == scF11 || scanCode == scF12) {
-    const int n = scanCode <= scF10 ? scanCode - scF1 + 1 : scanCode - scF11 + 11;
-    if (none) {
-      SetRightVoiceByPatch(FavoriteVoicePatch(FavoriteVoices[static_cast<std::size_t>(n - 1)]));
-    } else if (shiftOnly) {
-      SetLeftVoiceByPatch(FavoriteVoicePatch(FavoriteVoices[static_cast<std::size_t>(12 + n - 1)]));
-    }
-    if (scanCode == scF4 && alt)
-      FView->CloseWindow();
-    return;
-  }
-  switch (scanCode) {
-  case scBackspace:
-    if (none) {
-      RecallOneTouch(0);
-    } else if (alt) {
-      FView->BuildExternalVoiceLists();
-    } else if (ctrl) {
-      StoreOneTouch(0);
-    }
-    break;
-  case scHome:
-  case scEnd: {
-    const int step = scanCode == scHome ? 1 : -1;
-    if (ctrl) {
-      SetTranspose(FValues.Transpose + step);
-    } else if (ctrlShift) {
-      AddPercussVolume(5 * step);
-    }
-    break;
-  }
-  case scInsert:
-  case scDelete: {
-    const int step = scanCode == scInsert ? 5 : -5;
-    if (ctrl) {
-      SetRightVelocity(FValues.RightVelocity + step);
-    } else if (ctrlShift) {
-      SetLeftVelocity(FValues.LeftVelocity + step);
-    }
-    break;
-  }
-  case scPageUp:
-  case scPageDown: {
-    const bool up = scanCode == scPageUp;
-    if (ctrl) {
-      FView->StepMasterVolume(up ? 5 : -5);
-    } else if (ctrlShift) {
-      Metronome.SetTempo(Metronome.Tempo() * (up ? 1.05 : 0.95));
-    }
-    break;
-  }
-  case scGrave:
-    if (none) {
-      SetRightOctave(FValues.RightOctave == 0 ? 1 : FValues.RightOctave == 1 ? -1 : 0);
-    } else if (shiftOnly) {
-      SetLeftOctave(FValues.LeftOctave == 0 ? -1 : FValues.LeftOctave == -1 ? 1 : 0);
-    }
-    break;
-  case scSpace:
-    if (none)
-      SpaceDown();
-    break;
-  case scWakeUp:
-    if (none)
-      ToggleRecording();
-    break;
-  case scPower:
-    if (none)
-      SetSmartSemitone(!FSmartSemitone);
-    break;
-  case scPrintScreen:
-  case scScrollLock: {
-    const int slot = scanCode == scPrintScreen ? 1 : 2;
-    if (none) {
-      RecallOneTouch(slot);
-    } else if (ctrl) {
-      StoreOneTouch(slot);
-    }
-    break;
-  }
-  case scPause:
-    if (none || shiftOnly)
-      SetSmartSemitone(!FSmartSemitone);
-    break;
-  case scSleep:
-    if (none) {
-      FLoopPlay = false;
-      SetPlaying(!FPlaying);
-    } else if (shiftOnly) {
-      FLoopPlay = true;
-      if (!FPlaying)
-        SetPlaying(true);
-    }
-    break;
-  case scP:
-    if (ctrl) {
-      SetPlaying(!FPlaying);
-    } else if (ctrlShift) {
-      FLoopPlay = true;
-      if (!FPlaying)
-        SetPlaying(true);
-    }
-    break;
-  case scR:
-    if (ctrl)
-      ToggleRecording();
-    break;
-  case scO:
-    if (ctrl) {
-      FView->OpenSong();
-    } else if (ctrlShift) {
-      FView->EditSongInfo();
-    }
-    break;
-  case scS:
-    if (ctrl) {
-      FView->SaveSongAs();
-    } else if (ctrlShift) {
-      FView->QuickSave();
-    }
-    break;
-  case scEsc:
-    if (none) {
-      Panic();
-    } else if (ctrl) {
-      FView->ShowAbout();
-    }
-    break;
-  case scEnter:
-    if (none) {
-      SetAccompaniment(!FAccompRunning);
-    } else if (ctrl) {
-      FView->ToggleMousePedal();
-    }
-    break;
-  case scTab:
-    if (none) {
-      NextVoice(true, 1);
-    } else if (shiftOnly) {
-      NextVoice(false, -1);
-    }
-    break;
-  case scCapslock:
-    if (none) {
-      NextOneTouch();
-    } else if (alt) {
-      FOneTouchCursor = -1;
-    } else if (ctrl) {
-      StoreOneTouchFree();
-    } else if (ctrlShift) {
-      ClearOneTouch();
-    }
-    break;
-  case scLWin:
-  case scRWin:
-    // Holding a Windows key edits the definition of the note keys pressed
-    // meanwhile: the left one raises by a semitone, the right one lowers.
-    if (none)
-      FValues.QuickEditMode = scanCode == scLWin ? 1 : 2;
-    break;
-  default:
-    break;
-  }
+}
+
+void TKoPerformance::StepTranspose(int step) {
+  SetTranspose(FValues.Transpose + step);
+}
+
+void TKoPerformance::StepRightVelocity(int step) {
+  SetRightVelocity(FValues.RightVelocity + step);
+}
+
+void TKoPerformance::StepLeftVelocity(int step) {
+  SetLeftVelocity(FValues.LeftVelocity + step);
+}
+
+void TKoPerformance::CycleRightOctave() {
+  SetRightOctave(FValues.RightOctave == 0 ? 1 : FValues.RightOctave == 1 ? -1 : 0);
+}
+
+void TKoPerformance::CycleLeftOctave() {
+  SetLeftOctave(FValues.LeftOctave == 0 ? -1 : FValues.LeftOctave == -1 ? 1 : 0);
+}
+
+void TKoPerformance::ToggleSmartSemitone() {
+  SetSmartSemitone(!FSmartSemitone);
+}
+
+void TKoPerformance::PlayLoop() {
+  FLoopPlay = true;
+  if (!FPlaying)
+    SetPlaying(true);
+}
+
+void TKoPerformance::SelectAccompStyle(int index) {
+  if (FAccomp)
+    FAccomp->SetAccompStyleIndex(index);
 }
 
 void TKoPerformance::SpaceDown() {
@@ -666,6 +642,15 @@ void TKoPerformance::CollectHeldNotes(TKeyNote (&notes)[MaxKeyNotes]) const {
     if (note.Degree != 0)
       ++count;
   }
+  for (const auto& [hand, sounding] : FRawNotes) {
+    if (count >= MaxKeyNotes)
+      break;
+    TKeyNote& note = notes[count];
+    NoteFromMidi(sounding, FValues.Transpose, note);
+    note.Keyboard = static_cast<std::uint8_t>(hand);
+    if (note.Degree != 0)
+      ++count;
+  }
 }
 
 void TKoPerformance::ShowHeldNotes() {
@@ -693,14 +678,35 @@ void TKoPerformance::ExternalNote(int note, int velocity) {
          NoteOffVelocity);
 }
 
+void TKoPerformance::PlayRawMidi(std::int32_t data) {
+  const auto status = static_cast<std::uint8_t>(data >> 16);
+  const auto key = static_cast<std::uint8_t>(data >> 8);
+  const auto velocity = static_cast<std::uint8_t>(data);
+  if (FSink)
+    FSink->SendMidiMessage(status, key, velocity);
+  const int kind = status & 0xF0;
+  const int channel = status & 0x0F;
+  if (!FShowRawNotes || (kind != NoteOnStatus && kind != NoteOffStatus) || key > 127 ||
+      channel == DrumChannel)
+    return;
+  const int hand = channel == HandChannel(LeftHand) ? LeftHand : RightHand;
+  const std::pair<int, int> shown{hand, key};
+  std::erase(FRawNotes, shown);
+  const bool on = kind == NoteOnStatus && velocity != 0;
+  if (on)
+    FRawNotes.push_back(shown);
+  FView->ShowPianoKey(hand, key, on ? 1 : 0);
+  ShowHeldNotes();
+}
+
 void TKoPerformance::ConnectMidiIn() {
   FMidiIn.OnNoteOn = [this](int note, int velocity) {
     ExternalNote(note, velocity);
-    ShowHeldNotes();
+    FMidiInNotesChanged = true;
   };
   FMidiIn.OnNoteOff = [this](int note, int) {
     ExternalNote(note, 0);
-    ShowHeldNotes();
+    FMidiInNotesChanged = true;
   };
   FMidiIn.OnSustain = [this](bool down) { SetRightSustain(down); };
   FMidiIn.OnPass = [this](std::uint8_t status, std::uint8_t data1, std::uint8_t data2) {
@@ -711,14 +717,34 @@ void TKoPerformance::ConnectMidiIn() {
 }
 
 void TKoPerformance::MidiInMessage(const std::uint8_t* bytes, int length) {
+  PlayMidiIn(bytes, length);
+  ShowMidiInNotes();
+}
+
+void TKoPerformance::MidiInMessages(std::span<const TMidiBytes> messages) {
+  for (const TMidiBytes& message : messages) {
+    PlayMidiIn(message.Bytes, message.Length);
+  }
+  ShowMidiInNotes();
+}
+
+void TKoPerformance::PlayMidiIn(const std::uint8_t* bytes, int length) {
   // As for the keys: sound-effect voices ignore the transposition. The
   // octave shifts stay with the PC keys; a MIDI keyboard has its own.
   const bool effect = (FPatches[TMidiInRouter::Channel] & 0xFF) > 125;
   FMidiIn.Play(bytes, length, effect ? 0 : FValues.Transpose);
 }
 
+void TKoPerformance::ShowMidiInNotes() {
+  if (FMidiInNotesChanged) {
+    FMidiInNotesChanged = false;
+    ShowHeldNotes();
+  }
+}
+
 void TKoPerformance::MidiInLost() {
   FMidiIn.ReleaseAll();
+  ShowMidiInNotes();
 }
 
 void TKoPerformance::SoundNote(int hand, int note, int velocity) {
@@ -912,6 +938,7 @@ void TKoPerformance::ResetPerformance(const TResetParts& parts) {
     FSoundingKeys.fill(TSoundingKey{});
     // The MIDI keyboard's notes are silenced too; their releases find nothing.
     FMidiIn.Forget();
+    FRawNotes.clear();
   }
   if (parts.ResetPianoKeyboards)
     FView->ReleasePianoKeys();
@@ -1091,10 +1118,7 @@ void TKoPerformance::PlayEvent(std::uint8_t kind, std::int32_t data, const TKeyD
     SetSmartSemitone(data != 0);
     break;
   case sekRawMidi:
-    if (FSink) {
-      FSink->SendMidiMessage(static_cast<std::uint8_t>(data >> 16),
-                             static_cast<std::uint8_t>(data >> 8), static_cast<std::uint8_t>(data));
-    }
+    PlayRawMidi(data);
     break;
   default:
     break;

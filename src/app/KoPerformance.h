@@ -10,12 +10,16 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "input/KoDIKeyBoard.h"
 #include "input/KoKeyDef.h"
 #include "input/MidiInRouter.h"
 #include "music/MidiInterfaces.h"
+#include "sound/MidiByteParser.h"
 
 namespace melo {
 
@@ -72,6 +76,10 @@ std::uint32_t MapLegacyPatch(std::uint32_t patch);
 // sound them from the keys. Either way each strike sounds once.
 bool SongHasRawDrumStrikes(const TSimpleBuffer& events);
 
+// Whether the song has no key presses, as a MIDI file's song: its notes are
+// raw messages, which then show as they play.
+bool SongHasNoKeyPresses(const TSimpleBuffer& events);
+
 // What a performance tells the one who shows it. Hands: 0 left, 1 right.
 // Every call has a do-nothing default, so a view implements what it has.
 class TPerformanceView {
@@ -120,6 +128,29 @@ public:
   // Milliseconds of a monotonic clock (double-tapped Space); wrapping is harmless.
   using TTickSource = std::function<std::uint32_t()>;
 
+  // One row of the command table: a key, or a run of neighbouring keys of the
+  // key table (the function keys, the digits), pressed with exactly the given
+  // modifiers (ssShift, ssAlt, ssCtrl added; 0 for none). Run gets the place
+  // of the pressed key in the run, 0 for a single key.
+  struct TCommandKey {
+    using TRun = void (*)(TKoPerformance& performance, int place);
+    constexpr TCommandKey(int scanCode, std::uint8_t modifiers, const char* does, TRun run,
+                          int runLength = 1)
+        : FirstKey(KeyIndexOfScanCode(scanCode)), RunLength(runLength), Modifiers(modifiers),
+          Does(does), Run(run) {}
+    constexpr bool Matches(int key, std::uint8_t modifiers) const {
+      return modifiers == Modifiers && key >= FirstKey && key < FirstKey + RunLength;
+    }
+    int FirstKey; // key index
+    int RunLength;
+    std::uint8_t Modifiers;
+    // What the key does, in the words of the README's key list.
+    const char* Does;
+    TRun Run;
+  };
+  // The command keys, in the order the README lists them.
+  static std::span<const TCommandKey> CommandKeys();
+
   // The values start with the default key definition, no shifts and
   // velocities 70 (left) and 100 (right).
   TKoPerformance();
@@ -167,6 +198,9 @@ public:
   // and recorded as raw MIDI; controller 64 as the right sustain pedal;
   // every other message to channel 1, recorded as raw MIDI.
   void MidiInMessage(const std::uint8_t* bytes, int length);
+  // Messages as above, in order; the staff is drawn once, after the last, so
+  // a burst costs one drawing.
+  void MidiInMessages(std::span<const TMidiBytes> messages);
   // Messages of the MIDI keyboard were lost: its notes end, its pedal lifts.
   void MidiInLost();
   const TMidiInRouter& MidiIn() const { return FMidiIn; }
@@ -223,6 +257,10 @@ public:
   // stay silent in playback because the song's raw messages strike them.
   void SetSongRawDrums(bool raw) { FSongRawDrums = raw; }
   bool SongRawDrums() const { return FSongRawDrums; }
+  // Set at each playback start (SongHasNoKeyPresses): whether the raw note
+  // messages played light the piano keys (left hand's channel on the left
+  // keyboard, other channels but the drums' on the right) and the staff.
+  void SetShowRawNotes(bool show) { FShowRawNotes = show; }
   void PlayEvent(std::uint8_t kind, std::int32_t data, const TKeyDefTable* keyDefs);
 
   // Switches.
@@ -263,13 +301,26 @@ public:
 
 private:
   void ConnectMidiIn();
-  void KeyCommand(int scanCode, std::uint8_t shift);
+  void PlayMidiIn(const std::uint8_t* bytes, int length);
+  // Draws the staff when a MIDI-in note began or ended since it was drawn.
+  void ShowMidiInNotes();
+  void KeyCommand(int keyIndex, std::uint8_t shift);
   void NoteKeyDown(int scanCode, int keyIndex);
+  // The actions of the command keys.
   void SpaceDown();
   void NextVoice(bool right, int step);
   void Panic();
   void AddPercussVolume(int delta);
+  void StepTranspose(int step);
+  void StepRightVelocity(int step);
+  void StepLeftVelocity(int step);
+  void CycleRightOctave();
+  void CycleLeftOctave();
+  void ToggleSmartSemitone();
+  void PlayLoop();
+  void SelectAccompStyle(int index);
   void ShowHeldNotes();
+  void PlayRawMidi(std::int32_t data);
   int SmartSemitoneNote(int keyIndex) const;
   bool IsSmartKey(int keyIndex) const;
   int UntransposedNote(int channel, int note) const;
@@ -303,6 +354,7 @@ private:
 
   TDIKeyboardBuffer FKeyState;
   TMidiInRouter FMidiIn;
+  bool FMidiInNotesChanged = false;
   std::array<TSoundingKey, KeyCount> FSoundingKeys{};
   std::array<std::uint32_t, 16> FPatches{};
   std::array<std::uint8_t, 16> FLastNotes{};
@@ -314,6 +366,9 @@ private:
   bool FRecording = false;
   bool FPlaying = false;
   bool FSongRawDrums = true;
+  bool FShowRawNotes = false;
+  // The raw notes shown while a song plays, in the order struck: hand, note.
+  std::vector<std::pair<int, int>> FRawNotes;
   bool FLoopPlay = false;
   bool FNotebookMode = false;
   bool FPeriodPedal = false;

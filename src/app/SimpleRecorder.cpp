@@ -117,6 +117,15 @@ std::string SongRemark(const TSongInfo& info) {
   return InfoText(info.Remark, 255);
 }
 
+TSongState DefaultSongState() {
+  TSongState state{};
+  state.LeftVelocity = StartLeftVelocity;
+  state.RightVelocity = StartRightVelocity;
+  std::copy(std::begin(ReservedStateValues), std::end(ReservedStateValues), state.Reserved);
+  FillDefaultKeyDefs(state.KeyDefs);
+  return state;
+}
+
 TSongInfo MakeSongInfo(std::string_view title, std::string_view player, std::string_view remark) {
   TSongInfo info{};
   SetInfoText(info.Title, 39, title);

@@ -84,6 +84,16 @@ static_assert(offsetof(TSongState, Reserved) == 28);
 static_assert(offsetof(TSongState, SmartSemitone) == 40);
 static_assert(offsetof(TSongState, KeyDefs) == 44);
 
+// The velocities the window starts with.
+inline constexpr std::int32_t StartLeftVelocity = 70;
+inline constexpr std::int32_t StartRightVelocity = 100;
+
+// The start state of a song that brings none of its own (one read from a
+// MIDI file): no shifts, the start velocities, patch 0 (the piano) on both
+// hands, smart semitone off, the default key definition. UI thread only
+// (borrows KeyDefs briefly).
+TSongState DefaultSongState();
+
 struct TSongHeader {
   std::uint8_t Magic[16]; // "MelotasticoSong" and a zero byte
   std::int32_t Version;

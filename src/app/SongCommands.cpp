@@ -8,7 +8,9 @@
 #include <cerrno>
 #include <filesystem>
 
+#include "app/MidiFileSong.h"
 #include "app/SimpleRecorder.h"
+#include "music/MidiFileReader.h"
 #include "platform/DataFolder.h"
 
 namespace melo {
@@ -92,12 +94,28 @@ void TSongCommands::OpenSong() {
     OpenSongFile(fileName);
 }
 
-bool TSongCommands::OpenSongFile(const QString& fileName) {
-  TSongInfo info{};
-  if (!FRecorder.LoadFromFile(ToPath(fileName), info)) {
-    ReadFailed(fileName);
+bool TSongCommands::AwaitsSave(const QString& songFileName) {
+  return songFileName == QLatin1String(NewSongFileName) || IsMidiFileName(ToPath(songFileName));
+}
+
+bool TSongCommands::Load(const QString& fileName, TSongInfo& info) {
+  if (!IsMidiFileName(ToPath(fileName))) {
+    if (FRecorder.LoadFromFile(ToPath(fileName), info))
+      return true;
+    ReadFailed(fileName, SongText(SongReadFailedText));
     return false;
   }
+  std::string reason;
+  if (LoadMidiFileSong(ToPath(fileName), FRecorder, info, reason))
+    return true;
+  ReadFailed(fileName, SongText(MidiReadFailedText).arg(QString::fromStdString(reason)));
+  return false;
+}
+
+bool TSongCommands::OpenSongFile(const QString& fileName) {
+  TSongInfo info{};
+  if (!Load(fileName, info))
+    return false;
   WarnIfDamaged();
   if (FRecorder.Header.Version < SongVersion)
     FDialogs->Message(SongText(OldSongVersionText));
@@ -110,13 +128,15 @@ bool TSongCommands::OpenSongFile(const QString& fileName) {
 }
 
 void TSongCommands::SaveSongAs() {
-  if (FHooks.Busy() || FRecorder.IsEmpty() || FSongFileName != QLatin1String(NewSongFileName))
+  if (FHooks.Busy() || FRecorder.IsEmpty() || !AwaitsSave(FSongFileName))
     return;
   FHooks.ResetForDialog();
-  const TSongInfo empty = MakeSongInfo("", "", "");
-  TSongInfo info = empty;
-  // A cancelled dialog saves with empty texts.
-  FDialogs->SongInfo(SongText(EnterSongInfoCaption), empty, info, false);
+  // A fresh recording starts with empty texts, a MIDI file's song with its own.
+  const TSongInfo start = FSongFileName == QLatin1String(NewSongFileName) ? MakeSongInfo("", "", "")
+                                                                          : FRecorder.Header.Info;
+  TSongInfo info = start;
+  // A cancelled dialog saves with the texts it started with.
+  FDialogs->SongInfo(SongText(EnterSongInfoCaption), start, info, false);
   QString fileName = FDialogs->SaveFileName(SongFolder(), ProposedName(info));
   if (fileName.isEmpty())
     return;
@@ -142,7 +162,7 @@ void TSongCommands::EditSongInfo() {
     return;
   TSongInfo info{};
   if (!FRecorder.LoadFromFile(ToPath(fileName), info)) {
-    ReadFailed(fileName);
+    ReadFailed(fileName, SongText(SongReadFailedText));
     return;
   }
   // Saving the texts writes the song as loaded, without what was passed
@@ -159,15 +179,19 @@ void TSongCommands::EditSongInfo() {
 bool TSongCommands::QuickSave() {
   if (FHooks.Busy() || FRecorder.IsEmpty())
     return false;
+  if (IsMidiFileName(ToPath(FSongFileName))) {
+    SaveSongAs();
+    return !IsMidiFileName(ToPath(FSongFileName));
+  }
   FHooks.ResetForDialog();
   const TSongInfo info = FRecorder.Header.Info;
   return Save(FSongFileName, info);
 }
 
-void TSongCommands::ReadFailed(const QString& fileName) {
+void TSongCommands::ReadFailed(const QString& fileName, const QString& text) {
   if (FHooks.ReadFailed)
     FHooks.ReadFailed(fileName);
-  FDialogs->Message(SongText(SongReadFailedText));
+  FDialogs->Message(text);
 }
 
 void TSongCommands::WarnIfDamaged() {
@@ -211,7 +235,7 @@ QString SongArgument(const QStringList& arguments) {
     // opening it is refused with a message rather than passed over.
     const QFileInfo file(argument);
     if (argument.endsWith(QLatin1String(".lyt"), Qt::CaseInsensitive) ||
-        (file.exists() && !file.isDir()))
+        IsMidiFileName(ToPath(argument)) || (file.exists() && !file.isDir()))
       song = QFileInfo(argument).absoluteFilePath();
   }
   return song;

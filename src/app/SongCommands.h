@@ -27,6 +27,8 @@ inline constexpr const char* SongReadFailedText =
 inline constexpr const char* SongInfoCaption = QT_TRANSLATE_NOOP("TSongCommands", "歌曲信息");
 inline constexpr const char* EnterSongInfoCaption =
     QT_TRANSLATE_NOOP("TSongCommands", "请输入歌曲信息");
+inline constexpr const char* MidiReadFailedText =
+    QT_TRANSLATE_NOOP("TSongCommands", "读取 MIDI 文件失败!\n%1");
 inline constexpr const char* EditSongInfoCaption =
     QT_TRANSLATE_NOOP("TSongCommands", "修改歌曲信息");
 
@@ -76,19 +78,26 @@ public:
   void OpenSong();
   // What OpenSong does with the chosen file (also a song named on the command
   // line): load it, warn about an old version, take its name, show its
-  // information read-only. A file with bytes after its counted events loads,
-  // with a warning that it looks damaged. A file that does not load leaves
+  // information read-only. A MIDI file (by its name) becomes the song in
+  // memory and is refused with the reason when it cannot be read. A file with bytes after its
+  // counted events loads, with a warning that it looks damaged. A file that does not load leaves
   // the song in memory and its name as they were. True when it loaded.
   bool OpenSongFile(const QString& fileName);
-  // Ctrl+S and the Save button: a fresh recording only. A name of an export
-  // format exports the song instead and leaves its name as it was.
+  // Ctrl+S and the Save button: a song that AwaitsSave only, with its
+  // information to confirm. A name of an export format exports the song
+  // instead and leaves its name as it was.
   void SaveSongAs();
   // Ctrl+Shift+O: rewrites a song file's texts, never a file that did not
   // load, and a damaged one only after the damage warning.
   void EditSongInfo();
   // Ctrl+Shift+S: saves under the current name, a fresh recording into the
-  // data folder. True when written.
+  // data folder; a song read from a MIDI file goes through SaveSongAs, never
+  // over the MIDI file. True when written.
   bool QuickSave();
+
+  // True when the song named so has no song file of its own: a fresh
+  // recording, or a song read from a MIDI file. Save is offered for it.
+  static bool AwaitsSave(const QString& songFileName);
 
   // The folder the file dialogs start in: where quick save puts a fresh recording.
   static QString SongFolder();
@@ -98,7 +107,9 @@ public:
 
 private:
   // A failed read: the hook, then the message.
-  void ReadFailed(const QString& fileName);
+  void ReadFailed(const QString& fileName, const QString& text);
+  // Reads a song file, or a MIDI file by its name; on failure says why.
+  bool Load(const QString& fileName, TSongInfo& info);
   // The warning for a song loaded with bytes after its counted events.
   void WarnIfDamaged();
   // Saves the song in memory with info; a failure is reported by a message
@@ -112,7 +123,7 @@ private:
 };
 
 // The song named among the program's arguments (the last one when several
-// are): an argument ending in ".lyt" or naming anything there but a folder
+// are): an argument ending in ".lyt" or a MIDI file's suffix, or naming anything there but a folder
 // (a pipe too, which opening then refuses at once), other than
 // "MULTIINSTANCE" and port numbers, which keep their meaning. Empty when none.
 QString SongArgument(const QStringList& arguments);

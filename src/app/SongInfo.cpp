@@ -21,7 +21,9 @@ constexpr int FormHeight = 262;
 constexpr const char* SongFilter = "Melotastico Song File(*.lyt)";
 // A fresh recording's quick save is called "NewFile", without the extension:
 // the open dialogs list it beside the songs so that it can be found again.
-constexpr const char* OpenSongFilter = "Melotastico Song File(*.lyt NewFile)";
+// MIDI files, which open as songs too, are the second type.
+constexpr const char* OpenSongFilter =
+    "Melotastico Song File(*.lyt NewFile);;MIDI files (*.mid *.midi *.kar)";
 
 // What the save dialog offers: the song first (the default), then the export
 // formats, each with the suffix a name typed without one gets.

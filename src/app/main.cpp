@@ -1,4 +1,5 @@
 #include "app/main.h"
+#include "app/SoundSetMessages.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -53,18 +54,12 @@
 
 namespace melo {
 
-bool MultiInstance = false;
-int PortIndexArg = -1;
-std::string AudioOutputArg;
-std::string MidiInArg;
 TfrmAbout* Splash = nullptr;
-QString SongFileArg;
 
 namespace {
 
 // Put back after each test (platform/GlobalState.h).
-[[maybe_unused]] const bool StateRegistered = RegisterGlobalVariables(
-    MultiInstance, PortIndexArg, AudioOutputArg, MidiInArg, Splash, SongFileArg);
+[[maybe_unused]] const bool StateRegistered = RegisterGlobalVariables(Splash);
 
 constexpr int PeriodPedalMs = 3000;
 // Loop playback rests this long between passes. The rest blocks the window's
@@ -75,9 +70,6 @@ constexpr int OutputWatchMs = 500;
 constexpr const char* MainCaption = QT_TRANSLATE_NOOP("TRoVoravForm", "Melotastico模拟钢琴");
 constexpr const char* OutputLostCaption = QT_TRANSLATE_NOOP("TRoVoravForm", "（声音输出已中断）");
 
-// The slider's range in synthesizer mode: hundredths of a decibel.
-constexpr int MinSynthVolume = -2000;
-constexpr int MaxSynthVolume = 2000;
 // Where the mouse pedal keeps the pointer: window background.
 constexpr QPoint MousePedalPoint(400, 120);
 // The external-voice lists.
@@ -85,50 +77,6 @@ constexpr int ExternalListTop = 240;
 constexpr int ExternalListWidth = 201;
 constexpr int ExternalListLeft[HandCount] = {32, 272};
 constexpr int KeyOneIndex = 14; // where the settings dialog opens the key-definition editor
-
-// Why a sound set did not load, in the player's words.
-const char* SoundSetFaultSource(const TSoundSetResult& result) {
-  switch (result.Fault) {
-  case TSoundSetFault::None:
-    return "";
-  case TSoundSetFault::Missing:
-    return QT_TRANSLATE_NOOP("TRoVoravForm", "找不到此文件。");
-  case TSoundSetFault::Unreadable:
-    return QT_TRANSLATE_NOOP("TRoVoravForm", "无法读取此文件。");
-  case TSoundSetFault::NotASoundSet:
-    return QT_TRANSLATE_NOOP("TRoVoravForm", "这不是音色库文件（既非DLS也非SoundFont）。");
-  case TSoundSetFault::Version:
-    return QT_TRANSLATE_NOOP("TRoVoravForm", "不支持此SoundFont版本（只支持版本2和3）。");
-  case TSoundSetFault::Refused:
-    return QT_TRANSLATE_NOOP("TRoVoravForm", "文件已损坏：合成器无法读取其采样。");
-  case TSoundSetFault::Damaged:
-    break;
-  }
-  switch (result.Check) {
-  case TSoundFontCheck::Chunks:
-    return QT_TRANSLATE_NOOP("TRoVoravForm", "文件已损坏：区块互不吻合。");
-  case TSoundFontCheck::Info:
-    return QT_TRANSLATE_NOOP("TRoVoravForm", "文件已损坏：信息区没有唯一的版本号，或文字过长。");
-  case TSoundFontCheck::SampleData:
-    return QT_TRANSLATE_NOOP("TRoVoravForm", "文件已损坏：采样数据格式错误。");
-  case TSoundFontCheck::Records:
-    return QT_TRANSLATE_NOOP("TRoVoravForm", "文件已损坏：音色、乐器或采样列表缺失或不完整。");
-  case TSoundFontCheck::Indices:
-    return QT_TRANSLATE_NOOP("TRoVoravForm", "文件已损坏：区域索引倒退或越界。");
-  case TSoundFontCheck::References:
-    return QT_TRANSLATE_NOOP("TRoVoravForm", "文件已损坏：音色或乐器引用了不存在的项目。");
-  case TSoundFontCheck::Samples:
-    return QT_TRANSLATE_NOOP("TRoVoravForm", "文件已损坏：采样超出采样数据或类型未知。");
-  case TSoundFontCheck::Streams:
-    return QT_TRANSLATE_NOOP("TRoVoravForm", "文件已损坏：压缩的采样无法解码。");
-  default:
-    return QT_TRANSLATE_NOOP("TRoVoravForm", "文件已损坏：DLS结构无法读取。");
-  }
-}
-
-QString SoundSetFaultWords(const TSoundSetResult& result) {
-  return QCoreApplication::translate("TRoVoravForm", SoundSetFaultSource(result));
-}
 
 } // namespace
 
@@ -198,7 +146,9 @@ public:
   void CloseWindow() override { F.close(); }
   void ShowAbout() override { melo::ShowAbout(&F); }
   void QuickSave() override { F.QuickSave(); }
-  void StepMasterVolume(int delta) override { F.SetMasterVolume(F.GetMasterVolume() + delta); }
+  void StepMasterVolume(int delta) override {
+    F.FVolume->SetMasterVolume(F.FVolume->GetMasterVolume() + delta);
+  }
   void ToggleMousePedal() override { F.SetMousePedal(!F.FMousePedal); }
   void BuildExternalVoiceLists() override { F.BuildExternalVoiceLists(); }
   bool StepExternalRightVoice(int step) override { return F.StepExternalRightVoice(step); }
@@ -213,14 +163,6 @@ private:
 void InstallUiDispatcher() {
   SetUiDispatcher(
       [](TUiCall call) { QMetaObject::invokeMethod(qApp, std::move(call), Qt::QueuedConnection); });
-}
-
-void UseCommandLine(const TCommandLine& command) {
-  MultiInstance = command.MultiInstance;
-  PortIndexArg = command.PortIndex;
-  AudioOutputArg = command.AudioOutput;
-  MidiInArg = command.MidiIn;
-  SongFileArg = QString::fromStdString(command.Song);
 }
 
 // ---------------------------------------------------------------------------
@@ -249,12 +191,13 @@ TRoVoravForm::TRoVoravForm(TEngineMode engineMode, QWidget* parent)
   CreateControls();
 
   StartSoundEngine();
-  ConnectMixer();
+  FVolume->SetEngine(FMusic.get());
+  FVolume->Connect();
   SetTranspose(0);
   SetLeftOctave(0);
   SetRightOctave(0);
-  SetLeftVelocity(70);
-  SetRightVelocity(100);
+  SetLeftVelocity(StartLeftVelocity);
+  SetRightVelocity(StartRightVelocity);
 
   FRecorder = std::make_unique<TSimpleRecorder>();
   FPerformance.SetRecorder(FRecorder.get());
@@ -280,10 +223,7 @@ TRoVoravForm::TRoVoravForm(TEngineMode engineMode, QWidget* parent)
                        }},
       *FSongDialogs);
 
-  FSynthVolume = 0;
-  // False only without a synthesizer port, where there is no gain to set.
-  if (FMusic)
-    static_cast<void>(FMusic->SetVolume(0));
+  FVolume->ResetSynthVolume();
   SetRightVoice(0);
   SetLeftVoice(0);
   LoadDefaultFavoriteVoices();
@@ -309,20 +249,30 @@ TRoVoravForm::TRoVoravForm(TEngineMode engineMode, QWidget* parent)
 }
 
 void TRoVoravForm::StartMidiIn() {
-  // The reader thread never waits for the window: each message is queued to
-  // this thread, in order, and played there through the performance.
-  FMidiIn = std::make_unique<TMidiInPorts>(
-      [this](const TMidiBytes& message) {
-        QMetaObject::invokeMethod(
-            this, [this, message] { FPerformance.MidiInMessage(message.Bytes, message.Length); },
-            Qt::QueuedConnection);
-      },
-      [this] {
-        QMetaObject::invokeMethod(
-            this, [this] { FPerformance.MidiInLost(); }, Qt::QueuedConnection);
-      });
+  // The reader thread never waits for the window: it queues what comes and
+  // wakes this thread once until it takes; a flood cannot pile up here.
+  FMidiInBatch = std::make_unique<TMidiInQueue::TBatch>();
+  FMidiIn = std::make_unique<TMidiInPorts>([this] {
+    QMetaObject::invokeMethod(
+        this, [this] { PlayMidiIn(); }, Qt::QueuedConnection);
+  });
   if (!MidiInArg.empty() && !FMidiIn->Connect(MidiInArg))
     std::fprintf(stderr, "Melotastico: no MIDI port \"%s\" to play from\n", MidiInArg.c_str());
+}
+
+void TRoVoravForm::PlayMidiIn() {
+  if (!FMidiIn)
+    return; // closing: what was still queued is dropped
+  FMidiIn->Take(*FMidiInBatch);
+  if (FMidiInBatch->Lost) {
+    FPerformance.MidiInLost();
+    if (!FMidiInLossSaid) {
+      std::fprintf(stderr, "Melotastico: MIDI input came faster than it could be played; some "
+                           "messages were dropped and the MIDI keyboard's notes released\n");
+    }
+    FMidiInLossSaid = true;
+  }
+  FPerformance.MidiInMessages(std::span(FMidiInBatch->Messages.data(), FMidiInBatch->Count));
 }
 
 TRoVoravForm::~TRoVoravForm() {
@@ -337,7 +287,7 @@ void TRoVoravForm::FormDestroy() {
   ResetPerformance();
   SetMousePedal(false);
   SetMixerMessageHandler({});
-  FAudio.reset();
+  FVolume->Disconnect();
   if (FAutoAccomp)
     FAutoAccomp->Engine = nullptr;
 }
@@ -349,6 +299,7 @@ void TRoVoravForm::CreateControls() {
   FLeftKeyboard = std::move(c.LeftKeyboard);
   FMainButtons = std::move(c.MainButtons);
   FVolumeSlider = c.VolumeSlider;
+  FVolume = std::make_unique<TVolumeControl>(*FVolumeSlider);
   FStaff = std::move(c.Staff);
   FTransposeEdit = std::move(c.SpinEdits[seTranspose]);
   FLeftOctaveEdit = std::move(c.SpinEdits[seLeftOctave]);
@@ -391,8 +342,6 @@ void TRoVoravForm::ConnectControls() {
   FLeftKeyboard->SetOnKeyDown([this](TKoMultiGlyphButton*, int p) { PianoKeyDown(false, p); });
   FLeftKeyboard->SetOnKeyUp([this](TKoMultiGlyphButton*, int p) { PianoKeyUp(false, p); });
   FMainButtons->SetOnClick([this](TKoMultiGlyphButton* sender) { MainButtonClick(sender->Tag()); });
-  FVolumeSlider->OnChange = [this](TKoSlider*) { VolumeSliderChange(); };
-  FVolumeSlider->OnDblClick = [this](TKoSlider*) { VolumeSliderDblClick(); };
   for (TKoSpinEdit* edit : {FTransposeEdit.get(), FLeftOctaveEdit.get(), FRightOctaveEdit.get(),
                             FLeftVelocityEdit.get(), FRightVelocityEdit.get(), FLeftVoiceEdit.get(),
                             FRightVoiceEdit.get()}) {
@@ -527,31 +476,14 @@ void TRoVoravForm::StartSoundEngine() {
 }
 
 void TRoVoravForm::LoadBuiltInSoundSet() {
-  const std::filesystem::path file = SoundSetFile();
-  QFile readable(QString::fromStdString(file.string()));
-  if (!readable.open(QIODevice::ReadOnly)) {
-    QMessageBox::information(this, windowTitle(), QStringLiteral("msf4.s not found."));
-    return;
-  }
-  // Opened in place: the voices read the waves they play from the file. A
-  // damaged file would leave the piano silent without a word.
-  if (const TSoundSetResult result = FMusic->LoadCollectionFromMappedFile(file); !result) {
-    QMessageBox::information(
-        this, windowTitle(),
-        QCoreApplication::translate("TRoVoravForm", "无法载入内置音色库：\n%1\n%2")
-            .arg(QString::fromStdString(file.string()), SoundSetFaultWords(result)));
-  }
+  LoadBuiltInSoundSetTelling(*FMusic, SoundSetFile(), this);
 }
 
 // An external set that does not load would leave the piano silent: the player
 // is told why, and the built-in set plays until the settings name one that
 // loads.
 void TRoVoravForm::UseBuiltInSetInstead(const TSoundSetResult& why) {
-  QMessageBox::information(
-      this, windowTitle(),
-      QCoreApplication::translate("TRoVoravForm",
-                                  "无法载入外部音色库：\n%1\n%2\n现在使用内置音色库。")
-          .arg(QString::fromStdString(Config.ExternalDLSFileName), SoundSetFaultWords(why)));
+  TellExternalSetRefused(Config.ExternalDLSFileName, why, this);
   delete FExternalVoicesLeft;
   delete FExternalVoicesRight;
   FExternalVoicesLeft = FExternalVoicesRight = nullptr;
@@ -708,7 +640,7 @@ void TRoVoravForm::CheckSoundOutput() {
   case TOutputCheck::Restored:
     std::fprintf(stderr, "Melotastico: the sound output is back\n");
     // The mixer's connection ended with the old server.
-    ConnectMixer();
+    FVolume->Connect();
     UpdateCaption();
     break;
   case TOutputCheck::Unchanged:
@@ -874,7 +806,7 @@ bool TRoVoravForm::ExportSong(const QString& fileName, const TSongInfo& info) {
     return false;
   TSongHeader header = FRecorder->Header;
   header.Info = info;
-  ExportSongFromWindow(this, header, FRecorder->Events(), path, FSynthVolume);
+  ExportSongFromWindow(this, header, FRecorder->Events(), path, FVolume->SynthVolume());
   return true;
 }
 
@@ -900,7 +832,7 @@ void TRoVoravForm::UpdateButtons() {
   }
   b.SetEnabled(mbRecord, true);
   b.SetEnabled(mbOpen, true);
-  b.SetEnabled(mbSave, FSongFileName.isEmpty() || FSongFileName == QLatin1String(NewSongFileName));
+  b.SetEnabled(mbSave, FSongFileName.isEmpty() || TSongCommands::AwaitsSave(FSongFileName));
   b.SetEnabled(mbPlay, !FRecorder->IsEmpty());
   for (int i : {mbSetup, mbHelp, mbAbout})
     b.SetEnabled(i, true);
@@ -917,6 +849,7 @@ void TRoVoravForm::UpdateCaption() {
 
 void TRoVoravForm::ApplySongState() {
   FPerformance.SetSongRawDrums(SongHasRawDrumStrikes(FRecorder->Events()));
+  FPerformance.SetShowRawNotes(SongHasNoKeyPresses(FRecorder->Events()));
   FPerformance.ApplySongState(FRecorder->Header.State);
 }
 
@@ -946,7 +879,7 @@ void TRoVoravForm::FormActivate() {
   }
   // The sound server and the ALSA mixer each set the master volume; only
   // without either is there something to say.
-  if (FActivations == 2 && !FAudio && !MixerLineHasVolume(MasterLine)) {
+  if (FActivations == 2 && !FVolume->CanSetMasterVolume()) {
     // Not modal: the message must not hold up the activation that shows it.
     auto* box = new QMessageBox(
         QMessageBox::Information, windowTitle(),
@@ -956,91 +889,6 @@ void TRoVoravForm::FormActivate() {
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->open();
   }
-}
-
-int TRoVoravForm::GetMasterVolume() {
-  if (!FAudio)
-    return MasterVolumeOfMixerValue(GetMixerVolume(MasterLine));
-  bool muted = false;
-  std::uint16_t left = 0, right = 0;
-  if (!FAudio->Mixer().GetLineVolume(0, 0, muted, right, left))
-    return 0;
-  return MasterVolumeOfLine({left, right});
-}
-
-void TRoVoravForm::SetMasterVolume(int value) {
-  const std::uint16_t mixerValue = MixerValueOfMasterVolume(value);
-  if (!FAudio) {
-    SetMixerVolume(MasterLine, mixerValue);
-    ShowSliderPosition(mixerValue >> MasterVolumeShift);
-    return;
-  }
-  bool muted = false;
-  std::uint16_t left = 0, right = 0;
-  // A line that cannot be read is not written from made-up values.
-  if (!FAudio->Mixer().GetLineVolume(0, 0, muted, right, left))
-    return;
-  const TStereoVolume next = FBalance.Next(value, {left, right});
-  FAudio->Mixer().SetLineVolume(0, 0, muted, next.Right, next.Left);
-}
-
-// The slider shows master volumes only in master mode: in synthesizer mode its range is another.
-// Showing a value never runs the slider's change handler.
-void TRoVoravForm::ShowSliderPosition(int position) {
-  if (FSynthVolumeMode)
-    return;
-  const bool detached = std::exchange(FSliderDetached, true);
-  FVolumeSlider->SetPosition(position);
-  FSliderDetached = detached;
-}
-
-void TRoVoravForm::ConnectMixer() {
-  // Without a sound server the ALSA mixer serves the master volume.
-  FAudio.reset();
-  FAudio = TAudio::Create();
-  if (!FAudio)
-    return;
-  FAudio->OnMixerChange = [this](TAudio* sender, std::uint16_t, std::uint16_t) {
-    SyncVolumeSlider(sender);
-  };
-  FAudio->OnMixerMessage = [this] { MixerControlChange(); };
-  SyncVolumeSlider(this);
-}
-
-void TRoVoravForm::SyncVolumeSlider(const void* sender) {
-  if (FAudio && sender == FAudio.get())
-    return;
-  ShowSliderPosition(GetMasterVolume());
-}
-
-void TRoVoravForm::MixerControlChange() {
-  ShowSliderPosition(GetMasterVolume());
-}
-
-void TRoVoravForm::VolumeSliderChange() {
-  if (FSliderDetached)
-    return;
-  if (!FSynthVolumeMode) {
-    SetMasterVolume(FVolumeSlider->Position());
-    return;
-  }
-  FSynthVolume = FVolumeSlider->Position();
-  // False only without a synthesizer port; the value is kept for the next one.
-  if (FMusic)
-    static_cast<void>(FMusic->SetVolume(FSynthVolume));
-}
-
-void TRoVoravForm::VolumeSliderDblClick() {
-  FSynthVolumeMode = !FSynthVolumeMode;
-  const bool detached = std::exchange(FSliderDetached, true);
-  if (FSynthVolumeMode) {
-    FVolumeSlider->SetRange(MinSynthVolume, MaxSynthVolume);
-    FVolumeSlider->SetPosition(FSynthVolume);
-  } else {
-    FVolumeSlider->SetRange(0, MaxMasterVolume);
-    FVolumeSlider->SetPosition(GetMasterVolume());
-  }
-  FSliderDetached = detached;
 }
 
 void TRoVoravForm::SetMousePedal(bool on) {

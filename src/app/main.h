@@ -17,10 +17,11 @@
 
 #include "app/CommandLine.h"
 #include "app/KoPerformance.h"
+#include "app/VolumeControl.h"
 #include "input/KoDIKeyBoard.h"
 #include "input/KoKeyDef.h"
 #include "sound/KoDirectMusic.h"
-#include "sound/MasterVolume.h"
+#include "sound/MidiInQueue.h"
 
 class QComboBox;
 
@@ -36,7 +37,6 @@ class TSimpleRecorder;
 class TAutoAccomp;
 class TKoMultiGlyphButton;
 class TfrmAbout;
-class TAudio;
 class TPointerClip;
 class TMidiInPorts;
 struct TSetupConfig;
@@ -48,24 +48,12 @@ struct TSongInfo;
 inline constexpr int ClientWidth = 621;
 inline constexpr int ClientHeight = 436;
 
-// Unit-level state of the program entry and the window.
-extern bool MultiInstance;
-extern int PortIndexArg;
-// "--audio OUTPUT" and "--midi-in PORT"; empty when not given.
-extern std::string AudioOutputArg;
-extern std::string MidiInArg;
-// A song named on the command line, opened once the window shows; empty when none.
-extern QString SongFileArg;
-// The About box shown while the window is created; gone once it shows.
+// Unit-level state of the window: the About box shown while the window is
+// created; gone once it shows.
 extern TfrmAbout* Splash;
 
 // Timers in message mode deliver their ticks through the UI thread's event loop.
 void InstallUiDispatcher();
-
-// Takes the window's options of a parsed command line (ParseCommandLine):
-// MultiInstance, the output port, the audio output, the MIDI input connected
-// at start-up and the song to open.
-void UseCommandLine(const TCommandLine& command);
 
 class TRoVoravForm : public QWidget {
 public:
@@ -131,17 +119,6 @@ public:
 
   void ApplySettings(const TSetupOptions& options);
 
-  // Master volume on 0..127 (the sound server's default output, or the ALSA mixer without one)
-  // and the volume slider in its two modes.
-  int GetMasterVolume();
-  void SetMasterVolume(int value);
-  // Puts the master volume on the slider, unless Sender is the mixer component itself.
-  void SyncVolumeSlider(const void* sender);
-  // The sound server as mixer, connected anew (at the start and when the server is back).
-  void ConnectMixer();
-  // Another program changed the mixer: the slider shows the master volume.
-  void MixerControlChange();
-  void VolumeSliderDblClick();
   // The mouse buttons as both sustain pedals, the pointer kept on the window's background.
   void SetMousePedal(bool on);
   // Drop-down lists of the external sound set's voices for each hand.
@@ -164,10 +141,9 @@ public:
   TRoVoravKb& LeftKeyboard() const { return *FLeftKeyboard; }
   TRoVoravKb& RightKeyboard() const { return *FRightKeyboard; }
   TKoMainButtons& MainButtons() const { return *FMainButtons; }
-  TAudio* Audio() const { return FAudio.get(); }
   TKoSlider& VolumeSlider() const { return *FVolumeSlider; }
-  bool SynthVolumeMode() const { return FSynthVolumeMode; }
-  int SynthVolume() const { return FSynthVolume; }
+  // The master volume and the slider's two modes.
+  TVolumeControl& Volume() const { return *FVolume; }
   bool MousePedal() const { return FMousePedal; }
   TPointerClip& PointerClip() const { return *FPointerClip; }
   QComboBox* ExternalVoicesLeft() const { return FExternalVoicesLeft; }
@@ -210,6 +186,7 @@ private:
   void ConnectControls();
   void StartSoundEngine();
   void StartMidiIn();
+  void PlayMidiIn();
   void LoadBuiltInSoundSet();
   void UseBuiltInSetInstead(const TSoundSetResult& why);
   void FormDestroy();
@@ -220,8 +197,6 @@ private:
   void MainButtonClick(int index);
   void OpenHelp();
   void SetEditsEnabled(bool enabled);
-  void VolumeSliderChange();
-  void ShowSliderPosition(int position);
   bool StepExternalRightVoice(int step);
   void FormActivate();
   void ReleaseHeldKeys();
@@ -240,9 +215,11 @@ private:
   std::unique_ptr<TKoSpinEdit> FLeftVoiceEdit;
   std::unique_ptr<TKoSpinEdit> FRightVoiceEdit;
   std::unique_ptr<TKoDirectMusic> FMusic;
-  // The MIDI keyboard's ports (live engine only); their reader thread posts
-  // each message to the window's thread.
+  // The MIDI keyboard's ports (live engine only); their reader thread wakes
+  // the window's thread, which takes what waits in one batch.
   std::unique_ptr<TMidiInPorts> FMidiIn;
+  std::unique_ptr<TMidiInQueue::TBatch> FMidiInBatch;
+  bool FMidiInLossSaid = false;
   std::unique_ptr<TSimpleRecorder> FRecorder;
   std::unique_ptr<TAutoAccomp> FAutoAccomp;
   TInstrumentListVoices FVoices;
@@ -251,16 +228,12 @@ private:
   std::unique_ptr<TSongCommands> FSongCommands;
   TKoPerformance FPerformance;
   QString FSongFileName;
-  std::unique_ptr<TAudio> FAudio;
-  TMasterBalance FBalance;
-  bool FSynthVolumeMode = false;
-  bool FSliderDetached = false; // the slider's change handler is detached while a value is shown
+  std::unique_ptr<TVolumeControl> FVolume;
   TPointerClip* FPointerClip = nullptr;
   QComboBox* FExternalVoicesLeft = nullptr;
   QComboBox* FExternalVoicesRight = nullptr;
   int FActivations = 0;
   bool FMousePedal = false;
-  int FSynthVolume = 0;
   int FLatency = 0;
   int FWritePeriod = 0;
   bool FEditClickGuard = false;

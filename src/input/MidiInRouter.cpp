@@ -46,9 +46,12 @@ void TMidiInRouter::Play(const std::uint8_t* bytes, int length, int shift) {
   if (length < 2 || bytes[0] < 0x80 || bytes[0] >= 0xF0) {
     return;
   }
+  if (bytes[1] > 0x7F || (length > 2 && bytes[2] > 0x7F)) {
+    return; // a data byte with bit 7 set is a status byte: the message is broken
+  }
   const std::uint8_t kind = bytes[0] & 0xF0;
-  const int data1 = bytes[1] & 0x7F;
-  const int data2 = length > 2 ? bytes[2] & 0x7F : 0;
+  const int data1 = bytes[1];
+  const int data2 = length > 2 ? bytes[2] : 0;
   if (kind == NoteOnStatus && length > 2 && data2 > 0) {
     NoteOn(data1, data2, shift);
     return;

@@ -12,9 +12,11 @@
 namespace melo {
 namespace {
 
-// Room for a few thousand messages: far more than a player sends while the
-// reader thread is held up.
-constexpr std::size_t QueueBytes = 1u << 14;
+// Output: room for a few thousand messages, far more than the engine sends in
+// a period. Input: room for some 65,000, two dozen periods of the densest
+// stream a JACK period carries, while the reader thread is held up.
+constexpr std::size_t OutputQueueBytes = 1u << 14;
+constexpr std::size_t InputQueueBytes = 1u << 18;
 constexpr std::size_t RecordBytes = 4; // length, then three bytes
 
 // A missing server is an ordinary state, not an error to print.
@@ -55,11 +57,6 @@ bool IsOwnPort(const std::string& fullName) {
   return std::find(OwnClients.begin(), OwnClients.end(), client) != OwnClients.end();
 }
 
-// Channel messages only: system and real-time messages are not played.
-bool IsChannelMessage(const jack_midi_data_t* bytes, std::size_t size) {
-  return size >= 2 && size <= 3 && bytes[0] >= 0x80 && bytes[0] < 0xF0;
-}
-
 } // namespace
 
 bool JackServerRunning() {
@@ -81,7 +78,7 @@ TJackMidiPort::TJackMidiPort(const std::string& clientName, const std::string& p
   const bool output = direction == TDirection::Output;
   FPort = jack_port_register(FClient, portName.c_str(), JACK_DEFAULT_MIDI_TYPE,
                              output ? JackPortIsOutput : JackPortIsInput, 0);
-  FQueue = jack_ringbuffer_create(QueueBytes);
+  FQueue = jack_ringbuffer_create(output ? OutputQueueBytes : InputQueueBytes);
   if (!output) {
     FWakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   }
@@ -229,25 +226,33 @@ void TJackMidiPort::ProcessInput(jack_nframes_t frames) {
   bool queued = false;
   for (jack_nframes_t i = 0; i < count; ++i) {
     jack_midi_event_t event;
-    if (jack_midi_event_get(&event, buffer, i) != 0 ||
-        !IsChannelMessage(event.buffer, event.size)) {
+    if (jack_midi_event_get(&event, buffer, i) != 0) {
       continue;
     }
-    if (jack_ringbuffer_write_space(FQueue) < RecordBytes) {
-      FOverflow = true;
-      continue;
+    // Events are only pieces of the stream: a message may span several.
+    for (std::size_t at = 0; at < event.size; ++at) {
+      if (FParser.Feed(event.buffer[at])) {
+        queued = Queue(FParser.Message()) || queued;
+      }
     }
-    char record[RecordBytes] = {static_cast<char>(event.size), 0, 0, 0};
-    // The bound repeats the check above for GCC 12 at -O3, which cannot see it.
-    std::copy_n(event.buffer, std::min<std::size_t>(event.size, RecordBytes - 1), record + 1);
-    jack_ringbuffer_write(FQueue, record, RecordBytes);
-    queued = true;
   }
   if (queued || FOverflow) {
     const std::uint64_t one = 1;
     // Wakes the reader; the counter cannot overflow in practice.
     [[maybe_unused]] const ssize_t written = write(FWakeFd, &one, sizeof one);
   }
+}
+
+bool TJackMidiPort::Queue(const TMidiBytes& message) {
+  if (jack_ringbuffer_write_space(FQueue) < RecordBytes) {
+    FOverflow = true;
+    return false;
+  }
+  const char record[RecordBytes] = {
+      static_cast<char>(message.Length), static_cast<char>(message.Bytes[0]),
+      static_cast<char>(message.Bytes[1]), static_cast<char>(message.Bytes[2])};
+  jack_ringbuffer_write(FQueue, record, RecordBytes);
+  return true;
 }
 
 } // namespace melo

@@ -11,17 +11,13 @@
 #include <jack/jack.h>
 #include <jack/ringbuffer.h>
 
+#include "sound/MidiByteParser.h"
+
 namespace melo {
 
 // True when a JACK server answers (the one JACK_DEFAULT_SERVER names, or the
 // default one). Opens and closes a client; never starts a server.
 bool JackServerRunning();
-
-// One short MIDI message as it travels between threads.
-struct TMidiBytes {
-  std::uint8_t Length = 0; // 1..3
-  std::uint8_t Bytes[3] = {0, 0, 0};
-};
 
 class TJackMidiPort {
 public:
@@ -53,7 +49,8 @@ public:
   // then call TakeWakeUps); -1 while closed.
   int WakeFd() const { return FWakeFd; }
   void TakeWakeUps();
-  // Input: the next received message; false when none waits. One reader.
+  // Input: the next received channel message, made whole from the bytes of
+  // any number of events; false when none waits. One reader.
   bool Receive(TMidiBytes& message);
   // Input: true once after messages were dropped because the queue was full.
   bool TakeOverflow() { return FOverflow.exchange(false); }
@@ -62,6 +59,8 @@ private:
   static int Process(jack_nframes_t frames, void* self);
   void ProcessOutput(jack_nframes_t frames);
   void ProcessInput(jack_nframes_t frames);
+  // Input, on JACK's thread: false when the queue is full.
+  bool Queue(const TMidiBytes& message);
   void Close();
 
   const TDirection FDirection;
@@ -71,6 +70,7 @@ private:
   int FWakeFd = -1;
   std::string FConnected; // the output's peer
   std::atomic<bool> FOverflow{false};
+  TMidiByteParser FParser; // the input's bytes, on JACK's thread only
 };
 
 } // namespace melo

@@ -17,6 +17,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <mutex>
+#include <set>
+#include <string>
 #include <system_error>
 #include <utility>
 
@@ -47,17 +51,45 @@ constexpr int AllGroups = -1;
 constexpr int ReverbDepthController = 91;
 constexpr double FullSendAmount = 1000.0; // tenths of a percent
 constexpr std::size_t MaxSoundSetBytes = std::size_t{1} << 30;
+// The synthesizer plays this many voices at most (its own default).
+constexpr int Polyphony = 256;
+// FluidSynth hands every change of a voice to its renderer through one queue,
+// sized by the polyphony it is created with (64 places per voice) and emptied
+// once per rendered period; a full queue drops what follows, note-offs
+// included. One period of MIDI input can bring far more than 256 voices' worth
+// (twelve held notes bent a thousand times take some 24,000 places), so the
+// synthesizer is created for QueueVoices, which sizes the queue, and then
+// limited to Polyphony voices.
+constexpr int QueueVoices = 1024;
 // The synthesizer renders in blocks of this many frames and takes messages
 // between them.
 constexpr int SynthBlockFrames = 64;
 constexpr std::uint8_t AllSoundOffController = 120;
 constexpr std::uint8_t AllNotesOffController = 123;
 
-// The synthesizer's warnings (a note on a channel without instrument, a
-// note-off for a note that no longer sounds) are ordinary here.
-void QuietenSynthLog() {
+// The synthesizer's warnings and errors go to our log, each kind once (a kind
+// is the text without its numbers: a flood of notes that find no free voice
+// says so once, not once a note); its information and debugging output stay
+// quiet.
+void LogSynthMessage(int, const char* message, void*) {
+  static std::mutex lock;
+  static std::set<std::string> said;
+  if (message == nullptr) {
+    return;
+  }
+  std::string kind = message;
+  std::erase_if(kind, [](char c) { return c >= '0' && c <= '9'; });
+  std::lock_guard guard(lock);
+  if (said.insert(kind).second) {
+    std::fprintf(stderr, "Melotastico: synthesizer: %s\n", message);
+  }
+}
+
+void RouteSynthLog() {
   static const bool once = [] {
-    fluid_set_log_function(FLUID_WARN, nullptr, nullptr);
+    for (const int level : {FLUID_PANIC, FLUID_ERR, FLUID_WARN}) {
+      fluid_set_log_function(level, &LogSynthMessage, nullptr);
+    }
     fluid_set_log_function(FLUID_INFO, nullptr, nullptr);
     fluid_set_log_function(FLUID_DBG, nullptr, nullptr);
     return true;
@@ -264,7 +296,7 @@ TKoDirectMusic::TKoDirectMusic(TEngineMode mode, std::size_t captureCapacity)
 TKoDirectMusic::TKoDirectMusic(const TEngineOptions& options)
     : FOptions(options), FDirectSound(std::make_unique<TKoDirectSound>()),
       FScheduler(SampleRate, SynthBlockFrames), FLimiter(SampleRate) {
-  QuietenSynthLog();
+  RouteSynthLog();
   if (FOptions.OwnInstrumentList) {
     FOwnInstruments = std::make_unique<TInstrumentList>();
     FInstruments = FOwnInstruments.get();
@@ -301,6 +333,7 @@ void TKoDirectMusic::CreateSynth() {
   fluid_settings_setint(FSettings, "synth.dynamic-sample-loading", 0);
   // Bank select MSB and LSB together pick the bank, as a DLS patch does.
   fluid_settings_setstr(FSettings, "synth.midi-bank-select", "mma");
+  fluid_settings_setint(FSettings, "synth.polyphony", QueueVoices);
   fluid_settings_setstr(FSettings, "audio.driver", FOptions.AudioDriver.c_str());
   fluid_settings_setstr(FSettings, "audio.file.name", FOptions.AudioFile.c_str());
   fluid_settings_setstr(FSettings, "audio.file.type", "raw");
@@ -308,6 +341,7 @@ void TKoDirectMusic::CreateSynth() {
   if (FSynth == nullptr) {
     return;
   }
+  fluid_synth_set_polyphony(FSynth, Polyphony);
   AddMemoryLoader(FSynth);
   AddDlsLoader(FSynth);
   SendEverythingThroughReverb(FSynth);

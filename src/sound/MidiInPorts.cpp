@@ -41,8 +41,7 @@ bool ParseAddress(const std::string& text, int& client, int& port) {
 
 } // namespace
 
-TMidiInPorts::TMidiInPorts(TMessageHandler onMessage, TLostHandler onLost)
-    : FOnMessage(std::move(onMessage)), FOnLost(std::move(onLost)) {
+TMidiInPorts::TMidiInPorts(TWakeHandler onWaiting) : FOnWaiting(std::move(onWaiting)) {
   FSeq = OpenSequencer(SND_SEQ_OPEN_INPUT, SND_SEQ_NONBLOCK);
   if (FSeq != nullptr) {
     FSeqPort =
@@ -188,13 +187,32 @@ void TMidiInPorts::Run() {
   }
 }
 
-void TMidiInPorts::ReadJack() {
-  if (FJack->TakeOverflow()) {
-    FOnLost();
+void TMidiInPorts::Deliver(std::size_t count) {
+  if (FQueue.Deliver(std::span(FDelivery.data(), count))) {
+    FOnWaiting();
   }
-  TMidiBytes message;
-  while (FJack->Receive(message)) {
-    FOnMessage(message);
+}
+
+void TMidiInPorts::MarkLost() {
+  if (FQueue.MarkLost()) {
+    FOnWaiting();
+  }
+}
+
+// Whatever came before a loss is delivered first: the loss then ends every
+// note, those it delivered included.
+void TMidiInPorts::ReadJack() {
+  const bool lost = FJack->TakeOverflow();
+  std::size_t count = 0;
+  while (FJack->Receive(FDelivery[count])) {
+    if (++count == FDelivery.size()) {
+      Deliver(count);
+      count = 0;
+    }
+  }
+  Deliver(count);
+  if (lost) {
+    MarkLost();
   }
 }
 
@@ -202,16 +220,17 @@ void TMidiInPorts::ReadSequencer() {
   if (FSeq == nullptr) {
     return;
   }
+  bool lost = false;
+  std::size_t count = 0;
   for (;;) {
     snd_seq_event_t* event = nullptr;
     const int result = snd_seq_event_input(FSeq, &event);
     if (result == -ENOSPC) {
-      // The kernel's queue ran over: some messages are gone.
-      FOnLost();
+      lost = true; // the kernel's queue ran over: some messages are gone
       continue;
     }
     if (result < 0 || event == nullptr) {
-      return;
+      break;
     }
     unsigned char bytes[16];
     snd_midi_event_reset_decode(FDecoder);
@@ -224,8 +243,16 @@ void TMidiInPorts::ReadSequencer() {
       std::copy_n(bytes,
                   std::min<std::size_t>(static_cast<std::size_t>(length), sizeof message.Bytes),
                   message.Bytes);
-      FOnMessage(message);
+      FDelivery[count] = message;
+      if (++count == FDelivery.size()) {
+        Deliver(count);
+        count = 0;
+      }
     }
+  }
+  Deliver(count);
+  if (lost) {
+    MarkLost();
   }
 }
 

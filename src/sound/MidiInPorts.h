@@ -1,10 +1,12 @@
 #pragma once
 // The program's MIDI inputs: the ALSA sequencer port "Melotastico" and, when a
 // JACK server runs, the JACK MIDI port "Melotastico in:midi_in". A reader
-// thread of its own hands every channel message to a handler; it never waits
-// on the window.
+// thread of its own puts every channel message into a bounded queue (see
+// MidiInQueue.h) and wakes the taker; it never waits on the window.
 #include "sound/JackPorts.h"
+#include "sound/MidiInQueue.h"
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <string>
@@ -18,13 +20,11 @@ namespace melo {
 
 class TMidiInPorts {
 public:
-  // Both run on the reader thread. OnMessage gets every channel message in
-  // the order it came; OnLost says that messages were dropped on the way (a
-  // queue ran full), so whatever they would have ended must end now.
-  using TMessageHandler = std::function<void(const TMidiBytes&)>;
-  using TLostHandler = std::function<void()>;
+  // Runs on the reader thread when messages (or news of lost ones) wait and
+  // the taker was not woken since its last Take.
+  using TWakeHandler = std::function<void()>;
 
-  TMidiInPorts(TMessageHandler onMessage, TLostHandler onLost);
+  explicit TMidiInPorts(TWakeHandler onWaiting);
   ~TMidiInPorts();
   TMidiInPorts(const TMidiInPorts&) = delete;
   TMidiInPorts& operator=(const TMidiInPorts&) = delete;
@@ -45,14 +45,23 @@ public:
   // matches or the connection fails.
   bool Connect(const std::string& wanted);
 
+  // The taker's thread: everything waiting, in order. Lost says that messages
+  // were dropped on the way (a queue ran full) before these, so whatever they
+  // would have ended must end now.
+  void Take(TMidiInQueue::TBatch& batch) { FQueue.Take(batch); }
+
 private:
   void Run();
   void ReadSequencer();
   void ReadJack();
   bool ConnectSequencer(int client, int port);
+  // Hands the first Count messages of FDelivery to the queue.
+  void Deliver(std::size_t count);
+  void MarkLost();
 
-  TMessageHandler FOnMessage;
-  TLostHandler FOnLost;
+  TWakeHandler FOnWaiting;
+  TMidiInQueue FQueue;
+  std::array<TMidiBytes, TMidiInQueue::Capacity> FDelivery{}; // the reader's
   snd_seq_t* FSeq = nullptr;
   snd_midi_event_t* FDecoder = nullptr;
   int FSeqPort = -1;

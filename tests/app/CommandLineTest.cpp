@@ -98,6 +98,31 @@ TEST(CommandLine, WindowOptionsTakeTheirValuesTheRestIsPortSongAndMultiInstance)
   EXPECT_EQ(info.Song, "a.lyt");
 }
 
+TEST(CommandLineTest, MultiInstanceInAnyCaseAndTheLastPortNumberWins) {
+  UseCommandLine(ParseCommandLine({"3", "multiInstance", "x7", "12"}));
+  EXPECT_TRUE(MultiInstance);
+  EXPECT_EQ(PortIndexArg, 12);
+  UseCommandLine(ParseCommandLine({"MULTIINSTANCE"}));
+  EXPECT_TRUE(MultiInstance);
+  EXPECT_EQ(PortIndexArg, -1);
+  UseCommandLine(ParseCommandLine({}));
+  EXPECT_FALSE(MultiInstance);
+}
+
+TEST(CommandLineTest, AudioAndMidiInTakeTheirValueWhichIsNeverAPortNumber) {
+  UseCommandLine(ParseCommandLine({"--midi-in", "20", "4", "--audio=hw:1,0"}));
+  EXPECT_EQ(MidiInArg, "20");
+  EXPECT_EQ(PortIndexArg, 4);
+  EXPECT_EQ(AudioOutputArg, "hw:1,0");
+  UseCommandLine(ParseCommandLine({"--audio", "jack", "--midi-in=Digital Piano"}));
+  EXPECT_EQ(AudioOutputArg, "jack");
+  EXPECT_EQ(MidiInArg, "Digital Piano");
+  EXPECT_EQ(PortIndexArg, -1);
+  UseCommandLine(ParseCommandLine({"--audio"})); // no value: nothing chosen
+  EXPECT_EQ(AudioOutputArg, "");
+  EXPECT_EQ(MidiInArg, "");
+}
+
 // Runs the built program with no display at all, in its own settings folder.
 class ProgramTest : public ::testing::Test {
 protected:
@@ -264,6 +289,28 @@ TEST_F(ProgramTest, ExportsMidiAndAudioAndNothingFromADamagedSong) {
   // A folder that cannot be written: exit 1, nothing left behind.
   EXPECT_EQ(Run("--export song.lyt nowhere/out.flac"), ExitFailure);
   EXPECT_NE(err_.find("nowhere/out.flac"), std::string::npos);
+}
+
+TEST_F(ProgramTest, MidiFilesAreImportedShownAndExportedAndADamagedOneIsRefused) {
+  WriteSong("song.lyt");
+  ASSERT_EQ(Run("--export song.lyt song.mid"), ExitSuccess) << err_;
+  ASSERT_EQ(Run("--import song.mid imported.lyt"), ExitSuccess) << err_;
+  ASSERT_EQ(Run("--info imported.lyt"), ExitSuccess) << err_;
+  const std::string imported = out_;
+  ASSERT_EQ(Run("--info song.mid"), ExitSuccess) << err_;
+  EXPECT_EQ(out_, imported);
+  EXPECT_NE(out_.find("rawMidi"), std::string::npos);
+  ASSERT_EQ(Run("--export song.mid again.flac"), ExitSuccess) << err_;
+  EXPECT_EQ(Read("again.flac").substr(0, 4), "fLaC");
+
+  const std::string midi = Read("song.mid");
+  test::WriteBytes(dir_ / "bad.mid", std::vector<std::uint8_t>(midi.begin(), midi.end() - 1));
+  EXPECT_EQ(Run("--import bad.mid bad.lyt"), ExitFailure);
+  EXPECT_NE(err_.find("bad.mid: not read as a MIDI file: the file: track"), std::string::npos)
+      << err_;
+  EXPECT_EQ(Run("--import song.mid song.txt"), ExitUsage);
+  EXPECT_EQ(Files(), (std::vector<std::string>{"again.flac", "bad.mid", "imported.lyt", "song.lyt",
+                                               "song.mid"}));
 }
 
 // An external set the settings name that has gone: the export names it and

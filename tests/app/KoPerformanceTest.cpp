@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <functional>
 #include <map>
 #include <string>
@@ -97,6 +98,7 @@ public:
     PianoKeys[hand * 1000 + note] = state;
   }
   void ShowStaff(const TKeyNote (&notes)[MaxKeyNotes], int) override {
+    ++StaffDrawings;
     StaffNotes = 0;
     for (const TKeyNote& n : notes)
       StaffNotes += n.Degree != 0 ? 1 : 0;
@@ -124,6 +126,7 @@ public:
   std::map<int, std::uint8_t> PCKeys;
   std::map<int, std::uint8_t> PianoKeys;
   int StaffNotes = -1;
+  int StaffDrawings = 0;
   std::vector<std::string> Hooks;
 };
 
@@ -739,6 +742,32 @@ TEST_F(KoPerformanceTest, MidiKeyboardPlaysTheRightHandTransposedLitAndShown) {
   EXPECT_EQ(Notes(Sent()), (TBytes{0x91, 60, 45}));
 }
 
+TEST_F(KoPerformanceTest, RawNotesOfASongWithoutKeyPressesLightTheirKeyboardAndShowOnTheStaff) {
+  TSimpleBuffer keys;
+  keys.Add({0, 0, sekRawMidi, 0x90 << 16 | 60 << 8 | 100});
+  EXPECT_TRUE(SongHasNoKeyPresses(keys));
+  keys.Add({5, 0, sekKeyDown, kQ});
+  EXPECT_FALSE(SongHasNoKeyPresses(keys));
+
+  for (const bool show : {false, true}) {
+    View.PianoKeys.clear();
+    View.StaffNotes = -1;
+    Perf.SetShowRawNotes(show);
+    Mark();
+    Perf.PlayEvent(sekRawMidi, 0x90 << 16 | 60 << 8 | 100, nullptr); // the left hand's channel
+    Perf.PlayEvent(sekRawMidi, 0x93 << 16 | 64 << 8 | 90, nullptr);
+    Perf.PlayEvent(sekRawMidi, 0x99 << 16 | 36 << 8 | 90, nullptr); // drums: no key
+    EXPECT_EQ(Sent(), (TBytes{0x90, 60, 100, 0x93, 64, 90, 0x99, 36, 90}));
+    const std::map<int, std::uint8_t> lit{{60, 1}, {1064, 1}};
+    EXPECT_EQ(View.PianoKeys, (show ? lit : decltype(lit){}));
+    EXPECT_EQ(View.StaffNotes, show ? 2 : -1);
+    Perf.PlayEvent(sekRawMidi, 0x90 << 16 | 60 << 8 | 0, nullptr); // velocity 0: off
+    Perf.PlayEvent(sekRawMidi, 0x83 << 16 | 64 << 8 | 0, nullptr);
+    EXPECT_EQ(View.StaffNotes, show ? 0 : -1);
+    EXPECT_EQ(View.PianoKeys[60] + View.PianoKeys[1064], 0);
+  }
+}
+
 TEST_F(KoPerformanceTest, MidiKeyboardIsRecordedAsRawMidiAndPlaysBackTheSameNotes) {
   With(kLCtrl, kR);
   Mark();
@@ -768,6 +797,23 @@ TEST_F(KoPerformanceTest, MidiKeyboardIsRecordedAsRawMidiAndPlaysBackTheSameNote
     player.PlayEvent(events[i].Kind, events[i].Data, events.KeyDefs(i));
   EXPECT_EQ(TBytes(sink.Bytes.begin() + static_cast<std::ptrdiff_t>(start), sink.Bytes.end()),
             live);
+}
+
+TEST_F(KoPerformanceTest, ABurstFromTheMidiKeyboardIsDrawnOnceWhenItsNotesChanged) {
+  const TMidiBytes burst[] = {
+      {3, {0x90, 60, 50}}, {3, {0x90, 64, 50}}, {3, {0x80, 60, 0}}, {3, {0xE0, 0, 70}}};
+  const TMidiBytes bend[] = {{3, {0xE0, 0, 64}}};
+  View.StaffDrawings = 0;
+  Mark();
+  Perf.MidiInMessages(burst);
+  EXPECT_EQ(Sent(), (TBytes{0x91, 60, 50, 0x91, 64, 50, 0x81, 60, 64, 0xE1, 0, 70}));
+  EXPECT_EQ(View.StaffDrawings, 1);
+  EXPECT_EQ(View.StaffNotes, 1);
+  Perf.MidiInMessages(bend); // no note began or ended
+  EXPECT_EQ(View.StaffDrawings, 1);
+  Perf.MidiInLost();
+  EXPECT_EQ(View.StaffDrawings, 2);
+  EXPECT_EQ(View.StaffNotes, 0);
 }
 
 TEST_F(KoPerformanceTest, LostMidiReleasesTheKeyboardsNotesAndPedalAndEscapeForgetsThem) {
@@ -816,6 +862,49 @@ TEST(KoPerformanceValuesTest, WithoutAnEngineTheValuesStillChangeAndNothingIsSen
   EXPECT_EQ(view.PianoKeys[60], 1);
   perf.DoKeyUp(kQ);
   EXPECT_EQ(view.PianoKeys[60], 0);
+}
+
+// The keys of a command row as the README names them: the modifiers, then the
+// key's name in the key table, or the first and last names of a run.
+std::string CommandKeysText(const TKoPerformance::TCommandKey& command) {
+  std::string text;
+  if (command.Modifiers & ssCtrl)
+    text += "Ctrl+";
+  if (command.Modifiers & ssAlt)
+    text += "Alt+";
+  if (command.Modifiers & ssShift)
+    text += "Shift+";
+  text += KeyNames[static_cast<std::size_t>(command.FirstKey)];
+  if (command.RunLength > 1) {
+    text += "..";
+    text += KeyNames[static_cast<std::size_t>(command.FirstKey + command.RunLength - 1)];
+  }
+  return text;
+}
+
+// The rows of the README's "| Keys | Does |" table, without the outer bars.
+std::vector<std::string> ReadmeKeyRows() {
+  std::ifstream readme(MELO_README);
+  std::string line;
+  while (std::getline(readme, line) && line != "| Keys | Does |") {
+  }
+  std::getline(readme, line); // |---|---|
+  std::vector<std::string> rows;
+  while (std::getline(readme, line) && line.size() > 4 && line.starts_with("| ") &&
+         line.ends_with(" |")) {
+    rows.push_back(line.substr(2, line.size() - 4));
+  }
+  return rows;
+}
+
+TEST(KoPerformanceCommandTable, TheReadmeListsEveryCommandKeyInTheTablesOrder) {
+  std::vector<std::string> table;
+  for (const TKoPerformance::TCommandKey& command : TKoPerformance::CommandKeys())
+    table.push_back(CommandKeysText(command) + " | " + command.Does);
+  const std::vector<std::string> readme = ReadmeKeyRows();
+  ASSERT_EQ(readme.size(), table.size());
+  for (std::size_t row = 0; row < table.size(); ++row)
+    EXPECT_EQ(readme[row], table[row]) << "row " << row + 1;
 }
 
 } // namespace

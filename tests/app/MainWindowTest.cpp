@@ -486,31 +486,6 @@ TEST_F(MainWindowTest, LoopPlaybackStartsAgainUntilEscape) {
   EXPECT_FALSE(Form->Playing());
 }
 
-TEST(CommandLineTest, MultiInstanceInAnyCaseAndTheLastPortNumberWins) {
-  UseCommandLine(ParseCommandLine({"3", "multiInstance", "x7", "12"}));
-  EXPECT_TRUE(MultiInstance);
-  EXPECT_EQ(PortIndexArg, 12);
-  UseCommandLine(ParseCommandLine({"MULTIINSTANCE"}));
-  EXPECT_TRUE(MultiInstance);
-  EXPECT_EQ(PortIndexArg, -1);
-  UseCommandLine(ParseCommandLine({}));
-  EXPECT_FALSE(MultiInstance);
-}
-
-TEST(CommandLineTest, AudioAndMidiInTakeTheirValueWhichIsNeverAPortNumber) {
-  UseCommandLine(ParseCommandLine({"--midi-in", "20", "4", "--audio=hw:1,0"}));
-  EXPECT_EQ(MidiInArg, "20");
-  EXPECT_EQ(PortIndexArg, 4);
-  EXPECT_EQ(AudioOutputArg, "hw:1,0");
-  UseCommandLine(ParseCommandLine({"--audio", "jack", "--midi-in=Digital Piano"}));
-  EXPECT_EQ(AudioOutputArg, "jack");
-  EXPECT_EQ(MidiInArg, "Digital Piano");
-  EXPECT_EQ(PortIndexArg, -1);
-  UseCommandLine(ParseCommandLine({"--audio"})); // no value: nothing chosen
-  EXPECT_EQ(AudioOutputArg, "");
-  EXPECT_EQ(MidiInArg, "");
-}
-
 TEST_F(MainWindowTest, PortArgumentWritesThePortListAlsoWhenOutOfRange) {
   Form.reset();
   PortIndexArg = 5;

@@ -146,39 +146,39 @@ protected:
     WindowFixture::SetUp();
     ASSERT_TRUE(Pulse->Pactl("set-sink-volume nul 65536 65536"));
     Create();
-    ASSERT_NE(Form->Audio(), nullptr);
+    ASSERT_NE(Form->Volume().Mixer(), nullptr);
   }
 };
 
 TEST_F(WindowVolumeTest, StartLeavesTheMasterVolumeAtFifty) {
   // The sink was at 100 %; the start's slider position 50 went through the ALSA mixer.
   EXPECT_EQ(Pulse->SinkVolumes("nul"), (std::vector<unsigned>{ServerValue(50), ServerValue(50)}));
-  EXPECT_EQ(Form->GetMasterVolume(), 50);
+  EXPECT_EQ(Form->Volume().GetMasterVolume(), 50);
   EXPECT_EQ(Form->VolumeSlider().Position(), 50);
-  EXPECT_FALSE(Form->SynthVolumeMode());
+  EXPECT_FALSE(Form->Volume().SynthVolumeMode());
 }
 
 TEST_F(WindowVolumeTest, CtrlPageUpAndDownStepTheMasterVolumeByFive) {
   With(xLCtrl, xPageUp);
-  EXPECT_EQ(Form->GetMasterVolume(), 55);
+  EXPECT_EQ(Form->Volume().GetMasterVolume(), 55);
   EXPECT_EQ(Pulse->SinkVolumes("nul"), (std::vector<unsigned>{ServerValue(55), ServerValue(55)}));
   EXPECT_TRUE(ProcessUntil([&] { return Form->VolumeSlider().Position() == 55; }));
   With(xLCtrl, xPageDown);
   With(xLCtrl, xPageDown);
-  EXPECT_EQ(Form->GetMasterVolume(), 45);
+  EXPECT_EQ(Form->Volume().GetMasterVolume(), 45);
   EXPECT_TRUE(ProcessUntil([&] { return Form->VolumeSlider().Position() == 45; }));
   // Ctrl+Shift is the tempo, not the volume.
   Key(xLShift, true);
   With(xLCtrl, xPageUp);
   Key(xLShift, false);
-  EXPECT_EQ(Form->GetMasterVolume(), 45);
+  EXPECT_EQ(Form->Volume().GetMasterVolume(), 45);
   // The ends hold.
-  Form->SetMasterVolume(125);
+  Form->Volume().SetMasterVolume(125);
   With(xLCtrl, xPageUp);
-  EXPECT_EQ(Form->GetMasterVolume(), 127);
-  Form->SetMasterVolume(3);
+  EXPECT_EQ(Form->Volume().GetMasterVolume(), 127);
+  Form->Volume().SetMasterVolume(3);
   With(xLCtrl, xPageDown);
-  EXPECT_EQ(Form->GetMasterVolume(), 0);
+  EXPECT_EQ(Form->Volume().GetMasterVolume(), 0);
 }
 
 TEST_F(WindowVolumeTest, ChangesByOtherProgramsMoveTheSliderWithoutFeedingBack) {
@@ -205,24 +205,24 @@ TEST_F(WindowVolumeTest, MuteIsWrittenBackUnchanged) {
   ASSERT_TRUE(Pulse->Pactl("set-sink-mute nul 1"));
   With(xLCtrl, xPageUp);
   EXPECT_TRUE(Pulse->SinkMuted("nul"));
-  EXPECT_EQ(Form->GetMasterVolume(), 55);
+  EXPECT_EQ(Form->Volume().GetMasterVolume(), 55);
   ASSERT_TRUE(Pulse->Pactl("set-sink-mute nul 0"));
   With(xLCtrl, xPageDown);
   EXPECT_FALSE(Pulse->SinkMuted("nul"));
 }
 
 TEST_F(WindowVolumeTest, DoubleClickSwitchesModesWithoutChangingAVolume) {
-  Form->SetMasterVolume(60);
+  Form->Volume().SetMasterVolume(60);
   ASSERT_TRUE(ProcessUntil([&] { return Form->VolumeSlider().Position() == 60; }));
   const std::vector<unsigned> master = Pulse->SinkVolumes("nul");
 
   DoubleClickSlider();
-  ASSERT_TRUE(Form->SynthVolumeMode());
+  ASSERT_TRUE(Form->Volume().SynthVolumeMode());
   EXPECT_EQ(Form->VolumeSlider().MinValue(), -2000);
   EXPECT_EQ(Form->VolumeSlider().MaxValue(), 2000);
   EXPECT_EQ(Form->VolumeSlider().Position(), 0);
   Form->VolumeSlider().SetPosition(-700);
-  EXPECT_EQ(Form->SynthVolume(), -700);
+  EXPECT_EQ(Form->Volume().SynthVolume(), -700);
   Settle();
   EXPECT_EQ(Pulse->SinkVolumes("nul"), master);
 
@@ -230,13 +230,13 @@ TEST_F(WindowVolumeTest, DoubleClickSwitchesModesWithoutChangingAVolume) {
   ASSERT_TRUE(Pulse->Pactl("set-sink-volume nul 30000 30000"));
   Settle();
   EXPECT_EQ(Form->VolumeSlider().Position(), -700);
-  EXPECT_EQ(Form->SynthVolume(), -700);
+  EXPECT_EQ(Form->Volume().SynthVolume(), -700);
 
   DoubleClickSlider();
-  EXPECT_FALSE(Form->SynthVolumeMode());
+  EXPECT_FALSE(Form->Volume().SynthVolumeMode());
   EXPECT_EQ(Form->VolumeSlider().MaxValue(), 127);
   EXPECT_EQ(Form->VolumeSlider().Position(), MixerValueOfServerVolume(30000) >> 9);
-  EXPECT_EQ(Form->SynthVolume(), -700);
+  EXPECT_EQ(Form->Volume().SynthVolume(), -700);
   Settle();
   EXPECT_EQ(Pulse->SinkVolumes("nul"), (std::vector<unsigned>{30000, 30000}));
 
@@ -251,8 +251,8 @@ TEST_F(WindowFixture, WithoutAServerTheFallbackServesAndTheSecondActivationSaysS
   ::setenv("PULSE_SERVER", "unix:/nonexistent/melo-test/native", 1);
   MixerDeviceName = "melo-no-mixer";
   Create();
-  EXPECT_EQ(Form->Audio(), nullptr);
-  EXPECT_EQ(Form->GetMasterVolume(), 0);
+  EXPECT_EQ(Form->Volume().Mixer(), nullptr);
+  EXPECT_EQ(Form->Volume().GetMasterVolume(), 0);
   EXPECT_EQ(Form->VolumeSlider().Position(), 50);
   // The value still goes to the slider, which keeps working.
   With(xLCtrl, xPageUp);
@@ -273,7 +273,7 @@ TEST_F(WindowFixture, WithoutAServerTheFallbackServesAndTheSecondActivationSaysS
   // nothing to say.
   Form.reset();
   Create();
-  ASSERT_EQ(Form->Audio(), nullptr);
+  ASSERT_EQ(Form->Volume().Mixer(), nullptr);
   ::setenv("PULSE_SERVER", Pulse->Server().c_str(), 1);
   MixerDeviceName = "default";
   QApplication::sendEvent(Form.get(), &activate);

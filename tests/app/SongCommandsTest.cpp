@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "app/SimpleRecorder.h"
+#include "music/KoMidiFile.h"
 #include "platform/DataFolder.h"
 #include "platform/FileBytes.h"
 
@@ -301,6 +302,48 @@ TEST_F(SongCommandsTest, EditSongInfoNeverWritesAFileThatDidNotLoad) {
   EXPECT_EQ(Recorder.Events().Count(), 3u);
 }
 
+TEST_F(SongCommandsTest, AMidiFileOpensAsTheSongAndIsSavedAsASongNeverOverIt) {
+  RecordSong();
+  TBytes midi;
+  ASSERT_TRUE(BuildMidiFile({{0, 0x90, 60, 100}, {500, 0x80, 60, 0}}, {"Tune", "", ""}, 600, midi));
+  const fs::path tune = Root / "tune.mid";
+  const fs::path cut = Root / "cut.MID";
+  ASSERT_TRUE(WriteFileReplacing(tune, midi));
+  ASSERT_TRUE(WriteFileReplacing(cut, TBytes(midi.begin(), midi.end() - 2)));
+
+  Dialogs.FileNames = {Q(cut)};
+  Commands.OpenSong();
+  ASSERT_EQ(Dialogs.Asked.size(), 2u);
+  EXPECT_EQ(Dialogs.Asked[1].rfind("message 读取 MIDI 文件失败!\nthe file: track 2", 0), 0u)
+      << Dialogs.Asked[1];
+  EXPECT_EQ(FileName, QString::fromLatin1(NewSongFileName));
+  EXPECT_EQ(Recorder.Events().Count(), 3u);
+
+  Dialogs.Asked.clear();
+  Dialogs.FileNames = {Q(tune)};
+  Commands.OpenSong();
+  EXPECT_EQ(FileName, Q(tune));
+  EXPECT_EQ(Dialogs.Asked.back(), "info 歌曲信息 ro Tune||Left hand");
+  EXPECT_EQ(Recorder.Events().Count(), 3u); // two notes and the end
+  EXPECT_TRUE(TSongCommands::AwaitsSave(FileName));
+
+  // Quick save asks for the texts (the file's to start with) and a song name.
+  Dialogs.Asked.clear();
+  Dialogs.Typed = MakeSongInfo("Tune", "", "");
+  Dialogs.FileNames = {Q(Root / "tune")};
+  EXPECT_TRUE(Commands.QuickSave());
+  EXPECT_EQ(Dialogs.Asked,
+            (std::vector<std::string>{"info 请输入歌曲信息 rw Tune||Left hand",
+                                      "save " + (Root / "prog").string() + " [Tune]"}));
+  EXPECT_EQ(FileName, Q(Root / "tune.lyt"));
+  EXPECT_FALSE(TSongCommands::AwaitsSave(FileName));
+  EXPECT_EQ(FileBytes(tune), midi);
+  TSimpleRecorder saved;
+  TSongInfo info{};
+  ASSERT_TRUE(saved.LoadFromFile(Root / "tune.lyt", info));
+  EXPECT_EQ(saved.Events().Count(), 3u);
+}
+
 TEST(SongArgumentTest, SongsAreTheLyTPathsAndExistingFilesOtherArgumentsKeepTheirMeaning) {
   QTemporaryDir dir;
   const QString existing = dir.filePath(QStringLiteral("NewFile"));
@@ -311,6 +354,8 @@ TEST(SongArgumentTest, SongsAreTheLyTPathsAndExistingFilesOtherArgumentsKeepThei
       QString());
   EXPECT_EQ(SongArgument({QStringLiteral("/a/b.LYT"), QStringLiteral("12")}),
             QStringLiteral("/a/b.LYT"));
+  EXPECT_EQ(SongArgument({QStringLiteral("/a/b.lyt"), QStringLiteral("/a/c.Mid")}),
+            QStringLiteral("/a/c.Mid"));
   EXPECT_EQ(SongArgument({QStringLiteral("/a/b.lyt"), existing, QStringLiteral("multiinstance")}),
             existing);
   const QString relative = SongArgument({QStringLiteral("song.lyt")});

@@ -3,9 +3,11 @@
 #include "SongTestFiles.h"
 #include "StandInSoundSet.h"
 #include "WindowTestEnvironment.h"
+#include "app/MidiFileSong.h"
 #include "app/SongExportDialog.h"
 #include "app/main.h"
 #include "music/KoMidiFile.h"
+#include "music/MidiFileReader.h"
 #include "platform/DataFolder.h"
 #include "sound/KoDirectMusic.h"
 #include "sound/SetupConfig.h"
@@ -246,6 +248,30 @@ TEST_F(SongExportTest, MidiFilePlayedByFluidSynthSoundsLikeTheAudioExport) {
   const double whole = Correlation(audio, fromMidi, 0, audio.size());
   EXPECT_GE(whole, 0.99);
   RecordProperty("correlation", std::to_string(whole));
+}
+
+TEST_F(SongExportTest, AnExportedMidiFileImportedAndExportedAgainHasTheSameNotes) {
+  TExportTarget midi;
+  ASSERT_TRUE(ExportTargetOf("x.mid", midi));
+  ASSERT_EQ(ExportSong(test::FreshSongHeader(), TwoHandSong(), Path("first.mid"), midi, GmSetup()),
+            TExportResult::Done);
+  TSimpleRecorder imported;
+  TSongInfo info{};
+  std::string reason;
+  ASSERT_TRUE(LoadMidiFileSong(Path("first.mid"), imported, info, reason)) << reason;
+  ASSERT_EQ(ExportSong(imported.Header, imported.Events(), Path("again.mid"), midi, GmSetup()),
+            TExportResult::Done);
+  const auto notes = [&](const char* name) {
+    TMidiFileContent content;
+    EXPECT_TRUE(ReadMidiFile(Path(name), content, reason)) << reason;
+    std::erase_if(content.Messages, [](const TTimedMidiMessage& m) {
+      return (m.Status & 0xE0) != NoteOffStatus; // note-offs and note-ons only
+    });
+    return content.Messages;
+  };
+  const std::vector<TTimedMidiMessage> first = notes("first.mid");
+  EXPECT_GE(first.size(), 23u);
+  EXPECT_EQ(notes("again.mid"), first);
 }
 
 // The window playing a song in its recorder, with the capture engine: the

@@ -2,7 +2,8 @@
 # A song survives a restart: in the running program (Xvfb, PulseAudio null sink) Q W E are
 # recorded, quick-saved and the program is closed; started again with the saved song's path on
 # its command line, it opens the song (caption, read-only song information), plays it on Ctrl+P,
-# and the null sink's recording holds the notes 60, 62 and 64 in that order.
+# and the null sink's recording holds the notes 60, 62 and 64 in that order. Then a MIDI file of
+# the notes 67, 71 and 74, named on the command line, opens and plays the same way.
 #
 # Usage: song_roundtrip.sh PROGRAM WAV_NOTES_CHECK
 # Exit codes: 0 passed, 1 failed, 77 skipped (PROGRAM not built).
@@ -71,7 +72,8 @@ record_and_quick_save() {
   quit_program
 }
 
-open_from_command_line() {
+open_from_command_line() { # open_from_command_line FILE
+  local song=$1
   start_program "$program" "$song"
   find_window
   local info deadline=$((SECONDS + 30))
@@ -90,11 +92,12 @@ $(visible_windows)"
   focus_window
 }
 
-recording_started() { (($(stat -c %s "$work/song.wav" 2>/dev/null || echo 0) > 20000)); }
+recording_started() { (($(stat -c %s "$wav" 2>/dev/null || echo 0) > 20000)); }
 
-play_and_listen() {
+play_and_listen() { # play_and_listen NOTE...: Ctrl+P must sound them in order
+  wav=$work/song-$1.wav
   parecord --device=nul.monitor --file-format=wav --format=s16le --rate=44100 --channels=1 \
-    --latency-msec=20 "$work/song.wav" 2>"$work/parecord.log" &
+    --latency-msec=20 "$wav" 2>"$work/parecord.log" &
   local recorder=$!
   pids+=("$recorder")
   wait_until 20 recording_started || fail "parecord does not record nul.monitor: $(cat "$work/parecord.log")"
@@ -103,10 +106,22 @@ play_and_listen() {
   sleep 3.5 # the song (about 2.4 s) and its last note's release
   kill -INT "$recorder"
   wait "$recorder"
-  if ! "$checker" "$work/song.wav" 60 62 64; then
-    cp "$work/song.wav" "$(evidence wav)" 2>/dev/null && log "recording kept as $(evidence wav)"
-    fail "the reopened song did not play 60 62 64"
+  if ! "$checker" "$wav" "$@"; then
+    cp "$wav" "$(evidence wav)" 2>/dev/null && log "recording kept as $(evidence wav)"
+    fail "the reopened song did not play $*"
   fi
+}
+
+# A format-0 MIDI file at 1 ms a tick (500 ticks a quarter note, 120 beats a minute): a track
+# name, then 67, 71 and 74 held 400 ms with 300 ms between them.
+write_midi_file() {
+  local track="00FF030B5468726565206E6F746573 00"
+  local note
+  for note in 43 47 4A; do track+=" 90${note}64 8310 80${note}00 822C"; done
+  track="${track// /}FF2F00"
+  local header="4D546864 00000006 0000 0001 01F4 4D54726B $(printf '%08X' $((${#track} / 2)))"
+  local hex="${header// /}$track"
+  printf '%b' "$(sed 's/../\\x&/g' <<<"$hex")" >"$1"
 }
 
 require_tools parecord
@@ -120,7 +135,12 @@ song=$XDG_CONFIG_HOME/Melotastico/NewFile
 start_x
 start_pulse
 record_and_quick_save
-open_from_command_line
-play_and_listen
+open_from_command_line "$song"
+play_and_listen 60 62 64
 quit_program
-echo "PASS: Q W E recorded, quick-saved, reopened from the command line and played as 60 62 64"
+write_midi_file "$work/three notes.mid"
+open_from_command_line "$work/three notes.mid"
+play_and_listen 67 71 74
+quit_program
+echo "PASS: Q W E recorded, quick-saved, reopened from the command line and played as 60 62 64;"
+echo "a MIDI file on the command line opened and played as 67 71 74"

@@ -50,6 +50,14 @@ TEST_F(MidiInRouterTest, NotesOfAnyChannelPlayWithThePlayersVelocity) {
   EXPECT_EQ(actions, (Actions{"on 60 37", "off 60 20", "on 64 127", "off 64 64"}));
 }
 
+TEST_F(MidiInRouterTest, DataBytesAbove127AreRefusedNotMasked) {
+  Play({0x90, 0x90, 0x3C});
+  Play({0x90, 0x3C, 0x80});
+  Play({0xB0, 0x81, 0x7F});
+  Play({0x90, 0x7F, 0x7F});
+  EXPECT_EQ(actions, (Actions{"on 127 127"}));
+}
+
 TEST_F(MidiInRouterTest, ReleaseStopsTheNoteThePressSoundedAfterATransposeChange) {
   Play({0x90, 60, 90}, 3);
   EXPECT_EQ(router.SoundingNote(60), 63);

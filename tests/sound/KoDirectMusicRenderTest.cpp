@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
 
 namespace melo {
 namespace {
@@ -34,6 +35,40 @@ TEST_F(EngineRenderTest, A4SoundsAt440HzWithinOneCent) {
   const double hz = MeasurePitch(sound, Seconds(0.1), Seconds(0.4), 440.0);
   const double cents = 1200.0 * std::log2(hz / 440.0);
   EXPECT_LT(std::abs(cents), 1.0) << hz << " Hz";
+}
+
+TEST_F(EngineRenderTest, NoteOffsAfterAFloodOfBendsInOnePeriodStillEndTheChord) {
+  // Twelve held organ notes, then between two periods 1000 bends, a centred
+  // bend and the twelve note-offs: the synthesizer takes them all.
+  engine->SetPatch(0, ChurchOrgan);
+  for (std::uint8_t note = 60; note < 72; ++note) {
+    engine->NoteOn(0, note, 100);
+  }
+  const double heldLevel = Rms(RenderSeconds(*engine, 0.3), Seconds(0.1), Seconds(0.3));
+  ASSERT_GT(heldLevel, 1e-3);
+  for (int i = 0; i < 1000; ++i) {
+    engine->SendMidiMessage(0xE0, static_cast<std::uint8_t>(i % 128),
+                            static_cast<std::uint8_t>(i % 128));
+  }
+  engine->SendMidiMessage(0xE0, 0, 64);
+  for (std::uint8_t note = 60; note < 72; ++note) {
+    engine->NoteOff(0, note);
+  }
+  const auto after = RenderSeconds(*engine, 0.6);
+  EXPECT_LT(Rms(after, Seconds(0.5), Seconds(0.6)), 0.001 * heldLevel);
+}
+
+TEST_F(EngineRenderTest, SynthesizerWarningsReachTheLogEachKindOnce) {
+  testing::internal::CaptureStderr();
+  engine->SendMidiMessage(0xB0, 0, 99); // a bank the sound set does not have
+  engine->SendMidiMessage(0xC0, 5, 0);
+  engine->SendMidiMessage(0xC0, 6, 0); // the same warning for another program
+  const std::string said = testing::internal::GetCapturedStderr();
+  const std::string warning = "Melotastico: synthesizer: Instrument not found on channel 0";
+  const auto first = said.find(warning);
+  EXPECT_NE(first, std::string::npos) << said;
+  EXPECT_NE(said.find("prog=5"), std::string::npos) << said;
+  EXPECT_EQ(said.find(warning, first + 1), std::string::npos) << said;
 }
 
 double OrganPitch(TKoDirectMusic& engine, std::uint8_t note) {
