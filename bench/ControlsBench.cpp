@@ -36,8 +36,9 @@ int main(int argc, char** argv) {
   }
   QWidget window;
   window.resize(SkinWidth, SkinHeight);
-  InitKeyDefs();
-  TKoPCKeyboard keyboard(&window, &WorkBitmap);
+  TPerformanceValues values;
+  FillDefaultKeyDefs(values.KeyDefs);
+  TKoPCKeyboard keyboard(&window, &WorkBitmap, values);
   TKoStaff staff(&window, &WorkBitmap);
 
   QImage copy(WorkBitmap.size(), QImage::Format_RGB888);

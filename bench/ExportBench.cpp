@@ -55,12 +55,7 @@ int main(int argc, char** argv) {
   header.Info = MakeSongInfo("Bench", "", "");
   header.State.RightVelocity = 100;
   header.State.LeftVelocity = 70;
-  {
-    const TKeyDefTable live = KeyDefs;
-    SetDefaultKeyDefs();
-    header.State.KeyDefs = KeyDefs;
-    KeyDefs = live;
-  }
+  FillDefaultKeyDefs(header.State.KeyDefs);
   const TSimpleBuffer events = MinuteSong();
   const double songSeconds = SongMs / 1000.0;
 

@@ -1,6 +1,7 @@
 // Key path: one PC key pressed and released through the main window (native key
-// event, keyboard reader, posted message, note path with its displays, engine)
-// against a note-on and note-off sent straight to the engine, measured in the same run.
+// event, the performance's key down and up, note path with its displays,
+// engine) against a note-on and note-off sent straight to the engine, measured
+// in the same run.
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -25,7 +26,6 @@ constexpr std::uint32_t XKeycodeQ = 24;
 void SendKey(QWidget& window, bool down) {
   QKeyEvent event(down ? QEvent::KeyPress : QEvent::KeyRelease, 0, Qt::NoModifier, XKeycodeQ, 0, 0);
   QApplication::sendEvent(&window, &event);
-  QCoreApplication::processEvents();
 }
 
 double MicrosecondsPerRound(const std::function<void()>& round) {

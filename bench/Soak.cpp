@@ -234,7 +234,7 @@ int main(int argc, char** argv) {
   accomp.Recorder = &recorder;
   accomp.SetAccompStyleGroup(0);
 
-  TKoPerformance performance(TKoPerformance::TValueHome::Own);
+  TKoPerformance performance;
   performance.SetSink(&engine);
   performance.SetVoices(&voices);
   performance.SetRecorder(&recorder);

@@ -35,13 +35,19 @@ protected:
 
 struct TInstrument {
   TSkinView View;
-  TSkinControls Controls = BuildSkinControls(&View);
+  TPerformanceValues Values = DefaultValues();
+  TSkinControls Controls = BuildSkinControls(&View, Values);
+
+  static TPerformanceValues DefaultValues() {
+    TPerformanceValues values;
+    FillDefaultKeyDefs(values.KeyDefs);
+    return values;
+  }
 };
 
 // Transpose 2 (D major): a D major chord in the right hand over a bass fifth in the left.
 void Play(TInstrument& instrument) {
   TSkinControls& m = instrument.Controls;
-  InitKeyDefs();
   m.PCKeyboard->DrawAllLabels();
   m.PCKeyboard->AllKeysUp();
   m.VolumeSlider->SetPosition(90);
@@ -54,9 +60,9 @@ void Play(TInstrument& instrument) {
   int count = 0;
   for (int key : pcKeys) {
     m.PCKeyboard->SetKeyState(key, 1);
-    const TKeyNote note = KeyDefs.Keys[key].Notes[0];
+    const TKeyNote note = instrument.Values.KeyDefs.Keys[key].Notes[0];
     held[count++] = note;
-    const int midi = NoteToMidi(note, false) + 2;
+    const int midi = NoteToMidi(note) + 2;
     (note.Keyboard == LeftHand ? m.LeftKeyboard : m.RightKeyboard)->SetKeyState(midi - 24, 1);
   }
   m.Staff->ShowNotes(held, 2);

@@ -3,24 +3,15 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <utility>
 
 #include "app/SimpleRecorder.h"
 #include "music/AutoAccomp.h"
 #include "music/KoMetronome.h"
 #include "music/MidiInterfaces.h"
-#include "platform/GlobalState.h"
 #include "sound/FavoriteVoices.h"
 
 namespace melo {
-
-std::uint8_t QuickEditMode = 0;
-
-namespace {
-
-// Put back after each test (platform/GlobalState.h).
-[[maybe_unused]] const bool StateRegistered = RegisterGlobalVariables(QuickEditMode);
-
-} // namespace
 
 namespace {
 
@@ -42,29 +33,36 @@ constexpr std::array<std::pair<int, int>, 13> NotebookKeys = {{{sc8, scNum7},
                                                                {scPeriod, scNumPeriod},
                                                                {scSlash, scNumEnter}}};
 
-int NotebookScanCode(int scanCode) {
+// Replaces a key of the right half by the keypad key it stands for.
+void ReplaceNotebookKey(int& scanCode, int& keyIndex) {
   for (const auto& [from, to] : NotebookKeys) {
-    if (from == scanCode)
-      return to;
+    if (from == scanCode) {
+      scanCode = to;
+      keyIndex = KeyIndexOfScanCode(to);
+      return;
+    }
   }
-  return scanCode;
 }
 
-// Keys that always play percussion, with their drum notes.
-int DrumNote(int scanCode) {
-  switch (scanCode) {
-  case scApostrophe:
-    return 36;
-  case scLeftBracket:
-    return 38;
-  case scRightBracket:
-    return 40;
-  case scBackslash:
-    return 42;
-  default:
-    return -1;
+// Keys that always play percussion, by key index, with their drum notes.
+constexpr std::array<std::pair<int, int>, 4> DrumKeys = {{{KeyIndexOfScanCode(scApostrophe), 36},
+                                                          {KeyIndexOfScanCode(scLeftBracket), 38},
+                                                          {KeyIndexOfScanCode(scRightBracket), 40},
+                                                          {KeyIndexOfScanCode(scBackslash), 42}}};
+
+int DrumNote(int keyIndex) {
+  for (const auto& [key, note] : DrumKeys) {
+    if (key == keyIndex)
+      return note;
   }
+  return -1;
 }
+
+// The smart-semitone base notes of the editing keys, "Insert" .. "PageDown".
+constexpr std::array<int, LastEditingKey - FirstEditingKey + 1> SmartSemitoneBases = {69, 69, 65,
+                                                                                      62, 60, 67};
+static_assert(KeyScanCodes[FirstEditingKey] == scInsert &&
+              KeyScanCodes[LastEditingKey] == scPageDown);
 
 // "1=" names and staff key-signature codes by Transpose + 4.
 constexpr std::array<const char*, 12> TransposeNames = {"bA", "A",  "bB", "B", "C",  "bD",
@@ -129,7 +127,7 @@ bool SongHasRawDrumStrikes(const TSimpleBuffer& events) {
   const std::size_t count = events.Count();
   for (std::size_t i = 0; i < count; ++i) {
     const TSongEvent& key = events[i];
-    const int drum = key.Kind == sekKeyDown ? DrumNote(key.Data) : -1;
+    const int drum = key.Kind == sekKeyDown ? DrumNote(KeyIndexOfScanCode(key.Data)) : -1;
     if (key.Skip != 0 || drum < 0)
       continue;
     const std::uint32_t time = key.Time;
@@ -196,26 +194,9 @@ std::uint32_t MapLegacyPatch(std::uint32_t patch) {
   }
 }
 
-TKoPerformance::TKoPerformance(TValueHome home) : FTickCount(SteadyMilliseconds) {
+TKoPerformance::TKoPerformance() : FTickCount(SteadyMilliseconds) {
   ConnectMidiIn();
-  if (home == TValueHome::Program) {
-    FKeyDefs = &melo::KeyDefs;
-    FTranspose = &melo::Transpose;
-    FLeftOctave = &melo::LeftOctave;
-    FRightOctave = &melo::RightOctave;
-    FLeftVelocity = &melo::LeftVelocity;
-    FRightVelocity = &melo::RightVelocity;
-    FQuickEditMode = &melo::QuickEditMode;
-    return;
-  }
-  FillDefaultKeyDefs(FOwn.KeyDefs);
-  FKeyDefs = &FOwn.KeyDefs;
-  FTranspose = &FOwn.Transpose;
-  FLeftOctave = &FOwn.LeftOctave;
-  FRightOctave = &FOwn.RightOctave;
-  FLeftVelocity = &FOwn.LeftVelocity;
-  FRightVelocity = &FOwn.RightVelocity;
-  FQuickEditMode = &FOwn.QuickEditMode;
+  FillDefaultKeyDefs(FValues.KeyDefs);
 }
 
 // ---------------------------------------------------------------------------
@@ -261,20 +242,38 @@ int TKoPerformance::FindVoice(std::uint32_t patch) const {
   return FVoices ? FVoices->FindVoice(patch) : -1;
 }
 
-TSimpleRecorder* TKoPerformance::Rec() const {
-  return FRecording ? FRecorder : nullptr;
+template <typename... TParams, typename... TArgs>
+void TKoPerformance::Record(void (TSimpleRecorder::*append)(TParams...), TArgs&&... args) const {
+  if (FRecording && FRecorder)
+    (FRecorder->*append)(std::forward<TArgs>(args)...);
 }
 
 // ---------------------------------------------------------------------------
 // The key path
 
+void TKoPerformance::KeyboardKey(int scanCode, bool down) {
+  const int keyIndex = KeyIndexOfScanCode(scanCode);
+  if (keyIndex < 0)
+    return;
+  if (down && FKeyState.Press(scanCode)) {
+    WMDIKeyDown(scanCode, keyIndex);
+  } else if (!down && FKeyState.Release(scanCode)) {
+    WMDIKeyUp(scanCode, keyIndex);
+  }
+}
+
+void TKoPerformance::ReleaseKeyboard() {
+  for (const int scanCode : ReleasePressedKeys(FKeyState))
+    WMDIKeyUp(scanCode, KeyIndexOfScanCode(scanCode));
+}
+
 void TKoPerformance::WMDIKeyDown(int scanCode, int keyIndex) {
   if (keyIndex < 0)
     return;
   if (FNotebookMode)
-    scanCode = NotebookScanCode(scanCode);
+    ReplaceNotebookKey(scanCode, keyIndex);
   if (!FPlaying) {
-    DoKeyDown(scanCode);
+    DoKeyDown(scanCode, keyIndex);
     return;
   }
   if (scanCode == scEsc || scanCode == scPower)
@@ -285,44 +284,39 @@ void TKoPerformance::WMDIKeyUp(int scanCode, int keyIndex) {
   if (keyIndex < 0 || FPlaying)
     return;
   if (FNotebookMode)
-    scanCode = NotebookScanCode(scanCode);
-  DoKeyUp(scanCode);
+    ReplaceNotebookKey(scanCode, keyIndex);
+  DoKeyUp(scanCode, keyIndex);
 }
 
-void TKoPerformance::DoKeyDown(int scanCode) {
+void TKoPerformance::DoKeyDown(int scanCode, int keyIndex) {
   const std::uint8_t shift = FKeyState.ShiftState();
-  const int key = KeyIndexOfScanCode(scanCode);
-  if (key < 0)
+  if (keyIndex < 0)
     return;
-  if (shift == ssNone && KeyDefHasNotes(FKeyDefs->Keys[key])) {
-    NoteKeyDown(scanCode, key);
+  if (shift == ssNone && KeyDefHasNotes(FValues.KeyDefs.Keys[keyIndex])) {
+    NoteKeyDown(scanCode, keyIndex);
     return;
   }
-  KeyCommand(key, shift);
+  KeyCommand(keyIndex, shift);
   if (scanCode != scWakeUp)
     FKeyState.SetDown(scanCode);
 }
 
 void TKoPerformance::NoteKeyDown(int scanCode, int keyIndex) {
-  if (*FQuickEditMode == 0) {
+  if (FValues.QuickEditMode == 0) {
     DoNoteOn(keyIndex);
     FView->ShowPCKey(keyIndex, 1);
     FKeyState.SetDown(scanCode);
     ShowHeldNotes();
-    if (auto* r = Rec())
-      r->RecordKeyDown(static_cast<std::uint8_t>(scanCode));
+    Record(&TSimpleRecorder::RecordKeyDown, static_cast<std::uint8_t>(scanCode));
     return;
   }
-  for (TKeyNote& note : FKeyDefs->Keys[keyIndex].Notes) {
-    if (*FQuickEditMode == 1) {
-      NoteSemitoneUp(note);
-    } else {
-      NoteSemitoneDown(note);
-    }
+  TKeyDef& def = FValues.KeyDefs.Keys[keyIndex];
+  if (FValues.QuickEditMode == 1) {
+    KeySemitoneUp(def);
+  } else {
+    KeySemitoneDown(def);
   }
-  SetKeyDefs(*FKeyDefs);
-  if (auto* r = Rec())
-    r->RecordKeyDefs(*FKeyDefs);
+  SetKeyDefs(FValues.KeyDefs);
 }
 
 // The command table. A command fires only for the exact modifier combination
@@ -393,9 +387,9 @@ std::span<const TKoPerformance::TCommandKey> TKoPerformance::CommandKeys() {
       {scPause, ssShift, "smart semitone on/off", [](P& p, int) { p.ToggleSmartSemitone(); }},
       {scPower, ssNone, "smart semitone on/off", [](P& p, int) { p.ToggleSmartSemitone(); }},
       {scLWin, ssNone, "held: a note key pressed meanwhile is respelled a semitone up",
-       [](P& p, int) { *p.FQuickEditMode = 1; }},
+       [](P& p, int) { p.FValues.QuickEditMode = 1; }},
       {scRWin, ssNone, "held: a note key pressed meanwhile is respelled a semitone down",
-       [](P& p, int) { *p.FQuickEditMode = 2; }},
+       [](P& p, int) { p.FValues.QuickEditMode = 2; }},
       {scPageUp, ssCtrl, "master volume up", [](P& p, int) { p.FView->StepMasterVolume(5); }},
       {scPageDown, ssCtrl, "master volume down", [](P& p, int) { p.FView->StepMasterVolume(-5); }},
       {scEnter, ssCtrl, "mouse pedal on/off", [](P& p, int) { p.FView->ToggleMousePedal(); }},
@@ -419,33 +413,23 @@ void TKoPerformance::KeyCommand(int keyIndex, std::uint8_t shift) {
 }
 
 void TKoPerformance::StepTranspose(int step) {
-  SetTranspose(*FTranspose + step);
-  if (auto* r = Rec())
-    r->RecordTranspose(*FTranspose);
+  SetTranspose(FValues.Transpose + step);
 }
 
 void TKoPerformance::StepRightVelocity(int step) {
-  SetRightVelocity(*FRightVelocity + step);
-  if (auto* r = Rec())
-    r->RecordRightVelocity(*FRightVelocity);
+  SetRightVelocity(FValues.RightVelocity + step);
 }
 
 void TKoPerformance::StepLeftVelocity(int step) {
-  SetLeftVelocity(*FLeftVelocity + step);
-  if (auto* r = Rec())
-    r->RecordLeftVelocity(*FLeftVelocity);
+  SetLeftVelocity(FValues.LeftVelocity + step);
 }
 
 void TKoPerformance::CycleRightOctave() {
-  SetRightOctave(*FRightOctave == 0 ? 1 : *FRightOctave == 1 ? -1 : 0);
-  if (auto* r = Rec())
-    r->RecordRightOctave(*FRightOctave);
+  SetRightOctave(FValues.RightOctave == 0 ? 1 : FValues.RightOctave == 1 ? -1 : 0);
 }
 
 void TKoPerformance::CycleLeftOctave() {
-  SetLeftOctave(*FLeftOctave == 0 ? -1 : *FLeftOctave == -1 ? 1 : 0);
-  if (auto* r = Rec())
-    r->RecordLeftOctave(*FLeftOctave);
+  SetLeftOctave(FValues.LeftOctave == 0 ? -1 : FValues.LeftOctave == -1 ? 1 : 0);
 }
 
 void TKoPerformance::ToggleSmartSemitone() {
@@ -469,8 +453,6 @@ void TKoPerformance::SpaceDown() {
     SetPeriodPedal(!FPeriodPedal);
   } else {
     SetLeftSustain(true);
-    if (auto* r = Rec())
-      r->RecordLeftSustain(true);
   }
   FLastSpaceTick = now;
 }
@@ -494,10 +476,6 @@ void TKoPerformance::Panic() {
   FPeriodPedal = false;
   SetLeftSustain(false);
   SetRightSustain(false);
-  if (auto* r = Rec())
-    r->RecordLeftSustain(false);
-  if (auto* r = Rec())
-    r->RecordRightSustain(false);
   SetSmartSemitone(false);
   FSoundingKeys.fill(TSoundingKey{});
   FOneTouchCursor = -1;
@@ -520,32 +498,28 @@ void TKoPerformance::AddPercussVolume(int delta) {
   FAccomp->SetAPercussVolume(std::clamp(FAccomp->APercussVolume() + delta, 0, 127));
 }
 
-void TKoPerformance::DoKeyUp(int scanCode) {
+void TKoPerformance::DoKeyUp(int scanCode, int keyIndex) {
   FKeyState.SetUp(scanCode);
   const std::uint8_t shift = FKeyState.ShiftState();
-  const int key = KeyIndexOfScanCode(scanCode);
-  if (key < 0)
+  if (keyIndex < 0)
     return;
   // A key that sounds is always released as a note, also while a modifier or
   // a Windows key is held meanwhile: otherwise its notes would never stop.
-  const bool sounding = FSoundingKeys[static_cast<std::size_t>(key)].Count > 0;
-  if (!sounding && (shift != ssNone || !KeyDefHasNotes(FKeyDefs->Keys[key]))) {
+  const bool sounding = FSoundingKeys[static_cast<std::size_t>(keyIndex)].Count > 0;
+  if (!sounding && (shift != ssNone || !KeyDefHasNotes(FValues.KeyDefs.Keys[keyIndex]))) {
     if (scanCode == scSpace) {
       SetLeftSustain(false);
-      if (auto* r = Rec())
-        r->RecordLeftSustain(false);
     } else if (scanCode == scLWin || scanCode == scRWin) {
-      *FQuickEditMode = 0;
+      FValues.QuickEditMode = 0;
     }
     return;
   }
-  if (!sounding && *FQuickEditMode != 0)
+  if (!sounding && FValues.QuickEditMode != 0)
     return;
-  DoNoteOff(key);
-  FView->ShowPCKey(key, 0);
+  DoNoteOff(keyIndex);
+  FView->ShowPCKey(keyIndex, 0);
   ShowHeldNotes();
-  if (auto* r = Rec())
-    r->RecordKeyUp(static_cast<std::uint8_t>(scanCode));
+  Record(&TSimpleRecorder::RecordKeyUp, static_cast<std::uint8_t>(scanCode));
 }
 
 bool TKoPerformance::IsSmartKey(int keyIndex) const {
@@ -553,31 +527,13 @@ bool TKoPerformance::IsSmartKey(int keyIndex) const {
 }
 
 int TKoPerformance::SmartSemitoneNote(int keyIndex) const {
-  int base = 0;
-  switch (KeyScanCodes[static_cast<std::size_t>(keyIndex)]) {
-  case scDelete:
-    base = 62;
-    break;
-  case scEnd:
-    base = 60;
-    break;
-  case scPageDown:
-    base = 67;
-    break;
-  case scInsert:
-  case scHome:
-    base = 69;
-    break;
-  default: // PageUp
-    base = 65;
-    break;
-  }
+  const int base = SmartSemitoneBases[static_cast<std::size_t>(keyIndex - FirstEditingKey)];
   int reference = FSink ? FLastNotes[1] : 0;
   if (reference < 1)
     reference = 60;
   // Without a qualifying candidate (a reference above all of them) the
   // highest candidate is taken.
-  const int transpose = *FTranspose;
+  const int transpose = FValues.Transpose;
   int upper = transpose + base + 1 + 12 * 5;
   for (int i = -5; i <= 5; ++i) {
     const int p = transpose + base + 1 + 12 * i;
@@ -593,39 +549,36 @@ int TKoPerformance::SmartSemitoneNote(int keyIndex) const {
 int TKoPerformance::UntransposedNote(int channel, int note) const {
   // Sound-effect voices (programs 126, 127) ignore the transposition.
   if ((FPatches[static_cast<std::size_t>(channel)] & 0xFF) > 125)
-    return note - *FTranspose;
+    return note - FValues.Transpose;
   return note;
 }
 
 void TKoPerformance::DoNoteOn(int keyIndex) {
-  const int scanCode = KeyScanCodes[static_cast<std::size_t>(keyIndex)];
-  const int drum = DrumNote(scanCode);
+  const int drum = DrumNote(keyIndex);
   if (drum >= 0) {
     const int drumVelocity = FAccomp ? FAccomp->APercussVolume() : DefaultPercussVolume;
     // A song recorded here holds the drum's raw MIDI besides the key: its
     // playback sounds the drum from there only, so it is not struck twice.
     if (FSink && (!FPlaying || !FSongRawDrums))
       NoteOn(DrumChannel, drum, drumVelocity);
-    if (auto* r = Rec()) {
-      r->RecordRawMidi(NoteOnDrums, static_cast<std::uint8_t>(drum),
-                       static_cast<std::uint8_t>(drumVelocity));
-    }
+    Record(&TSimpleRecorder::RecordRawMidi, NoteOnDrums, static_cast<std::uint8_t>(drum),
+           static_cast<std::uint8_t>(drumVelocity));
     return;
   }
   // A key struck again while it sounds (mouse and keyboard together) restarts.
   StopKeyNotes(keyIndex);
   TSoundingKey& sounding = FSoundingKeys[static_cast<std::size_t>(keyIndex)];
   const bool smart = IsSmartKey(keyIndex);
-  const TKeyDef& def = FKeyDefs->Keys[keyIndex];
+  const TKeyDef& def = FValues.KeyDefs.Keys[keyIndex];
   for (int i = 0; i < SoundingNoteCount(def); ++i) {
     const TKeyNote& note = def.Notes[i];
-    int n = NoteToMidi(note, *FLeftOctave, *FRightOctave, *FTranspose);
+    int n = NoteToMidi(note, FValues.LeftOctave, FValues.RightOctave, FValues.Transpose);
     if (n < 0)
       continue;
     const int hand = NoteIsLeft(note) ? LeftHand : RightHand;
     int velocity = note.Velocity;
     if (velocity == 0)
-      velocity = hand == LeftHand ? *FLeftVelocity : *FRightVelocity;
+      velocity = hand == LeftHand ? FValues.LeftVelocity : FValues.RightVelocity;
     if (hand == RightHand && smart)
       n = SmartSemitoneNote(keyIndex);
     if (FSink)
@@ -643,12 +596,12 @@ void TKoPerformance::DoNoteOn(int keyIndex) {
 }
 
 void TKoPerformance::DoNoteOff(int keyIndex) {
-  const int drum = DrumNote(KeyScanCodes[static_cast<std::size_t>(keyIndex)]);
+  const int drum = DrumNote(keyIndex);
   if (drum >= 0) {
     if (FSink && (!FPlaying || !FSongRawDrums))
       NoteOff(DrumChannel, drum);
-    if (auto* r = Rec())
-      r->RecordRawMidi(NoteOffDrums, static_cast<std::uint8_t>(drum), NoteOffVelocity);
+    Record(&TSimpleRecorder::RecordRawMidi, NoteOffDrums, static_cast<std::uint8_t>(drum),
+           NoteOffVelocity);
     return;
   }
   StopKeyNotes(keyIndex);
@@ -675,7 +628,7 @@ void TKoPerformance::CollectHeldNotes(TKeyNote (&notes)[MaxKeyNotes]) const {
     const int key = KeyIndexOfScanCode(s);
     if (key < 0)
       continue;
-    const TKeyDef& def = FKeyDefs->Keys[key];
+    const TKeyDef& def = FValues.KeyDefs.Keys[key];
     for (int i = 0; i < SoundingNoteCount(def) && count < MaxKeyNotes; ++i)
       notes[count++] = def.Notes[i];
   }
@@ -684,7 +637,7 @@ void TKoPerformance::CollectHeldNotes(TKeyNote (&notes)[MaxKeyNotes]) const {
     if (count >= MaxKeyNotes)
       break;
     TKeyNote& note = notes[count];
-    NoteFromMidi(sounding, *FTranspose, note);
+    NoteFromMidi(sounding, FValues.Transpose, note);
     note.Keyboard = RightHand;
     if (note.Degree != 0)
       ++count;
@@ -693,7 +646,7 @@ void TKoPerformance::CollectHeldNotes(TKeyNote (&notes)[MaxKeyNotes]) const {
     if (count >= MaxKeyNotes)
       break;
     TKeyNote& note = notes[count];
-    NoteFromMidi(sounding, *FTranspose, note);
+    NoteFromMidi(sounding, FValues.Transpose, note);
     note.Keyboard = static_cast<std::uint8_t>(hand);
     if (note.Degree != 0)
       ++count;
@@ -703,7 +656,7 @@ void TKoPerformance::CollectHeldNotes(TKeyNote (&notes)[MaxKeyNotes]) const {
 void TKoPerformance::ShowHeldNotes() {
   TKeyNote notes[MaxKeyNotes];
   CollectHeldNotes(notes);
-  FView->ShowStaff(notes, *FTranspose);
+  FView->ShowStaff(notes, FValues.Transpose);
 }
 
 void TKoPerformance::ExternalNote(int note, int velocity) {
@@ -714,17 +667,15 @@ void TKoPerformance::ExternalNote(int note, int velocity) {
     if (FSink)
       NoteOn(HandChannel(RightHand), note, velocity);
     FView->ShowPianoKey(RightHand, note, 1);
-    if (auto* r = Rec()) {
-      r->RecordRawMidi(NoteOnRight, static_cast<std::uint8_t>(note),
-                       static_cast<std::uint8_t>(velocity));
-    }
+    Record(&TSimpleRecorder::RecordRawMidi, NoteOnRight, static_cast<std::uint8_t>(note),
+           static_cast<std::uint8_t>(velocity));
     return;
   }
   if (FSink)
     NoteOff(HandChannel(RightHand), note);
   FView->ShowPianoKey(RightHand, note, 0);
-  if (auto* r = Rec())
-    r->RecordRawMidi(NoteOffRight, static_cast<std::uint8_t>(note), NoteOffVelocity);
+  Record(&TSimpleRecorder::RecordRawMidi, NoteOffRight, static_cast<std::uint8_t>(note),
+         NoteOffVelocity);
 }
 
 void TKoPerformance::PlayRawMidi(std::int32_t data) {
@@ -757,16 +708,11 @@ void TKoPerformance::ConnectMidiIn() {
     ExternalNote(note, 0);
     FMidiInNotesChanged = true;
   };
-  FMidiIn.OnSustain = [this](bool down) {
-    SetRightSustain(down);
-    if (auto* r = Rec())
-      r->RecordRightSustain(down);
-  };
+  FMidiIn.OnSustain = [this](bool down) { SetRightSustain(down); };
   FMidiIn.OnPass = [this](std::uint8_t status, std::uint8_t data1, std::uint8_t data2) {
     if (FSink)
       FSink->SendMidiMessage(status, data1, data2);
-    if (auto* r = Rec())
-      r->RecordRawMidi(status, data1, data2);
+    Record(&TSimpleRecorder::RecordRawMidi, status, data1, data2);
   };
 }
 
@@ -786,7 +732,7 @@ void TKoPerformance::PlayMidiIn(const std::uint8_t* bytes, int length) {
   // As for the keys: sound-effect voices ignore the transposition. The
   // octave shifts stay with the PC keys; a MIDI keyboard has its own.
   const bool effect = (FPatches[TMidiInRouter::Channel] & 0xFF) > 125;
-  FMidiIn.Play(bytes, length, effect ? 0 : *FTranspose);
+  FMidiIn.Play(bytes, length, effect ? 0 : FValues.Transpose);
 }
 
 void TKoPerformance::ShowMidiInNotes() {
@@ -814,10 +760,6 @@ void TKoPerformance::SilenceNote(int hand, int note) {
 void TKoPerformance::MousePedal(bool down) {
   SetLeftSustain(down);
   SetRightSustain(down);
-  if (auto* r = Rec())
-    r->RecordLeftSustain(down);
-  if (auto* r = Rec())
-    r->RecordRightSustain(down);
 }
 
 void TKoPerformance::RenewPeriodPedal() {
@@ -825,22 +767,23 @@ void TKoPerformance::RenewPeriodPedal() {
     return;
   SetLeftSustain(false);
   SetLeftSustain(true);
-  if (auto* r = Rec())
-    r->RecordLeftSustain(false);
-  if (auto* r = Rec())
-    r->RecordLeftSustain(true);
 }
 
 // ---------------------------------------------------------------------------
 // Performance values
 
 void TKoPerformance::SetTranspose(int value) {
+  ApplyTranspose(value);
+  Record(&TSimpleRecorder::RecordTranspose, FValues.Transpose);
+}
+
+void TKoPerformance::ApplyTranspose(int value) {
   value %= 12;
   if (value > MaxTranspose)
     value -= 12;
   if (value < MinTranspose)
     value += 12;
-  *FTranspose = value;
+  FValues.Transpose = value;
   const auto i = static_cast<std::size_t>(value - MinTranspose);
   char text[32];
   std::snprintf(text, sizeof text, value > 0 ? "1=%s (+%d)" : "1=%s (%d)", TransposeNames[i],
@@ -849,23 +792,35 @@ void TKoPerformance::SetTranspose(int value) {
 }
 
 void TKoPerformance::SetLeftOctave(int value) {
-  *FLeftOctave = std::clamp(value, -1, 1);
-  FView->ShowOctave(LeftHand, *FLeftOctave, SignedText(*FLeftOctave));
+  ApplyOctave(LeftHand, value);
+  Record(&TSimpleRecorder::RecordLeftOctave, FValues.LeftOctave);
 }
 
 void TKoPerformance::SetRightOctave(int value) {
-  *FRightOctave = std::clamp(value, -1, 1);
-  FView->ShowOctave(RightHand, *FRightOctave, SignedText(*FRightOctave));
+  ApplyOctave(RightHand, value);
+  Record(&TSimpleRecorder::RecordRightOctave, FValues.RightOctave);
+}
+
+void TKoPerformance::ApplyOctave(int hand, int value) {
+  std::int32_t& octave = hand == LeftHand ? FValues.LeftOctave : FValues.RightOctave;
+  octave = std::clamp(value, -1, 1);
+  FView->ShowOctave(hand, octave, SignedText(octave));
 }
 
 void TKoPerformance::SetLeftVelocity(int value) {
-  *FLeftVelocity = std::clamp(value, 0, 127);
-  FView->ShowVelocity(LeftHand, std::to_string(*FLeftVelocity));
+  ApplyVelocity(LeftHand, value);
+  Record(&TSimpleRecorder::RecordLeftVelocity, FValues.LeftVelocity);
 }
 
 void TKoPerformance::SetRightVelocity(int value) {
-  *FRightVelocity = std::clamp(value, 0, 127);
-  FView->ShowVelocity(RightHand, std::to_string(*FRightVelocity));
+  ApplyVelocity(RightHand, value);
+  Record(&TSimpleRecorder::RecordRightVelocity, FValues.RightVelocity);
+}
+
+void TKoPerformance::ApplyVelocity(int hand, int value) {
+  std::int32_t& velocity = hand == LeftHand ? FValues.LeftVelocity : FValues.RightVelocity;
+  velocity = std::clamp(value, 0, 127);
+  FView->ShowVelocity(hand, std::to_string(velocity));
 }
 
 void TKoPerformance::SetRightVoice(int index) {
@@ -875,8 +830,7 @@ void TKoPerformance::SetRightVoice(int index) {
   const std::uint32_t patch = FVoices->VoicePatch(index);
   if (FSink)
     SendPatch(HandChannel(RightHand), patch);
-  if (auto* r = Rec())
-    r->RecordRightVoice(static_cast<std::int32_t>(patch));
+  Record(&TSimpleRecorder::RecordRightVoice, static_cast<std::int32_t>(patch));
   FView->ShowVoice(RightHand, std::to_string(index));
 }
 
@@ -887,8 +841,7 @@ void TKoPerformance::SetLeftVoice(int index) {
   const std::uint32_t patch = FVoices->VoicePatch(index);
   if (FSink)
     SendPatch(HandChannel(LeftHand), patch);
-  if (auto* r = Rec())
-    r->RecordLeftVoice(static_cast<std::int32_t>(patch));
+  Record(&TSimpleRecorder::RecordLeftVoice, static_cast<std::int32_t>(patch));
   FView->ShowVoice(LeftHand, std::to_string(index));
 }
 
@@ -905,37 +858,32 @@ void TKoPerformance::SetExternalVoice(int hand, std::uint32_t patch) {
     return;
   if (FSink)
     SendPatch(HandChannel(hand), patch);
-  if (auto* r = Rec()) {
-    if (hand == RightHand) {
-      r->RecordRightVoice(static_cast<std::int32_t>(patch));
-    } else {
-      r->RecordLeftVoice(static_cast<std::int32_t>(patch));
-    }
-  }
+  Record(hand == RightHand ? &TSimpleRecorder::RecordRightVoice : &TSimpleRecorder::RecordLeftVoice,
+         static_cast<std::int32_t>(patch));
 }
 
 void TKoPerformance::SetLeftSustain(bool down) {
   if (FSink)
     ControlChange(HandChannel(LeftHand), 64, down ? 127 : 0);
+  Record(&TSimpleRecorder::RecordLeftSustain, down);
 }
 
 void TKoPerformance::SetRightSustain(bool down) {
   if (FSink)
     ControlChange(HandChannel(RightHand), 64, down ? 127 : 0);
+  Record(&TSimpleRecorder::RecordRightSustain, down);
 }
 
 void TKoPerformance::SetPeriodPedal(bool on) {
   FPeriodPedal = on;
   SetLeftSustain(on);
-  if (auto* r = Rec())
-    r->RecordLeftSustain(on);
 }
 
 void TKoPerformance::SetSmartSemitone(bool on) {
   FSmartSemitone = on;
+  SetSmartSemitoneNotes(FValues.KeyDefs, on);
   FView->ShowSmartSemitone(on);
-  if (auto* r = Rec())
-    r->RecordSmartSemitone(on);
+  Record(&TSimpleRecorder::RecordSmartSemitone, on);
 }
 
 void TKoPerformance::SetAccompaniment(bool on) {
@@ -958,9 +906,10 @@ void TKoPerformance::SetAccompaniment(bool on) {
 }
 
 void TKoPerformance::SetKeyDefs(const TKeyDefTable& table) {
-  if (&table != FKeyDefs)
-    *FKeyDefs = table;
+  if (&table != &FValues.KeyDefs)
+    FValues.KeyDefs = table;
   FView->ShowKeyDefs();
+  Record(&TSimpleRecorder::RecordKeyDefs, FValues.KeyDefs);
 }
 
 void TKoPerformance::SilenceAll() {
@@ -1007,9 +956,14 @@ void TKoPerformance::ResetPerformance(const TResetParts& parts) {
 void TKoPerformance::StoreOneTouch(int slot) {
   if (slot < 0 || slot > 9)
     return;
-  FOneTouch[static_cast<std::size_t>(slot)] = {true,           FLeftVoiceIndex, FRightVoiceIndex,
-                                               *FLeftVelocity, *FRightVelocity, *FLeftOctave,
-                                               *FRightOctave,  *FTranspose};
+  FOneTouch[static_cast<std::size_t>(slot)] = {true,
+                                               FLeftVoiceIndex,
+                                               FRightVoiceIndex,
+                                               FValues.LeftVelocity,
+                                               FValues.RightVelocity,
+                                               FValues.LeftOctave,
+                                               FValues.RightOctave,
+                                               FValues.Transpose};
 }
 
 void TKoPerformance::StoreOneTouchFree() {
@@ -1022,7 +976,8 @@ void TKoPerformance::StoreOneTouchFree() {
 }
 
 void TKoPerformance::ClearOneTouch() {
-  FOneTouch.fill({false, 0, 0, *FLeftVelocity, *FRightVelocity, 0, 0, *FTranspose});
+  FOneTouch.fill(
+      {false, 0, 0, FValues.LeftVelocity, FValues.RightVelocity, 0, 0, FValues.Transpose});
   FOneTouchCursor = -1;
 }
 
@@ -1032,11 +987,11 @@ void TKoPerformance::RecallOneTouch(int slot) {
   const TOneTouchSlot s = FOneTouch[static_cast<std::size_t>(slot)];
   SetLeftVoice(s.LeftVoiceIndex);
   SetRightVoice(s.RightVoiceIndex);
-  SetLeftVelocity(s.LeftVelocity);
-  SetRightVelocity(s.RightVelocity);
-  SetLeftOctave(s.LeftOctave);
-  SetRightOctave(s.RightOctave);
-  SetTranspose(s.Transpose);
+  ApplyVelocity(LeftHand, s.LeftVelocity);
+  ApplyVelocity(RightHand, s.RightVelocity);
+  ApplyOctave(LeftHand, s.LeftOctave);
+  ApplyOctave(RightHand, s.RightOctave);
+  ApplyTranspose(s.Transpose);
 }
 
 void TKoPerformance::NextOneTouch() {
@@ -1068,18 +1023,18 @@ void TKoPerformance::SetRecording(bool on) {
       TSongHeader& header = FRecorder->Header;
       header.Info = MakeSongInfo("SongTitle", "Tavrin", "SongRemark");
       TSongState& state = header.State;
-      state.Transpose = *FTranspose;
-      state.RightVelocity = *FRightVelocity;
-      state.LeftVelocity = *FLeftVelocity;
-      state.RightOctave = *FRightOctave;
-      state.LeftOctave = *FLeftOctave;
+      state.Transpose = FValues.Transpose;
+      state.RightVelocity = FValues.RightVelocity;
+      state.LeftVelocity = FValues.LeftVelocity;
+      state.RightOctave = FValues.RightOctave;
+      state.LeftOctave = FValues.LeftOctave;
       state.RightPatch = FSink ? static_cast<std::int32_t>(FPatches[1]) : 0;
       state.LeftPatch = FSink ? static_cast<std::int32_t>(FPatches[0]) : 0;
       state.Reserved[0] = 1;
       state.Reserved[1] = 0;
       state.Reserved[2] = 2;
       state.SmartSemitone = FSmartSemitone ? -1 : 0;
-      state.KeyDefs = *FKeyDefs;
+      state.KeyDefs = FValues.KeyDefs;
       FRecorder->StartRecord();
     }
   } else if (FRecorder) {

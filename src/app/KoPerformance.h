@@ -28,10 +28,6 @@ class TSimpleBuffer;
 class TAutoAccomp;
 struct TSongState;
 
-// 0 note keys play, 1 a note key raises its definition by a semitone, 2 lowers
-// it. The window's performance keeps it here; others keep their own.
-extern std::uint8_t QuickEditMode;
-
 struct TOneTouchSlot {
   bool Used = false;
   int LeftVoiceIndex = 0;
@@ -155,15 +151,9 @@ public:
   // The command keys, in the order the README lists them.
   static std::span<const TCommandKey> CommandKeys();
 
-  // Program: the values are the program's unit-level ones (KeyDefs,
-  // Transpose, the octaves and velocities, QuickEditMode), which the
-  // PC-keyboard picture and the dialogs read; the window's performance.
-  // Own: private values starting as the window's do (default key definition,
-  // velocities 70 and 100), so an offline performance beside the window
-  // disturbs nothing.
-  enum class TValueHome { Program, Own };
-
-  explicit TKoPerformance(TValueHome home = TValueHome::Own);
+  // The values start with the default key definition, no shifts and
+  // velocities 70 (left) and 100 (right).
+  TKoPerformance();
   TKoPerformance(const TKoPerformance&) = delete;
   TKoPerformance& operator=(const TKoPerformance&) = delete;
 
@@ -178,12 +168,25 @@ public:
   void SetAccomp(TAutoAccomp* accomp) { FAccomp = accomp; }
   void SetTickSource(TTickSource source) { FTickCount = std::move(source); }
 
-  // Key messages as the keyboard reader posts them: notebook replacement,
-  // and during playback only Esc and Power, which stop it.
+  // A key of the PC keyboard pressed (down) or released, by scan code. Keys
+  // without a key index, a press of a key already pressed and a release of
+  // one not pressed change nothing; the rest go on to WMDIKeyDown/WMDIKeyUp.
+  void KeyboardKey(int scanCode, bool down);
+  // The window lost the keyboard: the toolkit delivers no releases for keys
+  // let go meanwhile, so every key still pressed is released now
+  // (ReleasePressedKeys).
+  void ReleaseKeyboard();
+  // Key presses and releases, from the keyboard or the PC-keyboard picture:
+  // notebook replacement, and during playback only Esc and Power, which
+  // stop it.
   void WMDIKeyDown(int scanCode, int keyIndex);
   void WMDIKeyUp(int scanCode, int keyIndex);
-  void DoKeyDown(int scanCode);
-  void DoKeyUp(int scanCode);
+  // keyIndex is that of scanCode; playback's recorded keys give the scan
+  // code alone.
+  void DoKeyDown(int scanCode, int keyIndex);
+  void DoKeyUp(int scanCode, int keyIndex);
+  void DoKeyDown(int scanCode) { DoKeyDown(scanCode, KeyIndexOfScanCode(scanCode)); }
+  void DoKeyUp(int scanCode) { DoKeyUp(scanCode, KeyIndexOfScanCode(scanCode)); }
   void DoNoteOn(int keyIndex);
   void DoNoteOff(int keyIndex);
 
@@ -210,7 +213,11 @@ public:
   // The period pedal's renewal every 3 s: up and down again while it is on.
   void RenewPeriodPedal();
 
-  // Performance values.
+  // Performance values. While recording, every setter appends the event of
+  // the value it set (the voice's patch, the pedal's position, the whole key
+  // definition); callers never record a value themselves. The key path
+  // records the keys pressed and released and the drum strikes, the MIDI
+  // keyboard its raw messages.
   void SetTranspose(int value);
   void SetLeftOctave(int value);
   void SetRightOctave(int value);
@@ -220,8 +227,8 @@ public:
   void SetRightVoice(int index);
   void SetLeftVoiceByPatch(std::uint32_t patch);
   void SetRightVoiceByPatch(std::uint32_t patch);
-  // A voice of an external list chosen on a hand: its patch is set and, while
-  // recording, noted as that hand's voice event.
+  // A voice of an external list chosen on a hand: its patch is set and
+  // recorded as that hand's voice event.
   void SetExternalVoice(int hand, std::uint32_t patch);
   void SetLeftSustain(bool down);
   void SetRightSustain(bool down);
@@ -261,14 +268,15 @@ public:
   void SetLoopPlay(bool on) { FLoopPlay = on; }
   void SetUseExternalDLS(bool on) { FUseExternalDLS = on; }
 
-  // Read access.
-  const TKeyDefTable& KeyDefTable() const { return *FKeyDefs; }
-  int Transpose() const { return *FTranspose; }
-  int LeftOctave() const { return *FLeftOctave; }
-  int RightOctave() const { return *FRightOctave; }
-  int LeftVelocity() const { return *FLeftVelocity; }
-  int RightVelocity() const { return *FRightVelocity; }
-  std::uint8_t QuickEdit() const { return *FQuickEditMode; }
+  // Read access. The values change only through the setters above.
+  const TPerformanceValues& Values() const { return FValues; }
+  const TKeyDefTable& KeyDefTable() const { return FValues.KeyDefs; }
+  int Transpose() const { return FValues.Transpose; }
+  int LeftOctave() const { return FValues.LeftOctave; }
+  int RightOctave() const { return FValues.RightOctave; }
+  int LeftVelocity() const { return FValues.LeftVelocity; }
+  int RightVelocity() const { return FValues.RightVelocity; }
+  std::uint8_t QuickEdit() const { return FValues.QuickEditMode; }
   int LeftVoiceIndex() const { return FLeftVoiceIndex; }
   int RightVoiceIndex() const { return FRightVoiceIndex; }
   // The patch last set on a channel and the last note started on it, as far
@@ -276,7 +284,6 @@ public:
   std::uint32_t Patch(int channel) const;
   int LastNote(int channel) const;
   const TDIKeyboardBuffer& KeyState() const { return FKeyState; }
-  TDIKeyboardBuffer& KeyState() { return FKeyState; }
   bool Recording() const { return FRecording; }
   bool Playing() const { return FPlaying; }
   bool LoopPlay() const { return FLoopPlay; }
@@ -293,16 +300,6 @@ public:
   void CollectHeldNotes(TKeyNote (&notes)[MaxKeyNotes]) const;
 
 private:
-  struct TOwnValues {
-    TKeyDefTable KeyDefs{};
-    std::int32_t Transpose = 0;
-    std::int32_t LeftOctave = 0;
-    std::int32_t RightOctave = 0;
-    std::int32_t LeftVelocity = 70;
-    std::int32_t RightVelocity = 100;
-    std::uint8_t QuickEditMode = 0;
-  };
-
   void ConnectMidiIn();
   void PlayMidiIn(const std::uint8_t* bytes, int length);
   // Draws the staff when a MIDI-in note began or ended since it was drawn.
@@ -330,21 +327,22 @@ private:
   void StopKeyNotes(int keyIndex);
   int VoiceCount() const;
   int FindVoice(std::uint32_t patch) const;
-  TSimpleRecorder* Rec() const;
+  // Appends an event through the recorder's function while recording.
+  template <typename... TParams, typename... TArgs>
+  void Record(void (TSimpleRecorder::*append)(TParams...), TArgs&&... args) const;
+  // The setters' work without the recording: a one-touch recall restores
+  // these values unrecorded, as songs have always held it (its voices are
+  // recorded).
+  void ApplyTranspose(int value);
+  void ApplyOctave(int hand, int value);
+  void ApplyVelocity(int hand, int value);
   // The engine's message forms, with the channel state the key path reads.
   void NoteOn(int channel, int note, int velocity);
   void NoteOff(int channel, int note);
   void ControlChange(int channel, int controller, int value);
   void SendPatch(int channel, std::uint32_t patch);
 
-  TOwnValues FOwn;
-  TKeyDefTable* FKeyDefs;
-  std::int32_t* FTranspose;
-  std::int32_t* FLeftOctave;
-  std::int32_t* FRightOctave;
-  std::int32_t* FLeftVelocity;
-  std::int32_t* FRightVelocity;
-  std::uint8_t* FQuickEditMode;
+  TPerformanceValues FValues;
 
   TPerformanceView FNoView;
   TPerformanceView* FView = &FNoView;

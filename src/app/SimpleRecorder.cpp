@@ -97,16 +97,6 @@ std::size_t OldSongTrailingBytes(std::span<const std::uint8_t> old) {
   return old.size() > end ? static_cast<std::size_t>(old.size() - end) : 0;
 }
 
-// The default key definition, computed through the live table and put back
-// at once (all of this runs on the UI thread, where KeyDefs lives).
-TKeyDefTable DefaultKeyDefTable() {
-  TKeyDefTable live = KeyDefs;
-  SetDefaultKeyDefs();
-  TKeyDefTable defaults = KeyDefs;
-  KeyDefs = live;
-  return defaults;
-}
-
 std::uint32_t SteadyMilliseconds() {
   auto now = std::chrono::steady_clock::now().time_since_epoch();
   return static_cast<std::uint32_t>(
@@ -132,7 +122,7 @@ TSongState DefaultSongState() {
   state.LeftVelocity = StartLeftVelocity;
   state.RightVelocity = StartRightVelocity;
   std::copy(std::begin(ReservedStateValues), std::end(ReservedStateValues), state.Reserved);
-  state.KeyDefs = DefaultKeyDefTable();
+  FillDefaultKeyDefs(state.KeyDefs);
   return state;
 }
 
@@ -178,7 +168,7 @@ bool ConvertVersion1(std::span<const std::uint8_t> old, std::vector<std::uint8_t
   h.State.RightOctave = GetI32(head + 349);
   h.State.LeftOctave = GetI32(head + 353);
   std::copy(std::begin(ReservedStateValues), std::end(ReservedStateValues), h.State.Reserved);
-  h.State.KeyDefs = DefaultKeyDefTable();
+  FillDefaultKeyDefs(h.State.KeyDefs);
   h.EventCount = GetU32(head + 372);
 
   // Only the events present are converted; a short file then loads fewer

@@ -129,7 +129,7 @@ TSongHeader SongHeaderFromBytes(std::span<const std::uint8_t, SongHeaderBytes> i
 // Turns an old (version 1) song file into a version-4 image: its key events
 // become key-down/key-up events (skipped when marked so or for F5), the start
 // state gets bank 0 program 0 voices and the default key definition. False
-// when the old head is incomplete. UI thread only (borrows KeyDefs briefly).
+// when the old head is incomplete.
 bool ConvertVersion1(std::span<const std::uint8_t> old, std::vector<std::uint8_t>& image);
 
 // The ordered event list; each key-definition event owns a copy of its table.

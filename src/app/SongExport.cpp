@@ -54,7 +54,7 @@ std::uint32_t SongEndTime(const TSimpleBuffer& events) {
 std::vector<TTimedMidiMessage>
 PlaySongOffline(const TSongHeader& header, const TSimpleBuffer& events, const TVoiceList& voices) {
   TTimedMidiCollector sink;
-  TKoPerformance performance(TKoPerformance::TValueHome::Own);
+  TKoPerformance performance;
   performance.SetSink(&sink);
   performance.SetVoices(&voices);
   // The window starts with the first voice on both hands and the set's last

@@ -54,13 +54,12 @@
 
 namespace melo {
 
-TKoDIKeyBoard* DIKeyboard = nullptr;
 TfrmAbout* Splash = nullptr;
 
 namespace {
 
 // Put back after each test (platform/GlobalState.h).
-[[maybe_unused]] const bool StateRegistered = RegisterGlobalVariables(DIKeyboard, Splash);
+[[maybe_unused]] const bool StateRegistered = RegisterGlobalVariables(Splash);
 
 constexpr int PeriodPedalMs = 3000;
 // Loop playback rests this long between passes. The rest blocks the window's
@@ -191,12 +190,6 @@ TRoVoravForm::TRoVoravForm(TEngineMode engineMode, QWidget* parent)
   FPointerClip = new TPointerClip(this);
   CreateControls();
 
-  FDIKeyboard = std::make_unique<TKoDIKeyBoard>([this](int message, int scanCode, int keyIndex) {
-    QCoreApplication::postEvent(this, new TDIKeyEvent(message, scanCode, keyIndex));
-  });
-  DIKeyboard = FDIKeyboard.get();
-  FDIKeyboard->SetActive(true);
-  InitKeyDefs();
   StartSoundEngine();
   FVolume->SetEngine(FMusic.get());
   FVolume->Connect();
@@ -297,12 +290,10 @@ void TRoVoravForm::FormDestroy() {
   FVolume->Disconnect();
   if (FAutoAccomp)
     FAutoAccomp->Engine = nullptr;
-  if (DIKeyboard == FDIKeyboard.get())
-    DIKeyboard = nullptr;
 }
 
 void TRoVoravForm::CreateControls() {
-  TSkinControls c = BuildSkinControls(this);
+  TSkinControls c = BuildSkinControls(this, FPerformance.Values());
   FPCKeyboard = std::move(c.PCKeyboard);
   FRightKeyboard = std::move(c.RightKeyboard);
   FLeftKeyboard = std::move(c.LeftKeyboard);
@@ -370,16 +361,17 @@ TKoSpinEdit& TRoVoravForm::SpinEdit(int edit) const {
 void TRoVoravForm::SpinClicked(const TKoSpinEdit* edit, int tag) {
   const int step = tag == 0 ? 1 : -1;
   const int count = InstrumentList.Count;
+  const TPerformanceValues& values = FPerformance.Values();
   if (edit == FTransposeEdit.get()) {
-    SetTranspose(Transpose + step);
+    SetTranspose(values.Transpose + step);
   } else if (edit == FLeftOctaveEdit.get()) {
-    SetLeftOctave(LeftOctave + step);
+    SetLeftOctave(values.LeftOctave + step);
   } else if (edit == FRightOctaveEdit.get()) {
-    SetRightOctave(RightOctave + step);
+    SetRightOctave(values.RightOctave + step);
   } else if (edit == FLeftVelocityEdit.get()) {
-    SetLeftVelocity(LeftVelocity + step);
+    SetLeftVelocity(values.LeftVelocity + step);
   } else if (edit == FRightVelocityEdit.get()) {
-    SetRightVelocity(RightVelocity + step);
+    SetRightVelocity(values.RightVelocity + step);
   } else if (count > 0 && edit == FLeftVoiceEdit.get()) {
     SetLeftVoice((LeftVoiceIndex() + step + count) % count);
   } else if (count > 0 && edit == FRightVoiceEdit.get()) {
@@ -388,7 +380,7 @@ void TRoVoravForm::SpinClicked(const TKoSpinEdit* edit, int tag) {
 }
 
 void TRoVoravForm::PCKeyMouseMove(TKoMultiGlyphButton* sender) {
-  const TKeyDef& def = KeyDefs.Keys[sender->Tag()];
+  const TKeyDef& def = FPerformance.Values().KeyDefs.Keys[sender->Tag()];
   if (def.NoteCount > 0)
     sender->setCursor(ScreenCursor(def.Notes[0].Keyboard == LeftHand ? crLeftHand : crRightHand));
 }
@@ -396,14 +388,15 @@ void TRoVoravForm::PCKeyMouseMove(TKoMultiGlyphButton* sender) {
 void TRoVoravForm::PianoKeyDown(bool right, int position) {
   const int note = position + 24;
   const int hand = right ? RightHand : LeftHand;
-  const int velocity = right ? RightVelocity : LeftVelocity;
+  const TPerformanceValues& values = FPerformance.Values();
+  const int velocity = right ? values.RightVelocity : values.LeftVelocity;
   TKeyNote notes[MaxKeyNotes];
   for (TKeyNote& n : notes)
     n = TKeyNote{0, 0, 4, 0, 0};
-  NoteFromMidi(note, Transpose, notes[0]);
+  NoteFromMidi(note, values.Transpose, notes[0]);
   notes[0].Keyboard = static_cast<std::uint8_t>(hand);
   notes[0].Velocity = velocity;
-  FStaff->ShowNotes(notes, Transpose);
+  FStaff->ShowNotes(notes, values.Transpose);
   FPerformance.SoundNote(hand, note, velocity);
 }
 
@@ -527,13 +520,9 @@ void TRoVoravForm::SetDialogRunners(TSetupRunner setup, TKeyDefRunner keyDef) {
 }
 
 void TRoVoravForm::ReleaseHeldKeys() {
-  // The dialog takes the keyboard: every key still down is reported up and handled now, so
-  // no note sounds on behind it and no key counts as held after it.
-  if (FDIKeyboard) {
-    FDIKeyboard->Unacquire();
-    QCoreApplication::sendPostedEvents(this);
-    FDIKeyboard->Acquire();
-  }
+  // The dialog takes the keyboard: every key still down is released now, so no note sounds
+  // on behind it and no key counts as held after it.
+  FPerformance.ReleaseKeyboard();
   ResetPerformance(ResetForDialog);
 }
 
@@ -567,16 +556,14 @@ void TRoVoravForm::OpenSettings() {
 
 void TRoVoravForm::EditKeyDefinition(int keyIndex) {
   ReleaseHeldKeys();
-  TKeyDefTable table = KeyDefs;
+  TKeyDefTable table = FPerformance.Values().KeyDefs;
   QWidget* parent = QApplication::activeModalWidget() ? QApplication::activeModalWidget() : this;
   const bool ok = FKeyDefRunner ? FKeyDefRunner(table, keyIndex)
                                 : TfrmSetKeyDef::Execute(table, keyIndex, parent);
   if (!ok)
     return;
+  // Recorded while recording, so the song plays back with the keys as they were played.
   SetKeyDefs(table);
-  // Recorded too, so the song plays back with the keys as they were played.
-  if (Recording())
-    FRecorder->RecordKeyDefs(KeyDefs);
 }
 
 // ---------------------------------------------------------------------------
@@ -584,43 +571,25 @@ void TRoVoravForm::EditKeyDefinition(int keyIndex) {
 
 bool TRoVoravForm::event(QEvent* e) {
   switch (static_cast<int>(e->type())) {
-  case WM_DIKEYDOWN: {
-    const auto* key = static_cast<TDIKeyEvent*>(e);
-    WMDIKeyDown(key->ScanCode, key->KeyIndex);
-    return true;
-  }
-  case WM_DIKEYUP: {
-    const auto* key = static_cast<TDIKeyEvent*>(e);
-    WMDIKeyUp(key->ScanCode, key->KeyIndex);
-    return true;
-  }
   case QEvent::ShortcutOverride:
     // Every key belongs to the piano, none to shortcuts or menus.
     e->accept();
     return true;
   case QEvent::KeyPress:
   case QEvent::KeyRelease:
-    if (FDIKeyboard)
-      FeedKeyEvent(*FDIKeyboard, *static_cast<QKeyEvent*>(e));
+    if (const auto change = KeyChangeOf(*static_cast<QKeyEvent*>(e)))
+      FPerformance.KeyboardKey(change->ScanCode, change->Down);
     return true;
   case QEvent::WindowActivate:
     FormActivate();
-    if (FDIKeyboard)
-      FDIKeyboard->Acquire();
     break;
   case QEvent::WindowDeactivate:
     // A pointer kept on a window that is not in front would lock the user out of the others.
     SetMousePedal(false);
-    if (FDIKeyboard)
-      FDIKeyboard->Unacquire();
+    FPerformance.ReleaseKeyboard();
     break;
   case QEvent::FocusOut:
-    if (FDIKeyboard)
-      FDIKeyboard->Unacquire();
-    break;
-  case QEvent::FocusIn:
-    if (FDIKeyboard)
-      FDIKeyboard->Acquire();
+    FPerformance.ReleaseKeyboard();
     break;
   default:
     break;

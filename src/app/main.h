@@ -48,9 +48,8 @@ struct TSongInfo;
 inline constexpr int ClientWidth = 621;
 inline constexpr int ClientHeight = 436;
 
-// Unit-level state of the window.
-extern TKoDIKeyBoard* DIKeyboard;
-// The About box shown while the window is created; gone once it shows.
+// Unit-level state of the window: the About box shown while the window is
+// created; gone once it shows.
 extern TfrmAbout* Splash;
 
 // Timers in message mode deliver their ticks through the UI thread's event loop.
@@ -214,7 +213,6 @@ private:
   std::unique_ptr<TKoSpinEdit> FRightVelocityEdit;
   std::unique_ptr<TKoSpinEdit> FLeftVoiceEdit;
   std::unique_ptr<TKoSpinEdit> FRightVoiceEdit;
-  std::unique_ptr<TKoDIKeyBoard> FDIKeyboard;
   std::unique_ptr<TKoDirectMusic> FMusic;
   // The MIDI keyboard's ports (live engine only); their reader thread wakes
   // the window's thread, which takes what waits in one batch.
@@ -227,7 +225,7 @@ private:
   std::unique_ptr<TView> FView;
   std::unique_ptr<TSongDialogs> FSongDialogs;
   std::unique_ptr<TSongCommands> FSongCommands;
-  TKoPerformance FPerformance{TKoPerformance::TValueHome::Program};
+  TKoPerformance FPerformance;
   QString FSongFileName;
   std::unique_ptr<TVolumeControl> FVolume;
   TPointerClip* FPointerClip = nullptr;

@@ -21,15 +21,6 @@ bool Is24Bit(const QImage& image) {
   return image.format() == QImage::Format_RGB888;
 }
 
-struct TSmartNote {
-  std::uint8_t Degree, Accidental, Octave;
-};
-constexpr std::array<TSmartNote, 6> SmartNotesOn = {
-    {{6, 1, 4}, {6, 1, 4}, {4, 1, 4}, {2, 1, 4}, {1, 1, 4}, {5, 1, 4}}};
-// The six keys' notes in the default definition.
-constexpr std::array<TSmartNote, 6> SmartNotesOff = {
-    {{4, 0, 6}, {5, 0, 6}, {6, 0, 6}, {1, 0, 6}, {2, 0, 6}, {3, 0, 6}}};
-
 constexpr int CaptionFontPixels = 11;
 
 } // namespace
@@ -68,7 +59,8 @@ void TintGlyph(QImage& dest, const QImage& mask, QRect destRect, std::uint32_t c
   }
 }
 
-TKoPCKeyboard::TKoPCKeyboard(QWidget* owner, QImage* workBitmap) : FWorkBitmap(workBitmap) {
+TKoPCKeyboard::TKoPCKeyboard(QWidget* owner, QImage* workBitmap, const TPerformanceValues& values)
+    : FValues(values), FWorkBitmap(workBitmap) {
   InstallFontFallbacks();
   BuildPlayableKeys();
   for (int i = 0; i < KeyCount; ++i) {
@@ -183,12 +175,12 @@ void TKoPCKeyboard::DrawLabel(int keyIndex) {
   const QRect down = FKeyDownRects[keyIndex];
   CopyBitmapRect(*FWorkBitmap, up.topLeft(), SkinBitmap, up);
   CopyBitmapRect(*FWorkBitmap, down.topLeft(), SkinBitmap, down);
-  const TKeyDef& def = KeyDefs.Keys[keyIndex];
+  const TKeyDef& def = FValues.KeyDefs.Keys[keyIndex];
   if (def.NoteCount <= 0)
     return;
   const QString caption = QString::fromStdString(KeyCaption(def));
   TKeyNote note = def.Notes[0];
-  const std::int32_t shift = note.Keyboard == LeftHand ? LeftOctave : RightOctave;
+  const std::int32_t shift = note.Keyboard == LeftHand ? FValues.LeftOctave : FValues.RightOctave;
   note.Octave = std::uint8_t(note.Octave + std::uint8_t(shift & 0xFF));
   QSize size;
   if (!caption.isEmpty()) {
@@ -224,16 +216,8 @@ void TKoPCKeyboard::SetRightOctave(int) {
   AllKeysUp();
 }
 
-void TKoPCKeyboard::SetSmartSemitone(bool on) {
-  for (int j = 0; j < 6; ++j) {
-    const int i = FirstEditingKey + j;
-    const TSmartNote& smart = on ? SmartNotesOn[j] : SmartNotesOff[j];
-    TKeyDef& def = KeyDefs.Keys[i];
-    def.NoteCount = 1;
-    def.Notes[0].Keyboard = RightHand;
-    def.Notes[0].Degree = smart.Degree;
-    def.Notes[0].Accidental = smart.Accidental;
-    def.Notes[0].Octave = smart.Octave;
+void TKoPCKeyboard::SetSmartSemitone(bool) {
+  for (int i = FirstEditingKey; i <= LastEditingKey; ++i) {
     DrawLabel(i);
     SetKeyState(i, 0);
   }

@@ -23,8 +23,9 @@ inline constexpr std::uint32_t PCLabelDownColour = 0x000000;
 
 class TKoPCKeyboard {
 public:
-  // Labels are drawn from SkinBitmap and StaffMaskBitmap into workBitmap.
-  TKoPCKeyboard(QWidget* owner, QImage* workBitmap);
+  // Labels are drawn from SkinBitmap and StaffMaskBitmap into workBitmap, naming the notes of
+  // values' key definition shifted by its octaves.
+  TKoPCKeyboard(QWidget* owner, QImage* workBitmap, const TPerformanceValues& values);
 
   void SetKeyState(int keyIndex, std::uint8_t state);
   std::uint8_t KeyState(int keyIndex) const;
@@ -33,8 +34,10 @@ public:
   bool Enabled() const { return FKeysEnabled; }
   void DrawLabel(int keyIndex);
   void DrawAllLabels();
+  // The values changed: every label is drawn again, every key up.
   void SetLeftOctave(int octave);
   void SetRightOctave(int octave);
+  // The editing keys' labels drawn again, those keys up.
   void SetSmartSemitone(bool on);
 
   void SetOnKeyDown(TButtonNotifyEvent handler) { FOnKeyDown = std::move(handler); }
@@ -53,6 +56,7 @@ private:
   void DrawCaption(const QString& caption, QPoint upAt, QPoint downAt);
   void KeyMouse(TKoMultiGlyphButton* sender, Qt::MouseButton button, bool press);
 
+  const TPerformanceValues& FValues;
   QImage* FWorkBitmap;
   std::array<std::uint8_t, KeyCount> FKeyStates{};
   std::array<TKoMultiGlyphButton*, KeyCount> FButtons{};

@@ -35,9 +35,9 @@ TKoSlider* BuildVolumeSlider(QWidget* parent) {
 
 } // namespace
 
-TSkinControls BuildSkinControls(QWidget* parent) {
+TSkinControls BuildSkinControls(QWidget* parent, const TPerformanceValues& values) {
   TSkinControls c;
-  c.PCKeyboard = std::make_unique<TKoPCKeyboard>(parent, &WorkBitmap);
+  c.PCKeyboard = std::make_unique<TKoPCKeyboard>(parent, &WorkBitmap, values);
   c.RightKeyboard = std::make_unique<TRoVoravKb>(parent, &WorkBitmap, PianoLeftX, RightPianoTop);
   c.RightKeyboard->SetCursor(crRightHand);
   c.LeftKeyboard = std::make_unique<TRoVoravKb>(parent, &WorkBitmap, PianoLeftX, LeftPianoTop);

@@ -15,6 +15,7 @@ class TKoPCKeyboard;
 class TKoSlider;
 class TKoSpinEdit;
 class TKoStaff;
+struct TPerformanceValues;
 class TRoVoravKb;
 
 struct TSkinControls {
@@ -34,7 +35,8 @@ struct TSkinControls {
 // Every control on parent as a fresh start shows it: each hand's cursor on its
 // keyboard, Save and Play disabled, the volume slider over 0..127 at 0 (the
 // start's position is the caller's, since setting it is a change), and no
-// control taking the keyboard focus: keys go to the window.
-TSkinControls BuildSkinControls(QWidget* parent);
+// control taking the keyboard focus: keys go to the window. The PC keyboard
+// labels its keys from values.
+TSkinControls BuildSkinControls(QWidget* parent, const TPerformanceValues& values);
 
 } // namespace melo

@@ -13,15 +13,13 @@ TNativeKeyCodes NativeKeyCodesOfPlatform() {
 #endif
 }
 
-bool FeedKeyEvent(TKoDIKeyBoard& reader, const QKeyEvent& event) {
+std::optional<TKeyChange> KeyChangeOf(const QKeyEvent& event) {
   const bool down = event.type() == QEvent::KeyPress;
-  if (!down && event.type() != QEvent::KeyRelease)
-    return false;
-  // Qt's own repeat detection is not reliable on X11; the reader drops a press of
-  // a key already down anyway, this only saves the lookup.
-  if (!event.isAutoRepeat())
-    reader.NativeKeyEvent(event.nativeScanCode(), down, NativeKeyCodesOfPlatform());
-  return true;
+  // Qt's own repeat detection is not reliable on X11; the key path drops a press
+  // of a key already down anyway, this only saves the lookup.
+  if ((!down && event.type() != QEvent::KeyRelease) || event.isAutoRepeat())
+    return std::nullopt;
+  return TKeyChange{ScanCodeOfNativeKey(event.nativeScanCode(), NativeKeyCodesOfPlatform()), down};
 }
 
 } // namespace melo

@@ -1,8 +1,10 @@
 #pragma once
 
-// Feeds the window's own key events to the keyboard reader: the native scan
-// code decides the key (never the character, so every layout plays the same
-// physical keys) and the toolkit's repeats are dropped.
+// Reads the window's own key events as PC keys: the native scan code decides
+// the key (never the character, so every layout plays the same physical keys)
+// and the toolkit's repeats are dropped.
+
+#include <optional>
 
 #include "input/KoDIKeyBoard.h"
 
@@ -14,11 +16,19 @@ namespace melo {
 TNativeKeyCodes NativeKeyCodesOfPlatform();
 
 // Asks the X server to send no releases for held keys (auto-repeat then shows
-// only as repeated presses, which the reader drops). False where there is no
+// only as repeated presses, which the key path drops). False where there is no
 // X11 display (offscreen, Wayland) or the server refuses.
 bool EnableDetectableAutoRepeat();
 
-// Hands one key press or release to the reader; true when the event was a key event.
-bool FeedKeyEvent(TKoDIKeyBoard& reader, const QKeyEvent& event);
+// A key going down or up on the PC keyboard; ScanCode is -1 for a key that
+// has no DirectInput number.
+struct TKeyChange {
+  int ScanCode;
+  bool Down;
+};
+
+// The key change of a press or release; nothing for the toolkit's repeats and
+// for other events.
+std::optional<TKeyChange> KeyChangeOf(const QKeyEvent& event);
 
 } // namespace melo

@@ -1,14 +1,13 @@
 #include "input/KoDIKeyBoard.h"
 
-#include <utility>
-
 #include "input/KoKeyDef.h"
 
 namespace melo {
 
 namespace {
 
-constexpr std::uint8_t KeyDownByte = 128;
+constexpr std::uint8_t HeldBit = 0x80;
+constexpr std::uint8_t PressedBit = 0x01;
 
 // Linux evdev codes (X keycode - 8) of the extended keys, with their DirectInput
 // scan codes; evdev 1..88 equal the set-1 codes and need no table.
@@ -54,6 +53,7 @@ int ScanCodeOfWindowsKey(std::uint32_t code) {
   return static_cast<int>((code & 0x7F) | ((code & extended) != 0 ? 0x80 : 0));
 }
 
+// In rising order.
 constexpr std::array<int, 6> ModifierScanCodes = {scLControl, scLShift,   scRShift,
                                                   scLAlt,     scRControl, scRAlt};
 
@@ -73,18 +73,23 @@ int ScanCodeOfNativeKey(std::uint32_t nativeScanCode, TNativeKeyCodes platform) 
   return -1;
 }
 
+void TDIKeyboardBuffer::Clear() {
+  for (std::uint8_t& key : State)
+    key &= static_cast<std::uint8_t>(~HeldBit);
+}
+
 void TDIKeyboardBuffer::SetDown(int scanCode) {
   if (ValidScanCode(scanCode))
-    State[static_cast<std::size_t>(scanCode)] = KeyDownByte;
+    State[static_cast<std::size_t>(scanCode)] |= HeldBit;
 }
 
 void TDIKeyboardBuffer::SetUp(int scanCode) {
   if (ValidScanCode(scanCode))
-    State[static_cast<std::size_t>(scanCode)] = 0;
+    State[static_cast<std::size_t>(scanCode)] &= static_cast<std::uint8_t>(~HeldBit);
 }
 
 bool TDIKeyboardBuffer::IsDown(int scanCode) const {
-  return ValidScanCode(scanCode) && (State[static_cast<std::size_t>(scanCode)] & 0x80) != 0;
+  return ValidScanCode(scanCode) && (State[static_cast<std::size_t>(scanCode)] & HeldBit) != 0;
 }
 
 std::uint8_t TDIKeyboardBuffer::ShiftState() const {
@@ -98,66 +103,35 @@ std::uint8_t TDIKeyboardBuffer::ShiftState() const {
   return result;
 }
 
-TKoDIKeyBoard::TKoDIKeyBoard(TPostMessage post) : FPost(std::move(post)) {}
-
-void TKoDIKeyBoard::KeyEvent(int scanCode, bool down) {
-  if (!ValidScanCode(scanCode) || !FAcquired)
-    return;
-  const std::uint8_t value = down ? KeyDownByte : 0;
-  std::uint8_t& current = FDeviceState[static_cast<std::size_t>(scanCode)];
-  if (current == value)
-    return;
-  current = value;
-  Poll();
+bool TDIKeyboardBuffer::Press(int scanCode) {
+  if (!ValidScanCode(scanCode) || IsPressed(scanCode))
+    return false;
+  State[static_cast<std::size_t>(scanCode)] |= PressedBit;
+  return true;
 }
 
-void TKoDIKeyBoard::NativeKeyEvent(std::uint32_t nativeScanCode, bool down,
-                                   TNativeKeyCodes platform) {
-  KeyEvent(ScanCodeOfNativeKey(nativeScanCode, platform), down);
+bool TDIKeyboardBuffer::Release(int scanCode) {
+  if (!IsPressed(scanCode))
+    return false;
+  State[static_cast<std::size_t>(scanCode)] &= static_cast<std::uint8_t>(~PressedBit);
+  return true;
 }
 
-void TKoDIKeyBoard::SetActive(bool active) {
-  FActive = active;
-  Poll();
+bool TDIKeyboardBuffer::IsPressed(int scanCode) const {
+  return ValidScanCode(scanCode) && (State[static_cast<std::size_t>(scanCode)] & PressedBit) != 0;
 }
 
-void TKoDIKeyBoard::Acquire() {
-  FAcquired = true;
-}
-
-void TKoDIKeyBoard::Unacquire() {
-  FAcquired = false;
-  // Modifiers go up first: a note key released while a modifier still counts
-  // as held would take the command path and keep sounding.
-  for (int s : ModifierScanCodes)
-    FDeviceState[static_cast<std::size_t>(s)] = 0;
-  Poll();
-  FDeviceState.fill(0);
-  Poll();
-}
-
-int TKoDIKeyBoard::GetState(std::array<std::uint8_t, 256>& buffer) const {
-  buffer = FDeviceState;
-  return 0;
-}
-
-void TKoDIKeyBoard::Poll() {
-  if (!FActive)
-    return;
-  std::array<std::uint8_t, 256> state{};
-  if (GetState(state) != 0)
-    return;
-  for (int s = 0; s < 256; ++s) {
-    const auto i = static_cast<std::size_t>(s);
-    if (state[i] == FLastState[i])
-      continue;
-    const int keyIndex = KeyIndexOfScanCode(s);
-    if (keyIndex < 0)
-      continue;
-    FLastState[i] = state[i];
-    if (FPost)
-      FPost((state[i] & 0x80) != 0 ? WM_DIKEYDOWN : WM_DIKEYUP, s, keyIndex);
+std::vector<int> ReleasePressedKeys(TDIKeyboardBuffer& buffer) {
+  std::vector<int> releases;
+  for (int s : ModifierScanCodes) {
+    if (buffer.Release(s))
+      releases.push_back(s);
   }
+  for (int s = 0; s < 256; ++s) {
+    if (buffer.Release(s))
+      releases.push_back(s);
+  }
+  return releases;
 }
 
 } // namespace melo

@@ -15,19 +15,12 @@
 
 namespace melo {
 
-TKeyDefTable KeyDefs{};
-std::int32_t Transpose = 0;
-std::int32_t LeftOctave = 0;
-std::int32_t RightOctave = 0;
-std::int32_t LeftVelocity = 0;
-std::int32_t RightVelocity = 0;
 std::array<bool, KeyCount> PlayableKeys{};
 
 namespace {
 
 // Put back after each test (platform/GlobalState.h).
-[[maybe_unused]] const bool StateRegistered = RegisterGlobalVariables(
-    KeyDefs, Transpose, LeftOctave, RightOctave, LeftVelocity, RightVelocity, PlayableKeys);
+[[maybe_unused]] const bool StateRegistered = RegisterGlobalVariables(PlayableKeys);
 
 } // namespace
 
@@ -163,14 +156,6 @@ void BuildPlayableKeys() {
   }
 }
 
-void InitKeyDefs() {
-  SetDefaultKeyDefs();
-}
-
-void SetDefaultKeyDefs() {
-  FillDefaultKeyDefs(KeyDefs);
-}
-
 void FillDefaultKeyDefs(TKeyDefTable& table) {
   WriteShortString(
       table.Remarks, RemarksCapacity,
@@ -181,6 +166,27 @@ void FillDefaultKeyDefs(TKeyDefTable& table) {
     TKeyDef& keyDef = table.Keys[d.Key];
     keyDef.NoteCount = 1;
     keyDef.Notes[0] = {d.Degree, Natural, d.Octave, d.Keyboard, 0};
+  }
+}
+
+void SetSmartSemitoneNotes(TKeyDefTable& table, bool on) {
+  struct TSmartNote {
+    std::uint8_t Degree, Accidental, Octave;
+  };
+  // "Insert" .. "PageDown": A sharp twice, F sharp, D sharp, C sharp, G sharp.
+  static constexpr std::array<TSmartNote, 6> sharps = {
+      {{6, 1, 4}, {6, 1, 4}, {4, 1, 4}, {2, 1, 4}, {1, 1, 4}, {5, 1, 4}}};
+  // The six keys' notes in the default definition.
+  static constexpr std::array<TSmartNote, 6> defaults = {
+      {{4, 0, 6}, {5, 0, 6}, {6, 0, 6}, {1, 0, 6}, {2, 0, 6}, {3, 0, 6}}};
+  for (int j = 0; j < 6; ++j) {
+    const TSmartNote& smart = (on ? sharps : defaults)[static_cast<std::size_t>(j)];
+    TKeyDef& def = table.Keys[FirstEditingKey + j];
+    def.NoteCount = 1;
+    def.Notes[0].Keyboard = RightHand;
+    def.Notes[0].Degree = smart.Degree;
+    def.Notes[0].Accidental = smart.Accidental;
+    def.Notes[0].Octave = smart.Octave;
   }
 }
 
@@ -199,13 +205,6 @@ void NoteFromMidi(int note, int base, TKeyNote& n) {
   n.Accidental = sharps[r];
 }
 
-int NoteToMidi(const TKeyNote& note, bool applyShifts) {
-  if (!applyShifts) {
-    return NoteToMidi(note, 0, 0, 0);
-  }
-  return NoteToMidi(note, LeftOctave, RightOctave, Transpose);
-}
-
 int NoteToMidi(const TKeyNote& note, int leftOctave, int rightOctave, int transpose) {
   if (!ValidDegree(note)) {
     return -1;
@@ -222,10 +221,6 @@ int NoteToMidi(const TKeyNote& note, int leftOctave, int rightOctave, int transp
     n += 12 * rightOctave + transpose;
   }
   return n >= 0 && n <= 127 ? n : -1;
-}
-
-bool KeyHasNotes(int keyIndex) {
-  return keyIndex >= 0 && keyIndex < KeyCount && KeyDefHasNotes(KeyDefs.Keys[keyIndex]);
 }
 
 bool KeyDefHasNotes(const TKeyDef& keyDef) {
@@ -280,22 +275,14 @@ void NoteSemitoneDown(TKeyNote& note) {
   }
 }
 
-void KeySemitoneUp(int keyIndex) {
-  if (keyIndex < 0 || keyIndex >= KeyCount) {
-    return;
-  }
-  for (TKeyNote& note : KeyDefs.Keys[keyIndex].Notes) {
+void KeySemitoneUp(TKeyDef& keyDef) {
+  for (TKeyNote& note : keyDef.Notes)
     NoteSemitoneUp(note);
-  }
 }
 
-void KeySemitoneDown(int keyIndex) {
-  if (keyIndex < 0 || keyIndex >= KeyCount) {
-    return;
-  }
-  for (TKeyNote& note : KeyDefs.Keys[keyIndex].Notes) {
+void KeySemitoneDown(TKeyDef& keyDef) {
+  for (TKeyNote& note : keyDef.Notes)
     NoteSemitoneDown(note);
-  }
 }
 
 bool NoteSortsAfter(const TKeyNote& a, const TKeyNote& b) {

@@ -1,8 +1,6 @@
 #pragma once
-// The key definition: which notes each PC key plays and on which piano keyboard, the global
-// shifts that turn a defined note into a MIDI note, the fixed key table, and the *.kdf files.
-// All state here belongs to the UI thread.
-#include <algorithm>
+// The key definition: which notes each PC key plays and on which piano keyboard, the shifts
+// that turn a defined note into a MIDI note, the fixed key table, and the *.kdf files.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -39,7 +37,7 @@ struct TKeyDef {
   std::uint8_t Padding[2];
 };
 
-// The whole definition; copied whole between KeyDefs, the editor, kdf and song files.
+// The whole definition; copied whole between a performance, the editor, kdf and song files.
 struct TKeyDefTable {
   TKeyDef Keys[KeyCount];
   std::uint8_t Remarks[1 + RemarksCapacity]; // length-prefixed GBK text
@@ -203,6 +201,15 @@ inline constexpr std::array<std::uint8_t, KeyCount> KeyScanCodes = {
     scNum4, scNum5, scNum6, scNum1, scNum2, scNum3, scNumEnter, scNum0, scNumPeriod};
 // clang-format on
 
+// The key index of a scan code, or -1.
+constexpr int KeyIndexOfScanCode(int scanCode) {
+  for (std::size_t i = 0; i < KeyScanCodes.size(); ++i) {
+    if (KeyScanCodes[i] == scanCode)
+      return static_cast<int>(i);
+  }
+  return -1;
+}
+
 // Display names by key index (ASCII).
 inline constexpr std::array<std::string_view, KeyCount> KeyNames = {
     "Esc",         "F1",         "F2",     "F3",       "F4",     "F5",     "F6",
@@ -239,36 +246,38 @@ inline constexpr TKeyDef EmptyKeyDef = {0,
                                         0,
                                         {0, 0}};
 
-// Unit-level state, UI thread only. All zero until set.
-extern TKeyDefTable KeyDefs;
-extern std::int32_t Transpose;
-extern std::int32_t LeftOctave;
-extern std::int32_t RightOctave;
-extern std::int32_t LeftVelocity;
-extern std::int32_t RightVelocity;
+// The values a performance plays with: the key definition in use and the shifts and default
+// velocities that turn its notes into MIDI notes. Each performance (app/KoPerformance) owns
+// one and changes it through its setters; the window, the PC-keyboard picture and the editor
+// read it through a const reference.
+struct TPerformanceValues {
+  TKeyDefTable KeyDefs{};
+  std::int32_t Transpose = 0;
+  std::int32_t LeftOctave = 0;
+  std::int32_t RightOctave = 0;
+  std::int32_t LeftVelocity = 70;
+  std::int32_t RightVelocity = 100;
+  // 0 note keys play, 1 a note key raises its definition by a semitone, 2 lowers it.
+  std::uint8_t QuickEditMode = 0;
+};
+
+// Unit-level state, UI thread only. All false until built.
 extern std::array<bool, KeyCount> PlayableKeys;
 
 void BuildPlayableKeys();
-// The key index of a scan code, or -1.
-constexpr int KeyIndexOfScanCode(int scanCode) {
-  const auto it = std::find(KeyScanCodes.begin(), KeyScanCodes.end(), scanCode);
-  return it == KeyScanCodes.end() ? -1 : static_cast<int>(it - KeyScanCodes.begin());
-}
 
-void InitKeyDefs();
-void SetDefaultKeyDefs();
-// Fills any table with the default key definition, leaving KeyDefs alone.
+// Fills a table with the default key definition.
 void FillDefaultKeyDefs(TKeyDefTable& table);
+// The six editing keys' notes as the PC keyboard names them: the sharps smart semitone plays
+// (on) or the default definition's notes (off). Velocities and further notes stay.
+void SetSmartSemitoneNotes(TKeyDefTable& table, bool on);
 
-// MIDI note 0..127 of a note, or -1 for no note or a note off the MIDI range.
-int NoteToMidi(const TKeyNote& note, bool applyShifts);
+// MIDI note 0..127 of a note shifted by the hand's octave and the transposition, or -1 for no
+// note or a note off the MIDI range.
+int NoteToMidi(const TKeyNote& note, int leftOctave = 0, int rightOctave = 0, int transpose = 0);
 // Names a MIDI note relative to base as degree, accidental (black keys as sharps) and octave.
 void NoteFromMidi(int note, int base, TKeyNote& n);
-// The same with the given octave shifts and transposition instead of the
-// unit-level ones.
-int NoteToMidi(const TKeyNote& note, int leftOctave, int rightOctave, int transpose);
 
-bool KeyHasNotes(int keyIndex);
 bool KeyDefHasNotes(const TKeyDef& keyDef);
 // NoteCount bounded to 0..MaxKeyNotes: the number of notes a key may sound.
 int SoundingNoteCount(const TKeyDef& keyDef);
@@ -277,8 +286,9 @@ bool NoteIsLeft(const TKeyNote& note);
 
 void NoteSemitoneUp(TKeyNote& note);
 void NoteSemitoneDown(TKeyNote& note);
-void KeySemitoneUp(int keyIndex);
-void KeySemitoneDown(int keyIndex);
+// Every note of a key a semitone up or down.
+void KeySemitoneUp(TKeyDef& keyDef);
+void KeySemitoneDown(TKeyDef& keyDef);
 
 // Staff ordering.
 bool NoteSortsAfter(const TKeyNote& a, const TKeyNote& b);

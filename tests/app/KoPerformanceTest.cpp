@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -199,6 +200,27 @@ TEST_F(KoPerformanceTest, NoteKeysSoundLightAndShowTheirNotes) {
   EXPECT_EQ(View.StaffNotes, 0);
 }
 
+TEST_F(KoPerformanceTest, KeyboardKeysCountOncePerPressAndKeysWithoutIndexNever) {
+  Perf.KeyboardKey(kQ, true);
+  Perf.KeyboardKey(kQ, true);   // a repeat
+  Perf.KeyboardKey(0x54, true); // SysRq: no key index
+  Perf.KeyboardKey(kQ, false);
+  Perf.KeyboardKey(kQ, false);
+  EXPECT_EQ(Sent(), (TBytes{0x90, 60, 70, 0x80, 60, 64}));
+  EXPECT_FALSE(Perf.KeyState().IsPressed(0x54));
+}
+
+TEST_F(KoPerformanceTest, ReleasingTheKeyboardReleasesEveryPressedKey) {
+  Perf.KeyboardKey(kQ, true);
+  Perf.KeyboardKey(kLCtrl, true);
+  Perf.ReleaseKeyboard();
+  EXPECT_EQ(Sent(), (TBytes{0x90, 60, 70, 0x80, 60, 64}));
+  EXPECT_EQ(Perf.KeyState().ShiftState(), 0);
+  Mark();
+  Perf.KeyboardKey(kQ, false); // already let go
+  EXPECT_TRUE(Sent().empty());
+}
+
 TEST_F(KoPerformanceTest, NotebookModeKPlaysNumOneAndRecordsScanCode79) {
   Perf.SetNotebookMode(true);
   With(kLCtrl, kR);
@@ -265,6 +287,8 @@ TEST_F(KoPerformanceTest, QuickSecondSpaceSwitchesThePeriodPedalAndTheTimerRenew
 TEST_F(KoPerformanceTest, SmartSemitoneKeysPlayTheNearestSharp) {
   Tap(kPause);
   ASSERT_TRUE(Perf.SmartSemitone());
+  // The definition names them as sharps, for the PC-keyboard picture.
+  EXPECT_EQ(Perf.KeyDefTable().Keys[KeyIndexOfScanCode(kEnd)].Notes[0].Accidental, 1);
   Mark();
   Tap(kEnd);
   Tap(kDelete);
@@ -505,8 +529,6 @@ TEST_F(KoPerformanceTest, ASongPlayedThroughAnotherPerformanceRepeatsTheNotes) {
   EXPECT_EQ(
       Notes(TBytes(sink.Bytes.begin() + static_cast<std::ptrdiff_t>(start), sink.Bytes.end())),
       live);
-  // The player kept its own values: the program's are untouched.
-  EXPECT_NE(Transpose, player.Transpose());
 }
 
 TEST_F(KoPerformanceTest, DuringPlaybackOnlyEscapeAndPowerAreObeyed) {
@@ -641,14 +663,57 @@ TEST_F(KoPerformanceTest, MousePedalAndExternalVoicesAreRecordedLikeTheirKeys) {
   EXPECT_EQ(events[3].Kind, sekRightVoice);
 }
 
-TEST_F(KoPerformanceTest, QuickEditOfAnOwnPerformanceLeavesTheProgramsKeyDefinitionAlone) {
-  SetDefaultKeyDefs();
+// Whoever calls a setter while recording, the setter records what it set, once.
+TEST_F(KoPerformanceTest, EverySetterRecordsTheValueItSet) {
+  struct TCase {
+    std::function<void()> Set;
+    std::uint8_t Kind;
+    std::int32_t Data;
+  };
+  const TCase cases[] = {
+      {[&] { Perf.SetTranspose(9); }, sekTranspose, -3},
+      {[&] { Perf.SetLeftOctave(-1); }, sekLeftOctave, -1},
+      {[&] { Perf.SetRightOctave(5); }, sekRightOctave, 1},
+      {[&] { Perf.SetLeftVelocity(40); }, sekLeftVelocity, 40},
+      {[&] { Perf.SetRightVelocity(200); }, sekRightVelocity, 127},
+      {[&] { Perf.SetLeftVoice(1); }, sekLeftVoice, 1},
+      {[&] { Perf.SetRightVoice(2); }, sekRightVoice, 2},
+      {[&] { Perf.SetLeftSustain(true); }, sekLeftSustain, -1},
+      {[&] { Perf.SetRightSustain(false); }, sekRightSustain, 0},
+      {[&] { Perf.SetPeriodPedal(true); }, sekLeftSustain, -1},
+      {[&] { Perf.SetSmartSemitone(true); }, sekSmartSemitone, 1},
+      {[&] { Perf.SetKeyDefs(Perf.KeyDefTable()); }, sekKeyDefs, 0},
+  };
+  With(kLCtrl, kR);
+  const TSimpleBuffer& events = Recorder.Events();
+  for (const TCase& c : cases) {
+    const std::size_t before = events.Count();
+    c.Set();
+    ASSERT_EQ(events.Count(), before + 1) << int{c.Kind};
+    EXPECT_EQ(events[before].Kind, c.Kind);
+    EXPECT_EQ(std::int32_t{events[before].Data}, c.Data) << int{c.Kind};
+  }
+}
+
+TEST_F(KoPerformanceTest, AOneTouchRecallRecordsItsVoicesOnly) {
+  Perf.SetTranspose(2);
+  Perf.SetRightVoice(1);
+  With(kLCtrl, kLShift, kDigit1);
+  With(kLCtrl, kR);
+  With(kLCtrl, kDigit1);
+  const TSimpleBuffer& events = Recorder.Events();
+  ASSERT_EQ(events.Count(), 2u);
+  EXPECT_EQ(events[0].Kind, sekLeftVoice);
+  EXPECT_EQ(events[1].Kind, sekRightVoice);
+  EXPECT_EQ(Perf.Transpose(), 2);
+}
+
+TEST_F(KoPerformanceTest, QuickEditChangesThePerformancesKeyDefinitionUntilTheWindowsKeyIsUp) {
   const int q = KeyIndexOfScanCode(kQ);
   Press(kLWin);
   Tap(kQ);
   Release(kLWin);
   EXPECT_EQ(Perf.KeyDefTable().Keys[q].Notes[0].Accidental, 1);
-  EXPECT_EQ(KeyDefs.Keys[q].Notes[0].Accidental, 0);
   EXPECT_EQ(Perf.QuickEdit(), 0);
 }
 
@@ -768,12 +833,12 @@ TEST_F(KoPerformanceTest, LostMidiReleasesTheKeyboardsNotesAndPedalAndEscapeForg
   EXPECT_TRUE(Sent().empty());
 }
 
-TEST(KoPerformanceValuesTest, TheProgramsPerformanceSharesTheUnitLevelValues) {
-  TKoPerformance live(TKoPerformance::TValueHome::Program);
+TEST(KoPerformanceValuesTest, EachPerformanceKeepsValuesOfItsOwn) {
+  TKoPerformance live;
   TKoPerformance own;
   live.SetTranspose(5);
   own.SetTranspose(-2);
-  EXPECT_EQ(Transpose, 5);
+  EXPECT_EQ(live.Values().Transpose, 5);
   EXPECT_EQ(own.Transpose(), -2);
   EXPECT_EQ(own.LeftVelocity(), 70);
   EXPECT_EQ(own.RightVelocity(), 100);
@@ -781,7 +846,7 @@ TEST(KoPerformanceValuesTest, TheProgramsPerformanceSharesTheUnitLevelValues) {
   TKeyDefTable empty{};
   own.SetKeyDefs(empty);
   EXPECT_FALSE(KeyDefHasNotes(own.KeyDefTable().Keys[KeyIndexOfScanCode(kQ)]));
-  live.SetTranspose(0);
+  EXPECT_TRUE(KeyDefHasNotes(live.KeyDefTable().Keys[KeyIndexOfScanCode(kQ)]));
 }
 
 TEST(KoPerformanceValuesTest, WithoutAnEngineTheValuesStillChangeAndNothingIsSent) {

@@ -115,6 +115,7 @@ protected:
 
   QWidget* TypingTarget() override { return Form.get(); }
 
+  const TPerformanceValues& Values() const { return Form->Performance().Values(); }
   void Mark() { Start = Form->Music()->CapturedBytes().size(); }
   // The bytes sent since the last Mark.
   TBytes Sent() const {
@@ -152,8 +153,8 @@ TEST_F(MainWindowTest, QPlaysMiddleCOnTheLeftHandAndReleaseStopsIt) {
 
 TEST_F(MainWindowTest, NotebookModeKPlaysNumOneAndRecordsScanCode79) {
   // By default K plays the left hand's middle C, Num-1 the right hand's.
-  ASSERT_TRUE(NoteIsLeft(KeyDefs.Keys[KeyIndexOfScanCode(37)].Notes[0]));
-  ASSERT_FALSE(NoteIsLeft(KeyDefs.Keys[KeyIndexOfScanCode(79)].Notes[0]));
+  ASSERT_TRUE(NoteIsLeft(Values().KeyDefs.Keys[KeyIndexOfScanCode(37)].Notes[0]));
+  ASSERT_FALSE(NoteIsLeft(Values().KeyDefs.Keys[KeyIndexOfScanCode(79)].Notes[0]));
   Form->SetNotebookMode(true);
   With(xLCtrl, xR);
   ASSERT_TRUE(Form->Recording());
@@ -171,21 +172,21 @@ TEST_F(MainWindowTest, NotebookModeKPlaysNumOneAndRecordsScanCode79) {
 TEST_F(MainWindowTest, TransposeWrapsAndOctavesCycle) {
   for (int i = 0; i < 8; ++i)
     With(xLCtrl, xHome);
-  EXPECT_EQ(Transpose, -4);
+  EXPECT_EQ(Values().Transpose, -4);
   EXPECT_EQ(Form->SpinEdit(0).Text(), QStringLiteral("1=bA (-4)"));
   With(xLCtrl, xEnd);
-  EXPECT_EQ(Transpose, 7);
+  EXPECT_EQ(Values().Transpose, 7);
 
   std::vector<int> right;
   for (int i = 0; i < 3; ++i) {
     Tap(xGrave);
-    right.push_back(RightOctave);
+    right.push_back(Values().RightOctave);
   }
   EXPECT_EQ(right, (std::vector<int>{1, -1, 0}));
   std::vector<int> left;
   for (int i = 0; i < 3; ++i) {
     With(xLShift, xGrave);
-    left.push_back(LeftOctave);
+    left.push_back(Values().LeftOctave);
   }
   EXPECT_EQ(left, (std::vector<int>{-1, 1, 0}));
 }
@@ -221,7 +222,7 @@ TEST_F(MainWindowTest, SmartSemitoneKeysPlayTheNearestSharp) {
   Tap(xDelete);
   EXPECT_EQ(Notes(Sent()), (TBytes{0x91, 61, 100, 0x81, 61, 64, 0x91, 63, 100, 0x81, 63, 64}));
   // Up plays the right hand's 72 after redefining it.
-  TKeyDefTable table = KeyDefs;
+  TKeyDefTable table = Values().KeyDefs;
   table.Keys[KeyIndexOfScanCode(200)].Notes[0] = TKeyNote{1, 0, 5, 1, 0};
   Form->SetKeyDefs(table);
   Tap(xUp);
@@ -315,18 +316,18 @@ TEST_F(MainWindowTest, OneTouchSlotsStoreRecallAndCycle) {
   With(xLCtrl, xLShift, xDigit3); // store slot 2
   Form->SetTranspose(0);
   With(xLCtrl, xDigit1);
-  EXPECT_EQ(Transpose, 2);
-  EXPECT_EQ(RightVelocity, 100);
+  EXPECT_EQ(Values().Transpose, 2);
+  EXPECT_EQ(Values().RightVelocity, 100);
   std::vector<int> cycle;
   for (int i = 0; i < 3; ++i) {
     Tap(xCapslock);
-    cycle.push_back(Transpose);
+    cycle.push_back(Values().Transpose);
   }
   EXPECT_EQ(cycle, (std::vector<int>{2, 5, 2}));
   With(xLCtrl, xLShift, xCapslock); // clear all
   Form->SetTranspose(1);
   Tap(xCapslock);
-  EXPECT_EQ(Transpose, 1);
+  EXPECT_EQ(Values().Transpose, 1);
 }
 
 TEST_F(MainWindowTest, PlaybackRepeatsTheRecordedNotesInOrder) {
@@ -452,11 +453,11 @@ TEST_F(MainWindowTest, QuickSaveWritesTheFreshRecordingIntoTheDataFolder) {
 TEST_F(MainWindowTest, SpinEditArrowsStepTheValuesAndVoicesWrap) {
   Click(Form->SpinEdit(0).UpArrow(), true);
   Click(Form->SpinEdit(0).UpArrow(), false);
-  EXPECT_EQ(Transpose, 1);
+  EXPECT_EQ(Values().Transpose, 1);
   EXPECT_EQ(Form->SpinEdit(0).Text(), QStringLiteral("1=bD (+1)"));
   Click(Form->SpinEdit(2).DownArrow(), true);
   Click(Form->SpinEdit(2).DownArrow(), false);
-  EXPECT_EQ(RightOctave, -1);
+  EXPECT_EQ(Values().RightOctave, -1);
   EXPECT_EQ(Form->SpinEdit(2).Text(), QStringLiteral("-1"));
   Click(Form->SpinEdit(5).DownArrow(), true);
   Click(Form->SpinEdit(5).DownArrow(), false);
@@ -661,7 +662,7 @@ TEST_F(MainWindowDialogTest, DoubleClickEditsTheKeyAndTheNextPressOnlyShowsItUp)
   // The first click played the old note; the second one's press sounded nothing.
   EXPECT_EQ(Notes(Sent()), (TBytes{0x90, 72, 70, 0x80, 72, 64}));
   EXPECT_EQ(Form->PCKeyboard().KeyState(keyOne), 0);
-  EXPECT_EQ(KeyDefs.Keys[keyOne].Notes[0].Degree, 5);
+  EXPECT_EQ(Values().KeyDefs.Keys[keyOne].Notes[0].Degree, 5);
   Mark();
   Click(one, true);
   Click(one, false);
@@ -676,13 +677,13 @@ TEST_F(MainWindowDialogTest, CancelledEditorChangesNothingAndWhileRecordingTheCh
     return accept;
   });
   Form->EditKeyDefinition(keyOne);
-  EXPECT_EQ(KeyDefs.Keys[keyOne].NoteCount, 1);
+  EXPECT_EQ(Values().KeyDefs.Keys[keyOne].NoteCount, 1);
 
   With(xLCtrl, xR);
   ASSERT_TRUE(Form->Recording());
   accept = true;
   Form->EditKeyDefinition(keyOne);
-  EXPECT_EQ(KeyDefs.Keys[keyOne].NoteCount, 0);
+  EXPECT_EQ(Values().KeyDefs.Keys[keyOne].NoteCount, 0);
   const TSimpleBuffer& events = Form->Recorder().Events();
   ASSERT_GE(events.Count(), 1u);
   EXPECT_EQ(events[events.Count() - 1].Kind, sekKeyDefs);

@@ -70,7 +70,9 @@ TEST(WindowPictureTest, FreshWindowIsTheSharedBuildersPicture) {
 
   ASSERT_TRUE(LoadSkinBitmaps());
   TSkinPicture host;
-  TSkinControls built = BuildSkinControls(&host);
+  TPerformanceValues values;
+  FillDefaultKeyDefs(values.KeyDefs);
+  TSkinControls built = BuildSkinControls(&host, values);
   built.PCKeyboard->DrawAllLabels();
   built.PCKeyboard->AllKeysUp();
   built.VolumeSlider->SetPosition(volume);

@@ -54,7 +54,6 @@ protected:
   void Key(std::uint32_t xKey, bool down) {
     QKeyEvent event(down ? QEvent::KeyPress : QEvent::KeyRelease, 0, Qt::NoModifier, xKey, 0, 0);
     QApplication::sendEvent(TypingTarget(), &event);
-    QCoreApplication::processEvents(); // delivers the posted key messages
   }
   void Press(std::uint32_t xKey) { Key(xKey, true); }
   void Release(std::uint32_t xKey) { Key(xKey, false); }

@@ -102,8 +102,8 @@ class KoPCKeyboardTest : public SkinTest {
 protected:
   void SetUp() override {
     SkinTest::SetUp();
-    InitKeyDefs();
-    Keyboard = std::make_unique<TKoPCKeyboard>(Host.get(), &WorkBitmap);
+    FillDefaultKeyDefs(Values.KeyDefs);
+    Keyboard = std::make_unique<TKoPCKeyboard>(Host.get(), &WorkBitmap, Values);
   }
   // The skin under key i with a note label tinted centred on it, in both pictures.
   static std::pair<QImage, QImage> Labelled(int i, int degree, int accidental, int octave) {
@@ -132,6 +132,7 @@ protected:
     const QRect key = PCKeyRect(i);
     return Shown(i) == std::pair{Area(SkinBitmap, key), Area(SkinBitmap, DownRect(key))};
   }
+  TPerformanceValues Values;
   std::unique_ptr<TKoPCKeyboard> Keyboard;
 };
 
@@ -158,35 +159,35 @@ TEST_F(KoPCKeyboardTest, DigitHeightFollowsTheShiftedOctave) {
   Keyboard->DrawAllLabels();
   EXPECT_EQ(Shown(KeyQ), Labelled(KeyQ, 1, 0, 4)); // 10 pixels, no dots
   EXPECT_EQ(Shown(Key1), Labelled(Key1, 1, 0, 5)); // 13 pixels
-  LeftOctave = 1;
+  Values.LeftOctave = 1;
   Keyboard->SetLeftOctave(1);
   EXPECT_EQ(Shown(KeyQ), Labelled(KeyQ, 1, 0, 5));
   EXPECT_EQ(Shown(Key1), Labelled(Key1, 1, 0, 6));
-  LeftOctave = -1;
+  Values.LeftOctave = -1;
   Keyboard->SetLeftOctave(-1);
   EXPECT_EQ(Shown(KeyQ), Labelled(KeyQ, 1, 0, 3));
 }
 
 TEST_F(KoPCKeyboardTest, OctavesOffTheGlyphsAndEmptyDegreesShowTheBareSkin) {
-  KeyDefs.Keys[KeyQ].Notes[0].Octave = 7;
-  LeftOctave = 1;
+  Values.KeyDefs.Keys[KeyQ].Notes[0].Octave = 7;
+  Values.LeftOctave = 1;
   Keyboard->DrawLabel(KeyQ);
   EXPECT_TRUE(BareSkin(KeyQ));
-  KeyDefs.Keys[KeyQ].Notes[0].Octave = 0;
-  LeftOctave = 0;
+  Values.KeyDefs.Keys[KeyQ].Notes[0].Octave = 0;
+  Values.LeftOctave = 0;
   Keyboard->DrawLabel(KeyQ);
   EXPECT_TRUE(BareSkin(KeyQ));
-  KeyDefs.Keys[KeyQ].NoteCount = 1;
-  KeyDefs.Keys[KeyQ].Notes[0] = TKeyNote{0, 0, 4, 0, 0};
+  Values.KeyDefs.Keys[KeyQ].NoteCount = 1;
+  Values.KeyDefs.Keys[KeyQ].Notes[0] = TKeyNote{0, 0, 4, 0, 0};
   Keyboard->DrawLabel(KeyQ);
   EXPECT_TRUE(BareSkin(KeyQ));
-  KeyDefs.Keys[Key1].NoteCount = 0;
+  Values.KeyDefs.Keys[Key1].NoteCount = 0;
   Keyboard->DrawLabel(Key1);
   EXPECT_TRUE(BareSkin(Key1));
 }
 
 TEST_F(KoPCKeyboardTest, ACaptionReplacesTheNoteInBlackInBothPictures) {
-  SetKeyCaption(KeyDefs.Keys[KeyQ], "Do");
+  SetKeyCaption(Values.KeyDefs.Keys[KeyQ], "Do");
   Keyboard->DrawLabel(KeyQ);
   const auto [up, down] = Shown(KeyQ);
   const QImage skinUp = Area(SkinBitmap, PCKeyRect(KeyQ));
@@ -209,24 +210,15 @@ TEST_F(KoPCKeyboardTest, ACaptionReplacesTheNoteInBlackInBothPictures) {
 }
 
 TEST_F(KoPCKeyboardTest, SmartSemitoneRelabelsTheSixEditingKeys) {
-  KeyDefs.Keys[KeyInsert].Notes[1] = TKeyNote{3, 0, 4, 1, 90};
-  KeyDefs.Keys[KeyInsert].Notes[0].Velocity = 77;
+  SetSmartSemitoneNotes(Values.KeyDefs, true);
   Keyboard->SetSmartSemitone(true);
-  const TKeyNote& on = KeyDefs.Keys[KeyInsert].Notes[0];
-  EXPECT_EQ(KeyDefs.Keys[KeyInsert].NoteCount, 1);
-  EXPECT_EQ(on.Degree, 6);
-  EXPECT_EQ(on.Accidental, 1);
-  EXPECT_EQ(on.Octave, 4);
-  EXPECT_EQ(on.Keyboard, 1);
-  EXPECT_EQ(on.Velocity, 77);
-  EXPECT_EQ(KeyDefs.Keys[KeyInsert].Notes[1].Velocity, 90);
   EXPECT_EQ(Shown(KeyInsert), Labelled(KeyInsert, 6, 1, 4));
   EXPECT_EQ(Shown(KeyInsert + 1), Labelled(KeyInsert + 1, 6, 1, 4)); // Home: A sharp too
   EXPECT_EQ(Shown(KeyInsert + 4), Labelled(KeyInsert + 4, 1, 1, 4)); // End: C sharp
+  SetSmartSemitoneNotes(Values.KeyDefs, false);
   Keyboard->SetSmartSemitone(false);
   EXPECT_EQ(Shown(KeyInsert), Labelled(KeyInsert, 4, 0, 6));
   EXPECT_EQ(Shown(KeyInsert + 5), Labelled(KeyInsert + 5, 3, 0, 6)); // PageDown
-  EXPECT_EQ(KeyDefs.Keys[KeyInsert].Notes[0].Accidental, 0);
 }
 
 TEST_F(KoPCKeyboardTest, KeyStateShowsZeroAndOneAndStoresOthers) {

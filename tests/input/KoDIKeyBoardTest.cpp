@@ -7,20 +7,6 @@
 namespace melo {
 namespace {
 
-struct TPosted {
-  int Message;
-  int ScanCode;
-  int KeyIndex;
-  bool operator==(const TPosted&) const = default;
-};
-
-class KoDIKeyBoardTest : public ::testing::Test {
-protected:
-  std::vector<TPosted> Posted;
-  TKoDIKeyBoard Reader{[this](int m, int s, int k) { Posted.push_back({m, s, k}); }};
-  void SetUp() override { Reader.SetActive(true); }
-};
-
 TEST(ScanCodeOfNativeKeyTest, X11KeycodesAreEvdevPlusEightWithExtendedTable) {
   EXPECT_EQ(ScanCodeOfNativeKey(24), 16);    // Q
   EXPECT_EQ(ScanCodeOfNativeKey(9), 1);      // Esc
@@ -48,63 +34,34 @@ TEST(ScanCodeOfNativeKeyTest, WindowsExtendedBitBecomesHighBitAndPauseIsSwapped)
   EXPECT_EQ(ScanCodeOfNativeKey(0x1234, win), -1);
 }
 
-TEST_F(KoDIKeyBoardTest, PressAndReleaseGiveOneMessageEachWithoutRepeats) {
-  Reader.NativeKeyEvent(38, true); // A
-  Reader.NativeKeyEvent(38, true);
-  Reader.NativeKeyEvent(38, true);
-  Reader.NativeKeyEvent(38, false);
-  Reader.NativeKeyEvent(38, false);
-  const std::vector<TPosted> expected = {{WM_DIKEYDOWN, 30, 43}, {WM_DIKEYUP, 30, 43}};
-  EXPECT_EQ(Posted, expected);
-  EXPECT_EQ(Reader.LastState()[30], 0);
+TEST(TDIKeyboardBufferTest, APressCountsOnceUntilItsRelease) {
+  TDIKeyboardBuffer buffer;
+  EXPECT_TRUE(buffer.Press(30));
+  EXPECT_FALSE(buffer.Press(30));
+  EXPECT_TRUE(buffer.IsPressed(30));
+  EXPECT_FALSE(buffer.IsDown(30)); // pressed is not held: the key path enters that
+  EXPECT_TRUE(buffer.Release(30));
+  EXPECT_FALSE(buffer.Release(30));
+  EXPECT_FALSE(buffer.Press(256));
+  EXPECT_FALSE(buffer.Release(-1));
 }
 
-TEST_F(KoDIKeyBoardTest, KeysOutsideTheKeyTableAreNeverReported) {
-  Reader.KeyEvent(0x54, true); // SysRq: no key index
-  Reader.KeyEvent(300, true);
-  Reader.KeyEvent(-1, true);
-  EXPECT_TRUE(Posted.empty());
-  EXPECT_EQ(Reader.LastState()[0x54], 0);
+TEST(TDIKeyboardBufferTest, ClearingTheHeldKeysLeavesThemPressed) {
+  TDIKeyboardBuffer buffer;
+  buffer.Press(16);
+  buffer.SetDown(16);
+  buffer.Clear();
+  EXPECT_FALSE(buffer.IsDown(16));
+  EXPECT_FALSE(buffer.Press(16));
 }
 
-TEST_F(KoDIKeyBoardTest, ChangesWhileInactiveAreReportedOnReactivationInScanCodeOrder) {
-  Reader.KeyEvent(30, true);
-  Reader.SetActive(false);
-  Reader.KeyEvent(30, false);
-  Reader.KeyEvent(44, true);
-  Reader.KeyEvent(16, true);
-  EXPECT_EQ(Posted.size(), 1u);
-  Reader.SetActive(true);
-  const std::vector<TPosted> expected = {
-      {WM_DIKEYDOWN, 30, 43}, {WM_DIKEYDOWN, 16, 29}, {WM_DIKEYUP, 30, 43}, {WM_DIKEYDOWN, 44, 55}};
-  EXPECT_EQ(Posted, expected);
-}
-
-TEST_F(KoDIKeyBoardTest, LosingTheForegroundReleasesEveryHeldKey) {
-  Reader.KeyEvent(0xC7, true); // Home
-  Reader.KeyEvent(16, true);   // Q
-  Posted.clear();
-  Reader.Unacquire();
-  const std::vector<TPosted> expected = {{WM_DIKEYUP, 16, 29}, {WM_DIKEYUP, 0xC7, 81}};
-  EXPECT_EQ(Posted, expected);
-  Reader.Acquire();
-  Reader.KeyEvent(16, true);
-  Reader.KeyEvent(157, true); // RControl
-  Reader.KeyEvent(42, true);  // LShift
-  Posted.clear();
-  Reader.Unacquire();
-  const std::vector<TPosted> modifiersFirst = {
-      {WM_DIKEYUP, 42, 54}, {WM_DIKEYUP, 157, 73}, {WM_DIKEYUP, 16, 29}};
-  EXPECT_EQ(Posted, modifiersFirst);
-  // The release the toolkit delivers late, and presses before the window is
-  // active again, are not the piano's.
-  Posted.clear();
-  Reader.KeyEvent(16, false);
-  Reader.KeyEvent(17, true);
-  EXPECT_TRUE(Posted.empty());
-  Reader.Acquire();
-  Reader.KeyEvent(17, true);
-  EXPECT_EQ(Posted, (std::vector<TPosted>{{WM_DIKEYDOWN, 17, 30}}));
+TEST(TDIKeyboardBufferTest, ReleasesOfPressedKeysComeModifiersFirst) {
+  TDIKeyboardBuffer buffer;
+  for (int s : {0xC7, 16, 157, 42})
+    buffer.Press(s);
+  EXPECT_EQ(ReleasePressedKeys(buffer), (std::vector<int>{42, 157, 16, 0xC7}));
+  EXPECT_TRUE(ReleasePressedKeys(buffer).empty());
+  EXPECT_TRUE(buffer.Press(16));
 }
 
 TEST(TDIKeyboardBufferTest, ShiftStateFromHeldModifiers) {

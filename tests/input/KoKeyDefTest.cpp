@@ -56,7 +56,7 @@ long FilesIn(const fs::path& dir) {
 class KoKeyDefTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    SetDefaultKeyDefs();
+    FillDefaultKeyDefs(KeyDefs);
     dir = fs::temp_directory_path() /
           ("kdf-" + std::to_string(::getpid()) + "-" +
            ::testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -65,7 +65,7 @@ protected:
   }
   void TearDown() override { fs::remove_all(dir); }
   // A table that differs from the default in every kind of field.
-  static TKeyDefTable SampleTable() {
+  TKeyDefTable SampleTable() const {
     TKeyDefTable t = KeyDefs;
     t.Keys[14].NoteCount = 8;
     for (int i = 0; i < MaxKeyNotes; ++i) {
@@ -76,6 +76,7 @@ protected:
     SetTableRemarks(t, "测试");
     return t;
   }
+  TKeyDefTable KeyDefs{};
   fs::path dir;
 };
 
@@ -97,23 +98,21 @@ TEST_F(KoKeyDefTest, KeyTableAndPlayableKeys) {
 
 TEST_F(KoKeyDefTest, DefaultDefinition) {
   BuildPlayableKeys();
-  EXPECT_EQ(NoteToMidi(KeyDefs.Keys[29].Notes[0], true), 60);  // Q
-  EXPECT_EQ(NoteToMidi(KeyDefs.Keys[101].Notes[0], true), 60); // Num-1
-  EXPECT_EQ(NoteToMidi(KeyDefs.Keys[104].Notes[0], true), 59); // Num-Enter
-  EXPECT_FALSE(KeyHasNotes(-1));
+  EXPECT_EQ(NoteToMidi(KeyDefs.Keys[29].Notes[0]), 60);  // Q
+  EXPECT_EQ(NoteToMidi(KeyDefs.Keys[101].Notes[0]), 60); // Num-1
+  EXPECT_EQ(NoteToMidi(KeyDefs.Keys[104].Notes[0]), 59); // Num-Enter
   // The four letter and number rows run up the white keys from C, left hand.
   for (auto [first, last, midi] :
        {std::tuple{14, 26, 72}, {29, 40, 60}, {43, 53, 48}, {55, 64, 36}}) {
     for (int i = first; i <= last; ++i) {
       const TKeyNote& n = KeyDefs.Keys[i].Notes[0];
       EXPECT_TRUE(NoteIsLeft(n) && n.Degree == (i - first) % 7 + 1) << KeyNames[i];
-      EXPECT_EQ(NoteToMidi(n, false) - midi,
-                12 * ((i - first) / 7) + DegreeSemitones[(i - first) % 7])
+      EXPECT_EQ(NoteToMidi(n) - midi, 12 * ((i - first) / 7) + DegreeSemitones[(i - first) % 7])
           << KeyNames[i];
     }
   }
   for (int i = 0; i < KeyCount; ++i) {
-    EXPECT_EQ(KeyHasNotes(i), PlayableKeys[i]) << KeyNames[i];
+    EXPECT_EQ(KeyDefHasNotes(KeyDefs.Keys[i]), PlayableKeys[i]) << KeyNames[i];
     TKeyDef expected = EmptyKeyDef;
     if (PlayableKeys[i]) {
       expected.NoteCount = 1;
@@ -129,7 +128,7 @@ TEST_F(KoKeyDefTest, DefaultRemarkIsGbkOfTheText) {
   constexpr std::string_view text = "缺省的键定义。左键盘有4个半8度，右手有3个半8度。没有半音。";
   SetTableRemarks(KeyDefs, std::string(300, 'x'));
   KeyDefs.Padding[1] = 7;
-  SetDefaultKeyDefs();
+  FillDefaultKeyDefs(KeyDefs);
   ASSERT_EQ(KeyDefs.Remarks[0], 58);
   const std::string stored(reinterpret_cast<const char*>(KeyDefs.Remarks + 1), 58);
   EXPECT_EQ(GbkToUtf8(stored), text);
@@ -139,24 +138,19 @@ TEST_F(KoKeyDefTest, DefaultRemarkIsGbkOfTheText) {
 }
 
 TEST_F(KoKeyDefTest, NoteToMidiShiftsAndRangeEdges) {
-  LeftOctave = 1;
-  Transpose = -2;
-  EXPECT_EQ(NoteToMidi(KeyDefs.Keys[14].Notes[0], true), 82);
-  EXPECT_EQ(NoteToMidi(KeyDefs.Keys[14].Notes[0], false), 72);
-  RightOctave = 4;
-  Transpose = 0;
-  EXPECT_EQ(NoteToMidi(KeyDefs.Keys[83].Notes[0], true), -1); // 132 is off the range
-  EXPECT_EQ(NoteToMidi(Note(1, 2, 4), false), 59);            // C flat
-  EXPECT_EQ(NoteToMidi(Note(6, 3, 4), false), 69);            // natural sign
-  EXPECT_EQ(NoteToMidi(Note(0, 0, 4), false), -1);
-  EXPECT_EQ(NoteToMidi(Note(8, 0, 4), false), -1);
-  EXPECT_EQ(NoteToMidi(Note(5, 0, 9), false), 127);
-  EXPECT_EQ(NoteToMidi(Note(5, 1, 9), false), -1);
-  EXPECT_EQ(NoteToMidi(Note(1, 0, 255), false), -1);
-  LeftOctave = -1;
-  EXPECT_EQ(NoteToMidi(Note(1, 0, 0, 0), true), 0);
-  EXPECT_EQ(NoteToMidi(Note(1, 2, 0, 0), true), -1);
-  EXPECT_EQ(NoteToMidi(Note(1, 2, 0, 2), true), 11); // neither keyboard: no shift
+  EXPECT_EQ(NoteToMidi(KeyDefs.Keys[14].Notes[0], 1, 0, -2), 82);
+  EXPECT_EQ(NoteToMidi(KeyDefs.Keys[14].Notes[0]), 72);
+  EXPECT_EQ(NoteToMidi(KeyDefs.Keys[83].Notes[0], 1, 4, 0), -1); // 132 is off the range
+  EXPECT_EQ(NoteToMidi(Note(1, 2, 4)), 59);                      // C flat
+  EXPECT_EQ(NoteToMidi(Note(6, 3, 4)), 69);                      // natural sign
+  EXPECT_EQ(NoteToMidi(Note(0, 0, 4)), -1);
+  EXPECT_EQ(NoteToMidi(Note(8, 0, 4)), -1);
+  EXPECT_EQ(NoteToMidi(Note(5, 0, 9)), 127);
+  EXPECT_EQ(NoteToMidi(Note(5, 1, 9)), -1);
+  EXPECT_EQ(NoteToMidi(Note(1, 0, 255)), -1);
+  EXPECT_EQ(NoteToMidi(Note(1, 0, 0, 0), -1, 4, 0), 0);
+  EXPECT_EQ(NoteToMidi(Note(1, 2, 0, 0), -1, 4, 0), -1);
+  EXPECT_EQ(NoteToMidi(Note(1, 2, 0, 2), -1, 4, 0), 11); // neither keyboard: no shift
 }
 
 TEST_F(KoKeyDefTest, RespellingTable) {
@@ -173,7 +167,7 @@ TEST_F(KoKeyDefTest, RespellingTable) {
     SCOPED_TRACE(testing::Message() << r[0] << "/" << r[1]);
     TKeyNote up = Note(r[0], r[1], 4, 1), down = up;
     up.Velocity = 99;
-    const int midi = NoteToMidi(up, false);
+    const int midi = NoteToMidi(up);
     const bool fixed = r[2] == r[0] && r[3] == r[1]; // C flat, E sharp, F flat, B sharp
     NoteSemitoneUp(up);
     NoteSemitoneDown(down);
@@ -181,8 +175,8 @@ TEST_F(KoKeyDefTest, RespellingTable) {
               std::tuple(r[2], r[3], r[4]));
     EXPECT_EQ(std::tuple(down.Degree + 0, down.Accidental + 0, down.Octave + 0),
               std::tuple(r[5], r[6], r[7]));
-    EXPECT_EQ(NoteToMidi(up, false), fixed ? midi : midi + 1);
-    EXPECT_EQ(NoteToMidi(down, false), fixed ? midi : midi - 1);
+    EXPECT_EQ(NoteToMidi(up), fixed ? midi : midi + 1);
+    EXPECT_EQ(NoteToMidi(down), fixed ? midi : midi - 1);
     EXPECT_TRUE(up.Keyboard == 1 && up.Velocity == 99 && down.Keyboard == 1);
   }
 }
@@ -197,21 +191,38 @@ TEST_F(KoKeyDefTest, RespellingEdgesAndWholeKeys) {
   EXPECT_TRUE(SameBytes(empty, Note(0, 0, 4)));
   // Every slot of the key changes, sounding or not; empty slots stay as they are.
   KeyDefs.Keys[29].Notes[5] = Note(7, 0, 4);
-  KeySemitoneUp(29);
-  EXPECT_EQ(NoteToMidi(KeyDefs.Keys[29].Notes[0], false), 61);
-  EXPECT_EQ(NoteToMidi(KeyDefs.Keys[29].Notes[5], false), 72);
+  KeySemitoneUp(KeyDefs.Keys[29]);
+  EXPECT_EQ(NoteToMidi(KeyDefs.Keys[29].Notes[0]), 61);
+  EXPECT_EQ(NoteToMidi(KeyDefs.Keys[29].Notes[5]), 72);
   EXPECT_EQ(KeyDefs.Keys[29].Notes[1].Degree, 0);
-  KeySemitoneDown(29);
-  KeySemitoneDown(29);
-  EXPECT_EQ(NoteToMidi(KeyDefs.Keys[29].Notes[0], false), 59);
+  KeySemitoneDown(KeyDefs.Keys[29]);
+  KeySemitoneDown(KeyDefs.Keys[29]);
+  EXPECT_EQ(NoteToMidi(KeyDefs.Keys[29].Notes[0]), 59);
+}
+
+TEST_F(KoKeyDefTest, SmartSemitoneNamesTheEditingKeysAsSharpsAndBack) {
+  constexpr int keyInsert = FirstEditingKey;
+  KeyDefs.Keys[keyInsert].Notes[1] = TKeyNote{3, 0, 4, 1, 90};
+  KeyDefs.Keys[keyInsert].Notes[0].Velocity = 77;
+  SetSmartSemitoneNotes(KeyDefs, true);
+  const TKeyNote& on = KeyDefs.Keys[keyInsert].Notes[0];
+  EXPECT_EQ(KeyDefs.Keys[keyInsert].NoteCount, 1);
+  EXPECT_EQ(on.Degree, 6);
+  EXPECT_EQ(on.Accidental, 1);
+  EXPECT_EQ(on.Octave, 4);
+  EXPECT_EQ(on.Keyboard, 1);
+  EXPECT_EQ(on.Velocity, 77);
+  EXPECT_EQ(KeyDefs.Keys[keyInsert].Notes[1].Velocity, 90);
+  SetSmartSemitoneNotes(KeyDefs, false);
+  EXPECT_EQ(KeyDefs.Keys[keyInsert].Notes[0].Accidental, 0);
 }
 
 TEST_F(KoKeyDefTest, StaffOrdering) {
   TKeyNote notes[MaxKeyNotes] = {Note(0, 0, 4), Note(3, 0, 4), Note(1, 0, 5), Note(1, 1, 4),
                                  Note(0, 0, 4), Note(0, 0, 4), Note(0, 0, 4), Note(0, 0, 4)};
   SortKeyNotes(notes);
-  EXPECT_EQ(std::tuple(NoteToMidi(notes[0], false), NoteToMidi(notes[1], false),
-                       NoteToMidi(notes[2], false), NoteIsSet(notes[3]), NoteIsSet(notes[7])),
+  EXPECT_EQ(std::tuple(NoteToMidi(notes[0]), NoteToMidi(notes[1]), NoteToMidi(notes[2]),
+                       NoteIsSet(notes[3]), NoteIsSet(notes[7])),
             std::tuple(61, 64, 72, false, false));
   EXPECT_TRUE(NotesSamePlace(Note(4, 1, 3), Note(4, 2, 3)));
   EXPECT_FALSE(NotesSamePlace(Note(4, 0, 3), Note(4, 0, 4)));

@@ -60,8 +60,7 @@ protected:
     Dir = Folder.path().toStdString();
     ::setenv("XDG_CONFIG_HOME", (Dir / "xdg").c_str(), 1);
     SetProgramFolder(Dir);
-    InitKeyDefs();
-    Table = KeyDefs;
+    FillDefaultKeyDefs(Table);
   }
 
   QString PathOf(const char* name) const { return QString::fromStdString((Dir / name).string()); }

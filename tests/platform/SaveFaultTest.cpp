@@ -46,8 +46,9 @@ std::vector<TWriter> Writers() {
        }},
       {"key definition", "keys.kdf",
        [](const fs::path& folder) {
-         SetDefaultKeyDefs();
-         return SaveKeyDefFile(KeyDefs, folder / "keys.kdf");
+         TKeyDefTable table{};
+         FillDefaultKeyDefs(table);
+         return SaveKeyDefFile(table, folder / "keys.kdf");
        }},
       {"favourite voices", "Default.fvc",
        [](const fs::path& folder) {

@@ -29,7 +29,8 @@ inline bool NoteOn(TMidiMessageSink& sink, std::uint8_t channel, std::uint8_t no
 }
 
 inline bool NoteOff(TMidiMessageSink& sink, std::uint8_t channel, std::uint8_t note) {
-  return IsChannel(channel) && sink.SendMidiMessage(ChannelStatus(NoteOffStatus, channel), note, 64);
+  return IsChannel(channel) &&
+         sink.SendMidiMessage(ChannelStatus(NoteOffStatus, channel), note, 64);
 }
 
 // Bank select MSB and LSB, then the program; the program change's result

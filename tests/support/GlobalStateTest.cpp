@@ -4,7 +4,6 @@
 #include "app/KoPerformance.h"
 #include "app/main.h"
 #include "controls/GlyphBmp.h"
-#include "input/KoDIKeyBoard.h"
 #include "input/KoKeyDef.h"
 #include "music/KoMetronome.h"
 #include "music/KoTimer.h"
@@ -53,12 +52,7 @@ TValues Values() {
   return {
       {"Config", std::to_string(Config.Latency) + " " + std::to_string(Config.ReverbLevel) + " " +
                      std::to_string(Config.UseExternalDLS) + " " + Config.ExternalDLSFileName},
-      {"KeyDefs", Digest(&KeyDefs, sizeof KeyDefs)},
-      {"shifts", std::to_string(Transpose) + " " + std::to_string(LeftOctave) + " " +
-                     std::to_string(RightOctave) + " " + std::to_string(LeftVelocity) + " " +
-                     std::to_string(RightVelocity)},
       {"PlayableKeys", playable},
-      {"QuickEditMode", std::to_string(QuickEditMode)},
       {"FavoriteVoices", Digest(FavoriteVoices.data(), sizeof FavoriteVoices)},
       {"InstrumentList", std::to_string(InstrumentList.Count) + " " +
                              Digest(InstrumentList.Entries.data(), sizeof InstrumentList.Entries)},
@@ -72,23 +66,14 @@ TValues Values() {
       {"skin", Size(SkinBitmap) + " " + Size(WorkBitmap) + " " + Size(StaffMaskBitmap)},
       {"command line", std::to_string(MultiInstance) + " " + std::to_string(PortIndexArg) + " " +
                            AudioOutputArg + " " + MidiInArg + " " + SongFileArg.toStdString()},
-      {"DIKeyboard", std::to_string(DIKeyboard != nullptr)},
   };
 }
 
 // Every global above to a value it does not have at start-up.
 void ChangeEveryGlobal() {
-  static TKoDIKeyBoard keyboard(nullptr);
   Config.Latency = 123;
   Config.ExternalDLSFileName = "changed.dls";
-  KeyDefs.Keys[5].NoteCount = 3;
-  Transpose = 2;
-  LeftOctave = 1;
-  RightOctave = -1;
-  LeftVelocity = 11;
-  RightVelocity = 12;
   PlayableKeys[7] = true;
-  QuickEditMode = 2;
   FavoriteVoices[3].Program = 77;
   InstrumentList.Fill({{5, "Changed"}});
   MixerDeviceName = "changed";
@@ -109,7 +94,6 @@ void ChangeEveryGlobal() {
   AudioOutputArg = "jack";
   MidiInArg = "24:0";
   SongFileArg = QStringLiteral("song.lyt");
-  DIKeyboard = &keyboard;
 }
 
 // The values before the first test, with an application for the language's translation.

@@ -24,8 +24,6 @@ std::vector<std::uint8_t> Save(TSimpleRecorder& recorder, const TSongInfo& info)
 #ifndef MELO_FUZZ_SEEDS
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const bool ready = (SetDefaultKeyDefs(), true);
-  (void)ready;
   TSimpleRecorder recorder;
   TSongInfo info{};
   if (!recorder.LoadFromStream({data, size}, info))
@@ -61,7 +59,6 @@ int main(int argc, char** argv) {
   if (argc != 2)
     return 2;
   const std::filesystem::path folder = argv[1];
-  SetDefaultKeyDefs();
   std::uint32_t now = 0;
   TSimpleRecorder recorder([&] { return now; });
   recorder.StartRecord();
@@ -88,7 +85,9 @@ int main(int argc, char** argv) {
   recorder.RecordRightOctave(1);
   recorder.RecordLeftVoice(0x00010005);
   recorder.RecordRightSustain(true);
-  recorder.RecordKeyDefs(KeyDefs);
+  TKeyDefTable defaults{};
+  FillDefaultKeyDefs(defaults);
+  recorder.RecordKeyDefs(defaults);
   recorder.RecordSmartSemitone(true);
   recorder.RecordRawMidi(0x99, 36, 100);
   recorder.RecordKeyDown(16);
