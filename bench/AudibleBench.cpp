@@ -10,6 +10,7 @@
 //   time): the two must be equally loud.
 // Prints figures; never fails.
 //   bench_audible [msf4.s] [FluidR3_GM.sf2]
+#include "ChannelMessages.h"
 #include "music/AutoAccomp.h"
 #include "music/KoMetronome.h"
 #include "sound/KoDirectMusic.h"
@@ -108,11 +109,11 @@ void RenderInto(TKoDirectMusic& engine, TStereo& out, std::size_t frames) {
 // RMS over the note's first second.
 double ReferenceNoteRms(TKoDirectMusic& engine) {
   engine.SetReverbLevel(2);
-  engine.SetPatch(1, 0);
-  engine.NoteOn(1, 60, 80);
+  test::SetPatch(engine, 1, 0);
+  test::NoteOn(engine, 1, 60, 80);
   TStereo out;
   RenderInto(engine, out, Rate);
-  engine.NoteOff(1, 60);
+  test::NoteOff(engine, 1, 60);
   RenderInto(engine, out, 3 * Rate);
   return out.Rms(0, Rate);
 }
@@ -158,10 +159,10 @@ double LiveReferenceRms(const char* setPath) {
       return 0;
     engine.SetVolume(0);
     engine.SetReverbLevel(2);
-    engine.SetPatch(1, 0);
-    engine.NoteOn(1, 60, 80);
+    test::SetPatch(engine, 1, 0);
+    test::NoteOn(engine, 1, 60, 80);
     std::this_thread::sleep_for(std::chrono::milliseconds(1300));
-    engine.NoteOff(1, 60);
+    test::NoteOff(engine, 1, 60);
     engine.SetPortActive(false); // the driver has written what it played
   }
   // The file driver writes raw 16-bit stereo frames.
@@ -191,8 +192,8 @@ double DensestPeak(const char* setPath, bool limit) {
   engine.SetVolume(0);
   engine.SetReverbLevel(4);
   engine.SelectDrumKit();
-  engine.SetPatch(0, 0);
-  engine.SetPatch(1, 0);
+  test::SetPatch(engine, 0, 0);
+  test::SetPatch(engine, 1, 0);
 
   TMetronome metronome([&] { return static_cast<std::int64_t>(std::floor(now)); });
   metronome.Timer.OnTimer = nullptr;
@@ -221,11 +222,11 @@ double DensestPeak(const char* setPath, bool limit) {
     if (beat != lastBeat) {
       for (int i = 0; i < 10; ++i) {
         if (lastBeat >= 0) {
-          engine.NoteOff(0, std::uint8_t(left[i]));
-          engine.NoteOff(1, std::uint8_t(right[i]));
+          test::NoteOff(engine, 0, std::uint8_t(left[i]));
+          test::NoteOff(engine, 1, std::uint8_t(right[i]));
         }
-        engine.NoteOn(0, std::uint8_t(left[i]), 127);
-        engine.NoteOn(1, std::uint8_t(right[i]), 127);
+        test::NoteOn(engine, 0, std::uint8_t(left[i]), 127);
+        test::NoteOn(engine, 1, std::uint8_t(right[i]), 127);
       }
       lastBeat = beat;
     }

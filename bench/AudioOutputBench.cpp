@@ -3,7 +3,7 @@
 // server with the dummy back-end (no sound card needed); a JACK client of this
 // benchmark captures the ports frame by frame.
 // - key -> first audible sample, per response-time setting 10..100 (a key
-//   goes out at once: the engine's NoteOn, stamped on JACK's clock);
+//   goes out at once: a note-on sent to the engine, stamped on JACK's clock);
 // - accompaniment drum onsets against the ideal sixteenth grid (median, p99,
 //   max after fitting one constant delay) at settings 10, 40 and 100, with
 //   the notes placed at their sample, against the baseline of handing them
@@ -16,6 +16,7 @@
 // cycle are left out and counted as lost. Prints figures; never fails a
 // build. Run it on a quiet machine when the figures matter.
 //   bench_audio_output [--keys | --onsets] [msf4.s]
+#include "ChannelMessages.h"
 #include "music/AutoAccomp.h"
 #include "music/KoMetronome.h"
 #include "sound/KoDirectMusic.h"
@@ -248,9 +249,9 @@ std::vector<double> KeyLatencies(TKoDirectMusic& engine, TCapture& capture, int&
   for (int k = 0; k < count; ++k) {
     Sleep(150 + 37 * (k % 5));
     const jack_time_t pressed = capture.Now();
-    engine.NoteOn(9, 76, 127); // hi wood block
+    test::NoteOn(engine, 9, 76, 127); // hi wood block
     Sleep(250);
-    engine.NoteOff(9, 76);
+    test::NoteOff(engine, 9, 76);
     Sleep(100);
     const std::int64_t from = capture.FrameAt(pressed);
     const std::int64_t heard = capture.FirstAudible(from, capture.CapturedUpTo());

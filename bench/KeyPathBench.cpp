@@ -1,6 +1,7 @@
 // Key path: one PC key pressed and released through the main window (native key
 // event, the performance's key down and up, note path with its displays,
-// engine) against the engine's own NoteOn and NoteOff, measured in the same run.
+// engine) against a note-on and note-off sent straight to the engine, measured
+// in the same run.
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -12,6 +13,7 @@
 #include <fstream>
 #include <functional>
 
+#include "ChannelMessages.h"
 #include "app/KoPerformance.h"
 #include "app/main.h"
 #include "platform/DataFolder.h"
@@ -47,8 +49,8 @@ int main(int argc, char** argv) {
   melo::TKoDirectMusic& engine = *window.Music();
 
   const double baseline = MicrosecondsPerRound([&] {
-    engine.NoteOn(0, 60, 70);
-    engine.NoteOff(0, 60);
+    melo::test::NoteOn(engine, 0, 60, 70);
+    melo::test::NoteOff(engine, 0, 60);
   });
   const double keyPath = MicrosecondsPerRound([&] {
     SendKey(window, true);
@@ -62,7 +64,7 @@ int main(int argc, char** argv) {
     performance.DoKeyDown(melo::scQ);
     performance.DoKeyUp(melo::scQ);
   });
-  std::printf("engine NoteOn + NoteOff:        %8.2f us\n", baseline);
+  std::printf("engine note-on + note-off:      %8.2f us\n", baseline);
   std::printf("key press + release via window: %8.2f us (%.1f x the engine's own cost)\n", keyPath,
               keyPath / baseline);
   std::printf("key press + release, no window: %8.2f us (%.1f x the engine's own cost)\n", unit,

@@ -2,6 +2,7 @@
 // 64 and 256 sounding voices (against an idle synthesizer measured in the same
 // run), the time from NoteOn to the first audible sample, and the cost of one
 // send. Usage: bench_synth [soundfont.sf2]
+#include "ChannelMessages.h"
 #include "sound/KoDirectMusic.h"
 
 #include <fluidsynth.h>
@@ -40,7 +41,7 @@ std::unique_ptr<TKoDirectMusic> MakeEngine() {
 // synthesizer plays at least the wanted number of voices.
 int StartVoices(TKoDirectMusic& engine, int wanted) {
   for (std::uint8_t channel = 0; channel < 16; ++channel) {
-    engine.SetPatch(channel, ChurchOrgan);
+    test::SetPatch(engine, channel, ChurchOrgan);
   }
   for (std::uint8_t channel = 0; channel < 16 && wanted > 0; ++channel) {
     if (channel == DrumChannel) {
@@ -50,7 +51,7 @@ int StartVoices(TKoDirectMusic& engine, int wanted) {
       if (fluid_synth_get_active_voice_count(engine.Synth()) >= wanted) {
         return fluid_synth_get_active_voice_count(engine.Synth());
       }
-      engine.NoteOn(channel, note, 90);
+      test::NoteOn(engine, channel, note, 90);
     }
   }
   return fluid_synth_get_active_voice_count(engine.Synth());
@@ -86,12 +87,12 @@ long FramesToSound(std::uint8_t channel, std::uint32_t patch, std::uint8_t note)
   if (channel == DrumChannel) {
     engine->SelectDrumKit();
   } else {
-    engine->SetPatch(channel, patch);
+    test::SetPatch(*engine, channel, patch);
   }
   std::vector<float> left(64);
   std::vector<float> right(64);
   engine->Render(left, right);
-  engine->NoteOn(channel, note, 100);
+  test::NoteOn(*engine, channel, note, 100);
   for (long frame = 0; frame < TKoDirectMusic::SampleRate; frame += 64) {
     engine->Render(left, right);
     for (long i = 0; i < 64; ++i) {

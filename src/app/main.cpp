@@ -240,8 +240,8 @@ TRoVoravForm::TRoVoravForm(TEngineMode engineMode, QWidget* parent)
   FPerformance.SetAccomp(FAutoAccomp.get());
   ClearOneTouch();
 
-  connect(&Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
-  Timer1.start(PeriodPedalMs);
+  connect(&FPeriodPedalTimer, &QTimer::timeout, this, [this] { FPerformance.RenewPeriodPedal(); });
+  FPeriodPedalTimer.start(PeriodPedalMs);
   connect(&FOutputWatch, &QTimer::timeout, this, [this] { CheckSoundOutput(); });
   FOutputWatch.start(OutputWatchMs);
   if (FEngineMode == TEngineMode::Live)
@@ -280,7 +280,7 @@ TRoVoravForm::~TRoVoravForm() {
 }
 
 void TRoVoravForm::FormDestroy() {
-  Timer1.stop();
+  FPeriodPedalTimer.stop();
   FOutputWatch.stop();
   // Its reader thread ends here; messages it queued are dropped with the window.
   FMidiIn.reset();
@@ -646,10 +646,6 @@ void TRoVoravForm::CheckSoundOutput() {
   case TOutputCheck::Unchanged:
     break;
   }
-}
-
-void TRoVoravForm::Timer1Timer() {
-  FPerformance.RenewPeriodPedal();
 }
 
 // ---------------------------------------------------------------------------

@@ -165,7 +165,6 @@ public:
   TKoSpinEdit& SpinEdit(int edit) const;
   void SetNotebookMode(bool on) { FPerformance.SetNotebookMode(on); }
   void SetTickSource(TTickSource source) { FPerformance.SetTickSource(std::move(source)); }
-  void Timer1Timer();
   // The watch of the sound output (every OutputWatchMs): says once, on
   // stderr and in the caption, that the output was lost, and that it is back.
   void CheckSoundOutput();
@@ -239,7 +238,8 @@ private:
   bool FEditClickGuard = false;
   TSetupRunner FSetupRunner;
   TKeyDefRunner FKeyDefRunner;
-  QTimer Timer1;
+  // Renews the period pedal every PeriodPedalMs while it is on.
+  QTimer FPeriodPedalTimer;
   QTimer FOutputWatch;
   const TEngineMode FEngineMode;
 };

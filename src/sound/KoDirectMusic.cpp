@@ -130,10 +130,6 @@ void SendEverythingThroughReverb(fluid_synth_t* synth) {
   }
 }
 
-bool IsChannel(std::uint8_t channel) {
-  return channel < MidiChannelCount;
-}
-
 } // namespace
 
 // ---- Instrument list -------------------------------------------------------
@@ -811,83 +807,22 @@ bool TKoDirectMusic::SendMidiMessage(std::uint8_t status, std::uint8_t data1, st
   return SendLocked(status, data1, data2);
 }
 
-bool TKoDirectMusic::NoteOn(std::uint8_t channel, std::uint8_t note, std::uint8_t velocity) {
-  if (!IsChannel(channel)) {
-    return false;
-  }
+std::optional<std::uint32_t> TKoDirectMusic::SelectDrumKit() {
   std::lock_guard guard(FLock);
-  const bool sent = SendLocked(ChannelStatus(NoteOnStatus, channel), note, velocity);
-  FLastNotes[channel] = note;
-  return sent;
-}
-
-bool TKoDirectMusic::NoteOff(std::uint8_t channel, std::uint8_t note) {
-  if (!IsChannel(channel)) {
-    return false;
+  if (FInstruments->Count == 0) {
+    return std::nullopt; // no sound set: the drum channel keeps what it has
   }
-  std::lock_guard guard(FLock);
-  return SendLocked(ChannelStatus(NoteOffStatus, channel), note, 64);
-}
-
-bool TKoDirectMusic::ControlChange(std::uint8_t channel, std::uint8_t controller,
-                                   std::uint8_t value) {
-  if (!IsChannel(channel)) {
-    return false;
-  }
-  std::lock_guard guard(FLock);
-  return SendLocked(ChannelStatus(ControlChangeStatus, channel), controller, value);
-}
-
-bool TKoDirectMusic::SetPatchLocked(std::uint8_t channel, std::uint32_t patch) {
-  const TPatchBytes bytes = UnpackPatch(patch);
-  const auto control = ChannelStatus(ControlChangeStatus, channel);
+  const std::uint32_t kit =
+      FInstruments->Entries[static_cast<std::size_t>(FInstruments->Count - 1)].Patch;
+  const TPatchBytes bytes = UnpackPatch(kit);
+  const auto control = ChannelStatus(ControlChangeStatus, DrumChannel);
   // The program change's result answers for the whole patch.
   static_cast<void>(SendLocked(control, 0, bytes.MSB));
   static_cast<void>(SendLocked(control, 32, bytes.LSB));
-  const bool sent = SendLocked(ChannelStatus(ProgramChangeStatus, channel), bytes.Program, 0);
-  FPatches[channel] = patch;
-  return sent;
-}
-
-bool TKoDirectMusic::SetPatch(std::uint8_t channel, std::uint32_t patch) {
-  if (!IsChannel(channel)) {
-    return false;
+  if (!SendLocked(ChannelStatus(ProgramChangeStatus, DrumChannel), bytes.Program, 0)) {
+    return std::nullopt;
   }
-  std::lock_guard guard(FLock);
-  return SetPatchLocked(channel, patch);
-}
-
-bool TKoDirectMusic::SetSustain(std::uint8_t channel, bool down) {
-  return ControlChange(channel, 64, down ? 127 : 0);
-}
-
-bool TKoDirectMusic::AllNotesOff(std::uint8_t channel) {
-  return ControlChange(channel, 123, 0);
-}
-
-bool TKoDirectMusic::AllSoundOff(std::uint8_t channel) {
-  return ControlChange(channel, 120, 0);
-}
-
-bool TKoDirectMusic::SelectDrumKit() {
-  std::lock_guard guard(FLock);
-  if (FInstruments->Count == 0) {
-    return false; // no sound set: the drum channel keeps what it has
-  }
-  return SetPatchLocked(
-      DrumChannel, FInstruments->Entries[static_cast<std::size_t>(FInstruments->Count - 1)].Patch);
-}
-
-std::uint32_t TKoDirectMusic::Patches(int channel) const {
-  std::lock_guard guard(FLock);
-  return channel >= 0 && channel < MidiChannelCount ? FPatches[static_cast<std::size_t>(channel)]
-                                                    : 0;
-}
-
-std::uint8_t TKoDirectMusic::LastNotes(int channel) const {
-  std::lock_guard guard(FLock);
-  return channel >= 0 && channel < MidiChannelCount ? FLastNotes[static_cast<std::size_t>(channel)]
-                                                    : 0;
+  return kit;
 }
 
 // ---- Engine: port settings -------------------------------------------------------

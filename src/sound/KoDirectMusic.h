@@ -19,6 +19,7 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -267,16 +268,10 @@ public:
 
   // Messages. Each call is one whole send, serialised against every other.
   bool SendMidiMessage(std::uint8_t status, std::uint8_t data1, std::uint8_t data2) override;
-  bool NoteOn(std::uint8_t channel, std::uint8_t note, std::uint8_t velocity);
-  bool NoteOff(std::uint8_t channel, std::uint8_t note);
-  bool ControlChange(std::uint8_t channel, std::uint8_t controller, std::uint8_t value);
-  bool SetPatch(std::uint8_t channel, std::uint32_t patch);
-  bool SetSustain(std::uint8_t channel, bool down);
-  bool AllNotesOff(std::uint8_t channel);
-  bool AllSoundOff(std::uint8_t channel);
-  bool SelectDrumKit();
-  std::uint32_t Patches(int channel) const;
-  std::uint8_t LastNotes(int channel) const;
+  // Sets the last instrument of the list (a sound set lists its drum kits
+  // last) on the drum channel. The kit set; nothing without a sound set or
+  // when the program change could not be sent.
+  std::optional<std::uint32_t> SelectDrumKit();
 
   // Port settings.
   bool SetWriteLatency(int ms);
@@ -325,7 +320,6 @@ private:
   static int AudioCallback(void* data, int len, int nfx, float* fx[], int nout, float* out[]);
   void RenderPeriod(float* left, float* right, int frames);
   void RenderFrames(float* left, float* right, std::int64_t offset, std::int64_t frames);
-  bool SetPatchLocked(std::uint8_t channel, std::uint32_t patch);
 
   const TEngineOptions FOptions;
   std::unique_ptr<TInstrumentList> FOwnInstruments;
@@ -355,8 +349,6 @@ private:
   std::uint8_t FReverbLevel = 2;
   TWavesReverbParams FReverb;
   TDriverBuffer FBuffer;
-  std::array<std::uint32_t, MidiChannelCount> FPatches{};
-  std::array<std::uint8_t, MidiChannelCount> FLastNotes{};
   std::vector<std::uint8_t> FCaptured;
   std::size_t FCaptureCapacity = 0;
   // The rendering side: touched only by whoever renders (the driver's thread,

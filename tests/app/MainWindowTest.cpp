@@ -204,7 +204,7 @@ TEST_F(MainWindowTest, QuickSecondSpaceSwitchesThePeriodPedal) {
   Release(xSpace);
   EXPECT_EQ(Sent(), (TBytes{0xB0, 64, 127, 0xB0, 64, 0}));
   Mark();
-  Form->Timer1Timer(); // renews: up, then down again
+  Form->Performance().RenewPeriodPedal(); // the timer's tick renews: up, then down again
   EXPECT_EQ(Sent(), (TBytes{0xB0, 64, 0, 0xB0, 64, 127}));
   Tick += 600;
   Mark();

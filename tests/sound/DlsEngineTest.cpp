@@ -2,6 +2,7 @@
 #include "sound/KoDirectMusic.h"
 #include "sound/SetupConfig.h"
 
+#include "ChannelMessages.h"
 #include "DlsTestSets.h"
 #include "SoundFontToDls.h"
 #include "SynthTestSupport.h"
@@ -43,14 +44,13 @@ TEST(DlsEngine, BuiltInSetIsSortedByPatchAndTheLastKitGoesToChannel9) {
   EXPECT_EQ(InstrumentList.Entries[1].Patch, 0x100u);
   EXPECT_EQ(InstrumentList.Entries[2].Patch, 0x80000000u);
   EXPECT_EQ(InstrumentList.NameUtf8(2), "Kit");
-  ASSERT_TRUE(engine->SelectDrumKit());
-  EXPECT_EQ(engine->Patches(9), 0x80000000u);
-  engine->NoteOn(9, 60, 100);
+  ASSERT_EQ(engine->SelectDrumKit(), 0x80000000u);
+  NoteOn(*engine, 9, 60, 100);
   auto out = RenderSeconds(*engine, 0.5);
   EXPECT_NEAR(MeasurePitch(out, Seconds(0.1), Seconds(0.3), 1000.0), 1000.0, 0.6);
-  engine->AllSoundOff(9);
-  engine->SetPatch(0, 0x100u); // MSB 0, LSB 1, program 0
-  engine->NoteOn(0, 57, 100);
+  AllSoundOff(*engine, 9);
+  SetPatch(*engine, 0, 0x100u); // MSB 0, LSB 1, program 0
+  NoteOn(*engine, 0, 57, 100);
   out = RenderSeconds(*engine, 0.5);
   EXPECT_NEAR(MeasurePitch(out, Seconds(0.1), Seconds(0.3), 220.0), 220.0, 0.15);
 }
@@ -67,9 +67,8 @@ TEST(DlsEngine, BuiltInSetFromTheGeneralMidiSoundFontGivesChannel9TheStandardKit
     EXPECT_LT(InstrumentList.Entries[i - 1].Patch, InstrumentList.Entries[i].Patch);
   EXPECT_EQ(InstrumentList.Entries[InstrumentList.Count - 1].Patch, 0x80000000u);
   EXPECT_LT(InstrumentList.Entries[InstrumentList.Count - 2].Patch, 0x80000000u);
-  ASSERT_TRUE(engine->SelectDrumKit());
-  EXPECT_EQ(engine->Patches(9), 0x80000000u);
-  engine->NoteOn(9, 38, 110); // acoustic snare
+  ASSERT_EQ(engine->SelectDrumKit(), 0x80000000u);
+  NoteOn(*engine, 9, 38, 110); // acoustic snare
   EXPECT_GT(Rms(RenderSeconds(*engine, 0.3), 0, Seconds(0.3)), 0.005);
 }
 
@@ -135,15 +134,15 @@ TEST(DlsEngine, WavesPlayedFromTheMappedFileSoundIdenticalToCopiedOnes) {
   for (TKoDirectMusic* engine : {copied.get(), mapped.get()}) {
     for (const TNote& n : notes) {
       if (n.Channel != 9)
-        engine->SetPatch(n.Channel, n.Program);
-      engine->NoteOn(n.Channel, n.Key, 110);
+        SetPatch(*engine, n.Channel, n.Program);
+      NoteOn(*engine, n.Channel, n.Key, 110);
     }
   }
   const auto first = RenderSeconds(*copied, 1.0);
   const auto second = RenderSeconds(*mapped, 1.0);
   for (TKoDirectMusic* engine : {copied.get(), mapped.get()}) {
     for (const TNote& n : notes)
-      engine->NoteOff(n.Channel, n.Key);
+      NoteOff(*engine, n.Channel, n.Key);
   }
   const auto firstTail = RenderSeconds(*copied, 2.0);
   const auto secondTail = RenderSeconds(*mapped, 2.0);

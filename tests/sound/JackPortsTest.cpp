@@ -2,6 +2,7 @@
 // the dummy back-end; skipped where jackd cannot run.
 #include "sound/JackPorts.h"
 
+#include "ChannelMessages.h"
 #include "JackTestServer.h"
 #include "SynthTestSupport.h"
 #include "WavToneCheck.h"
@@ -191,8 +192,8 @@ TEST_F(JackTest, EngineListsJackPortsAndPlaysNotesToTheChosenOne) {
   std::filesystem::remove_all(folder);
 
   ASSERT_TRUE(engine.SelectPort(index));
-  EXPECT_TRUE(engine.NoteOn(1, 60, 100));
-  EXPECT_TRUE(engine.NoteOff(1, 60));
+  EXPECT_TRUE(test::NoteOn(engine, 1, 60, 100));
+  EXPECT_TRUE(test::NoteOff(engine, 1, 60));
   EXPECT_EQ(synth.WaitFor(6), (Bytes{0x91, 60, 100, 0x81, 60, 64}));
 }
 
@@ -264,14 +265,14 @@ TEST_F(JackTest, TheSynthesizerPlaysThroughJackAtTheServersRate) {
   ASSERT_TRUE(engine.SelectAudioOutput("jack"));
   ASSERT_TRUE(engine.SelectPort(0));
   ASSERT_TRUE(engine.LoadCollectionFromStream(test::GmSoundFontBytes()));
-  engine.SetPatch(1, 0);
+  test::SetPatch(engine, 1, 0);
   const char** ports =
       jack_get_ports(ears.Client, "^Melotastico:", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput);
   ASSERT_NE(ports, nullptr) << "the synthesizer made no JACK audio ports";
   ASSERT_EQ(jack_connect(ears.Client, ports[0], ears.PortName().c_str()), 0);
   jack_free(static_cast<void*>(ports));
   ears.On = true;
-  engine.NoteOn(1, 60, 110);
+  test::NoteOn(engine, 1, 60, 110);
   std::this_thread::sleep_for(std::chrono::milliseconds(700));
   ears.On = false;
   ASSERT_GT(ears.Count, static_cast<std::size_t>(ears.Rate / 4));

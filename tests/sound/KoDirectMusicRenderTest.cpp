@@ -1,4 +1,5 @@
 // The engine through the real synthesizer, rendered offline and measured.
+#include "ChannelMessages.h"
 #include "FluidTsanSuppressions.h"
 #include "SynthTestSupport.h"
 #include "sound/KoDirectMusic.h"
@@ -28,8 +29,8 @@ protected:
 };
 
 TEST_F(EngineRenderTest, A4SoundsAt440HzWithinOneCent) {
-  engine->SetPatch(0, AcousticGrandPiano);
-  engine->NoteOn(0, 69, 100);
+  SetPatch(*engine, 0, AcousticGrandPiano);
+  NoteOn(*engine, 0, 69, 100);
   const auto sound = RenderSeconds(*engine, 1.0);
   ASSERT_GT(Rms(sound, Seconds(0.2), Seconds(0.4)), 1e-3);
   const double hz = MeasurePitch(sound, Seconds(0.1), Seconds(0.4), 440.0);
@@ -40,9 +41,9 @@ TEST_F(EngineRenderTest, A4SoundsAt440HzWithinOneCent) {
 TEST_F(EngineRenderTest, NoteOffsAfterAFloodOfBendsInOnePeriodStillEndTheChord) {
   // Twelve held organ notes, then between two periods 1000 bends, a centred
   // bend and the twelve note-offs: the synthesizer takes them all.
-  engine->SetPatch(0, ChurchOrgan);
+  SetPatch(*engine, 0, ChurchOrgan);
   for (std::uint8_t note = 60; note < 72; ++note) {
-    engine->NoteOn(0, note, 100);
+    NoteOn(*engine, 0, note, 100);
   }
   const double heldLevel = Rms(RenderSeconds(*engine, 0.3), Seconds(0.1), Seconds(0.3));
   ASSERT_GT(heldLevel, 1e-3);
@@ -52,7 +53,7 @@ TEST_F(EngineRenderTest, NoteOffsAfterAFloodOfBendsInOnePeriodStillEndTheChord) 
   }
   engine->SendMidiMessage(0xE0, 0, 64);
   for (std::uint8_t note = 60; note < 72; ++note) {
-    engine->NoteOff(0, note);
+    NoteOff(*engine, 0, note);
   }
   const auto after = RenderSeconds(*engine, 0.6);
   EXPECT_LT(Rms(after, Seconds(0.5), Seconds(0.6)), 0.001 * heldLevel);
@@ -72,10 +73,10 @@ TEST_F(EngineRenderTest, SynthesizerWarningsReachTheLogEachKindOnce) {
 }
 
 double OrganPitch(TKoDirectMusic& engine, std::uint8_t note) {
-  engine.SetPatch(0, ChurchOrgan);
-  engine.NoteOn(0, note, 100);
+  SetPatch(engine, 0, ChurchOrgan);
+  NoteOn(engine, 0, note, 100);
   const auto sound = RenderSeconds(engine, 0.8);
-  engine.AllSoundOff(0);
+  AllSoundOff(engine, 0);
   RenderSeconds(engine, 0.3);
   return MeasurePitch(sound, Seconds(0.2), Seconds(0.5), 440.0 * std::pow(2.0, (note - 69) / 12.0));
 }
@@ -88,12 +89,12 @@ TEST_F(EngineRenderTest, NotesAreTemperedSemitonesApart) {
 }
 
 TEST_F(EngineRenderTest, NoteOffEndsTheNoteWithItsRelease) {
-  engine->SetPatch(0, ChurchOrgan);
-  engine->NoteOn(0, 60, 100);
+  SetPatch(*engine, 0, ChurchOrgan);
+  NoteOn(*engine, 0, 60, 100);
   const auto held = RenderSeconds(*engine, 0.5);
   const double heldLevel = Rms(held, Seconds(0.3), Seconds(0.5));
   ASSERT_GT(heldLevel, 1e-3);
-  engine->NoteOff(0, 60);
+  NoteOff(*engine, 0, 60);
   const auto after = RenderSeconds(*engine, 2.0);
   // Not cut dead: the first milliseconds still carry the release...
   EXPECT_GT(Rms(after, 0, Seconds(0.005)), 0.1 * heldLevel);
@@ -102,33 +103,35 @@ TEST_F(EngineRenderTest, NoteOffEndsTheNoteWithItsRelease) {
 }
 
 TEST_F(EngineRenderTest, HeldNoteKeepsSoundingWithoutNoteOff) {
-  engine->SetPatch(0, ChurchOrgan);
-  engine->NoteOn(0, 60, 100);
+  SetPatch(*engine, 0, ChurchOrgan);
+  NoteOn(*engine, 0, 60, 100);
   const auto sound = RenderSeconds(*engine, 2.5);
   EXPECT_GT(Rms(sound, Seconds(2.0), Seconds(2.5)), 0.5 * Rms(sound, Seconds(0.3), Seconds(0.8)));
 }
 
 TEST_F(EngineRenderTest, ChannelNinePlaysDrums) {
   // Note 42 is the closed hi-hat on the drum channel and a low G# elsewhere.
-  engine->SetPatch(0, AcousticGrandPiano);
-  engine->NoteOn(0, 42, 110);
+  SetPatch(*engine, 0, AcousticGrandPiano);
+  NoteOn(*engine, 0, 42, 110);
   const auto piano = RenderSeconds(*engine, 0.3);
-  engine->AllSoundOff(0);
+  AllSoundOff(*engine, 0);
   RenderSeconds(*engine, 0.5);
   engine->SelectDrumKit();
-  engine->NoteOn(DrumChannel, 42, 110);
+  NoteOn(*engine, DrumChannel, 42, 110);
   const auto drums = RenderSeconds(*engine, 0.3);
   ASSERT_GT(Rms(drums, 0, Seconds(0.05)), 1e-3);
   EXPECT_GT(ZeroCrossingRate(drums, 0, Seconds(0.05)), 0.15);
   EXPECT_LT(ZeroCrossingRate(piano, Seconds(0.05), Seconds(0.25)), 0.05);
 }
 
-// Strength of harmonics 2..5 against the fundamental of note 60.
-std::vector<double> HarmonicProfile(TKoDirectMusic& engine, std::uint32_t patch) {
-  engine.SetPatch(0, patch);
-  engine.NoteOn(0, 60, 100);
+// Strength of harmonics 2..5 against the fundamental of note 60, played
+// through Sends (the engine, or a sink in front of it).
+std::vector<double> HarmonicProfile(TKoDirectMusic& engine, TMidiMessageSink& sends,
+                                    std::uint32_t patch) {
+  SetPatch(sends, 0, patch);
+  NoteOn(sends, 0, 60, 100);
   const auto sound = RenderSeconds(engine, 0.6);
-  engine.AllSoundOff(0);
+  AllSoundOff(sends, 0);
   RenderSeconds(engine, 0.5);
   const double f0 = 440.0 * std::pow(2.0, (60 - 69) / 12.0);
   const double base = ToneAmplitude(sound, Seconds(0.2), Seconds(0.6), f0);
@@ -140,9 +143,10 @@ std::vector<double> HarmonicProfile(TKoDirectMusic& engine, std::uint32_t patch)
 }
 
 TEST_F(EngineRenderTest, SetPatchChangesTheTimbre) {
-  const auto piano = HarmonicProfile(*engine, AcousticGrandPiano);
-  const auto trumpet = HarmonicProfile(*engine, Trumpet);
-  const auto pianoAgain = HarmonicProfile(*engine, AcousticGrandPiano);
+  TChannelMemory memory(*engine);
+  const auto piano = HarmonicProfile(*engine, memory, AcousticGrandPiano);
+  const auto trumpet = HarmonicProfile(*engine, memory, Trumpet);
+  const auto pianoAgain = HarmonicProfile(*engine, memory, AcousticGrandPiano);
   double change = 0.0;
   double repeat = 0.0;
   for (std::size_t i = 0; i < piano.size(); ++i) {
@@ -151,14 +155,14 @@ TEST_F(EngineRenderTest, SetPatchChangesTheTimbre) {
   }
   EXPECT_GT(change, 2.0);
   EXPECT_LT(repeat, 0.2);
-  EXPECT_EQ(engine->Patches(0), AcousticGrandPiano);
+  EXPECT_EQ(memory.Patches(0), AcousticGrandPiano);
 }
 
 double LevelAtVolume(std::int32_t volume) {
   auto engine = MakeOfflineEngine();
   engine->SetVolume(volume);
-  engine->SetPatch(0, ChurchOrgan);
-  engine->NoteOn(0, 64, 100);
+  SetPatch(*engine, 0, ChurchOrgan);
+  NoteOn(*engine, 0, 64, 100);
   const auto sound = RenderSeconds(*engine, 0.6);
   return Rms(sound, Seconds(0.2), Seconds(0.6));
 }
@@ -172,10 +176,10 @@ TEST(EngineRenderVolumeTest, MinusSixDecibelsHalvesTheAmplitude) {
 double ReverbTail(std::uint8_t level) {
   auto engine = MakeOfflineEngine();
   engine->SetReverbLevel(level);
-  engine->SetPatch(0, AcousticGrandPiano);
-  engine->NoteOn(0, 72, 120);
+  SetPatch(*engine, 0, AcousticGrandPiano);
+  NoteOn(*engine, 0, 72, 120);
   RenderSeconds(*engine, 0.1);
-  engine->NoteOff(0, 72);
+  NoteOff(*engine, 0, 72);
   const auto sound = RenderSeconds(*engine, 2.0);
   return Rms(sound, Seconds(0.8), Seconds(1.6));
 }

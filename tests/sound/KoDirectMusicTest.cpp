@@ -2,6 +2,7 @@
 // capture port (exact bytes) and the offline synthesizer.
 #include "sound/KoDirectMusic.h"
 
+#include "ChannelMessages.h"
 #include "FluidTsanSuppressions.h"
 #include "SynthTestSupport.h"
 #include "TinySoundFont.h"
@@ -15,6 +16,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <thread>
 
 namespace melo {
@@ -29,31 +31,32 @@ protected:
   Bytes Sent() const { return engine.CapturedBytes(); }
 
   TKoDirectMusic engine{TEngineMode::Capture};
+  test::TChannelMemory memory{engine};
 };
 
 TEST_F(EngineCaptureTest, NoteOnAndNoteOffSendTheirBytes) {
-  EXPECT_TRUE(engine.NoteOn(1, 60, 100));
-  EXPECT_TRUE(engine.NoteOff(0, 60));
+  EXPECT_TRUE(test::NoteOn(engine, 1, 60, 100));
+  EXPECT_TRUE(test::NoteOff(engine, 0, 60));
   EXPECT_EQ(Sent(), (Bytes{0x91, 60, 100, 0x80, 0x3C, 0x40}));
 }
 
 TEST_F(EngineCaptureTest, SetPatchSendsBankSelectsAndProgramAndRemembersIt) {
-  EXPECT_TRUE(engine.SetPatch(1, PackPatch({0, 0, 24})));
+  EXPECT_TRUE(test::SetPatch(memory, 1, PackPatch({0, 0, 24})));
   EXPECT_EQ(Sent(), (Bytes{0xB1, 0x00, 0x00, 0xB1, 0x20, 0x00, 0xC1, 0x18, 0x00}));
-  EXPECT_EQ(engine.Patches(1), 24u);
-  engine.SetPatch(3, 0x00080119u); // MSB 8, LSB 1, program 25
+  EXPECT_EQ(memory.Patches(1), 24u);
+  test::SetPatch(memory, 3, 0x00080119u); // MSB 8, LSB 1, program 25
   const Bytes sent = Sent();
   EXPECT_EQ(Bytes(sent.begin() + 9, sent.end()), (Bytes{0xB3, 0, 8, 0xB3, 32, 1, 0xC3, 25, 0}));
-  EXPECT_EQ(engine.Patches(3), 0x00080119u);
-  EXPECT_EQ(engine.Patches(0), 0u);
+  EXPECT_EQ(memory.Patches(3), 0x00080119u);
+  EXPECT_EQ(memory.Patches(0), 0u);
 }
 
 TEST_F(EngineCaptureTest, ControllerWrappersSendTheirBytes) {
-  engine.SetSustain(0, true);
-  engine.SetSustain(0, false);
-  engine.AllNotesOff(5);
-  engine.AllSoundOff(9);
-  engine.ControlChange(15, 7, 90);
+  test::SetSustain(engine, 0, true);
+  test::SetSustain(engine, 0, false);
+  test::AllNotesOff(engine, 5);
+  test::AllSoundOff(engine, 9);
+  test::ControlChange(engine, 15, 7, 90);
   EXPECT_EQ(Sent(), (Bytes{0xB0, 64, 127, 0xB0, 64, 0, 0xB5, 123, 0, 0xB9, 120, 0, 0xBF, 7, 90}));
 }
 
@@ -64,43 +67,42 @@ TEST_F(EngineCaptureTest, SendMidiMessagePassesBytesUnchanged) {
 }
 
 TEST_F(EngineCaptureTest, LastNotesFollowEveryNoteOnPerChannel) {
-  engine.NoteOn(1, 64, 90);
-  engine.NoteOn(1, 67, 90);
-  engine.NoteOn(4, 40, 90);
-  engine.NoteOff(1, 67);
-  EXPECT_EQ(engine.LastNotes(1), 67);
-  EXPECT_EQ(engine.LastNotes(4), 40);
-  EXPECT_EQ(engine.LastNotes(0), 0);
+  test::NoteOn(memory, 1, 64, 90);
+  test::NoteOn(memory, 1, 67, 90);
+  test::NoteOn(memory, 4, 40, 90);
+  test::NoteOff(memory, 1, 67);
+  EXPECT_EQ(memory.LastNotes(1), 67);
+  EXPECT_EQ(memory.LastNotes(4), 40);
+  EXPECT_EQ(memory.LastNotes(0), 0);
 }
 
 TEST_F(EngineCaptureTest, ChannelsBeyondFifteenAreRefusedWithoutSending) {
   // 0x90 + 16 would be a key-pressure message on channel 0.
-  EXPECT_FALSE(engine.NoteOn(16, 60, 100));
-  EXPECT_FALSE(engine.SetPatch(16, 5));
-  EXPECT_FALSE(engine.AllSoundOff(200));
+  EXPECT_FALSE(test::NoteOn(engine, 16, 60, 100));
+  EXPECT_FALSE(test::SetPatch(engine, 16, 5));
+  EXPECT_FALSE(test::AllSoundOff(engine, 200));
   EXPECT_TRUE(Sent().empty());
 }
 
 TEST_F(EngineCaptureTest, SelectDrumKitSetsTheLastListedPatchOnChannelNine) {
   InstrumentList.Fill(
       {{0, "Piano"}, {F_INSTRUMENT_DRUMS | 0, "Standard"}, {F_INSTRUMENT_DRUMS | 25, "TR-808"}});
-  EXPECT_TRUE(engine.SelectDrumKit());
+  EXPECT_EQ(engine.SelectDrumKit(), F_INSTRUMENT_DRUMS | 25);
   EXPECT_EQ(Sent(), (Bytes{0xB9, 0, 0, 0xB9, 32, 0, 0xC9, 25, 0}));
-  EXPECT_EQ(engine.Patches(9), F_INSTRUMENT_DRUMS | 25);
 }
 
 TEST_F(EngineCaptureTest, SelectDrumKitWithoutInstrumentsSendsNothing) {
   InstrumentList.Clear();
-  EXPECT_FALSE(engine.SelectDrumKit());
+  EXPECT_EQ(engine.SelectDrumKit(), std::nullopt);
   EXPECT_TRUE(Sent().empty());
 }
 
 TEST(EngineCaptureLimitTest, SendsFailOnceTheCaptureIsFull) {
   TKoDirectMusic engine(TEngineMode::Capture, 7);
   ASSERT_TRUE(engine.SelectPort(0));
-  EXPECT_TRUE(engine.NoteOn(0, 1, 1));
-  EXPECT_TRUE(engine.NoteOn(0, 2, 2));
-  EXPECT_FALSE(engine.NoteOn(0, 3, 3));
+  EXPECT_TRUE(test::NoteOn(engine, 0, 1, 1));
+  EXPECT_TRUE(test::NoteOn(engine, 0, 2, 2));
+  EXPECT_FALSE(test::NoteOn(engine, 0, 3, 3));
   EXPECT_EQ(engine.CapturedBytes().size(), 6u);
 }
 
@@ -110,8 +112,9 @@ TEST(EnginePortTest, WithoutAPortEverySendFails) {
   EXPECT_FALSE(engine.SelectPort(-1));
   EXPECT_FALSE(engine.SelectPort(engine.OutputPorts().OutputCount));
   EXPECT_EQ(engine.PortIndex(), -1);
-  EXPECT_FALSE(engine.NoteOn(1, 62, 100));
-  EXPECT_EQ(engine.LastNotes(1), 62); // kept whatever the send's result
+  test::TChannelMemory memory(engine);
+  EXPECT_FALSE(test::NoteOn(memory, 1, 62, 100));
+  EXPECT_EQ(memory.LastNotes(1), 62); // kept whatever the send's result
   EXPECT_FALSE(engine.SendMidiMessage(0x90, 60, 100));
   EXPECT_FALSE(engine.SetVolume(0));
   EXPECT_EQ(engine.GetWriteLatency(), 0);
@@ -121,7 +124,7 @@ TEST(EnginePortTest, WithoutAPortEverySendFails) {
 TEST(EnginePortTest, FailedSelectDropsThePreviousPort) {
   TKoDirectMusic engine(TEngineMode::Offline);
   ASSERT_TRUE(engine.SelectPort(0));
-  EXPECT_TRUE(engine.NoteOn(0, 60, 100));
+  EXPECT_TRUE(test::NoteOn(engine, 0, 60, 100));
   EXPECT_FALSE(engine.SelectPort(5));
   EXPECT_TRUE(engine.SelectPort(0)); // still selectable
 }
@@ -134,7 +137,7 @@ TEST(EnginePortTest, LiveEngineListsTheSoftwareSynthesizerFirst) {
   EXPECT_EQ(engine.OutputPorts().OutputPorts[0].Kind, TPortKind::SoftwareSynth);
   EXPECT_EQ(engine.DirectSound().Devices().Devices[0].Name, "default");
   if (!engine.SelectPort(0)) {
-    EXPECT_FALSE(engine.NoteOn(0, 60, 100));
+    EXPECT_FALSE(test::NoteOn(engine, 0, 60, 100));
     EXPECT_EQ(engine.PortIndex(), -1);
   }
 }
@@ -152,7 +155,7 @@ TEST(EnginePortTest, ReopeningTheAudioDriverKeepsSoundSetAndChannels) {
     EXPECT_TRUE(engine.PortActive());
     ASSERT_TRUE(engine.LoadCollectionFromStream(test::GmSoundFontBytes()));
     const std::int32_t count = InstrumentList.Count;
-    engine.SetPatch(4, 19);
+    test::SetPatch(engine, 4, 19);
     ASSERT_TRUE(engine.SetWriteLatency(40));
     ASSERT_TRUE(engine.SetWritePeriod(13));
     EXPECT_EQ(engine.GetWriteLatency(), 39);
@@ -166,7 +169,7 @@ TEST(EnginePortTest, ReopeningTheAudioDriverKeepsSoundSetAndChannels) {
     EXPECT_EQ(program, 19);
     EXPECT_EQ(InstrumentList.Count, count);
     EXPECT_EQ(fluid_synth_sfcount(engine.Synth()), 1);
-    EXPECT_TRUE(engine.NoteOn(4, 60, 100));
+    EXPECT_TRUE(test::NoteOn(engine, 4, 60, 100));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     std::error_code error;
     EXPECT_GT(std::filesystem::file_size(file, error), 0u); // the re-opened driver plays
@@ -376,8 +379,7 @@ TEST_F(EngineSoundSetTest, StreamLoadListsTheSetSortedWithDrumKitsLast) {
   EXPECT_EQ(InstrumentList.Entries[0].Patch, 0u);
   EXPECT_NE(InstrumentList.Entries[InstrumentList.Count - 1].Patch & F_INSTRUMENT_DRUMS, 0u);
   EXPECT_FALSE(InstrumentList.NameUtf8(0).empty());
-  EXPECT_TRUE(engine.SelectDrumKit());
-  EXPECT_EQ(engine.Patches(9), InstrumentList.Entries[InstrumentList.Count - 1].Patch);
+  EXPECT_EQ(engine.SelectDrumKit(), InstrumentList.Entries[InstrumentList.Count - 1].Patch);
 }
 
 TEST_F(EngineSoundSetTest, EveryListedPatchSelectsItsOwnInstrument) {
@@ -386,7 +388,7 @@ TEST_F(EngineSoundSetTest, EveryListedPatchSelectsItsOwnInstrument) {
     const std::uint32_t patch = InstrumentList.Entries[i].Patch;
     const bool drums = (patch & F_INSTRUMENT_DRUMS) != 0;
     const std::uint8_t channel = drums ? DrumChannel : 3;
-    engine.SetPatch(channel, patch);
+    test::SetPatch(engine, channel, patch);
     int font = 0;
     int bank = 0;
     int program = 0;
@@ -410,8 +412,8 @@ TEST_F(EngineSoundSetTest, UnreadableBytesLeaveTheLoadedSetInPlace) {
   EXPECT_FALSE(engine.LoadCollectionFromStream({}));
   EXPECT_EQ(InstrumentList.Count, count);
   // Still playing from the kept set.
-  engine.SetPatch(0, 0);
-  engine.NoteOn(0, 60, 100);
+  test::SetPatch(engine, 0, 0);
+  test::NoteOn(engine, 0, 60, 100);
   EXPECT_GT(test::Rms(test::RenderSeconds(engine, 0.3), 0, test::Seconds(0.3)), 1e-3);
 }
 
@@ -443,7 +445,7 @@ TEST_F(EngineSoundSetTest, UnreadableExternalFileLeavesNothingListedOrSounding) 
   // The window then falls back to the built-in set.
   EXPECT_EQ(engine.LoadExternalDLS(), TSoundSetResult{TSoundSetFault::Damaged});
   EXPECT_EQ(InstrumentList.Count, 0);
-  engine.NoteOn(0, 60, 100);
+  test::NoteOn(engine, 0, 60, 100);
   EXPECT_LT(test::Rms(test::RenderSeconds(engine, 0.3), 0, test::Seconds(0.3)), 1e-6);
   std::filesystem::remove(path);
 }
@@ -493,14 +495,14 @@ TEST_F(EngineSoundSetTest, ACompressedSetSoundsInTune) {
   const test::Bytes sf3 = test::CompressedFont(test::OggTone()).Build();
   ASSERT_TRUE(engine.LoadCollectionFromStream(sf3));
   engine.SetReverbLevel(0);
-  engine.SetPatch(0, 0);
+  test::SetPatch(engine, 0, 0);
   for (const auto& [note, hz] : {std::pair{69, 441.0}, std::pair{81, 882.0}}) {
-    engine.NoteOn(0, std::uint8_t(note), 100);
+    test::NoteOn(engine, 0, std::uint8_t(note), 100);
     const std::vector<float> sound = test::RenderSeconds(engine, 0.5);
     EXPECT_NEAR(test::MeasurePitch(sound, test::Seconds(0.1), test::Seconds(0.3), hz), hz,
                 hz * 0.003)
         << note;
-    engine.NoteOff(0, std::uint8_t(note));
+    test::NoteOff(engine, 0, std::uint8_t(note));
     test::RenderSeconds(engine, 1.0);
   }
 }

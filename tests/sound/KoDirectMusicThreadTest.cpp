@@ -1,8 +1,9 @@
 // Sends from the window's thread and the metronome's worker at the same time:
 // every message arrives whole, in each sender's order, and the bookkeeping of
-// a wrapper stays with its own message.
+// a sink in front of the engine stays with its own message.
 #include "sound/KoDirectMusic.h"
 
+#include "ChannelMessages.h"
 #include "DlsTestSets.h"
 #include "FluidTsanSuppressions.h"
 #include "SynthTestSupport.h"
@@ -24,20 +25,22 @@ namespace {
 
 constexpr int MessagesPerThread = 100000;
 
-// Thread A plays notes on channel 0 (NoteOn: one message plus LastNotes).
-// Thread B sends raw controller messages on channel 1 and, every 1000th time,
-// a SetPatch on channel 2 (three messages that must stay together).
-void SendNotes(TKoDirectMusic& engine) {
+// Thread A plays notes on channel 0 through the memory (one message plus
+// LastNotes). Thread B sends raw controller messages on channel 1 straight to
+// the engine and, every 1000th time, a SetPatch on channel 2 through the
+// memory (three messages that must stay together).
+void SendNotes(test::TChannelMemory& memory) {
   for (int i = 0; i < MessagesPerThread; ++i) {
-    engine.NoteOn(0, static_cast<std::uint8_t>(i & 0x7F),
-                  static_cast<std::uint8_t>((i >> 7) & 0x7F));
+    test::NoteOn(memory, 0, static_cast<std::uint8_t>(i & 0x7F),
+                 static_cast<std::uint8_t>((i >> 7) & 0x7F));
   }
 }
 
-void SendControllers(TKoDirectMusic& engine) {
+void SendControllers(TKoDirectMusic& engine, test::TChannelMemory& memory) {
   for (int i = 0; i < MessagesPerThread; ++i) {
     if (i % 1000 == 999) {
-      engine.SetPatch(2, static_cast<std::uint32_t>(i / 1000));
+      const auto whole = memory.Hold();
+      test::SetPatch(memory, 2, static_cast<std::uint32_t>(i / 1000));
     } else {
       engine.SendMidiMessage(0xB1, static_cast<std::uint8_t>(i & 0x7F),
                              static_cast<std::uint8_t>((i >> 7) & 0x7F));
@@ -49,11 +52,12 @@ TEST(EngineThreadTest, TwoSendersLoseAndInterleaveNothing) {
   constexpr std::size_t patchMessages = MessagesPerThread / 1000 * 2; // two extra per SetPatch
   TKoDirectMusic engine(TEngineMode::Capture, (2 * MessagesPerThread + patchMessages) * 3);
   ASSERT_TRUE(engine.SelectPort(0));
-  std::thread notes(SendNotes, std::ref(engine));
-  std::thread controllers(SendControllers, std::ref(engine));
+  test::TChannelMemory memory(engine);
+  std::thread notes(SendNotes, std::ref(memory));
+  std::thread controllers(SendControllers, std::ref(engine), std::ref(memory));
   int observedNote = 0;
   while (observedNote == 0) {
-    observedNote = engine.LastNotes(0); // read while both senders run
+    observedNote = memory.LastNotes(0); // read while both senders run
   }
   notes.join();
   controllers.join();
@@ -87,8 +91,8 @@ TEST(EngineThreadTest, TwoSendersLoseAndInterleaveNothing) {
   }
   EXPECT_EQ(nextNote, MessagesPerThread);
   EXPECT_EQ(nextController, MessagesPerThread);
-  EXPECT_EQ(engine.LastNotes(0), (MessagesPerThread - 1) & 0x7F);
-  EXPECT_EQ(engine.Patches(2), static_cast<std::uint32_t>(MessagesPerThread / 1000 - 1));
+  EXPECT_EQ(memory.LastNotes(0), (MessagesPerThread - 1) & 0x7F);
+  EXPECT_EQ(memory.Patches(2), static_cast<std::uint32_t>(MessagesPerThread / 1000 - 1));
 }
 
 TEST(EngineThreadTest, SendersAndRenderingShareTheSynthesizer) {
@@ -97,8 +101,8 @@ TEST(EngineThreadTest, SendersAndRenderingShareTheSynthesizer) {
   auto play = [&engine](std::uint8_t channel, int* failures) {
     for (int i = 0; i < 20000; ++i) {
       const auto note = static_cast<std::uint8_t>(36 + i % 48);
-      *failures += engine.NoteOn(channel, note, 80) ? 0 : 1;
-      *failures += engine.NoteOff(channel, note) ? 0 : 1;
+      *failures += test::NoteOn(engine, channel, note, 80) ? 0 : 1;
+      *failures += test::NoteOff(engine, channel, note) ? 0 : 1;
     }
   };
   int failuresA = 0;
@@ -146,8 +150,8 @@ TEST(EngineThreadTest, InstrumentsBuiltAtTheirFirstNoteFromTwoThreads) {
       std::optional<TIntendedTimeScope> scope;
       if (timed)
         scope.emplace(now, 0.0);
-      failures += engine.SetPatch(channel, std::uint32_t(p)) ? 0 : 1;
-      failures += engine.NoteOn(channel, note, 100) ? 0 : 1;
+      failures += test::SetPatch(engine, channel, std::uint32_t(p)) ? 0 : 1;
+      failures += test::NoteOn(engine, channel, note, 100) ? 0 : 1;
     }
     --running;
   };
