@@ -193,11 +193,11 @@ TRoVoravForm::TRoVoravForm(TEngineMode engineMode, QWidget* parent)
   StartSoundEngine();
   FVolume->SetEngine(FMusic.get());
   FVolume->Connect();
-  SetTranspose(0);
-  SetLeftOctave(0);
-  SetRightOctave(0);
-  SetLeftVelocity(StartLeftVelocity);
-  SetRightVelocity(StartRightVelocity);
+  FPerformance.SetTranspose(0);
+  FPerformance.SetLeftOctave(0);
+  FPerformance.SetRightOctave(0);
+  FPerformance.SetLeftVelocity(StartLeftVelocity);
+  FPerformance.SetRightVelocity(StartRightVelocity);
 
   FRecorder = std::make_unique<TSimpleRecorder>();
   FPerformance.SetRecorder(FRecorder.get());
@@ -205,14 +205,14 @@ TRoVoravForm::TRoVoravForm(TEngineMode engineMode, QWidget* parent)
   FRecorder->OnPlayEnd = [this](TSimpleRecorder&) { SongEnded(); };
   FRecorder->OnPlayEvent = [this](TSimpleRecorder&, std::uint8_t kind, std::int32_t eventData,
                                   const TKeyDefTable* keyDefs) {
-    PlayEvent(kind, eventData, keyDefs);
+    FPerformance.PlayEvent(kind, eventData, keyDefs);
   };
   FSongDialogs = std::make_unique<TSongDialogsOnScreen>(this);
   FSongCommands = std::make_unique<TSongCommands>(
       *FRecorder, FSongFileName,
       TSongWindowHooks{[this] { return Recording() || Playing(); },
-                       [this] { ResetPerformance(ResetForDialog); }, [this] { UpdateCaption(); },
-                       [this] { UpdateButtons(); },
+                       [this] { FPerformance.ResetPerformance(ResetForDialog); },
+                       [this] { UpdateCaption(); }, [this] { UpdateButtons(); },
                        [this](const QString& fileName, const TSongInfo& info) {
                          return ExportSong(fileName, info);
                        },
@@ -224,11 +224,11 @@ TRoVoravForm::TRoVoravForm(TEngineMode engineMode, QWidget* parent)
       *FSongDialogs);
 
   FVolume->ResetSynthVolume();
-  SetRightVoice(0);
-  SetLeftVoice(0);
+  FPerformance.SetRightVoice(0);
+  FPerformance.SetLeftVoice(0);
   LoadDefaultFavoriteVoices();
-  SetRightVoice(0);
-  SetLeftVoice(0);
+  FPerformance.SetRightVoice(0);
+  FPerformance.SetLeftVoice(0);
   if (FMusic)
     FMusic->SelectDrumKit();
 
@@ -238,7 +238,7 @@ TRoVoravForm::TRoVoravForm(TEngineMode engineMode, QWidget* parent)
   FAutoAccomp->OnAutoChordChange = [](TAutoAccomp&, const std::string&) {};
   FAutoAccomp->Recorder = FRecorder.get();
   FPerformance.SetAccomp(FAutoAccomp.get());
-  ClearOneTouch();
+  FPerformance.ClearOneTouch();
 
   connect(&FPeriodPedalTimer, &QTimer::timeout, this, [this] { FPerformance.RenewPeriodPedal(); });
   FPeriodPedalTimer.start(PeriodPedalMs);
@@ -284,7 +284,7 @@ void TRoVoravForm::FormDestroy() {
   FOutputWatch.stop();
   // Its reader thread ends here; messages it queued are dropped with the window.
   FMidiIn.reset();
-  ResetPerformance();
+  FPerformance.ResetPerformance();
   SetMousePedal(false);
   SetMixerMessageHandler({});
   FVolume->Disconnect();
@@ -321,11 +321,11 @@ void TRoVoravForm::ConnectControls() {
       FEditClickGuard = false;
       return;
     }
-    WMDIKeyDown(KeyScanCodes[static_cast<std::size_t>(key)], key);
+    FPerformance.WMDIKeyDown(KeyScanCodes[static_cast<std::size_t>(key)], key);
   });
   FPCKeyboard->SetOnKeyUp([this](TKoMultiGlyphButton* sender) {
     const int key = sender->Tag();
-    WMDIKeyUp(KeyScanCodes[static_cast<std::size_t>(key)], key);
+    FPerformance.WMDIKeyUp(KeyScanCodes[static_cast<std::size_t>(key)], key);
   });
   FPCKeyboard->SetOnMouseMove([this](TKoMultiGlyphButton* sender, Qt::KeyboardModifiers, int, int) {
     PCKeyMouseMove(sender);
@@ -363,19 +363,19 @@ void TRoVoravForm::SpinClicked(const TKoSpinEdit* edit, int tag) {
   const int count = InstrumentList.Count;
   const TPerformanceValues& values = FPerformance.Values();
   if (edit == FTransposeEdit.get()) {
-    SetTranspose(values.Transpose + step);
+    FPerformance.SetTranspose(values.Transpose + step);
   } else if (edit == FLeftOctaveEdit.get()) {
-    SetLeftOctave(values.LeftOctave + step);
+    FPerformance.SetLeftOctave(values.LeftOctave + step);
   } else if (edit == FRightOctaveEdit.get()) {
-    SetRightOctave(values.RightOctave + step);
+    FPerformance.SetRightOctave(values.RightOctave + step);
   } else if (edit == FLeftVelocityEdit.get()) {
-    SetLeftVelocity(values.LeftVelocity + step);
+    FPerformance.SetLeftVelocity(values.LeftVelocity + step);
   } else if (edit == FRightVelocityEdit.get()) {
-    SetRightVelocity(values.RightVelocity + step);
+    FPerformance.SetRightVelocity(values.RightVelocity + step);
   } else if (count > 0 && edit == FLeftVoiceEdit.get()) {
-    SetLeftVoice((LeftVoiceIndex() + step + count) % count);
+    FPerformance.SetLeftVoice((LeftVoiceIndex() + step + count) % count);
   } else if (count > 0 && edit == FRightVoiceEdit.get()) {
-    SetRightVoice((RightVoiceIndex() + step + count) % count);
+    FPerformance.SetRightVoice((RightVoiceIndex() + step + count) % count);
   }
 }
 
@@ -416,10 +416,10 @@ void TRoVoravForm::MainButtonClick(int index) {
   case mbPlay:
     if (KeyState().ShiftState() == ssShift)
       FPerformance.SetLoopPlay(true);
-    SetPlaying(!Playing());
+    FPerformance.SetPlaying(!Playing());
     break;
   case mbRecord:
-    SetRecording(!Recording());
+    FPerformance.SetRecording(!Recording());
     break;
   case mbSetup:
     OpenSettings();
@@ -428,7 +428,7 @@ void TRoVoravForm::MainButtonClick(int index) {
     OpenHelp();
     break;
   case mbAbout:
-    ResetPerformance();
+    FPerformance.ResetPerformance();
     ShowAbout(this);
     break;
   default:
@@ -507,8 +507,8 @@ void TRoVoravForm::ApplySettings(const TSetupOptions& options) {
   }
   FPerformance.SetNotebookMode(options.NotebookMode);
   FPerformance.SetLoopPlay(options.LoopPlay);
-  SetSmartSemitone(options.SmartSemitone);
-  SetPeriodPedal(options.PeriodPedal);
+  FPerformance.SetSmartSemitone(options.SmartSemitone);
+  FPerformance.SetPeriodPedal(options.PeriodPedal);
 }
 
 // ---------------------------------------------------------------------------
@@ -523,7 +523,7 @@ void TRoVoravForm::ReleaseHeldKeys() {
   // The dialog takes the keyboard: every key still down is released now, so no note sounds
   // on behind it and no key counts as held after it.
   FPerformance.ReleaseKeyboard();
-  ResetPerformance(ResetForDialog);
+  FPerformance.ResetPerformance(ResetForDialog);
 }
 
 void TRoVoravForm::OpenSettings() {
@@ -563,7 +563,7 @@ void TRoVoravForm::EditKeyDefinition(int keyIndex) {
   if (!ok)
     return;
   // Recorded while recording, so the song plays back with the keys as they were played.
-  SetKeyDefs(table);
+  FPerformance.SetKeyDefs(table);
 }
 
 // ---------------------------------------------------------------------------
@@ -623,7 +623,7 @@ void TRoVoravForm::mouseReleaseEvent(QMouseEvent*) {
 }
 
 void TRoVoravForm::closeEvent(QCloseEvent* e) {
-  ResetPerformance();
+  FPerformance.ResetPerformance();
   SetMousePedal(false);
   e->accept();
 }
@@ -651,120 +651,8 @@ void TRoVoravForm::CheckSoundOutput() {
 // ---------------------------------------------------------------------------
 // The key path and the performance values live in the performance.
 
-void TRoVoravForm::WMDIKeyDown(int scanCode, int keyIndex) {
-  FPerformance.WMDIKeyDown(scanCode, keyIndex);
-}
-
-void TRoVoravForm::WMDIKeyUp(int scanCode, int keyIndex) {
-  FPerformance.WMDIKeyUp(scanCode, keyIndex);
-}
-
-void TRoVoravForm::DoKeyDown(int scanCode) {
-  FPerformance.DoKeyDown(scanCode);
-}
-
-void TRoVoravForm::DoKeyUp(int scanCode) {
-  FPerformance.DoKeyUp(scanCode);
-}
-
-void TRoVoravForm::DoNoteOn(int keyIndex) {
-  FPerformance.DoNoteOn(keyIndex);
-}
-
-void TRoVoravForm::DoNoteOff(int keyIndex) {
-  FPerformance.DoNoteOff(keyIndex);
-}
-
-void TRoVoravForm::SetTranspose(int value) {
-  FPerformance.SetTranspose(value);
-}
-
-void TRoVoravForm::SetLeftOctave(int value) {
-  FPerformance.SetLeftOctave(value);
-}
-
-void TRoVoravForm::SetRightOctave(int value) {
-  FPerformance.SetRightOctave(value);
-}
-
-void TRoVoravForm::SetLeftVelocity(int value) {
-  FPerformance.SetLeftVelocity(value);
-}
-
-void TRoVoravForm::SetRightVelocity(int value) {
-  FPerformance.SetRightVelocity(value);
-}
-
-void TRoVoravForm::SetLeftVoice(int index) {
-  FPerformance.SetLeftVoice(index);
-}
-
-void TRoVoravForm::SetRightVoice(int index) {
-  FPerformance.SetRightVoice(index);
-}
-
-void TRoVoravForm::SetLeftVoiceByPatch(std::uint32_t patch) {
-  FPerformance.SetLeftVoiceByPatch(patch);
-}
-
-void TRoVoravForm::SetRightVoiceByPatch(std::uint32_t patch) {
-  FPerformance.SetRightVoiceByPatch(patch);
-}
-
-void TRoVoravForm::SetLeftSustain(bool down) {
-  FPerformance.SetLeftSustain(down);
-}
-
-void TRoVoravForm::SetRightSustain(bool down) {
-  FPerformance.SetRightSustain(down);
-}
-
-void TRoVoravForm::SetPeriodPedal(bool on) {
-  FPerformance.SetPeriodPedal(on);
-}
-
-void TRoVoravForm::SetSmartSemitone(bool on) {
-  FPerformance.SetSmartSemitone(on);
-}
-
-void TRoVoravForm::SetAccompaniment(bool on) {
-  FPerformance.SetAccompaniment(on);
-}
-
-void TRoVoravForm::SetKeyDefs(const TKeyDefTable& table) {
-  FPerformance.SetKeyDefs(table);
-}
-
-void TRoVoravForm::ResetPerformance(const TResetParts& parts) {
-  FPerformance.ResetPerformance(parts);
-}
-
-void TRoVoravForm::StoreOneTouch(int slot) {
-  FPerformance.StoreOneTouch(slot);
-}
-
-void TRoVoravForm::StoreOneTouchFree() {
-  FPerformance.StoreOneTouchFree();
-}
-
-void TRoVoravForm::ClearOneTouch() {
-  FPerformance.ClearOneTouch();
-}
-
-void TRoVoravForm::RecallOneTouch(int slot) {
-  FPerformance.RecallOneTouch(slot);
-}
-
-void TRoVoravForm::NextOneTouch() {
-  FPerformance.NextOneTouch();
-}
-
 // ---------------------------------------------------------------------------
 // Recording and playback
-
-void TRoVoravForm::SetRecording(bool on) {
-  FPerformance.SetRecording(on);
-}
 
 void TRoVoravForm::SetEditsEnabled(bool enabled) {
   FPCKeyboard->SetEnabled(enabled);
@@ -773,10 +661,6 @@ void TRoVoravForm::SetEditsEnabled(bool enabled) {
   for (TKoSpinEdit* edit : {FTransposeEdit.get(), FLeftOctaveEdit.get(), FRightOctaveEdit.get(),
                             FLeftVelocityEdit.get(), FRightVelocityEdit.get()})
     edit->SetButtonsEnabled(enabled);
-}
-
-void TRoVoravForm::SetPlaying(bool on) {
-  FPerformance.SetPlaying(on);
 }
 
 void TRoVoravForm::QuickSave() {
@@ -809,7 +693,7 @@ bool TRoVoravForm::ExportSong(const QString& fileName, const TSongInfo& info) {
 bool TRoVoravForm::OpenSongFile(const QString& fileName) {
   if (Recording() || Playing())
     return false;
-  ResetPerformance(ResetForDialog);
+  FPerformance.ResetPerformance(ResetForDialog);
   return FSongCommands->OpenSongFile(fileName);
 }
 
@@ -850,18 +734,14 @@ void TRoVoravForm::ApplySongState() {
 }
 
 void TRoVoravForm::SongEnded() {
-  SetPlaying(false);
+  FPerformance.SetPlaying(false);
   if (!LoopPlay())
     return;
   QThread::msleep(LoopPauseMs);
-  SetPlaying(true);
+  FPerformance.SetPlaying(true);
 }
 
 // eventData: QWidget has a member named data.
-void TRoVoravForm::PlayEvent(std::uint8_t kind, std::int32_t eventData,
-                             const TKeyDefTable* keyDefs) {
-  FPerformance.PlayEvent(kind, eventData, keyDefs);
-}
 
 // ---------------------------------------------------------------------------
 // Activation, master volume, mouse pedal and the external-voice lists

@@ -65,41 +65,12 @@ public:
   ~TRoVoravForm() override;
 
   // The key path.
-  void WMDIKeyDown(int scanCode, int keyIndex);
-  void WMDIKeyUp(int scanCode, int keyIndex);
-  void DoKeyDown(int scanCode);
-  void DoKeyUp(int scanCode);
-  void DoNoteOn(int keyIndex);
-  void DoNoteOff(int keyIndex);
 
   // Performance values.
-  void SetTranspose(int value);
-  void SetLeftOctave(int value);
-  void SetRightOctave(int value);
-  void SetLeftVelocity(int value);
-  void SetRightVelocity(int value);
-  void SetLeftVoice(int index);
-  void SetRightVoice(int index);
-  void SetLeftVoiceByPatch(std::uint32_t patch);
-  void SetRightVoiceByPatch(std::uint32_t patch);
-  void SetLeftSustain(bool down);
-  void SetRightSustain(bool down);
-  void SetPeriodPedal(bool on);
-  void SetSmartSemitone(bool on);
-  void SetAccompaniment(bool on);
-  void SetKeyDefs(const TKeyDefTable& table);
-  void ResetPerformance(const TResetParts& parts = TResetParts{});
 
   // One-touch slots.
-  void StoreOneTouch(int slot);
-  void StoreOneTouchFree();
-  void ClearOneTouch();
-  void RecallOneTouch(int slot);
-  void NextOneTouch();
 
   // Recording and playback.
-  void SetRecording(bool on);
-  void SetPlaying(bool on);
   void QuickSave();
   void OpenSong();
   void SaveSongAs();
@@ -115,7 +86,6 @@ public:
   void UpdateCaption();
   void ApplySongState();
   void SongEnded();
-  void PlayEvent(std::uint8_t kind, std::int32_t eventData, const TKeyDefTable* keyDefs);
 
   void ApplySettings(const TSetupOptions& options);
 

@@ -105,8 +105,8 @@ protected:
     SetProgramFolder(Folder.path().toStdString());
     Form = std::make_unique<TRoVoravForm>(TEngineMode::Capture);
     FillInstruments();
-    Form->SetRightVoice(0);
-    Form->SetLeftVoice(0);
+    Form->Performance().SetRightVoice(0);
+    Form->Performance().SetLeftVoice(0);
     Form->SetTickSource([this] { return Tick; });
     Mark();
   }
@@ -224,7 +224,7 @@ TEST_F(MainWindowTest, SmartSemitoneKeysPlayTheNearestSharp) {
   // Up plays the right hand's 72 after redefining it.
   TKeyDefTable table = Values().KeyDefs;
   table.Keys[KeyIndexOfScanCode(200)].Notes[0] = TKeyNote{1, 0, 5, 1, 0};
-  Form->SetKeyDefs(table);
+  Form->Performance().SetKeyDefs(table);
   Tap(xUp);
   Mark();
   Tap(xEnd);
@@ -238,13 +238,13 @@ TEST_F(MainWindowTest, DrumKeysPlayTheirPercussionWhateverTheDefinition) {
 }
 
 TEST_F(MainWindowTest, SoundEffectVoicesIgnoreTransposeButKeepTheOctave) {
-  Form->SetLeftVoice(3); // program 126
-  Form->SetTranspose(2);
-  Form->SetLeftOctave(1);
+  Form->Performance().SetLeftVoice(3); // program 126
+  Form->Performance().SetTranspose(2);
+  Form->Performance().SetLeftOctave(1);
   Mark();
   Tap(xQ);
   EXPECT_EQ(Notes(Sent()), (TBytes{0x90, 72, 70, 0x80, 72, 64}));
-  Form->SetLeftVoice(0);
+  Form->Performance().SetLeftVoice(0);
   Mark();
   Tap(xQ);
   EXPECT_EQ(Notes(Sent()), (TBytes{0x90, 74, 70, 0x80, 74, 64}));
@@ -301,7 +301,7 @@ TEST_F(MainWindowTest, FunctionKeysSelectFavouriteVoices) {
 TEST_F(MainWindowTest, TabStepsTheVoicesAroundTheList) {
   Tap(xTab);
   EXPECT_EQ(Form->RightVoiceIndex(), 1);
-  Form->SetRightVoice(InstrumentList.Count - 1);
+  Form->Performance().SetRightVoice(InstrumentList.Count - 1);
   Tap(xTab);
   EXPECT_EQ(Form->RightVoiceIndex(), 0);
   With(xLShift, xTab);
@@ -309,12 +309,12 @@ TEST_F(MainWindowTest, TabStepsTheVoicesAroundTheList) {
 }
 
 TEST_F(MainWindowTest, OneTouchSlotsStoreRecallAndCycle) {
-  Form->SetTranspose(2);
+  Form->Performance().SetTranspose(2);
   With(xLCtrl, xLShift, xDigit1); // store slot 0
-  Form->SetTranspose(5);
-  Form->SetRightVelocity(30);
+  Form->Performance().SetTranspose(5);
+  Form->Performance().SetRightVelocity(30);
   With(xLCtrl, xLShift, xDigit3); // store slot 2
-  Form->SetTranspose(0);
+  Form->Performance().SetTranspose(0);
   With(xLCtrl, xDigit1);
   EXPECT_EQ(Values().Transpose, 2);
   EXPECT_EQ(Values().RightVelocity, 100);
@@ -325,7 +325,7 @@ TEST_F(MainWindowTest, OneTouchSlotsStoreRecallAndCycle) {
   }
   EXPECT_EQ(cycle, (std::vector<int>{2, 5, 2}));
   With(xLCtrl, xLShift, xCapslock); // clear all
-  Form->SetTranspose(1);
+  Form->Performance().SetTranspose(1);
   Tap(xCapslock);
   EXPECT_EQ(Values().Transpose, 1);
 }
@@ -349,7 +349,7 @@ TEST_F(MainWindowTest, PlaybackRepeatsTheRecordedNotesInOrder) {
   EXPECT_TRUE(Form->MainButtons().Enabled(2));
   EXPECT_EQ(Form->Recorder().Events()[Form->Recorder().Events().Count() - 1].Kind, sekEnd);
   Mark();
-  Form->SetPlaying(true);
+  Form->Performance().SetPlaying(true);
   QElapsedTimer timer;
   timer.start();
   while (Form->Playing() && timer.elapsed() < 5000)
@@ -371,8 +371,8 @@ TEST_F(MainWindowTest, EmptyPlaybackByKeyIgnoresNotesUntilEscape) {
 }
 
 TEST_F(MainWindowTest, PianoKeyboardMouseNotesIgnoreTransposeAndOctave) {
-  Form->SetTranspose(3);
-  Form->SetRightOctave(1);
+  Form->Performance().SetTranspose(3);
+  Form->Performance().SetRightOctave(1);
   Mark();
   bool black = true;
   int white = 0;
@@ -703,7 +703,7 @@ TEST_F(MainWindowDialogTest, HeldKeysAreReleasedBeforeADialogOpens) {
     }
     return hands;
   };
-  Form->SetAccompaniment(true);
+  Form->Performance().SetAccompaniment(true);
   Press(xQ);
   Press(xLShift);
   bool sawHeld = true;
@@ -723,7 +723,7 @@ TEST_F(MainWindowDialogTest, HeldKeysAreReleasedBeforeADialogOpens) {
   EXPECT_TRUE(handNotes().empty());
   Tap(xQ); // and the keyboard still plays
   EXPECT_EQ(handNotes(), (TBytes{0x90, 60, 70, 0x80, 60, 64}));
-  Form->SetAccompaniment(false);
+  Form->Performance().SetAccompaniment(false);
 }
 
 TEST_F(MainWindowDialogTest, SetupButtonAppliesAConfirmedDialog) {

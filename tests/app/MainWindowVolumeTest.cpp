@@ -293,7 +293,7 @@ TEST_F(WindowFixture, MousePedalClicksPressBothPedalsAndAreRecorded) {
   EXPECT_EQ(Form->PointerClip().Method(), TPointerClip::TMethod::None);
   With(xLCtrl, xEnter);
 
-  Form->SetRecording(true);
+  Form->Performance().SetRecording(true);
   Key(xQ, true);
   Mark();
   Mouse(Form.get(), QPoint(400, 120), QEvent::MouseButtonPress);
@@ -372,7 +372,7 @@ TEST_F(WindowExternalSetTest, ListsShowTheSetsVoicesAndApplyOnFirstActivation) {
   EXPECT_TRUE(Sent().empty());
 
   // A choice by the user (activated) goes out and is recorded as the hand's voice.
-  Form->SetRecording(true);
+  Form->Performance().SetRecording(true);
   left->setCurrentIndex(2);
   emit left->activated(2);
   EXPECT_EQ(Sent(), (TBytes{0xB0, 0, 8, 0xB0, 32, 1, 0xC0, 5, 0}));

@@ -286,8 +286,8 @@ protected:
     std::vector<TSoundSetInstrument> instruments = {
         {0, "Piano"}, {1, "Bright"}, {24, "Guitar"}, {F_INSTRUMENT_DRUMS, "Drums"}};
     InstrumentList.Fill(instruments);
-    form_->SetRightVoice(0);
-    form_->SetLeftVoice(0);
+    form_->Performance().SetRightVoice(0);
+    form_->Performance().SetLeftVoice(0);
   }
   void TearDown() override { form_.reset(); }
 
@@ -315,7 +315,7 @@ protected:
     TSongInfo info{};
     EXPECT_TRUE(form_->Recorder().LoadFromStream(image, info));
     const std::size_t start = form_->Music()->CapturedBytes().size();
-    form_->SetPlaying(true);
+    form_->Performance().SetPlaying(true);
     QElapsedTimer timer;
     timer.start();
     while (form_->Playing() && timer.elapsed() < 20000)
@@ -384,13 +384,13 @@ TEST_F(WindowPlaysTest, DrumKeysSoundOnceInOldAndRecordedSongs) {
   // The same strikes recorded by the window, each with an accompaniment
   // hi-hat recorded at the same moment.
   TSimpleRecorder& recorder = form_->Recorder();
-  form_->SetRecording(true);
+  form_->Performance().SetRecording(true);
   for (const std::uint8_t scan : {apostrophe, leftBracket, apostrophe}) {
-    form_->WMDIKeyDown(scan, KeyIndexOfScanCode(scan));
+    form_->Performance().WMDIKeyDown(scan, KeyIndexOfScanCode(scan));
     recorder.RecordRawMidi(0x99, 42, 60);
-    form_->WMDIKeyUp(scan, KeyIndexOfScanCode(scan));
+    form_->Performance().WMDIKeyUp(scan, KeyIndexOfScanCode(scan));
   }
-  form_->SetRecording(false);
+  form_->Performance().SetRecording(false);
   ASSERT_TRUE(SongHasRawDrumStrikes(recorder.Events()));
   std::vector<std::uint8_t> image = test::SongImage(recorder.Header, recorder.Events());
   const TBytes recordedPlayed = WindowPlays(image);
