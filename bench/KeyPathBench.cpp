@@ -15,7 +15,7 @@
 
 #include "ChannelMessages.h"
 #include "app/KoPerformance.h"
-#include "app/main.h"
+#include "app/MainWindow.h"
 #include "platform/DataFolder.h"
 
 namespace {

@@ -12,7 +12,7 @@
 
 #include "app/About.h"
 #include "app/CommandLine.h"
-#include "app/main.h"
+#include "app/MainWindow.h"
 #include "controls/GlyphBmp.h"
 #include "input/KeyEventFeed.h"
 #include "platform/Language.h"

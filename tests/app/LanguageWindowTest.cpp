@@ -1,9 +1,9 @@
 // The window, a dialog and the messages in each language, with the translation built beside the
 // program.
 #include "StandInSoundSet.h"
+#include "app/MainWindow.h"
 #include "app/SongCommands.h"
 #include "app/SongInfo.h"
-#include "app/main.h"
 #include "platform/DataFolder.h"
 #include "platform/Language.h"
 #include "sound/MyVolume.h"

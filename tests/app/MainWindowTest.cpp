@@ -1,7 +1,7 @@
 // Drives the main window through key events carrying X11 native scan codes,
 // with an engine that records the MIDI bytes it is sent.
 
-#include "app/main.h"
+#include "app/MainWindow.h"
 
 #include <QApplication>
 #include <QComboBox>

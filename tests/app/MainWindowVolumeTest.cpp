@@ -1,7 +1,7 @@
 // The window's master volume, volume slider, mouse pedal and external-voice lists. The executable
 // starts a PulseAudio daemon of its own with null sinks, so the window's mixer is a real one.
 
-#include "app/main.h"
+#include "app/MainWindow.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -2,7 +2,7 @@
 // and message boxes answered by a test double; where a person would type the
 // song information, the real dialog is filled in while it runs.
 
-#include "app/main.h"
+#include "app/MainWindow.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -2,7 +2,7 @@
 // draws on a bare skin, pixel for pixel: one description of where every
 // control lies serves the program and the offscreen renderer.
 #include "StandInSoundSet.h"
-#include "app/main.h"
+#include "app/MainWindow.h"
 #include "controls/GlyphBmp.h"
 #include "controls/KoPCKeyboard.h"
 #include "controls/KoSlider.h"

@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/main.h"
+#include "app/MainWindow.h"
 
 namespace melo::test {
 

@@ -2,7 +2,7 @@
 // next test.
 #include "platform/GlobalState.h"
 #include "app/KoPerformance.h"
-#include "app/main.h"
+#include "app/MainWindow.h"
 #include "controls/GlyphBmp.h"
 #include "input/KoKeyDef.h"
 #include "music/KoMetronome.h"

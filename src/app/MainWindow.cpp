@@ -1,4 +1,4 @@
-#include "app/main.h"
+#include "app/MainWindow.h"
 #include "app/SoundSetMessages.h"
 
 #include <QApplication>
