@@ -30,8 +30,8 @@ public:
   // Any other channel message, already moved to the right hand's channel.
   std::function<void(std::uint8_t status, std::uint8_t data1, std::uint8_t data2)> OnPass;
 
-  // Plays one channel message (Length 2 or 3, any channel); one with a data
-  // byte above 127 is refused. Shift (the transposition) is added to the note
+  // Plays one channel message (length 2 or 3, any channel); one with a data
+  // byte above 127 is refused. The transposition, shift, is added to the note
   // of a note-on; a note that falls off 0..127 is not played.
   void Play(const std::uint8_t* bytes, int length, int shift);
   // Stops every note this router started and lifts its pedal (used when

@@ -38,15 +38,15 @@ extern const std::array<std::string_view, ChordTypeCount> ChordTypeSuffixes;
 // The chord each played pitch class stands for in the fixed-key styles 15..17.
 extern const std::array<std::string_view, 12> FixedChordNames;
 
-// Degree code of an accompaniment pattern over Root, read in the C major mode
-// that starts on Root (black-key roots use Ionian): 0 = Root, 1 = next step,
+// Degree code of an accompaniment pattern over root, read in the C major mode
+// that starts on root (black-key roots use Ionian): 0 = root, 1 = next step,
 // 7 = octave above, -14 = two octaves below. Returns the MIDI note, or -1 for
 // NoInterval, codes below -14 and notes outside 0..127.
 int DegreeToNote(int root, int degree);
 
-// Name of the chord on Root (a MIDI note). In fixed-chord mode it is the fixed
-// chord of Root's pitch class; otherwise the root name followed by the suffix
-// of chord type StyleIndex (a style index outside 0..14 adds no suffix).
+// Name of the chord on root (a MIDI note). In fixed-chord mode it is the fixed
+// chord of root's pitch class; otherwise the root name followed by the suffix
+// of chord type styleIndex (a style index outside 0..14 adds no suffix).
 std::string ChordName(int root, int styleIndex, bool fixedChordMode);
 
 } // namespace melo

@@ -42,11 +42,11 @@ public:
   // In enumeration order; the first record stands for the mixer (server) itself.
   const std::vector<TMixerLine>& Lines() const { return FLines; }
 
-  // Current volume and mute of line (Destination, Index). False, with ErrorText set, when the
+  // Current volume and mute of line (destination, index). False, with ErrorText set, when the
   // mixer is closed, the line is unknown or the server does not answer.
   bool GetLineVolume(std::int16_t destination, std::int16_t index, bool& muted,
                      std::uint16_t& right, std::uint16_t& left);
-  // Writes both channels (only Left on a mono line), then the mute state.
+  // Writes both channels (only left on a mono line), then the mute state.
   bool SetLineVolume(std::int16_t destination, std::int16_t index, bool muted, std::uint16_t right,
                      std::uint16_t left);
 
@@ -64,7 +64,7 @@ class TAudio {
 public:
   using TMixerChangeEvent = std::function<void(TAudio* sender, std::uint16_t, std::uint16_t)>;
 
-  // Connects to the sound server (Server, or the user's default one when empty) and lists its
+  // Connects to the sound server (server, or the user's default one when empty) and lists its
   // lines. Null when no server answers: the caller falls back to the ALSA mixer. Never starts a
   // server of its own.
   static std::unique_ptr<TAudio> Create(const std::string& server = {});

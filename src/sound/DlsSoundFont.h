@@ -16,7 +16,7 @@ typedef struct _fluid_sfont_t fluid_sfont_t;
 namespace melo {
 
 // The font for a collection (its wave data moves into the font; borrowed
-// waves are played where they lie, and the font keeps Owner, which owns
+// waves are played where they lie, and the font keeps owner, which owns
 // them, alive). Its bank numbers follow the synthesizer's
 // "synth.midi-bank-select" reading of bank selects; drum kits answer on
 // channel 9, melodic instruments elsewhere. Nullptr without a synthesizer or
@@ -32,10 +32,10 @@ void AddDlsLoader(fluid_synth_t* synth);
 // its instruments in the collection's order (names from the file's GBK).
 // False, with the synthesizer unchanged, when the bytes are refused. The font
 // is unloaded with fluid_synth_sfunload like any other; it is freed once
-// none of its voices sounds any more. With an Owner of the bytes, they are
+// none of its voices sounds any more. With an owner of the bytes, they are
 // read in place: 16-bit mono waves are played from the bytes themselves
 // (nothing is copied, and only the waves played are ever read), and the font
-// keeps Owner alive.
+// keeps owner alive.
 bool LoadDlsBytes(fluid_synth_t* synth, std::span<const std::uint8_t> bytes,
                   TLoadedSoundSet& loaded, std::shared_ptr<const void> owner = {});
 

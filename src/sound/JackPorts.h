@@ -23,8 +23,8 @@ class TJackMidiPort {
 public:
   enum class TDirection { Output, Input };
 
-  // Opens client ClientName (the server may append a number when the name is
-  // taken) with one MIDI port PortName; IsOpen() is false without a server.
+  // Opens client clientName (the server may append a number when the name is
+  // taken) with one MIDI port portName; IsOpen() is false without a server.
   TJackMidiPort(const std::string& clientName, const std::string& portName, TDirection direction);
   ~TJackMidiPort();
   TJackMidiPort(const TJackMidiPort&) = delete;
@@ -37,8 +37,8 @@ public:
   // the ports that take MIDI, for an input the ports that send it. Ports of
   // this process are left out, so the program never plays into itself.
   std::vector<std::string> Peers() const;
-  // Output: routes to Peer alone, dropping the previous connection.
-  // Input: adds Peer as a source.
+  // Output: routes to peer alone, dropping the previous connection.
+  // Input: adds peer as a source.
   bool Connect(const std::string& peer);
 
   // Output: queues one message for the next period; false when closed or the

@@ -158,7 +158,7 @@ struct TDriverBuffer {
 };
 
 // The audio driver's buffer for a write latency and period in ms: a period of
-// PeriodMs (64..8192 frames), as many periods as make up LatencyMs (2..64).
+// periodMs (64..8192 frames), as many periods as make up latencyMs (2..64).
 TDriverBuffer DriverBufferFor(int latencyMs, int periodMs, int sampleRate);
 
 // The driver's buffer for a response time, the latency the player hears. A
@@ -167,7 +167,7 @@ TDriverBuffer DriverBufferFor(int latencyMs, int periodMs, int sampleRate);
 // (PeriodCount + 1.5) periods in all. Two to eight periods of the size the
 // device grants (GrantPeriod: frames asked -> frames granted; devices round
 // periods to their own steps): of those within a synthesizer block (64
-// frames) of ResponseMs the shortest period, else the nearest.
+// frames) of responseMs the shortest period, else the nearest.
 TDriverBuffer DriverBufferForResponse(int responseMs, int sampleRate,
                                       const std::function<int(int)>& grantPeriod);
 double HeardLatencyMs(TDriverBuffer buffer, int sampleRate);

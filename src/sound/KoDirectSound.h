@@ -31,7 +31,7 @@ public:
   const TKoDS_AllDevCapsType& Devices() const { return FDevices; }
   std::int32_t DeviceIndex() const { return FDeviceIndex; }
 
-  // Chooses device Index for the synthesizer's audio output; false for an
+  // Chooses device index for the synthesizer's audio output; false for an
   // index outside the list.
   bool SelectDevice(int index);
 
@@ -40,7 +40,7 @@ public:
   // The selected device's audio driver, "alsa" while none is selected.
   std::string SelectedDriver() const;
 
-  // The index of the output named Name ("default", "pulse", "jack", an ALSA
+  // The index of the output named name ("default", "pulse", "jack", an ALSA
   // device). A name the list does not hold is taken as an ALSA device and
   // appended; -1 for an empty name, for "jack" without a JACK server, or
   // when the list is full.

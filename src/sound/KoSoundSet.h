@@ -63,7 +63,7 @@ bool IsRiffForm(std::span<const std::uint8_t> bytes, std::string_view form);
 TSoundSetResult LoadSoundSet(fluid_synth_t* synth, std::span<const std::uint8_t> bytes,
                              TLoadedSoundSet& loaded);
 
-// The same for bytes that stay (a mapped file, kept alive by Owner): a DLS
+// The same for bytes that stay (a mapped file, kept alive by owner): a DLS
 // collection is read in place, its voices reading their waves from the bytes;
 // other formats are copied as LoadSoundSet does.
 TSoundSetResult LoadSoundSetInPlace(fluid_synth_t* synth, std::span<const std::uint8_t> bytes,

@@ -55,7 +55,7 @@ private:
   void ReadSequencer();
   void ReadJack();
   bool ConnectSequencer(int client, int port);
-  // Hands the first Count messages of FDelivery to the queue.
+  // Hands the first count messages of FDelivery to the queue.
   void Deliver(std::size_t count);
   void MarkLost();
 

@@ -23,7 +23,7 @@ void SetMixerMessageHandler(TMixerMessageHandler handler);
 bool MixerLineHasVolume(std::uint8_t line);
 // The line's volume on 0..65535 (its louder channel); 0 without a mixer or such a line.
 std::uint16_t GetMixerVolume(std::uint8_t line);
-// Writes Value (0..65535) to every channel of the line.
+// Writes value (0..65535) to every channel of the line.
 void SetMixerVolume(std::uint8_t line, std::uint16_t value);
 
 } // namespace melo

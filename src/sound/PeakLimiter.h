@@ -13,7 +13,7 @@ public:
 
   explicit TPeakLimiter(int sampleRate, float ceiling = DefaultCeiling, double releaseMs = 120.0);
 
-  // In place; Left and Right of the same length.
+  // In place; left and right of the same length.
   void Process(std::span<float> left, std::span<float> right);
   // The gain applied to the last sample (1 when not limiting).
   float Gain() const;

@@ -44,8 +44,8 @@ public:
   void Restart();
   std::size_t Waiting() const;
 
-  // Audio thread, once per period of Frames frames starting at FirstFrame,
-  // NowMs being the clock at its start; BufferFrames is how much the output
+  // Audio thread, once per period of frames frames starting at firstFrame,
+  // nowMs being the clock at its start; bufferFrames is how much the output
   // holds (a period's worth or less for an output that calls once per period
   // of its own). The messages whose block boundary falls before the period's
   // end, in time order (ties in the order pushed). The span stays valid until

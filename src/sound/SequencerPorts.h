@@ -18,8 +18,8 @@ struct TSequencerPortInfo {
   std::string Description;
 };
 
-// Opens a sequencer client named "Melotastico" for Mode (SND_SEQ_OPEN_...,
-// with Flags such as SND_SEQ_NONBLOCK); null without one. The first time
+// Opens a sequencer client named "Melotastico" for mode (SND_SEQ_OPEN_...,
+// with flags such as SND_SEQ_NONBLOCK); null without one. The first time
 // the sequencer is missing (no /dev/snd/seq) it says so once on stderr.
 snd_seq_t* OpenSequencer(int mode, int flags);
 // Closes a client OpenSequencer opened.
@@ -41,7 +41,7 @@ public:
   bool IsOpen() const { return FSeq != nullptr; }
   // Every other client's port, in the sequencer's client and port order.
   void Enumerate(const std::function<void(const TSequencerPortInfo&)>& visit) const;
-  // Routes our output to Client:Port, dropping the previous connection.
+  // Routes our output to client:port, dropping the previous connection.
   bool Connect(int client, int port);
   // Sends one short message to the connected port at once.
   bool Send(std::uint8_t status, std::uint8_t data1, std::uint8_t data2);

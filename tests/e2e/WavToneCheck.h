@@ -43,7 +43,7 @@ struct TToneExpectation {
 // Every way the report misses the expectation, as a sentence each; empty when it passes.
 std::vector<std::string> ToneFaults(const TToneReport& report, const TToneExpectation& expect);
 
-// The notes heard one after another, as MIDI note numbers: each stretch of at least MinSeconds
+// The notes heard one after another, as MIDI note numbers: each stretch of at least minSeconds
 // where the sound is loud (within 30 dB of the peak) and holds one pitch gives its note; a note
 // heard again right after itself counts once.
 std::vector<int> NoteSequence(const TWavAudio& audio, double minSeconds = 0.1);

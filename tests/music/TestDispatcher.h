@@ -23,7 +23,7 @@ public:
   }
   ~TQueueDispatcher() { SetUiDispatcher({}); }
 
-  // Waits (up to Timeout) until a call is queued; true if there is one.
+  // Waits (up to timeout) until a call is queued; true if there is one.
   bool WaitForCall(std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
     std::unique_lock lock(FLock);
     return FPosted.wait_for(lock, timeout, [&] { return !FCalls.empty(); });
