@@ -45,16 +45,9 @@ std::vector<std::uint8_t> MidiFileSongImage(const TMidiFileContent& content) {
   events.Add({content.EndTime, 0, sekEnd, 0});
 
   TSongHeader header{};
-  std::copy(SongMagic.begin(), SongMagic.end(), header.Magic);
-  header.Version = SongVersion;
   header.Info = MidiFileSongInfo(content);
   header.State = DefaultSongState();
-  header.EventCount = static_cast<std::uint32_t>(events.Count());
-  std::vector<std::uint8_t> image(SongHeaderBytes);
-  SongHeaderToBytes(header,
-                    std::span<std::uint8_t, SongHeaderBytes>(image.data(), SongHeaderBytes));
-  events.SaveToStream(image, SongHeaderBytes);
-  return image;
+  return SongImage(header, events);
 }
 
 bool LoadMidiFileSong(const std::filesystem::path& fileName, TSimpleRecorder& recorder,

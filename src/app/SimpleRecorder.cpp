@@ -394,16 +394,26 @@ void TSimpleRecorder::PlayerStep() {
   FRetiredTimers.clear();
 }
 
+void StampSongHeader(TSongHeader& header, const TSimpleBuffer& events) {
+  std::memcpy(header.Magic, SongMagic.data(), SongMagic.size());
+  header.Version = SongVersion;
+  header.EventCount = static_cast<std::uint32_t>(events.Count());
+}
+
+std::vector<std::uint8_t> SongImage(TSongHeader header, const TSimpleBuffer& events) {
+  StampSongHeader(header, events);
+  std::vector<std::uint8_t> image(SongHeaderBytes, 0);
+  SongHeaderToBytes(header,
+                    std::span<std::uint8_t, SongHeaderBytes>(image.data(), SongHeaderBytes));
+  events.SaveToStream(image, SongHeaderBytes);
+  return image;
+}
+
 void TSimpleRecorder::SaveToStream(std::vector<std::uint8_t>& stream, const TSongInfo& info) {
   std::lock_guard lock(FLock);
-  std::memcpy(Header.Magic, SongMagic.data(), SongMagic.size());
-  Header.Version = SongVersion;
   Header.Info = info;
-  Header.EventCount = static_cast<std::uint32_t>(FEvents.Count());
-  stream.assign(SongHeaderBytes, 0);
-  SongHeaderToBytes(Header,
-                    std::span<std::uint8_t, SongHeaderBytes>(stream.data(), SongHeaderBytes));
-  FEvents.SaveToStream(stream, SongHeaderBytes);
+  StampSongHeader(Header, FEvents);
+  stream = SongImage(Header, FEvents);
 }
 
 bool TSimpleRecorder::SaveToFile(const std::filesystem::path& fileName, const TSongInfo& info,

@@ -126,6 +126,12 @@ TSongInfo MakeSongInfo(std::string_view title, std::string_view player, std::str
 void SongHeaderToBytes(const TSongHeader& header, std::span<std::uint8_t, SongHeaderBytes> out);
 TSongHeader SongHeaderFromBytes(std::span<const std::uint8_t, SongHeaderBytes> in);
 
+class TSimpleBuffer;
+// Stamps a header for its events: magic, the current version, the events' count.
+void StampSongHeader(TSongHeader& header, const TSimpleBuffer& events);
+// The whole song file: the header, stamped, then the events.
+std::vector<std::uint8_t> SongImage(TSongHeader header, const TSimpleBuffer& events);
+
 // Turns an old (version 1) song file into a version-4 image: its key events
 // become key-down/key-up events (skipped when marked so or for F5), the start
 // state gets bank 0 program 0 voices and the default key definition. False

@@ -25,7 +25,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::FreshSongHeader;
-using test::SongImage;
 
 TEST(CommandLine, OptionsAreActionsAndOldArgumentsStartTheWindow) {
   struct TCase {

@@ -392,7 +392,7 @@ TEST_F(WindowPlaysTest, DrumKeysSoundOnceInOldAndRecordedSongs) {
   }
   form_->Performance().SetRecording(false);
   ASSERT_TRUE(SongHasRawDrumStrikes(recorder.Events()));
-  std::vector<std::uint8_t> image = test::SongImage(recorder.Header, recorder.Events());
+  std::vector<std::uint8_t> image = SongImage(recorder.Header, recorder.Events());
   const TBytes recordedPlayed = WindowPlays(image);
   EXPECT_EQ(drumOns(recordedPlayed), (std::vector<int>{36, 42, 38, 42, 36, 42}));
   EXPECT_EQ(ExportPlays(), recordedPlayed);
@@ -425,7 +425,7 @@ TEST_F(WindowPlaysTest, KeyDefinitionAndSmartSemitoneEventsExportTheNotesTheWind
   events.Add({330, 0, sekKeyDown, 0xD2});
   events.Add({380, 0, sekKeyUp, 0xD2});
   events.Add({390, 0, sekEnd, 0});
-  const TBytes window = WindowPlays(test::SongImage(header, events));
+  const TBytes window = WindowPlays(SongImage(header, events));
   const TBytes exported = ExportPlays();
   EXPECT_EQ(exported, window);
   // Q sounds middle C, then C sharp after the change.

@@ -21,18 +21,6 @@ inline TSongHeader FreshSongHeader() {
   return header;
 }
 
-// A version-4 file image of the header (stamped) and events.
-inline std::vector<std::uint8_t> SongImage(TSongHeader header, const TSimpleBuffer& events) {
-  std::memcpy(header.Magic, SongMagic.data(), SongMagic.size());
-  header.Version = SongVersion;
-  header.EventCount = static_cast<std::uint32_t>(events.Count());
-  std::vector<std::uint8_t> image(SongHeaderBytes);
-  SongHeaderToBytes(header,
-                    std::span<std::uint8_t, SongHeaderBytes>(image.data(), SongHeaderBytes));
-  events.SaveToStream(image, SongHeaderBytes);
-  return image;
-}
-
 struct TOldKeyEvent {
   std::uint32_t Time;
   std::uint8_t Skip;
