@@ -1,9 +1,8 @@
-#include "app/MainWindow.h"
+#include "app/MainWindowView.h"
 #include "app/SoundSetMessages.h"
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QComboBox>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFile>
@@ -14,7 +13,6 @@
 #include <QThread>
 #include <QUrl>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -72,93 +70,9 @@ constexpr const char* OutputLostCaption = QT_TRANSLATE_NOOP("TRoVoravForm", "（
 
 // Where the mouse pedal keeps the pointer: window background.
 constexpr QPoint MousePedalPoint(400, 120);
-// The external-voice lists.
-constexpr int ExternalListTop = 240;
-constexpr int ExternalListWidth = 201;
-constexpr int ExternalListLeft[HandCount] = {32, 272};
 constexpr int KeyOneIndex = 14; // where the settings dialog opens the key-definition editor
 
 } // namespace
-
-// What the performance shows, on the window's controls.
-class TRoVoravForm::TView final : public TPerformanceView {
-public:
-  explicit TView(TRoVoravForm& form) : F(form) {}
-
-  void ShowTranspose(int, std::uint8_t keySignature, const std::string& text) override {
-    F.FStaff->SetKeySignature(keySignature);
-    F.FTransposeEdit->SetText(QString::fromStdString(text));
-  }
-  void ShowOctave(int hand, int octave, const std::string& text) override {
-    if (hand == LeftHand) {
-      F.FLeftOctaveEdit->SetText(QString::fromStdString(text));
-      F.FPCKeyboard->SetLeftOctave(octave);
-    } else {
-      F.FRightOctaveEdit->SetText(QString::fromStdString(text));
-      F.FPCKeyboard->SetRightOctave(octave);
-    }
-  }
-  void ShowVelocity(int hand, const std::string& text) override {
-    (hand == LeftHand ? F.FLeftVelocityEdit : F.FRightVelocityEdit)
-        ->SetText(QString::fromStdString(text));
-  }
-  void ShowVoice(int hand, const std::string& text) override {
-    (hand == LeftHand ? F.FLeftVoiceEdit : F.FRightVoiceEdit)
-        ->SetText(QString::fromStdString(text));
-  }
-  void ShowSmartSemitone(bool on) override { F.FPCKeyboard->SetSmartSemitone(on); }
-  void ShowKeyDefs() override {
-    F.FPCKeyboard->DrawAllLabels();
-    F.FPCKeyboard->AllKeysUp();
-  }
-  void ShowPCKey(int keyIndex, std::uint8_t state) override {
-    F.FPCKeyboard->SetKeyState(keyIndex, state);
-  }
-  void ShowPianoKey(int hand, int note, std::uint8_t state) override {
-    (hand == LeftHand ? F.FLeftKeyboard : F.FRightKeyboard)->SetKeyState(note - 24, state);
-  }
-  void ShowStaff(const TKeyNote (&notes)[MaxKeyNotes], int transpose) override {
-    TKeyNote shown[MaxKeyNotes];
-    std::copy(std::begin(notes), std::end(notes), std::begin(shown));
-    F.FStaff->ShowNotes(shown, transpose);
-  }
-  void ClearStaff() override { F.FStaff->Clear(); }
-  void ReleasePianoKeys() override {
-    F.FLeftKeyboard->ReleaseAll();
-    F.FRightKeyboard->ReleaseAll();
-  }
-  void ReleasePCKeys() override { F.FPCKeyboard->AllKeysUp(); }
-  void RecordingChanged(bool on) override {
-    F.FMainButtons->SetButtonState(mbRecord, on ? 1 : 0);
-    if (on) {
-      F.FSongFileName = QString::fromLatin1(NewSongFileName);
-      F.UpdateCaption();
-    }
-    F.UpdateButtons();
-  }
-  void PlayingChanged(bool on) override {
-    F.FMainButtons->SetButtonState(mbPlay, on ? 1 : 0);
-    F.SetEditsEnabled(!on);
-    if (!on)
-      F.FVolumeSlider->setEnabled(true);
-    F.UpdateButtons();
-  }
-  void CloseWindow() override { F.close(); }
-  void ShowAbout() override { melo::ShowAbout(&F); }
-  void QuickSave() override { F.QuickSave(); }
-  void StepMasterVolume(int delta) override {
-    F.FVolume->SetMasterVolume(F.FVolume->GetMasterVolume() + delta);
-  }
-  void ToggleMousePedal() override { F.SetMousePedal(!F.FMousePedal); }
-  void BuildExternalVoiceLists() override { F.BuildExternalVoiceLists(); }
-  bool StepExternalRightVoice(int step) override { return F.StepExternalRightVoice(step); }
-  void OpenSong() override { F.OpenSong(); }
-  void EditSongInfo() override { F.EditSongInfo(); }
-  void SaveSongAs() override { F.SaveSongAs(); }
-
-private:
-  TRoVoravForm& F;
-};
 
 void InstallUiDispatcher() {
   SetUiDispatcher(
@@ -210,7 +124,7 @@ TRoVoravForm::TRoVoravForm(TEngineMode engineMode, QWidget* parent)
   FSongDialogs = std::make_unique<TSongDialogsOnScreen>(this);
   FSongCommands = std::make_unique<TSongCommands>(
       *FRecorder, FSongFileName,
-      TSongWindowHooks{[this] { return Recording() || Playing(); },
+      TSongWindowHooks{[this] { return FPerformance.Recording() || FPerformance.Playing(); },
                        [this] { FPerformance.ResetPerformance(ResetForDialog); },
                        [this] { UpdateCaption(); }, [this] { UpdateButtons(); },
                        [this](const QString& fileName, const TSongInfo& info) {
@@ -301,13 +215,7 @@ void TRoVoravForm::CreateControls() {
   FVolumeSlider = c.VolumeSlider;
   FVolume = std::make_unique<TVolumeControl>(*FVolumeSlider);
   FStaff = std::move(c.Staff);
-  FTransposeEdit = std::move(c.SpinEdits[seTranspose]);
-  FLeftOctaveEdit = std::move(c.SpinEdits[seLeftOctave]);
-  FRightOctaveEdit = std::move(c.SpinEdits[seRightOctave]);
-  FLeftVelocityEdit = std::move(c.SpinEdits[seLeftVelocity]);
-  FRightVelocityEdit = std::move(c.SpinEdits[seRightVelocity]);
-  FLeftVoiceEdit = std::move(c.SpinEdits[seLeftVoice]);
-  FRightVoiceEdit = std::move(c.SpinEdits[seRightVoice]);
+  FSpinEdits = std::move(c.SpinEdits);
   ConnectControls();
   // Fires the change: every start sets the master volume to 50.
   FVolumeSlider->SetPosition(50);
@@ -342,40 +250,47 @@ void TRoVoravForm::ConnectControls() {
   FLeftKeyboard->SetOnKeyDown([this](TKoMultiGlyphButton*, int p) { PianoKeyDown(false, p); });
   FLeftKeyboard->SetOnKeyUp([this](TKoMultiGlyphButton*, int p) { PianoKeyUp(false, p); });
   FMainButtons->SetOnClick([this](TKoMultiGlyphButton* sender) { MainButtonClick(sender->Tag()); });
-  for (TKoSpinEdit* edit : {FTransposeEdit.get(), FLeftOctaveEdit.get(), FRightOctaveEdit.get(),
-                            FLeftVelocityEdit.get(), FRightVelocityEdit.get(), FLeftVoiceEdit.get(),
-                            FRightVoiceEdit.get()}) {
-    edit->SetOnClick(
+  for (int edit = 0; edit < SpinEditCount; ++edit) {
+    SpinEdit(edit).SetOnClick(
         [this, edit](TKoMultiGlyphButton* sender) { SpinClicked(edit, sender->Tag()); });
   }
 }
 
 TKoSpinEdit& TRoVoravForm::SpinEdit(int edit) const {
-  const std::array<TKoSpinEdit*, 7> edits = {FTransposeEdit.get(),     FLeftOctaveEdit.get(),
-                                             FRightOctaveEdit.get(),   FLeftVelocityEdit.get(),
-                                             FRightVelocityEdit.get(), FLeftVoiceEdit.get(),
-                                             FRightVoiceEdit.get()};
-  return *edits.at(static_cast<std::size_t>(edit));
+  return *FSpinEdits.at(static_cast<std::size_t>(edit));
 }
 
-void TRoVoravForm::SpinClicked(const TKoSpinEdit* edit, int tag) {
+void TRoVoravForm::SpinClicked(int edit, int tag) {
   const int step = tag == 0 ? 1 : -1;
   const int count = InstrumentList.Count;
   const TPerformanceValues& values = FPerformance.Values();
-  if (edit == FTransposeEdit.get()) {
-    FPerformance.SetTranspose(values.Transpose + step);
-  } else if (edit == FLeftOctaveEdit.get()) {
-    FPerformance.SetLeftOctave(values.LeftOctave + step);
-  } else if (edit == FRightOctaveEdit.get()) {
-    FPerformance.SetRightOctave(values.RightOctave + step);
-  } else if (edit == FLeftVelocityEdit.get()) {
-    FPerformance.SetLeftVelocity(values.LeftVelocity + step);
-  } else if (edit == FRightVelocityEdit.get()) {
-    FPerformance.SetRightVelocity(values.RightVelocity + step);
-  } else if (count > 0 && edit == FLeftVoiceEdit.get()) {
-    FPerformance.SetLeftVoice((LeftVoiceIndex() + step + count) % count);
-  } else if (count > 0 && edit == FRightVoiceEdit.get()) {
-    FPerformance.SetRightVoice((RightVoiceIndex() + step + count) % count);
+  TKoPerformance& p = FPerformance;
+  switch (edit) {
+  case seTranspose:
+    p.SetTranspose(values.Transpose + step);
+    break;
+  case seLeftOctave:
+    p.SetLeftOctave(values.LeftOctave + step);
+    break;
+  case seRightOctave:
+    p.SetRightOctave(values.RightOctave + step);
+    break;
+  case seLeftVelocity:
+    p.SetLeftVelocity(values.LeftVelocity + step);
+    break;
+  case seRightVelocity:
+    p.SetRightVelocity(values.RightVelocity + step);
+    break;
+  case seLeftVoice:
+    if (count > 0)
+      p.SetLeftVoice((p.LeftVoiceIndex() + step + count) % count);
+    break;
+  case seRightVoice:
+    if (count > 0)
+      p.SetRightVoice((p.RightVoiceIndex() + step + count) % count);
+    break;
+  default:
+    break;
   }
 }
 
@@ -408,18 +323,18 @@ void TRoVoravForm::PianoKeyUp(bool right, int position) {
 void TRoVoravForm::MainButtonClick(int index) {
   switch (index) {
   case mbOpen:
-    OpenSong();
+    FSongCommands->OpenSong();
     break;
   case mbSave:
-    SaveSongAs();
+    FSongCommands->SaveSongAs();
     break;
   case mbPlay:
-    if (KeyState().ShiftState() == ssShift)
+    if (FPerformance.KeyState().ShiftState() == ssShift)
       FPerformance.SetLoopPlay(true);
-    FPerformance.SetPlaying(!Playing());
+    FPerformance.SetPlaying(!FPerformance.Playing());
     break;
   case mbRecord:
-    FPerformance.SetRecording(!Recording());
+    FPerformance.SetRecording(!FPerformance.Recording());
     break;
   case mbSetup:
     OpenSettings();
@@ -469,7 +384,7 @@ void TRoVoravForm::StartSoundEngine() {
   if (!Config.UseExternalDLS) {
     LoadBuiltInSoundSet();
   } else if (const TSoundSetResult result = FMusic->LoadExternalDLS()) {
-    BuildExternalVoiceLists();
+    FExternalVoices.Build();
   } else {
     UseBuiltInSetInstead(result);
   }
@@ -484,9 +399,7 @@ void TRoVoravForm::LoadBuiltInSoundSet() {
 // loads.
 void TRoVoravForm::UseBuiltInSetInstead(const TSoundSetResult& why) {
   TellExternalSetRefused(Config.ExternalDLSFileName, why, this);
-  delete FExternalVoicesLeft;
-  delete FExternalVoicesRight;
-  FExternalVoicesLeft = FExternalVoicesRight = nullptr;
+  FExternalVoices.Remove();
   FPerformance.SetUseExternalDLS(false);
   LoadBuiltInSoundSet();
   FPerformance.SetLeftVoice(FPerformance.LeftVoiceIndex());
@@ -529,7 +442,8 @@ void TRoVoravForm::ReleaseHeldKeys() {
 void TRoVoravForm::OpenSettings() {
   ReleaseHeldKeys();
   const TSetupConfig old = Config;
-  TSetupOptions options{FPerformance.NotebookMode(), LoopPlay(), PeriodPedal(), SmartSemitone()};
+  const TKoPerformance& p = FPerformance;
+  TSetupOptions options{p.NotebookMode(), p.LoopPlay(), p.PeriodPedal(), p.SmartSemitone()};
   const bool ok = FSetupRunner
                       ? FSetupRunner(Config, options)
                       : ExecuteSetup(
@@ -548,9 +462,9 @@ void TRoVoravForm::OpenSettings() {
       UseBuiltInSetInstead(result);
       return;
     }
-    BuildExternalVoiceLists();
-    cbbExternalDLSVoices_LeftChange();
-    cbbExternalDLSVoices_RightChange();
+    FExternalVoices.Build();
+    FExternalVoices.Apply(LeftHand);
+    FExternalVoices.Apply(RightHand);
   }
 }
 
@@ -649,34 +563,15 @@ void TRoVoravForm::CheckSoundOutput() {
 }
 
 // ---------------------------------------------------------------------------
-// The key path and the performance values live in the performance.
-
-// ---------------------------------------------------------------------------
 // Recording and playback
 
 void TRoVoravForm::SetEditsEnabled(bool enabled) {
   FPCKeyboard->SetEnabled(enabled);
   FLeftKeyboard->SetEnabled(enabled);
   FRightKeyboard->SetEnabled(enabled);
-  for (TKoSpinEdit* edit : {FTransposeEdit.get(), FLeftOctaveEdit.get(), FRightOctaveEdit.get(),
-                            FLeftVelocityEdit.get(), FRightVelocityEdit.get()})
-    edit->SetButtonsEnabled(enabled);
-}
-
-void TRoVoravForm::QuickSave() {
-  static_cast<void>(FSongCommands->QuickSave()); // a failure shows its own message
-}
-
-void TRoVoravForm::OpenSong() {
-  FSongCommands->OpenSong();
-}
-
-void TRoVoravForm::SaveSongAs() {
-  FSongCommands->SaveSongAs();
-}
-
-void TRoVoravForm::EditSongInfo() {
-  FSongCommands->EditSongInfo();
+  // The voices stay choosable during playback.
+  for (int edit = seTranspose; edit < seLeftVoice; ++edit)
+    SpinEdit(edit).SetButtonsEnabled(enabled);
 }
 
 bool TRoVoravForm::ExportSong(const QString& fileName, const TSongInfo& info) {
@@ -691,21 +586,19 @@ bool TRoVoravForm::ExportSong(const QString& fileName, const TSongInfo& info) {
 }
 
 bool TRoVoravForm::OpenSongFile(const QString& fileName) {
-  if (Recording() || Playing())
+  if (FPerformance.Recording() || FPerformance.Playing())
     return false;
   FPerformance.ResetPerformance(ResetForDialog);
   return FSongCommands->OpenSongFile(fileName);
 }
 
-void TRoVoravForm::SetSongDialogs(TSongDialogs& dialogs) {
-  FSongCommands->SetDialogs(dialogs);
-}
-
 void TRoVoravForm::UpdateButtons() {
   TKoMainButtons& b = *FMainButtons;
-  if (Recording() || Playing()) {
-    b.SetEnabled(mbPlay, Playing());
-    b.SetEnabled(mbRecord, Recording());
+  const bool playing = FPerformance.Playing();
+  const bool recording = FPerformance.Recording();
+  if (recording || playing) {
+    b.SetEnabled(mbPlay, playing);
+    b.SetEnabled(mbRecord, recording);
     for (int i : {mbOpen, mbSave, mbSetup, mbHelp, mbAbout})
       b.SetEnabled(i, false);
     return;
@@ -735,23 +628,21 @@ void TRoVoravForm::ApplySongState() {
 
 void TRoVoravForm::SongEnded() {
   FPerformance.SetPlaying(false);
-  if (!LoopPlay())
+  if (!FPerformance.LoopPlay())
     return;
   QThread::msleep(LoopPauseMs);
   FPerformance.SetPlaying(true);
 }
 
-// eventData: QWidget has a member named data.
-
 // ---------------------------------------------------------------------------
-// Activation, master volume, mouse pedal and the external-voice lists
+// Activation and the mouse pedal
 
 void TRoVoravForm::FormActivate() {
   ++FActivations;
   // The external set's voices reach both channels once the window is first in front.
   if (FActivations == 1 && FPerformance.UseExternalDLS()) {
-    cbbExternalDLSVoices_LeftChange();
-    cbbExternalDLSVoices_RightChange();
+    FExternalVoices.Apply(LeftHand);
+    FExternalVoices.Apply(RightHand);
   }
   // The sound server and the ALSA mixer each set the master volume; only
   // without either is there something to say.
@@ -774,65 +665,6 @@ void TRoVoravForm::SetMousePedal(bool on) {
   } else {
     FPointerClip->Release();
   }
-}
-
-void TRoVoravForm::BuildExternalVoiceLists() {
-  delete FExternalVoicesLeft;
-  delete FExternalVoicesRight;
-  QComboBox* lists[HandCount] = {};
-  for (int hand = 0; hand < HandCount; ++hand) {
-    auto* list = new QComboBox(this);
-    list->setEditable(false);
-    list->setFocusPolicy(Qt::NoFocus); // keys stay with the piano
-    for (int i = 0; i < InstrumentList.Count; ++i) {
-      list->addItem(
-          QStringLiteral("%1: %2").arg(i).arg(QString::fromStdString(InstrumentList.NameUtf8(i))));
-    }
-    list->setCurrentIndex(0);
-    list->setGeometry(ExternalListLeft[hand], ExternalListTop, ExternalListWidth,
-                      list->sizeHint().height());
-    // Only a choice of the user's fires: selecting in code does not.
-    connect(list, &QComboBox::activated, this, [this, hand] {
-      hand == LeftHand ? cbbExternalDLSVoices_LeftChange() : cbbExternalDLSVoices_RightChange();
-    });
-    list->show();
-    lists[hand] = list;
-  }
-  FExternalVoicesLeft = lists[LeftHand];
-  FExternalVoicesRight = lists[RightHand];
-}
-
-namespace {
-
-int SelectedInstrument(const QComboBox* list) {
-  const int index = list ? list->currentIndex() : -1;
-  return index >= 0 && index < InstrumentList.Count ? index : -1;
-}
-
-} // namespace
-
-void TRoVoravForm::cbbExternalDLSVoices_LeftChange() {
-  if (const int index = SelectedInstrument(FExternalVoicesLeft); index >= 0) {
-    FPerformance.SetExternalVoice(LeftHand,
-                                  InstrumentList.Entries[static_cast<std::size_t>(index)].Patch);
-  }
-}
-
-void TRoVoravForm::cbbExternalDLSVoices_RightChange() {
-  if (const int index = SelectedInstrument(FExternalVoicesRight); index >= 0) {
-    FPerformance.SetExternalVoice(RightHand,
-                                  InstrumentList.Entries[static_cast<std::size_t>(index)].Patch);
-  }
-}
-
-bool TRoVoravForm::StepExternalRightVoice(int step) {
-  if (!FExternalVoicesRight || FExternalVoicesRight->count() == 0)
-    return false;
-  // Past either end the selection stays on the end item.
-  FExternalVoicesRight->setCurrentIndex(std::clamp(FExternalVoicesRight->currentIndex() + step, 0,
-                                                   FExternalVoicesRight->count() - 1));
-  cbbExternalDLSVoices_RightChange();
-  return true;
 }
 
 } // namespace melo

@@ -16,8 +16,10 @@
 #include <string>
 
 #include "app/CommandLine.h"
+#include "app/ExternalVoiceLists.h"
 #include "app/KoPerformance.h"
 #include "app/VolumeControl.h"
+#include "controls/SkinLayout.h"
 #include "input/KoDIKeyBoard.h"
 #include "input/KoKeyDef.h"
 #include "sound/KoDirectMusic.h"
@@ -57,44 +59,23 @@ void InstallUiDispatcher();
 
 class TRoVoravForm : public QWidget {
 public:
-  // Milliseconds of a monotonic clock; tests replace it.
-  using TTickSource = std::function<std::uint32_t()>;
-
   // Tests pass an engine mode that records the bytes instead of sounding them.
   explicit TRoVoravForm(TEngineMode engineMode = TEngineMode::Live, QWidget* parent = nullptr);
   ~TRoVoravForm() override;
 
-  // The key path.
-
-  // Performance values.
-
-  // One-touch slots.
-
   // Recording and playback.
-  void QuickSave();
-  void OpenSong();
-  void SaveSongAs();
-  void EditSongInfo();
   // Opens a chosen song file as OpenSong does after its dialog; true when it loaded.
   bool OpenSongFile(const QString& fileName);
   // The save dialog's export: the song in memory with info's texts to a MIDI
   // or audio file named by fileName's extension; false for any other name.
   bool ExportSong(const QString& fileName, const TSongInfo& info);
-  // The dialogs the song commands show; tests answer them in their place.
-  void SetSongDialogs(TSongDialogs& dialogs);
-  void UpdateButtons();
-  void UpdateCaption();
-  void ApplySongState();
-  void SongEnded();
+  // Open, Save As, quick save and the song information; tests answer their dialogs.
+  TSongCommands& SongCommands() const { return *FSongCommands; }
 
   void ApplySettings(const TSetupOptions& options);
 
   // The mouse buttons as both sustain pedals, the pointer kept on the window's background.
   void SetMousePedal(bool on);
-  // Drop-down lists of the external sound set's voices for each hand.
-  void BuildExternalVoiceLists();
-  void cbbExternalDLSVoices_LeftChange();
-  void cbbExternalDLSVoices_RightChange();
   // Dialogs. Opening one first releases every held key, as losing the foreground does.
   void OpenSettings();
   void EditKeyDefinition(int keyIndex);
@@ -116,25 +97,12 @@ public:
   TVolumeControl& Volume() const { return *FVolume; }
   bool MousePedal() const { return FMousePedal; }
   TPointerClip& PointerClip() const { return *FPointerClip; }
-  QComboBox* ExternalVoicesLeft() const { return FExternalVoicesLeft; }
-  QComboBox* ExternalVoicesRight() const { return FExternalVoicesRight; }
+  // Drop-down lists of the external sound set's voices for each hand.
+  const TExternalVoiceLists& ExternalVoices() const { return FExternalVoices; }
   TKoPerformance& Performance() { return FPerformance; }
   const TKoPerformance& Performance() const { return FPerformance; }
-  const TDIKeyboardBuffer& KeyState() const { return FPerformance.KeyState(); }
-  int LeftVoiceIndex() const { return FPerformance.LeftVoiceIndex(); }
-  int RightVoiceIndex() const { return FPerformance.RightVoiceIndex(); }
-  bool Recording() const { return FPerformance.Recording(); }
-  bool Playing() const { return FPerformance.Playing(); }
-  bool LoopPlay() const { return FPerformance.LoopPlay(); }
-  bool PeriodPedal() const { return FPerformance.PeriodPedal(); }
-  bool SmartSemitone() const { return FPerformance.SmartSemitone(); }
-  bool AccompRunning() const { return FPerformance.AccompRunning(); }
-  int OneTouchCursor() const { return FPerformance.OneTouchCursor(); }
-  const TOneTouchSlot& OneTouch(int slot) const { return FPerformance.OneTouch(slot); }
   // 0 transpose, 1/2 left/right octave, 3/4 left/right velocity, 5/6 left/right voice.
   TKoSpinEdit& SpinEdit(int edit) const;
-  void SetNotebookMode(bool on) { FPerformance.SetNotebookMode(on); }
-  void SetTickSource(TTickSource source) { FPerformance.SetTickSource(std::move(source)); }
   // The watch of the sound output (every OutputWatchMs): says once, on
   // stderr and in the caption, that the output was lost, and that it is back.
   void CheckSoundOutput();
@@ -159,16 +127,19 @@ private:
   void LoadBuiltInSoundSet();
   void UseBuiltInSetInstead(const TSoundSetResult& why);
   void FormDestroy();
-  void SpinClicked(const TKoSpinEdit* edit, int tag);
+  void SpinClicked(int edit, int tag);
   void PianoKeyDown(bool right, int position);
   void PianoKeyUp(bool right, int position);
   void PCKeyMouseMove(TKoMultiGlyphButton* sender);
   void MainButtonClick(int index);
   void OpenHelp();
   void SetEditsEnabled(bool enabled);
-  bool StepExternalRightVoice(int step);
   void FormActivate();
   void ReleaseHeldKeys();
+  void UpdateButtons();
+  void UpdateCaption();
+  void ApplySongState();
+  void SongEnded();
 
   std::unique_ptr<TKoPCKeyboard> FPCKeyboard;
   std::unique_ptr<TRoVoravKb> FRightKeyboard;
@@ -176,13 +147,7 @@ private:
   std::unique_ptr<TKoMainButtons> FMainButtons;
   TKoSlider* FVolumeSlider = nullptr;
   std::unique_ptr<TKoStaff> FStaff;
-  std::unique_ptr<TKoSpinEdit> FTransposeEdit;
-  std::unique_ptr<TKoSpinEdit> FLeftOctaveEdit;
-  std::unique_ptr<TKoSpinEdit> FRightOctaveEdit;
-  std::unique_ptr<TKoSpinEdit> FLeftVelocityEdit;
-  std::unique_ptr<TKoSpinEdit> FRightVelocityEdit;
-  std::unique_ptr<TKoSpinEdit> FLeftVoiceEdit;
-  std::unique_ptr<TKoSpinEdit> FRightVoiceEdit;
+  std::array<std::unique_ptr<TKoSpinEdit>, SpinEditCount> FSpinEdits;
   std::unique_ptr<TKoDirectMusic> FMusic;
   // The MIDI keyboard's ports (live engine only); their reader thread wakes
   // the window's thread, which takes what waits in one batch.
@@ -196,11 +161,10 @@ private:
   std::unique_ptr<TSongDialogs> FSongDialogs;
   std::unique_ptr<TSongCommands> FSongCommands;
   TKoPerformance FPerformance;
+  TExternalVoiceLists FExternalVoices{*this, FPerformance};
   QString FSongFileName;
   std::unique_ptr<TVolumeControl> FVolume;
   TPointerClip* FPointerClip = nullptr;
-  QComboBox* FExternalVoicesLeft = nullptr;
-  QComboBox* FExternalVoicesRight = nullptr;
   int FActivations = 0;
   bool FMousePedal = false;
   int FLatency = 0;

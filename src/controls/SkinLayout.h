@@ -138,7 +138,7 @@ inline constexpr QRect PCDigitRect(int octave, int degree) {
   return QRect(8 * (7 * (octave - 1) + (degree - 1)), PCDigitTop, PCDigitWidth,
                PCDigitHeights[octave - 1]);
 }
-// Accidental 1 sharp, 2 flat, 3 natural sign.
+// accidental: 1 sharp, 2 flat, 3 natural sign.
 inline constexpr QRect PCAccidentalRect(int accidental) {
   return QRect(160 + 8 * accidental, PCAccidentalTop, 4, 9);
 }

@@ -59,7 +59,7 @@ public:
 
   // Lets the first tick run (at once).
   void Start();
-  // Asks for one extra tick at At (the regular ones go on as before); called
+  // Asks for one extra tick at `at` (the regular ones go on as before); called
   // from a tick, it takes effect for the next wait.
   void RequestTick(std::chrono::steady_clock::time_point at);
   // No tick begins after this returns. Joins the thread, or lets it end by
@@ -120,7 +120,7 @@ public:
   unsigned MinPeriod() const { return FMinPeriod; }
   unsigned MaxPeriod() const { return FMaxPeriod; }
 
-  // Thread mode, from inside the handler: one extra tick at At, between the
+  // Thread mode, from inside the handler: one extra tick at `at`, between the
   // regular ones (a clock that knows when its next event falls due need not
   // wait for the next period).
   void RequestTick(std::chrono::steady_clock::time_point at);

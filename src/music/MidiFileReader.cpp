@@ -120,7 +120,7 @@ TDivision DivisionOf(std::uint16_t division) {
   }
 }
 
-// Bytes as UTF-8: kept when they are UTF-8, else read as Latin-1; cut to
+// bytes as UTF-8: kept when they are UTF-8, else read as Latin-1; cut to
 // MaxMidiTextBytes without splitting a character.
 std::string TextOf(std::span<const std::uint8_t> bytes) {
   std::string text(bytes.begin(), bytes.end());

@@ -120,7 +120,7 @@ struct TPortList {
 bool AddOutputPort(TPortList& list, const TPortCaps& port);
 bool AddInputPort(TPortList& list, const TPortCaps& port);
 
-// Writes "OutDevList.txt" into Folder: "%d:  %s" per output port, CR LF, GBK.
+// Writes "OutDevList.txt" into folder: "%d:  %s" per output port, CR LF, GBK.
 bool WriteOutDevList(const std::filesystem::path& folder, const TPortList& ports);
 
 // ---- Settings mapped onto the synthesizer --------------------------------------

@@ -29,7 +29,7 @@ public:
     std::uint8_t Status, Data1, Data2;
   };
 
-  // BlockFrames: the synthesizer takes messages only between blocks of this
+  // blockFrames: the synthesizer takes messages only between blocks of this
   // many frames; a message goes to the nearest block boundary.
   TSampleScheduler(int sampleRate, int blockFrames, std::size_t capacity = 4096);
 

@@ -222,6 +222,9 @@ TEST_F(KoPerformanceTest, ReleasingTheKeyboardReleasesEveryPressedKey) {
 }
 
 TEST_F(KoPerformanceTest, NotebookModeKPlaysNumOneAndRecordsScanCode79) {
+  // By default K plays the left hand's middle C, Num-1 the right hand's.
+  ASSERT_TRUE(NoteIsLeft(Perf.KeyDefTable().Keys[KeyIndexOfScanCode(kK)].Notes[0]));
+  ASSERT_FALSE(NoteIsLeft(Perf.KeyDefTable().Keys[KeyIndexOfScanCode(79)].Notes[0]));
   Perf.SetNotebookMode(true);
   With(kLCtrl, kR);
   ASSERT_TRUE(Perf.Recording());
@@ -575,6 +578,7 @@ TEST_F(KoPerformanceTest, AccompanimentKeys) {
   EXPECT_NEAR(Metronome.Tempo(), tempo * 1.05, 0.01);
   Tap(kEnter);
   EXPECT_TRUE(Perf.AccompRunning());
+  EXPECT_TRUE(Metronome.Running());
   EXPECT_GE(Metronome.IndexOfClient("NewSecondAndNewBeat"), 0);
   Tap(kEnter);
   EXPECT_FALSE(Perf.AccompRunning());

@@ -347,8 +347,8 @@ protected:
 };
 
 TEST_F(WindowExternalSetTest, ListsShowTheSetsVoicesAndApplyOnFirstActivation) {
-  QComboBox* left = Form->ExternalVoicesLeft();
-  QComboBox* right = Form->ExternalVoicesRight();
+  QComboBox* left = Form->ExternalVoices().List(LeftHand);
+  QComboBox* right = Form->ExternalVoices().List(RightHand);
   ASSERT_NE(left, nullptr);
   ASSERT_NE(right, nullptr);
   const QStringList expected = {"0: Piano", "1: Guitar", "2: Variation", "3: Standard Kit"};
@@ -382,7 +382,7 @@ TEST_F(WindowExternalSetTest, ListsShowTheSetsVoicesAndApplyOnFirstActivation) {
 }
 
 TEST_F(WindowExternalSetTest, TabStepsTheRightListAndStaysInsideIt) {
-  QComboBox* right = Form->ExternalVoicesRight();
+  QComboBox* right = Form->ExternalVoices().List(RightHand);
   ASSERT_NE(right, nullptr);
   Key(xLShift, true);
   Tap(xTab); // before the first item: stays on it
@@ -395,7 +395,7 @@ TEST_F(WindowExternalSetTest, TabStepsTheRightListAndStaysInsideIt) {
   Tap(xTab);
   EXPECT_EQ(right->currentIndex(), 3);
   // The drum kit is applied on the right hand again, nothing else changes.
-  EXPECT_EQ(Form->ExternalVoicesLeft()->currentIndex(), 0);
+  EXPECT_EQ(Form->ExternalVoices().List(LeftHand)->currentIndex(), 0);
   Key(xLShift, true);
   Tap(xTab);
   Key(xLShift, false);
@@ -405,9 +405,9 @@ TEST_F(WindowExternalSetTest, TabStepsTheRightListAndStaysInsideIt) {
   Key(xLAlt, true);
   Tap(xBackspace);
   Key(xLAlt, false);
-  ASSERT_NE(Form->ExternalVoicesRight(), nullptr);
-  EXPECT_EQ(Form->ExternalVoicesRight()->currentIndex(), 0);
-  EXPECT_EQ(Form->ExternalVoicesRight()->count(), 4);
+  ASSERT_NE(Form->ExternalVoices().List(RightHand), nullptr);
+  EXPECT_EQ(Form->ExternalVoices().List(RightHand)->currentIndex(), 0);
+  EXPECT_EQ(Form->ExternalVoices().List(RightHand)->count(), 4);
   EXPECT_EQ(Form->findChildren<QComboBox*>().size(), 2);
 }
 

@@ -318,9 +318,9 @@ protected:
     form_->Performance().SetPlaying(true);
     QElapsedTimer timer;
     timer.start();
-    while (form_->Playing() && timer.elapsed() < 20000)
+    while (form_->Performance().Playing() && timer.elapsed() < 20000)
       QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    EXPECT_FALSE(form_->Playing());
+    EXPECT_FALSE(form_->Performance().Playing());
     const TBytes all = form_->Music()->CapturedBytes();
     return Notes(TBytes(all.begin() + static_cast<long>(start), all.end()));
   }

@@ -112,7 +112,7 @@ protected:
     OldXdg = xdg ? xdg : "";
     ::setenv("XDG_CONFIG_HOME", (Root / "config").c_str(), 1);
     Form = std::make_unique<TRoVoravForm>(TEngineMode::Capture);
-    Form->SetSongDialogs(Dialogs);
+    Form->SongCommands().SetDialogs(Dialogs);
   }
   void TearDown() override {
     Form.reset();
@@ -406,7 +406,7 @@ TEST_F(SongWindowTest, OpenWhileRecordingOrPlayingDoesNothing) {
   QThread::msleep(300); // the song lasts long enough to be stopped while playing
   With(xLCtrl, xR);
   With(xLCtrl, xP);
-  ASSERT_TRUE(Form->Playing());
+  ASSERT_TRUE(Form->Performance().Playing());
   With(xLCtrl, xO);
   ClickButton(0);
   EXPECT_TRUE(Dialogs.Asked.empty());
