@@ -16,6 +16,7 @@
 #include <fluidsynth.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <mutex>
@@ -430,6 +431,8 @@ bool TKoDirectMusic::OpenDriver() {
   // The file writer takes no callback: it plays the synthesizer directly, so
   // timed messages then play at once and nothing is limited.
   FDriverCallsUs = FOptions.AudioDriver != "file";
+  // JACK's thread must never wait; a device's may, and the device then runs dry.
+  FPauseWhileResting = FDriverCallsUs && driver != "jack";
   // A new output keeps its own time: the clock is tied to its frames afresh.
   FScheduler.Restart();
   // JACK calls once per cycle of its own; the others write into a buffer.
@@ -448,6 +451,10 @@ TOutputCheck TKoDirectMusic::CheckOutput() {
     return TOutputCheck::Unchanged;
   }
   const double now = SteadyClockMs();
+  if (FDriver != nullptr && FResting.load(std::memory_order_relaxed)) {
+    FPeriodsSeenAtMs = now; // a paused output asks for nothing, and is not lost
+    return TOutputCheck::Unchanged;
+  }
   if (FDriver != nullptr) {
     const std::uint64_t asked = FPeriodsAsked.load(std::memory_order_relaxed);
     if (asked != FPeriodsSeen) {
@@ -487,8 +494,11 @@ bool TKoDirectMusic::OutputLost() const {
 
 void TKoDirectMusic::CloseDriver() {
   if (FDriver != nullptr) {
+    WakeRenderer(); // a paused driver thread must see that it is to end
+
     delete_fluid_audio_driver(FDriver);
     FDriver = nullptr;
+    FPauseWhileResting = false;
   }
   // No period will come for what waits: it plays now, so that no note-off
   // is lost.
@@ -718,6 +728,9 @@ int TKoDirectMusic::FindInstrument(std::uint32_t patch) {
 // ---- Engine: messages ------------------------------------------------------------
 
 bool TKoDirectMusic::PlayOnSynth(std::uint8_t status, std::uint8_t data1, std::uint8_t data2) {
+  // Set before the call: set after, it could come too late for a renderer
+  // that looks between the two.
+  WakeRenderer();
   const int channel = status & 0x0F;
   const int key = data1 & 0x7F;
   const int value = data2 & 0x7F;
@@ -784,6 +797,7 @@ bool TKoDirectMusic::SendLocked(std::uint8_t status, std::uint8_t data1, std::ui
     if (const auto when = TIntendedTimeScope::Current();
         when && Scheduling() && (status & 0xF0) >= 0x80 && (status & 0xF0) < 0xF0) {
       if (FScheduler.Push(when->Ms + when->SlackMs, status, data1, data2)) {
+        WakeRenderer();
         return true;
       }
     }
@@ -1013,8 +1027,11 @@ void TKoDirectMusic::RenderPeriod(float* left, float* right, int frames) {
   const double now = FOptions.ClockMs ? FOptions.ClockMs() : SteadyClockMs();
   const std::int64_t end = FFrame + frames;
   std::int64_t at = FFrame;
-  for (const TSampleScheduler::TMessage& message :
-       FScheduler.BeginPeriod(FFrame, frames, now, FOutputBufferFrames)) {
+  const auto due = FScheduler.BeginPeriod(FFrame, frames, now, FOutputBufferFrames);
+  if (RestPeriod(left, right, frames, !due.empty())) {
+    return;
+  }
+  for (const TSampleScheduler::TMessage& message : due) {
     const std::int64_t next = std::clamp(message.Frame, at, end);
     RenderFrames(left, right, at - FFrame, next - at);
     at = next;
@@ -1025,6 +1042,62 @@ void TKoDirectMusic::RenderPeriod(float* left, float* right, int frames) {
   if (FOptions.LimitPeaks) {
     FLimiter.Process(std::span(left, static_cast<std::size_t>(frames)),
                      std::span(right, static_cast<std::size_t>(frames)));
+  }
+  WatchForSilence(left, right, frames);
+}
+
+// While resting, a period with nothing for the synthesizer is zeros and
+// nothing else. The first period with something wakes it: the frames it
+// missed are rendered (silence) up to its next block boundary, so its blocks,
+// and the timed messages placed on them, fall where they would have.
+void TKoDirectMusic::WakeRenderer() {
+  FSynthTouched.store(true, std::memory_order_release);
+  FSynthTouched.notify_one();
+}
+
+bool TKoDirectMusic::RestPeriod(float* left, float* right, int frames, bool messagesDue) {
+  if (!FResting.load(std::memory_order_relaxed)) {
+    return false;
+  }
+  if (!messagesDue && !FSynthTouched.exchange(false, std::memory_order_acquire)) {
+    if (!FPauseWhileResting || FScheduler.Waiting() > 0) {
+      std::fill_n(left, frames, 0.0f);
+      std::fill_n(right, frames, 0.0f);
+      FFrame += frames;
+      FRestedOffBlock = static_cast<int>((FRestedOffBlock + frames) % SynthBlockFrames);
+      return true;
+    }
+    // The device's thread sleeps until a message comes; the device runs dry
+    // meanwhile and starts again with the period rendered on waking, which
+    // thus sounds sooner than behind a full buffer.
+    FSynthTouched.wait(false, std::memory_order_acquire);
+  }
+  std::array<float, SynthBlockFrames> discardLeft{};
+  std::array<float, SynthBlockFrames> discardRight{};
+  RenderFrames(discardLeft.data(), discardRight.data(), 0, FRestedOffBlock);
+  FRestedOffBlock = 0;
+  FQuietFrames = 0;
+  FResting.store(false, std::memory_order_relaxed);
+  return false;
+}
+
+// The rest begins after RestAfterMs below RestLevel with no message for the
+// synthesizer meanwhile and no voice left. The voice count takes the
+// synthesizer's own lock: asked once, when the silence has lasted.
+void TKoDirectMusic::WatchForSilence(const float* left, const float* right, int frames) {
+  if (!FOptions.RestWhenSilent) {
+    return;
+  }
+  const auto loud = [](float sample) { return std::fabs(sample) > RestLevel; };
+  if (FSynthTouched.exchange(false, std::memory_order_acquire) ||
+      std::any_of(left, left + frames, loud) || std::any_of(right, right + frames, loud)) {
+    FQuietFrames = 0;
+    return;
+  }
+  FQuietFrames += frames;
+  if (FQuietFrames >= static_cast<std::int64_t>(RestAfterMs * SampleRate / 1000) &&
+      fluid_synth_get_active_voice_count(FSynth) == 0) {
+    FResting.store(true, std::memory_order_relaxed);
   }
 }
 

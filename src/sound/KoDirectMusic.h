@@ -201,6 +201,14 @@ struct TEngineOptions {
   // timed messages then play at once, and the output is not limited.
   bool PlaceTimedMessages = true;
   bool LimitPeaks = true;
+  // Silence costs nothing: once the output has stayed below RestLevel for
+  // RestAfterMs with no voice left (reverb and chorus tails included), the
+  // synthesizer is no longer run until a message reaches it. JACK's output
+  // and offline rendering are handed zeros meanwhile; a sound device's
+  // driver thread waits, and the device runs dry. A timed note after a rest
+  // starts on the frame it would have, had the synthesizer rendered
+  // throughout; a note sent at once, no later than it would have.
+  bool RestWhenSilent = true;
 };
 
 // What a look at the audio output found (TKoDirectMusic::CheckOutput).
@@ -292,6 +300,10 @@ public:
   // audio period would be (timed messages at their frames, the limiter last).
   // False while an audio driver plays the synthesizer or without a synthesizer.
   bool Render(std::span<float> left, std::span<float> right);
+  // The synthesizer rests: silence has gone on long enough (RestWhenSilent).
+  bool Resting() const { return FResting.load(std::memory_order_relaxed); }
+  static constexpr float RestLevel = 3.1623e-5f; // -90 dBFS
+  static constexpr double RestAfterMs = 200;     // longer than any reverb delay line
   // Timed messages still waiting for their period (tests).
   std::size_t WaitingMessages() const { return FScheduler.Waiting(); }
   // Capture port: the bytes sent so far, three per message.
@@ -320,6 +332,9 @@ private:
   static int AudioCallback(void* data, int len, int nfx, float* fx[], int nout, float* out[]);
   void RenderPeriod(float* left, float* right, int frames);
   void RenderFrames(float* left, float* right, std::int64_t offset, std::int64_t frames);
+  void WakeRenderer();
+  bool RestPeriod(float* left, float* right, int frames, bool messagesDue);
+  void WatchForSilence(const float* left, const float* right, int frames);
 
   const TEngineOptions FOptions;
   std::unique_ptr<TInstrumentList> FOwnInstruments;
@@ -334,7 +349,8 @@ private:
   fluid_settings_t* FSettings = nullptr;
   fluid_synth_t* FSynth = nullptr;
   fluid_audio_driver_t* FDriver = nullptr;
-  bool FDriverCallsUs = false; // the driver renders through RenderPeriod
+  bool FDriverCallsUs = false;     // the driver renders through RenderPeriod
+  bool FPauseWhileResting = false; // its thread may wait while the synthesizer rests
   // Periods the driver asked for; the watch compares it between its looks.
   std::atomic<std::uint64_t> FPeriodsAsked{0};
   std::uint64_t FPeriodsSeen = 0;
@@ -356,6 +372,13 @@ private:
   TSampleScheduler FScheduler;
   TPeakLimiter FLimiter;
   std::int64_t FFrame = 0; // frames rendered since the synthesizer was made
+  // Resting (RestWhenSilent): a message that reached the synthesizer since the
+  // renderer last looked wakes it; frames rested are counted modulo a
+  // synthesizer block, so that its blocks line up with FFrame again on waking.
+  std::atomic<bool> FSynthTouched{false};
+  std::atomic<bool> FResting{false};
+  std::int64_t FQuietFrames = 0;
+  int FRestedOffBlock = 0;
 };
 
 } // namespace melo

@@ -84,6 +84,9 @@ TKoOfflineRenderer::TKoOfflineRenderer(const TRenderSetup& setup) {
   TEngineOptions options;
   options.Mode = TEngineMode::Offline;
   options.OwnInstrumentList = true;
+  // Every frame is rendered: what the file holds does not depend on how the
+  // song was cut into blocks.
+  options.RestWhenSilent = false;
   FEngine = std::make_unique<TKoDirectMusic>(options);
   if (!FEngine->SelectPort(0))
     return;

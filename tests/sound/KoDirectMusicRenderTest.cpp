@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -193,6 +194,110 @@ TEST(EngineRenderReverbTest, EachLevelLeavesAClearlyLongerTail) {
     previous = tail;
   }
   EXPECT_GT(previous, 100.0 * none);
+}
+
+// One engine rests through each silence, the other renders it. A timed note
+// after the silence starts on the same frame in both; a note sent at once
+// starts no later, and at most one synthesizer block sooner.
+class EngineRestTest : public ::testing::Test {
+protected:
+  static constexpr std::size_t Period = 1000; // not a whole number of synthesizer blocks
+
+  void SetUp() override {
+    for (bool rest : {true, false}) {
+      TEngineOptions options;
+      options.Mode = TEngineMode::Offline;
+      options.ClockMs = [this] { return Now; };
+      options.RestWhenSilent = rest;
+      auto& engine = Engines[rest ? 0 : 1];
+      engine = std::make_unique<TKoDirectMusic>(options);
+      ASSERT_TRUE(engine->SelectPort(0));
+      ASSERT_TRUE(engine->LoadCollectionFromStream(GmSoundFontBytes()));
+    }
+  }
+
+  // Both engines, one period; the left channels are kept.
+  void Render() {
+    std::vector<float> right(Period);
+    for (int i = 0; i < 2; ++i) {
+      Left[i].assign(Period, 0.0f);
+      Engines[i]->Render(Left[i], right);
+      Heard[i].insert(Heard[i].end(), Left[i].begin(), Left[i].end());
+    }
+    Now += Period * 1000.0 / TKoDirectMusic::SampleRate;
+  }
+  static float Peak(const std::vector<float>& x) {
+    float top = 0;
+    for (float v : x)
+      top = std::max(top, std::fabs(v));
+    return top;
+  }
+  // A short note on both, then periods until the first engine rests and for
+  // about two seconds more (a count of periods that is no whole number of blocks).
+  void PlayAndRest() {
+    for (auto& engine : Engines)
+      NoteOn(*engine, 0, 60, 100);
+    Render();
+    for (auto& engine : Engines)
+      NoteOff(*engine, 0, 60);
+    std::size_t periods = 0;
+    while (!Engines[0]->Resting() && periods < Seconds(10) / Period) {
+      Render();
+      ++periods;
+    }
+    ASSERT_TRUE(Engines[0]->Resting());
+    // The reverb's tail had died away (the engine that renders on shows it).
+    EXPECT_LT(Peak(Left[1]), TKoDirectMusic::RestLevel);
+    EXPECT_GT(periods, Seconds(TKoDirectMusic::RestAfterMs / 1000) / Period);
+    std::size_t rested = 0;
+    while (rested < Seconds(2) / Period || rested % 8 == 0) { // 8 periods: whole blocks
+      Render();
+      ++rested;
+      ASSERT_EQ(Peak(Left[0]), 0.0f);
+    }
+    EXPECT_FALSE(Engines[1]->Resting());
+    Heard[0].clear();
+    Heard[1].clear();
+  }
+  // The first frame of what was heard since the rest above -60 dBFS.
+  long Onset(int engine) const {
+    const auto& x = Heard[engine];
+    return std::find_if(x.begin(), x.end(), [](float v) { return std::fabs(v) > 1e-3f; }) -
+           x.begin();
+  }
+
+  double Now = 1000;
+  std::unique_ptr<TKoDirectMusic> Engines[2];
+  std::vector<float> Left[2];
+  std::vector<float> Heard[2];
+};
+
+TEST_F(EngineRestTest, SilenceRestsAndTheNextNoteStartsWhereItWouldHave) {
+  PlayAndRest();
+  for (auto& engine : Engines) {
+    TIntendedTimeScope due(Now + 5.0, 0);
+    NoteOn(*engine, 0, 64, 100);
+  }
+  for (int p = 0; p < 20; ++p)
+    Render();
+  EXPECT_FALSE(Engines[0]->Resting());
+  ASSERT_LT(Onset(1), static_cast<long>(Heard[1].size()));
+  EXPECT_EQ(Onset(0), Onset(1));
+  // The same sound; not sample for sample, as the effects' slow modulation
+  // went on in one engine only.
+  const double level = Rms(Heard[1], 0, Heard[1].size());
+  EXPECT_NEAR(Rms(Heard[0], 0, Heard[0].size()), level, 0.01 * level);
+  for (auto& engine : Engines)
+    NoteOff(*engine, 0, 64);
+
+  PlayAndRest();
+  for (auto& engine : Engines)
+    NoteOn(*engine, 0, 67, 100);
+  Render();
+  ASSERT_LT(Onset(1), static_cast<long>(Period));
+  // Never later; a block sooner when the waking render takes it in.
+  EXPECT_LE(Onset(0), Onset(1));
+  EXPECT_GE(Onset(0), Onset(1) - 64);
 }
 
 } // namespace

@@ -69,9 +69,13 @@ TEST_F(OfflineRendererTest, PlaysLikeTheWindowsEngineAtTheExactFrame) {
   ASSERT_EQ(renderer.Render(messages, left, right), TRenderResult::Done);
   ASSERT_EQ(left.size(), right.size());
 
-  // The window's engine, set up as the window does, fed the same messages at
-  // the same frames, gives the same samples.
-  TKoDirectMusic engine(TEngineMode::Offline);
+  // The window's engine, set up as the window does but rendering through
+  // silences as an export does, fed the same messages at the same frames,
+  // gives the same samples.
+  TEngineOptions options;
+  options.Mode = TEngineMode::Offline;
+  options.RestWhenSilent = false;
+  TKoDirectMusic engine(options);
   ASSERT_TRUE(engine.SelectPort(0));
   engine.SetReverbLevel(2);
   Config.UseExternalDLS = true;
