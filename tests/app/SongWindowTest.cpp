@@ -305,6 +305,57 @@ TEST_F(SongWindowTest, EditSongInformationRewritesOnlyTheTextsOfALoadedFile) {
   EXPECT_EQ(Caption(), QStringLiteral("Melotastico - ") + Q(song));
 }
 
+// Closing, opening or editing another song and a new recording keep an unsaved recording in the
+// Recordings folder, as it would have been saved, and say where; a saved one is not kept.
+TEST_F(SongWindowTest, AnUnsavedRecordingIsKeptWhenReplacedOrDroppedASavedOneIsNot) {
+  const fs::path other = WriteSong("other.lyt", 4, "Other");
+  const fs::path recordings = Root / "Recordings";
+  auto filesIn = [](const fs::path& folder, const char* extension) {
+    std::vector<fs::path> files;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(folder, error))
+      if (entry.path().extension() == extension)
+        files.push_back(entry.path());
+    return files;
+  };
+  RecordQW();
+  With(xLCtrl, xLShift, xS);
+  RecordQW();
+  EXPECT_FALSE(fs::exists(recordings));
+
+  const std::vector<std::pair<std::string, std::function<void()>>> actions = {
+      {"new recording",
+       [&] {
+         With(xLCtrl, xR);
+         With(xLCtrl, xR);
+       }},
+      {"open",
+       [&] {
+         Dialogs.FileNames = {Q(other)};
+         With(xLCtrl, xO);
+       }},
+      {"edit song information",
+       [&] {
+         Dialogs.Type = {};
+         Dialogs.FileNames = {Q(other)};
+         With(xLCtrl, xLShift, xO);
+       }},
+      {"close", [&] { Form->close(); }},
+  };
+  for (const auto& [name, action] : actions) {
+    SCOPED_TRACE(name);
+    RecordQW();
+    const TBytes recorded = SongImage(Form->Recorder().Header, Form->Recorder().Events());
+    fs::remove_all(recordings);
+    action();
+    const std::vector<fs::path> kept = filesIn(recordings, ".lyt");
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(FileBytes(kept[0]), recorded);
+    EXPECT_EQ(filesIn(Root, ".journal").size(), name == "new recording" ? 1u : 0u);
+    EXPECT_TRUE(Caption().contains(Q(kept[0]))) << Caption().toStdString();
+  }
+}
+
 TEST_F(SongWindowTest, SaveAsAMidiFileExportsTheRecordingAndKeepsItUnsaved) {
   RecordQW();
   Dialogs.Type = [](TfrmSongInfo& form) { form.edTitle->setText(QStringLiteral("Take one")); };
