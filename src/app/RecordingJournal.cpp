@@ -100,9 +100,10 @@ fs::path RecoverHeld(const fs::path& journal, const fs::path& recordings) {
 std::vector<std::uint8_t> JournalHead(const TSongHeader& header, std::int64_t startTime) {
   std::vector<std::uint8_t> head(JournalHeadBytes, 0);
   std::memcpy(head.data(), JournalMagic.data(), JournalMagic.size());
-  for (std::size_t i = 0; i < 8; ++i)
+  for (std::size_t i = 0; i < 8; ++i) {
     head[StartTimeAt + i] =
         static_cast<std::uint8_t>(static_cast<std::uint64_t>(startTime) >> (8 * i));
+  }
   SongHeaderToBytes(
       header, std::span<std::uint8_t, SongHeaderBytes>(head.data() + HeaderAt, SongHeaderBytes));
   return head;
@@ -182,10 +183,11 @@ bool TRecordingJournal::Create(const fs::path& folder, const TSongHeader& header
   bool made = ::flock(FFile, LOCK_EX | LOCK_NB) == 0 && Append(head, error);
   for (int n = 1; made && FPath.empty(); ++n) {
     const fs::path path = folder / (own + "-" + std::to_string(n) + std::string(JournalExtension));
-    if (::link(draft.c_str(), path.c_str()) == 0)
+    if (::link(draft.c_str(), path.c_str()) == 0) {
       FPath = path;
-    else if (errno != EEXIST)
+    } else if (errno != EEXIST) {
       made = false;
+    }
   }
   if (!made && !error)
     error = LastError();

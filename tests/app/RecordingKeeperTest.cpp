@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "SongTestFiles.h"
 #include "platform/FileBytes.h"
 
 namespace melo {
@@ -39,23 +40,16 @@ protected:
     Recorder.Header.State.RightOctave = 1;
   }
 
-  std::vector<fs::path> FilesIn(const fs::path& folder, const std::string& extension) const {
-    std::vector<fs::path> files;
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator(folder, error))
-      if (entry.path().extension() == extension)
-        files.push_back(entry.path());
-    return files;
-  }
   // The song the only journal holds.
   TJournalSong JournalSong() const {
-    const std::vector<fs::path> journals = FilesIn(Folder, ".journal");
+    const std::vector<fs::path> journals = test::FilesIn(Folder, ".journal");
     TJournalSong song;
     TBytes bytes;
-    if (journals.size() == 1 && ReadFileBytes(journals[0], bytes, MaxSongFileBytes))
+    if (journals.size() == 1 && ReadFileBytes(journals[0], bytes, MaxSongFileBytes)) {
       EXPECT_TRUE(SongFromJournal(bytes, song));
-    else
+    } else {
       ADD_FAILURE() << journals.size() << " journals";
+    }
     return song;
   }
   TBytes RecordedImage() const { return SongImage(Recorder.Header, Recorder.Events()); }
@@ -93,9 +87,9 @@ TEST_F(RecordingKeeperTest, ASavedRecordingLeavesNoJournalAndIsNotKept) {
   Recorder.StartRecord();
   Recorder.RecordKeyDown(16);
   Recorder.StopRecord();
-  ASSERT_EQ(FilesIn(Folder, ".journal").size(), 1u);
+  ASSERT_EQ(test::FilesIn(Folder, ".journal").size(), 1u);
   ASSERT_TRUE(Recorder.SaveToFile(Folder / "Saved.lyt", Recorder.Header.Info));
-  EXPECT_TRUE(FilesIn(Folder, ".journal").empty());
+  EXPECT_TRUE(test::FilesIn(Folder, ".journal").empty());
   Recorder.StartRecord();
   EXPECT_FALSE(fs::exists(Folder / "Recordings"));
 }

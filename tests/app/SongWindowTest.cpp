@@ -28,6 +28,7 @@
 #include <gtest/gtest.h>
 
 #include "ScriptedSongDialogs.h"
+#include "SongTestFiles.h"
 #include "StandInSoundSet.h"
 #include "WindowTestEnvironment.h"
 #include "WindowTyping.h"
@@ -310,14 +311,6 @@ TEST_F(SongWindowTest, EditSongInformationRewritesOnlyTheTextsOfALoadedFile) {
 TEST_F(SongWindowTest, AnUnsavedRecordingIsKeptWhenReplacedOrDroppedASavedOneIsNot) {
   const fs::path other = WriteSong("other.lyt", 4, "Other");
   const fs::path recordings = Root / "Recordings";
-  auto filesIn = [](const fs::path& folder, const char* extension) {
-    std::vector<fs::path> files;
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator(folder, error))
-      if (entry.path().extension() == extension)
-        files.push_back(entry.path());
-    return files;
-  };
   RecordQW();
   With(xLCtrl, xLShift, xS);
   RecordQW();
@@ -348,10 +341,10 @@ TEST_F(SongWindowTest, AnUnsavedRecordingIsKeptWhenReplacedOrDroppedASavedOneIsN
     const TBytes recorded = SongImage(Form->Recorder().Header, Form->Recorder().Events());
     fs::remove_all(recordings);
     action();
-    const std::vector<fs::path> kept = filesIn(recordings, ".lyt");
+    const std::vector<fs::path> kept = FilesIn(recordings, ".lyt");
     ASSERT_EQ(kept.size(), 1u);
     EXPECT_EQ(FileBytes(kept[0]), recorded);
-    EXPECT_EQ(filesIn(Root, ".journal").size(), name == "new recording" ? 1u : 0u);
+    EXPECT_EQ(FilesIn(Root, ".journal").size(), name == "new recording" ? 1u : 0u);
     EXPECT_TRUE(Caption().contains(Q(kept[0]))) << Caption().toStdString();
   }
 }
