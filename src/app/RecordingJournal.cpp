@@ -3,7 +3,6 @@
 #include "platform/FileBytes.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -134,7 +133,10 @@ fs::path KeepSong(const fs::path& folder, std::int64_t startTime,
     return {};
   for (int sameSecond = 1; sameSecond <= MaxSameSecondNames; ++sameSecond) {
     const fs::path file = folder / TimeName(startTime, sameSecond);
-    if (fs::exists(file, error) || error)
+    const bool taken = fs::exists(file, error);
+    if (error)
+      return {};
+    if (taken)
       continue;
     return WriteFileReplacing(file, image, &error) ? file : fs::path();
   }

@@ -3,10 +3,13 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QStringList>
 
 #include <cstdio>
 #include <ctime>
 #include <utility>
+
+#include "app/SongCommands.h"
 
 namespace melo {
 namespace {
@@ -83,7 +86,7 @@ void TRecordingKeeper::JournalFailed(const std::error_code& error) {
   FJournalFailed = true;
   FJournal.Close();
   Tell(Translated(QT_TRANSLATE_NOOP("TRecordingKeeper", "（录音无法写入磁盘：%1；录音仍在内存中）"))
-           .arg(QString::fromStdString(error.message())));
+           .arg(WriteFailureReason(error)));
 }
 
 void TRecordingKeeper::KeepUnsaved() {
@@ -97,7 +100,7 @@ void TRecordingKeeper::KeepUnsaved() {
     // Its journal, when there is one, is found at the next start.
     FJournal.Close();
     Tell(Translated(QT_TRANSLATE_NOOP("TRecordingKeeper", "（未保存的录音无法保存：%1）"))
-             .arg(QString::fromStdString(error.message())));
+             .arg(WriteFailureReason(error)));
     return;
   }
   FJournal.Remove();

@@ -49,7 +49,6 @@ public:
   // Songs made from the journals that no running copy holds.
   std::vector<std::filesystem::path> RecoverJournals() const;
   std::filesystem::path RecordingsFolder() const { return FFolder / RecordingsFolderName; }
-  bool HasUnsaved() const { return FUnsaved; }
 
 private:
   void SongChange(TSongChange change);
