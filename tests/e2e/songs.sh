@@ -3,7 +3,8 @@
 # X keycode, the song-information dialog, Ctrl+P heard through the null sink. Sourced after
 # session.sh; play_and_listen needs $checker (wav_notes_check).
 
-# X keycodes (evdev + 8), whatever the layout.
+# X keycodes (evdev + 8), whatever the layout; used by the scripts that source this one.
+# shellcheck disable=SC2034
 readonly KeyQ=24 KeyW=25 KeyE=26 KeyR=27 KeyS=39 KeyP=33 KeyCtrl=37 KeyShift=50 KeyReturn=36
 readonly HoldSeconds=0.4
 readonly GapSeconds=0.3
