@@ -623,8 +623,7 @@ void TRoVoravForm::UpdateCaption() {
                         : QStringLiteral("Melotastico - %1").arg(FSongFileName);
   if (FMusic && FMusic->OutputLost())
     caption += QCoreApplication::translate("TRoVoravForm", OutputLostCaption);
-  if (FKeeper)
-    caption += FKeeper->Note();
+  caption += FKeeper->Note();
   setWindowTitle(caption);
 }
 
