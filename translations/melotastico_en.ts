@@ -138,6 +138,27 @@ The built-in sound set plays instead.</translation>
     </message>
 </context>
 <context>
+    <name>TRecordingKeeper</name>
+    <message>
+        <source>（录音无法写入磁盘：%1；录音仍在内存中）</source>
+        <translation> (the recording cannot be written to disk: %1; it goes on in memory)</translation>
+    </message>
+    <message>
+        <source>（未保存的录音无法保存：%1）</source>
+        <translation> (the unsaved recording could not be kept: %1)</translation>
+    </message>
+    <message>
+        <source>（未保存的录音已存为 %1）</source>
+        <translation> (unsaved recording kept as %1)</translation>
+    </message>
+    <message>
+        <source>上次未保存的录音已恢复，存为：
+%1</source>
+        <translation>An unsaved recording was recovered and saved as:
+%1</translation>
+    </message>
+</context>
+<context>
     <name>TRoVoravForm</name>
     <message>
         <source>Melotastico模拟钢琴</source>

@@ -19,6 +19,7 @@
 #include <utility>
 
 #include "app/About.h"
+#include "app/RecordingKeeper.h"
 #include "app/SimpleRecorder.h"
 #include "app/SongCommands.h"
 #include "app/SongExportDialog.h"
@@ -121,6 +122,10 @@ TRoVoravForm::TRoVoravForm(TEngineMode engineMode, QWidget* parent)
                                   const TKeyDefTable* keyDefs) {
     FPerformance.PlayEvent(kind, eventData, keyDefs);
   };
+  FKeeper = std::make_unique<TRecordingKeeper>(
+      *FRecorder, QFile::encodeName(TSongCommands::SongFolder()).toStdString());
+  FKeeper->OnNoteChanged = [this] { UpdateCaption(); };
+  TellRecovered(FKeeper->RecoverJournals());
   FSongDialogs = std::make_unique<TSongDialogsOnScreen>(this);
   FSongCommands = std::make_unique<TSongCommands>(
       *FRecorder, FSongFileName,
@@ -538,6 +543,7 @@ void TRoVoravForm::mouseReleaseEvent(QMouseEvent*) {
 
 void TRoVoravForm::closeEvent(QCloseEvent* e) {
   FPerformance.ResetPerformance();
+  FKeeper->KeepUnsaved();
   SetMousePedal(false);
   e->accept();
 }
@@ -617,6 +623,7 @@ void TRoVoravForm::UpdateCaption() {
                         : QStringLiteral("Melotastico - %1").arg(FSongFileName);
   if (FMusic && FMusic->OutputLost())
     caption += QCoreApplication::translate("TRoVoravForm", OutputLostCaption);
+  caption += FKeeper->Note();
   setWindowTitle(caption);
 }
 
@@ -656,6 +663,17 @@ void TRoVoravForm::FormActivate() {
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->open();
   }
+}
+
+// Not modal, and once the window shows: the player may go on playing at once.
+void TRoVoravForm::TellRecovered(const std::vector<std::filesystem::path>& songs) {
+  if (songs.empty())
+    return;
+  auto* box = new QMessageBox(QMessageBox::Information, windowTitle(), RecoveredText(songs),
+                              QMessageBox::Ok, this);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  QMetaObject::invokeMethod(
+      box, [box] { box->open(); }, Qt::QueuedConnection);
 }
 
 void TRoVoravForm::SetMousePedal(bool on) {

@@ -11,9 +11,11 @@
 
 #include <array>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/CommandLine.h"
 #include "app/ExternalVoiceLists.h"
@@ -36,6 +38,7 @@ class TKoSlider;
 class TKoStaff;
 class TKoSpinEdit;
 class TSimpleRecorder;
+class TRecordingKeeper;
 class TAutoAccomp;
 class TKoMultiGlyphButton;
 class TfrmAbout;
@@ -140,6 +143,8 @@ private:
   void UpdateCaption();
   void ApplySongState();
   void SongEnded();
+  // Names the songs recovered from journals at start-up in a message.
+  void TellRecovered(const std::vector<std::filesystem::path>& songs);
 
   std::unique_ptr<TKoPCKeyboard> FPCKeyboard;
   std::unique_ptr<TRoVoravKb> FRightKeyboard;
@@ -155,6 +160,7 @@ private:
   std::unique_ptr<TMidiInQueue::TBatch> FMidiInBatch;
   bool FMidiInLossSaid = false;
   std::unique_ptr<TSimpleRecorder> FRecorder;
+  std::unique_ptr<TRecordingKeeper> FKeeper; // keeps what FRecorder records until it is saved
   std::unique_ptr<TAutoAccomp> FAutoAccomp;
   TInstrumentListVoices FVoices;
   std::unique_ptr<TView> FView;

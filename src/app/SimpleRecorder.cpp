@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <utility>
 
 namespace melo {
 namespace {
@@ -228,15 +229,16 @@ std::size_t TSimpleBuffer::LoadFromStream(std::span<const std::uint8_t> stream,
   return FItems.size();
 }
 
-std::size_t TSimpleBuffer::SaveToStream(std::vector<std::uint8_t>& stream,
-                                        std::size_t position) const {
-  std::size_t size = FItems.size() * SongEventBytes;
-  for (const TItem& item : FItems)
+std::size_t TSimpleBuffer::SaveToStream(std::vector<std::uint8_t>& stream, std::size_t position,
+                                        std::size_t first) const {
+  const auto items = std::span(FItems).subspan(std::min(first, FItems.size()));
+  std::size_t size = items.size() * SongEventBytes;
+  for (const TItem& item : items)
     size += item.KeyDefs ? KeyDefTableBytes : 0;
   if (stream.size() < position + size)
     stream.resize(position + size);
   std::uint8_t* p = stream.data() + position;
-  for (const TItem& item : FItems) {
+  for (const TItem& item : items) {
     PutEvent(p, item.Event);
     p += SongEventBytes;
     if (item.KeyDefs) {
@@ -255,10 +257,18 @@ TSimpleRecorder::TSimpleRecorder(TTickClock clock)
 
 TSimpleRecorder::~TSimpleRecorder() = default;
 
+void TSimpleRecorder::SongChanged(TSongChange change) {
+  if (OnSongChange)
+    OnSongChange(*this, change);
+}
+
+// Only the UI thread starts and stops: the state cannot change between the
+// check and the lock below.
 void TSimpleRecorder::StartRecord() {
-  std::lock_guard lock(FLock);
-  if (FPlaying || FRecording)
+  if (FPlaying || Recording())
     return;
+  SongChanged(TSongChange::RecordStart);
+  std::lock_guard lock(FLock);
   FEvents.Clear();
   FIgnoredBytes = 0;
   FRecordStart = FClock();
@@ -266,8 +276,12 @@ void TSimpleRecorder::StartRecord() {
 }
 
 void TSimpleRecorder::StopRecord() {
-  std::lock_guard lock(FLock);
-  FRecording = false;
+  {
+    std::lock_guard lock(FLock);
+    if (!std::exchange(FRecording, false))
+      return;
+  }
+  SongChanged(TSongChange::RecordStop);
 }
 
 bool TSimpleRecorder::Recording() const {
@@ -328,6 +342,13 @@ void TSimpleRecorder::RecordRawMidi(std::uint8_t status, std::uint8_t data1, std
 }
 void TSimpleRecorder::RecordEnd() {
   Append(sekEnd, 0);
+}
+
+std::size_t TSimpleRecorder::EventImageFrom(std::size_t first,
+                                            std::vector<std::uint8_t>& bytes) const {
+  std::lock_guard lock(FLock);
+  FEvents.SaveToStream(bytes, bytes.size(), first);
+  return FEvents.Count();
 }
 
 bool TSimpleRecorder::IsEmpty() const {
@@ -420,7 +441,10 @@ bool TSimpleRecorder::SaveToFile(const std::filesystem::path& fileName, const TS
                                  std::error_code* error) {
   std::vector<std::uint8_t> image;
   SaveToStream(image, info);
-  return WriteFileReplacing(fileName, image, error);
+  if (!WriteFileReplacing(fileName, image, error))
+    return false;
+  SongChanged(TSongChange::Saved);
+  return true;
 }
 
 bool TSimpleRecorder::LoadFromStream(std::span<const std::uint8_t> stream, TSongInfo& info) {
@@ -449,6 +473,7 @@ bool TSimpleRecorder::LoadFromStream(std::span<const std::uint8_t> stream, TSong
     header.Version = 1; // the caller warns about old files
     ignored = OldSongTrailingBytes(original);
   }
+  SongChanged(TSongChange::Load);
   std::lock_guard lock(FLock);
   Header = header;
   FEvents = std::move(events);

@@ -155,9 +155,10 @@ public:
   // end (when given) receives the position after the last event read.
   std::size_t LoadFromStream(std::span<const std::uint8_t> stream, std::size_t position,
                              std::uint32_t n, std::size_t* end = nullptr);
-  // Writes every event (and each table after its event) at position, growing
-  // the stream as needed. Returns the end position.
-  std::size_t SaveToStream(std::vector<std::uint8_t>& stream, std::size_t position) const;
+  // Writes every event from index first on (and each table after its event)
+  // at position, growing the stream as needed. Returns the end position.
+  std::size_t SaveToStream(std::vector<std::uint8_t>& stream, std::size_t position,
+                           std::size_t first = 0) const;
 
 private:
   struct TItem {
@@ -165,6 +166,15 @@ private:
     std::unique_ptr<TKeyDefTable> KeyDefs;
   };
   std::vector<TItem> FItems;
+};
+
+// What happens to the song in memory, as told to TSimpleRecorder::OnSongChange.
+enum class TSongChange {
+  RecordStart, // a recording starts; the song before it is still in memory (its events, while
+               // Header already holds the new recording's start state)
+  RecordStop,  // the recording stopped
+  Load,        // a song was read and is about to replace the one in memory
+  Saved,       // the song in memory was written to a song file
 };
 
 class TSimpleRecorder final : public TRawMidiRecorder {
@@ -175,6 +185,7 @@ public:
   // KeyDefs is the event's table for key-definition events, else nullptr.
   using TPlayEvent = std::function<void(TSimpleRecorder& sender, std::uint8_t kind,
                                         std::int32_t data, const TKeyDefTable* keyDefs)>;
+  using TSongChangeEvent = std::function<void(TSimpleRecorder& sender, TSongChange change)>;
 
   // Without a clock the system's steady clock is used.
   explicit TSimpleRecorder(TTickClock clock = {});
@@ -188,6 +199,10 @@ public:
   TNotifyEvent OnPlayStart;
   TPlayEvent OnPlayEvent;
   TNotifyEvent OnPlayEnd;
+  // Fired on the UI thread, outside the lock: by StartRecord, StopRecord,
+  // LoadFromStream (only for a song that loads) and SaveToFile (only when
+  // written).
+  TSongChangeEvent OnSongChange;
 
   // Nothing while playing or when already in the asked state. Starting
   // clears the events.
@@ -228,6 +243,10 @@ public:
   bool IsEmpty() const;
   // The events; read them on the UI thread while not recording.
   const TSimpleBuffer& Events() const { return FEvents; }
+  // Appends the file image of the events from index first on to bytes and
+  // returns the number of events. Safe while recording: the lock is held
+  // while the events are copied, so a recording thread waits that long.
+  std::size_t EventImageFrom(std::size_t first, std::vector<std::uint8_t>& bytes) const;
 
   // Stamps Header (magic, version 4, info, event count) and writes the whole
   // song image.
@@ -249,6 +268,7 @@ public:
 
 private:
   void Append(std::uint8_t kind, std::int32_t data, const TKeyDefTable* keyDefs = nullptr);
+  void SongChanged(TSongChange change);
 
   TTickClock FClock;
   mutable std::mutex FLock; // guards FRecording, FRecordStart and FEvents while recording

@@ -39,30 +39,6 @@ QString WithSongSuffix(const QString& fileName) {
   return fileName;
 }
 
-QString ReasonText(const std::error_code& error) {
-  switch (error.value()) {
-  case EACCES:
-  case EPERM:
-    return QCoreApplication::translate("TSongCommands", "没有写入权限");
-  case ENOENT:
-  case ENOTDIR:
-    return QCoreApplication::translate("TSongCommands", "文件夹不存在");
-  case ENOSPC:
-  case EDQUOT:
-    return QCoreApplication::translate("TSongCommands", "磁盘空间不足");
-  case EROFS:
-    return QCoreApplication::translate("TSongCommands", "磁盘是只读的");
-  case EISDIR:
-    return QCoreApplication::translate("TSongCommands", "已有同名的文件夹");
-  case ENAMETOOLONG:
-    return QCoreApplication::translate("TSongCommands", "文件名太长");
-  case 0:
-    return QCoreApplication::translate("TSongCommands", "找不到可以写入的文件夹");
-  default:
-    return QString::fromStdString(error.message());
-  }
-}
-
 } // namespace
 
 TSongCommands::TSongCommands(TSimpleRecorder& recorder, QString& songFileName,
@@ -218,10 +194,34 @@ QString DamagedSongText(std::size_t ignoredBytes) {
       .arg(static_cast<qulonglong>(ignoredBytes));
 }
 
+QString WriteFailureReason(const std::error_code& error) {
+  switch (error.value()) {
+  case EACCES:
+  case EPERM:
+    return QCoreApplication::translate("TSongCommands", "没有写入权限");
+  case ENOENT:
+  case ENOTDIR:
+    return QCoreApplication::translate("TSongCommands", "文件夹不存在");
+  case ENOSPC:
+  case EDQUOT:
+    return QCoreApplication::translate("TSongCommands", "磁盘空间不足");
+  case EROFS:
+    return QCoreApplication::translate("TSongCommands", "磁盘是只读的");
+  case EISDIR:
+    return QCoreApplication::translate("TSongCommands", "已有同名的文件夹");
+  case ENAMETOOLONG:
+    return QCoreApplication::translate("TSongCommands", "文件名太长");
+  case 0:
+    return QCoreApplication::translate("TSongCommands", "找不到可以写入的文件夹");
+  default:
+    return QString::fromStdString(error.message());
+  }
+}
+
 QString SaveFailedText(const QString& fileName, const std::error_code& error) {
   return QCoreApplication::translate("TSongCommands",
                                      "保存文件失败!\n%1\n原因：%2\n歌曲仍在内存中，没有丢失。")
-      .arg(QDir::toNativeSeparators(fileName), ReasonText(error));
+      .arg(QDir::toNativeSeparators(fileName), WriteFailureReason(error));
 }
 
 QString SongArgument(const QStringList& arguments) {

@@ -132,6 +132,10 @@ QString SongArgument(const QStringList& arguments);
 // the file looks damaged and part of the song may be missing.
 QString DamagedSongText(std::size_t ignoredBytes);
 
+// Why a file could not be written, in words for the player (the system's own
+// text for a reason without words of ours).
+QString WriteFailureReason(const std::error_code& error);
+
 // The message for a song that could not be written to fileName.
 QString SaveFailedText(const QString& fileName, const std::error_code& error);
 

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <string>
+#include <system_error>
 #include <vector>
 
 namespace melo::test {
@@ -68,6 +70,18 @@ inline void WriteBytes(const std::filesystem::path& fileName,
   std::ofstream(fileName, std::ios::binary)
       .write(reinterpret_cast<const char*>(bytes.data()),
              static_cast<std::streamsize>(bytes.size()));
+}
+
+// The files of folder with the given extension (".lyt"); none when there is no folder.
+inline std::vector<std::filesystem::path> FilesIn(const std::filesystem::path& folder,
+                                                  const std::string& extension) {
+  std::vector<std::filesystem::path> files;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+    if (entry.path().extension() == extension)
+      files.push_back(entry.path());
+  }
+  return files;
 }
 
 } // namespace melo::test

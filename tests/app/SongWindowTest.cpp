@@ -28,6 +28,7 @@
 #include <gtest/gtest.h>
 
 #include "ScriptedSongDialogs.h"
+#include "SongTestFiles.h"
 #include "StandInSoundSet.h"
 #include "WindowTestEnvironment.h"
 #include "WindowTyping.h"
@@ -303,6 +304,49 @@ TEST_F(SongWindowTest, EditSongInformationRewritesOnlyTheTextsOfALoadedFile) {
   EXPECT_EQ(FileBytes(broken), bytes);
   EXPECT_EQ(fs::last_write_time(broken), written);
   EXPECT_EQ(Caption(), QStringLiteral("Melotastico - ") + Q(song));
+}
+
+// Closing, opening or editing another song and a new recording keep an unsaved recording in the
+// Recordings folder, as it would have been saved, and say where; a saved one is not kept.
+TEST_F(SongWindowTest, AnUnsavedRecordingIsKeptWhenReplacedOrDroppedASavedOneIsNot) {
+  const fs::path other = WriteSong("other.lyt", 4, "Other");
+  const fs::path recordings = Root / "Recordings";
+  RecordQW();
+  With(xLCtrl, xLShift, xS);
+  RecordQW();
+  EXPECT_FALSE(fs::exists(recordings));
+
+  const std::vector<std::pair<std::string, std::function<void()>>> actions = {
+      {"new recording",
+       [&] {
+         With(xLCtrl, xR);
+         With(xLCtrl, xR);
+       }},
+      {"open",
+       [&] {
+         Dialogs.FileNames = {Q(other)};
+         With(xLCtrl, xO);
+       }},
+      {"edit song information",
+       [&] {
+         Dialogs.Type = {};
+         Dialogs.FileNames = {Q(other)};
+         With(xLCtrl, xLShift, xO);
+       }},
+      {"close", [&] { Form->close(); }},
+  };
+  for (const auto& [name, action] : actions) {
+    SCOPED_TRACE(name);
+    RecordQW();
+    const TBytes recorded = SongImage(Form->Recorder().Header, Form->Recorder().Events());
+    fs::remove_all(recordings);
+    action();
+    const std::vector<fs::path> kept = FilesIn(recordings, ".lyt");
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(FileBytes(kept[0]), recorded);
+    EXPECT_EQ(FilesIn(Root, ".journal").size(), name == "new recording" ? 1u : 0u);
+    EXPECT_TRUE(Caption().contains(Q(kept[0]))) << Caption().toStdString();
+  }
 }
 
 TEST_F(SongWindowTest, SaveAsAMidiFileExportsTheRecordingAndKeepsItUnsaved) {

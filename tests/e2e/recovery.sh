@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# A recording survives a killed program: in the running program (Xvfb, PulseAudio null sink) Q W E
+# are recorded and the program is killed (SIGKILL) while still recording. Started again, it turns
+# the journal left behind into a song in the Recordings folder of its data folder and names that
+# file in its message (a message box, and the same text on its terminal); the song, opened from the command line and played
+# on Ctrl+P, sounds 60, 62 and 64 in that order.
+#
+# Usage: recovery.sh PROGRAM WAV_NOTES_CHECK
+# Exit codes: 0 passed, 1 failed, 77 skipped (PROGRAM not built).
+# Set MELO_E2E_KEEP=1 to keep the temporary folder (logs, journal, song, recording).
+set -uo pipefail
+
+# The journal is written out every half second: this much after the last key it holds them all.
+readonly JournalWaitSeconds=1.5
+
+# shellcheck source=session.sh
+source "$(dirname "${BASH_SOURCE[0]}")/session.sh"
+paths_from_arguments "PROGRAM WAV_NOTES_CHECK" program checker -- "$@"
+# shellcheck source=songs.sh
+source "$(dirname "${BASH_SOURCE[0]}")/songs.sh"
+
+journals() { compgen -G "$data/Recording-*.journal"; }
+recovered() { compgen -G "$data/Recordings/*.lyt"; }
+
+record_and_kill() {
+  start_program "$program"
+  find_window
+  focus_window
+  chord "$KeyCtrl" "$KeyR"
+  sleep 0.3
+  play_keys "$KeyQ" "$KeyW" "$KeyE"
+  sleep "$JournalWaitSeconds"
+  journals >/dev/null || fail "no journal in $data while recording"
+  kill -KILL "$app"
+  wait "$app" 2>/dev/null
+  log "killed the program while recording; journal $(journals)"
+}
+
+message_box() { # the program's window other than its main window
+  local id
+  for id in $(xdotool search --onlyvisible --pid "$app" --name "$WindowName" 2>/dev/null); do
+    [[ $id != "$win" ]] && echo "$id" && return 0
+  done
+  return 1
+}
+
+message_gone() { ! message_box; }
+
+recover() {
+  start_program "$program"
+  find_window
+  wait_until 10 recovered || fail "no song in $data/Recordings after the start"
+  song=$(recovered)
+  grep -qF "$song" "$work/program.log" || fail "the program did not name the recovered song $song"
+  ! journals >/dev/null || fail "the journal $(journals) is still there"
+  log "recovered $song"
+  local box
+  wait_until 10 message_box || fail "no message about the recovered song; visible windows:
+$(visible_windows)"
+  box=$(message_box)
+  timeout 10 xdotool windowfocus --sync "$box" || fail "could not focus the message"
+  xdotool key "$KeyReturn" || fail "xdotool key Return failed"
+  wait_until 10 message_gone || fail "the message did not close on Return"
+  focus_window
+  quit_program
+}
+
+require_tools parecord
+[[ -x $checker ]] || fail "the note checker $checker is not built"
+[[ -e $(dirname "$program")/msf4.s ]] || fail "no sound set msf4.s beside $program: there is nothing to hear"
+isolate
+# The user's data folder (not the build folder) holds the journal and the Recordings folder.
+data=$XDG_CONFIG_HOME/Melotastico
+mkdir -p "$data"
+: >"$data/NewFile"
+start_x
+start_pulse
+record_and_kill
+recover
+open_from_command_line "$song"
+play_and_listen 60 62 64
+quit_program
+echo "PASS: Q W E recorded, the program killed, the recording recovered as $song, named, and"
+echo "played as 60 62 64"
