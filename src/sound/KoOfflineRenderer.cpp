@@ -23,7 +23,6 @@ constexpr float QuietLevel = 1e-4f;
 // A tail still sounding at the limit fades out over its last 100 ms, not with a click.
 constexpr std::uint64_t FadeFrames = TKoOfflineRenderer::SampleRate / 10;
 constexpr std::uint64_t ReportFrames = TKoOfflineRenderer::SampleRate / 4;
-constexpr std::size_t MaxSoundSetBytes = std::size_t{1} << 30;
 constexpr double OggQuality = 0.6;
 
 std::uint64_t FramesOfMs(std::uint64_t ms) {
@@ -99,10 +98,10 @@ TKoOfflineRenderer::TKoOfflineRenderer(const TRenderSetup& setup) {
       setup.OnBuiltInInstead(external);
     }
   }
+  // The built-in set in place, as the window opens it: a song's instruments
+  // are built at their first note, and a MIDI export touches no wave at all.
   if (!FLoaded) {
-    std::vector<std::uint8_t> bytes;
-    FLoaded = ReadFileBytes(setup.BuiltInFileName, bytes, MaxSoundSetBytes) &&
-              FEngine->LoadCollectionFromStream(bytes);
+    FLoaded = static_cast<bool>(FEngine->LoadCollectionFromMappedFile(setup.BuiltInFileName));
   }
   // False only without a synthesizer, when nothing renders anyway.
   static_cast<void>(FEngine->SetVolume(setup.Volume));
