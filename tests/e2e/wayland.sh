@@ -55,6 +55,7 @@ start_sway() {
   ((EUID != 0)) || chown "$SwayUser:$SwayGroup" "$sway_run"
   printf '%s\n' 'xwayland disable' "input type:keyboard repeat_delay $RepeatDelayMs" \
     'input type:keyboard repeat_rate 30' >"$work/sway.config"
+  chmod 644 "$work/sway.config"
   HOME=$sway_run XDG_RUNTIME_DIR=$sway_run WLR_BACKENDS=headless WLR_RENDERER=pixman \
     WLR_LIBINPUT_NO_DEVICES=1 as_sway_user sway -c "$work/sway.config" >"$work/sway.log" 2>&1 &
   pids+=($!)
