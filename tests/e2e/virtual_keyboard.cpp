@@ -31,17 +31,18 @@ template <typename T, void (*Free)(T*)> struct TFree {
 template <typename T, void (*Free)(T*)> using TOwned = std::unique_ptr<T, TFree<T, Free>>;
 
 struct TGlobals {
-  wl_seat* Seat = nullptr;
-  zwp_virtual_keyboard_manager_v1* Manager = nullptr;
+  TOwned<wl_seat, wl_seat_destroy> Seat;
+  TOwned<zwp_virtual_keyboard_manager_v1, zwp_virtual_keyboard_manager_v1_destroy> Manager;
 };
 
 void OnGlobal(void* data, wl_registry* registry, uint32_t name, const char* interface, uint32_t) {
   auto* globals = static_cast<TGlobals*>(data);
   if (std::strcmp(interface, wl_seat_interface.name) == 0 && !globals->Seat) {
-    globals->Seat = static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, 1));
+    globals->Seat.reset(
+        static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, 1)));
   } else if (std::strcmp(interface, zwp_virtual_keyboard_manager_v1_interface.name) == 0) {
-    globals->Manager = static_cast<zwp_virtual_keyboard_manager_v1*>(
-        wl_registry_bind(registry, name, &zwp_virtual_keyboard_manager_v1_interface, 1));
+    globals->Manager.reset(static_cast<zwp_virtual_keyboard_manager_v1*>(
+        wl_registry_bind(registry, name, &zwp_virtual_keyboard_manager_v1_interface, 1)));
   }
 }
 
@@ -124,9 +125,9 @@ int main() {
   const TOwned<wl_display, wl_display_disconnect> display(wl_display_connect(nullptr));
   if (!display)
     return Fail("cannot connect to the Wayland display");
+  const TOwned<wl_registry, wl_registry_destroy> registry(wl_display_get_registry(display.get()));
   TGlobals globals;
-  wl_registry* registry = wl_display_get_registry(display.get());
-  wl_registry_add_listener(registry, &RegistryListener, &globals);
+  wl_registry_add_listener(registry.get(), &RegistryListener, &globals);
   wl_display_roundtrip(display.get());
   if (!globals.Seat || !globals.Manager)
     return Fail("the compositor offers no seat or no zwp_virtual_keyboard_manager_v1");
@@ -138,12 +139,13 @@ int main() {
               : nullptr);
   if (!keymap)
     return Fail("cannot compile the evdev keymap");
-  auto* device =
-      zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(globals.Manager, globals.Seat);
-  if (!UploadKeymap(device, keymap.get()))
+  const TOwned<zwp_virtual_keyboard_v1, zwp_virtual_keyboard_v1_destroy> device(
+      zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(globals.Manager.get(),
+                                                              globals.Seat.get()));
+  if (!UploadKeymap(device.get(), keymap.get()))
     return Fail("cannot hand the keymap over");
 
-  TKeyboard keyboard(display.get(), device, keymap.get());
+  TKeyboard keyboard(display.get(), device.get(), keymap.get());
   std::string line;
   while (std::getline(std::cin, line))
     std::cout << Execute(keyboard, line) << std::endl;
