@@ -38,11 +38,12 @@ skip() {
   exit 77
 }
 
-as_sway_user() {
+# exec_as_sway_user COMMAND...: in a background job, so that the job's pid is the command's.
+exec_as_sway_user() {
   if ((EUID == 0)); then
-    setpriv --reuid="$SwayUser" --regid="$SwayGroup" --clear-groups -- "$@"
+    exec setpriv --reuid="$SwayUser" --regid="$SwayGroup" --clear-groups -- "$@"
   else
-    "$@"
+    exec "$@"
   fi
 }
 
@@ -57,7 +58,7 @@ start_sway() {
     'input type:keyboard repeat_rate 30' >"$work/sway.config"
   chmod 644 "$work/sway.config"
   HOME=$sway_run XDG_RUNTIME_DIR=$sway_run WLR_BACKENDS=headless WLR_RENDERER=pixman \
-    WLR_LIBINPUT_NO_DEVICES=1 as_sway_user sway -c "$work/sway.config" >"$work/sway.log" 2>&1 &
+    WLR_LIBINPUT_NO_DEVICES=1 exec_as_sway_user sway -c "$work/sway.config" >"$work/sway.log" 2>&1 &
   pids+=($!)
   wait_until 15 sway_socket || fail "sway did not start: $(tail -n 5 "$work/sway.log")"
   SWAYSOCK=$(sway_socket)
