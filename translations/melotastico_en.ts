@@ -169,6 +169,10 @@ The built-in sound set plays instead.</translation>
         <translation>For some reason Melotastico cannot adjust the master volume on your machine.</translation>
     </message>
     <message>
+        <source>在Wayland下，Melotastico无法固定鼠标指针：鼠标踏板只在指针位于本窗口上时起作用。再按Ctrl+Enter即可打开鼠标踏板。</source>
+        <translation>On Wayland, Melotastico cannot hold the mouse pointer in place: the mouse pedal works only while the pointer is over this window. Press Ctrl+Enter again to switch the mouse pedal on.</translation>
+    </message>
+    <message>
         <source>（声音输出已中断）</source>
         <translation> (sound output lost)</translation>
     </message>

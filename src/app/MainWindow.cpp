@@ -654,14 +654,8 @@ void TRoVoravForm::FormActivate() {
   // The sound server and the ALSA mixer each set the master volume; only
   // without either is there something to say.
   if (FActivations == 2 && !FVolume->CanSetMasterVolume()) {
-    // Not modal: the message must not hold up the activation that shows it.
-    auto* box = new QMessageBox(
-        QMessageBox::Information, windowTitle(),
-        QCoreApplication::translate("TRoVoravForm",
-                                    "由于某种原因，Melotastico在您的机器上无法调整总音量。"),
-        QMessageBox::Ok, this);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();
+    ShowNotice(QCoreApplication::translate(
+        "TRoVoravForm", "由于某种原因，Melotastico在您的机器上无法调整总音量。"));
   }
 }
 
@@ -669,14 +663,27 @@ void TRoVoravForm::FormActivate() {
 void TRoVoravForm::TellRecovered(const std::vector<std::filesystem::path>& songs) {
   if (songs.empty())
     return;
-  auto* box = new QMessageBox(QMessageBox::Information, windowTitle(), RecoveredText(songs),
-                              QMessageBox::Ok, this);
-  box->setAttribute(Qt::WA_DeleteOnClose);
   QMetaObject::invokeMethod(
-      box, [box] { box->open(); }, Qt::QueuedConnection);
+      this, [this, text = RecoveredText(songs)] { ShowNotice(text); }, Qt::QueuedConnection);
+}
+
+void TRoVoravForm::ShowNotice(const QString& text) {
+  // Not modal: the message must not hold up the activation that shows it.
+  auto* box = new QMessageBox(QMessageBox::Information, windowTitle(), text, QMessageBox::Ok, this);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->open();
 }
 
 void TRoVoravForm::SetMousePedal(bool on) {
+  if (on && !TPointerClip::CanHoldPointer() && !FPointerNotHeldSaid) {
+    // Said instead of the first switching on: the message takes the foreground, which would end
+    // the pedal at once.
+    FPointerNotHeldSaid = true;
+    ShowNotice(QCoreApplication::translate(
+        "TRoVoravForm", "在Wayland下，Melotastico无法固定鼠标指针：鼠标踏板只在指针位于本窗口上时"
+                        "起作用。再按Ctrl+Enter即可打开鼠标踏板。"));
+    return;
+  }
   FMousePedal = on;
   if (on) {
     FPointerClip->Confine(MousePedalPoint);

@@ -141,6 +141,8 @@ private:
   void ReleaseHeldKeys();
   void UpdateButtons();
   void UpdateCaption();
+  // A message beside the window that does not hold it up.
+  void ShowNotice(const QString& text);
   void ApplySongState();
   void SongEnded();
   // Names the songs recovered from journals at start-up in a message.
@@ -173,6 +175,7 @@ private:
   TPointerClip* FPointerClip = nullptr;
   int FActivations = 0;
   bool FMousePedal = false;
+  bool FPointerNotHeldSaid = false;
   int FLatency = 0;
   int FWritePeriod = 0;
   bool FEditClickGuard = false;

@@ -14,7 +14,7 @@ TPointerClip::~TPointerClip() {
 
 TPointerClip::TMethod TPointerClip::Confine(QPoint clientPoint) {
   Release();
-  if (!FWindow || !FWindow->isVisible())
+  if (!FWindow || !FWindow->isVisible() || !CanHoldPointer())
     return FMethod;
   FScreenPoint = FWindow->mapToGlobal(clientPoint);
   if (ConfineX11(clientPoint)) {
@@ -26,6 +26,10 @@ TPointerClip::TMethod TPointerClip::Confine(QPoint clientPoint) {
   FWindow->installEventFilter(this);
   FMethod = TMethod::QtGrab;
   return FMethod;
+}
+
+bool TPointerClip::CanHoldPointer() {
+  return !QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
 }
 
 void TPointerClip::Release() {

@@ -46,8 +46,6 @@ play_q() {
 
 # Every start sets the master volume to 50 of 127 (mixer value 25600 of 65535); the server had the
 # sink at 100 %. Then it goes back to 100 %, so the note is measured at full level.
-sink_at_start_volume() { [[ $(pactl get-sink-volume nul) == *"front-left: 25600 /"* ]]; }
-
 check_start_volume() {
   wait_until 10 sink_at_start_volume ||
     fail "the start did not set the master volume to 50: $(pactl get-sink-volume nul | head -n 1)"

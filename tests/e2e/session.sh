@@ -200,6 +200,34 @@ $(visible_windows)"
 
 has_focus() { [[ $(xdotool getwindowfocus 2>/dev/null) == "$win" ]]; }
 
+# The start sets the master volume to 50; the sink goes back to 100 % so that levels are clear.
+sink_at_start_volume() { [[ $(pactl get-sink-volume nul) == *"front-left: 25600 /"* ]]; }
+full_volume() {
+  wait_until 10 sink_at_start_volume || log "the start volume was not seen; the sink is set anyway"
+  pactl set-sink-volume nul 100% || fail "cannot set the sink to 100 %"
+}
+
+recorder=
+# start_recording NAME: records the null sink's monitor into $work/NAME.wav; returns once sound
+# flows (a busy machine may take a second or more to start the stream) and some silence is kept.
+# $recorder is the recording's pid.
+start_recording() {
+  local file=$work/$1.wav
+  parecord --device=nul.monitor --file-format=wav --format=s16le --rate=44100 --channels=1 \
+    --latency-msec=20 "$file" 2>"$work/parecord-$1.log" &
+  recorder=$!
+  pids+=("$recorder")
+  wait_until 20 recording_started "$file" ||
+    fail "parecord does not record nul.monitor: $(cat "$work/parecord-$1.log")"
+  sleep 0.3 # some silence before the key
+}
+recording_started() { (($(stat -c %s "$1" 2>/dev/null || echo 0) > 20000)); }
+# stop_recording PID
+stop_recording() {
+  kill -INT "$1"
+  wait "$1"
+}
+
 # session_open PROGRAM: the whole set-up, up to the program's focused main window.
 session_open() {
   isolate

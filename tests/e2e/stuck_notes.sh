@@ -26,24 +26,6 @@ readonly DialogName='^设置$'
 source "$(dirname "${BASH_SOURCE[0]}")/session.sh"
 paths_from_arguments "PROGRAM WAV_TONE_CHECK" program checker -- "$@"
 
-recorder=
-# start_recording NAME: records the sink's monitor into $work/NAME.wav once sound flows.
-start_recording() {
-  local file=$work/$1.wav
-  parecord --device=nul.monitor --file-format=wav --format=s16le --rate=44100 --channels=1 \
-    --latency-msec=20 "$file" 2>"$work/parecord-$1.log" &
-  recorder=$!
-  pids+=("$recorder")
-  wait_until 20 recording_started "$file" ||
-    fail "parecord does not record nul.monitor: $(cat "$work/parecord-$1.log")"
-  sleep 0.3 # some silence before the key
-}
-recording_started() { (($(stat -c %s "$1" 2>/dev/null || echo 0) > 20000)); }
-stop_recording() {
-  kill -INT "$1"
-  wait "$1"
-}
-
 # check_stopped NAME WHAT: middle C sounded in NAME.wav and its last TailSeconds are silent.
 check_stopped() {
   if ! "$checker" "$work/$1.wav" "$MiddleCHz" "$PitchTolerance" "$TailSeconds"; then
@@ -58,13 +40,6 @@ peak_db() {
   shift
   peak=$(sox "$file" -n "$@" stat 2>&1 | sed -n 's/^Maximum amplitude: *//p')
   awk -v p="${peak:-0}" 'BEGIN { if (p <= 0) print -200; else printf "%.1f\n", 20 * log(p) / log(10) }'
-}
-
-# The start sets the master volume to 50; the sink goes back to 100 % so that levels are clear.
-sink_at_start_volume() { [[ $(pactl get-sink-volume nul) == *"front-left: 25600 /"* ]]; }
-full_volume() {
-  wait_until 10 sink_at_start_volume || log "the start volume was not seen; the sink is set anyway"
-  pactl set-sink-volume nul 100% || fail "cannot set the sink to 100 %"
 }
 
 focus_back() {
