@@ -111,20 +111,24 @@ TExportResult ExportSong(const TSongHeader& header, const TSimpleBuffer& events,
     return TExportResult::TooLong;
   const TMidiFileTexts texts{SongTitle(header.Info), SongPlayer(header.Info),
                              SongRemark(header.Info)};
-  if (target.Kind == TExportKind::Midi && voices != nullptr) {
-    return SaveMidiFile(fileName, PlaySongOffline(header, events, *voices), texts, end)
+  const auto saveMidi = [&](const TVoiceList& songVoices) {
+    return SaveMidiFile(fileName, PlaySongOffline(header, events, songVoices), texts, end)
                ? TExportResult::Done
                : TExportResult::WriteFailed;
+  };
+  if (target.Kind == TExportKind::Midi) {
+    if (voices != nullptr)
+      return saveMidi(*voices);
+    if (const auto listed = ListBuiltInVoices(setup))
+      return saveMidi(TSoundSetVoices(*listed));
   }
   TKoOfflineRenderer renderer(setup);
   if (!renderer.SoundSetLoaded())
     return TExportResult::NoSoundSet;
   const TSoundSetVoices ownVoices(renderer.Instruments());
+  if (target.Kind == TExportKind::Midi)
+    return saveMidi(ownVoices);
   const std::vector<TTimedMidiMessage> messages = PlaySongOffline(header, events, ownVoices);
-  if (target.Kind == TExportKind::Midi) {
-    return SaveMidiFile(fileName, messages, texts, end) ? TExportResult::Done
-                                                        : TExportResult::WriteFailed;
-  }
   const TAudioFileTags tags{texts.Title, texts.Player, texts.Remark};
   return ResultOf(renderer.RenderToFile(messages, fileName, target.AudioType, tags, progress));
 }

@@ -337,6 +337,29 @@ bool ReadWaveLink(const TChunk& wlnk, TDlsRegion& region) {
   return true;
 }
 
+// insh and the INFO name: bank, program, name and the number of regions.
+bool ReadInstrumentHeader(const TChunkList& chunks, TDlsInstrument& instrument,
+                          std::uint32_t& regionCount) {
+  auto insh = FindUnique(chunks, FourCC("insh"));
+  if (!insh || !*insh || (*insh)->Size < 12)
+    return false;
+  regionCount = U32((*insh)->Data);
+  instrument.Bank = U32((*insh)->Data + 4);
+  instrument.Program = U32((*insh)->Data + 8);
+  return (instrument.Bank & ~kBankMask) == 0 && instrument.Program <= 127 &&
+         ReadInfoName(chunks, instrument.Name);
+}
+
+// The collection's top-level chunks, after its RIFF header.
+std::optional<TChunkList> TopChunks(const std::uint8_t* data, std::size_t size) {
+  if (RiffForm(data, size) != "DLS ")
+    return std::nullopt;
+  const std::size_t riffSize = U32(data + 4);
+  if (riffSize < 4 || riffSize > size - 8)
+    return std::nullopt;
+  return SplitChunks(data + 12, riffSize - 4);
+}
+
 class TReader {
 public:
   explicit TReader(bool borrowWaves) : FBorrowWaves(borrowWaves) {}
@@ -360,12 +383,7 @@ private:
 };
 
 bool TReader::Read(const std::uint8_t* data, std::size_t size, TDlsCollection& out) {
-  if (RiffForm(data, size) != "DLS ")
-    return false;
-  const std::size_t riffSize = U32(data + 4);
-  if (riffSize < 4 || riffSize > size - 8)
-    return false;
-  auto top = SplitChunks(data + 12, riffSize - 4);
+  auto top = TopChunks(data, size);
   if (!top)
     return false;
   auto colh = FindUnique(*top, FourCC("colh"));
@@ -430,14 +448,9 @@ bool TReader::ReadInstrument(const TChunk& list, TDlsInstrument& instrument) {
   auto chunks = SplitChunks(list);
   if (!chunks)
     return false;
-  auto insh = FindUnique(*chunks, FourCC("insh"));
   auto lrgn = FindUnique(*chunks, kList, FourCC("lrgn"));
-  if (!insh || !*insh || (*insh)->Size < 12 || !lrgn)
-    return false;
-  const std::uint32_t regionCount = U32((*insh)->Data);
-  instrument.Bank = U32((*insh)->Data + 4);
-  instrument.Program = U32((*insh)->Data + 8);
-  if ((instrument.Bank & ~kBankMask) != 0 || instrument.Program > 127)
+  std::uint32_t regionCount = 0;
+  if (!ReadInstrumentHeader(*chunks, instrument, regionCount) || !lrgn)
     return false;
   if (*lrgn) {
     auto regions = SplitChunks(**lrgn);
@@ -456,8 +469,7 @@ bool TReader::ReadInstrument(const TChunk& list, TDlsInstrument& instrument) {
   }
   if (instrument.Regions.size() != regionCount)
     return false;
-  return ReadArticulations(*chunks, instrument.Connections, instrument.Level2) &&
-         ReadInfoName(*chunks, instrument.Name);
+  return ReadArticulations(*chunks, instrument.Connections, instrument.Level2);
 }
 
 bool TReader::ReadRegion(const TChunk& list, TDlsRegion& region) {
@@ -495,6 +507,30 @@ std::string RiffForm(const std::uint8_t* data, std::size_t size) {
   if (data == nullptr || size < 12 || U32(data) != kRiff)
     return {};
   return std::string(reinterpret_cast<const char*>(data + 8), 4);
+}
+
+bool ListDlsInstruments(const std::uint8_t* data, std::size_t size,
+                        std::vector<TDlsInstrument>& out) {
+  auto top = TopChunks(data, size);
+  if (!top)
+    return false;
+  auto lins = FindUnique(*top, kList, FourCC("lins"));
+  if (!lins || !*lins)
+    return false;
+  auto list = SplitChunks(**lins);
+  if (!list)
+    return false;
+  std::vector<TDlsInstrument> instruments;
+  for (const TChunk& c : *list) {
+    if (!c.IsList(FourCC("ins ")))
+      continue;
+    auto chunks = SplitChunks(c);
+    std::uint32_t regionCount = 0;
+    if (!chunks || !ReadInstrumentHeader(*chunks, instruments.emplace_back(), regionCount))
+      return false;
+  }
+  out = std::move(instruments);
+  return true;
 }
 
 bool TDlsCollection::LoadFromMemory(const std::uint8_t* data, std::size_t size, bool borrowWaves) {

@@ -163,6 +163,13 @@ public:
   bool LoadFromMemory(const std::uint8_t* data, std::size_t size, bool borrowWaves = false);
 };
 
+// The instruments' banks, programs and names alone, in collection order, as
+// LoadFromMemory would give them (no regions, no articulation), read without
+// touching the wave pool: what a list of voices needs. False when the
+// collection or an instrument's header does not read.
+bool ListDlsInstruments(const std::uint8_t* data, std::size_t size,
+                        std::vector<TDlsInstrument>& out);
+
 // The RIFF form of data ("DLS ", "sfbk", ...) or an empty string when data
 // does not start with a RIFF header.
 std::string RiffForm(const std::uint8_t* data, std::size_t size);

@@ -911,14 +911,30 @@ void AddDlsLoader(fluid_synth_t* synth) {
     fluid_synth_add_sfloader(synth, loader);
 }
 
+namespace {
+
+std::vector<TSoundSetInstrument> Listed(const std::vector<TDlsInstrument>& collection) {
+  std::vector<TSoundSetInstrument> instruments;
+  for (const TDlsInstrument& ins : collection)
+    instruments.push_back({ins.Patch(), GbkToUtf8(ins.Name)});
+  return instruments;
+}
+
+} // namespace
+
+std::optional<std::vector<TSoundSetInstrument>> ListDlsBytes(std::span<const std::uint8_t> bytes) {
+  std::vector<TDlsInstrument> instruments;
+  if (!ListDlsInstruments(bytes.data(), bytes.size(), instruments))
+    return std::nullopt;
+  return Listed(instruments);
+}
+
 bool LoadDlsBytes(fluid_synth_t* synth, std::span<const std::uint8_t> bytes,
                   TLoadedSoundSet& loaded, std::shared_ptr<const void> owner) {
   TDlsCollection collection;
   if (synth == nullptr || !collection.LoadFromMemory(bytes.data(), bytes.size(), owner != nullptr))
     return false;
-  std::vector<TSoundSetInstrument> instruments;
-  for (const TDlsInstrument& ins : collection.Instruments)
-    instruments.push_back({ins.Patch(), GbkToUtf8(ins.Name)});
+  std::vector<TSoundSetInstrument> instruments = Listed(collection.Instruments);
   // Built before the synthesizer is asked, so that its lock is held only for
   // the hand-over, not while the samples are prepared.
   TPendingLoad pending{NewDlsSoundFont(synth, std::move(collection), std::move(owner))};

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 
 typedef struct _fluid_synth_t fluid_synth_t;
@@ -38,6 +39,10 @@ void AddDlsLoader(fluid_synth_t* synth);
 // keeps owner alive.
 bool LoadDlsBytes(fluid_synth_t* synth, std::span<const std::uint8_t> bytes,
                   TLoadedSoundSet& loaded, std::shared_ptr<const void> owner = {});
+
+// The instruments LoadDlsBytes would list, from the instruments' headers
+// alone (no wave is read); nothing when they do not read.
+std::optional<std::vector<TSoundSetInstrument>> ListDlsBytes(std::span<const std::uint8_t> bytes);
 
 // DLS fonts built and not yet freed, in this process (diagnostics, tests).
 int LiveDlsFontCount();

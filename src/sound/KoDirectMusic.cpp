@@ -51,7 +51,6 @@ constexpr double MaxDamping = 0.5;
 constexpr int AllGroups = -1;
 constexpr int ReverbDepthController = 91;
 constexpr double FullSendAmount = 1000.0; // tenths of a percent
-constexpr std::size_t MaxSoundSetBytes = std::size_t{1} << 30;
 // The synthesizer plays this many voices at most (its own default).
 constexpr int Polyphony = 256;
 // FluidSynth hands every change of a voice to its renderer through one queue,

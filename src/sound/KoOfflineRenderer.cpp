@@ -2,6 +2,8 @@
 
 #include "platform/FileBytes.h"
 #include "platform/Language.h"
+#include "platform/MappedFile.h"
+#include "sound/DlsSoundFont.h"
 #include "sound/SetupConfig.h"
 
 #include <sndfile.h>
@@ -77,6 +79,19 @@ TRenderSetup TRenderSetup::FromConfig() {
   setup.BuiltInFileName = SoundSetFile();
   setup.ReverbLevel = Config.ReverbLevel;
   return setup;
+}
+
+std::unique_ptr<TInstrumentList> ListBuiltInVoices(const TRenderSetup& setup) {
+  if (setup.UseExternalDLS)
+    return nullptr;
+  const auto mapped = TMappedFile::Open(setup.BuiltInFileName, MaxSoundSetBytes);
+  const auto listed = mapped ? ListDlsBytes(mapped->Bytes()) : std::nullopt;
+  if (!listed)
+    return nullptr;
+  auto voices = std::make_unique<TInstrumentList>();
+  voices->Fill(*listed);
+  voices->SortByPatch(); // as the engine sorts a set it loads
+  return voices;
 }
 
 TKoOfflineRenderer::TKoOfflineRenderer(const TRenderSetup& setup) {

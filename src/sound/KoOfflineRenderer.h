@@ -45,6 +45,12 @@ struct TRenderSetup {
   static TRenderSetup FromConfig();
 };
 
+// The voices of the set setup names, in the order the window lists them, read
+// from the built-in set's instrument headers in place: no wave is touched, as a
+// MIDI export needs only their patches. Null for an external set (only its
+// load tells whether the built-in set plays instead) and when it does not read.
+std::unique_ptr<TInstrumentList> ListBuiltInVoices(const TRenderSetup& setup);
+
 enum class TRenderResult {
   Done,
   Cancelled,

@@ -16,6 +16,9 @@ typedef struct _fluid_synth_t fluid_synth_t;
 
 namespace melo {
 
+// Larger sound sets are refused unread.
+inline constexpr std::size_t MaxSoundSetBytes = std::size_t{1} << 30;
+
 // One playable instrument as the sound set names it.
 struct TSoundSetInstrument {
   std::uint32_t Patch = 0; // bank MSB << 16 | bank LSB << 8 | program, bit 31 = drum kit

@@ -1,12 +1,16 @@
 #include "sound/KoOfflineRenderer.h"
 
+#include "DlsTestSets.h"
 #include "SynthTestSupport.h"
+#include "sound/DlsWriter.h"
 #include "sound/SetupConfig.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <unistd.h>
 #include <utility>
@@ -207,6 +211,37 @@ TEST_F(OfflineRendererTest, CancelledFailedOrSilentRendersLeaveNoFile) {
   EXPECT_EQ(silent.RenderToFile(messages, target, TAudioFileType::Wav), TRenderResult::NoSoundSet);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), {}), 1);
   EXPECT_EQ(std::filesystem::file_size(target), 3u);
+}
+
+// A MIDI export lists the built-in set's voices from its instrument headers:
+// the same list, in the same (sorted) order, as loading the set gives.
+TEST(OfflineRendererVoicesTest, BuiltInVoicesListAsTheLoadedSetDoes) {
+  const auto file = std::filesystem::temp_directory_path() /
+                    ("melo_voices_" + std::to_string(::getpid()) + ".dls");
+  TDlsCollection set = test::Level1Set();
+  std::reverse(set.Instruments.begin(), set.Instruments.end()); // drum kit first: sorting moves it
+  const std::vector<std::uint8_t> bytes = WriteDls(set);
+  std::ofstream(file, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
+  TRenderSetup setup;
+  setup.BuiltInFileName = file;
+  const auto listed = ListBuiltInVoices(setup);
+  const TKoOfflineRenderer loaded(setup);
+  std::filesystem::remove(file);
+  ASSERT_NE(listed, nullptr);
+  ASSERT_TRUE(loaded.SoundSetLoaded());
+  ASSERT_GT(listed->Count, 1);
+  ASSERT_EQ(listed->Count, loaded.Instruments().Count);
+  for (int i = 0; i < listed->Count; ++i) {
+    EXPECT_EQ(listed->Entries[i].Patch, loaded.Instruments().Entries[i].Patch);
+    EXPECT_EQ(listed->NameUtf8(i), loaded.Instruments().NameUtf8(i));
+  }
+  // An external set only its load can list; nor does a file that is no set.
+  setup.UseExternalDLS = true;
+  EXPECT_EQ(ListBuiltInVoices(setup), nullptr);
+  setup.UseExternalDLS = false;
+  setup.BuiltInFileName = GmSoundFont;
+  EXPECT_EQ(ListBuiltInVoices(setup), nullptr);
 }
 
 } // namespace
