@@ -15,7 +15,10 @@
 // .asoundrc in a temporary HOME. Figures taken while the server missed a
 // cycle are left out and counted as lost. Prints figures; never fails a
 // build. Run it on a quiet machine when the figures matter.
-//   bench_audio_output [--keys | --onsets] [msf4.s]
+// - key -> first audible sample after ten seconds of silence (the synthesizer
+//   rests, the device's thread sleeps) against an engine that never rests,
+//   at settings 10 and 40.
+//   bench_audio_output [--keys | --onsets | --rest] [msf4.s]
 #include "ChannelMessages.h"
 #include "music/AutoAccomp.h"
 #include "music/KoMetronome.h"
@@ -227,9 +230,11 @@ void ApplyResponseTime(TKoDirectMusic& engine, int latency) {
 
 // The engine on ALSA's default device (routed into JACK by the plugin), or
 // on its own JACK output, whose ports the capture then takes.
-std::unique_ptr<TKoDirectMusic> OpenEngine(const char* setPath, bool place, TCapture* jack) {
+std::unique_ptr<TKoDirectMusic> OpenEngine(const char* setPath, bool place, TCapture* jack,
+                                           bool rest = true) {
   TEngineOptions options;
   options.PlaceTimedMessages = place;
+  options.RestWhenSilent = rest;
   auto engine = std::make_unique<TKoDirectMusic>(options);
   if (!engine->SelectPort(0) || !engine->LoadCollectionFromMappedFile(setPath))
     return nullptr;
@@ -242,12 +247,12 @@ std::unique_ptr<TKoDirectMusic> OpenEngine(const char* setPath, bool place, TCap
 }
 
 // Key -> first audible sample: a short drum stroke sent at once, count times
-// at uneven moments. Milliseconds.
+// at uneven moments (or each after quietMs of silence). Milliseconds.
 std::vector<double> KeyLatencies(TKoDirectMusic& engine, TCapture& capture, int& lost,
-                                 int count = 10) {
+                                 int count = 10, double quietMs = 0) {
   std::vector<double> latencies;
   for (int k = 0; k < count; ++k) {
-    Sleep(150 + 37 * (k % 5));
+    Sleep(quietMs > 0 ? quietMs + 37 * (k % 5) : 150 + 37 * (k % 5));
     const jack_time_t pressed = capture.Now();
     test::NoteOn(engine, 9, 76, 127); // hi wood block
     Sleep(250);
@@ -409,6 +414,35 @@ int KeyRows(const char* setPath, TCapture& capture) {
   return result;
 }
 
+// Key -> first audible sample after ten seconds of silence, when the
+// synthesizer rests and a sound device's thread sleeps, against an engine
+// that never rests (as while a note sounds), at settings 10 and 40.
+int RestRows(const char* setPath, TCapture& capture) {
+  std::printf("key -> first audible sample after 10 s of silence (ms; goal: the awake median "
+              "within one synthesizer block, %.1f ms)\n",
+              64 * 1000.0 / TKoDirectMusic::SampleRate);
+  std::printf("%8s %14s %14s %14s %14s %10s\n", "setting", "awake median", "awake max",
+              "rested median", "rested max", "difference");
+  for (int latency : {10, 40}) {
+    TStats stats[2];
+    for (bool rest : {false, true}) {
+      const auto engine = OpenEngine(setPath, true, nullptr, rest);
+      if (!engine) {
+        std::fprintf(stderr, "the engine cannot play through ALSA's default device\n");
+        return 1;
+      }
+      ApplyResponseTime(*engine, latency);
+      Sleep(300);
+      int lost = 0;
+      stats[rest ? 1 : 0] =
+          StatsOf(KeyLatencies(*engine, capture, lost, rest ? 4 : 10, rest ? 10000 : 0));
+    }
+    std::printf("%8d %14.1f %14.1f %14.1f %14.1f %10.1f\n", latency, stats[0].Median, stats[0].Max,
+                stats[1].Median, stats[1].Max, stats[1].Median - stats[0].Median);
+  }
+  return 0;
+}
+
 void OnsetRow(const char* label, const char* handOver, TKoDirectMusic& engine, TServer& server) {
   Sleep(300);
   const int xruns = server.Capture.XRuns();
@@ -444,15 +478,15 @@ void OnsetRows(const char* setPath, TServer& server) {
 } // namespace
 
 int main(int argc, char** argv) {
-  // --keys or --onsets: only those rows (a quick look while tuning the output).
-  bool keys = true, onsets = true;
+  // --keys, --onsets or --rest: only those rows (a quick look while tuning the output).
+  bool keys = true, onsets = true, rests = true;
   const char* setPath = MELO_SOUND_SET_PATH;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg == "--keys") {
-      onsets = false;
-    } else if (arg == "--onsets") {
-      keys = false;
+    if (arg == "--keys" || arg == "--onsets" || arg == "--rest") {
+      keys = arg == "--keys";
+      onsets = arg == "--onsets";
+      rests = arg == "--rest";
     } else {
       setPath = argv[i];
     }
@@ -476,9 +510,14 @@ int main(int argc, char** argv) {
   // 256-frame server: this machine's late wake-ups make the dummy back-end
   // miss several cycles a second at 128 frames, and each miss shifts what is
   // heard; the placing itself does not depend on the server's period.
-  if (keys) {
+  if (keys || rests) {
     TServer jack(server + "k", 128);
-    result |= jack.Open() ? KeyRows(setPath, jack.Capture) : 1;
+    if (!jack.Open()) {
+      result = 1;
+    } else {
+      result |= keys ? KeyRows(setPath, jack.Capture) : 0;
+      result |= rests ? RestRows(setPath, jack.Capture) : 0;
+    }
   }
   if (onsets) {
     TServer jack(server + "o", 256);
