@@ -218,6 +218,7 @@ void TRoVoravForm::CreateControls() {
   FLeftKeyboard = std::move(c.LeftKeyboard);
   FMainButtons = std::move(c.MainButtons);
   FVolumeSlider = c.VolumeSlider;
+  FChordName = c.ChordName;
   FVolume = std::make_unique<TVolumeControl>(*FVolumeSlider);
   FStaff = std::move(c.Staff);
   FSpinEdits = std::move(c.SpinEdits);

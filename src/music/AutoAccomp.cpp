@@ -481,17 +481,17 @@ int TAutoAccomp::CurrChordRoot() const {
   return FCurrChordRoot;
 }
 
-void TAutoAccomp::FollowLeftHand(std::span<const int> heldNotes) {
-  if (!FStart || heldNotes.empty())
-    return;
+std::string TAutoAccomp::FollowLeftHand(int playedNote, std::span<const int> heldNotes) {
+  if (!FStart)
+    return {};
   const std::optional<TChord> chord =
-      FixedChordMode ? FixedChordOfKey(heldNotes.back()) : RecogniseChord(heldNotes);
+      FixedChordMode ? FixedChordOfKey(playedNote) : RecogniseChord(heldNotes);
   if (!chord)
-    return;
+    return {};
   if (!FixedChordMode)
     SetAutoChordStyleIndex(chord->Type);
   // The named root: the key itself in fixed-chord mode (its fixed chord's name).
-  const int root = PartRootOctave + (FixedChordMode ? heldNotes.back() % 12 : chord->Root);
+  const int root = PartRootOctave + (FixedChordMode ? playedNote % 12 : chord->Root);
   if (FSynchOn) {
     SetSynchOn(false);
     std::lock_guard lock(FLock);
@@ -501,11 +501,17 @@ void TAutoAccomp::FollowLeftHand(std::span<const int> heldNotes) {
   FPendingRoot = root;
   FPendingChord = *chord;
   FPendingFixed = FixedChordMode;
+  return ChordName(root, chord->Type, FixedChordMode);
 }
 
 TChord TAutoAccomp::CurrentChord() const {
   std::lock_guard lock(FLock);
   return FChord;
+}
+
+std::string TAutoAccomp::CurrentChordName() const {
+  std::lock_guard lock(FLock);
+  return ChordName(FCurrChordRoot, FChord.Type, FixedChordMode);
 }
 
 void TAutoAccomp::SetMelodicParts(bool on) {

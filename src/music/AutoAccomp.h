@@ -99,13 +99,17 @@ public:
   bool MelodicParts() const;
   void SetMelodicParts(bool on);
 
-  // The left hand's held notes, oldest first, after a key of it went down.
-  // While started their chord takes over on the next sixteenth; a set that
-  // names no chord keeps the last one. The first chord ends a synchro wait
-  // and starts the style from its first step.
-  void FollowLeftHand(std::span<const int> heldNotes);
-  // The chord the melodic parts play over.
+  // A left-hand key went down: playedNote is its note, heldNotes every note
+  // the left hand holds (playedNote among them). While started, the chord
+  // they make takes over on the next sixteenth: in fixed-chord mode the fixed
+  // chord of playedNote, else the chord heldNotes name (a set that names none
+  // keeps the last chord). The first chord ends a synchro wait and starts the
+  // style from its first step. Returns the name of the chord handed over, or
+  // an empty name when the chord stays.
+  std::string FollowLeftHand(int playedNote, std::span<const int> heldNotes);
+  // The chord the melodic parts play over, and its name.
   TChord CurrentChord() const;
+  std::string CurrentChordName() const;
 
   // MIDI note of the chord root; sounds the pad and fires OnAutoChordChange.
   int CurrChordRoot() const;

@@ -343,7 +343,7 @@ protected:
   std::vector<std::vector<TMessage>> Bar(int index, int key, int steps) {
     StartWithParts(index / 12, index % 12);
     const std::vector<int> held = {key};
-    Accomp->FollowLeftHand(held);
+    Accomp->FollowLeftHand(key, held);
     Accomp->SetAccompStyleIndex(index % 12); // from the bar's first step
     Sink.Take();
     std::vector<std::vector<TMessage>> bar;
@@ -455,8 +455,8 @@ TEST_F(AutoAccompPartsTest, EveryPresetPlaysItsStepCodes) {
 TEST_F(AutoAccompPartsTest, TheChordTakesOverOnTheNextSixteenth) {
   StartWithParts(0, 0);
   Step();
-  const std::vector<int> cSharp = {61};
-  Accomp->FollowLeftHand(cSharp);
+  const std::vector<int> held = {60, 61};
+  EXPECT_EQ(Accomp->FollowLeftHand(61, held), "C7"); // the newest key alone counts
   EXPECT_EQ(Accomp->CurrChordRoot(), 48);
   EXPECT_EQ(ChordNames, std::vector<std::string>{"C"});
   // Step 1 holds the chord part's C major: the new chord ends it.
@@ -471,16 +471,16 @@ TEST_F(AutoAccompPartsTest, TheChordTakesOverOnTheNextSixteenth) {
   Accomp->FixedChordMode = false;
   Accomp->SetStart(true);
   const std::vector<int> dMajor = {66, 69, 74}; // first inversion
-  Accomp->FollowLeftHand(dMajor);
+  EXPECT_EQ(Accomp->FollowLeftHand(66, dMajor), "D");
   Step();
   EXPECT_EQ(ChordNames.back(), "D");
   EXPECT_EQ(Accomp->CurrentChord(), (TChord{2, 0}));
   const std::vector<int> cluster = {60, 61};
-  Accomp->FollowLeftHand(cluster); // no chord: D stays
+  EXPECT_EQ(Accomp->FollowLeftHand(61, cluster), ""); // no chord: D stays
   Step();
   EXPECT_EQ(ChordNames.back(), "D");
   const std::vector<int> eSeven = {52, 56, 59, 62};
-  Accomp->FollowLeftHand(eSeven);
+  Accomp->FollowLeftHand(52, eSeven);
   Accomp->SetAccompStyleIndex(0); // restart the bar
   Sink.Take();
   // E7 over E Phrygian: bass E, arpeggio E, the chord E G# B D.
@@ -491,6 +491,7 @@ TEST_F(AutoAccompPartsTest, TheChordTakesOverOnTheNextSixteenth) {
                                                       {ChordOn, 59, 40},
                                                       {ChordOn, 62, 40}}));
   EXPECT_EQ(ChordNames.back(), "E7");
+  EXPECT_EQ(Accomp->CurrentChordName(), "E7");
   EXPECT_EQ(Accomp->AutoChordStyleIndex(), 6);
 }
 
@@ -560,7 +561,7 @@ TEST_F(AutoAccompPartsTest, SynchroStartWaitsForTheFirstChord) {
   Step();
   EXPECT_TRUE(PartNotes(Step()).empty());
   const std::vector<int> g = {55};
-  Accomp->FollowLeftHand(g);
+  Accomp->FollowLeftHand(55, g);
   EXPECT_EQ(synchEnds, 1);
   EXPECT_FALSE(Accomp->SynchOn());
   EXPECT_EQ(Accomp->StepCount(), 0);
@@ -591,7 +592,7 @@ TEST(AutoAccompThreads, SettersRaceTheTickSafely) {
       accomp->SetTranspose(i % 5);
       accomp->SetCurrChordRoot(40 + i % 20);
       const std::array<int, 2> held = {40 + i % 12, 44 + i % 12};
-      accomp->FollowLeftHand(held);
+      accomp->FollowLeftHand(held[1], held);
       accomp->SetMelodicParts(i % 7 != 0);
       if (i % 50 == 0)
         accomp->SetStart(i % 100 == 0);
