@@ -405,7 +405,7 @@ TEST_F(WindowPlaysTest, DrumKeysSoundOnceInOldAndRecordedSongs) {
 // the song plays back and exports the bass, arpeggio and chord notes it was
 // recorded with, in order.
 TEST_F(WindowPlaysTest, ARecordedAccompanimentWithChordChangesPlaysBackAndExportsItsNotes) {
-  constexpr int ScanR = 0x13, ScanT = 0x14; // F and G on the left hand
+  constexpr int scanR = 0x13, scanT = 0x14; // F and G on the left hand
   const auto partNotes = [](const TBytes& notes) {
     TBytes parts;
     for (std::size_t i = 0; i + 2 < notes.size(); i += 3) {
@@ -419,7 +419,7 @@ TEST_F(WindowPlaysTest, ARecordedAccompanimentWithChordChangesPlaysBackAndExport
   const std::size_t start = form_->Music()->CapturedBytes().size();
   performance.SetRecording(true);
   performance.SetAccompaniment(true);
-  for (const int scan : {ScanR, ScanT}) {
+  for (const int scan : {scanR, scanT}) {
     performance.KeyboardKey(scan, true);
     std::this_thread::sleep_for(std::chrono::milliseconds(900)); // 18 sixteenths
     performance.KeyboardKey(scan, false);

@@ -319,17 +319,20 @@ public:
       const int channel = m.Status & 0x0F;
       if (channel < 4 || channel > 6)
         continue;
-      if ((m.Status & 0xF0) == 0x90)
-        ++FCount[channel][m.Data1];
-      else if ((m.Status & 0xF0) == 0x80 && FCount[channel][m.Data1] > 0)
-        --FCount[channel][m.Data1];
+      int& count = FCount[static_cast<std::size_t>(channel)][m.Data1];
+      if ((m.Status & 0xF0) == 0x90) {
+        ++count;
+      } else if ((m.Status & 0xF0) == 0x80 && count > 0) {
+        --count;
+      }
     }
   }
   int Total() const {
     int total = 0;
-    for (const auto& channel : FCount)
+    for (const auto& channel : FCount) {
       for (int count : channel)
         total += count;
+    }
     return total;
   }
 
