@@ -424,6 +424,9 @@ int TAutoAccomp::DrumStep() const {
 void TAutoAccomp::SetStart(bool value) {
   if (value == FStart)
     return;
+  // Detached first: no tick of ours then starts a part note after the release below.
+  if (!value)
+    FMetronome.RemoveClient(ClientName);
   TPendingEvents events;
   {
     std::lock_guard lock(FLock);
@@ -437,7 +440,6 @@ void TAutoAccomp::SetStart(bool value) {
   }
   Fire(events);
   if (!value) {
-    FMetronome.RemoveClient(ClientName);
     FSynchOn = false;
     return;
   }
