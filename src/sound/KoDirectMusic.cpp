@@ -811,6 +811,10 @@ bool TKoDirectMusic::SendLocked(std::uint8_t status, std::uint8_t data1, std::ui
         (data1 == AllSoundOffController || data1 == AllNotesOffController)) {
       FScheduler.DropNoteOns(status & 0x0F);
     }
+    // A note-off now (a stop on the UI thread) ends the same note still
+    // waiting for its sample, which would otherwise sound after it for ever.
+    if ((status & 0xF0) == NoteOffStatus || ((status & 0xF0) == NoteOnStatus && data2 == 0))
+      FScheduler.DropNoteOns(status & 0x0F, data1);
     return PlayOnSynth(status, data1, data2);
   case TPortKind::Capture:
     return CaptureMessage(status, data1, data2);
