@@ -7,7 +7,8 @@
 // - accompaniment drum onsets against the ideal sixteenth grid (median, p99,
 //   max after fitting one constant delay) at settings 10, 40 and 100, with
 //   the notes placed at their sample, against the baseline of handing them
-//   over at once (as before).
+//   over at once (as before); and the bass part's onsets, placed at their
+//   sample, beside them.
 // Then the same through the program's own JACK output ("--audio jack"), whose
 // latency the server's period sets, whatever the setting.
 // Starts its own JACK servers (jackd -n UNIQUE -d dummy -r 48000 -p 128 for
@@ -269,29 +270,45 @@ std::vector<double> KeyLatencies(TKoDirectMusic& engine, TCapture& capture, int&
   return latencies;
 }
 
-TAccompStyle WoodBlockSixteenths() {
+// The parts whose onsets are measured.
+enum class TOnsetPart { Drums, Bass };
+
+// A melodic instrument as short as the drums' wood block (General MIDI
+// "Woodblock", counting programs from 0).
+constexpr std::uint8_t MelodicWoodBlock = 115;
+
+// One bar of wood-block strokes on every sixteenth, on the drums' channel or
+// as the bass part (the octave over the chord's root), the other parts silent.
+TAccompStyle WoodBlockSixteenths(TOnsetPart part) {
   TAccompStyle style = PresetStyles[0];
   TAccompSection& main = style.MainSection;
   main.DrumBeats = 4;
   main.DrumTwoBars = 0;
   main.TwoBars = 0;
-  main.PercussionLevel = 9;
+  main.PercussionLevel = part == TOnsetPart::Drums ? 9 : 0;
   for (TDrumTrack& track : main.DrumTracks)
     track.Active = 0;
   main.DrumTracks[0] = {1, 76, 9, {}, {}};
   main.DrumTracks[0].OnSteps.fill(1);
+  main.ChordLevel = main.ArpeggioLevel = 0;
+  main.BassLevel = part == TOnsetPart::Bass ? 9 : 0;
+  main.BassPart = {4, 0, MelodicWoodBlock, {}};
+  main.BassPart.Steps.fill(7);
   return style;
 }
 
-// Drum onsets of eight seconds of sixteenths at tempo 100 against the grid of
-// the metronome's own clock, after removing the median delay. Milliseconds.
+// Onsets of a part playing eight seconds of sixteenths at tempo 100 against
+// the grid of the metronome's own clock, after removing the median delay.
+// Milliseconds.
 std::vector<double> OnsetErrors(TKoDirectMusic& engine, TCapture& capture,
-                                std::int64_t steadyToJackUs, int& lost) {
+                                std::int64_t steadyToJackUs, TOnsetPart part, int& lost) {
   TAutoAccomp accomp(Metronome);
   accomp.Engine = &engine;
-  accomp.SetLibraryStyle(0, WoodBlockSixteenths());
+  accomp.SetLibraryStyle(0, WoodBlockSixteenths(part));
   accomp.SetAccompStyleGroup(0);
+  // Both strike at velocity 81: 9 x 81 x 9 div 81 and 9 x 81 div 9.
   accomp.SetAPercussVolume(81);
+  accomp.SetABassVolume(81);
   accomp.SetStart(true);
   Metronome.SetRunning(true);
   Sleep(8000);
@@ -443,35 +460,43 @@ int RestRows(const char* setPath, TCapture& capture) {
   return 0;
 }
 
-void OnsetRow(const char* label, const char* handOver, TKoDirectMusic& engine, TServer& server) {
+void OnsetRow(const char* label, const char* handOver, TOnsetPart part, TKoDirectMusic& engine,
+              TServer& server) {
   Sleep(300);
   const int xruns = server.Capture.XRuns();
   int lost = 0;
-  const auto errors = OnsetErrors(engine, server.Capture, server.SteadyToJackUs, lost);
+  const auto errors = OnsetErrors(engine, server.Capture, server.SteadyToJackUs, part, lost);
   const TStats s = StatsOf(errors);
-  std::printf("%8s %-22s %8.2f %8.2f %8.2f %6zu %6d %6d\n", label, handOver, s.Median, s.P99, s.Max,
+  std::printf("%8s %-6s %-22s %8.2f %8.2f %8.2f %6zu %6d %6d\n", label,
+              part == TOnsetPart::Drums ? "drums" : "bass", handOver, s.Median, s.P99, s.Max,
               errors.size(), server.Capture.XRuns() - xruns, lost);
 }
 
 // Drum onsets at settings 10, 40 and 100 and through the JACK output, each
-// placed at their sample and, as the baseline, handed over at once.
+// placed at their sample and, as the baseline, handed over at once; the bass
+// part's onsets, placed at their sample, beside the drums' of the same setting.
 void OnsetRows(const char* setPath, TServer& server) {
-  std::printf("\ndrum onsets against the sixteenth grid (ms, |error| after the median "
-              "delay; goal p99 <= 1.5)\n");
-  std::printf("%8s %-22s %8s %8s %8s %6s %6s %6s\n", "setting", "hand-over", "median", "p99", "max",
-              "notes", "xruns", "lost");
+  std::printf("\naccompaniment onsets against the sixteenth grid (ms, |error| after the median "
+              "delay; goal p99 <= 1.5, the bass's within the drums')\n");
+  std::printf("%8s %-6s %-22s %8s %8s %8s %6s %6s %6s\n", "setting", "part", "hand-over", "median",
+              "p99", "max", "notes", "xruns", "lost");
+  const auto rows = [&](const char* label, bool place, TKoDirectMusic& engine) {
+    const char* handOver = place ? "at their sample" : "at once (baseline)";
+    OnsetRow(label, handOver, TOnsetPart::Drums, engine, server);
+    if (place)
+      OnsetRow(label, handOver, TOnsetPart::Bass, engine, server);
+  };
   for (int latency : {10, 40, 100}) {
     for (bool place : {false, true}) {
       if (auto engine = OpenEngine(setPath, place, nullptr)) {
         ApplyResponseTime(*engine, latency);
-        OnsetRow(std::to_string(latency).c_str(), place ? "at their sample" : "at once (baseline)",
-                 *engine, server);
+        rows(std::to_string(latency).c_str(), place, *engine);
       }
     }
   }
   for (bool place : {false, true}) {
     if (auto engine = OpenEngine(setPath, place, &server.Capture))
-      OnsetRow("JACK", place ? "at their sample" : "at once (baseline)", *engine, server);
+      rows("JACK", place, *engine);
   }
 }
 

@@ -497,6 +497,18 @@ The song is still in memory and has not been lost.</translation>
 Rename the file and choose it again.
 %1</translation>
     </message>
+    <message>
+        <source>自动伴奏</source>
+        <translation>Accompaniment</translation>
+    </message>
+    <message>
+        <source>只奏鼓（不奏低音、琶音和和弦声部）</source>
+        <translation>Drums only (no bass, arpeggio or chord parts)</translation>
+    </message>
+    <message>
+        <source>多指和弦（左手按住的音组成和弦；不选则一键一和弦）</source>
+        <translation>Fingered chords (the held left-hand notes name the chord; off: one key, one chord)</translation>
+    </message>
 </context>
 <context>
     <name>TfrmSongInfo</name>

@@ -570,6 +570,7 @@ void TKoPerformance::DoNoteOn(int keyIndex) {
   TSoundingKey& sounding = FSoundingKeys[static_cast<std::size_t>(keyIndex)];
   const bool smart = IsSmartKey(keyIndex);
   const TKeyDef& def = FValues.KeyDefs.Keys[keyIndex];
+  int playedLeft = -1; // the key's first left-hand note
   for (int i = 0; i < SoundingNoteCount(def); ++i) {
     const TKeyNote& note = def.Notes[i];
     int n = NoteToMidi(note, FValues.LeftOctave, FValues.RightOctave, FValues.Transpose);
@@ -592,7 +593,27 @@ void TKoPerformance::DoNoteOn(int keyIndex) {
       NoteOn(HandChannel(hand), n, velocity);
     FView->ShowPianoKey(hand, n, 1);
     sounding.Notes[static_cast<std::size_t>(sounding.Count++)] = {hand, n};
+    if (hand == LeftHand && playedLeft < 0)
+      playedLeft = n;
   }
+  if (playedLeft >= 0)
+    HandChordOver(playedLeft);
+}
+
+void TKoPerformance::HandChordOver(int playedNote) {
+  if (!FAccomp || !FAccompRunning)
+    return;
+  std::vector<int> held;
+  for (const TSoundingKey& key : FSoundingKeys) {
+    for (int i = 0; i < key.Count; ++i) {
+      const TSoundingKey::TNote& note = key.Notes[static_cast<std::size_t>(i)];
+      if (note.Hand == LeftHand)
+        held.push_back(note.Note);
+    }
+  }
+  const std::string name = FAccomp->FollowLeftHand(playedNote, held);
+  if (!name.empty())
+    FView->ShowChordName(name);
 }
 
 void TKoPerformance::DoNoteOff(int keyIndex) {
@@ -897,12 +918,28 @@ void TKoPerformance::SetAccompaniment(bool on) {
     FAccomp->SetStart(true);
     FAccompRunning = true;
     Metronome.SetRunning(true);
+    FView->ShowChordName(FAccomp->CurrentChordName());
     return;
   }
   FAccomp->SetStart(false);
   if (!FRecording)
     Metronome.RemoveClient(AccompClientName);
   FAccompRunning = false;
+  FView->ShowChordName({});
+}
+
+void TKoPerformance::SetAccomp(TAutoAccomp* accomp) {
+  FAccomp = accomp;
+  SetAccompMode(FAccompDrumsOnly, FFingeredChords);
+}
+
+void TKoPerformance::SetAccompMode(bool drumsOnly, bool fingered) {
+  FAccompDrumsOnly = drumsOnly;
+  FFingeredChords = fingered;
+  if (!FAccomp)
+    return;
+  FAccomp->SetMelodicParts(!drumsOnly);
+  FAccomp->FixedChordMode = !fingered;
 }
 
 void TKoPerformance::SetKeyDefs(const TKeyDefTable& table) {

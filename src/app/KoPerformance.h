@@ -93,6 +93,8 @@ public:
   virtual void ShowVelocity(int /*hand*/, const std::string& /*text*/) {}
   virtual void ShowVoice(int /*hand*/, const std::string& /*text*/) {}
   virtual void ShowSmartSemitone(bool /*on*/) {}
+  // The accompaniment's chord, UTF-8 ("C7", "#Fm"); empty once it stops.
+  virtual void ShowChordName(const std::string& /*name*/) {}
   // The key definition changed: redraw the key labels, every key up.
   virtual void ShowKeyDefs() {}
   virtual void ShowPCKey(int /*keyIndex*/, std::uint8_t /*state*/) {}
@@ -165,7 +167,8 @@ public:
   void SetSink(TMidiMessageSink* sink) { FSink = sink; }
   void SetVoices(const TVoiceList* voices) { FVoices = voices; }
   void SetRecorder(TSimpleRecorder* recorder) { FRecorder = recorder; }
-  void SetAccomp(TAutoAccomp* accomp) { FAccomp = accomp; }
+  // Takes on the accompaniment mode of this performance (SetAccompMode).
+  void SetAccomp(TAutoAccomp* accomp);
   void SetTickSource(TTickSource source) { FTickCount = std::move(source); }
 
   // A key of the PC keyboard pressed (down) or released, by scan code. Keys
@@ -234,7 +237,13 @@ public:
   void SetRightSustain(bool down);
   void SetPeriodPedal(bool on);
   void SetSmartSemitone(bool on);
+  // While the accompaniment runs, each left-hand key pressed hands the left
+  // hand's chord over to it (TAutoAccomp::FollowLeftHand) and the view shows
+  // the chord's name.
   void SetAccompaniment(bool on);
+  // Drums only: the accompaniment plays no melodic parts. Fingered: the held
+  // left-hand notes name the chord, else each key picks a fixed chord.
+  void SetAccompMode(bool drumsOnly, bool fingered);
   void SetKeyDefs(const TKeyDefTable& table);
   void ResetPerformance(const TResetParts& parts = TResetParts{});
   void SilenceAll();
@@ -291,6 +300,8 @@ public:
   bool PeriodPedal() const { return FPeriodPedal; }
   bool SmartSemitone() const { return FSmartSemitone; }
   bool AccompRunning() const { return FAccompRunning; }
+  bool AccompDrumsOnly() const { return FAccompDrumsOnly; }
+  bool FingeredChords() const { return FFingeredChords; }
   bool UseExternalDLS() const { return FUseExternalDLS; }
   int OneTouchCursor() const { return FOneTouchCursor; }
   const TOneTouchSlot& OneTouch(int slot) const {
@@ -319,6 +330,7 @@ private:
   void ToggleSmartSemitone();
   void PlayLoop();
   void SelectAccompStyle(int index);
+  void HandChordOver(int playedNote);
   void ShowHeldNotes();
   void PlayRawMidi(std::int32_t data);
   int SmartSemitoneNote(int keyIndex) const;
@@ -374,6 +386,8 @@ private:
   bool FPeriodPedal = false;
   bool FSmartSemitone = false;
   bool FAccompRunning = false;
+  bool FAccompDrumsOnly = false;
+  bool FFingeredChords = false;
   bool FUseExternalDLS = false;
 };
 

@@ -218,6 +218,7 @@ void TRoVoravForm::CreateControls() {
   FLeftKeyboard = std::move(c.LeftKeyboard);
   FMainButtons = std::move(c.MainButtons);
   FVolumeSlider = c.VolumeSlider;
+  FChordName = c.ChordName;
   FVolume = std::make_unique<TVolumeControl>(*FVolumeSlider);
   FStaff = std::move(c.Staff);
   FSpinEdits = std::move(c.SpinEdits);
@@ -384,7 +385,9 @@ void TRoVoravForm::StartSoundEngine() {
     return;
   FLatency = FMusic->GetWriteLatency();
   FWritePeriod = FMusic->GetWritePeriod();
-  ApplySettings(TSetupOptions{});
+  TSetupOptions options;
+  LoadProgramSettings(options.Program);
+  ApplySettings(options);
   FPerformance.SetUseExternalDLS(Config.UseExternalDLS);
   if (!Config.UseExternalDLS) {
     LoadBuiltInSoundSet();
@@ -427,6 +430,7 @@ void TRoVoravForm::ApplySettings(const TSetupOptions& options) {
   FPerformance.SetLoopPlay(options.LoopPlay);
   FPerformance.SetSmartSemitone(options.SmartSemitone);
   FPerformance.SetPeriodPedal(options.PeriodPedal);
+  FPerformance.SetAccompMode(options.Program.AccompDrumsOnly, options.Program.FingeredChords);
 }
 
 // ---------------------------------------------------------------------------
@@ -448,7 +452,11 @@ void TRoVoravForm::OpenSettings() {
   ReleaseHeldKeys();
   const TSetupConfig old = Config;
   const TKoPerformance& p = FPerformance;
-  TSetupOptions options{p.NotebookMode(), p.LoopPlay(), p.PeriodPedal(), p.SmartSemitone()};
+  TSetupOptions options{p.NotebookMode(),
+                        p.LoopPlay(),
+                        p.PeriodPedal(),
+                        p.SmartSemitone(),
+                        {p.AccompDrumsOnly(), p.FingeredChords()}};
   const bool ok = FSetupRunner
                       ? FSetupRunner(Config, options)
                       : ExecuteSetup(

@@ -28,6 +28,7 @@
 #include "sound/MidiInQueue.h"
 
 class QComboBox;
+class QLabel;
 
 namespace melo {
 
@@ -153,6 +154,7 @@ private:
   std::unique_ptr<TRoVoravKb> FLeftKeyboard;
   std::unique_ptr<TKoMainButtons> FMainButtons;
   TKoSlider* FVolumeSlider = nullptr;
+  QLabel* FChordName = nullptr; // the accompaniment's chord
   std::unique_ptr<TKoStaff> FStaff;
   std::array<std::unique_ptr<TKoSpinEdit>, SpinEditCount> FSpinEdits;
   std::unique_ptr<TKoDirectMusic> FMusic;

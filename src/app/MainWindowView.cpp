@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <iterator>
 
+#include <QLabel>
+
 #include "app/About.h"
 #include "app/SongCommands.h"
 #include "controls/KoMainButtons.h"
@@ -38,6 +40,10 @@ void TRoVoravForm::TView::ShowVoice(int hand, const std::string& text) {
 
 void TRoVoravForm::TView::ShowSmartSemitone(bool on) {
   F.FPCKeyboard->SetSmartSemitone(on);
+}
+
+void TRoVoravForm::TView::ShowChordName(const std::string& name) {
+  F.FChordName->setText(QString::fromStdString(name));
 }
 
 void TRoVoravForm::TView::ShowKeyDefs() {

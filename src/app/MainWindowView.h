@@ -14,6 +14,7 @@ public:
   void ShowVelocity(int hand, const std::string& text) override;
   void ShowVoice(int hand, const std::string& text) override;
   void ShowSmartSemitone(bool on) override;
+  void ShowChordName(const std::string& name) override;
   void ShowKeyDefs() override;
   void ShowPCKey(int keyIndex, std::uint8_t state) override;
   void ShowPianoKey(int hand, int note, std::uint8_t state) override;

@@ -10,6 +10,7 @@
 #include "controls/RoVoravKb.h"
 #include "sound/MasterVolume.h"
 
+#include <QLabel>
 #include <QWidget>
 
 namespace melo {
@@ -33,6 +34,16 @@ TKoSlider* BuildVolumeSlider(QWidget* parent) {
   return slider;
 }
 
+// Drawn over the skin, in the spin edits' green.
+QLabel* BuildChordName(QWidget* parent) {
+  auto* label = new QLabel(parent);
+  label->setGeometry(ChordNameRect);
+  label->setAlignment(Qt::AlignCenter);
+  label->setAttribute(Qt::WA_TransparentForMouseEvents);
+  label->setStyleSheet(QStringLiteral("color: #3cff3c; font-weight: bold; font-size: 15px;"));
+  return label;
+}
+
 } // namespace
 
 TSkinControls BuildSkinControls(QWidget* parent, const TPerformanceValues& values) {
@@ -46,6 +57,7 @@ TSkinControls BuildSkinControls(QWidget* parent, const TPerformanceValues& value
   for (int i = 0; i < MainButtonCount; ++i)
     c.MainButtons->SetEnabled(i, i != mbSave && i != mbPlay);
   c.VolumeSlider = BuildVolumeSlider(parent);
+  c.ChordName = BuildChordName(parent);
   c.Staff = std::make_unique<TKoStaff>(parent, &WorkBitmap);
   for (int i = 0; i < SpinEditCount; ++i) {
     const TSpinEditPlace& s = SpinEditPlaces[static_cast<std::size_t>(i)];

@@ -6,6 +6,7 @@
 #include <array>
 #include <memory>
 
+class QLabel;
 class QWidget;
 
 namespace melo {
@@ -24,6 +25,7 @@ struct TSkinControls {
   std::unique_ptr<TRoVoravKb> LeftKeyboard;
   std::unique_ptr<TKoMainButtons> MainButtons;
   TKoSlider* VolumeSlider = nullptr; // owned by the parent widget
+  QLabel* ChordName = nullptr;       // owned by the parent widget; empty at first
   std::unique_ptr<TKoStaff> Staff;
   std::array<std::unique_ptr<TKoSpinEdit>, SpinEditCount> SpinEdits;
 

@@ -93,6 +93,8 @@ inline constexpr QRect PCKeyRect(int i) {
 
 // ---- Volume slider --------------------------------------------------------------------------
 inline constexpr QRect VolumeSliderRect(371, 288, 110, 19);
+// The accompaniment's chord name, under the program's name on the right.
+inline constexpr QRect ChordNameRect(496, 346, 118, 22);
 inline constexpr QRect SliderThumbRect(1077, 288, 8, 19);
 
 // ---- Spin edits: (top, left, height, width) as the window creates them ----------------------

@@ -1,6 +1,8 @@
 #include "music/AutoAccomp.h"
 
 #include <algorithm>
+#include <optional>
+#include <utility>
 
 namespace melo {
 
@@ -21,6 +23,24 @@ constexpr double AccompSlackMs = 4.0;
 
 int StepsOf(int beats, std::uint8_t twoBars) {
   return beats * (twoBars ? 8 : 4);
+}
+
+// The melodic parts play over the chord root in this octave, whatever octave
+// the left hand played it in.
+constexpr int PartRootOctave = 48;
+constexpr int LevelCount = 9;
+constexpr std::uint8_t PartReleaseVelocity = 64;
+
+enum TPartVoiceIndex : std::uint8_t { BassVoice, ArpeggioVoice1, ArpeggioVoice2, ChordVoice };
+
+int PartVelocity(std::int8_t level, int volume) {
+  return level * volume / LevelCount;
+}
+
+// A pattern holds 32 steps; a longer length must not read past it, and a
+// part of no length plays nothing.
+int PartLength(std::int8_t beats, std::uint8_t twoBars) {
+  return beats > 0 ? std::min(StepsOf(beats, twoBars), StepsPerPattern) : 0;
 }
 
 } // namespace
@@ -93,6 +113,27 @@ void TAutoAccomp::ReleasePad() {
     return;
   EmitMidi(ChannelStatus(NoteOffStatus, ChordChannel), static_cast<std::uint8_t>(FPadNote), 64);
   FPadNote = -1;
+}
+
+void TAutoAccomp::SoundPartNote(TPartVoice& voice, std::uint8_t channel, int note, int velocity) {
+  const int sent = PartNoteOn(channel, note, velocity);
+  if (sent >= 0 && voice.Count < ChordSlotCount)
+    voice.Notes[static_cast<std::size_t>(voice.Count++)] = static_cast<std::uint8_t>(sent);
+}
+
+void TAutoAccomp::ReleaseVoice(TPartVoice& voice, std::uint8_t channel) {
+  for (int i = 0; i < voice.Count; ++i) {
+    EmitMidi(ChannelStatus(NoteOffStatus, channel), voice.Notes[static_cast<std::size_t>(i)],
+             PartReleaseVelocity);
+  }
+  voice.Count = 0;
+}
+
+void TAutoAccomp::ReleaseParts() {
+  ReleaseVoice(FPartVoices[BassVoice], BassChannel);
+  ReleaseVoice(FPartVoices[ArpeggioVoice1], ArpeggioChannel);
+  ReleaseVoice(FPartVoices[ArpeggioVoice2], ArpeggioChannel);
+  ReleaseVoice(FPartVoices[ChordVoice], ChordChannel);
 }
 
 void TAutoAccomp::ResetSteps() {
@@ -177,6 +218,7 @@ void TAutoAccomp::LoadStyle(const TAccompStyle& source) {
   TPendingEvents events;
   {
     std::lock_guard lock(FLock);
+    ReleaseParts();
     FFillInState = fsNoFillIn;
     ResetSteps();
     FCurrentStyle = source;
@@ -219,6 +261,7 @@ void TAutoAccomp::ApplyFillInState(TFillInStateType value, TPendingEvents& event
   }
   FFillInState = value;
   events.Add(TPendingEvents::FillInEnd);
+  ReleaseParts();
   SendPrograms();
   ResetSteps();
   ChordPad(FCurrChordRoot);
@@ -271,6 +314,76 @@ void TAutoAccomp::PlayDrumStep() {
   FDrumStep = (FDrumStep + 1) % drumLength;
 }
 
+void TAutoAccomp::PlayPartStep(TPartVoice& voice, const TPartStep& part, bool chordChanged) {
+  if (part.Length == 0) {
+    ReleaseVoice(voice, part.Channel);
+    return;
+  }
+  const std::int8_t code = (*part.Codes)[static_cast<std::size_t>(FStepCount % part.Length)];
+  if (code == HoldStep && !chordChanged)
+    return;
+  ReleaseVoice(voice, part.Channel);
+  if (code == NoNoteStep || code == HoldStep || part.Velocity <= 0)
+    return;
+  const int lowest = ChordDegreeToNote(PartRootOctave + FChord.Root, code, FChord.Type);
+  if (lowest < 0)
+    return;
+  if (!part.WholeChord) {
+    SoundPartNote(voice, part.Channel, lowest, part.Velocity);
+    return;
+  }
+  for (const std::int32_t offset :
+       ChordStyles[static_cast<std::size_t>(FChord.Type)].Intervals[0]) {
+    if (offset == NoInterval)
+      break;
+    // The tone's pitch class at or above the lowest note.
+    const int above = ((FChord.Root + offset - lowest) % 12 + 12) % 12;
+    SoundPartNote(voice, part.Channel, lowest + above, part.Velocity);
+  }
+}
+
+void TAutoAccomp::PlayMelodicParts() {
+  const bool chordChanged = std::exchange(FChordChanged, false);
+  if (!FMelodicParts)
+    return;
+  const TAccompSection& live = FCurrentStyle.MainSection;
+  const TBassPart& bass = live.BassPart;
+  PlayPartStep(FPartVoices[BassVoice],
+               {BassChannel, PartLength(bass.PartBeats, bass.PartTwoBars), &bass.Steps,
+                PartVelocity(live.BassLevel, FABassVolume), false},
+               chordChanged);
+  const TArpeggioPart& arpeggio = live.ArpeggioPart;
+  const int arpeggioLength = PartLength(arpeggio.PartBeats, arpeggio.PartTwoBars);
+  const int arpeggioVelocity = PartVelocity(live.ArpeggioLevel, FAArpeggioVolume);
+  for (const TPartVoiceIndex v : {ArpeggioVoice1, ArpeggioVoice2}) {
+    PlayPartStep(FPartVoices[v],
+                 {ArpeggioChannel, arpeggioLength, &arpeggio.Steps[v - ArpeggioVoice1],
+                  arpeggioVelocity, false},
+                 chordChanged);
+  }
+  const TChordPart& chord = live.ChordPart;
+  PlayPartStep(FPartVoices[ChordVoice],
+               {ChordChannel, PartLength(chord.PartBeats, chord.PartTwoBars), &chord.Steps,
+                PartVelocity(live.ChordLevel, FAChordVolume), true},
+               chordChanged);
+}
+
+void TAutoAccomp::ApplyPendingChord(TPendingEvents& events) {
+  const int root = std::exchange(FPendingRoot, -1);
+  if (root < 0 || (root == FCurrChordRoot && FPendingChord == FChord))
+    return;
+  SetChord(root, FPendingChord);
+  events.ChordName = ChordName(root, FChord.Type, FPendingFixed);
+  events.Add(TPendingEvents::ChordChange);
+}
+
+void TAutoAccomp::SetChord(int root, const TChord& chord) {
+  FCurrChordRoot = root;
+  FChord = chord;
+  FChordChanged = true;
+  ChordPad(root);
+}
+
 void TAutoAccomp::AccompTick(TMetronome& sender, std::uint16_t, double, double, int, std::int32_t,
                              std::int32_t, bool& stop) {
   stop = false;
@@ -282,7 +395,9 @@ void TAutoAccomp::AccompTick(TMetronome& sender, std::uint16_t, double, double, 
     std::lock_guard lock(FLock);
     if (Engine.load() == nullptr || FCurrentStyle.BeatsPerBar == 0)
       return;
+    ApplyPendingChord(events);
     PlayDrumStep();
+    PlayMelodicParts();
     ++FStepCount;
     const TAccompSection& playing = PlayingSection();
     if (FStepCount >= StepsOf(FCurrentStyle.BeatsPerBar, playing.TwoBars)) {
@@ -309,17 +424,22 @@ int TAutoAccomp::DrumStep() const {
 void TAutoAccomp::SetStart(bool value) {
   if (value == FStart)
     return;
+  // Detached first: no tick of ours then starts a part note after the release below.
+  if (!value)
+    FMetronome.RemoveClient(ClientName);
   TPendingEvents events;
   {
     std::lock_guard lock(FLock);
     FStart = value;
     ApplyFillInState(fsNoFillIn, events);
-    if (!value)
+    FPendingRoot = -1;
+    if (!value) {
       ReleasePad();
+      ReleaseParts();
+    }
   }
   Fire(events);
   if (!value) {
-    FMetronome.RemoveClient(ClientName);
     FSynchOn = false;
     return;
   }
@@ -340,8 +460,11 @@ void TAutoAccomp::SetStart(bool value) {
 }
 
 void TAutoAccomp::ApplyCurrChordRoot(int value, TPendingEvents& events) {
-  FCurrChordRoot = value;
-  ChordPad(value);
+  const bool chordType = FAutoChordStyleIndex < ChordTypeCount;
+  SetChord(value, FixedChordMode
+                      ? FixedChordOfKey(value)
+                      : TChord{value % 12, chordType ? FAutoChordStyleIndex : MajorChord});
+  FPendingRoot = -1;
   events.ChordName = ChordName(value, FAutoChordStyleIndex, FixedChordMode);
   events.Add(TPendingEvents::ChordChange);
 }
@@ -358,6 +481,81 @@ void TAutoAccomp::SetCurrChordRoot(int value) {
 int TAutoAccomp::CurrChordRoot() const {
   std::lock_guard lock(FLock);
   return FCurrChordRoot;
+}
+
+std::string TAutoAccomp::FollowLeftHand(int playedNote, std::span<const int> heldNotes) {
+  if (!FStart)
+    return {};
+  const std::optional<TChord> chord =
+      FixedChordMode ? FixedChordOfKey(playedNote) : RecogniseChord(heldNotes);
+  if (!chord)
+    return {};
+  if (!FixedChordMode)
+    SetAutoChordStyleIndex(chord->Type);
+  // The named root: the key itself in fixed-chord mode (its fixed chord's name).
+  const int root = PartRootOctave + (FixedChordMode ? playedNote % 12 : chord->Root);
+  if (FSynchOn) {
+    SetSynchOn(false);
+    std::lock_guard lock(FLock);
+    ResetSteps();
+  }
+  std::lock_guard lock(FLock);
+  FPendingRoot = root;
+  FPendingChord = *chord;
+  FPendingFixed = FixedChordMode;
+  return ChordName(root, chord->Type, FixedChordMode);
+}
+
+TChord TAutoAccomp::CurrentChord() const {
+  std::lock_guard lock(FLock);
+  return FChord;
+}
+
+std::string TAutoAccomp::CurrentChordName() const {
+  std::lock_guard lock(FLock);
+  return ChordName(FCurrChordRoot, FChord.Type, FixedChordMode);
+}
+
+void TAutoAccomp::SetMelodicParts(bool on) {
+  std::lock_guard lock(FLock);
+  FMelodicParts = on;
+  if (!on)
+    ReleaseParts();
+}
+
+bool TAutoAccomp::MelodicParts() const {
+  std::lock_guard lock(FLock);
+  return FMelodicParts;
+}
+
+void TAutoAccomp::SetAChordVolume(int value) {
+  std::lock_guard lock(FLock);
+  FAChordVolume = value;
+}
+
+int TAutoAccomp::AChordVolume() const {
+  std::lock_guard lock(FLock);
+  return FAChordVolume;
+}
+
+void TAutoAccomp::SetAArpeggioVolume(int value) {
+  std::lock_guard lock(FLock);
+  FAArpeggioVolume = value;
+}
+
+int TAutoAccomp::AArpeggioVolume() const {
+  std::lock_guard lock(FLock);
+  return FAArpeggioVolume;
+}
+
+void TAutoAccomp::SetABassVolume(int value) {
+  std::lock_guard lock(FLock);
+  FABassVolume = value;
+}
+
+int TAutoAccomp::ABassVolume() const {
+  std::lock_guard lock(FLock);
+  return FABassVolume;
 }
 
 void TAutoAccomp::SetSynchOn(bool value) {

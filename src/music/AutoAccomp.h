@@ -2,14 +2,35 @@
 // The auto accompaniment: a library of 72 styles in six groups of twelve, one
 // current style whose drum part plays on channel 9 at every sixteenth note of
 // the metronome, fill-ins that play once and hand back to the main section,
-// the programs of the melodic parts and a chord pad on channel 6.
+// the melodic parts over the chord of the left hand and a chord pad on
+// channel 6.
+//
+// The melodic parts: bass (channel 4), arpeggio (channel 5, two voices) and
+// chord (channel 6) play the degree codes of the live section's steps, each
+// part looping on its own length (PartBeats, PartTwoBars) and restarting with
+// the section. A code becomes a note by ChordDegreeToNote over the chord's
+// root in the octave from 48 up; a chord step sounds every tone of the chord
+// type, close together upward from that note. NoNoteStep is a rest and
+// HoldStep a hold (see PresetAccompStyle.h). A part's note ends at the next
+// code of its voice, at the first step of a new chord when that step holds,
+// and at once when the accompaniment stops, a style loads, a section (a
+// fill-in) begins or ends, or the melodic parts are switched off. Velocity:
+// the part's level times its volume (AChordVolume, AArpeggioVolume,
+// ABassVolume) div 9.
+//
+// The chord: the owner hands over the left hand's notes (FollowLeftHand);
+// in fixed-chord mode the newest key picks a fixed chord of C major, else the
+// held notes name the chord (RecogniseChord). The chord takes over on the
+// next sixteenth, never within a step.
 //
 // Threads: the setters run on the UI thread, AccompTick on the metronome's
-// worker. One lock guards the play state; the tick holds it for its few
-// note-ons and a setter for a record copy at most, so neither waits long and
-// the tick never sees a half-replaced style. Events fire with the lock
-// released; OnFillInEndEvent may fire on the worker (a fill-in that ends by
-// itself). Bind the events and set Engine and Recorder before starting.
+// worker. One lock guards the play state; the tick holds it for at most
+// eight drum note-ons and seven part notes with their note-offs, a setter
+// for a record copy at most, so neither waits long and the tick never sees a
+// half-replaced style. Events fire with the lock released; OnFillInEndEvent
+// and OnAutoChordChange may fire on the worker (a fill-in that ends by
+// itself, a chord that takes over). Bind the events and set Engine and
+// Recorder before starting.
 #include "music/Chord.h"
 #include "music/KoMetronome.h"
 #include "music/MidiInterfaces.h"
@@ -20,6 +41,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <span>
 #include <string>
 
 namespace melo {
@@ -65,13 +87,29 @@ public:
 
   int APercussVolume() const;
   void SetAPercussVolume(int value);
-  // Stored for the owner; they do not change the sound.
-  int AChordVolume() const { return FAChordVolume; }
-  void SetAChordVolume(int value) { FAChordVolume = value; }
-  int AArpeggioVolume() const { return FAArpeggioVolume; }
-  void SetAArpeggioVolume(int value) { FAArpeggioVolume = value; }
-  int ABassVolume() const { return FABassVolume; }
-  void SetABassVolume(int value) { FABassVolume = value; }
+  // The melodic parts' volumes, 0..127 expected.
+  int AChordVolume() const;
+  void SetAChordVolume(int value);
+  int AArpeggioVolume() const;
+  void SetAArpeggioVolume(int value);
+  int ABassVolume() const;
+  void SetABassVolume(int value);
+
+  // Off: the drums alone play, as a plain drum machine (on by default).
+  bool MelodicParts() const;
+  void SetMelodicParts(bool on);
+
+  // A left-hand key went down: playedNote is its note, heldNotes every note
+  // the left hand holds (playedNote among them). While started, the chord
+  // they make takes over on the next sixteenth: in fixed-chord mode the fixed
+  // chord of playedNote, else the chord heldNotes name (a set that names none
+  // keeps the last chord). The first chord ends a synchro wait and starts the
+  // style from its first step. Returns the name of the chord handed over, or
+  // an empty name when the chord stays.
+  std::string FollowLeftHand(int playedNote, std::span<const int> heldNotes);
+  // The chord the melodic parts play over, and its name.
+  TChord CurrentChord() const;
+  std::string CurrentChordName() const;
 
   // MIDI note of the chord root; sounds the pad and fires OnAutoChordChange.
   int CurrChordRoot() const;
@@ -130,6 +168,26 @@ private:
   void SendPrograms();
   void ChordPad(int root);
   void ReleasePad();
+  // The notes one voice of a melodic part sounds.
+  struct TPartVoice {
+    std::array<std::uint8_t, ChordSlotCount> Notes{};
+    int Count = 0;
+  };
+  // A voice of a melodic part as the live section has it.
+  struct TPartStep {
+    std::uint8_t Channel;
+    int Length; // steps before the part loops, 0 when it has none
+    const TStepCodes* Codes;
+    int Velocity;
+    bool WholeChord; // the chord part: every tone of the chord
+  };
+  void PlayMelodicParts();
+  void PlayPartStep(TPartVoice& voice, const TPartStep& part, bool chordChanged);
+  void SoundPartNote(TPartVoice& voice, std::uint8_t channel, int note, int velocity);
+  void ReleaseVoice(TPartVoice& voice, std::uint8_t channel);
+  void ReleaseParts();
+  void ApplyPendingChord(TPendingEvents& events);
+  void SetChord(int root, const TChord& chord);
   void ResetSteps();
   void ApplyFillInState(TFillInStateType value, TPendingEvents& events);
   void ApplyCurrChordRoot(int value, TPendingEvents& events);
@@ -155,11 +213,21 @@ private:
   int FCurrChordRoot = 48;
   int FPadNote = -1;   // the chord pad's sounding note (transposed), -1 when none
   bool FStart = false; // written under FLock, on the UI thread only
-
-  // UI thread only.
   int FAChordVolume = 90;
   int FAArpeggioVolume = 90;
   int FABassVolume = 90;
+  bool FMelodicParts = true;
+  TChord FChord{0, MajorChord};
+  bool FChordChanged = false; // since the last step
+  // A chord handed over, waiting for the next sixteenth: its CurrChordRoot
+  // (-1 when none), the chord and the naming rule.
+  int FPendingRoot = -1;
+  TChord FPendingChord{};
+  bool FPendingFixed = true;
+  // Bass, the two arpeggio voices, chord; notes as sent (transposed).
+  std::array<TPartVoice, 4> FPartVoices{};
+
+  // UI thread only.
   int FAutoChordStyleIndex = 15; // the first fixed-key chord style
   TChordStyleNoVolumeType FTotalChordStyle;
   int FAccompStyleGroupNum = 0;

@@ -1,5 +1,7 @@
 #include "music/Chord.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <initializer_list>
 
@@ -120,6 +122,73 @@ int PitchClass(long long note) {
   return static_cast<int>(((note % 12) + 12) % 12);
 }
 
+constexpr std::array<TChord, 12> kFixedChords = {{{0, 0},
+                                                  {0, 6},
+                                                  {2, 1},
+                                                  {2, 6},
+                                                  {4, 1},
+                                                  {5, 0},
+                                                  {5, 6},
+                                                  {7, 0},
+                                                  {7, 6},
+                                                  {9, 1},
+                                                  {9, 6},
+                                                  {11, 2}}};
+
+constexpr int SixthChord = 4;
+constexpr int MinorSixthChord = 5;
+
+// Mode steps a chord's tones stand on.
+constexpr int ThirdStep = 2;
+constexpr int FifthStep = 4;
+constexpr int SixthStep = 5;
+constexpr int SeventhStep = 6;
+
+const TChordRow& ChordTypeRow(int chordType) {
+  return ChordStyles[static_cast<std::size_t>(chordType)].Intervals[0];
+}
+
+// Bit n set: pitch class n sounds in the chord type on root.
+unsigned PitchClassSet(const TChord& chord) {
+  unsigned set = 0;
+  for (const std::int32_t offset : ChordTypeRow(chord.Type)) {
+    if (offset == NoInterval)
+      break;
+    set |= 1U << static_cast<unsigned>(PitchClass(chord.Root + offset));
+  }
+  return set;
+}
+
+std::optional<TChord> ChordOnRoot(int root, unsigned set) {
+  for (int type = 0; type < ChordTypeCount; ++type) {
+    const TChord chord{root, type};
+    if (PitchClassSet(chord) == set)
+      return chord;
+  }
+  return std::nullopt;
+}
+
+// The chord's interval above its root for a mode step, -1 where the step
+// keeps the mode's note.
+int ChordToneOfStep(int chordType, int step) {
+  const TChordRow& row = ChordTypeRow(chordType);
+  const bool sixthChord = chordType == SixthChord || chordType == MinorSixthChord;
+  switch (step) {
+  case 0:
+    return 0;
+  case ThirdStep:
+    return row[1];
+  case FifthStep:
+    return row[2];
+  case SixthStep:
+    return sixthChord ? row[3] : -1;
+  case SeventhStep:
+    return sixthChord || row[3] == NoInterval ? -1 : row[3];
+  default:
+    return -1;
+  }
+}
+
 } // namespace
 
 constinit const std::array<TChordStyleNoVolumeType, ChordStyleCount> ChordStyles =
@@ -159,6 +228,45 @@ int DegreeToNote(int root, int degree) {
       ModeIntervals[static_cast<std::size_t>(mode)][static_cast<std::size_t>(step)] + octave * 12 -
       24;
   return note >= 0 && note <= 127 ? static_cast<int>(note) : -1;
+}
+
+TChord FixedChordOfKey(int note) {
+  return kFixedChords[static_cast<std::size_t>(PitchClass(note))];
+}
+
+std::optional<TChord> RecogniseChord(std::span<const int> notes) {
+  if (notes.empty())
+    return std::nullopt;
+  unsigned set = 0;
+  int lowest = notes.front();
+  for (const int note : notes) {
+    set |= 1U << static_cast<unsigned>(PitchClass(note));
+    lowest = std::min(lowest, note);
+  }
+  if (std::popcount(set) == 1)
+    return TChord{PitchClass(lowest), MajorChord};
+  if (auto onBass = ChordOnRoot(PitchClass(lowest), set))
+    return onBass;
+  for (int root = 0; root < 12; ++root) {
+    if (auto chord = ChordOnRoot(root, set))
+      return chord;
+  }
+  return std::nullopt;
+}
+
+int ChordDegreeToNote(int root, int degree, int chordType) {
+  const int note = DegreeToNote(root, degree);
+  if (note < 0 || chordType < 0 || chordType >= ChordTypeCount)
+    return note;
+  const int step = (degree - LowestDegree) % 7;
+  const int chordTone = ChordToneOfStep(chordType, step);
+  if (chordTone < 0)
+    return note;
+  const int mode = kModeOfPitchClass[static_cast<std::size_t>(PitchClass(root))];
+  const int fitted = note -
+                     ModeIntervals[static_cast<std::size_t>(mode)][static_cast<std::size_t>(step)] +
+                     chordTone;
+  return fitted >= 0 && fitted <= 127 ? fitted : -1;
 }
 
 std::string ChordName(int root, int styleIndex, bool fixedChordMode) {

@@ -4,6 +4,8 @@
 // chords. Everything here is constant; nothing holds state.
 #include <array>
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -48,5 +50,36 @@ int DegreeToNote(int root, int degree);
 // chord of root's pitch class; otherwise the root name followed by the suffix
 // of chord type styleIndex (a style index outside 0..14 adds no suffix).
 std::string ChordName(int root, int styleIndex, bool fixedChordMode);
+
+// A chord the accompaniment plays over: a root pitch class and a chord type.
+struct TChord {
+  int Root = 0; // pitch class, 0 = C .. 11 = B
+  int Type = 0; // chord type, an index 0..14 of ChordStyles
+  bool operator==(const TChord&) const = default;
+};
+
+inline constexpr int MajorChord = 0;
+
+// The fixed chord of C major a played key stands for (FixedChordNames): the
+// white keys their diatonic triads, the black keys the dominant seventh on
+// the white key below.
+TChord FixedChordOfKey(int note);
+
+// The chord held notes (MIDI notes, any order, any octave) name, in any
+// inversion. One pitch class is its major chord. A set that two chords share
+// (C6 and Am7) is read as the one rooted on the lowest note, else as the
+// first chord type in table order. Nothing for a set that is no chord type.
+std::optional<TChord> RecogniseChord(std::span<const int> notes);
+
+// Degree code over a chord: DegreeToNote over root, then fitted to the chord
+// type. The white-key mode of the root knows only the chords of C major; a
+// code on a chord step of the mode (0 root, 2 third, 4 fifth, 6 seventh)
+// moves, within its octave, onto that tone of the chord: D major's third is
+// F sharp where D Dorian has F, E7's third G sharp and its seventh D. The
+// added tone of the sixth chords (6, m6) takes the mode's sixth step, and a
+// seventh step of a chord with no fourth tone keeps the mode's note, like the
+// passing steps 1, 3 and 5. Returns -1 where DegreeToNote does and for notes
+// the fitting moves outside 0..127.
+int ChordDegreeToNote(int root, int degree, int chordType);
 
 } // namespace melo

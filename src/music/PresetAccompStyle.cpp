@@ -1,5 +1,6 @@
 #include "music/PresetAccompStyle.h"
 
+#include <algorithm>
 #include <initializer_list>
 #include <string_view>
 
@@ -337,6 +338,95 @@ constexpr std::array<StyleSpec, PresetStyleCount> kPresets = {{
      kNoFillIn},
 }};
 
+// The melodic parts of the presets, one bar each, the same in every section:
+// per step a degree code, "." a rest (NoNoteStep), "-" a hold (HoldStep).
+// Codes count steps of the root's mode: 0 root, 2 third, 4 fifth, 7 octave;
+// -7 is the root an octave down, -3 the fifth below the root.
+struct MelodySpec {
+  std::string_view Chord;
+  std::string_view Arpeggio1;
+  std::string_view Arpeggio2;
+  std::string_view Bass;
+};
+
+constexpr std::array<MelodySpec, PresetStyleCount> kMelodies = {{
+    // 4/4 分解和弦
+    {"0 - - - - - - - 0 - - - - - - -", "0 . 4 . 7 . 4 . 0 . 4 . 7 . 4 .",
+     ". . . . . . 9 . . . . . . . 9 .", "-7 - - - . . . . -3 - - - . . . ."},
+    // 4/4 （摇滚）
+    {"0 . . 0 . . 0 . 0 . . 0 . . 0 .", "7 - - - - - - - - - - - - - - -",
+     "9 - - - - - - - - - - - - - - -", "-7 . -7 . -7 . -7 . -7 . -7 . -3 . -3 ."},
+    // 4/4 (密集)
+    {"0 - . 0 - . 0 - . 0 - . 0 - . .", "0 4 7 4 0 4 7 4 0 4 7 4 0 4 7 4", "",
+     "-7 - . -7 . . -3 . -7 - . -7 . . -3 ."},
+    // 3/4 华尔兹
+    {". . . . 0 - . . 0 - . .", "7 - - - - - - - - - - -", "", "-7 - - - . . . . . . . ."},
+    // 3/4 华尔兹 （分解和弦）
+    {". . . . 0 . . . 0 . . .", "0 . 4 . 7 . 9 . 7 . 4 .", "", "-7 - - - . . . . -3 - . ."},
+    // 3/4 华尔兹(柔和)
+    {"0 - - - - - - - - - - -", "0 . . . 4 . . . 7 . . .", "", "-7 - - - - - - - - - - -"},
+    // 2/4 波尔卡
+    {". . 0 . . . 0 .", "0 . . . 4 . . .", "", "-7 - . . -3 - . ."},
+    // 4/4  （轻快）
+    {"0 . . . 0 . 0 . 0 . . . 0 . 0 .", "7 . 4 . 7 . 4 . 7 . 4 . 7 . 4 .", "",
+     "-7 - . . -3 - . . -7 - . . -3 - . ."},
+    // 2/4 迪斯科
+    {". . 0 . . . 0 .", "7 . . . 7 . . .", "", "-7 . 0 . -7 . 0 ."},
+    // 4/4 伦巴
+    {". . . 0 . . 0 . . . 0 . . 0 . .", "7 - - - - - - - - - - - - - - -", "",
+     "-7 - - -3 . . -7 - -7 - - -3 . . -3 ."},
+    // 4/4 阿根廷探戈
+    {"0 . . . 0 . . . 0 . . . 0 . 0 .", "", "", "-7 - . . -7 - . . -3 - . . -3 - -5 ."},
+    // 4/4 吉巴特
+    {". . 0 . . . 0 . . . 0 . . . 0 .", "", "", "-7 . -5 . -3 . -2 . -7 . -5 . -3 . -2 ."},
+    // 2/4, 3/4 and 4/4 节拍器: no melodic parts
+    {},
+    {},
+    {},
+    // 4/4 颂歌1
+    {"0 - - - 0 - - - 0 - - - 0 - - -", "4 - - - - - - - - - - - - - - -",
+     "7 - - - - - - - - - - - - - - -", "-7 - - - - - - - -3 - - - - - - -"},
+    // 4/4 颂歌2
+    {"0 . 4 . 7 . 4 . 0 . 4 . 7 . 4 .", "7 - - - - - - - - - - - - - - -",
+     "9 - - - - - - - - - - - - - - -", "-7 - - - - - - - -3 - - - -5 - - -"},
+    // 3/4 校园民谣(吉他分解和弦)
+    {"0 - - - - - - - - - - -", "0 . 4 . 7 . 9 . 7 . 4 .", ". . . . 11 . . . 11 . . .",
+     "-7 - - - . . . . . . . ."},
+}};
+
+constexpr MelodySpec kNoMelody{};
+
+// Steps of a melody text; throws (no constant then: a build error) on a
+// token that is no code.
+constexpr TStepCodes ParseSteps(std::string_view text, int& count) {
+  TStepCodes steps{};
+  steps.fill(NoNoteStep);
+  count = 0;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    const std::size_t end = std::min(text.find(' ', at), text.size());
+    const std::string_view token = text.substr(at, end - at);
+    at = end + 1;
+    std::int8_t code = 0;
+    if (token == ".") {
+      code = NoNoteStep;
+    } else if (token == "-") {
+      code = HoldStep;
+    } else {
+      const bool negative = token.front() == '-';
+      int value = 0;
+      for (const char digit : token.substr(negative ? 1 : 0)) {
+        if (digit < '0' || digit > '9')
+          throw "not a step code";
+        value = value * 10 + (digit - '0');
+      }
+      code = static_cast<std::int8_t>(negative ? -value : value);
+    }
+    steps.at(static_cast<std::size_t>(count++)) = code;
+  }
+  return steps;
+}
+
 constexpr StyleSpec kEmpty = {"None",
                               120,
                               2,
@@ -365,23 +455,29 @@ constexpr TDrumTrack MakeTrack(const TrackSpec& desc) {
   return track;
 }
 
-// The melodic parts hold no notes (nothing plays their steps); they keep the
-// program and last as long as the section.
-constexpr void SetMelodicParts(TAccompSection& section, std::int8_t beats,
+// Each part lasts one bar, or holds no notes and lasts the section.
+constexpr void SetMelodicParts(TAccompSection& section, std::int8_t beats, const MelodySpec& melody,
                                const std::array<std::uint8_t, 3>& programs,
                                const std::array<std::int8_t, 3>& levels) {
-  TStepCodes rest{};
-  rest.fill(NoNoteStep);
-  section.ChordPart = {beats, section.TwoBars, programs[0], 0, rest};
-  section.ArpeggioPart = {beats, section.TwoBars, programs[1], {rest, rest}};
-  section.BassPart = {beats, section.TwoBars, programs[2], rest};
+  const auto steps = [&](std::string_view text) {
+    int count = 0;
+    TStepCodes codes = ParseSteps(text, count);
+    if (count != 0 && count != beats * 4)
+      throw "a melodic part is one bar long";
+    return codes;
+  };
+  const std::uint8_t twoBars = melody.Bass.empty() ? section.TwoBars : 0;
+  section.ChordPart = {beats, twoBars, programs[0], 0, steps(melody.Chord)};
+  section.ArpeggioPart = {
+      beats, twoBars, programs[1], {steps(melody.Arpeggio1), steps(melody.Arpeggio2)}};
+  section.BassPart = {beats, twoBars, programs[2], steps(melody.Bass)};
   section.ChordLevel = levels[0];
   section.ArpeggioLevel = levels[1];
   section.BassLevel = levels[2];
 }
 
-constexpr TAccompSection MakeSection(const StyleSpec& style, const SectionSpec& desc,
-                                     std::string_view name) {
+constexpr TAccompSection MakeSection(const StyleSpec& style, const MelodySpec& melody,
+                                     const SectionSpec& desc, std::string_view name) {
   TAccompSection section{};
   section.TwoBars = desc.TwoBars;
   SetShortString(section.SectionName, name);
@@ -391,32 +487,32 @@ constexpr TAccompSection MakeSection(const StyleSpec& style, const SectionSpec& 
     section.DrumTracks[i] = MakeTrack(desc.Tracks[i]);
   section.PercussionLevel = desc.PercussionLevel;
   const auto& programs = desc.DrumBeats != 0 ? desc.Programs : style.Main.Programs;
-  SetMelodicParts(section, style.BeatsPerBar, programs, style.Levels);
+  SetMelodicParts(section, style.BeatsPerBar, melody, programs, style.Levels);
   return section;
 }
 
-constexpr TAccompStyle MakeStyle(const StyleSpec& desc) {
+constexpr TAccompStyle MakeStyle(const StyleSpec& desc, const MelodySpec& melody) {
   TAccompStyle style{};
   SetShortString(style.StyleName, desc.Name);
   style.Tempo = desc.Tempo;
   style.BeatsPerBar = desc.BeatsPerBar;
-  style.MainSection = MakeSection(desc, desc.Main, desc.SectionName);
-  style.FillIn1Section = MakeSection(desc, desc.FillIn1, {});
-  style.FillIn2Section = MakeSection(desc, desc.FillIn2, {});
+  style.MainSection = MakeSection(desc, melody, desc.Main, desc.SectionName);
+  style.FillIn1Section = MakeSection(desc, melody, desc.FillIn1, {});
+  style.FillIn2Section = MakeSection(desc, melody, desc.FillIn2, {});
   return style;
 }
 
 constexpr std::array<TAccompStyle, PresetStyleCount> BuildPresets() {
   std::array<TAccompStyle, PresetStyleCount> styles{};
   for (std::size_t i = 0; i < styles.size(); ++i)
-    styles[i] = MakeStyle(kPresets[i]);
+    styles[i] = MakeStyle(kPresets[i], kMelodies[i]);
   return styles;
 }
 
 } // namespace
 
 constinit const std::array<TAccompStyle, PresetStyleCount> PresetStyles = BuildPresets();
-constinit const TAccompStyle EmptyStyle = MakeStyle(kEmpty);
+constinit const TAccompStyle EmptyStyle = MakeStyle(kEmpty, kNoMelody);
 
 void CopySectionBody(TAccompSection& dest, const TAccompSection& source) {
   const std::uint8_t twoBars = dest.TwoBars;

@@ -12,8 +12,10 @@ enum TFillInStateType : std::uint8_t { fsNoFillIn = 0, fsFillIn1 = 1, fsFillIn2 
 
 inline constexpr int StepsPerPattern = 32;
 inline constexpr int DrumTrackCount = 8;
-// A melodic step without a note (99 marks one as well).
+// The two melodic step codes without a note: a rest, which ends the part's
+// sounding notes, and a hold, which lets them ring on.
 inline constexpr std::int8_t NoNoteStep = 98;
+inline constexpr std::int8_t HoldStep = 99;
 
 using TStepFlags = std::array<std::uint8_t, StepsPerPattern>;
 using TStepCodes = std::array<std::int8_t, StepsPerPattern>;

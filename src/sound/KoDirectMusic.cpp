@@ -472,6 +472,11 @@ TOutputCheck TKoDirectMusic::CheckOutput() {
     // Nothing asked for sound for a while: the driver's thread has given up
     // (its server or device went away). Closed, it plays what waits at once.
     CloseDriver();
+    // Nobody hears what sounded: left in the synthesizer, it would sound all
+    // at once when the output is back (and, with it, every note started
+    // meanwhile, which SendLocked therefore does not start).
+    if (FSynth != nullptr)
+      fluid_synth_all_sounds_off(FSynth, -1);
     FPortActive = false;
     FRetryAtMs = now + OutputRetryMs;
     if (FOutputLost) {
@@ -793,6 +798,8 @@ bool TKoDirectMusic::SendLocked(std::uint8_t status, std::uint8_t data1, std::ui
   switch (SelectedKind()) {
   case TPortKind::SoftwareSynth:
   case TPortKind::OfflineSynth:
+    if (FOutputLost && (status & 0xF0) == NoteOnStatus && data2 != 0)
+      return true; // unheard now, and no burst when the output is back
     if (const auto when = TIntendedTimeScope::Current();
         when && Scheduling() && (status & 0xF0) >= 0x80 && (status & 0xF0) < 0xF0) {
       if (FScheduler.Push(when->Ms + when->SlackMs, status, data1, data2)) {
@@ -804,6 +811,10 @@ bool TKoDirectMusic::SendLocked(std::uint8_t status, std::uint8_t data1, std::ui
         (data1 == AllSoundOffController || data1 == AllNotesOffController)) {
       FScheduler.DropNoteOns(status & 0x0F);
     }
+    // A note-off now (a stop on the UI thread) ends the same note still
+    // waiting for its sample, which would otherwise sound after it for ever.
+    if ((status & 0xF0) == NoteOffStatus || ((status & 0xF0) == NoteOnStatus && data2 == 0))
+      FScheduler.DropNoteOns(status & 0x0F, data1);
     return PlayOnSynth(status, data1, data2);
   case TPortKind::Capture:
     return CaptureMessage(status, data1, data2);

@@ -26,10 +26,11 @@ bool TSampleScheduler::Push(double dueMs, std::uint8_t status, std::uint8_t data
   return true;
 }
 
-void TSampleScheduler::DropNoteOns(int channel) {
+void TSampleScheduler::DropNoteOns(int channel, int key) {
   std::lock_guard lock(FLock);
-  std::erase_if(FQueue, [channel](const TQueued& m) {
-    return (m.Status & 0xF0) == NoteOnStatus && (m.Status & 0x0F) == channel && m.Data2 != 0;
+  std::erase_if(FQueue, [channel, key](const TQueued& m) {
+    return (m.Status & 0xF0) == NoteOnStatus && (m.Status & 0x0F) == channel && m.Data2 != 0 &&
+           (key < 0 || m.Data1 == key);
   });
 }
 

@@ -35,9 +35,10 @@ public:
 
   // Any thread. False (nothing queued) when the queue is full.
   bool Push(double dueMs, std::uint8_t status, std::uint8_t data1, std::uint8_t data2);
-  // Drops the waiting note-ons of a channel: an all-notes-off sent now must
-  // not be outlived by notes due after it.
-  void DropNoteOns(int channel);
+  // Drops the waiting note-ons of a channel (of one key of it, key >= 0): an
+  // all-notes-off or a note-off sent now must not be outlived by notes that
+  // still wait for their sample.
+  void DropNoteOns(int channel, int key = -1);
   void Clear();
   // Forgets how the clock and the frames were tied: the next period starts a
   // new tie (a new output, or one reopened after a gap).

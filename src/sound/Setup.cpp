@@ -197,6 +197,19 @@ void TfrmSetup::CreateOthersPage() {
     group->addWidget(box);
   group->addStretch(1);
   page->addWidget(GroupBox_Others);
+
+  GroupBox_Accomp = new QGroupBox(QCoreApplication::translate("TfrmSetup", "自动伴奏"), tabOthers);
+  auto* accomp = new QVBoxLayout(GroupBox_Accomp);
+  cbAccompDrumsOnly =
+      new QCheckBox(QCoreApplication::translate("TfrmSetup", "只奏鼓（不奏低音、琶音和和弦声部）"),
+                    GroupBox_Accomp);
+  cbFingeredChords =
+      new QCheckBox(QCoreApplication::translate(
+                        "TfrmSetup", "多指和弦（左手按住的音组成和弦；不选则一键一和弦）"),
+                    GroupBox_Accomp);
+  accomp->addWidget(cbAccompDrumsOnly);
+  accomp->addWidget(cbFingeredChords);
+  page->addWidget(GroupBox_Accomp);
   PageControl1->addTab(tabOthers, QCoreApplication::translate("TfrmSetup", "其他"));
 }
 
@@ -220,6 +233,8 @@ void TfrmSetup::Show(const TSetupConfig& config, const TSetupOptions& options) {
   cbLoopPlay->setChecked(options.LoopPlay);
   cbPeriodPedal->setChecked(options.PeriodPedal);
   cbSmartSemitone->setChecked(options.SmartSemitone);
+  cbAccompDrumsOnly->setChecked(options.Program.AccompDrumsOnly);
+  cbFingeredChords->setChecked(options.Program.FingeredChords);
   trkLatencyChange();
   trkReverbLevelChange();
   GroupBox_ExternalDLS->show();
@@ -234,6 +249,8 @@ void TfrmSetup::Apply(TSetupConfig& config, TSetupOptions& options) const {
   options.LoopPlay = cbLoopPlay->isChecked();
   options.PeriodPedal = cbPeriodPedal->isChecked();
   options.SmartSemitone = cbSmartSemitone->isChecked();
+  options.Program.AccompDrumsOnly = cbAccompDrumsOnly->isChecked();
+  options.Program.FingeredChords = cbFingeredChords->isChecked();
 }
 
 void TfrmSetup::btnOpenExternalDLSFileClick() {
@@ -272,6 +289,12 @@ bool ExecuteSetup(TSetupConfig& config, TSetupOptions& options,
     const std::filesystem::path file = DataFileForWriting(ConfigFileName);
     ShowWriteFailed(
         &form, QString::fromStdString(file.empty() ? std::string(ConfigFileName) : file.string()));
+  }
+  if (!SaveProgramSettings(options.Program)) {
+    const std::filesystem::path file = DataFileForWriting(ProgramSettingsFileName);
+    ShowWriteFailed(&form,
+                    QString::fromStdString(file.empty() ? std::string(ProgramSettingsFileName)
+                                                        : file.string()));
   }
   return true;
 }

@@ -52,6 +52,9 @@ public:
   QCheckBox* cbLoopPlay = nullptr;
   QCheckBox* cbSmartSemitone = nullptr;
   QCheckBox* cbPeriodPedal = nullptr;
+  QGroupBox* GroupBox_Accomp = nullptr;
+  QCheckBox* cbAccompDrumsOnly = nullptr;
+  QCheckBox* cbFingeredChords = nullptr;
   QPushButton* btnOK = nullptr;
   QPushButton* btnCancel = nullptr;
 
@@ -68,9 +71,10 @@ private:
 };
 
 // Shows the dialog on config and options. On OK both take the dialog's values, the settings
-// file is written (a failed write is reported and keeps the old file; so is a sound-set name
-// holding CR or LF, which the file cannot store) and the result is true;
-// otherwise nothing changes. editKeyDefinition runs for the key-definition button.
+// file and the program's own settings file (options.Program) are written (a failed write is
+// reported and keeps the old file; so is a sound-set name holding CR or LF, which the file cannot
+// store) and the result is true; otherwise nothing changes. editKeyDefinition runs for the
+// key-definition button.
 bool ExecuteSetup(TSetupConfig& config, TSetupOptions& options,
                   std::function<void()> editKeyDefinition, QWidget* parent = nullptr);
 

@@ -1,6 +1,8 @@
 #pragma once
 // The four stored settings (Melotastico4.cfg) and the four performance
 // switches the settings dialog shows but never stores.
+#include "platform/ProgramSettings.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -22,6 +24,8 @@ struct TSetupOptions {
   bool LoopPlay = false;
   bool PeriodPedal = false;
   bool SmartSemitone = false;
+  // Shown beside the switches; stored in the program's own settings file.
+  TProgramSettings Program{};
 
   bool operator==(const TSetupOptions&) const = default;
 };

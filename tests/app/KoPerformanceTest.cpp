@@ -31,7 +31,9 @@ enum : int {
   kTab = 15,
   kQ = 16,
   kW = 17,
+  kE = 18,
   kR = 19,
+  kT = 20,
   kO = 24,
   kP = 25,
   kEnter = 28,
@@ -42,6 +44,7 @@ enum : int {
   kGrave = 41,
   kLShift = 42,
   kLAlt = 56,
+  kNum8 = 72,
   kSpace = 57,
   kCapslock = 58,
   kF4 = 62,
@@ -104,6 +107,7 @@ public:
       StaffNotes += n.Degree != 0 ? 1 : 0;
   }
   void ClearStaff() override { Hooks.push_back("clear staff"); }
+  void ShowChordName(const std::string& name) override { ChordNames.push_back(name); }
   void ReleasePianoKeys() override { Hooks.push_back("release piano"); }
   void RecordingChanged(bool on) override { Hooks.push_back(on ? "recording" : "not recording"); }
   void PlayingChanged(bool on) override { Hooks.push_back(on ? "playing" : "not playing"); }
@@ -128,6 +132,7 @@ public:
   int StaffNotes = -1;
   int StaffDrawings = 0;
   std::vector<std::string> Hooks;
+  std::vector<std::string> ChordNames;
 };
 
 class KoPerformanceTest : public ::testing::Test {
@@ -583,6 +588,34 @@ TEST_F(KoPerformanceTest, AccompanimentKeys) {
   Tap(kEnter);
   EXPECT_FALSE(Perf.AccompRunning());
   EXPECT_LT(Metronome.IndexOfClient("NewSecondAndNewBeat"), 0);
+}
+
+// Left-hand keys (Q is C, E is E, T is G) hand their chord to the running
+// accompaniment; right-hand keys and a stopped accompaniment change nothing.
+TEST_F(KoPerformanceTest, TheLeftHandsChordGoesToTheAccompaniment) {
+  Tap(kE);
+  EXPECT_TRUE(View.ChordNames.empty());
+  Tap(kEnter);
+  Tap(kE);
+  Tap(kNum8); // a right-hand key
+  Press(kT);
+  Press(kE);
+  EXPECT_EQ(View.ChordNames, (std::vector<std::string>{"C", "Em", "G", "Em"}));
+  Release(kT);
+  Release(kE);
+
+  View.ChordNames.clear();
+  Perf.SetAccompMode(true, true);
+  EXPECT_FALSE(Accomp.MelodicParts());
+  Tap(kEnter);
+  Tap(kEnter);
+  Press(kE);
+  Press(kT); // E and G name no chord: E major stays
+  Press(kQ);
+  EXPECT_EQ(View.ChordNames, (std::vector<std::string>{"", "C", "E", "C"}));
+  Tap(kEsc);
+  EXPECT_EQ(View.ChordNames.back(), "");
+  EXPECT_FALSE(Perf.AccompRunning());
 }
 
 TEST_F(KoPerformanceTest, WakeUpRecordsPowerSwitchesSmartSemitone) {

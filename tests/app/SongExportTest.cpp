@@ -6,6 +6,7 @@
 #include "app/MainWindow.h"
 #include "app/MidiFileSong.h"
 #include "app/SongExportDialog.h"
+#include "music/KoMetronome.h"
 #include "music/KoMidiFile.h"
 #include "music/MidiFileReader.h"
 #include "platform/DataFolder.h"
@@ -21,9 +22,11 @@
 #include <sndfile.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 namespace melo {
 namespace {
@@ -396,6 +399,51 @@ TEST_F(WindowPlaysTest, DrumKeysSoundOnceInOldAndRecordedSongs) {
   const TBytes recordedPlayed = WindowPlays(image);
   EXPECT_EQ(drumOns(recordedPlayed), (std::vector<int>{36, 42, 38, 42, 36, 42}));
   EXPECT_EQ(ExportPlays(), recordedPlayed);
+}
+
+// The window's accompaniment recorded while the left hand holds F, then G:
+// the song plays back and exports the bass, arpeggio and chord notes it was
+// recorded with, in order.
+TEST_F(WindowPlaysTest, ARecordedAccompanimentWithChordChangesPlaysBackAndExportsItsNotes) {
+  constexpr int scanR = 0x13, scanT = 0x14; // F and G on the left hand
+  const auto partNotes = [](const TBytes& notes) {
+    TBytes parts;
+    for (std::size_t i = 0; i + 2 < notes.size(); i += 3) {
+      if ((notes[i] & 0x0F) >= 4 && (notes[i] & 0x0F) <= 6)
+        parts.insert(parts.end(), {notes[i], notes[i + 1], notes[i + 2]});
+    }
+    return parts;
+  };
+  TKoPerformance& performance = form_->Performance();
+  Metronome.SetTempo(300); // a sixteenth every 50 ms
+  const std::size_t start = form_->Music()->CapturedBytes().size();
+  performance.SetRecording(true);
+  performance.SetAccompaniment(true);
+  for (const int scan : {scanR, scanT}) {
+    performance.KeyboardKey(scan, true);
+    std::this_thread::sleep_for(std::chrono::milliseconds(900)); // 18 sixteenths
+    performance.KeyboardKey(scan, false);
+  }
+  performance.SetAccompaniment(false);
+  performance.ToggleRecording();
+  const TBytes all = form_->Music()->CapturedBytes();
+  const TBytes recorded =
+      partNotes(Notes(TBytes(all.begin() + static_cast<long>(start), all.end())));
+  // Both chords' bass roots sounded (F 41, G 43).
+  const auto bassPlayed = [&](std::uint8_t note) {
+    for (std::size_t i = 0; i + 2 < recorded.size(); i += 3) {
+      if (recorded[i] == 0x94 && recorded[i + 1] == note)
+        return true;
+    }
+    return false;
+  };
+  EXPECT_TRUE(bassPlayed(41));
+  EXPECT_TRUE(bassPlayed(43));
+
+  TSimpleRecorder& recorder = form_->Recorder();
+  const TBytes played = partNotes(WindowPlays(SongImage(recorder.Header, recorder.Events())));
+  EXPECT_EQ(played, recorded);
+  EXPECT_EQ(partNotes(ExportPlays()), recorded);
 }
 
 TEST_F(WindowPlaysTest, KeyDefinitionAndSmartSemitoneEventsExportTheNotesTheWindowPlays) {

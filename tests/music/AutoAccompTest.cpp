@@ -3,7 +3,9 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <gtest/gtest.h>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -72,7 +74,13 @@ protected:
     };
   }
 
+  // Drums only, as a drum machine; StartWithParts plays the melodic parts too.
   void StartWithStyle(int group, int index) {
+    Accomp->SetMelodicParts(false);
+    StartWithParts(group, index);
+  }
+
+  void StartWithParts(int group, int index) {
     Accomp->SetAccompStyleGroup(group);
     Accomp->SetAccompStyleIndex(index);
     Accomp->SetStart(true);
@@ -203,7 +211,7 @@ TEST_F(AutoAccompTest, TransposeMovesThePadButNotTheDrums) {
   const std::vector<TMessage> started = Sink.Take();
   EXPECT_EQ(OnChannel(started, 0xC6).front(), (TMessage{0xC6, 48, 0}));
   EXPECT_EQ(OnChannel(started, 0x96).front(), (TMessage{0x96, 50, 1}));
-  EXPECT_EQ(Step(), (std::vector<TMessage>{{DrumOn, 36, 60}, {DrumOn, 42, 60}}));
+  EXPECT_EQ(OnChannel(Step(), DrumOn), (std::vector<TMessage>{{DrumOn, 36, 60}, {DrumOn, 42, 60}}));
 
   Accomp->SetTranspose(7);
   Accomp->SetCurrChordRoot(125); // 132 is no MIDI note: nothing is sent
@@ -291,6 +299,277 @@ TEST_F(AutoAccompTest, OutOfRangeInputsAreHarmless) {
   }
 }
 
+constexpr std::uint8_t BassOn = 0x94, ArpeggioOn = 0x95, ChordOn = 0x96;
+
+// The note-ons of the melodic parts in one step: status, note, velocity.
+std::vector<TMessage> PartNotes(const std::vector<TMessage>& step) {
+  std::vector<TMessage> notes;
+  for (const TMessage& m : step) {
+    if (m.Status == BassOn || m.Status == ArpeggioOn || m.Status == ChordOn)
+      notes.push_back(m);
+  }
+  return notes;
+}
+
+// Notes on the part channels 4..6 that were struck and not yet released.
+class TSoundingParts {
+public:
+  void Add(const std::vector<TMessage>& messages) {
+    for (const TMessage& m : messages) {
+      const int channel = m.Status & 0x0F;
+      if (channel < 4 || channel > 6)
+        continue;
+      int& count = FCount[static_cast<std::size_t>(channel)][m.Data1];
+      if ((m.Status & 0xF0) == 0x90) {
+        ++count;
+      } else if ((m.Status & 0xF0) == 0x80 && count > 0) {
+        --count;
+      }
+    }
+  }
+  int Total() const {
+    int total = 0;
+    for (const auto& channel : FCount) {
+      for (int count : channel)
+        total += count;
+    }
+    return total;
+  }
+
+private:
+  std::array<std::array<int, 128>, 16> FCount{};
+};
+
+class AutoAccompPartsTest : public AutoAccompTest {
+protected:
+  // A bar of a preset over the fixed chord of key: its melodic note-ons by step.
+  std::vector<std::vector<TMessage>> Bar(int index, int key, int steps) {
+    StartWithParts(index / 12, index % 12);
+    const std::vector<int> held = {key};
+    Accomp->FollowLeftHand(key, held);
+    Accomp->SetAccompStyleIndex(index % 12); // from the bar's first step
+    Sink.Take();
+    std::vector<std::vector<TMessage>> bar;
+    for (int i = 0; i < steps; ++i)
+      bar.push_back(PartNotes(Step()));
+    Accomp->SetStart(false);
+    return bar;
+  }
+};
+
+// Preset 0 by hand: bass "-7 - - - . . . . -3 ...", arpeggio "0 . 4 . 7 . 4 ."
+// and ". . . . . . 9 .", chord "0 - - - ..." at levels 9, 7 and 4 over
+// volume 90. C, F (Lydian) and G (Mixolydian) read codes 0, 4, 7 and 9 alike.
+TEST_F(AutoAccompPartsTest, PresetZeroOverCFAndG) {
+  for (const int shift : {0, 5, 7}) {
+    const auto n = [shift](int note) { return static_cast<std::uint8_t>(note + shift); };
+    const TMessage chord1{ChordOn, n(48), 40}, chord3{ChordOn, n(52), 40},
+        chord5{ChordOn, n(55), 40};
+    const std::vector<std::vector<TMessage>> expected = {
+        {{BassOn, n(36), 90}, {ArpeggioOn, n(48), 70}, chord1, chord3, chord5},
+        {},
+        {{ArpeggioOn, n(55), 70}},
+        {},
+        {{ArpeggioOn, n(60), 70}},
+        {},
+        {{ArpeggioOn, n(55), 70}, {ArpeggioOn, n(64), 70}},
+        {},
+        {{BassOn, n(43), 90}, {ArpeggioOn, n(48), 70}, chord1, chord3, chord5},
+        {},
+        {{ArpeggioOn, n(55), 70}},
+        {},
+        {{ArpeggioOn, n(60), 70}},
+        {},
+        {{ArpeggioOn, n(55), 70}, {ArpeggioOn, n(64), 70}},
+        {},
+    };
+    EXPECT_EQ(Bar(0, 60 + shift, 16), expected) << "shift " << shift;
+  }
+}
+
+// Preset 8 (2/4 disco) by hand: a one-bar bass "-7 . 0 . -7 . 0 ." and chord
+// ". . 0 . . . 0 ." loop twice in the two-bar section; its arpeggio level is 0.
+TEST_F(AutoAccompPartsTest, PresetEightLoopsItsPartsAndMutesLevelZero) {
+  std::vector<std::vector<TMessage>> expected;
+  for (int bar = 0; bar < 2; ++bar) {
+    for (int step = 0; step < 8; ++step) {
+      std::vector<TMessage> notes;
+      if (step % 2 == 0)
+        notes.push_back({BassOn, static_cast<std::uint8_t>(step % 4 == 0 ? 43 : 55), 70});
+      if (step % 4 == 2) {
+        for (std::uint8_t note : {55, 59, 62})
+          notes.push_back({ChordOn, note, 40});
+      }
+      expected.push_back(notes);
+    }
+  }
+  EXPECT_EQ(Bar(8, 43, 16), expected);
+}
+
+// Every preset over C, F and G: each note code of a part strikes on its step
+// and channel (three notes for a chord), holds and rests strike nothing, and
+// codes on a chord step of the mode sound tones of the chord.
+TEST_F(AutoAccompPartsTest, EveryPresetPlaysItsStepCodes) {
+  for (int index = 0; index < PresetStyleCount; ++index) {
+    const TAccompSection& main = PresetStyles[static_cast<std::size_t>(index)].MainSection;
+    const int beats = PresetStyles[static_cast<std::size_t>(index)].BeatsPerBar;
+    const int steps = beats * (main.TwoBars ? 8 : 4);
+    for (const int root : {48, 53, 55}) {
+      const auto bar = Bar(index, root, steps);
+      for (int step = 0; step < steps; ++step) {
+        struct TPart {
+          std::uint8_t Status;
+          const TStepCodes* Codes;
+          std::int8_t Level;
+          int Tones;
+        };
+        const std::vector<TPart> parts = {
+            {BassOn, &main.BassPart.Steps, main.BassLevel, 1},
+            {ArpeggioOn, &main.ArpeggioPart.Steps[0], main.ArpeggioLevel, 1},
+            {ArpeggioOn, &main.ArpeggioPart.Steps[1], main.ArpeggioLevel, 1},
+            {ChordOn, &main.ChordPart.Steps, main.ChordLevel, 3}};
+        std::map<std::uint8_t, std::size_t> expectedCount;
+        bool chordSteps = true;
+        for (const TPart& part : parts) {
+          const std::int8_t code = (*part.Codes)[static_cast<std::size_t>(step % (beats * 4))];
+          const bool note = code != NoNoteStep && code != HoldStep && part.Level > 0;
+          expectedCount[part.Status] += note ? static_cast<std::size_t>(part.Tones) : 0;
+          const int modeStep = (code + 14) % 7;
+          if (note && modeStep != 0 && modeStep != 2 && modeStep != 4)
+            chordSteps = false;
+        }
+        const auto& notes = bar[static_cast<std::size_t>(step)];
+        for (const auto& [status, count] : expectedCount) {
+          EXPECT_EQ(OnChannel(notes, status).size(), count)
+              << "preset " << index << " root " << root << " step " << step;
+        }
+        if (!chordSteps)
+          continue;
+        for (const TMessage& m : notes) {
+          const int above = (m.Data1 - root + 120) % 12;
+          EXPECT_TRUE(above == 0 || above == 4 || above == 7)
+              << "preset " << index << " root " << root << " step " << step;
+        }
+      }
+    }
+  }
+}
+
+TEST_F(AutoAccompPartsTest, TheChordTakesOverOnTheNextSixteenth) {
+  StartWithParts(0, 0);
+  Step();
+  const std::vector<int> held = {60, 61};
+  EXPECT_EQ(Accomp->FollowLeftHand(61, held), "C7"); // the newest key alone counts
+  EXPECT_EQ(Accomp->CurrChordRoot(), 48);
+  EXPECT_EQ(ChordNames, std::vector<std::string>{"C"});
+  // Step 1 holds the chord part's C major: the new chord ends it.
+  const std::vector<TMessage> change = Step();
+  EXPECT_EQ(ChordNames, (std::vector<std::string>{"C", "C7"}));
+  EXPECT_EQ(Accomp->CurrChordRoot(), 49);
+  EXPECT_EQ(Accomp->CurrentChord(), (TChord{0, 6}));
+  EXPECT_EQ(OnChannel(change, 0x86).size(), 3U);
+  EXPECT_TRUE(PartNotes(change).empty());
+
+  Accomp->SetStart(false);
+  Accomp->FixedChordMode = false;
+  Accomp->SetStart(true);
+  const std::vector<int> dMajor = {66, 69, 74}; // first inversion
+  EXPECT_EQ(Accomp->FollowLeftHand(66, dMajor), "D");
+  Step();
+  EXPECT_EQ(ChordNames.back(), "D");
+  EXPECT_EQ(Accomp->CurrentChord(), (TChord{2, 0}));
+  const std::vector<int> cluster = {60, 61};
+  EXPECT_EQ(Accomp->FollowLeftHand(61, cluster), ""); // no chord: D stays
+  Step();
+  EXPECT_EQ(ChordNames.back(), "D");
+  const std::vector<int> eSeven = {52, 56, 59, 62};
+  Accomp->FollowLeftHand(52, eSeven);
+  Accomp->SetAccompStyleIndex(0); // restart the bar
+  Sink.Take();
+  // E7 over E Phrygian: bass E, arpeggio E, the chord E G# B D.
+  EXPECT_EQ(PartNotes(Step()), (std::vector<TMessage>{{BassOn, 40, 90},
+                                                      {ArpeggioOn, 52, 70},
+                                                      {ChordOn, 52, 40},
+                                                      {ChordOn, 56, 40},
+                                                      {ChordOn, 59, 40},
+                                                      {ChordOn, 62, 40}}));
+  EXPECT_EQ(ChordNames.back(), "E7");
+  EXPECT_EQ(Accomp->CurrentChordName(), "E7");
+  EXPECT_EQ(Accomp->AutoChordStyleIndex(), 6);
+}
+
+TEST_F(AutoAccompPartsTest, NoPartNoteOutlivesItsEnd) {
+  using TEnd = std::function<void(TAutoAccomp&)>;
+  const std::vector<std::pair<const char*, TEnd>> ends = {
+      {"stop", [](TAutoAccomp& a) { a.SetStart(false); }},
+      {"style change", [](TAutoAccomp& a) { a.SetAccompStyleIndex(3); }},
+      {"fill-in", [](TAutoAccomp& a) { a.SetFillInState(fsFillIn1); }},
+      {"drums only", [](TAutoAccomp& a) { a.SetMelodicParts(false); }},
+  };
+  for (const auto& [what, end] : ends) {
+    TSoundingParts sounding;
+    Accomp->SetMelodicParts(true);
+    StartWithParts(0, 0);
+    for (int i = 0; i < 7; ++i)
+      sounding.Add(Step());
+    ASSERT_GT(sounding.Total(), 0) << what;
+    end(*Accomp);
+    sounding.Add(Sink.Take());
+    EXPECT_EQ(sounding.Total(), 0) << what;
+    Accomp->SetStart(false);
+    Sink.Take();
+  }
+
+  // A fill-in that ends by itself: its notes end with it.
+  TSoundingParts sounding;
+  Accomp->SetMelodicParts(true);
+  StartWithParts(0, 0);
+  Accomp->SetFillInState(fsFillIn1);
+  for (int i = 0; i < 15; ++i)
+    sounding.Add(Step());
+  sounding.Add(Step()); // the fill-in's last step, which hands back
+  ASSERT_EQ(Accomp->FillInState(), fsNoFillIn);
+  EXPECT_EQ(sounding.Total(), 0);
+}
+
+TEST_F(AutoAccompPartsTest, VelocityIsLevelTimesVolumeDivNine) {
+  StartWithParts(0, 0);
+  Accomp->SetABassVolume(0);
+  Accomp->SetAArpeggioVolume(127);
+  Accomp->SetAChordVolume(100);
+  EXPECT_EQ(PartNotes(Step()),
+            (std::vector<TMessage>{
+                {ArpeggioOn, 48, 98}, {ChordOn, 48, 44}, {ChordOn, 52, 44}, {ChordOn, 55, 44}}));
+  Accomp->SetABassVolume(45);
+  Accomp->SetAccompStyleIndex(0);
+  Sink.Take();
+  EXPECT_EQ(OnChannel(Step(), BassOn), (std::vector<TMessage>{{BassOn, 36, 45}}));
+}
+
+TEST_F(AutoAccompPartsTest, TransposedPartNotesEndAtTheirOwnPitch) {
+  StartWithParts(0, 0);
+  Accomp->SetTranspose(2);
+  EXPECT_EQ(OnChannel(Step(), BassOn), (std::vector<TMessage>{{BassOn, 38, 90}}));
+  Accomp->SetTranspose(0);
+  Accomp->SetStart(false);
+  EXPECT_EQ(OnChannel(Sink.Take(), 0x84), (std::vector<TMessage>{{0x84, 38, 64}}));
+}
+
+TEST_F(AutoAccompPartsTest, SynchroStartWaitsForTheFirstChord) {
+  StartWithParts(0, 0);
+  int synchEnds = 0;
+  Accomp->OnSynchEndEvent = [&](TAutoAccomp&) { ++synchEnds; };
+  Accomp->SetSynchOn(true);
+  Step();
+  Step();
+  EXPECT_TRUE(PartNotes(Step()).empty());
+  const std::vector<int> g = {55};
+  Accomp->FollowLeftHand(55, g);
+  EXPECT_EQ(synchEnds, 1);
+  EXPECT_FALSE(Accomp->SynchOn());
+  EXPECT_EQ(Accomp->StepCount(), 0);
+}
+
 // Setters hammered from a second thread while the real metronome plays: meant
 // for the ThreadSanitizer build, and a smoke test elsewhere.
 TEST(AutoAccompThreads, SettersRaceTheTickSafely) {
@@ -315,6 +594,9 @@ TEST(AutoAccompThreads, SettersRaceTheTickSafely) {
       accomp->SetAPercussVolume(40 + i % 80);
       accomp->SetTranspose(i % 5);
       accomp->SetCurrChordRoot(40 + i % 20);
+      const std::array<int, 2> held = {40 + i % 12, 44 + i % 12};
+      accomp->FollowLeftHand(held[1], held);
+      accomp->SetMelodicParts(i % 7 != 0);
       if (i % 50 == 0)
         accomp->SetStart(i % 100 == 0);
       accomp->SetStart(true);

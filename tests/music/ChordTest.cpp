@@ -91,6 +91,97 @@ TEST(ChordName, FreeModeJoinsRootAndSuffix) {
   EXPECT_EQ(ChordName(52, -1, false), "E");
 }
 
+// The pitch classes of a chord type on a root.
+std::set<int> ChordClasses(int root, int type) {
+  std::set<int> classes;
+  for (int offset : Used(ChordStyles[static_cast<std::size_t>(type)].Intervals[0]))
+    classes.insert(PitchClass(root + offset));
+  return classes;
+}
+
+TEST(RecogniseChord, EveryTypeOnEveryRootInEveryInversion) {
+  for (int type = 0; type < ChordTypeCount; ++type) {
+    for (int root = 0; root < 12; ++root) {
+      std::vector<int> notes;
+      for (int offset : Used(ChordStyles[static_cast<std::size_t>(type)].Intervals[0]))
+        notes.push_back(48 + root + offset);
+      for (std::size_t inversion = 0; inversion < notes.size(); ++inversion) {
+        const auto chord = RecogniseChord(notes);
+        ASSERT_TRUE(chord) << type << " on " << root << " inversion " << inversion;
+        if (inversion == 0) {
+          EXPECT_EQ(*chord, (TChord{root, type}));
+        }
+        // An inversion may read as another chord of the same notes (C6 = Am7).
+        EXPECT_EQ(ChordClasses(chord->Root, chord->Type), ChordClasses(root, type))
+            << type << " on " << root << " inversion " << inversion;
+        std::rotate(notes.begin(), notes.begin() + 1, notes.end());
+        notes.back() += 12;
+      }
+    }
+  }
+}
+
+TEST(RecogniseChord, SharedSetsSingleNotesAndUnknownSets) {
+  const std::vector<int> c6Inverted = {64, 67, 69, 72};
+  EXPECT_EQ(RecogniseChord(c6Inverted), (TChord{0, 4}));
+  const std::vector<int> am7 = {57, 60, 64, 67};
+  EXPECT_EQ(RecogniseChord(am7), (TChord{9, 7}));
+  const std::vector<int> dim7OnEb = {63, 66, 69, 72};
+  EXPECT_EQ(RecogniseChord(dim7OnEb), (TChord{3, 10}));
+  const std::vector<int> single = {65};
+  EXPECT_EQ(RecogniseChord(single), (TChord{5, MajorChord}));
+  const std::vector<int> octaves = {43, 55, 67};
+  EXPECT_EQ(RecogniseChord(octaves), (TChord{7, MajorChord}));
+  const std::vector<int> cluster = {60, 61, 62};
+  EXPECT_FALSE(RecogniseChord(cluster));
+  const std::vector<int> fifth = {60, 67};
+  EXPECT_FALSE(RecogniseChord(fifth));
+  EXPECT_FALSE(RecogniseChord({}));
+}
+
+TEST(FixedChordOfKey, EachKeyIsTheChordItsNameSays) {
+  for (int key = 0; key < 12; ++key) {
+    for (int octave : {0, 5, 10}) {
+      const TChord chord = FixedChordOfKey(key + 12 * octave);
+      EXPECT_EQ(ChordName(chord.Root, chord.Type, false), FixedChordNames[key]) << key;
+    }
+  }
+}
+
+TEST(ChordDegreeToNote, ChordStepsMoveOntoTheChordsTones) {
+  struct TCase {
+    int Root, Degree, Type, Note;
+  };
+  const std::vector<TCase> cases = {
+      {48, 2, 0, 52},  // C major over Ionian: unchanged
+      {48, 4, 1, 55},  // C minor's fifth is the mode's
+      {48, 2, 1, 51},  // and its third moves down
+      {50, 2, 0, 54},  // D major: F sharp, not D Dorian's F
+      {50, 9, 0, 66},  // the same an octave up
+      {50, -5, 0, 42}, // and an octave down
+      {52, 2, 6, 56},  // E7: G sharp
+      {52, 6, 6, 62},  // E7's seventh is Phrygian's D
+      {48, 6, 6, 58},  // C7's seventh is B flat
+      {48, 6, 0, 59},  // a triad keeps the mode's seventh
+      {48, 6, 8, 59},  // CM7: B
+      {57, 6, 10, 66}, // Adim7: G flat
+      {48, 5, 4, 57},  // C6's sixth
+      {48, 6, 4, 59},  // and its seventh step stays
+      {48, 5, 5, 57},  // Cm6
+      {59, 4, 0, 66},  // B major: F sharp over Locrian's F
+      {55, 2, 14, 60}, // Gsus4: the fourth
+      {55, 1, 14, 57}, // a passing step stays
+      {49, 2, 1, 52},  // black roots read Ionian: C sharp minor's E
+      {48, 3, 0, 53},
+  };
+  for (const TCase& c : cases) {
+    EXPECT_EQ(ChordDegreeToNote(c.Root, c.Degree, c.Type), c.Note)
+        << c.Root << " " << c.Degree << " " << c.Type;
+  }
+  EXPECT_EQ(ChordDegreeToNote(48, NoInterval, 0), -1);
+  EXPECT_EQ(ChordDegreeToNote(120, 4, 3), -1); // the augmented fifth of 120 is beyond 127
+}
+
 TEST(ChordStyles, RowsAreWellFormed) {
   for (std::size_t s = 0; s < ChordStyles.size(); ++s) {
     EXPECT_FALSE(ChordStyles[s].StyleName.empty()) << s;

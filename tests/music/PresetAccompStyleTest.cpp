@@ -199,11 +199,14 @@ TEST(PresetAccompStyle, EveryRecordHoldsValidValues) {
           EXPECT_EQ(track.OnSteps, TStepFlags{}) << name;
         }
       }
-      // Melodic steps hold no notes.
-      for (std::int8_t code : section->ChordPart.Steps)
-        EXPECT_EQ(code, NoNoteStep) << name;
-      for (const TStepCodes& voice : section->ArpeggioPart.Steps)
-        EXPECT_EQ(voice, section->BassPart.Steps) << name;
+      // Melodic steps: a note over every root, a rest or a hold.
+      for (const TStepCodes* codes : {&section->ChordPart.Steps, &section->ArpeggioPart.Steps[0],
+                                      &section->ArpeggioPart.Steps[1], &section->BassPart.Steps}) {
+        for (std::int8_t code : *codes) {
+          EXPECT_TRUE(code == NoNoteStep || code == HoldStep || (code >= -14 && code <= 14))
+              << name << " " << int(code);
+        }
+      }
     }
   }
 }

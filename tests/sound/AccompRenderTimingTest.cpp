@@ -31,6 +31,7 @@ TAccompStyle WoodBlockSixteenths() {
   main.DrumTracks[0].Note = HiWoodBlock;
   main.DrumTracks[0].Level = 9;
   main.DrumTracks[0].OnSteps.fill(1);
+  main.ChordLevel = main.ArpeggioLevel = main.BassLevel = 0; // the wood block alone
   return style;
 }
 

@@ -13,6 +13,7 @@
 #include <fluidsynth.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -127,6 +128,24 @@ TEST(EnginePortTest, FailedSelectDropsThePreviousPort) {
   EXPECT_TRUE(test::NoteOn(engine, 0, 60, 100));
   EXPECT_FALSE(engine.SelectPort(5));
   EXPECT_TRUE(engine.SelectPort(0)); // still selectable
+}
+
+// A note the accompaniment timed, still waiting for its sample, must not
+// sound after the note-off that a stop sends at once.
+TEST(EnginePortTest, ANoteOffSentNowDropsTheSameNoteStillWaiting) {
+  TKoDirectMusic engine(TEngineMode::Offline);
+  ASSERT_TRUE(engine.SelectPort(0));
+  {
+    const double now = std::chrono::duration<double, std::milli>(
+                           std::chrono::steady_clock::now().time_since_epoch())
+                           .count();
+    const TIntendedTimeScope when(now + 1000, 0);
+    EXPECT_TRUE(test::NoteOn(engine, 6, 60, 40));
+    EXPECT_TRUE(test::NoteOn(engine, 6, 64, 40));
+  }
+  ASSERT_EQ(engine.WaitingMessages(), 2u);
+  EXPECT_TRUE(test::NoteOff(engine, 6, 60));
+  EXPECT_EQ(engine.WaitingMessages(), 1u);
 }
 
 TEST(EnginePortTest, LiveEngineListsTheSoftwareSynthesizerFirst) {

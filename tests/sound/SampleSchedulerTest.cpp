@@ -85,6 +85,8 @@ TEST(SampleSchedulerTest, DroppingNoteOnsKeepsOtherChannelsAndNoteOffs) {
   ASSERT_TRUE(scheduler.Push(12, 0x91, 60, 100));
   ASSERT_TRUE(scheduler.Push(13, 0x90, 62, 0));    // a note-off in note-on form
   EXPECT_FALSE(scheduler.Push(14, 0x90, 63, 100)); // full
+  scheduler.DropNoteOns(1, 61);                    // another key of channel 1: nothing
+  EXPECT_EQ(scheduler.Waiting(), 4u);
   scheduler.DropNoteOns(0);
   EXPECT_EQ(scheduler.Waiting(), 3u);
   const auto all = Copy(scheduler.TakeAll());
@@ -93,6 +95,13 @@ TEST(SampleSchedulerTest, DroppingNoteOnsKeepsOtherChannelsAndNoteOffs) {
   EXPECT_EQ(all[1].Status, 0x91);
   EXPECT_EQ(all[2].Data2, 0);
   EXPECT_EQ(scheduler.Waiting(), 0u);
+
+  ASSERT_TRUE(scheduler.Push(10, 0x96, 60, 40));
+  ASSERT_TRUE(scheduler.Push(11, 0x96, 64, 40));
+  scheduler.DropNoteOns(6, 60);
+  const auto kept = Copy(scheduler.TakeAll());
+  ASSERT_EQ(kept.size(), 1u);
+  EXPECT_EQ(kept[0].Data1, 64);
 }
 
 } // namespace

@@ -91,8 +91,8 @@ TEST_F(SetupTest, CancelAfterChangingEverythingChangesAndWritesNothing) {
       form->trkReverbLevel->setValue(4);
       form->cbUseExternalDLS->setChecked(false);
       form->lblExternalDLSFileName->setText(QStringLiteral("/other.dls"));
-      for (QCheckBox* box :
-           {form->cbNotebookMode, form->cbLoopPlay, form->cbSmartSemitone, form->cbPeriodPedal})
+      for (QCheckBox* box : {form->cbNotebookMode, form->cbLoopPlay, form->cbSmartSemitone,
+                             form->cbPeriodPedal, form->cbAccompDrumsOnly, form->cbFingeredChords})
         box->toggle();
       if (escape) {
         QTest::keyClick(form, Qt::Key_Escape);
@@ -104,6 +104,7 @@ TEST_F(SetupTest, CancelAfterChangingEverythingChangesAndWritesNothing) {
     EXPECT_EQ(config, before);
     EXPECT_EQ(options, optionsBefore);
     EXPECT_EQ(FileText(CfgFile), stored);
+    EXPECT_FALSE(std::filesystem::exists(Dir / "Melotastico.ini"));
   }
 }
 
@@ -124,12 +125,16 @@ TEST_F(SetupTest, OkWritesTheFourLinesAndHandsBackTheOptions) {
     EXPECT_EQ(form->lblExternalDLSFileName->text().toStdString(), chosen);
     form->cbLoopPlay->setChecked(true);
     form->cbSmartSemitone->setChecked(true);
+    form->cbFingeredChords->setChecked(true);
     QTest::keyClick(form, Qt::Key_Return); // OK is the default button
   });
   ASSERT_TRUE(ExecuteSetup(config, options, {}));
   EXPECT_EQ(FileText(CfgFile), "70\r\n2\r\n1\r\n" + chosen + "\r\n");
   EXPECT_EQ(config, (TSetupConfig{70, 2, true, chosen}));
-  EXPECT_EQ(options, (TSetupOptions{false, true, false, true}));
+  EXPECT_EQ(options, (TSetupOptions{false, true, false, true, {false, true}}));
+  TProgramSettings stored;
+  ASSERT_TRUE(LoadProgramSettingsFrom(Dir / "Melotastico.ini", stored));
+  EXPECT_EQ(stored, options.Program);
 }
 
 TEST_F(SetupTest, ValuesBeyondTheTrackBarsAreShownAndSavedClamped) {

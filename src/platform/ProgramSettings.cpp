@@ -1,0 +1,51 @@
+#include "platform/ProgramSettings.h"
+
+#include "platform/DataFolder.h"
+
+#include <QSettings>
+#include <QString>
+
+namespace melo {
+namespace {
+
+const QString DrumsOnlyKey = QStringLiteral("Accompaniment/DrumsOnly");
+const QString FingeredChordsKey = QStringLiteral("Accompaniment/FingeredChords");
+
+QString IniPath(const std::filesystem::path& fileName) {
+  return QString::fromStdString(fileName.string());
+}
+
+} // namespace
+
+bool LoadProgramSettingsFrom(const std::filesystem::path& fileName, TProgramSettings& settings) {
+  settings = TProgramSettings{};
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(fileName, error))
+    return false;
+  const QSettings ini(IniPath(fileName), QSettings::IniFormat);
+  if (ini.status() != QSettings::NoError)
+    return false;
+  settings.AccompDrumsOnly = ini.value(DrumsOnlyKey, settings.AccompDrumsOnly).toBool();
+  settings.FingeredChords = ini.value(FingeredChordsKey, settings.FingeredChords).toBool();
+  return true;
+}
+
+bool LoadProgramSettings(TProgramSettings& settings) {
+  return LoadProgramSettingsFrom(DataFileForReading(ProgramSettingsFileName), settings);
+}
+
+bool SaveProgramSettingsTo(const std::filesystem::path& fileName,
+                           const TProgramSettings& settings) {
+  QSettings ini(IniPath(fileName), QSettings::IniFormat);
+  ini.setValue(DrumsOnlyKey, settings.AccompDrumsOnly);
+  ini.setValue(FingeredChordsKey, settings.FingeredChords);
+  ini.sync();
+  return ini.status() == QSettings::NoError;
+}
+
+bool SaveProgramSettings(const TProgramSettings& settings) {
+  const std::filesystem::path fileName = DataFileForWriting(ProgramSettingsFileName);
+  return !fileName.empty() && SaveProgramSettingsTo(fileName, settings);
+}
+
+} // namespace melo

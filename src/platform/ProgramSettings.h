@@ -1,0 +1,27 @@
+#pragma once
+// The settings of our own that the four-line Melotastico4.cfg has no room
+// for. They live in Melotastico.ini in the data folder, an INI file that is
+// read and written here alone; a missing file or key gives the default.
+#include <filesystem>
+#include <string_view>
+
+namespace melo {
+
+struct TProgramSettings {
+  bool AccompDrumsOnly = false; // the accompaniment plays its drums alone
+  bool FingeredChords = false;  // the held left-hand notes name the chord
+
+  bool operator==(const TProgramSettings&) const = default;
+};
+
+inline constexpr std::string_view ProgramSettingsFileName = "Melotastico.ini";
+
+// True when the file was there and read.
+bool LoadProgramSettings(TProgramSettings& settings);
+bool LoadProgramSettingsFrom(const std::filesystem::path& fileName, TProgramSettings& settings);
+
+// False when the file could not be written.
+bool SaveProgramSettings(const TProgramSettings& settings);
+bool SaveProgramSettingsTo(const std::filesystem::path& fileName, const TProgramSettings& settings);
+
+} // namespace melo
