@@ -270,6 +270,49 @@ The song is still in memory and has not been lost.</translation>
     </message>
 </context>
 <context>
+    <name>TfrmAudioMidi</name>
+    <message>
+        <source>更改立即生效；无法立即生效的将在下次启动时生效。命令行选项 --audio 和 --midi-in 仅在本次运行中优先于这里的选择。</source>
+        <translation>Changes take effect at once; what cannot, takes effect at the next start. The command-line options --audio and --midi-in override these choices for one run.</translation>
+    </message>
+    <message>
+        <source>音频输出“%1”现在无法打开，将在下次启动时使用。</source>
+        <translation>The audio output “%1” cannot be opened now; it is used from the next start.</translation>
+    </message>
+    <message>
+        <source>MIDI输入“%1”现在无法连接，将在下次启动时使用。</source>
+        <translation>The MIDI input “%1” cannot be connected now; it is used from the next start.</translation>
+    </message>
+    <message>
+        <source>音频和MIDI</source>
+        <translation>Audio and MIDI</translation>
+    </message>
+    <message>
+        <source>（无）</source>
+        <translation>(none)</translation>
+    </message>
+    <message>
+        <source>试音</source>
+        <translation>Test tone</translation>
+    </message>
+    <message>
+        <source>音频输出：</source>
+        <translation>Audio output:</translation>
+    </message>
+    <message>
+        <source>MIDI输入：</source>
+        <translation>MIDI input:</translation>
+    </message>
+    <message>
+        <source>确定</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+</context>
+<context>
     <name>TfrmSetFavoriteVoices</name>
     <message>
         <source>编辑快捷音色</source>
@@ -492,6 +535,10 @@ The song is still in memory and has not been lost.</translation>
         <translation>The settings cannot be saved: the external sound set&apos;s file name contains a line break, or is too long.
 Rename the file and choose it again.
 %1</translation>
+    </message>
+    <message>
+        <source>音频和MIDI…</source>
+        <translation>Audio and MIDI…</translation>
     </message>
 </context>
 <context>

@@ -163,20 +163,21 @@ TRoVoravForm::TRoVoravForm(TEngineMode engineMode, QWidget* parent)
   FPeriodPedalTimer.start(PeriodPedalMs);
   connect(&FOutputWatch, &QTimer::timeout, this, [this] { CheckSoundOutput(); });
   FOutputWatch.start(OutputWatchMs);
-  if (FEngineMode == TEngineMode::Live)
-    StartMidiIn();
+  if (FEngineMode == TEngineMode::Live && !StartMidiIn(FStartChoices.MidiIn))
+    std::fprintf(stderr, "Melotastico: no MIDI port \"%s\" to play from\n",
+                 FStartChoices.MidiIn.c_str());
 }
 
-void TRoVoravForm::StartMidiIn() {
+bool TRoVoravForm::StartMidiIn(const std::string& source) {
   // The reader thread never waits for the window: it queues what comes and
   // wakes this thread once until it takes; a flood cannot pile up here.
+  FMidiIn.reset();
   FMidiInBatch = std::make_unique<TMidiInQueue::TBatch>();
   FMidiIn = std::make_unique<TMidiInPorts>([this] {
     QMetaObject::invokeMethod(
         this, [this] { PlayMidiIn(); }, Qt::QueuedConnection);
   });
-  if (!MidiInArg.empty() && !FMidiIn->Connect(MidiInArg))
-    std::fprintf(stderr, "Melotastico: no MIDI port \"%s\" to play from\n", MidiInArg.c_str());
+  return source.empty() || FMidiIn->Connect(source);
 }
 
 void TRoVoravForm::PlayMidiIn() {
@@ -367,10 +368,10 @@ void TRoVoravForm::OpenHelp() {
 void TRoVoravForm::StartSoundEngine() {
   FMusic = std::make_unique<TKoDirectMusic>(FEngineMode);
   FPerformance.SetSink(FMusic.get());
-  if (!AudioOutputArg.empty() && !FMusic->SelectAudioOutput(AudioOutputArg)) {
+  const std::string& output = FStartChoices.AudioOutput;
+  if (!output.empty() && !FMusic->SelectAudioOutput(output))
     std::fprintf(stderr, "Melotastico: no audio output \"%s\"; the default one plays\n",
-                 AudioOutputArg.c_str());
-  }
+                 output.c_str());
   if (PortIndexArg >= 0) {
     // The list has no dialog to tell of a failed write: the terminal is told.
     const std::filesystem::path list = DataFileForWriting("OutDevList.txt");
@@ -432,9 +433,11 @@ void TRoVoravForm::ApplySettings(const TSetupOptions& options) {
 // ---------------------------------------------------------------------------
 // Dialogs
 
-void TRoVoravForm::SetDialogRunners(TSetupRunner setup, TKeyDefRunner keyDef) {
+void TRoVoravForm::SetDialogRunners(TSetupRunner setup, TKeyDefRunner keyDef,
+                                    TAudioMidiRunner audioMidi) {
   FSetupRunner = std::move(setup);
   FKeyDefRunner = std::move(keyDef);
+  FAudioMidiRunner = std::move(audioMidi);
 }
 
 void TRoVoravForm::ReleaseHeldKeys() {
@@ -449,10 +452,10 @@ void TRoVoravForm::OpenSettings() {
   const TSetupConfig old = Config;
   const TKoPerformance& p = FPerformance;
   TSetupOptions options{p.NotebookMode(), p.LoopPlay(), p.PeriodPedal(), p.SmartSemitone()};
-  const bool ok = FSetupRunner
-                      ? FSetupRunner(Config, options)
-                      : ExecuteSetup(
-                            Config, options, [this] { EditKeyDefinition(KeyOneIndex); }, this);
+  const bool ok = FSetupRunner ? FSetupRunner(Config, options)
+                               : ExecuteSetup(
+                                     Config, options, [this] { EditKeyDefinition(KeyOneIndex); },
+                                     this, [this] { OpenAudioMidi(); });
   if (!ok)
     return;
   ApplySettings(options);
@@ -471,6 +474,14 @@ void TRoVoravForm::OpenSettings() {
     FExternalVoices.Apply(LeftHand);
     FExternalVoices.Apply(RightHand);
   }
+}
+
+void TRoVoravForm::OpenAudioMidi() {
+  ReleaseHeldKeys();
+  const auto useMidiIn = [this](const std::string& source) {
+    return FEngineMode == TEngineMode::Live && StartMidiIn(source);
+  };
+  OpenAudioMidiPage({*FMusic, FMidiIn.get(), useMidiIn}, FAudioMidiRunner, this);
 }
 
 void TRoVoravForm::EditKeyDefinition(int keyIndex) {

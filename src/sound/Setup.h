@@ -29,6 +29,8 @@ public:
 
   // Runs when btnEditKeydef is pressed: the main window's key-definition editor.
   std::function<void()> OnEditKeyDefinition;
+  // Runs when btnAudioMidi is pressed: the main window's Audio and MIDI page.
+  std::function<void()> OnAudioMidi;
 
   QTabWidget* PageControl1 = nullptr;
   QWidget* tabsDevice = nullptr;
@@ -52,6 +54,7 @@ public:
   QCheckBox* cbLoopPlay = nullptr;
   QCheckBox* cbSmartSemitone = nullptr;
   QCheckBox* cbPeriodPedal = nullptr;
+  QPushButton* btnAudioMidi = nullptr;
   QPushButton* btnOK = nullptr;
   QPushButton* btnCancel = nullptr;
 
@@ -70,8 +73,10 @@ private:
 // Shows the dialog on config and options. On OK both take the dialog's values, the settings
 // file is written (a failed write is reported and keeps the old file; so is a sound-set name
 // holding CR or LF, which the file cannot store) and the result is true;
-// otherwise nothing changes. editKeyDefinition runs for the key-definition button.
+// otherwise nothing changes. editKeyDefinition runs for the key-definition button, openAudioMidi
+// for the Audio and MIDI button.
 bool ExecuteSetup(TSetupConfig& config, TSetupOptions& options,
-                  std::function<void()> editKeyDefinition, QWidget* parent = nullptr);
+                  std::function<void()> editKeyDefinition, QWidget* parent = nullptr,
+                  std::function<void()> openAudioMidi = {});
 
 } // namespace melo
