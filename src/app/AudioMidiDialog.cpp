@@ -74,8 +74,8 @@ bool MoveOutput(TKoDirectMusic& engine, const std::string& output) {
 void StoreChoices(const TAudioMidiChoices& choices, QWidget* parent) {
   std::filesystem::path file;
   if (!SaveAudioMidi(choices, file)) {
-    ShowWriteFailed(parent, QString::fromStdString(
-                                file.empty() ? std::string(AudioMidiFileName) : file.string()));
+    ShowWriteFailed(parent, QString::fromStdString(file.empty() ? std::string(AudioMidiFileName)
+                                                                : file.string()));
   }
 }
 
@@ -83,11 +83,13 @@ void ApplyChanges(const TAudioMidiTargets& targets, const TAudioMidiChoices& old
                   const TAudioMidiChoices& chosen, QWidget* parent) {
   const std::string output = OutputName(chosen);
   if (output != OutputName(old) && !MoveOutput(targets.Engine, output)) {
-    Tell(parent, QCoreApplication::translate("TfrmAudioMidi", "音频输出“%1”现在无法打开，将在下次启动时使用。")
+    Tell(parent, QCoreApplication::translate("TfrmAudioMidi",
+                                             "音频输出“%1”现在无法打开，将在下次启动时使用。")
                      .arg(QString::fromStdString(output)));
   }
   if (chosen.MidiIn != old.MidiIn && !targets.UseMidiIn(chosen.MidiIn)) {
-    Tell(parent, QCoreApplication::translate("TfrmAudioMidi", "MIDI输入“%1”现在无法连接，将在下次启动时使用。")
+    Tell(parent, QCoreApplication::translate("TfrmAudioMidi",
+                                             "MIDI输入“%1”现在无法连接，将在下次启动时使用。")
                      .arg(QString::fromStdString(chosen.MidiIn)));
   }
 }
@@ -118,9 +120,10 @@ TfrmAudioMidi::TfrmAudioMidi(const TAudioMidiLists& lists, QWidget* parent) : QD
     cbAudioOutput->addItem(OutputText(output), QString::fromStdString(output.Name));
   cbMidiIn = new QComboBox(this);
   cbMidiIn->addItem(QCoreApplication::translate("TfrmAudioMidi", "（无）"), QString());
-  for (const std::string& source : lists.MidiSources)
+  for (const std::string& source : lists.MidiSources) {
     cbMidiIn->addItem(QString::fromStdString(source),
                       QString::fromStdString(StoredMidiSource(source)));
+  }
   btnTestTone = new QPushButton(QCoreApplication::translate("TfrmAudioMidi", "试音"), this);
   connect(btnTestTone, &QPushButton::clicked, this, [this] {
     if (OnTestTone)
@@ -159,10 +162,10 @@ TAudioMidiChoices TfrmAudioMidi::Choices() const {
 }
 
 void PlayTestTone(TKoDirectMusic& engine, QObject* context) {
-  const int channel = HandChannel(RightHand);
+  constexpr int channel = HandChannel(RightHand);
   if (!engine.SendMidiMessage(ChannelStatus(NoteOnStatus, channel), TestNote, TestVelocity))
     return;
-  QTimer::singleShot(TestToneMs, context, [&engine, channel] {
+  QTimer::singleShot(TestToneMs, context, [&engine] {
     static_cast<void>(engine.SendMidiMessage(ChannelStatus(NoteOffStatus, channel), TestNote, 0));
   });
 }

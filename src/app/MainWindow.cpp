@@ -163,9 +163,8 @@ TRoVoravForm::TRoVoravForm(TEngineMode engineMode, QWidget* parent)
   FPeriodPedalTimer.start(PeriodPedalMs);
   connect(&FOutputWatch, &QTimer::timeout, this, [this] { CheckSoundOutput(); });
   FOutputWatch.start(OutputWatchMs);
-  if (FEngineMode == TEngineMode::Live && !StartMidiIn(FStartChoices.MidiIn))
-    std::fprintf(stderr, "Melotastico: no MIDI port \"%s\" to play from\n",
-                 FStartChoices.MidiIn.c_str());
+  if (FEngineMode == TEngineMode::Live)
+    StartMidiIn(FStartChoices.MidiIn);
 }
 
 bool TRoVoravForm::StartMidiIn(const std::string& source) {
@@ -177,7 +176,10 @@ bool TRoVoravForm::StartMidiIn(const std::string& source) {
     QMetaObject::invokeMethod(
         this, [this] { PlayMidiIn(); }, Qt::QueuedConnection);
   });
-  return source.empty() || FMidiIn->Connect(source);
+  if (source.empty() || FMidiIn->Connect(source))
+    return true;
+  std::fprintf(stderr, "Melotastico: no MIDI port \"%s\" to play from\n", source.c_str());
+  return false;
 }
 
 void TRoVoravForm::PlayMidiIn() {
@@ -369,9 +371,10 @@ void TRoVoravForm::StartSoundEngine() {
   FMusic = std::make_unique<TKoDirectMusic>(FEngineMode);
   FPerformance.SetSink(FMusic.get());
   const std::string& output = FStartChoices.AudioOutput;
-  if (!output.empty() && !FMusic->SelectAudioOutput(output))
+  if (!output.empty() && !FMusic->SelectAudioOutput(output)) {
     std::fprintf(stderr, "Melotastico: no audio output \"%s\"; the default one plays\n",
                  output.c_str());
+  }
   if (PortIndexArg >= 0) {
     // The list has no dialog to tell of a failed write: the terminal is told.
     const std::filesystem::path list = DataFileForWriting("OutDevList.txt");
@@ -432,13 +435,6 @@ void TRoVoravForm::ApplySettings(const TSetupOptions& options) {
 
 // ---------------------------------------------------------------------------
 // Dialogs
-
-void TRoVoravForm::SetDialogRunners(TSetupRunner setup, TKeyDefRunner keyDef,
-                                    TAudioMidiRunner audioMidi) {
-  FSetupRunner = std::move(setup);
-  FKeyDefRunner = std::move(keyDef);
-  FAudioMidiRunner = std::move(audioMidi);
-}
 
 void TRoVoravForm::ReleaseHeldKeys() {
   // The dialog takes the keyboard: every key still down is released now, so no note sounds

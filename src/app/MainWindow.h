@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/AudioMidiDialog.h"
@@ -91,7 +92,11 @@ public:
   using TSetupRunner = std::function<bool(TSetupConfig&, TSetupOptions&)>;
   using TKeyDefRunner = std::function<bool(TKeyDefTable&, int)>;
   void SetDialogRunners(TSetupRunner setup, TKeyDefRunner keyDef,
-                        TAudioMidiRunner audioMidi = nullptr);
+                        TAudioMidiRunner audioMidi = nullptr) {
+    FSetupRunner = std::move(setup);
+    FKeyDefRunner = std::move(keyDef);
+    FAudioMidiRunner = std::move(audioMidi);
+  }
 
   // Read access for the owner and the tests.
   TKoDirectMusic* Music() const { return FMusic.get(); }
