@@ -1,6 +1,7 @@
 #pragma once
 // The settings dialog: response time, reverb level, the external sound set and the four
-// performance switches, with the ways into the key-definition and favourite-voice editors.
+// performance switches, with the ways into the key-definition and favourite-voice editors and
+// the Audio and MIDI page.
 // Only a confirmed dialog changes anything; it then writes the settings file.
 #include <QDialog>
 #include <functional>
