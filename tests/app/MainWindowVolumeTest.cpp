@@ -9,11 +9,13 @@
 #include <QMouseEvent>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <thread>
+#include <utility>
 
 #include <alsa/asoundlib.h>
 #include <gtest/gtest.h>
@@ -282,6 +284,24 @@ TEST_F(WindowFixture, WithoutAServerTheFallbackServesAndTheSecondActivationSaysS
 }
 
 // ---- Mouse pedal -----------------------------------------------------------------------------
+
+TEST_F(WindowFixture, AnOutputChosenOnTheAudioMidiPagePlaysAtOnce) {
+  Form = std::make_unique<TRoVoravForm>(TEngineMode::Live);
+  std::string output;
+  Form->SetDialogRunners(nullptr, nullptr, [&output](TAudioMidiChoices& choices, const auto&) {
+    choices.AudioOutput = output;
+    return true;
+  });
+  const auto streams = [] {
+    const std::string list = Pulse->PactlOutput("list short sink-inputs");
+    return std::count(list.begin(), list.end(), '\n');
+  };
+  for (const auto& [chosen, expected] : {std::pair{"pulse", 1}, std::pair{"null", 0}}) {
+    output = chosen;
+    Form->OpenAudioMidi();
+    EXPECT_TRUE(ProcessUntil([&] { return streams() == expected; })) << chosen;
+  }
+}
 
 TEST_F(WindowFixture, MousePedalClicksPressBothPedalsAndAreRecorded) {
   Create();
