@@ -15,7 +15,6 @@
 #include <filesystem>
 #include <fstream>
 #include <thread>
-#include <utility>
 
 #include <alsa/asoundlib.h>
 #include <gtest/gtest.h>
@@ -296,10 +295,14 @@ TEST_F(WindowFixture, AnOutputChosenOnTheAudioMidiPagePlaysAtOnce) {
     const std::string list = Pulse->PactlOutput("list short sink-inputs");
     return std::count(list.begin(), list.end(), '\n');
   };
-  for (const auto& [chosen, expected] : {std::pair{"pulse", 1}, std::pair{"null", 0}}) {
-    output = chosen;
+  const struct {
+    const char* Output;
+    long Streams; // the server's playback streams: ours on PulseAudio, none on ALSA's null
+  } steps[] = {{"pulse", 1}, {"null", 0}};
+  for (const auto& step : steps) {
+    output = step.Output;
     Form->OpenAudioMidi();
-    EXPECT_TRUE(ProcessUntil([&] { return streams() == expected; })) << chosen;
+    EXPECT_TRUE(ProcessUntil([&] { return streams() == step.Streams; })) << step.Output;
   }
 }
 
