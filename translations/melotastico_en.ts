@@ -311,6 +311,10 @@ The song is still in memory and has not been lost.</translation>
         <source>取消</source>
         <translation>Cancel</translation>
     </message>
+    <message>
+        <source>默认音频输出 (%1)</source>
+        <translation>Default audio output (%1)</translation>
+    </message>
 </context>
 <context>
     <name>TfrmSetFavoriteVoices</name>

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <string_view>
 
 #include "controls/FileDialogs.h"
 #include "music/MidiInterfaces.h"
@@ -32,12 +33,18 @@ constexpr const char* ChangesNote = QT_TRANSLATE_NOOP(
                      "--midi-in 仅在本次运行中优先于这里的选择。");
 
 // The output of an empty choice: the engine's first, the system's default.
+constexpr std::string_view DefaultOutput = "default";
+
 std::string OutputName(const TAudioMidiChoices& choices) {
-  return choices.AudioOutput.empty() ? "default" : choices.AudioOutput;
+  return choices.AudioOutput.empty() ? std::string(DefaultOutput) : choices.AudioOutput;
 }
 
+// The description and the name the command line takes; the default output in the player's
+// language.
 QString OutputText(const TAudioOutputItem& output) {
   const QString name = QString::fromStdString(output.Name);
+  if (output.Name == DefaultOutput)
+    return QCoreApplication::translate("TfrmAudioMidi", "默认音频输出 (%1)").arg(name);
   if (output.Description == output.Name)
     return name;
   return QStringLiteral("%1 (%2)").arg(QString::fromStdString(output.Description), name);

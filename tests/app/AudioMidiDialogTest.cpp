@@ -71,6 +71,7 @@ TEST(AudioMidiDialog, ShowsTheStoredChoicesAndHandsBackTheChosenOnes) {
   EXPECT_EQ(form.cbAudioOutput->count(), 3);
   EXPECT_EQ(form.Choices(), (TAudioMidiChoices{"hw:9", "Gone"}));
   form.Show({});
+  EXPECT_EQ(form.cbAudioOutput->currentText(), QStringLiteral("默认音频输出 (default)"));
   EXPECT_EQ(form.Choices(), (TAudioMidiChoices{"default", ""}));
 }
 
