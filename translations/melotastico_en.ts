@@ -272,8 +272,10 @@ The song is still in memory and has not been lost.</translation>
 <context>
     <name>TfrmAudioMidi</name>
     <message>
-        <source>更改立即生效；无法立即生效的将在下次启动时生效。命令行选项 --audio 和 --midi-in 仅在本次运行中优先于这里的选择。</source>
-        <translation>Changes take effect at once; what cannot, takes effect at the next start. The command-line options --audio and --midi-in override these choices for one run.</translation>
+        <source>更改立即生效；无法立即生效的将在下次启动时生效。
+命令行选项 --audio 和 --midi-in 仅在本次运行中优先于这里的选择。</source>
+        <translation>Changes take effect at once; what cannot, takes effect at the next start.
+The command-line options --audio and --midi-in override these choices for one run.</translation>
     </message>
     <message>
         <source>音频输出“%1”现在无法打开，将在下次启动时使用。</source>

@@ -29,8 +29,8 @@ constexpr std::uint8_t TestNote = 60; // middle C
 constexpr std::uint8_t TestVelocity = 100;
 constexpr int TestToneMs = 500;
 constexpr const char* ChangesNote = QT_TRANSLATE_NOOP(
-    "TfrmAudioMidi", "更改立即生效；无法立即生效的将在下次启动时生效。命令行选项 --audio 和 "
-                     "--midi-in 仅在本次运行中优先于这里的选择。");
+    "TfrmAudioMidi", "更改立即生效；无法立即生效的将在下次启动时生效。\n"
+                     "命令行选项 --audio 和 --midi-in 仅在本次运行中优先于这里的选择。");
 
 // The output of an empty choice: the engine's first, the system's default.
 constexpr std::string_view DefaultOutput = "default";
