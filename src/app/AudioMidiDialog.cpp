@@ -69,12 +69,17 @@ void Tell(QWidget* parent, const QString& text) {
   QMessageBox::information(parent, MessageTitle(), text);
 }
 
-// Moves the engine to output; back to where it was, and false, when that fails.
+// Moves the engine to output; back to where it was, and false, when there is no such output or
+// it does not open (a playing port stopped playing).
 bool MoveOutput(TKoDirectMusic& engine, const std::string& output) {
   const std::string previous = engine.DirectSound().SelectedDeviceName();
-  if (output == previous || engine.SelectAudioOutput(output))
+  const bool playing = engine.PortActive();
+  if (output == previous || (engine.SelectAudioOutput(output) && (!playing || engine.PortActive())))
     return true;
   static_cast<void>(engine.SelectAudioOutput(previous));
+  // The failed output took the driver with it: the previous one opens anew.
+  if (playing)
+    static_cast<void>(engine.SetPortActive(true));
   return false;
 }
 

@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <algorithm>
 #include <chrono>
@@ -298,10 +299,19 @@ TEST_F(WindowFixture, AnOutputChosenOnTheAudioMidiPagePlaysAtOnce) {
   const struct {
     const char* Output;
     long Streams; // the server's playback streams: ours on PulseAudio, none on ALSA's null
-  } steps[] = {{"pulse", 1}, {"null", 0}};
+    bool Told;    // that the output does not open, and the sound stays where it was
+  } steps[] = {{"pulse", 1, false}, {"hw:97,0", 1, true}, {"null", 0, false}};
   for (const auto& step : steps) {
     output = step.Output;
+    QString told;
+    QTimer::singleShot(0, [&told] {
+      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        told = box->text();
+        box->accept();
+      }
+    });
     Form->OpenAudioMidi();
+    EXPECT_EQ(told.contains(QStringLiteral("hw:97,0")), step.Told) << step.Output;
     EXPECT_TRUE(ProcessUntil([&] { return streams() == step.Streams; })) << step.Output;
   }
 }
