@@ -274,6 +274,55 @@ The song is still in memory and has not been lost.</translation>
     </message>
 </context>
 <context>
+    <name>TfrmAudioMidi</name>
+    <message>
+        <source>更改立即生效；无法立即生效的将在下次启动时生效。
+命令行选项 --audio 和 --midi-in 仅在本次运行中优先于这里的选择。</source>
+        <translation>Changes take effect at once; what cannot, takes effect at the next start.
+The command-line options --audio and --midi-in override these choices for one run.</translation>
+    </message>
+    <message>
+        <source>音频输出“%1”现在无法打开，将在下次启动时使用。</source>
+        <translation>The audio output “%1” cannot be opened now; it is used from the next start.</translation>
+    </message>
+    <message>
+        <source>MIDI输入“%1”现在无法连接，将在下次启动时使用。</source>
+        <translation>The MIDI input “%1” cannot be connected now; it is used from the next start.</translation>
+    </message>
+    <message>
+        <source>音频和MIDI</source>
+        <translation>Audio and MIDI</translation>
+    </message>
+    <message>
+        <source>（无）</source>
+        <translation>(none)</translation>
+    </message>
+    <message>
+        <source>试音</source>
+        <translation>Test tone</translation>
+    </message>
+    <message>
+        <source>音频输出：</source>
+        <translation>Audio output:</translation>
+    </message>
+    <message>
+        <source>MIDI输入：</source>
+        <translation>MIDI input:</translation>
+    </message>
+    <message>
+        <source>确定</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>默认音频输出 (%1)</source>
+        <translation>Default audio output (%1)</translation>
+    </message>
+</context>
+<context>
     <name>TfrmSetFavoriteVoices</name>
     <message>
         <source>编辑快捷音色</source>
@@ -508,6 +557,10 @@ Rename the file and choose it again.
     <message>
         <source>多指和弦（左手按住的音组成和弦；不选则一键一和弦）</source>
         <translation>Fingered chords (the held left-hand notes name the chord; off: one key, one chord)</translation>
+    </message>
+    <message>
+        <source>音频和MIDI…</source>
+        <translation>Audio and MIDI…</translation>
     </message>
 </context>
 <context>

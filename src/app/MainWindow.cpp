@@ -164,19 +164,22 @@ TRoVoravForm::TRoVoravForm(TEngineMode engineMode, QWidget* parent)
   connect(&FOutputWatch, &QTimer::timeout, this, [this] { CheckSoundOutput(); });
   FOutputWatch.start(OutputWatchMs);
   if (FEngineMode == TEngineMode::Live)
-    StartMidiIn();
+    StartMidiIn(FStartChoices.MidiIn);
 }
 
-void TRoVoravForm::StartMidiIn() {
+bool TRoVoravForm::StartMidiIn(const std::string& source) {
   // The reader thread never waits for the window: it queues what comes and
   // wakes this thread once until it takes; a flood cannot pile up here.
+  FMidiIn.reset();
   FMidiInBatch = std::make_unique<TMidiInQueue::TBatch>();
   FMidiIn = std::make_unique<TMidiInPorts>([this] {
     QMetaObject::invokeMethod(
         this, [this] { PlayMidiIn(); }, Qt::QueuedConnection);
   });
-  if (!MidiInArg.empty() && !FMidiIn->Connect(MidiInArg))
-    std::fprintf(stderr, "Melotastico: no MIDI port \"%s\" to play from\n", MidiInArg.c_str());
+  if (source.empty() || FMidiIn->Connect(source))
+    return true;
+  std::fprintf(stderr, "Melotastico: no MIDI port \"%s\" to play from\n", source.c_str());
+  return false;
 }
 
 void TRoVoravForm::PlayMidiIn() {
@@ -368,9 +371,10 @@ void TRoVoravForm::OpenHelp() {
 void TRoVoravForm::StartSoundEngine() {
   FMusic = std::make_unique<TKoDirectMusic>(FEngineMode);
   FPerformance.SetSink(FMusic.get());
-  if (!AudioOutputArg.empty() && !FMusic->SelectAudioOutput(AudioOutputArg)) {
+  const std::string& output = FStartChoices.AudioOutput;
+  if (!output.empty() && !FMusic->SelectAudioOutput(output)) {
     std::fprintf(stderr, "Melotastico: no audio output \"%s\"; the default one plays\n",
-                 AudioOutputArg.c_str());
+                 output.c_str());
   }
   if (PortIndexArg >= 0) {
     // The list has no dialog to tell of a failed write: the terminal is told.
@@ -436,11 +440,6 @@ void TRoVoravForm::ApplySettings(const TSetupOptions& options) {
 // ---------------------------------------------------------------------------
 // Dialogs
 
-void TRoVoravForm::SetDialogRunners(TSetupRunner setup, TKeyDefRunner keyDef) {
-  FSetupRunner = std::move(setup);
-  FKeyDefRunner = std::move(keyDef);
-}
-
 void TRoVoravForm::ReleaseHeldKeys() {
   // The dialog takes the keyboard: every key still down is released now, so no note sounds
   // on behind it and no key counts as held after it.
@@ -457,10 +456,10 @@ void TRoVoravForm::OpenSettings() {
                         p.PeriodPedal(),
                         p.SmartSemitone(),
                         {p.AccompDrumsOnly(), p.FingeredChords()}};
-  const bool ok = FSetupRunner
-                      ? FSetupRunner(Config, options)
-                      : ExecuteSetup(
-                            Config, options, [this] { EditKeyDefinition(KeyOneIndex); }, this);
+  const bool ok = FSetupRunner ? FSetupRunner(Config, options)
+                               : ExecuteSetup(
+                                     Config, options, [this] { EditKeyDefinition(KeyOneIndex); },
+                                     this, [this] { OpenAudioMidi(); });
   if (!ok)
     return;
   ApplySettings(options);
@@ -479,6 +478,14 @@ void TRoVoravForm::OpenSettings() {
     FExternalVoices.Apply(LeftHand);
     FExternalVoices.Apply(RightHand);
   }
+}
+
+void TRoVoravForm::OpenAudioMidi() {
+  ReleaseHeldKeys();
+  const auto useMidiIn = [this](const std::string& source) {
+    return FEngineMode == TEngineMode::Live && StartMidiIn(source);
+  };
+  OpenAudioMidiPage({*FMusic, FMidiIn.get(), useMidiIn}, FAudioMidiRunner, this);
 }
 
 void TRoVoravForm::EditKeyDefinition(int keyIndex) {

@@ -15,8 +15,11 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "app/AudioMidiDialog.h"
+#include "app/AudioMidiSettings.h"
 #include "app/CommandLine.h"
 #include "app/ExternalVoiceLists.h"
 #include "app/KoPerformance.h"
@@ -83,10 +86,18 @@ public:
   // Dialogs. Opening one first releases every held key, as losing the foreground does.
   void OpenSettings();
   void EditKeyDefinition(int keyIndex);
-  // Tests stand in for the dialogs: (config, options) and (table, key index), in and out.
+  // The Audio and MIDI page, opened from the settings dialog.
+  void OpenAudioMidi();
+  // Tests stand in for the dialogs: (config, options), (table, key index) and (choices, lists),
+  // in and out.
   using TSetupRunner = std::function<bool(TSetupConfig&, TSetupOptions&)>;
   using TKeyDefRunner = std::function<bool(TKeyDefTable&, int)>;
-  void SetDialogRunners(TSetupRunner setup, TKeyDefRunner keyDef);
+  void SetDialogRunners(TSetupRunner setup, TKeyDefRunner keyDef,
+                        TAudioMidiRunner audioMidi = nullptr) {
+    FSetupRunner = std::move(setup);
+    FKeyDefRunner = std::move(keyDef);
+    FAudioMidiRunner = std::move(audioMidi);
+  }
 
   // Read access for the owner and the tests.
   TKoDirectMusic* Music() const { return FMusic.get(); }
@@ -126,7 +137,9 @@ private:
   void CreateControls();
   void ConnectControls();
   void StartSoundEngine();
-  void StartMidiIn();
+  // Opens the MIDI input anew (the old one closes) and connects source, if any; false when it
+  // could not.
+  bool StartMidiIn(const std::string& source);
   void PlayMidiIn();
   void LoadBuiltInSoundSet();
   void UseBuiltInSetInstead(const TSoundSetResult& why);
@@ -183,6 +196,9 @@ private:
   bool FEditClickGuard = false;
   TSetupRunner FSetupRunner;
   TKeyDefRunner FKeyDefRunner;
+  TAudioMidiRunner FAudioMidiRunner;
+  // The audio output and MIDI input this run starts with.
+  const TAudioMidiChoices FStartChoices = ChoicesForRun(LoadAudioMidi(), AudioOutputArg, MidiInArg);
   // Renews the period pedal every PeriodPedalMs while it is on.
   QTimer FPeriodPedalTimer;
   QTimer FOutputWatch;

@@ -431,7 +431,7 @@ bool TKoDirectMusic::OpenDriver() {
   // timed messages then play at once and nothing is limited.
   FDriverCallsUs = FOptions.AudioDriver != "file";
   // JACK's thread must never wait; a device's may, and the device then runs dry.
-  FPauseWhileResting = FDriverCallsUs && driver != "jack";
+  FPauseWhileResting.store(FDriverCallsUs && driver != "jack", std::memory_order_relaxed);
   // A new output keeps its own time: the clock is tied to its frames afresh.
   FScheduler.Restart();
   // JACK calls once per cycle of its own; the others write into a buffer.
@@ -498,11 +498,13 @@ bool TKoDirectMusic::OutputLost() const {
 
 void TKoDirectMusic::CloseDriver() {
   if (FDriver != nullptr) {
-    WakeRenderer(); // a paused driver thread must see that it is to end
-
+    // A paused driver thread must see that it is to end: woken, it renders on until the
+    // driver stops it, and on a device that takes periods at once (ALSA's "null") it would
+    // reach the next rest before then.
+    FPauseWhileResting.store(false, std::memory_order_relaxed);
+    WakeRenderer();
     delete_fluid_audio_driver(FDriver);
     FDriver = nullptr;
-    FPauseWhileResting = false;
   }
   // No period will come for what waits: it plays now, so that no note-off
   // is lost.
@@ -1070,7 +1072,7 @@ bool TKoDirectMusic::RestPeriod(float* left, float* right, int frames, bool mess
     return false;
   }
   if (!messagesDue && !FSynthTouched.exchange(false, std::memory_order_acquire)) {
-    if (!FPauseWhileResting || FScheduler.Waiting() > 0) {
+    if (!FPauseWhileResting.load(std::memory_order_relaxed) || FScheduler.Waiting() > 0) {
       std::fill_n(left, frames, 0.0f);
       std::fill_n(right, frames, 0.0f);
       FFrame += frames;

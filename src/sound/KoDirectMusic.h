@@ -349,8 +349,10 @@ private:
   fluid_settings_t* FSettings = nullptr;
   fluid_synth_t* FSynth = nullptr;
   fluid_audio_driver_t* FDriver = nullptr;
-  bool FDriverCallsUs = false;     // the driver renders through RenderPeriod
-  bool FPauseWhileResting = false; // its thread may wait while the synthesizer rests
+  bool FDriverCallsUs = false; // the driver renders through RenderPeriod
+  // Its thread may wait while the synthesizer rests; off before the driver is closed, so the
+  // thread, woken, cannot wait again before it ends.
+  std::atomic<bool> FPauseWhileResting{false};
   // Periods the driver asked for; the watch compares it between its looks.
   std::atomic<std::uint64_t> FPeriodsAsked{0};
   std::uint64_t FPeriodsSeen = 0;

@@ -71,8 +71,16 @@ TfrmSetup::TfrmSetup(QWidget* parent) : QDialog(parent) {
   btnCancel = new QPushButton(QCoreApplication::translate("TfrmSetup", "取消"), this);
   btnCancel->setGeometry(FormWidth - 89, FormHeight - 33, 75, 25);
   connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+  // Beside OK and Cancel, where the pages leave room.
+  btnAudioMidi = new QPushButton(QCoreApplication::translate("TfrmSetup", "音频和MIDI…"), this);
+  btnAudioMidi->setGeometry(8, FormHeight - 33, 120, 25);
+  connect(btnAudioMidi, &QPushButton::clicked, this, [this] {
+    if (OnAudioMidi)
+      OnAudioMidi();
+  });
   setTabOrder(PageControl1, btnOK);
   setTabOrder(btnOK, btnCancel);
+  setTabOrder(btnCancel, btnAudioMidi);
 
   trkLatencyChange();
   trkReverbLevelChange();
@@ -270,9 +278,11 @@ void TfrmSetup::btnOpenExternalDLSFileClick() {
 }
 
 bool ExecuteSetup(TSetupConfig& config, TSetupOptions& options,
-                  std::function<void()> editKeyDefinition, QWidget* parent) {
+                  std::function<void()> editKeyDefinition, QWidget* parent,
+                  std::function<void()> openAudioMidi) {
   TfrmSetup form(parent);
   form.OnEditKeyDefinition = std::move(editKeyDefinition);
+  form.OnAudioMidi = std::move(openAudioMidi);
   form.Show(config, options);
   if (form.exec() != QDialog::Accepted)
     return false;

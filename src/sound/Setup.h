@@ -1,6 +1,7 @@
 #pragma once
 // The settings dialog: response time, reverb level, the external sound set and the four
-// performance switches, with the ways into the key-definition and favourite-voice editors.
+// performance switches, with the ways into the key-definition and favourite-voice editors and
+// the Audio and MIDI page.
 // Only a confirmed dialog changes anything; it then writes the settings file.
 #include <QDialog>
 #include <functional>
@@ -29,6 +30,8 @@ public:
 
   // Runs when btnEditKeydef is pressed: the main window's key-definition editor.
   std::function<void()> OnEditKeyDefinition;
+  // Runs when btnAudioMidi is pressed: the main window's Audio and MIDI page.
+  std::function<void()> OnAudioMidi;
 
   QTabWidget* PageControl1 = nullptr;
   QWidget* tabsDevice = nullptr;
@@ -55,6 +58,7 @@ public:
   QGroupBox* GroupBox_Accomp = nullptr;
   QCheckBox* cbAccompDrumsOnly = nullptr;
   QCheckBox* cbFingeredChords = nullptr;
+  QPushButton* btnAudioMidi = nullptr;
   QPushButton* btnOK = nullptr;
   QPushButton* btnCancel = nullptr;
 
@@ -74,8 +78,9 @@ private:
 // file and the program's own settings file (options.Program) are written (a failed write is
 // reported and keeps the old file; so is a sound-set name holding CR or LF, which the file cannot
 // store) and the result is true; otherwise nothing changes. editKeyDefinition runs for the
-// key-definition button.
+// key-definition button, openAudioMidi for the Audio and MIDI button.
 bool ExecuteSetup(TSetupConfig& config, TSetupOptions& options,
-                  std::function<void()> editKeyDefinition, QWidget* parent = nullptr);
+                  std::function<void()> editKeyDefinition, QWidget* parent = nullptr,
+                  std::function<void()> openAudioMidi = {});
 
 } // namespace melo

@@ -628,6 +628,22 @@ TEST_F(MainWindowDialogTest, SetupButtonAppliesAConfirmedDialog) {
   EXPECT_TRUE(Form->Performance().SmartSemitone());
 }
 
+TEST_F(MainWindowDialogTest, AChangedOutputPlaysAtOnceAndFromTheNextStartUnlessOverridden) {
+  Form->SetDialogRunners(nullptr, nullptr, [](TAudioMidiChoices& choices, const TAudioMidiLists&) {
+    choices.AudioOutput = "null";
+    return true;
+  });
+  Form->OpenAudioMidi();
+  EXPECT_EQ(Form->Music()->DirectSound().SelectedDeviceName(), "null");
+  Form.reset();
+  Form = std::make_unique<TRoVoravForm>(TEngineMode::Capture);
+  EXPECT_EQ(Form->Music()->DirectSound().SelectedDeviceName(), "null");
+  AudioOutputArg = "default"; // --audio default, for this run
+  Form.reset();
+  Form = std::make_unique<TRoVoravForm>(TEngineMode::Capture);
+  EXPECT_EQ(Form->Music()->DirectSound().SelectedDeviceName(), "default");
+}
+
 TEST_F(MainWindowDialogTest, AnotherExternalFileLoadsAtOnceOnlyWhileTheExternalSetStaysOn) {
   const std::filesystem::path dir = Folder.path().toStdString();
   ASSERT_TRUE(SaveDlsFile(test::Level1Set(), (dir / "new.dls").string()));

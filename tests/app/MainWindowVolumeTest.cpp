@@ -8,7 +8,9 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QTemporaryDir>
+#include <QTimer>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -282,6 +284,37 @@ TEST_F(WindowFixture, WithoutAServerTheFallbackServesAndTheSecondActivationSaysS
 }
 
 // ---- Mouse pedal -----------------------------------------------------------------------------
+
+TEST_F(WindowFixture, AnOutputChosenOnTheAudioMidiPagePlaysAtOnce) {
+  Form = std::make_unique<TRoVoravForm>(TEngineMode::Live);
+  std::string output;
+  Form->SetDialogRunners(nullptr, nullptr, [&output](TAudioMidiChoices& choices, const auto&) {
+    choices.AudioOutput = output;
+    return true;
+  });
+  const auto streams = [] {
+    const std::string list = Pulse->PactlOutput("list short sink-inputs");
+    return std::count(list.begin(), list.end(), '\n');
+  };
+  const struct {
+    const char* Output;
+    long Streams; // the server's playback streams: ours on PulseAudio, none on ALSA's null
+    bool Told;    // that the output does not open, and the sound stays where it was
+  } steps[] = {{"pulse", 1, false}, {"hw:97,0", 1, true}, {"null", 0, false}};
+  for (const auto& step : steps) {
+    output = step.Output;
+    QString told;
+    QTimer::singleShot(0, [&told] {
+      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        told = box->text();
+        box->accept();
+      }
+    });
+    Form->OpenAudioMidi();
+    EXPECT_EQ(told.contains(QStringLiteral("hw:97,0")), step.Told) << step.Output;
+    EXPECT_TRUE(ProcessUntil([&] { return streams() == step.Streams; })) << step.Output;
+  }
+}
 
 TEST_F(WindowFixture, MousePedalClicksPressBothPedalsAndAreRecorded) {
   Create();

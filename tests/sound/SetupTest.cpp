@@ -241,8 +241,9 @@ TEST_F(SetupTest, ASoundSetNameThatCannotBeStoredIsToldAndKeepsTheOldFile) {
   }
 }
 
-TEST_F(SetupTest, KeyDefinitionAndFavouriteButtonsOpenTheirEditors) {
+TEST_F(SetupTest, KeyDefinitionFavouriteAndAudioMidiButtonsOpenTheirDialogs) {
   int keyEditor = 0;
+  int audioMidi = 0;
   bool favourites = false;
   TSetupConfig config = DefaultConfig;
   TSetupOptions options;
@@ -253,10 +254,15 @@ TEST_F(SetupTest, KeyDefinitionAndFavouriteButtonsOpenTheirEditors) {
       voices->btnCancel->click();
     });
     form->btnEditFavoriteVoices->click();
+    // Beside OK and Cancel, below the pages.
+    EXPECT_GE(form->btnAudioMidi->y(), form->PageControl1->geometry().bottom());
+    form->btnAudioMidi->click();
     form->btnCancel->click();
   });
-  EXPECT_FALSE(ExecuteSetup(config, options, [&] { ++keyEditor; }));
+  EXPECT_FALSE(ExecuteSetup(
+      config, options, [&] { ++keyEditor; }, nullptr, [&] { ++audioMidi; }));
   EXPECT_EQ(keyEditor, 1);
+  EXPECT_EQ(audioMidi, 1);
   EXPECT_TRUE(favourites);
   EXPECT_FALSE(std::filesystem::exists(CfgFile));
 }
