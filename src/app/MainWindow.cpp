@@ -46,7 +46,6 @@
 #include "sound/Audio.h"
 #include "sound/FavoriteVoices.h"
 #include "sound/KoDirectMusic.h"
-#include "sound/MidiInPorts.h"
 #include "sound/MyVolume.h"
 #include "sound/Setup.h"
 #include "sound/SetupConfig.h"
@@ -164,37 +163,7 @@ TRoVoravForm::TRoVoravForm(TEngineMode engineMode, QWidget* parent)
   connect(&FOutputWatch, &QTimer::timeout, this, [this] { CheckSoundOutput(); });
   FOutputWatch.start(OutputWatchMs);
   if (FEngineMode == TEngineMode::Live)
-    StartMidiIn(FStartChoices.MidiIn);
-}
-
-bool TRoVoravForm::StartMidiIn(const std::string& source) {
-  // The reader thread never waits for the window: it queues what comes and
-  // wakes this thread once until it takes; a flood cannot pile up here.
-  FMidiIn.reset();
-  FMidiInBatch = std::make_unique<TMidiInQueue::TBatch>();
-  FMidiIn = std::make_unique<TMidiInPorts>([this] {
-    QMetaObject::invokeMethod(
-        this, [this] { PlayMidiIn(); }, Qt::QueuedConnection);
-  });
-  if (source.empty() || FMidiIn->Connect(source))
-    return true;
-  std::fprintf(stderr, "Melotastico: no MIDI port \"%s\" to play from\n", source.c_str());
-  return false;
-}
-
-void TRoVoravForm::PlayMidiIn() {
-  if (!FMidiIn)
-    return; // closing: what was still queued is dropped
-  FMidiIn->Take(*FMidiInBatch);
-  if (FMidiInBatch->Lost) {
-    FPerformance.MidiInLost();
-    if (!FMidiInLossSaid) {
-      std::fprintf(stderr, "Melotastico: MIDI input came faster than it could be played; some "
-                           "messages were dropped and the MIDI keyboard's notes released\n");
-    }
-    FMidiInLossSaid = true;
-  }
-  FPerformance.MidiInMessages(std::span(FMidiInBatch->Messages.data(), FMidiInBatch->Count));
+    FMidiIn.Start(FStartChoices.MidiIn);
 }
 
 TRoVoravForm::~TRoVoravForm() {
@@ -205,7 +174,7 @@ void TRoVoravForm::FormDestroy() {
   FPeriodPedalTimer.stop();
   FOutputWatch.stop();
   // Its reader thread ends here; messages it queued are dropped with the window.
-  FMidiIn.reset();
+  FMidiIn.Stop();
   FPerformance.ResetPerformance();
   SetMousePedal(false);
   SetMixerMessageHandler({});
@@ -483,9 +452,9 @@ void TRoVoravForm::OpenSettings() {
 void TRoVoravForm::OpenAudioMidi() {
   ReleaseHeldKeys();
   const auto useMidiIn = [this](const std::string& source) {
-    return FEngineMode == TEngineMode::Live && StartMidiIn(source);
+    return FEngineMode == TEngineMode::Live && FMidiIn.Start(source);
   };
-  OpenAudioMidiPage({*FMusic, FMidiIn.get(), useMidiIn}, FAudioMidiRunner, this);
+  OpenAudioMidiPage({*FMusic, FMidiIn.Ports(), useMidiIn}, FAudioMidiRunner, this);
 }
 
 void TRoVoravForm::EditKeyDefinition(int keyIndex) {

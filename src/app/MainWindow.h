@@ -23,12 +23,12 @@
 #include "app/CommandLine.h"
 #include "app/ExternalVoiceLists.h"
 #include "app/KoPerformance.h"
+#include "app/MidiKeyboardInput.h"
 #include "app/VolumeControl.h"
 #include "controls/SkinLayout.h"
 #include "input/KoDIKeyBoard.h"
 #include "input/KoKeyDef.h"
 #include "sound/KoDirectMusic.h"
-#include "sound/MidiInQueue.h"
 
 class QComboBox;
 class QLabel;
@@ -47,7 +47,6 @@ class TAutoAccomp;
 class TKoMultiGlyphButton;
 class TfrmAbout;
 class TPointerClip;
-class TMidiInPorts;
 struct TSetupConfig;
 class TSongCommands;
 class TSongDialogs;
@@ -139,8 +138,6 @@ private:
   void StartSoundEngine();
   // Opens the MIDI input anew (the old one closes) and connects source, if any; false when it
   // could not.
-  bool StartMidiIn(const std::string& source);
-  void PlayMidiIn();
   void LoadBuiltInSoundSet();
   void UseBuiltInSetInstead(const TSoundSetResult& why);
   void FormDestroy();
@@ -171,11 +168,6 @@ private:
   std::unique_ptr<TKoStaff> FStaff;
   std::array<std::unique_ptr<TKoSpinEdit>, SpinEditCount> FSpinEdits;
   std::unique_ptr<TKoDirectMusic> FMusic;
-  // The MIDI keyboard's ports (live engine only); their reader thread wakes
-  // the window's thread, which takes what waits in one batch.
-  std::unique_ptr<TMidiInPorts> FMidiIn;
-  std::unique_ptr<TMidiInQueue::TBatch> FMidiInBatch;
-  bool FMidiInLossSaid = false;
   std::unique_ptr<TSimpleRecorder> FRecorder;
   std::unique_ptr<TRecordingKeeper> FKeeper; // keeps what FRecorder records until it is saved
   std::unique_ptr<TAutoAccomp> FAutoAccomp;
@@ -185,6 +177,7 @@ private:
   std::unique_ptr<TSongCommands> FSongCommands;
   TKoPerformance FPerformance;
   TExternalVoiceLists FExternalVoices{*this, FPerformance};
+  TMidiKeyboardInput FMidiIn{*this, FPerformance}; // started with the live engine only
   QString FSongFileName;
   std::unique_ptr<TVolumeControl> FVolume;
   TPointerClip* FPointerClip = nullptr;
