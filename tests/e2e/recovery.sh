@@ -23,11 +23,7 @@ journals() { compgen -G "$data/Recording-*.journal"; }
 recovered() { compgen -G "$data/Recordings/*.lyt"; }
 
 record_and_kill() {
-  start_program "$program"
-  find_window
-  focus_window
-  chord "$KeyCtrl" "$KeyR"
-  sleep 0.3
+  start_recording_program
   play_keys "$KeyQ" "$KeyW" "$KeyE"
   sleep "$JournalWaitSeconds"
   journals >/dev/null || fail "no journal in $data while recording"
@@ -69,10 +65,7 @@ require_tools parecord
 [[ -x $checker ]] || fail "the note checker $checker is not built"
 [[ -e $(dirname "$program")/msf4.s ]] || fail "no sound set msf4.s beside $program: there is nothing to hear"
 isolate
-# The user's data folder (not the build folder) holds the journal and the Recordings folder.
-data=$XDG_CONFIG_HOME/Melotastico
-mkdir -p "$data"
-: >"$data/NewFile"
+use_data_folder
 start_x
 start_pulse
 record_and_kill

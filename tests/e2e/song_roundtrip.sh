@@ -16,14 +16,8 @@ paths_from_arguments "PROGRAM WAV_NOTES_CHECK" program checker -- "$@"
 # shellcheck source=songs.sh
 source "$(dirname "${BASH_SOURCE[0]}")/songs.sh"
 
-song_written() { (($(stat -c %s "$song" 2>/dev/null || echo 0) > 8760)); }
-
 record_and_quick_save() {
-  start_program "$program"
-  find_window
-  focus_window
-  chord "$KeyCtrl" "$KeyR"
-  sleep 0.3
+  start_recording_program
   play_keys "$KeyQ" "$KeyW" "$KeyE"
   chord "$KeyCtrl" "$KeyR"
   chord "$KeyCtrl" "$KeyShift" "$KeyS"
@@ -48,10 +42,7 @@ require_tools parecord
 [[ -x $checker ]] || fail "the note checker $checker is not built"
 [[ -e $(dirname "$program")/msf4.s ]] || fail "no sound set msf4.s beside $program: there is nothing to hear"
 isolate
-# A copy in the user's data folder is where quick save writes "NewFile" (not the build folder).
-mkdir -p "$XDG_CONFIG_HOME/Melotastico"
-song=$XDG_CONFIG_HOME/Melotastico/NewFile
-: >"$song"
+use_data_folder
 start_x
 start_pulse
 record_and_quick_save

@@ -5,7 +5,7 @@
 
 # X keycodes (evdev + 8), whatever the layout; used by the scripts that source this one.
 # shellcheck disable=SC2034
-readonly KeyQ=24 KeyW=25 KeyE=26 KeyR=27 KeyS=39 KeyP=33 KeyCtrl=37 KeyShift=50 KeyReturn=36
+readonly KeyQ=24 KeyW=25 KeyE=26 KeyR=27 KeyT=28 KeyS=39 KeyP=33 KeyCtrl=37 KeyShift=50 KeyReturn=36
 readonly HoldSeconds=0.4
 readonly GapSeconds=0.3
 readonly InfoSize='201x262'
@@ -15,6 +15,26 @@ chord() { # chord KEYCODE...: pressed in order, released in reverse
   for key in "$@"; do args+=(keydown "$key"); done
   for ((key = $# ; key > 0; key--)); do args+=(keyup "${!key}"); done
   xdotool "${args[@]}" || fail "xdotool ${args[*]} failed"
+}
+
+# The user's data folder (not the build folder) is where quick save writes "NewFile" and where
+# journals and kept recordings go; it holds an empty "NewFile" so that quick save writes there.
+use_data_folder() {
+  data=$XDG_CONFIG_HOME/Melotastico
+  song=$data/NewFile
+  mkdir -p "$data"
+  : >"$song"
+}
+
+song_written() { (($(stat -c %s "$song" 2>/dev/null || echo 0) > 8760)); }
+
+# The program started and focused, Ctrl+R pressed: a recording runs.
+start_recording_program() {
+  start_program "$program"
+  find_window
+  focus_window
+  chord "$KeyCtrl" "$KeyR"
+  sleep 0.3
 }
 
 play_keys() {
