@@ -1058,15 +1058,15 @@ void TKoDirectMusic::RenderPeriod(float* left, float* right, int frames) {
   WatchForSilence(left, right, frames);
 }
 
-// While resting, a period with nothing for the synthesizer is zeros and
-// nothing else. The first period with something wakes it: the frames it
-// missed are rendered (silence) up to its next block boundary, so its blocks,
-// and the timed messages placed on them, fall where they would have.
 void TKoDirectMusic::WakeRenderer() {
   FSynthTouched.store(true, std::memory_order_release);
   FSynthTouched.notify_one();
 }
 
+// While resting, a period with nothing for the synthesizer is zeros and
+// nothing else. The first period with something wakes it: the frames it
+// missed are rendered (silence) up to its next block boundary, so its blocks,
+// and the timed messages placed on them, fall where they would have.
 bool TKoDirectMusic::RestPeriod(float* left, float* right, int frames, bool messagesDue) {
   if (!FResting.load(std::memory_order_relaxed)) {
     return false;
