@@ -16,6 +16,7 @@
 #include "controls/GlyphBmp.h"
 #include "input/KeyEventFeed.h"
 #include "platform/Language.h"
+#include "platform/TerminationSignals.h"
 #include "sound/GetDXVer.h"
 #include "sound/MyGetDxVer.h"
 #include "sound/SetupConfig.h"
@@ -65,6 +66,7 @@ int main(int argc, char** argv) {
   melo::TRoVoravForm form;
   form.move(form.screen()->availableGeometry().center() - form.rect().center());
   form.show();
+  melo::StopOnTerminationSignals(&form, [] { QApplication::closeAllWindows(); });
   if (!melo::SongFileArg.isEmpty())
     QTimer::singleShot(0, &form, [&form] { form.OpenSongFile(melo::SongFileArg); });
   return app.exec();

@@ -70,7 +70,6 @@ EOF
 [[ -x $Python ]] || fail "no $Python (Debian's python3 with python3-mido)"
 [[ -e $(dirname "$program")/msf4.s ]] || fail "no sound set msf4.s beside $program"
 isolate
-use_data_folder
 start_x
 start_pulse
 start_program "$program"

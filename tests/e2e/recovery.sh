@@ -2,8 +2,10 @@
 # A recording survives a killed program: in the running program (Xvfb, PulseAudio null sink) Q W E
 # are recorded and the program is killed (SIGKILL) while still recording. Started again, it turns
 # the journal left behind into a song in the Recordings folder of its data folder and names that
-# file in its message (a message box, and the same text on its terminal); the song, opened from the command line and played
-# on Ctrl+P, sounds 60, 62 and 64 in that order.
+# file in its message (a message box, and the same text on its terminal); the song, opened from the
+# command line and played on Ctrl+P, sounds 60, 62 and 64 in that order. Asked to stop (SIGTERM, as
+# at the end of a session) while recording, the program closes as its window would: exit code 0,
+# the recording kept in Recordings, no journal left.
 #
 # Usage: recovery.sh PROGRAM WAV_NOTES_CHECK
 # Exit codes: 0 passed, 1 failed, 77 skipped (PROGRAM not built).
@@ -21,6 +23,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/songs.sh"
 
 journals() { compgen -G "$data/Recording-*.journal"; }
 recovered() { compgen -G "$data/Recordings/*.lyt"; }
+kept_count() { compgen -G "$data/Recordings/*.lyt" | wc -l; }
 
 record_and_kill() {
   start_recording_program
@@ -61,11 +64,25 @@ $(visible_windows)"
   quit_program
 }
 
+record_and_terminate() {
+  local before
+  before=$(kept_count)
+  start_recording_program
+  play_keys "$KeyQ"
+  kill -TERM "$app"
+  wait_until 15 dead "$app" || fail "the program did not end within 15 s of SIGTERM"
+  wait "$app"
+  local code=$?
+  ((code == 0)) || fail "the program ended with exit code $code after SIGTERM"
+  (($(kept_count) == before + 1)) || fail "SIGTERM while recording kept no song in $data/Recordings"
+  ! journals >/dev/null || fail "SIGTERM left the journal $(journals)"
+  log "SIGTERM while recording: exit code 0, the recording kept"
+}
+
 require_tools parecord
 [[ -x $checker ]] || fail "the note checker $checker is not built"
 [[ -e $(dirname "$program")/msf4.s ]] || fail "no sound set msf4.s beside $program: there is nothing to hear"
 isolate
-use_data_folder
 start_x
 start_pulse
 record_and_kill
@@ -73,5 +90,6 @@ recover
 open_from_command_line "$song"
 play_and_listen 60 62 64
 quit_program
+record_and_terminate
 echo "PASS: Q W E recorded, the program killed, the recording recovered as $song, named, and"
-echo "played as 60 62 64"
+echo "played as 60 62 64; SIGTERM while recording kept the recording"

@@ -123,6 +123,12 @@ isolate() {
   export LSAN_OPTIONS
   unset WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS SESSION_MANAGER XAUTHORITY
   mkdir -p "$HOME" && mkdir -m 700 "$XDG_RUNTIME_DIR"
+  # The program writes songs, journals and kept recordings beside the file "NewFile" of the user's
+  # data folder when there is one, and in its own folder (the build folder, shared by every test)
+  # otherwise: each test gets a data folder of its own, and $song is where quick save writes.
+  data=$XDG_CONFIG_HOME/Melotastico
+  song=$data/NewFile
+  mkdir -p "$data" && : >"$song"
 }
 
 start_x() {

@@ -42,7 +42,6 @@ require_tools parecord
 [[ -x $checker ]] || fail "the note checker $checker is not built"
 [[ -e $(dirname "$program")/msf4.s ]] || fail "no sound set msf4.s beside $program: there is nothing to hear"
 isolate
-use_data_folder
 start_x
 start_pulse
 record_and_quick_save

@@ -17,15 +17,6 @@ chord() { # chord KEYCODE...: pressed in order, released in reverse
   xdotool "${args[@]}" || fail "xdotool ${args[*]} failed"
 }
 
-# The user's data folder (not the build folder) is where quick save writes "NewFile" and where
-# journals and kept recordings go; it holds an empty "NewFile" so that quick save writes there.
-use_data_folder() {
-  data=$XDG_CONFIG_HOME/Melotastico
-  song=$data/NewFile
-  mkdir -p "$data"
-  : >"$song"
-}
-
 song_written() { (($(stat -c %s "$song" 2>/dev/null || echo 0) > 8760)); }
 
 # The program started and focused, Ctrl+R pressed: a recording runs.

@@ -209,10 +209,6 @@ command -v sway >/dev/null && command -v swaymsg >/dev/null ||
 require_tools parecord jq setpriv
 [[ -e $(dirname "$program")/msf4.s ]] || fail "no sound set msf4.s beside $program: there is nothing to hear"
 isolate
-# A copy in the user's data folder is where quick save writes "NewFile".
-mkdir -p "$XDG_CONFIG_HOME/Melotastico"
-song=$XDG_CONFIG_HOME/Melotastico/NewFile
-: >"$song"
 start_sway
 start_pulse
 start_keyboard
