@@ -86,8 +86,9 @@ bool MoveOutput(TKoDirectMusic& engine, const std::string& output) {
 void StoreChoices(const TAudioMidiChoices& choices, QWidget* parent) {
   std::filesystem::path file;
   if (!SaveAudioMidi(choices, file)) {
-    ShowWriteFailed(parent, QString::fromStdString(file.empty() ? std::string(AudioMidiFileName)
-                                                                : file.string()));
+    ShowWriteFailed(parent,
+                    QString::fromStdString(file.empty() ? std::string(ProgramSettingsFileName)
+                                                        : file.string()));
   }
 }
 

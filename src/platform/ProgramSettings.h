@@ -1,8 +1,11 @@
 #pragma once
 // The settings of our own that the four-line Melotastico4.cfg has no room
 // for. They live in Melotastico.ini in the data folder, an INI file that is
-// read and written here alone; a missing file or key gives the default.
+// read and written here alone; a missing file or key gives the default. The
+// settings dialog and the Audio and MIDI page each save their own group, so
+// neither undoes what the other stored.
 #include <filesystem>
+#include <string>
 #include <string_view>
 
 namespace melo {
@@ -23,5 +26,25 @@ bool LoadProgramSettingsFrom(const std::filesystem::path& fileName, TProgramSett
 // False when the file could not be written.
 bool SaveProgramSettings(const TProgramSettings& settings);
 bool SaveProgramSettingsTo(const std::filesystem::path& fileName, const TProgramSettings& settings);
+
+// The audio output and the MIDI input chosen on the Audio and MIDI page.
+struct TAudioMidiChoices {
+  // An output's name as TKoDirectSound lists it ("default", "pulse", "jack",
+  // an ALSA device); empty: the default output.
+  std::string AudioOutput;
+  // A MIDI source as TMidiInPorts::Connect takes it; empty: none.
+  std::string MidiIn;
+
+  bool operator==(const TAudioMidiChoices&) const = default;
+};
+
+// True when the file was there and read; no choice at all otherwise.
+bool LoadAudioMidiFrom(const std::filesystem::path& fileName, TAudioMidiChoices& choices);
+TAudioMidiChoices LoadAudioMidi();
+
+bool SaveAudioMidiTo(const std::filesystem::path& fileName, const TAudioMidiChoices& choices);
+// The file written (or that could not be) goes to written, empty when no
+// folder can be written.
+bool SaveAudioMidi(const TAudioMidiChoices& choices, std::filesystem::path& written);
 
 } // namespace melo
