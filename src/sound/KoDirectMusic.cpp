@@ -1039,9 +1039,18 @@ void TKoDirectMusic::RenderPeriod(float* left, float* right, int frames) {
   const double now = FOptions.ClockMs ? FOptions.ClockMs() : SteadyClockMs();
   const std::int64_t end = FFrame + frames;
   std::int64_t at = FFrame;
-  const auto due = FScheduler.BeginPeriod(FFrame, frames, now, FOutputBufferFrames);
-  if (RestPeriod(left, right, frames, !due.empty())) {
+  auto due = FScheduler.BeginPeriod(FFrame, frames, now, FOutputBufferFrames);
+  switch (RestPeriod(left, right, frames, !due.empty())) {
+  case TRestOutcome::Rested:
     return;
+  case TRestOutcome::WokeFromPause:
+    // The device ran dry and starts again with this period: what woke it is
+    // due at once, and frames are tied to time afresh.
+    FScheduler.Restart();
+    due = FScheduler.TakeAll();
+    break;
+  case TRestOutcome::Awake:
+    break;
   }
   for (const TSampleScheduler::TMessage& message : due) {
     const std::int64_t next = std::clamp(message.Frame, at, end);
@@ -1067,22 +1076,25 @@ void TKoDirectMusic::WakeRenderer() {
 // nothing else. The first period with something wakes it: the frames it
 // missed are rendered (silence) up to its next block boundary, so its blocks,
 // and the timed messages placed on them, fall where they would have.
-bool TKoDirectMusic::RestPeriod(float* left, float* right, int frames, bool messagesDue) {
+TKoDirectMusic::TRestOutcome TKoDirectMusic::RestPeriod(float* left, float* right, int frames,
+                                                        bool messagesDue) {
   if (!FResting.load(std::memory_order_relaxed)) {
-    return false;
+    return TRestOutcome::Awake;
   }
+  TRestOutcome outcome = TRestOutcome::Awake;
   if (!messagesDue && !FSynthTouched.exchange(false, std::memory_order_acquire)) {
     if (!FPauseWhileResting.load(std::memory_order_relaxed) || FScheduler.Waiting() > 0) {
       std::fill_n(left, frames, 0.0f);
       std::fill_n(right, frames, 0.0f);
       FFrame += frames;
       FRestedOffBlock = static_cast<int>((FRestedOffBlock + frames) % SynthBlockFrames);
-      return true;
+      return TRestOutcome::Rested;
     }
     // The device's thread sleeps until a message comes; the device runs dry
     // meanwhile and starts again with the period rendered on waking, which
     // thus sounds sooner than behind a full buffer.
     FSynthTouched.wait(false, std::memory_order_acquire);
+    outcome = TRestOutcome::WokeFromPause;
   }
   std::array<float, SynthBlockFrames> discardLeft{};
   std::array<float, SynthBlockFrames> discardRight{};
@@ -1090,7 +1102,7 @@ bool TKoDirectMusic::RestPeriod(float* left, float* right, int frames, bool mess
   FRestedOffBlock = 0;
   FQuietFrames = 0;
   FResting.store(false, std::memory_order_relaxed);
-  return false;
+  return outcome;
 }
 
 // The rest begins after RestAfterMs below RestLevel with no message for the

@@ -333,7 +333,8 @@ private:
   void RenderPeriod(float* left, float* right, int frames);
   void RenderFrames(float* left, float* right, std::int64_t offset, std::int64_t frames);
   void WakeRenderer();
-  bool RestPeriod(float* left, float* right, int frames, bool messagesDue);
+  enum class TRestOutcome { Awake, Rested, WokeFromPause };
+  TRestOutcome RestPeriod(float* left, float* right, int frames, bool messagesDue);
   void WatchForSilence(const float* left, const float* right, int frames);
 
   const TEngineOptions FOptions;
