@@ -80,6 +80,17 @@ bool SongHasRawDrumStrikes(const TSimpleBuffer& events);
 // raw messages, which then show as they play.
 bool SongHasNoKeyPresses(const TSimpleBuffer& events);
 
+// The ranges of the transposition and of each hand's octave.
+inline constexpr int MinTranspose = -4;
+inline constexpr int MaxTranspose = 7;
+inline constexpr int MinOctave = -1;
+inline constexpr int MaxOctave = 1;
+
+// The MIDI notes a key sounds with these values, as the key path plays it
+// (smart semitone aside): sorted, without repeats; none for a drum key or a
+// key without notes.
+std::vector<int> KeySoundingNotes(const TPerformanceValues& values, int keyIndex);
+
 // What a performance tells the one who shows it. Hands: 0 left, 1 right.
 // Every call has a do-nothing default, so a view implements what it has.
 class TPerformanceView {
@@ -170,6 +181,10 @@ public:
   // Takes on the accompaniment mode of this performance (SetAccompMode).
   void SetAccomp(TAutoAccomp* accomp);
   void SetTickSource(TTickSource source) { FTickCount = std::move(source); }
+  // Told every note a key or the MIDI keyboard starts, as it sounds (a
+  // practice session follows the player with it); null for none.
+  using TNoteListener = std::function<void(int note)>;
+  void SetNoteListener(TNoteListener listener) { FNoteListener = std::move(listener); }
 
   // A key of the PC keyboard pressed (down) or released, by scan code. Keys
   // without a key index, a press of a key already pressed and a release of
@@ -363,6 +378,7 @@ private:
   TSimpleRecorder* FRecorder = nullptr;
   TAutoAccomp* FAccomp = nullptr;
   TTickSource FTickCount;
+  TNoteListener FNoteListener;
 
   TDIKeyboardBuffer FKeyState;
   TMidiInRouter FMidiIn;
