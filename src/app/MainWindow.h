@@ -47,6 +47,7 @@ class TAutoAccomp;
 class TKoMultiGlyphButton;
 class TfrmAbout;
 class TPointerClip;
+class TPracticeWindow;
 struct TSetupConfig;
 class TSongCommands;
 class TSongDialogs;
@@ -77,6 +78,12 @@ public:
   bool ExportSong(const QString& fileName, const TSongInfo& info);
   // Open, Save As, quick save and the song information; tests answer their dialogs.
   TSongCommands& SongCommands() const { return *FSongCommands; }
+
+  // Opens the practice window on a song file (MIDI or our own): while it
+  // practises, the PC-keyboard picture marks the keys to press next. False,
+  // with a message, when the file cannot be read.
+  bool OpenPractice(const QString& fileName);
+  TPracticeWindow* Practice() const { return FPractice; }
 
   void ApplySettings(const TSetupOptions& options);
 
@@ -181,6 +188,7 @@ private:
   QString FSongFileName;
   std::unique_ptr<TVolumeControl> FVolume;
   TPointerClip* FPointerClip = nullptr;
+  TPracticeWindow* FPractice = nullptr; // a window of its own, deleted before the performance
   int FActivations = 0;
   bool FMousePedal = false;
   bool FPointerNotHeldSaid = false;

@@ -9,6 +9,7 @@
 #include <QRect>
 #include <array>
 #include <cstdint>
+#include <span>
 
 namespace melo {
 
@@ -20,6 +21,8 @@ void TintGlyph(QImage& dest, const QImage& mask, QRect destRect, std::uint32_t c
 
 inline constexpr std::uint32_t PCLabelUpColour = 0x997A3D;
 inline constexpr std::uint32_t PCLabelDownColour = 0x000000;
+// The frame around the keys to press next while practising (0xRRGGBB).
+inline constexpr std::uint32_t PCMarkColour = 0xFF8C00;
 
 class TKoPCKeyboard {
 public:
@@ -30,6 +33,9 @@ public:
   void SetKeyState(int keyIndex, std::uint8_t state);
   std::uint8_t KeyState(int keyIndex) const;
   void AllKeysUp();
+  // Frames these keys (the next to press) and no others.
+  void SetMarkedKeys(std::span<const int> keyIndices);
+  bool KeyMarked(int keyIndex) const;
   void SetEnabled(bool enabled);
   bool Enabled() const { return FKeysEnabled; }
   void DrawLabel(int keyIndex);

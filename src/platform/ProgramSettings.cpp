@@ -10,6 +10,7 @@ namespace {
 
 const QString DrumsOnlyKey = QStringLiteral("Accompaniment/DrumsOnly");
 const QString FingeredChordsKey = QStringLiteral("Accompaniment/FingeredChords");
+const QString BestScoresGroup = QStringLiteral("BestScores");
 
 QString IniPath(const std::filesystem::path& fileName) {
   return QString::fromStdString(fileName.string());
@@ -22,11 +23,18 @@ bool LoadProgramSettingsFrom(const std::filesystem::path& fileName, TProgramSett
   std::error_code error;
   if (!std::filesystem::is_regular_file(fileName, error))
     return false;
-  const QSettings ini(IniPath(fileName), QSettings::IniFormat);
+  QSettings ini(IniPath(fileName), QSettings::IniFormat);
   if (ini.status() != QSettings::NoError)
     return false;
   settings.AccompDrumsOnly = ini.value(DrumsOnlyKey, settings.AccompDrumsOnly).toBool();
   settings.FingeredChords = ini.value(FingeredChordsKey, settings.FingeredChords).toBool();
+  ini.beginGroup(BestScoresGroup);
+  for (const QString& song : ini.childKeys()) {
+    bool ok = false;
+    const int percent = ini.value(song).toInt(&ok);
+    if (ok && percent >= 0 && percent <= 100)
+      settings.BestScores[song.toStdString()] = percent;
+  }
   return true;
 }
 
@@ -39,6 +47,11 @@ bool SaveProgramSettingsTo(const std::filesystem::path& fileName,
   QSettings ini(IniPath(fileName), QSettings::IniFormat);
   ini.setValue(DrumsOnlyKey, settings.AccompDrumsOnly);
   ini.setValue(FingeredChordsKey, settings.FingeredChords);
+  ini.remove(BestScoresGroup);
+  ini.beginGroup(BestScoresGroup);
+  for (const auto& [song, percent] : settings.BestScores)
+    ini.setValue(QString::fromStdString(song), percent);
+  ini.endGroup();
   ini.sync();
   return ini.status() == QSettings::NoError;
 }

@@ -3,6 +3,8 @@
 // for. They live in Melotastico.ini in the data folder, an INI file that is
 // read and written here alone; a missing file or key gives the default.
 #include <filesystem>
+#include <map>
+#include <string>
 #include <string_view>
 
 namespace melo {
@@ -10,6 +12,8 @@ namespace melo {
 struct TProgramSettings {
   bool AccompDrumsOnly = false; // the accompaniment plays its drums alone
   bool FingeredChords = false;  // the held left-hand notes name the chord
+  // The best practice score (percent of notes right) by song file name.
+  std::map<std::string, int> BestScores{};
 
   bool operator==(const TProgramSettings&) const = default;
 };
