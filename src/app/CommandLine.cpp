@@ -95,6 +95,7 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& allArguments) {
     std::string text;
     for (auto [name, target] : {std::pair{std::string("--audio"), &window.AudioOutput},
                                 std::pair{std::string("--midi-in"), &window.MidiIn},
+                                std::pair{std::string("--practice"), &window.Practice},
                                 std::pair{std::string("--lang"), &text}}) {
       if (argument == name && i + 1 == allArguments.size())
         return Usage(name + " needs a value");

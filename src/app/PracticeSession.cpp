@@ -170,9 +170,8 @@ TChordKeys KeysForChord(std::span<const int> notes, const TPerformanceValues& va
   });
   for (const int note : notes) {
     const auto player = std::ranges::find_if(result.Keys, [&](int key) {
-      return std::ranges::any_of(keys, [&](const TKeyReach& k) {
-        return k.Key == key && Contains(k.Notes, note);
-      });
+      return std::ranges::any_of(
+          keys, [&](const TKeyReach& k) { return k.Key == key && Contains(k.Notes, note); });
     });
     result.NoteKeys.push_back(player == result.Keys.end() ? -1 : *player);
   }
@@ -201,8 +200,7 @@ int TPracticeScore::Percentile90ErrorMs() const {
   return AbsPercentile(TimingErrors, 90);
 }
 
-TPracticeSession::TPracticeSession(std::vector<TTimedMidiMessage> messages,
-                                   std::uint32_t endTime)
+TPracticeSession::TPracticeSession(std::vector<TTimedMidiMessage> messages, std::uint32_t endTime)
     : FMessages(std::move(messages)), FEndTime(endTime) {
   SetPart(TPracticePart{}, TPerformanceValues{});
 }
@@ -221,7 +219,8 @@ void TPracticeSession::SetPart(const TPracticePart& part, const TPerformanceValu
     bool practised = false;
     if (IsNoteOn(m)) {
       if (sounding >= 0)
-        FNotes[static_cast<std::size_t>(sounding)].Length = m.Time - FNotes[static_cast<std::size_t>(sounding)].Time;
+        FNotes[static_cast<std::size_t>(sounding)].Length =
+            m.Time - FNotes[static_cast<std::size_t>(sounding)].Time;
       practised = (part.Channels >> channel & 1) != 0 && InHand(m.Data1, part);
       sounding = static_cast<int>(FNotes.size());
       FNotes.push_back({m.Time, 0, static_cast<std::uint8_t>(channel), m.Data1, practised});
@@ -292,7 +291,8 @@ int TPracticeSession::NextChord() const {
 
 std::uint32_t TPracticeSession::SongTimeAt(std::uint32_t now) const {
   const std::uint64_t elapsed = now - FAnchorNow;
-  return FAnchorSong + static_cast<std::uint32_t>(elapsed * static_cast<std::uint64_t>(FTempo) / 100);
+  return FAnchorSong +
+         static_cast<std::uint32_t>(elapsed * static_cast<std::uint64_t>(FTempo) / 100);
 }
 
 void TPracticeSession::Anchor(std::uint32_t now, std::uint32_t songTime) {
@@ -305,7 +305,8 @@ void TPracticeSession::Advance(std::uint32_t now) {
     return;
   std::uint32_t t = SongTimeAt(now);
   const int next = NextChord();
-  if (FMode == TPracticeMode::Wait && next >= 0 && FChords[static_cast<std::size_t>(next)].Time < t) {
+  if (FMode == TPracticeMode::Wait && next >= 0 &&
+      FChords[static_cast<std::size_t>(next)].Time < t) {
     t = FChords[static_cast<std::size_t>(next)].Time;
     Anchor(now, t);
   }
@@ -421,9 +422,10 @@ void TPracticeSession::PlayedAlong(int note, std::uint32_t songTime) {
     if (chord.Judgement != TJudgement::Pending || chord.Time < FLoopFrom ||
         !Contains(chord.Notes, note) || std::ranges::find(chord.Struck, note) != chord.Struck.end())
       continue;
-    const auto error = static_cast<int>((static_cast<std::int64_t>(songTime) - chord.Time) * 100 /
-                                        FTempo);
-    if (std::abs(error) <= JudgeWindowMs && (best == nullptr || std::abs(error) < std::abs(bestError))) {
+    const auto error =
+        static_cast<int>((static_cast<std::int64_t>(songTime) - chord.Time) * 100 / FTempo);
+    if (std::abs(error) <= JudgeWindowMs &&
+        (best == nullptr || std::abs(error) < std::abs(bestError))) {
       best = &chord;
       bestError = error;
     }

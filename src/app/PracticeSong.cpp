@@ -20,7 +20,8 @@ bool LoadPracticeSong(const std::filesystem::path& fileName, const TVoiceList& v
   std::error_code error;
   TSimpleRecorder recorder;
   TSongInfo info{};
-  if (!std::filesystem::is_regular_file(fileName, error) || !recorder.LoadFromFile(fileName, info)) {
+  if (!std::filesystem::is_regular_file(fileName, error) ||
+      !recorder.LoadFromFile(fileName, info)) {
     reason = "not a song file, or damaged";
     return false;
   }

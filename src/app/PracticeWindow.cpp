@@ -48,12 +48,15 @@ QString KeyName(int keyIndex) {
 QString ShiftText(const TPracticeShift& shift) {
   QStringList parts;
   if (shift.Transpose != 0)
-    parts << QCoreApplication::translate("TfrmPractice", "移调 %1").arg(shift.Transpose > 0 ? QStringLiteral("+%1").arg(shift.Transpose)
-                                                    : QString::number(shift.Transpose));
+    parts << QCoreApplication::translate("TfrmPractice", "移调 %1")
+                 .arg(shift.Transpose > 0 ? QStringLiteral("+%1").arg(shift.Transpose)
+                                          : QString::number(shift.Transpose));
   if (shift.LeftOctave != 0)
-    parts << QCoreApplication::translate("TfrmPractice", "左手八度 %1").arg(shift.LeftOctave > 0 ? QStringLiteral("+1") : QStringLiteral("-1"));
+    parts << QCoreApplication::translate("TfrmPractice", "左手八度 %1")
+                 .arg(shift.LeftOctave > 0 ? QStringLiteral("+1") : QStringLiteral("-1"));
   if (shift.RightOctave != 0)
-    parts << QCoreApplication::translate("TfrmPractice", "右手八度 %1").arg(shift.RightOctave > 0 ? QStringLiteral("+1") : QStringLiteral("-1"));
+    parts << QCoreApplication::translate("TfrmPractice", "右手八度 %1")
+                 .arg(shift.RightOctave > 0 ? QStringLiteral("+1") : QStringLiteral("-1"));
   return parts.join(QStringLiteral(", "));
 }
 
@@ -154,9 +157,12 @@ TPracticeWindow::~TPracticeWindow() {
 
 void TPracticeWindow::CreateControls() {
   FPart = new QComboBox(this);
-  FPart->addItems({QCoreApplication::translate("TfrmPractice", "右手"), QCoreApplication::translate("TfrmPractice", "左手"), QCoreApplication::translate("TfrmPractice", "双手")});
+  FPart->addItems({QCoreApplication::translate("TfrmPractice", "右手"),
+                   QCoreApplication::translate("TfrmPractice", "左手"),
+                   QCoreApplication::translate("TfrmPractice", "双手")});
   FMode = new QComboBox(this);
-  FMode->addItems({QCoreApplication::translate("TfrmPractice", "等待"), QCoreApplication::translate("TfrmPractice", "跟奏")});
+  FMode->addItems({QCoreApplication::translate("TfrmPractice", "等待"),
+                   QCoreApplication::translate("TfrmPractice", "跟奏")});
   FTempo = new QSpinBox(this);
   FTempo->setRange(MinTempoPercent, MaxTempoPercent);
   FTempo->setValue(100);
@@ -319,11 +325,16 @@ QString TPracticeWindow::StatusText() const {
   const std::vector<TPracticeChord>& chords = FSession.Chords();
   QString text;
   if (FSession.Finished()) {
-    text = QCoreApplication::translate("TfrmPractice", "得分 %1%：对 %2，错 %3，漏 %4").arg(score.Percent()).arg(score.Right).arg(score.Wrong).arg(score.Missed);
+    text = QCoreApplication::translate("TfrmPractice", "得分 %1%：对 %2，错 %3，漏 %4")
+               .arg(score.Percent())
+               .arg(score.Right)
+               .arg(score.Wrong)
+               .arg(score.Missed);
     if (!score.TimingErrors.empty())
-      text += QCoreApplication::translate("TfrmPractice", "；时间误差中位 %1 毫秒，90% 在 %2 毫秒内")
-                  .arg(score.MedianErrorMs())
-                  .arg(score.Percentile90ErrorMs());
+      text +=
+          QCoreApplication::translate("TfrmPractice", "；时间误差中位 %1 毫秒，90% 在 %2 毫秒内")
+              .arg(score.MedianErrorMs())
+              .arg(score.Percentile90ErrorMs());
   } else {
     const int next = FSession.NextChord();
     QStringList keys;
@@ -331,13 +342,14 @@ QString TPracticeWindow::StatusText() const {
       for (const int key : chords[static_cast<std::size_t>(next)].Keys.Keys)
         keys << KeyName(key);
     }
-    text = QCoreApplication::translate("TfrmPractice", "第 %1/%2 个和弦，按 %3；对 %4，错 %5，漏 %6")
-               .arg(next < 0 ? static_cast<int>(chords.size()) : next + 1)
-               .arg(chords.size())
-               .arg(keys.isEmpty() ? QStringLiteral("—") : keys.join(QStringLiteral(" + ")))
-               .arg(score.Right)
-               .arg(score.Wrong)
-               .arg(score.Missed);
+    text =
+        QCoreApplication::translate("TfrmPractice", "第 %1/%2 个和弦，按 %3；对 %4，错 %5，漏 %6")
+            .arg(next < 0 ? static_cast<int>(chords.size()) : next + 1)
+            .arg(chords.size())
+            .arg(keys.isEmpty() ? QStringLiteral("—") : keys.join(QStringLiteral(" + ")))
+            .arg(score.Right)
+            .arg(score.Wrong)
+            .arg(score.Missed);
   }
   if (FBestPercent >= 0)
     text += QCoreApplication::translate("TfrmPractice", "；最佳 %1%").arg(FBestPercent);
@@ -345,8 +357,10 @@ QString TPracticeWindow::StatusText() const {
     if (chord.Keys.OutOfReach.empty())
       continue;
     const TOutOfReach& far = chord.Keys.OutOfReach.front();
-    text += far.Fixable ? QCoreApplication::translate("TfrmPractice", "\n有的音没有键能弹到；%1 可以弹到").arg(ShiftText(far.Fix))
-                        : QCoreApplication::translate("TfrmPractice", "\n有的音没有键能弹到");
+    text += far.Fixable
+                ? QCoreApplication::translate("TfrmPractice", "\n有的音没有键能弹到；%1 可以弹到")
+                      .arg(ShiftText(far.Fix))
+                : QCoreApplication::translate("TfrmPractice", "\n有的音没有键能弹到");
     break;
   }
   return text;

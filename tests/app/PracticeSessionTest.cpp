@@ -75,9 +75,9 @@ TEST(PracticeKeys, ANoteNoKeyReachesIsReportedWithTheSmallestShiftThatReachesIt)
 
 // Right hand C4 at 1000 ms, E4 and G4 at 2000; the accompaniment on channel 3.
 std::vector<TTimedMidiMessage> TwoChords() {
-  return {{0, 0xC2, 5, 0},    {500, 0x92, 40, 90}, {1000, 0x90, 60, 100}, {1200, 0x80, 60, 0},
-          {1500, 0x82, 40, 0}, {2000, 0x90, 64, 100}, {2010, 0x90, 67, 100},
-          {2500, 0x80, 64, 0}, {2500, 0x80, 67, 0}};
+  return {{0, 0xC2, 5, 0},       {500, 0x92, 40, 90}, {1000, 0x90, 60, 100},
+          {1200, 0x80, 60, 0},   {1500, 0x82, 40, 0}, {2000, 0x90, 64, 100},
+          {2010, 0x90, 67, 100}, {2500, 0x80, 64, 0}, {2500, 0x80, 67, 0}};
 }
 
 struct TSessionFixture : ::testing::Test {
@@ -145,7 +145,8 @@ TEST_F(TSessionFixture, PlayAlongJudgesEachNoteByItsRealTimeFromTheChord) {
     const bool right = c.Judgement != TJudgement::Pending && c.Judgement != TJudgement::Missed;
     EXPECT_EQ(Session.Score().Right, right ? 1 : 0) << c.Tempo << " " << c.OffsetMs;
     EXPECT_EQ(Session.Score().Wrong, right ? 0 : 1) << c.Tempo << " " << c.OffsetMs;
-    EXPECT_EQ(Session.Score().TimingErrors, right ? std::vector<int>{c.OffsetMs} : std::vector<int>{});
+    EXPECT_EQ(Session.Score().TimingErrors,
+              right ? std::vector<int>{c.OffsetMs} : std::vector<int>{});
   }
 }
 
