@@ -218,9 +218,10 @@ void TPracticeSession::SetPart(const TPracticePart& part, const TPerformanceValu
     int& sounding = open[static_cast<std::size_t>(channel)][m.Data1 & 0x7F];
     bool practised = false;
     if (IsNoteOn(m)) {
-      if (sounding >= 0)
-        FNotes[static_cast<std::size_t>(sounding)].Length =
-            m.Time - FNotes[static_cast<std::size_t>(sounding)].Time;
+      if (sounding >= 0) { // struck again while it sounds: the first one ends here
+        TSongNote& previous = FNotes[static_cast<std::size_t>(sounding)];
+        previous.Length = m.Time - previous.Time;
+      }
       practised = (part.Channels >> channel & 1) != 0 && InHand(m.Data1, part);
       sounding = static_cast<int>(FNotes.size());
       FNotes.push_back({m.Time, 0, static_cast<std::uint8_t>(channel), m.Data1, practised});
@@ -331,10 +332,11 @@ void TPracticeSession::SendDue(std::uint32_t songTime) {
     const TTimedMidiMessage& m = FOthers[FOtherCursor++];
     const std::pair<std::uint8_t, std::uint8_t> note{static_cast<std::uint8_t>(m.Status & 0x0F),
                                                      m.Data1};
-    if (IsNoteOn(m))
+    if (IsNoteOn(m)) {
       FSounding.push_back(note);
-    else if (IsNoteOff(m))
+    } else if (IsNoteOff(m)) {
       std::erase(FSounding, note);
+    }
     if (FSend)
       FSend(m);
   }
@@ -390,10 +392,11 @@ void TPracticeSession::NotePlayed(int note, std::uint32_t now) {
   if (!FRunning)
     return;
   Advance(now);
-  if (FMode == TPracticeMode::Wait)
+  if (FMode == TPracticeMode::Wait) {
     PlayedWaiting(note);
-  else
+  } else {
     PlayedAlong(note, FSongTime);
+  }
 }
 
 void TPracticeSession::PlayedWaiting(int note) {
@@ -440,10 +443,11 @@ void TPracticeSession::PlayedAlong(int note, std::uint32_t songTime) {
   if (best->Struck.size() < best->Notes.size())
     return;
   // The chord is as late or early as its last note.
-  if (std::abs(bestError) <= HitToleranceMs)
+  if (std::abs(bestError) <= HitToleranceMs) {
     best->Judgement = TJudgement::Hit;
-  else
+  } else {
     best->Judgement = bestError < 0 ? TJudgement::Early : TJudgement::Late;
+  }
 }
 
 void TPracticeSession::Finish() {

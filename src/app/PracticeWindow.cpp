@@ -45,18 +45,20 @@ QString KeyName(int keyIndex) {
   return QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size()));
 }
 
+QString Signed(int value) {
+  return value > 0 ? QStringLiteral("+%1").arg(value) : QString::number(value);
+}
+
 QString ShiftText(const TPracticeShift& shift) {
+  const std::array<std::pair<int, QString>, 3> moves = {
+      std::pair{shift.Transpose, QCoreApplication::translate("TfrmPractice", "移调 %1")},
+      std::pair{shift.LeftOctave, QCoreApplication::translate("TfrmPractice", "左手八度 %1")},
+      std::pair{shift.RightOctave, QCoreApplication::translate("TfrmPractice", "右手八度 %1")}};
   QStringList parts;
-  if (shift.Transpose != 0)
-    parts << QCoreApplication::translate("TfrmPractice", "移调 %1")
-                 .arg(shift.Transpose > 0 ? QStringLiteral("+%1").arg(shift.Transpose)
-                                          : QString::number(shift.Transpose));
-  if (shift.LeftOctave != 0)
-    parts << QCoreApplication::translate("TfrmPractice", "左手八度 %1")
-                 .arg(shift.LeftOctave > 0 ? QStringLiteral("+1") : QStringLiteral("-1"));
-  if (shift.RightOctave != 0)
-    parts << QCoreApplication::translate("TfrmPractice", "右手八度 %1")
-                 .arg(shift.RightOctave > 0 ? QStringLiteral("+1") : QStringLiteral("-1"));
+  for (const auto& [by, text] : moves) {
+    if (by != 0)
+      parts << text.arg(Signed(by));
+  }
   return parts.join(QStringLiteral(", "));
 }
 
@@ -330,11 +332,12 @@ QString TPracticeWindow::StatusText() const {
                .arg(score.Right)
                .arg(score.Wrong)
                .arg(score.Missed);
-    if (!score.TimingErrors.empty())
+    if (!score.TimingErrors.empty()) {
       text +=
           QCoreApplication::translate("TfrmPractice", "；时间误差中位 %1 毫秒，90% 在 %2 毫秒内")
               .arg(score.MedianErrorMs())
               .arg(score.Percentile90ErrorMs());
+    }
   } else {
     const int next = FSession.NextChord();
     QStringList keys;

@@ -45,6 +45,10 @@ expect_caption() { # expect_caption TEXT SECONDS WHY
 $(visible_windows)"
 }
 
+press() { # press KEYCODE SECONDS NAME: held for SECONDS
+  xdotool keydown "$1" && sleep "$2" && xdotool keyup "$1" || fail "xdotool failed on $3"
+}
+
 [[ -x $Python ]] || fail "no $Python (Debian's python3 with python3-mido)"
 [[ -x $checker ]] || fail "the tone checker $checker is not built"
 require_tools parecord
@@ -68,7 +72,7 @@ sleep 0.5
 full_volume
 wav=$work/middle-c.wav
 start_recording middle-c
-xdotool keydown "$KeyNum1" && sleep 0.6 && xdotool keyup "$KeyNum1" || fail "xdotool failed on the keypad's 1"
+press "$KeyNum1" 0.6 "the keypad's 1"
 sleep 1
 stop_recording "$recorder"
 if ! "$checker" "$wav" "$MiddleCHz" 0.03 0.5; then
@@ -77,7 +81,7 @@ if ! "$checker" "$wav" "$MiddleCHz" 0.03 0.5; then
 fi
 expect_caption "2/2: Num-3" 5 "the song did not move on to the second note"
 
-xdotool keydown "$KeyNum3" && sleep 0.3 && xdotool keyup "$KeyNum3" || fail "xdotool failed on the keypad's 3"
+press "$KeyNum3" 0.3 "the keypad's 3"
 expect_caption "100%" 10 "no final score"
 grep -q '^practice.mid=100$' "$data/Melotastico.ini" ||
   fail "the best score was not kept: $(cat "$data/Melotastico.ini")"
