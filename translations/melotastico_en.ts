@@ -424,6 +424,22 @@ Some notes have no key that plays them; %1 reaches them</translation>
         <translation>
 Some notes have no key that plays them</translation>
     </message>
+    <message>
+        <source>所有声道</source>
+        <translation>All channels</translation>
+    </message>
+    <message>
+        <source>声道 %1</source>
+        <translation>Channel %1</translation>
+    </message>
+    <message>
+        <source>左手弹这个MIDI音符以下的音，右手弹其余的</source>
+        <translation>The left hand plays the notes below this MIDI note, the right hand the others</translation>
+    </message>
+    <message>
+        <source>分手</source>
+        <translation>Split</translation>
+    </message>
 </context>
 <context>
     <name>TfrmSetFavoriteVoices</name>

@@ -322,7 +322,7 @@ void TKoPerformance::NoteKeyDown(int scanCode, int keyIndex) {
 std::span<const TKoPerformance::TCommandKey> TKoPerformance::CommandKeys() {
   using P = TKoPerformance;
   // clang-format off
-  static constexpr std::array<TCommandKey, 53> table = {{
+  static constexpr std::array<TCommandKey, 54> table = {{
       {scSpace, ssNone, "sustain pedal (twice quickly: period pedal on/off)",
        [](P& p, int) { p.SpaceDown(); }},
       {scEsc, ssNone, "all notes and pedals off", [](P& p, int) { p.Panic(); }},
@@ -380,6 +380,7 @@ std::span<const TKoPerformance::TCommandKey> TKoPerformance::CommandKeys() {
       {scS, ssCtrlShift, "quick save", [](P& p, int) { p.FView->QuickSave(); }},
       {scO, ssCtrlShift, "change a song file's title, player and remark",
        [](P& p, int) { p.FView->EditSongInfo(); }},
+      {scL, ssCtrl, "practise the song in memory", [](P& p, int) { p.FView->PractiseSong(); }},
       {scPause, ssNone, "smart semitone on/off (the editing keys play the nearest sharp)",
        [](P& p, int) { p.ToggleSmartSemitone(); }},
       {scPause, ssShift, "smart semitone on/off", [](P& p, int) { p.ToggleSmartSemitone(); }},

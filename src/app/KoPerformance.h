@@ -124,6 +124,7 @@ public:
   virtual void ShowAbout() {}                     // Ctrl+Esc
   virtual void OpenSong() {}                      // Ctrl+O
   virtual void EditSongInfo() {}                  // Ctrl+Shift+O
+  virtual void PractiseSong() {}                  // Ctrl+L
   virtual void SaveSongAs() {}                    // Ctrl+S
   virtual void QuickSave() {}                     // Ctrl+Shift+S
   virtual void StepMasterVolume(int /*delta*/) {} // Ctrl+PageUp +5, Ctrl+PageDown -5

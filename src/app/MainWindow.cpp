@@ -597,14 +597,18 @@ bool TRoVoravForm::OpenPractice(const QString& fileName) {
                    .arg(fileName, QString::fromStdString(reason)));
     return false;
   }
+  ShowPractice(std::move(song), QFileInfo(fileName).fileName());
+  return true;
+}
+
+void TRoVoravForm::ShowPractice(TPracticeSong song, const QString& songName) {
   delete FPractice;
-  FPractice = new TPracticeWindow(FPerformance, std::move(song.Messages), song.EndTime,
-                                  QFileInfo(fileName).fileName(), this);
+  FPractice =
+      new TPracticeWindow(FPerformance, std::move(song.Messages), song.EndTime, songName, this);
   FPractice->SetOnNextKeys(
       [this](const std::vector<int>& keys) { FPCKeyboard->SetMarkedKeys(keys); });
   FPractice->show();
   FPractice->StartPractice();
-  return true;
 }
 
 void TRoVoravForm::UpdateButtons() {

@@ -24,6 +24,7 @@
 #include "app/ExternalVoiceLists.h"
 #include "app/KoPerformance.h"
 #include "app/MidiKeyboardInput.h"
+#include "app/PracticeSong.h"
 #include "app/VolumeControl.h"
 #include "controls/SkinLayout.h"
 #include "input/KoDIKeyBoard.h"
@@ -163,6 +164,8 @@ private:
   void ShowNotice(const QString& text);
   void ApplySongState();
   void SongEnded();
+  // Opens the practice window on the song, in place of any before.
+  void ShowPractice(TPracticeSong song, const QString& songName);
   // Names the songs recovered from journals at start-up in a message.
   void TellRecovered(const std::vector<std::filesystem::path>& songs);
 

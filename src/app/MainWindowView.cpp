@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <iterator>
 
+#include <QFileInfo>
 #include <QLabel>
 
 #include "app/About.h"
+#include "app/SimpleRecorder.h"
 #include "app/SongCommands.h"
+#include "app/SongExport.h"
 #include "controls/KoMainButtons.h"
 #include "controls/KoPCKeyboard.h"
 #include "controls/KoSlider.h"
@@ -105,6 +108,18 @@ void TRoVoravForm::TView::ShowAbout() {
 
 void TRoVoravForm::TView::QuickSave() {
   static_cast<void>(F.FSongCommands->QuickSave()); // a failure shows its own message
+}
+
+void TRoVoravForm::TView::PractiseSong() {
+  const TSimpleRecorder& song = *F.FRecorder;
+  if (F.FPerformance.Recording() || F.FPerformance.Playing() || song.Events().Count() == 0)
+    return;
+  TPracticeSong practised;
+  practised.Messages = PlaySongOffline(song.Header, song.Events(), F.FVoices);
+  practised.EndTime = LastMessageTime(practised.Messages);
+  F.ShowPractice(std::move(practised), F.FSongFileName.isEmpty()
+                                           ? QStringLiteral("NewFile")
+                                           : QFileInfo(F.FSongFileName).fileName());
 }
 
 void TRoVoravForm::TView::StepMasterVolume(int delta) {

@@ -33,6 +33,7 @@ public:
   bool StepExternalRightVoice(int step) override;
   void OpenSong() override;
   void EditSongInfo() override;
+  void PractiseSong() override;
   void SaveSongAs() override;
 
 private:

@@ -162,6 +162,15 @@ void TPracticeWindow::CreateControls() {
   FPart->addItems({QCoreApplication::translate("TfrmPractice", "右手"),
                    QCoreApplication::translate("TfrmPractice", "左手"),
                    QCoreApplication::translate("TfrmPractice", "双手")});
+  FChannel = new QComboBox(this);
+  FChannel->addItem(QCoreApplication::translate("TfrmPractice", "所有声道"));
+  for (int channel = 1; channel <= 16; ++channel)
+    FChannel->addItem(QCoreApplication::translate("TfrmPractice", "声道 %1").arg(channel));
+  FSplit = new QSpinBox(this);
+  FSplit->setRange(0, 127);
+  FSplit->setValue(TPracticePart{}.SplitNote);
+  FSplit->setToolTip(
+      QCoreApplication::translate("TfrmPractice", "左手弹这个MIDI音符以下的音，右手弹其余的"));
   FMode = new QComboBox(this);
   FMode->addItems({QCoreApplication::translate("TfrmPractice", "等待"),
                    QCoreApplication::translate("TfrmPractice", "跟奏")});
@@ -177,9 +186,9 @@ void TPracticeWindow::CreateControls() {
     box->setSuffix(QCoreApplication::translate("TfrmPractice", " 秒"));
   }
   FStartStop = new QPushButton(QCoreApplication::translate("TfrmPractice", "开始"), this);
-  for (QWidget* control : std::initializer_list<QWidget*>{FPart, FMode, FStartStop})
+  for (QWidget* control : std::initializer_list<QWidget*>{FPart, FChannel, FMode, FStartStop})
     control->setFocusPolicy(Qt::NoFocus);
-  for (QWidget* control : std::initializer_list<QWidget*>{FTempo, FLoopFrom, FLoopTo})
+  for (QWidget* control : std::initializer_list<QWidget*>{FSplit, FTempo, FLoopFrom, FLoopTo})
     control->setFocusPolicy(Qt::ClickFocus);
   QObject::connect(FStartStop, &QPushButton::clicked, this,
                    [this] { FSession.Running() ? StopPractice() : StartPractice(); });
@@ -189,6 +198,9 @@ void TPracticeWindow::CreateControls() {
   auto* controls = new QHBoxLayout;
   controls->addWidget(new QLabel(QCoreApplication::translate("TfrmPractice", "声部"), this));
   controls->addWidget(FPart);
+  controls->addWidget(FChannel);
+  controls->addWidget(new QLabel(QCoreApplication::translate("TfrmPractice", "分手"), this));
+  controls->addWidget(FSplit);
   controls->addWidget(new QLabel(QCoreApplication::translate("TfrmPractice", "方式"), this));
   controls->addWidget(FMode);
   controls->addWidget(new QLabel(QCoreApplication::translate("TfrmPractice", "速度"), this));
@@ -211,8 +223,11 @@ void TPracticeWindow::CreateControls() {
 void TPracticeWindow::ApplyChoices() {
   static constexpr std::array<TPracticeHands, 3> hands = {
       TPracticeHands::Right, TPracticeHands::Left, TPracticeHands::Both};
-  FSession.SetPart({.Hands = hands[static_cast<std::size_t>(FPart->currentIndex())]},
-                   FPerformance.Values());
+  TPracticePart part{.Hands = hands[static_cast<std::size_t>(FPart->currentIndex())],
+                     .SplitNote = FSplit->value()};
+  if (FChannel->currentIndex() > 0)
+    part.Channels = static_cast<std::uint16_t>(1u << (FChannel->currentIndex() - 1));
+  FSession.SetPart(part, FPerformance.Values());
   FSession.SetMode(FMode->currentIndex() == 0 ? TPracticeMode::Wait : TPracticeMode::PlayAlong);
   FSession.SetTempo(FTempo->value(), Now());
   FSession.SetLoop(static_cast<std::uint32_t>(FLoopFrom->value() * 1000),

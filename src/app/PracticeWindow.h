@@ -93,6 +93,8 @@ private:
   QElapsedTimer FElapsed;
   QTimer FTimer;
   QComboBox* FPart = nullptr;
+  QComboBox* FChannel = nullptr;
+  QSpinBox* FSplit = nullptr;
   QComboBox* FMode = nullptr;
   QSpinBox* FTempo = nullptr;
   QDoubleSpinBox* FLoopFrom = nullptr;
