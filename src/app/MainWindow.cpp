@@ -605,8 +605,7 @@ void TRoVoravForm::ShowPractice(TPracticeSong song, const QString& songName) {
   delete FPractice;
   FPractice =
       new TPracticeWindow(FPerformance, std::move(song.Messages), song.EndTime, songName, this);
-  FPractice->SetOnNextKeys(
-      [this](const std::vector<int>& keys) { FPCKeyboard->SetMarkedKeys(keys); });
+  FPractice->SetOnNextKeys([this](const std::vector<int>& keys) { FView->MarkNextKeys(keys); });
   FPractice->show();
   FPractice->StartPractice();
 }

@@ -1,6 +1,7 @@
 #include "app/MainWindowView.h"
 
 #include <algorithm>
+#include <array>
 #include <iterator>
 
 #include <QFileInfo>
@@ -60,6 +61,23 @@ void TRoVoravForm::TView::ShowPCKey(int keyIndex, std::uint8_t state) {
 
 void TRoVoravForm::TView::ShowPianoKey(int hand, int note, std::uint8_t state) {
   (hand == LeftHand ? F.FLeftKeyboard : F.FRightKeyboard)->SetKeyState(note - 24, state);
+}
+
+void TRoVoravForm::TView::MarkNextKeys(const std::vector<int>& keyIndices) {
+  F.FPCKeyboard->SetMarkedKeys(keyIndices);
+  const TPerformanceValues& values = F.FPerformance.Values();
+  std::array<std::vector<int>, HandCount> positions;
+  for (const int key : keyIndices) {
+    const TKeyDef& def = values.KeyDefs.Keys[key];
+    for (int i = 0; i < SoundingNoteCount(def); ++i) {
+      const int note =
+          NoteToMidi(def.Notes[i], values.LeftOctave, values.RightOctave, values.Transpose);
+      if (note >= 0)
+        positions[NoteIsLeft(def.Notes[i]) ? LeftHand : RightHand].push_back(note - 24);
+    }
+  }
+  F.FLeftKeyboard->SetMarkedPositions(positions[LeftHand]);
+  F.FRightKeyboard->SetMarkedPositions(positions[RightHand]);
 }
 
 void TRoVoravForm::TView::ShowStaff(const TKeyNote (&notes)[MaxKeyNotes], int transpose) {

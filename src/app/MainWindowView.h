@@ -3,6 +3,8 @@
 // commands its keys start (Alt+F4, Ctrl+O, ...). UI thread only.
 #include "app/MainWindow.h"
 
+#include <vector>
+
 namespace melo {
 
 class TRoVoravForm::TView final : public TPerformanceView {
@@ -35,6 +37,10 @@ public:
   void EditSongInfo() override;
   void PractiseSong() override;
   void SaveSongAs() override;
+
+  // Frames the keys to press next on the PC keyboard and their notes on each
+  // hand's piano keyboard; none for an empty list.
+  void MarkNextKeys(const std::vector<int>& keyIndices);
 
 private:
   TRoVoravForm& F;

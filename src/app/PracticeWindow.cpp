@@ -2,6 +2,7 @@
 
 #include "app/KoPerformance.h"
 #include "app/SimpleRecorder.h"
+#include "controls/KoMultiGlyphButton.h"
 #include "input/KeyEventFeed.h"
 #include "platform/ProgramSettings.h"
 
@@ -106,7 +107,7 @@ private:
     if (chord >= 0 && FWindow.FSession.Running())
       next = FWindow.FSession.Chords()[static_cast<std::size_t>(chord)].Notes;
     const auto marked = [&](int note) { return std::ranges::find(next, note) != next.end(); };
-    const QColor mark = QColor::fromRgb(0xFF8C00);
+    const QColor mark = QColor::fromRgb(NextKeyColour);
     const int top = NowY() + 1;
     for (const bool black : {false, true}) {
       for (int note = FWindow.FLowNote; note <= FWindow.FHighNote; ++note) {

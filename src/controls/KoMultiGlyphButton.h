@@ -11,6 +11,10 @@
 
 namespace melo {
 
+// The frame colour (0xRRGGBB) of the keys to press next while practising, on
+// the PC keyboard and the piano keyboards alike.
+inline constexpr std::uint32_t NextKeyColour = 0xFF8C00;
+
 class TKoMultiGlyphButton;
 
 using TMouseButtonEvent = std::function<void(TKoMultiGlyphButton* sender, Qt::MouseButton button,

@@ -131,7 +131,7 @@ void TKoPCKeyboard::SetMarkedKeys(std::span<const int> keyIndices) {
     const bool marked = std::ranges::find(keyIndices, i) != keyIndices.end();
     if (button == nullptr || KeyMarked(i) == marked)
       continue;
-    button->SetMarkColour(marked ? QColor::fromRgb(PCMarkColour) : QColor());
+    button->SetMarkColour(marked ? QColor::fromRgb(NextKeyColour) : QColor());
     button->Repaint();
   }
 }

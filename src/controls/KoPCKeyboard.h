@@ -21,8 +21,6 @@ void TintGlyph(QImage& dest, const QImage& mask, QRect destRect, std::uint32_t c
 
 inline constexpr std::uint32_t PCLabelUpColour = 0x997A3D;
 inline constexpr std::uint32_t PCLabelDownColour = 0x000000;
-// The frame around the keys to press next while practising (0xRRGGBB).
-inline constexpr std::uint32_t PCMarkColour = 0xFF8C00;
 
 class TKoPCKeyboard {
 public:

@@ -515,8 +515,12 @@ TEST_F(MainWindowTest, PracticeLabelsFallingNotesWithTheirKeysAndMarksTheKeysToP
                               KeyIndexOfScanCode(scNum5)};
   for (int key = 0; key < KeyCount; ++key)
     EXPECT_EQ(Form->PCKeyboard().KeyMarked(key), std::ranges::find(next, key) != next.end()) << key;
+  for (const int position : {60 - 24, 64 - 24, 67 - 24})
+    EXPECT_TRUE(Form->RightKeyboard().PositionMarked(position)) << position;
+  EXPECT_FALSE(Form->RightKeyboard().PositionMarked(62 - 24));
+  EXPECT_FALSE(Form->LeftKeyboard().PositionMarked(60 - 24));
   const QImage marked = Form->PCKeyboard().Button(next[0])->grab().toImage();
-  EXPECT_EQ(marked.pixelColor(1, marked.height() / 2), QColor::fromRgb(PCMarkColour));
+  EXPECT_EQ(marked.pixelColor(1, marked.height() / 2), QColor::fromRgb(NextKeyColour));
 
   now = 5000;
   practice.Tick(); // the song waits at the chord, its accompaniment sounding
@@ -529,6 +533,7 @@ TEST_F(MainWindowTest, PracticeLabelsFallingNotesWithTheirKeysAndMarksTheKeysToP
   EXPECT_EQ(practice.Session().Chords()[0].Judgement, TJudgement::Hit);
   for (const int key : next)
     EXPECT_FALSE(Form->PCKeyboard().KeyMarked(key)) << key;
+  EXPECT_FALSE(Form->RightKeyboard().PositionMarked(60 - 24));
 }
 
 // ---- Dialogs ----------------------------------------------------------------------------------
