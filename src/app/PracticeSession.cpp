@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdlib>
 #include <limits>
+#include <map>
 #include <tuple>
 
 namespace melo {
@@ -38,22 +39,37 @@ bool SoundsWithin(const TKeyReach& key, std::span<const int> chord) {
   return std::includes(chord.begin(), chord.end(), key.Notes.begin(), key.Notes.end());
 }
 
-// Whether a key reaches note within the chord under the shifted values.
-bool ShiftReaches(const TPerformanceValues& values, const TPracticeShift& shift, int note,
-                  std::span<const int> chord) {
-  TPerformanceValues shifted = values;
-  shifted.Transpose += shift.Transpose;
-  shifted.LeftOctave += shift.LeftOctave;
-  shifted.RightOctave += shift.RightOctave;
-  return std::ranges::any_of(SoundingKeys(shifted), [&](const TKeyReach& key) {
-    return Contains(key.Notes, note) && SoundsWithin(key, chord);
-  });
-}
+// The keys that sound notes under the values, and under each shift within
+// the values' ranges once it is asked for: found once for a whole song.
+class TKeyReaches {
+public:
+  explicit TKeyReaches(const TPerformanceValues& values)
+      : FValues(values), FKeys(SoundingKeys(values)) {}
+  const TPerformanceValues& Values() const { return FValues; }
+  const std::vector<TKeyReach>& Keys() const { return FKeys; }
+  const std::vector<TKeyReach>& Shifted(const TPracticeShift& shift) {
+    const auto at = std::tuple(shift.Transpose, shift.LeftOctave, shift.RightOctave);
+    auto found = FShifted.find(at);
+    if (found == FShifted.end()) {
+      TPerformanceValues shifted = FValues;
+      shifted.Transpose += shift.Transpose;
+      shifted.LeftOctave += shift.LeftOctave;
+      shifted.RightOctave += shift.RightOctave;
+      found = FShifted.emplace(at, SoundingKeys(shifted)).first;
+    }
+    return found->second;
+  }
 
-// The smallest shift that lets a key sound note: octaves before the
-// transposition, then the preferred hand's octave before the other's.
-TOutOfReach FixFor(int note, std::span<const int> chord, const TPerformanceValues& values,
-                   int preferredHand) {
+private:
+  const TPerformanceValues& FValues;
+  std::vector<TKeyReach> FKeys;
+  std::map<std::tuple<int, int, int>, std::vector<TKeyReach>> FShifted;
+};
+
+// The smallest shift that lets a key sound note within the chord: octaves
+// before the transposition, then the preferred hand's octave before the other's.
+TOutOfReach FixFor(int note, std::span<const int> chord, TKeyReaches& reaches, int preferredHand) {
+  const TPerformanceValues& values = reaches.Values();
   TOutOfReach reach{note, false, {}};
   auto best = std::tuple(std::numeric_limits<int>::max(), 0);
   for (int t = MinTranspose; t <= MaxTranspose; ++t) {
@@ -66,7 +82,12 @@ TOutOfReach FixFor(int note, std::span<const int> chord, const TPerformanceValue
         const int otherHand =
             (preferredHand == RightHand ? shift.LeftOctave : shift.RightOctave) != 0 ? 1 : 0;
         const auto rank = std::tuple(cost, otherHand);
-        if (cost == 0 || rank >= best || !ShiftReaches(values, shift, note, chord))
+        if (cost == 0 || rank >= best)
+          continue;
+        const bool reached = std::ranges::any_of(reaches.Shifted(shift), [&](const TKeyReach& key) {
+          return Contains(key.Notes, note) && SoundsWithin(key, chord);
+        });
+        if (!reached)
           continue;
         best = rank;
         reach.Fixable = true;
@@ -137,10 +158,11 @@ int AbsPercentile(std::vector<int> errors, int percent) {
 
 } // namespace
 
-TChordKeys KeysForChord(std::span<const int> notes, const TPerformanceValues& values,
-                        int preferredHand) {
+namespace {
+
+TChordKeys ChordKeys(std::span<const int> notes, TKeyReaches& reaches, int preferredHand) {
   TChordKeys result;
-  const std::vector<TKeyReach> keys = SoundingKeys(values);
+  const std::vector<TKeyReach>& keys = reaches.Keys();
   if (const TKeyReach* whole = WholeChordKey(keys, notes, preferredHand)) {
     result.Keys.push_back(whole->Key);
     result.NoteKeys.assign(notes.size(), whole->Key);
@@ -176,8 +198,16 @@ TChordKeys KeysForChord(std::span<const int> notes, const TPerformanceValues& va
     result.NoteKeys.push_back(player == result.Keys.end() ? -1 : *player);
   }
   for (const int note : uncovered)
-    result.OutOfReach.push_back(FixFor(note, notes, values, preferredHand));
+    result.OutOfReach.push_back(FixFor(note, notes, reaches, preferredHand));
   return result;
+}
+
+} // namespace
+
+TChordKeys KeysForChord(std::span<const int> notes, const TPerformanceValues& values,
+                        int preferredHand) {
+  TKeyReaches reaches(values);
+  return ChordKeys(notes, reaches, preferredHand);
 }
 
 int TPracticeScore::Percent() const {
@@ -246,8 +276,9 @@ void TPracticeSession::SetPart(const TPracticePart& part, const TPerformanceValu
     if (!Contains(notes, note.Note))
       notes.insert(std::ranges::upper_bound(notes, int{note.Note}), note.Note);
   }
+  TKeyReaches reaches(values);
   for (TPracticeChord& chord : FChords)
-    chord.Keys = KeysForChord(chord.Notes, values, hand);
+    chord.Keys = ChordKeys(chord.Notes, reaches, hand);
 }
 
 void TPracticeSession::SetTempo(int percent, std::uint32_t now) {
