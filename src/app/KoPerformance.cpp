@@ -738,6 +738,11 @@ void TKoPerformance::PlayRawMidi(std::int32_t data) {
   ShowHeldNotes();
 }
 
+void TKoPerformance::PlayAlongMessage(std::uint8_t status, std::uint8_t data1, std::uint8_t data2) {
+  PlayRawMidi(status << 16 | data1 << 8 | data2);
+  Record(&TSimpleRecorder::RecordRawMidi, status, data1, data2);
+}
+
 void TKoPerformance::ConnectMidiIn() {
   FMidiIn.OnNoteOn = [this](int note, int velocity) {
     ExternalNote(note, velocity);

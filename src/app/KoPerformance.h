@@ -287,6 +287,10 @@ public:
   // keyboard, other channels but the drums' on the right) and the staff.
   void SetShowRawNotes(bool show) { FShowRawNotes = show; }
   void PlayEvent(std::uint8_t kind, std::int32_t data, const TKeyDefTable* keyDefs);
+  // A message of a song played along with the keys (a practice session's
+  // other part and accompaniment): sent as playback sends raw MIDI and, while
+  // recording, recorded as raw MIDI, so it is heard and kept like the keys.
+  void PlayAlongMessage(std::uint8_t status, std::uint8_t data1, std::uint8_t data2);
 
   // Switches.
   void SetNotebookMode(bool on) { FNotebookMode = on; }

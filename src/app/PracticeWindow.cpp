@@ -1,7 +1,6 @@
 #include "app/PracticeWindow.h"
 
 #include "app/KoPerformance.h"
-#include "app/SimpleRecorder.h"
 #include "controls/KoMultiGlyphButton.h"
 #include "input/KeyEventFeed.h"
 #include "platform/ProgramSettings.h"
@@ -136,7 +135,7 @@ TPracticeWindow::TPracticeWindow(TKoPerformance& performance,
   CreateControls();
   ApplyChoices();
   FSession.SetSend([this](const TTimedMidiMessage& m) {
-    FPerformance.PlayEvent(sekRawMidi, m.Status << 16 | m.Data1 << 8 | m.Data2, nullptr);
+    FPerformance.PlayAlongMessage(m.Status, m.Data1, m.Data2);
   });
   FPerformance.SetNoteListener([this](int note) {
     FSession.NotePlayed(note, Now());

@@ -695,6 +695,18 @@ TEST_F(KoPerformanceTest, EveryKeyTellsItsListenerTheNotesKeySoundingNotesNames)
   EXPECT_EQ(heard, std::vector<int>{64});
 }
 
+TEST_F(KoPerformanceTest, PlayedAlongMessagesSoundAndAreRecordedButAreNoPlayersNotes) {
+  std::vector<int> heard;
+  Perf.SetNoteListener([&heard](int note) { heard.push_back(note); });
+  With(kLCtrl, kR);
+  Mark();
+  Perf.PlayAlongMessage(0x92, 40, 90);
+  EXPECT_EQ(Sent(), (TBytes{0x92, 40, 90}));
+  ASSERT_EQ(Recorder.Events().Count(), 1u);
+  EXPECT_EQ(std::int32_t{Recorder.Events()[0].Data}, 0x92 << 16 | 40 << 8 | 90);
+  EXPECT_TRUE(heard.empty());
+}
+
 TEST_F(KoPerformanceTest, ResetBeforeADialogKeepsAccompanimentAndRecordingGoing) {
   With(kLCtrl, kR);
   Tap(kEnter);
