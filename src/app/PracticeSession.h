@@ -51,7 +51,8 @@ struct TOutOfReach {
 
 // The keys that play a chord: one key whose definition sounds the whole
 // chord when there is one, else keys each sounding only notes of the chord,
-// fewest first. Key indices in the order of the notes they play.
+// each next one the key that adds the most notes still missing. Key indices
+// in the order of their lowest notes.
 struct TChordKeys {
   std::vector<int> Keys;
   std::vector<int> NoteKeys; // for each note of the chord the key that plays it, -1 for none
