@@ -133,6 +133,12 @@ TPracticeWindow::TPracticeWindow(TKoPerformance& performance,
   setFocusPolicy(Qt::StrongFocus);
   FElapsed.start();
   CreateControls();
+  TProgramSettings settings;
+  LoadProgramSettings(settings);
+  ShowChoices(settings.Practice);
+  const auto best = settings.BestScores.find(songName.toStdString());
+  if (best != settings.BestScores.end())
+    FBestPercent = best->second;
   ApplyChoices();
   FSession.SetSend([this](const TTimedMidiMessage& m) {
     FPerformance.PlayAlongMessage(m.Status, m.Data1, m.Data2);
@@ -141,11 +147,6 @@ TPracticeWindow::TPracticeWindow(TKoPerformance& performance,
     FSession.NotePlayed(note, Now());
     Tick();
   });
-  TProgramSettings settings;
-  LoadProgramSettings(settings);
-  const auto best = settings.BestScores.find(songName.toStdString());
-  if (best != settings.BestScores.end())
-    FBestPercent = best->second;
   FTimer.setInterval(TickMs);
   QObject::connect(&FTimer, &QTimer::timeout, this, [this] { Tick(); });
   resize(760, 560);
@@ -264,8 +265,25 @@ std::uint32_t TPracticeWindow::Now() const {
   return FClock ? FClock() : static_cast<std::uint32_t>(FElapsed.elapsed());
 }
 
+void TPracticeWindow::ShowChoices(const TPracticeChoices& choices) {
+  FPart->setCurrentIndex(choices.Part);
+  FChannel->setCurrentIndex(choices.Channel);
+  FSplit->setValue(choices.Split);
+  FMode->setCurrentIndex(choices.Mode);
+  FTempo->setValue(choices.Tempo);
+}
+
+void TPracticeWindow::KeepChoices() const {
+  TProgramSettings settings;
+  LoadProgramSettings(settings);
+  settings.Practice = {FPart->currentIndex(), FChannel->currentIndex(), FSplit->value(),
+                       FMode->currentIndex(), FTempo->value()};
+  SaveProgramSettings(settings);
+}
+
 void TPracticeWindow::StartPractice() {
   ApplyChoices();
+  KeepChoices();
   FSession.Start(Now());
   FStartStop->setText(QCoreApplication::translate("TfrmPractice", "停止"));
   FTimer.start();

@@ -8,6 +8,7 @@
 // performance's playback of raw MIDI.
 #include "app/PracticeSession.h"
 #include "music/TimedMidi.h"
+#include "platform/ProgramSettings.h"
 
 #include <QElapsedTimer>
 #include <QRectF>
@@ -74,6 +75,9 @@ private:
 
   void CreateControls();
   void ApplyChoices();
+  // The choices last started with, from and to Melotastico.ini.
+  void ShowChoices(const TPracticeChoices& choices);
+  void KeepChoices() const;
   void BuildLabels();
   void ShowNextKeys();
   void ShowState();

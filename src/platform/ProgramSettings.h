@@ -9,11 +9,24 @@
 
 namespace melo {
 
+// The practice window's choices as last started; a value off its range
+// reads as the default.
+struct TPracticeChoices {
+  int Part = 0;    // 0 right hand, 1 left hand, 2 both
+  int Channel = 0; // 0 every channel but the drums, 1..16 that channel alone
+  int Split = 60;  // 0..127: the left hand plays the notes below it
+  int Mode = 0;    // 0 wait, 1 play along
+  int Tempo = 100; // percent, 25..150
+
+  bool operator==(const TPracticeChoices&) const = default;
+};
+
 struct TProgramSettings {
   bool AccompDrumsOnly = false; // the accompaniment plays its drums alone
   bool FingeredChords = false;  // the held left-hand notes name the chord
   // The best practice score (percent of notes right) by song file name.
   std::map<std::string, int> BestScores{};
+  TPracticeChoices Practice{};
 
   bool operator==(const TProgramSettings&) const = default;
 };

@@ -52,6 +52,23 @@ TEST_F(ProgramSettingsTest, BestScoresRoundTripByAnySongNameAndOnlyPercentsAreRe
   EXPECT_EQ(read.BestScores, (std::map<std::string, int>{{"w.mid", 55}}));
 }
 
+TEST_F(ProgramSettingsTest, PracticeChoicesRoundTripAndEachOffItsRangeReadsAsTheDefault) {
+  const TPracticeChoices lowest{0, 0, 0, 0, 25};
+  const TPracticeChoices highest{2, 16, 127, 1, 150};
+  TProgramSettings read;
+  for (const TPracticeChoices& choices : {lowest, highest}) {
+    ASSERT_TRUE(SaveProgramSettingsTo(File, {.Practice = choices}));
+    ASSERT_TRUE(LoadProgramSettingsFrom(File, read));
+    EXPECT_EQ(read.Practice, choices);
+  }
+  std::ofstream(File) << "[Practice]\nPart=3\nChannel=-1\nSplit=128\nMode=x\nTempo=24\n";
+  ASSERT_TRUE(LoadProgramSettingsFrom(File, read));
+  EXPECT_EQ(read.Practice, TPracticeChoices{});
+  std::ofstream(File) << "[Practice]\nTempo=151\nSplit=59\n";
+  ASSERT_TRUE(LoadProgramSettingsFrom(File, read));
+  EXPECT_EQ(read.Practice, (TPracticeChoices{.Split = 59}));
+}
+
 TEST_F(ProgramSettingsTest, AFileThatCannotBeWrittenFails) {
   std::ofstream(File) << "not a folder";
   EXPECT_FALSE(SaveProgramSettingsTo(File / "Melotastico.ini", {}));
