@@ -323,6 +323,125 @@ The command-line options --audio and --midi-in override these choices for one ru
     </message>
 </context>
 <context>
+    <name>TfrmPractice</name>
+    <message>
+        <source>不能练习 %1：%2</source>
+        <translation>Cannot practise %1: %2</translation>
+    </message>
+    <message>
+        <source>移调 %1</source>
+        <translation>transpose %1</translation>
+    </message>
+    <message>
+        <source>左手八度 %1</source>
+        <translation>left octave %1</translation>
+    </message>
+    <message>
+        <source>右手八度 %1</source>
+        <translation>right octave %1</translation>
+    </message>
+    <message>
+        <source>右手</source>
+        <translation>Right hand</translation>
+    </message>
+    <message>
+        <source>左手</source>
+        <translation>Left hand</translation>
+    </message>
+    <message>
+        <source>双手</source>
+        <translation>Both hands</translation>
+    </message>
+    <message>
+        <source>等待</source>
+        <translation>Wait</translation>
+    </message>
+    <message>
+        <source>跟奏</source>
+        <translation>Play along</translation>
+    </message>
+    <message>
+        <source> 秒</source>
+        <translation> s</translation>
+    </message>
+    <message>
+        <source>开始</source>
+        <translation>Start</translation>
+    </message>
+    <message>
+        <source>声部</source>
+        <translation>Part</translation>
+    </message>
+    <message>
+        <source>方式</source>
+        <translation>Mode</translation>
+    </message>
+    <message>
+        <source>速度</source>
+        <translation>Tempo</translation>
+    </message>
+    <message>
+        <source>循环</source>
+        <translation>Loop</translation>
+    </message>
+    <message>
+        <source>停止</source>
+        <translation>Stop</translation>
+    </message>
+    <message>
+        <source>练习：%1</source>
+        <translation>Practice: %1</translation>
+    </message>
+    <message>
+        <source>得分 %1%</source>
+        <translation>Score %1%</translation>
+    </message>
+    <message>
+        <source>得分 %1%：对 %2，错 %3，漏 %4</source>
+        <translation>Score %1%: %2 right, %3 wrong, %4 missed</translation>
+    </message>
+    <message>
+        <source>；时间误差中位 %1 毫秒，90% 在 %2 毫秒内</source>
+        <translation>; timing error median %1 ms, 90% within %2 ms</translation>
+    </message>
+    <message>
+        <source>第 %1/%2 个和弦，按 %3；对 %4，错 %5，漏 %6</source>
+        <translation>Chord %1 of %2: press %3; %4 right, %5 wrong, %6 missed</translation>
+    </message>
+    <message>
+        <source>；最佳 %1%</source>
+        <translation>; best %1%</translation>
+    </message>
+    <message>
+        <source>
+有的音没有键能弹到；%1 可以弹到</source>
+        <translation>
+Some notes have no key that plays them; %1 reaches them</translation>
+    </message>
+    <message>
+        <source>
+有的音没有键能弹到</source>
+        <translation>
+Some notes have no key that plays them</translation>
+    </message>
+    <message>
+        <source>所有声道</source>
+        <translation>All channels</translation>
+    </message>
+    <message>
+        <source>声道 %1</source>
+        <translation>Channel %1</translation>
+    </message>
+    <message>
+        <source>左手弹这个MIDI音符以下的音，右手弹其余的</source>
+        <translation>The left hand plays the notes below this MIDI note, the right hand the others</translation>
+    </message>
+    <message>
+        <source>分手</source>
+        <translation>Split</translation>
+    </message>
+</context>
+<context>
     <name>TfrmSetFavoriteVoices</name>
     <message>
         <source>编辑快捷音色</source>

@@ -22,12 +22,13 @@ int PortIndexArg = -1;
 std::string AudioOutputArg;
 std::string MidiInArg;
 QString SongFileArg;
+QString PracticeFileArg;
 
 namespace {
 
 // Put back after each test (platform/GlobalState.h).
-[[maybe_unused]] const bool StateRegistered =
-    RegisterGlobalVariables(MultiInstance, PortIndexArg, AudioOutputArg, MidiInArg, SongFileArg);
+[[maybe_unused]] const bool StateRegistered = RegisterGlobalVariables(
+    MultiInstance, PortIndexArg, AudioOutputArg, MidiInArg, SongFileArg, PracticeFileArg);
 
 } // namespace
 namespace {
@@ -94,6 +95,7 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& allArguments) {
     std::string text;
     for (auto [name, target] : {std::pair{std::string("--audio"), &window.AudioOutput},
                                 std::pair{std::string("--midi-in"), &window.MidiIn},
+                                std::pair{std::string("--practice"), &window.Practice},
                                 std::pair{std::string("--lang"), &text}}) {
       if (argument == name && i + 1 == allArguments.size())
         return Usage(name + " needs a value");
@@ -108,6 +110,12 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& allArguments) {
     if (value == nullptr) {
       arguments.push_back(argument);
       continue;
+    }
+    if (value == &window.Practice) {
+      std::error_code error;
+      const std::filesystem::path absolute = std::filesystem::absolute(*value, error);
+      if (!error)
+        *value = absolute.string();
     }
     if (value == &text) {
       window.Language = LanguageOfCode(text);
@@ -178,7 +186,7 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& allArguments) {
 
 std::string UsageText() {
   return "Usage: melotastico [MULTIINSTANCE] [PORT] [--audio OUTPUT] [--midi-in PORT]\n"
-         "                  [--lang zh|en] [SONG.lyt|MIDI.mid]\n"
+         "                  [--lang zh|en] [--practice SONG.lyt|MIDI.mid] [SONG.lyt|MIDI.mid]\n"
          "       melotastico --export SONG.lyt|IN.mid OUT.mid|OUT.wav|OUT.flac|OUT.ogg\n"
          "       melotastico --info SONG.lyt|IN.mid\n"
          "       melotastico --import IN.mid OUT.lyt\n"
@@ -191,6 +199,7 @@ std::string UsageText() {
          "  --midi-in PORT     play from a MIDI port: part of its name or ALSA client:port\n"
          "  --lang zh|en       Chinese or English texts (default: from the locale;\n"
          "                     Chinese for zh* and C/POSIX, else English)\n"
+         "  --practice SONG    open the practice window on the song (.lyt or MIDI)\n"
          "  --export SONG OUT  play the song offline into a Standard MIDI File (.mid)\n"
          "                     or audio (.wav, .flac, .ogg) with the sound set and\n"
          "                     reverb of the settings; an external set (DLS, SF2 or\n"
@@ -219,6 +228,7 @@ void UseCommandLine(const TCommandLine& command) {
   AudioOutputArg = command.AudioOutput;
   MidiInArg = command.MidiIn;
   SongFileArg = QString::fromStdString(command.Song);
+  PracticeFileArg = QString::fromStdString(command.Practice);
 }
 
 int RunCommandLineAction(const TCommandLine& command, std::ostream& out, std::ostream& err) {

@@ -34,10 +34,11 @@ struct TCommandLine {
   std::string AudioOutput;           // "--audio OUTPUT" or "--audio=OUTPUT"
   std::string MidiIn;                // "--midi-in PORT" or "--midi-in=PORT"
   std::optional<TLanguage> Language; // "--lang zh|en" or "--lang=zh|en" (the last one wins)
+  std::string Practice;              // "--practice FILE": the song to practise, as an absolute path
 };
 
 // Arguments without the program's name. The window's options --audio,
-// --midi-in and --lang take their value (a bad language is a Usage). Any
+// --midi-in, --lang and --practice take their value (a bad language is a Usage). Any
 // other argument starting with "--" (or "-h") makes the command line an
 // action; such a command line is checked whole, and anything it does not
 // expect makes it a Usage. Without an action the other arguments are the
@@ -53,6 +54,8 @@ std::string VersionText();
 int RunCommandLineAction(const TCommandLine& command, std::ostream& out, std::ostream& err);
 
 // The window's options of the command line the program was started with.
+// A song to practise once the window shows; empty when none.
+extern QString PracticeFileArg;
 extern bool MultiInstance;
 extern int PortIndexArg;
 // "--audio OUTPUT" and "--midi-in PORT"; empty when not given.

@@ -69,8 +69,6 @@ constexpr std::array<const char*, 12> TransposeNames = {"bA", "A",  "bB", "B", "
                                                         "D",  "bE", "E",  "F", "#F", "G"};
 constexpr std::array<std::uint8_t, 12> KeySignatureCodes = {11, 3, 9, 5, 0, 12, 2, 10, 4, 8, 6, 1};
 
-constexpr int MinTranspose = -4;
-constexpr int MaxTranspose = 7;
 constexpr int DoubleTapMs = 500;
 constexpr int NoteOffVelocity = 64;
 // The accompaniment's start value, for a performance without one.
@@ -324,7 +322,7 @@ void TKoPerformance::NoteKeyDown(int scanCode, int keyIndex) {
 std::span<const TKoPerformance::TCommandKey> TKoPerformance::CommandKeys() {
   using P = TKoPerformance;
   // clang-format off
-  static constexpr std::array<TCommandKey, 53> table = {{
+  static constexpr std::array<TCommandKey, 54> table = {{
       {scSpace, ssNone, "sustain pedal (twice quickly: period pedal on/off)",
        [](P& p, int) { p.SpaceDown(); }},
       {scEsc, ssNone, "all notes and pedals off", [](P& p, int) { p.Panic(); }},
@@ -382,6 +380,7 @@ std::span<const TKoPerformance::TCommandKey> TKoPerformance::CommandKeys() {
       {scS, ssCtrlShift, "quick save", [](P& p, int) { p.FView->QuickSave(); }},
       {scO, ssCtrlShift, "change a song file's title, player and remark",
        [](P& p, int) { p.FView->EditSongInfo(); }},
+      {scL, ssCtrl, "practise the song in memory", [](P& p, int) { p.FView->PractiseSong(); }},
       {scPause, ssNone, "smart semitone on/off (the editing keys play the nearest sharp)",
        [](P& p, int) { p.ToggleSmartSemitone(); }},
       {scPause, ssShift, "smart semitone on/off", [](P& p, int) { p.ToggleSmartSemitone(); }},
@@ -592,12 +591,29 @@ void TKoPerformance::DoNoteOn(int keyIndex) {
     if (FSink)
       NoteOn(HandChannel(hand), n, velocity);
     FView->ShowPianoKey(hand, n, 1);
+    if (FNoteListener)
+      FNoteListener(n);
     sounding.Notes[static_cast<std::size_t>(sounding.Count++)] = {hand, n};
     if (hand == LeftHand && playedLeft < 0)
       playedLeft = n;
   }
   if (playedLeft >= 0)
     HandChordOver(playedLeft);
+}
+
+std::vector<int> KeySoundingNotes(const TPerformanceValues& values, int keyIndex) {
+  std::vector<int> notes;
+  if (keyIndex < 0 || keyIndex >= KeyCount || DrumNote(keyIndex) >= 0)
+    return notes;
+  const TKeyDef& def = values.KeyDefs.Keys[keyIndex];
+  for (int i = 0; i < SoundingNoteCount(def); ++i) {
+    const int n = NoteToMidi(def.Notes[i], values.LeftOctave, values.RightOctave, values.Transpose);
+    if (n >= 0)
+      notes.push_back(n);
+  }
+  std::sort(notes.begin(), notes.end());
+  notes.erase(std::unique(notes.begin(), notes.end()), notes.end());
+  return notes;
 }
 
 void TKoPerformance::HandChordOver(int playedNote) {
@@ -688,6 +704,8 @@ void TKoPerformance::ExternalNote(int note, int velocity) {
     if (FSink)
       NoteOn(HandChannel(RightHand), note, velocity);
     FView->ShowPianoKey(RightHand, note, 1);
+    if (FNoteListener)
+      FNoteListener(note);
     Record(&TSimpleRecorder::RecordRawMidi, NoteOnRight, static_cast<std::uint8_t>(note),
            static_cast<std::uint8_t>(velocity));
     return;
@@ -718,6 +736,11 @@ void TKoPerformance::PlayRawMidi(std::int32_t data) {
     FRawNotes.push_back(shown);
   FView->ShowPianoKey(hand, key, on ? 1 : 0);
   ShowHeldNotes();
+}
+
+void TKoPerformance::PlayAlongMessage(std::uint8_t status, std::uint8_t data1, std::uint8_t data2) {
+  PlayRawMidi(status << 16 | data1 << 8 | data2);
+  Record(&TSimpleRecorder::RecordRawMidi, status, data1, data2);
 }
 
 void TKoPerformance::ConnectMidiIn() {
@@ -824,7 +847,7 @@ void TKoPerformance::SetRightOctave(int value) {
 
 void TKoPerformance::ApplyOctave(int hand, int value) {
   std::int32_t& octave = hand == LeftHand ? FValues.LeftOctave : FValues.RightOctave;
-  octave = std::clamp(value, -1, 1);
+  octave = std::clamp(value, MinOctave, MaxOctave);
   FView->ShowOctave(hand, octave, SignedText(octave));
 }
 

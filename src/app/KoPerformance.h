@@ -80,6 +80,17 @@ bool SongHasRawDrumStrikes(const TSimpleBuffer& events);
 // raw messages, which then show as they play.
 bool SongHasNoKeyPresses(const TSimpleBuffer& events);
 
+// The ranges of the transposition and of each hand's octave.
+inline constexpr int MinTranspose = -4;
+inline constexpr int MaxTranspose = 7;
+inline constexpr int MinOctave = -1;
+inline constexpr int MaxOctave = 1;
+
+// The MIDI notes a key sounds with these values, as the key path plays it
+// (smart semitone aside): sorted, without repeats; none for a drum key or a
+// key without notes.
+std::vector<int> KeySoundingNotes(const TPerformanceValues& values, int keyIndex);
+
 // What a performance tells the one who shows it. Hands: 0 left, 1 right.
 // Every call has a do-nothing default, so a view implements what it has.
 class TPerformanceView {
@@ -113,6 +124,7 @@ public:
   virtual void ShowAbout() {}                     // Ctrl+Esc
   virtual void OpenSong() {}                      // Ctrl+O
   virtual void EditSongInfo() {}                  // Ctrl+Shift+O
+  virtual void PractiseSong() {}                  // Ctrl+L
   virtual void SaveSongAs() {}                    // Ctrl+S
   virtual void QuickSave() {}                     // Ctrl+Shift+S
   virtual void StepMasterVolume(int /*delta*/) {} // Ctrl+PageUp +5, Ctrl+PageDown -5
@@ -170,6 +182,10 @@ public:
   // Takes on the accompaniment mode of this performance (SetAccompMode).
   void SetAccomp(TAutoAccomp* accomp);
   void SetTickSource(TTickSource source) { FTickCount = std::move(source); }
+  // Told every note a key or the MIDI keyboard starts, as it sounds (a
+  // practice session follows the player with it); null for none.
+  using TNoteListener = std::function<void(int note)>;
+  void SetNoteListener(TNoteListener listener) { FNoteListener = std::move(listener); }
 
   // A key of the PC keyboard pressed (down) or released, by scan code. Keys
   // without a key index, a press of a key already pressed and a release of
@@ -271,6 +287,10 @@ public:
   // keyboard, other channels but the drums' on the right) and the staff.
   void SetShowRawNotes(bool show) { FShowRawNotes = show; }
   void PlayEvent(std::uint8_t kind, std::int32_t data, const TKeyDefTable* keyDefs);
+  // A message of a song played along with the keys (a practice session's
+  // other part and accompaniment): sent as playback sends raw MIDI and, while
+  // recording, recorded as raw MIDI, so it is heard and kept like the keys.
+  void PlayAlongMessage(std::uint8_t status, std::uint8_t data1, std::uint8_t data2);
 
   // Switches.
   void SetNotebookMode(bool on) { FNotebookMode = on; }
@@ -363,6 +383,7 @@ private:
   TSimpleRecorder* FRecorder = nullptr;
   TAutoAccomp* FAccomp = nullptr;
   TTickSource FTickCount;
+  TNoteListener FNoteListener;
 
   TDIKeyboardBuffer FKeyState;
   TMidiInRouter FMidiIn;

@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFile>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QMouseEvent>
@@ -19,6 +20,8 @@
 #include <utility>
 
 #include "app/About.h"
+#include "app/PracticeSong.h"
+#include "app/PracticeWindow.h"
 #include "app/RecordingKeeper.h"
 #include "app/SimpleRecorder.h"
 #include "app/SongCommands.h"
@@ -171,6 +174,8 @@ TRoVoravForm::~TRoVoravForm() {
 }
 
 void TRoVoravForm::FormDestroy() {
+  delete FPractice;
+  FPractice = nullptr;
   FPeriodPedalTimer.stop();
   FOutputWatch.stop();
   // Its reader thread ends here; messages it queued are dropped with the window.
@@ -420,11 +425,13 @@ void TRoVoravForm::OpenSettings() {
   ReleaseHeldKeys();
   const TSetupConfig old = Config;
   const TKoPerformance& p = FPerformance;
-  TSetupOptions options{p.NotebookMode(),
-                        p.LoopPlay(),
-                        p.PeriodPedal(),
-                        p.SmartSemitone(),
-                        {p.AccompDrumsOnly(), p.FingeredChords()}};
+  // The settings the dialog does not show (best scores) are saved back as they are.
+  TProgramSettings program;
+  LoadProgramSettings(program);
+  program.AccompDrumsOnly = p.AccompDrumsOnly();
+  program.FingeredChords = p.FingeredChords();
+  TSetupOptions options{p.NotebookMode(), p.LoopPlay(), p.PeriodPedal(), p.SmartSemitone(),
+                        std::move(program)};
   const bool ok = FSetupRunner ? FSetupRunner(Config, options)
                                : ExecuteSetup(
                                      Config, options, [this] { EditKeyDefinition(KeyOneIndex); },
@@ -580,6 +587,27 @@ bool TRoVoravForm::OpenSongFile(const QString& fileName) {
     return false;
   FPerformance.ResetPerformance(ResetForDialog);
   return FSongCommands->OpenSongFile(fileName);
+}
+
+bool TRoVoravForm::OpenPractice(const QString& fileName) {
+  TPracticeSong song;
+  std::string reason;
+  if (!LoadPracticeSong(fileName.toStdString(), FVoices, song, reason)) {
+    ShowNotice(QCoreApplication::translate("TfrmPractice", "不能练习 %1：%2")
+                   .arg(fileName, QString::fromStdString(reason)));
+    return false;
+  }
+  ShowPractice(std::move(song), QFileInfo(fileName).fileName());
+  return true;
+}
+
+void TRoVoravForm::ShowPractice(TPracticeSong song, const QString& songName) {
+  delete FPractice;
+  FPractice =
+      new TPracticeWindow(FPerformance, std::move(song.Messages), song.EndTime, songName, this);
+  FPractice->SetOnNextKeys([this](const std::vector<int>& keys) { FView->MarkNextKeys(keys); });
+  FPractice->show();
+  FPractice->StartPractice();
 }
 
 void TRoVoravForm::UpdateButtons() {

@@ -24,6 +24,7 @@
 #include "app/ExternalVoiceLists.h"
 #include "app/KoPerformance.h"
 #include "app/MidiKeyboardInput.h"
+#include "app/PracticeSong.h"
 #include "app/VolumeControl.h"
 #include "controls/SkinLayout.h"
 #include "input/KoDIKeyBoard.h"
@@ -47,6 +48,7 @@ class TAutoAccomp;
 class TKoMultiGlyphButton;
 class TfrmAbout;
 class TPointerClip;
+class TPracticeWindow;
 struct TSetupConfig;
 class TSongCommands;
 class TSongDialogs;
@@ -77,6 +79,12 @@ public:
   bool ExportSong(const QString& fileName, const TSongInfo& info);
   // Open, Save As, quick save and the song information; tests answer their dialogs.
   TSongCommands& SongCommands() const { return *FSongCommands; }
+
+  // Opens the practice window on a song file (MIDI or our own): while it
+  // practises, the PC-keyboard picture marks the keys to press next. False,
+  // with a message, when the file cannot be read.
+  bool OpenPractice(const QString& fileName);
+  TPracticeWindow* Practice() const { return FPractice; }
 
   void ApplySettings(const TSetupOptions& options);
 
@@ -156,6 +164,8 @@ private:
   void ShowNotice(const QString& text);
   void ApplySongState();
   void SongEnded();
+  // Opens the practice window on the song, in place of any before.
+  void ShowPractice(TPracticeSong song, const QString& songName);
   // Names the songs recovered from journals at start-up in a message.
   void TellRecovered(const std::vector<std::filesystem::path>& songs);
 
@@ -181,6 +191,7 @@ private:
   QString FSongFileName;
   std::unique_ptr<TVolumeControl> FVolume;
   TPointerClip* FPointerClip = nullptr;
+  TPracticeWindow* FPractice = nullptr; // a window of its own, deleted before the performance
   int FActivations = 0;
   bool FMousePedal = false;
   bool FPointerNotHeldSaid = false;

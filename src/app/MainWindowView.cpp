@@ -1,12 +1,16 @@
 #include "app/MainWindowView.h"
 
 #include <algorithm>
+#include <array>
 #include <iterator>
 
+#include <QFileInfo>
 #include <QLabel>
 
 #include "app/About.h"
+#include "app/SimpleRecorder.h"
 #include "app/SongCommands.h"
+#include "app/SongExport.h"
 #include "controls/KoMainButtons.h"
 #include "controls/KoPCKeyboard.h"
 #include "controls/KoSlider.h"
@@ -59,6 +63,23 @@ void TRoVoravForm::TView::ShowPianoKey(int hand, int note, std::uint8_t state) {
   (hand == LeftHand ? F.FLeftKeyboard : F.FRightKeyboard)->SetKeyState(note - 24, state);
 }
 
+void TRoVoravForm::TView::MarkNextKeys(const std::vector<int>& keyIndices) {
+  F.FPCKeyboard->SetMarkedKeys(keyIndices);
+  const TPerformanceValues& values = F.FPerformance.Values();
+  std::array<std::vector<int>, HandCount> positions;
+  for (const int key : keyIndices) {
+    const TKeyDef& def = values.KeyDefs.Keys[key];
+    for (int i = 0; i < SoundingNoteCount(def); ++i) {
+      const int note =
+          NoteToMidi(def.Notes[i], values.LeftOctave, values.RightOctave, values.Transpose);
+      if (note >= 0)
+        positions[NoteIsLeft(def.Notes[i]) ? LeftHand : RightHand].push_back(note - 24);
+    }
+  }
+  F.FLeftKeyboard->SetMarkedPositions(positions[LeftHand]);
+  F.FRightKeyboard->SetMarkedPositions(positions[RightHand]);
+}
+
 void TRoVoravForm::TView::ShowStaff(const TKeyNote (&notes)[MaxKeyNotes], int transpose) {
   TKeyNote shown[MaxKeyNotes];
   std::copy(std::begin(notes), std::end(notes), std::begin(shown));
@@ -105,6 +126,18 @@ void TRoVoravForm::TView::ShowAbout() {
 
 void TRoVoravForm::TView::QuickSave() {
   static_cast<void>(F.FSongCommands->QuickSave()); // a failure shows its own message
+}
+
+void TRoVoravForm::TView::PractiseSong() {
+  const TSimpleRecorder& song = *F.FRecorder;
+  if (F.FPerformance.Recording() || F.FPerformance.Playing() || song.Events().Count() == 0)
+    return;
+  TPracticeSong practised;
+  practised.Messages = PlaySongOffline(song.Header, song.Events(), F.FVoices);
+  practised.EndTime = LastMessageTime(practised.Messages);
+  F.ShowPractice(std::move(practised), F.FSongFileName.isEmpty()
+                                           ? QStringLiteral("NewFile")
+                                           : QFileInfo(F.FSongFileName).fileName());
 }
 
 void TRoVoravForm::TView::StepMasterVolume(int delta) {

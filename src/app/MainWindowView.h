@@ -3,6 +3,8 @@
 // commands its keys start (Alt+F4, Ctrl+O, ...). UI thread only.
 #include "app/MainWindow.h"
 
+#include <vector>
+
 namespace melo {
 
 class TRoVoravForm::TView final : public TPerformanceView {
@@ -33,7 +35,12 @@ public:
   bool StepExternalRightVoice(int step) override;
   void OpenSong() override;
   void EditSongInfo() override;
+  void PractiseSong() override;
   void SaveSongAs() override;
+
+  // Frames the keys to press next on the PC keyboard and their notes on each
+  // hand's piano keyboard; none for an empty list.
+  void MarkNextKeys(const std::vector<int>& keyIndices);
 
 private:
   TRoVoravForm& F;

@@ -69,5 +69,7 @@ int main(int argc, char** argv) {
   melo::StopOnTerminationSignals(&form, [] { QApplication::closeAllWindows(); });
   if (!melo::SongFileArg.isEmpty())
     QTimer::singleShot(0, &form, [&form] { form.OpenSongFile(melo::SongFileArg); });
+  if (!melo::PracticeFileArg.isEmpty())
+    QTimer::singleShot(0, &form, [&form] { form.OpenPractice(melo::PracticeFileArg); });
   return app.exec();
 }

@@ -2,6 +2,7 @@
 
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPen>
 
 namespace melo {
 
@@ -25,6 +26,11 @@ void TKoMultiGlyphButton::paintEvent(QPaintEvent*) {
     painter.drawImage(QPoint(0, 0), *FGlyph, QRect(origin, size()));
   } else {
     painter.fillRect(rect(), palette().button());
+  }
+  if (FMarkColour.isValid()) {
+    constexpr int frame = 3;
+    painter.setPen(QPen(FMarkColour, frame));
+    painter.drawRect(rect().adjusted(1, 1, -2, -2));
   }
   if (!FCaption.isEmpty()) {
     painter.setFont(font());

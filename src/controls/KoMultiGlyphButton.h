@@ -1,6 +1,7 @@
 #pragma once
 // A light child widget that shows one rectangle of a shared picture, chosen by a state index,
 // with an optional centred caption. The skinned keys, buttons and displays are built from it.
+#include <QColor>
 #include <QImage>
 #include <QPoint>
 #include <QString>
@@ -9,6 +10,10 @@
 #include <functional>
 
 namespace melo {
+
+// The frame colour (0xRRGGBB) of the keys to press next while practising, on
+// the PC keyboard and the piano keyboards alike.
+inline constexpr std::uint32_t NextKeyColour = 0xFF8C00;
 
 class TKoMultiGlyphButton;
 
@@ -39,6 +44,9 @@ public:
   }
   void SetGlyphIndex(int index) { FGlyphIndex = index; }
   int GlyphIndex() const { return FGlyphIndex; }
+  // A frame in this colour over the glyph; an invalid colour for none.
+  void SetMarkColour(const QColor& colour) { FMarkColour = colour; }
+  const QColor& MarkColour() const { return FMarkColour; }
   void SetCaption(const QString& caption) { FCaption = caption; }
   const QString& Caption() const { return FCaption; }
   void SetTag(int tag) { FTag = tag; }
@@ -66,6 +74,7 @@ private:
   std::array<QPoint, GlyphStateCount> FGlyphOrigins{};
   int FGlyphIndex = 0;
   QString FCaption;
+  QColor FMarkColour;
   int FTag = 0;
 };
 

@@ -125,6 +125,22 @@ void TKoPCKeyboard::AllKeysUp() {
     SetKeyState(i, 0);
 }
 
+void TKoPCKeyboard::SetMarkedKeys(std::span<const int> keyIndices) {
+  for (int i = 0; i < KeyCount; ++i) {
+    TKoMultiGlyphButton* button = Button(i);
+    const bool marked = std::ranges::find(keyIndices, i) != keyIndices.end();
+    if (button == nullptr || KeyMarked(i) == marked)
+      continue;
+    button->SetMarkColour(marked ? QColor::fromRgb(NextKeyColour) : QColor());
+    button->Repaint();
+  }
+}
+
+bool TKoPCKeyboard::KeyMarked(int keyIndex) const {
+  const TKoMultiGlyphButton* button = Button(keyIndex);
+  return button != nullptr && button->MarkColour().isValid();
+}
+
 void TKoPCKeyboard::SetEnabled(bool enabled) {
   FKeysEnabled = enabled;
   for (auto* button : FButtons) {

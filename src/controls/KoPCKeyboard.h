@@ -9,6 +9,7 @@
 #include <QRect>
 #include <array>
 #include <cstdint>
+#include <span>
 
 namespace melo {
 
@@ -30,6 +31,9 @@ public:
   void SetKeyState(int keyIndex, std::uint8_t state);
   std::uint8_t KeyState(int keyIndex) const;
   void AllKeysUp();
+  // Frames these keys (the next to press) and no others.
+  void SetMarkedKeys(std::span<const int> keyIndices);
+  bool KeyMarked(int keyIndex) const;
   void SetEnabled(bool enabled);
   bool Enabled() const { return FKeysEnabled; }
   void DrawLabel(int keyIndex);

@@ -3,6 +3,8 @@
 #include "controls/HandCursors.h"
 #include "controls/SkinLayout.h"
 
+#include <algorithm>
+
 namespace melo {
 
 namespace {
@@ -73,6 +75,36 @@ void TRoVoravKb::ShowState(int position, int state) {
   FBigWhiteKeys[index]->Repaint();
   FLittleWhiteKeys[index]->SetGlyphIndex(state);
   FLittleWhiteKeys[index]->Repaint();
+}
+
+void TRoVoravKb::SetMarkedPositions(std::span<const int> positions) {
+  for (int p = 0; p < PianoKeyCount; ++p) {
+    const bool marked = std::ranges::find(positions, p) != positions.end();
+    if (PositionMarked(p) == marked)
+      continue;
+    bool isBlack = false;
+    int index = 0;
+    PositionToKey(p, isBlack, index);
+    const QColor colour = marked ? QColor::fromRgb(NextKeyColour) : QColor();
+    const std::array<TKoMultiGlyphButton*, 2> buttons{isBlack ? FBlackKeys[index]
+                                                              : FBigWhiteKeys[index],
+                                                      isBlack ? nullptr : FLittleWhiteKeys[index]};
+    for (TKoMultiGlyphButton* button : buttons) {
+      if (button == nullptr)
+        continue;
+      button->SetMarkColour(colour);
+      button->Repaint();
+    }
+  }
+}
+
+bool TRoVoravKb::PositionMarked(int position) const {
+  if (position < 0 || position >= PianoKeyCount)
+    return false;
+  bool isBlack = false;
+  int index = 0;
+  PositionToKey(position, isBlack, index);
+  return (isBlack ? FBlackKeys[index] : FBigWhiteKeys[index])->MarkColour().isValid();
 }
 
 void TRoVoravKb::ReleaseAll() {

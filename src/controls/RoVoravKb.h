@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <span>
 
 namespace melo {
 
@@ -28,6 +29,9 @@ public:
     return position >= 0 && position < PianoKeyCount ? FKeyStates[position] : 0;
   }
   void ReleaseAll();
+  // Frames the keys at these positions (the next notes to play) and no others.
+  void SetMarkedPositions(std::span<const int> positions);
+  bool PositionMarked(int position) const;
   void SetOnKeyDown(TKeyEvent handler) { FOnKeyDown = std::move(handler); }
   void SetOnKeyUp(TKeyEvent handler) { FOnKeyUp = std::move(handler); }
   void SetCursor(int cursorNumber);

@@ -83,14 +83,16 @@ TEST(CommandLine, WindowOptionsTakeTheirValuesTheRestIsPortSongAndMultiInstance)
             TLanguage::English);
   EXPECT_EQ(ParseCommandLine({"--lang", "en", "--lang", "zh"}).Language, TLanguage::Chinese);
   // An option's value is never the song nor the port.
-  const TCommandLine window =
-      ParseCommandLine({"--audio", "x.lyt", "--midi-in", "7", "song.LYT", "3", "multiinstance"});
+  const TCommandLine window = ParseCommandLine({"--audio", "x.lyt", "--midi-in", "7", "song.LYT",
+                                                "3", "multiinstance", "--practice", "p.mid"});
   EXPECT_EQ(window.Action, TCommandAction::Window);
   EXPECT_EQ(window.AudioOutput, "x.lyt");
   EXPECT_EQ(window.MidiIn, "7");
   EXPECT_EQ(window.PortIndex, 3);
   EXPECT_TRUE(window.MultiInstance);
   EXPECT_EQ(window.Song, (fs::current_path() / "song.LYT").string());
+  EXPECT_EQ(window.Practice, (fs::current_path() / "p.mid").string());
+  EXPECT_EQ(ParseCommandLine({"--practice"}).Action, TCommandAction::Usage);
   // The window's options may stand before an action.
   const TCommandLine info = ParseCommandLine({"--lang", "en", "--audio=jack", "--info", "a.lyt"});
   EXPECT_EQ(info.Action, TCommandAction::Info);

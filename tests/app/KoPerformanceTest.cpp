@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -660,6 +661,50 @@ TEST_F(KoPerformanceTest, ExternalNotesSoundOnTheRightHandAndRecordRawMidi) {
   ASSERT_EQ(Recorder.Events().Count(), 2u);
   EXPECT_EQ(std::int32_t{Recorder.Events()[0].Data}, 0x91 << 16 | 64 << 8 | 99);
   EXPECT_EQ(std::int32_t{Recorder.Events()[1].Data}, 0x81 << 16 | 64 << 8 | 64);
+}
+
+// A practice session reads a key's notes without pressing it and hears those it plays.
+TEST_F(KoPerformanceTest, EveryKeyTellsItsListenerTheNotesKeySoundingNotesNames) {
+  TKeyDefTable table = Perf.KeyDefTable();
+  TKeyDef& t = table.Keys[KeyIndexOfScanCode(kT)];
+  t.NoteCount = 3;
+  t.Notes[0] = {1, 0, 4, LeftHand, 0};
+  t.Notes[1] = {3, 0, 4, RightHand, 0};
+  t.Notes[2] = {1, 0, 4, RightHand, 0};
+  Perf.SetKeyDefs(table);
+  Perf.SetTranspose(2);
+  Perf.SetLeftOctave(-1);
+  Perf.SetRightOctave(1);
+  std::vector<int> heard;
+  Perf.SetNoteListener([&heard](int note) { heard.push_back(note); });
+  EXPECT_EQ(KeySoundingNotes(Perf.Values(), KeyIndexOfScanCode(kT)),
+            (std::vector<int>{50, 74, 78}));
+  for (int key = 0; key < KeyCount; ++key) {
+    heard.clear();
+    if (KeyDefHasNotes(Perf.KeyDefTable().Keys[key])) {
+      Perf.DoNoteOn(key);
+      Perf.DoNoteOff(key);
+    }
+    std::ranges::sort(heard);
+    EXPECT_EQ(heard, KeySoundingNotes(Perf.Values(), key))
+        << KeyNames[static_cast<std::size_t>(key)];
+  }
+  heard.clear();
+  Perf.ExternalNote(64, 99);
+  Perf.ExternalNote(64, 0);
+  EXPECT_EQ(heard, std::vector<int>{64});
+}
+
+TEST_F(KoPerformanceTest, PlayedAlongMessagesSoundAndAreRecordedButAreNoPlayersNotes) {
+  std::vector<int> heard;
+  Perf.SetNoteListener([&heard](int note) { heard.push_back(note); });
+  With(kLCtrl, kR);
+  Mark();
+  Perf.PlayAlongMessage(0x92, 40, 90);
+  EXPECT_EQ(Sent(), (TBytes{0x92, 40, 90}));
+  ASSERT_EQ(Recorder.Events().Count(), 1u);
+  EXPECT_EQ(std::int32_t{Recorder.Events()[0].Data}, 0x92 << 16 | 40 << 8 | 90);
+  EXPECT_TRUE(heard.empty());
 }
 
 TEST_F(KoPerformanceTest, ResetBeforeADialogKeepsAccompanimentAndRecordingGoing) {

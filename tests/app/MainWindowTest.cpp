@@ -24,6 +24,7 @@
 #include "StandInSoundSet.h"
 #include "WindowTestEnvironment.h"
 #include "WindowTyping.h"
+#include "app/PracticeWindow.h"
 #include "app/SimpleRecorder.h"
 #include "controls/KoMainButtons.h"
 #include "controls/KoMultiGlyphButton.h"
@@ -32,7 +33,9 @@
 #include "controls/RoVoravKb.h"
 #include "music/AutoAccomp.h"
 #include "music/KoMetronome.h"
+#include "music/KoMidiFile.h"
 #include "platform/DataFolder.h"
+#include "platform/FileBytes.h"
 #include "sound/DlsTestSets.h"
 #include "sound/DlsWriter.h"
 #include "sound/FavoriteVoices.h"
@@ -484,6 +487,53 @@ TEST_F(MainWindowTest, KeyHeldWhenTheWindowLosesFocusIsReleased) {
   Mark();
   Tap(xQ);
   EXPECT_EQ(Notes(Sent()), (TBytes{0x90, 60, 70, 0x80, 60, 64}));
+}
+
+// ---- Practice ---------------------------------------------------------------------------------
+
+TEST_F(MainWindowTest, PracticeLabelsFallingNotesWithTheirKeysAndMarksTheKeysToPressNext) {
+  // A C major triad for the right hand over a low accompaniment note.
+  const std::vector<TTimedMidiMessage> song{
+      {0, 0x92, 40, 90},   {500, 0x90, 60, 100}, {500, 0x90, 64, 100}, {500, 0x90, 67, 100},
+      {1500, 0x80, 60, 0}, {1500, 0x80, 64, 0},  {1500, 0x80, 67, 0},  {1600, 0x82, 40, 0}};
+  TBytes file;
+  ASSERT_TRUE(BuildMidiFile(song, {}, 2000, file));
+  const QString name = Folder.filePath(QStringLiteral("triad.mid"));
+  ASSERT_TRUE(WriteFileReplacing(name.toStdString(), file));
+  ASSERT_TRUE(Form->OpenPractice(name));
+  TPracticeWindow& practice = *Form->Practice();
+  std::uint32_t now = 0;
+  practice.SetClock([&now] { return now; });
+  practice.StartPractice();
+
+  QStringList labels;
+  for (const TPracticeWindow::TFallingNote& note : practice.FallingNotes())
+    labels << (note.Practised ? note.Label : QStringLiteral("accompaniment"));
+  labels.sort();
+  EXPECT_EQ(labels, QStringList({"Num-1", "Num-3", "Num-5", "accompaniment"}));
+  const std::vector<int> next{KeyIndexOfScanCode(scNum1), KeyIndexOfScanCode(scNum3),
+                              KeyIndexOfScanCode(scNum5)};
+  for (int key = 0; key < KeyCount; ++key)
+    EXPECT_EQ(Form->PCKeyboard().KeyMarked(key), std::ranges::find(next, key) != next.end()) << key;
+  for (const int position : {60 - 24, 64 - 24, 67 - 24})
+    EXPECT_TRUE(Form->RightKeyboard().PositionMarked(position)) << position;
+  EXPECT_FALSE(Form->RightKeyboard().PositionMarked(62 - 24));
+  EXPECT_FALSE(Form->LeftKeyboard().PositionMarked(60 - 24));
+  const QImage marked = Form->PCKeyboard().Button(next[0])->grab().toImage();
+  EXPECT_EQ(marked.pixelColor(1, marked.height() / 2), QColor::fromRgb(NextKeyColour));
+
+  now = 5000;
+  practice.Tick(); // the song waits at the chord, its accompaniment sounding
+  Mark();
+  for (const std::uint32_t xKey : {87u, 89u, 84u}) { // the keypad's 1, 3 and 5
+    QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, xKey, 0, 0);
+    QApplication::sendEvent(&practice, &press);
+  }
+  EXPECT_EQ(Notes(Sent()), (TBytes{0x91, 60, 100, 0x91, 64, 100, 0x91, 67, 100}));
+  EXPECT_EQ(practice.Session().Chords()[0].Judgement, TJudgement::Hit);
+  for (const int key : next)
+    EXPECT_FALSE(Form->PCKeyboard().KeyMarked(key)) << key;
+  EXPECT_FALSE(Form->RightKeyboard().PositionMarked(60 - 24));
 }
 
 // ---- Dialogs ----------------------------------------------------------------------------------

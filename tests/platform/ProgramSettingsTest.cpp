@@ -20,11 +20,11 @@ protected:
 };
 
 TEST_F(ProgramSettingsTest, EachSwitchRoundTripsAndAMissingFileGivesTheDefaults) {
-  TProgramSettings read{true, true};
+  TProgramSettings read{.AccompDrumsOnly = true, .FingeredChords = true};
   EXPECT_FALSE(LoadProgramSettingsFrom(File, read));
   EXPECT_EQ(read, TProgramSettings{});
-  for (const TProgramSettings written :
-       {TProgramSettings{true, false}, TProgramSettings{false, true}}) {
+  for (const TProgramSettings& written :
+       {TProgramSettings{.AccompDrumsOnly = true}, TProgramSettings{.FingeredChords = true}}) {
     ASSERT_TRUE(SaveProgramSettingsTo(File, written));
     ASSERT_TRUE(LoadProgramSettingsFrom(File, read));
     EXPECT_EQ(read, written);
@@ -33,9 +33,40 @@ TEST_F(ProgramSettingsTest, EachSwitchRoundTripsAndAMissingFileGivesTheDefaults)
 
 TEST_F(ProgramSettingsTest, KeysMissingFromTheFileKeepTheirDefaults) {
   std::ofstream(File) << "[Accompaniment]\nFingeredChords=true\n[Other]\nDrumsOnly=true\n";
-  TProgramSettings read{true, false};
+  TProgramSettings read{.AccompDrumsOnly = true};
   ASSERT_TRUE(LoadProgramSettingsFrom(File, read));
-  EXPECT_EQ(read, (TProgramSettings{false, true}));
+  EXPECT_EQ(read, (TProgramSettings{.FingeredChords = true}));
+}
+
+TEST_F(ProgramSettingsTest, BestScoresRoundTripByAnySongNameAndOnlyPercentsAreRead) {
+  const TProgramSettings both{.BestScores = {{"a b=c;#[x].mid", 0}, {"歌.lyt", 100}}};
+  const TProgramSettings one{.BestScores = {{"歌.lyt", 100}}};
+  TProgramSettings read;
+  for (const TProgramSettings& written : {both, one}) {
+    ASSERT_TRUE(SaveProgramSettingsTo(File, written));
+    ASSERT_TRUE(LoadProgramSettingsFrom(File, read));
+    EXPECT_EQ(read, written);
+  }
+  std::ofstream(File) << "[BestScores]\nx.mid=101\ny.mid=-1\nz.mid=abc\nw.mid=55\n";
+  ASSERT_TRUE(LoadProgramSettingsFrom(File, read));
+  EXPECT_EQ(read.BestScores, (std::map<std::string, int>{{"w.mid", 55}}));
+}
+
+TEST_F(ProgramSettingsTest, PracticeChoicesRoundTripAndEachOffItsRangeReadsAsTheDefault) {
+  const TPracticeChoices lowest{0, 0, 0, 0, 25};
+  const TPracticeChoices highest{2, 16, 127, 1, 150};
+  TProgramSettings read;
+  for (const TPracticeChoices& choices : {lowest, highest}) {
+    ASSERT_TRUE(SaveProgramSettingsTo(File, {.Practice = choices}));
+    ASSERT_TRUE(LoadProgramSettingsFrom(File, read));
+    EXPECT_EQ(read.Practice, choices);
+  }
+  std::ofstream(File) << "[Practice]\nPart=3\nChannel=-1\nSplit=128\nMode=x\nTempo=24\n";
+  ASSERT_TRUE(LoadProgramSettingsFrom(File, read));
+  EXPECT_EQ(read.Practice, TPracticeChoices{});
+  std::ofstream(File) << "[Practice]\nTempo=151\nSplit=59\n";
+  ASSERT_TRUE(LoadProgramSettingsFrom(File, read));
+  EXPECT_EQ(read.Practice, (TPracticeChoices{.Split = 59}));
 }
 
 TEST_F(ProgramSettingsTest, AFileThatCannotBeWrittenFails) {
