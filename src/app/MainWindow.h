@@ -147,7 +147,6 @@ private:
   void PCKeyMouseMove(TKoMultiGlyphButton* sender);
   void MainButtonClick(int index);
   void OpenHelp();
-  void SetEditsEnabled(bool enabled);
   void FormActivate();
   void ReleaseHeldKeys();
   void UpdateButtons();
