@@ -28,10 +28,9 @@ void ShowError(const char* text, const char* caption) {
                         QCoreApplication::translate("Melotastico", text));
 }
 
-// The window's picture is drawn offscreen: no display is needed.
+// The window's picture is drawn offscreen: no display is needed, nor used when there is one.
 int RunVideoExport(int argc, char** argv, const melo::TCommandLine& command) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+  qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
   const melo::TLanguage language =
       command.Language.value_or(melo::LanguageOfLocale(melo::MessagesLocale()));

@@ -13,6 +13,8 @@
 #include <ostream>
 
 #include <algorithm>
+#include <iterator>
+#include <optional>
 #include <set>
 #include <utility>
 #include <vector>
@@ -68,7 +70,8 @@ private:
 };
 
 // Shows what the window's view shows, and notes whether anything changed. A
-// key released in the same frame it was lit in is released after the frame.
+// key released in the same frame it was lit in (alone or with all keys) is
+// released after the frame.
 class TSongPicture::TView final : public TControlsView {
 public:
   bool Changed = true;
@@ -104,10 +107,18 @@ public:
   void ReleasePianoKeys() override {
     Changed = true;
     TControlsView::ReleasePianoKeys();
+    for (const auto& [hand, note] : FLitPianoKeys) {
+      TControlsView::ShowPianoKey(hand, note, 1);
+      FHeldPianoKeys.insert({hand, note});
+    }
   }
   void ReleasePCKeys() override {
     Changed = true;
     TControlsView::ReleasePCKeys();
+    for (int key : FLitPCKeys) {
+      TControlsView::ShowPCKey(key, 1);
+      FHeldPCKeys.insert(key);
+    }
   }
   void PlayingChanged(bool on) override {
     Changed = true;
@@ -126,17 +137,31 @@ public:
     if (Hold(FLitPianoKeys, FHeldPianoKeys, std::pair{hand, note}, state))
       TControlsView::ShowPianoKey(hand, note, state);
   }
+  // The staff shows the most notes it was given in a frame; what it was given
+  // last shows after the frame.
   void ShowStaff(const TKeyNote (&notes)[MaxKeyNotes], int transpose) override {
     Changed = true;
-    FStaffShown = true;
-    FStaffClearHeld = false;
-    TControlsView::ShowStaff(notes, transpose);
+    const auto count = std::count_if(std::begin(notes), std::end(notes),
+                                     [](const TKeyNote& note) { return note.Degree != 0; });
+    FStaffLater.reset();
+    if (count >= FStaffMost) {
+      FStaffMost = count;
+      TControlsView::ShowStaff(notes, transpose);
+      return;
+    }
+    FStaffLater.emplace();
+    std::copy(std::begin(notes), std::end(notes), std::begin(FStaffLater->Notes));
+    FStaffLater->Transpose = transpose;
   }
   void ClearStaff() override {
     Changed = true;
-    FStaffClearHeld = FStaffShown;
-    if (!FStaffShown)
+    FStaffLater.reset();
+    if (FStaffMost == 0) {
       TControlsView::ClearStaff();
+      return;
+    }
+    FStaffLater.emplace();
+    FStaffLater->Clear = true;
   }
 
   // After a frame: what was held for it is released.
@@ -145,15 +170,17 @@ public:
       TControlsView::ShowPCKey(key, 0);
     for (const auto& [hand, note] : FHeldPianoKeys)
       TControlsView::ShowPianoKey(hand, note, 0);
-    if (FStaffClearHeld)
+    if (FStaffLater && FStaffLater->Clear)
       TControlsView::ClearStaff();
-    Changed = !FHeldPCKeys.empty() || !FHeldPianoKeys.empty() || FStaffClearHeld;
+    else if (FStaffLater)
+      TControlsView::ShowStaff(FStaffLater->Notes, FStaffLater->Transpose);
+    Changed = !FHeldPCKeys.empty() || !FHeldPianoKeys.empty() || FStaffLater.has_value();
     FLitPCKeys.clear();
     FHeldPCKeys.clear();
     FLitPianoKeys.clear();
     FHeldPianoKeys.clear();
-    FStaffShown = false;
-    FStaffClearHeld = false;
+    FStaffMost = 0;
+    FStaffLater.reset();
   }
 
 private:
@@ -173,8 +200,13 @@ private:
 
   std::set<int> FLitPCKeys, FHeldPCKeys;
   std::set<std::pair<int, int>> FLitPianoKeys, FHeldPianoKeys;
-  bool FStaffShown = false;
-  bool FStaffClearHeld = false;
+  struct TStaff {
+    TKeyNote Notes[MaxKeyNotes] = {};
+    int Transpose = 0;
+    bool Clear = false;
+  };
+  std::ptrdiff_t FStaffMost = 0;
+  std::optional<TStaff> FStaffLater;
 };
 
 TSongPicture::TSongPicture(int scale, const QString& caption)
@@ -183,8 +215,12 @@ TSongPicture::TSongPicture(int scale, const QString& caption)
       FImage(EvenUp(SkinWidth * scale), EvenUp((SkinHeight + CaptionHeight) * scale),
              QImage::Format_RGB32) {
   TSkinControls& c = FHost->Controls;
-  TShownControls shown{c.PCKeyboard.get(), c.LeftKeyboard.get(), c.RightKeyboard.get(),
-                       c.MainButtons.get(), c.Staff.get(),        c.ChordName,
+  TShownControls shown{c.PCKeyboard.get(),
+                       c.LeftKeyboard.get(),
+                       c.RightKeyboard.get(),
+                       c.MainButtons.get(),
+                       c.Staff.get(),
+                       c.ChordName,
                        {}};
   for (std::size_t i = 0; i < shown.SpinEdits.size(); ++i)
     shown.SpinEdits[i] = c.SpinEdits[i].get();
@@ -289,23 +325,24 @@ TExportResult ExportSongVideo(const TSongHeader& header, const TSimpleBuffer& ev
   settings.Comment = SongRemark(header.Info);
 
   TRenderResult result = TRenderResult::WriteFailed;
-  const bool written = WriteFileReplacingWith(fileName, [&](const std::filesystem::path& temporary) {
-    std::string error;
-    const std::unique_ptr<TVideoEncoder> encoder =
-        TVideoEncoder::Open(temporary, settings, error);
-    if (!encoder)
-      return false;
-    TVideoRun run(play, picture, *encoder, options.FramesPerSecond);
-    result = renderer.RenderInto(
-        messages,
-        [&run](const float* left, const float* right, std::size_t n) {
-          return run.Sound(left, right, n);
-        },
-        progress);
-    if (result == TRenderResult::Done && !encoder->Finish())
-      result = TRenderResult::WriteFailed;
-    return result == TRenderResult::Done;
-  });
+  const bool written =
+      WriteFileReplacingWith(fileName, [&](const std::filesystem::path& temporary) {
+        std::string error;
+        const std::unique_ptr<TVideoEncoder> encoder =
+            TVideoEncoder::Open(temporary, settings, error);
+        if (!encoder)
+          return false;
+        TVideoRun run(play, picture, *encoder, options.FramesPerSecond);
+        result = renderer.RenderInto(
+            messages,
+            [&run](const float* left, const float* right, std::size_t n) {
+              return run.Sound(left, right, n);
+            },
+            progress);
+        if (result == TRenderResult::Done && !encoder->Finish())
+          result = TRenderResult::WriteFailed;
+        return result == TRenderResult::Done;
+      });
   if (!written && result == TRenderResult::Done)
     result = TRenderResult::WriteFailed;
   return ExportResultOf(result);

@@ -11,11 +11,11 @@ extern "C" {
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <functional>
+#include <string>
 #include <utility>
 #include <vector>
-#include <cctype>
-#include <string>
 
 namespace melo {
 namespace {
@@ -30,11 +30,10 @@ constexpr std::int64_t AacBitRate = 192000;
 constexpr std::int64_t OpusBitRate = 160000;
 constexpr int KeyFrameSeconds = 2;
 constexpr int OpusSampleRate = 48000;
+constexpr const char* OpusFrameMs = "10";
 
 template <auto Free> struct TFreer {
-  template <typename T> void operator()(T* p) const {
-    Free(&p);
-  }
+  template <typename T> void operator()(T* p) const { Free(&p); }
 };
 using TCodecContext = std::unique_ptr<AVCodecContext, TFreer<avcodec_free_context>>;
 using TFrame = std::unique_ptr<AVFrame, TFreer<av_frame_free>>;
@@ -147,8 +146,8 @@ struct TVideoEncoder::TState {
       if (av_frame_make_writable(Sound.get()) < 0)
         return Fail();
       // A short last frame is padded with silence where the codec wants whole frames.
-      const bool pad = n < frameSize && (Audio->codec->capabilities &
-                                         AV_CODEC_CAP_SMALL_LAST_FRAME) == 0;
+      const bool pad =
+          n < frameSize && (Audio->codec->capabilities & AV_CODEC_CAP_SMALL_LAST_FRAME) == 0;
       if (pad) {
         av_samples_set_silence(Sound->data, 0, frameSize, Audio->ch_layout.nb_channels,
                                Audio->sample_fmt);
@@ -228,8 +227,8 @@ struct TVideoEncoder::TState {
     Picture->width = settings.Width;
     Picture->height = settings.Height;
     Scaler.reset(sws_getContext(settings.Width, settings.Height, AV_PIX_FMT_BGR0, settings.Width,
-                                settings.Height, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr,
-                                nullptr, nullptr));
+                                settings.Height, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr,
+                                nullptr));
     if (!Scaler || av_frame_get_buffer(Picture.get(), 0) < 0) {
       error = "out of memory";
       return false;
@@ -243,7 +242,10 @@ struct TVideoEncoder::TState {
 
   bool AddAudio(const TVideoSettings& settings, std::string& error) {
     const bool mp4 = IsMp4(settings);
-    const auto configure = [&](AVCodecContext& c, AVDictionary*&) {
+    const auto configure = [&](AVCodecContext& c, AVDictionary*& options) {
+      // Opus pads its last frame: short frames keep the sound's end within a video frame.
+      if (!mp4)
+        av_dict_set(&options, "frame_duration", OpusFrameMs, 0);
       c.sample_fmt = mp4 ? AV_SAMPLE_FMT_FLTP : AV_SAMPLE_FMT_FLT;
       c.sample_rate = mp4 ? settings.SampleRate : OpusSampleRate;
       c.bit_rate = mp4 ? AacBitRate : OpusBitRate;
@@ -255,9 +257,9 @@ struct TVideoEncoder::TState {
     SwrContext* resampler = nullptr;
     AVChannelLayout stereo{};
     av_channel_layout_default(&stereo, 2);
-    const int made = swr_alloc_set_opts2(&resampler, &Audio->ch_layout, Audio->sample_fmt,
-                                         Audio->sample_rate, &stereo, AV_SAMPLE_FMT_FLTP,
-                                         settings.SampleRate, 0, nullptr);
+    const int made =
+        swr_alloc_set_opts2(&resampler, &Audio->ch_layout, Audio->sample_fmt, Audio->sample_rate,
+                            &stereo, AV_SAMPLE_FMT_FLTP, settings.SampleRate, 0, nullptr);
     Resampler.reset(resampler);
     const int frameSize = Audio->frame_size > 0 ? Audio->frame_size : 1024;
     Fifo.reset(av_audio_fifo_alloc(Audio->sample_fmt, 2, frameSize));
@@ -274,9 +276,9 @@ struct TVideoEncoder::TState {
   }
 
   void SetMetadata(const TVideoSettings& settings) {
-    for (const auto& [key, text] : {std::pair{"title", &settings.Title},
-                                    std::pair{"artist", &settings.Artist},
-                                    std::pair{"comment", &settings.Comment}}) {
+    for (const auto& [key, text] :
+         {std::pair{"title", &settings.Title}, std::pair{"artist", &settings.Artist},
+          std::pair{"comment", &settings.Comment}}) {
       if (!text->empty())
         av_dict_set(&Format->metadata, key, text->c_str(), 0);
     }
@@ -297,8 +299,8 @@ struct TVideoEncoder::TState {
     }
     const int made =
         swr_convert(Resampler.get(), planes.data(), room, left == nullptr ? nullptr : in.data(), n);
-    if (made < 0 || av_audio_fifo_write(Fifo.get(), reinterpret_cast<void**>(planes.data()),
-                                        made) != made)
+    if (made < 0 ||
+        av_audio_fifo_write(Fifo.get(), reinterpret_cast<void**>(planes.data()), made) != made)
       return Fail();
     return true;
   }
