@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFile>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QMouseEvent>
@@ -568,11 +569,13 @@ void TRoVoravForm::CheckSoundOutput() {
 bool TRoVoravForm::ExportSong(const QString& fileName, const TSongInfo& info) {
   const std::filesystem::path path(QFile::encodeName(fileName).toStdString());
   TExportTarget target;
-  if (!ExportTargetOf(path, target))
+  if (!ExportTargetOf(path, target) && !IsVideoFileName(path))
     return false;
   TSongHeader header = FRecorder->Header;
   header.Info = info;
-  ExportSongFromWindow(this, header, FRecorder->Events(), path, FVolume->SynthVolume());
+  // The video's caption names the song as the window's does.
+  const QString songName = QFileInfo(FSongFileName).fileName();
+  ExportSongFromWindow(this, header, FRecorder->Events(), path, FVolume->SynthVolume(), songName);
   return true;
 }
 

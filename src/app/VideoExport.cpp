@@ -26,6 +26,13 @@ constexpr int CaptionHeight = 22;
 constexpr int StartVolume = 50; // where the window puts its slider at start
 const QColor CaptionColour(10, 36, 106);
 
+// What the staff shows after a frame: notes, or nothing at all.
+struct TStaffLater {
+  TKeyNote Notes[MaxKeyNotes] = {};
+  int Transpose = 0;
+  bool Clear = false;
+};
+
 int EvenUp(int size) {
   return (size + 1) / 2 * 2;
 }
@@ -170,10 +177,11 @@ public:
       TControlsView::ShowPCKey(key, 0);
     for (const auto& [hand, note] : FHeldPianoKeys)
       TControlsView::ShowPianoKey(hand, note, 0);
-    if (FStaffLater && FStaffLater->Clear)
+    if (FStaffLater && FStaffLater->Clear) {
       TControlsView::ClearStaff();
-    else if (FStaffLater)
+    } else if (FStaffLater) {
       TControlsView::ShowStaff(FStaffLater->Notes, FStaffLater->Transpose);
+    }
     Changed = !FHeldPCKeys.empty() || !FHeldPianoKeys.empty() || FStaffLater.has_value();
     FLitPCKeys.clear();
     FHeldPCKeys.clear();
@@ -200,13 +208,8 @@ private:
 
   std::set<int> FLitPCKeys, FHeldPCKeys;
   std::set<std::pair<int, int>> FLitPianoKeys, FHeldPianoKeys;
-  struct TStaff {
-    TKeyNote Notes[MaxKeyNotes] = {};
-    int Transpose = 0;
-    bool Clear = false;
-  };
   std::ptrdiff_t FStaffMost = 0;
-  std::optional<TStaff> FStaffLater;
+  std::optional<TStaffLater> FStaffLater;
 };
 
 TSongPicture::TSongPicture(int scale, const QString& caption)
