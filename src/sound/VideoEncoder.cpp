@@ -22,7 +22,7 @@ namespace {
 
 // Quality over size for sharp-edged pictures that change little; fast enough
 // for several times real time on two cores.
-constexpr const char* H264Preset = "veryfast";
+constexpr const char* H264Preset = "superfast";
 constexpr const char* H264Quality = "20";
 constexpr const char* Vp9Quality = "32";
 constexpr const char* Vp9Speed = "8";
