@@ -47,8 +47,8 @@ int main(int argc, char** argv) {
   TExportTarget wav;
   ExportTargetOf("bench.wav", wav);
   auto start = Clock::now();
-  const bool audioDone = ExportSong(header, events, dir / "bench.wav", wav, setup) ==
-                         TExportResult::Done;
+  const bool audioDone =
+      ExportSong(header, events, dir / "bench.wav", wav, setup) == TExportResult::Done;
   const double audio = SecondsSince(start);
   std::printf("song: %.0f s; a machine with %ld processors\n", songSeconds,
               ::sysconf(_SC_NPROCESSORS_ONLN));

@@ -20,8 +20,8 @@ extern "C" {
 namespace melo {
 namespace {
 
-// Quality over size for sharp-edged pictures that change little; fast enough
-// for several times real time on two cores.
+// Quality over size for sharp-edged pictures that change little, at speeds
+// that stay ahead of real time at twice the window's size on two cores.
 constexpr const char* H264Preset = "superfast";
 constexpr const char* H264Quality = "20";
 constexpr const char* Vp9Quality = "32";
