@@ -52,10 +52,14 @@ int main(int argc, char** argv) {
   const double audio = SecondsSince(start);
   std::printf("song: %.0f s; a machine with %ld processors\n", songSeconds,
               ::sysconf(_SC_NPROCESSORS_ONLN));
-  std::printf("%-34s %9s %14s %16s\n", "export of the minute", "seconds", "x real time",
-              "x audio's time");
-  std::printf("%-34s %9.2f %14.1f %16.2f%s\n", "audio (WAV, the baseline)", audio,
-              songSeconds / audio, 1.0, audioDone ? "" : "  FAILED");
+  const auto megabytes = [&dir](const char* name) {
+    std::error_code error;
+    return static_cast<double>(std::filesystem::file_size(dir / name, error)) / 1e6;
+  };
+  std::printf("%-34s %9s %14s %16s %8s\n", "export of the minute", "seconds", "x real time",
+              "x audio's time", "MB");
+  std::printf("%-34s %9.2f %14.1f %16.2f %8.1f%s\n", "audio (WAV, the baseline)", audio,
+              songSeconds / audio, 1.0, megabytes("bench.wav"), audioDone ? "" : "  FAILED");
 
   struct TRun {
     const char* Name;
@@ -72,8 +76,9 @@ int main(int argc, char** argv) {
     const TExportResult result =
         ExportSongVideo(header, events, dir / run.Name, setup, run.Options, "bench.lyt");
     const double seconds = SecondsSince(start);
-    std::printf("%-34s %9.2f %14.1f %16.2f%s\n", run.Label, seconds, songSeconds / seconds,
-                seconds / audio, result == TExportResult::Done ? "" : "  FAILED");
+    std::printf("%-34s %9.2f %14.1f %16.2f %8.1f%s\n", run.Label, seconds, songSeconds / seconds,
+                seconds / audio, megabytes(run.Name),
+                result == TExportResult::Done ? "" : "  FAILED");
   }
   std::filesystem::remove_all(dir);
   return 0;
