@@ -3,6 +3,7 @@
 // song's own length (real time). Rendering a minute of silence on the same
 // synthesizer, measured in the same run, is the floor audio export stands on.
 // Usage: bench_export [sound set]  (default: the built msf4.s)
+#include "MinuteSong.h"
 #include "app/SongExport.h"
 #include "music/KoMidiFile.h"
 
@@ -12,33 +13,13 @@
 #include <unistd.h>
 
 using namespace melo;
+using melo::bench::SongMs;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr std::uint32_t SongMs = 60000;
-
 double SecondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-// Eight key presses a second, alternating hands over the default keys, a
-// hi-hat on every beat and the pedal changed every two seconds.
-TSimpleBuffer MinuteSong() {
-  static constexpr std::int32_t keys[] = {0x10, 0x4F, 0x11, 0x50, 0x12, 0x51, 0x13, 0x4B};
-  TSimpleBuffer events;
-  int k = 0;
-  for (std::uint32_t t = 0; t < SongMs; t += 125) {
-    const std::int32_t scan = keys[k++ % 8];
-    events.Add({t, 0, sekKeyDown, scan});
-    events.Add({t + 110, 0, sekKeyUp, scan});
-    if (t % 500 == 0)
-      events.Add({t, 0, sekRawMidi, 0x99 << 16 | 42 << 8 | 80});
-    if (t % 2000 == 0)
-      events.Add({t, 0, sekLeftSustain, (t / 2000) % 2 == 0 ? -1 : 0});
-  }
-  events.Add({SongMs, 0, sekEnd, 0});
-  return events;
 }
 
 } // namespace
@@ -51,12 +32,8 @@ int main(int argc, char** argv) {
       std::filesystem::temp_directory_path() / ("melo_bench_export_" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
 
-  TSongHeader header{};
-  header.Info = MakeSongInfo("Bench", "", "");
-  header.State.RightVelocity = 100;
-  header.State.LeftVelocity = 70;
-  FillDefaultKeyDefs(header.State.KeyDefs);
-  const TSimpleBuffer events = MinuteSong();
+  const TSongHeader header = bench::BenchSongHeader();
+  const TSimpleBuffer events = bench::MinuteSong();
   const double songSeconds = SongMs / 1000.0;
 
   // Loading the sound set, which every audio export (and a MIDI export

@@ -11,6 +11,10 @@
 
 #include <QStringList>
 
+#include <unistd.h>
+
+#include <algorithm>
+
 #include <filesystem>
 #include <ostream>
 #include <system_error>
@@ -33,6 +37,8 @@ namespace {
 } // namespace
 namespace {
 
+constexpr int ProgressBarWidth = 40;
+
 bool IsOption(const std::string& argument) {
   return argument.rfind("--", 0) == 0 || argument == "-h";
 }
@@ -52,34 +58,44 @@ TCommandLine Usage(std::string error) {
   return command;
 }
 
-// Loads the song (a MIDI file by its name), or says on err why it cannot.
-bool LoadSong(const std::string& fileName, TSimpleRecorder& song, std::ostream& err) {
-  std::error_code error;
-  if (!std::filesystem::exists(fileName, error)) {
-    err << "melotastico: " << fileName << ": no such file\n";
-    return false;
+struct TNumberOption {
+  std::string Name;
+  int* Target;
+  int Low;
+  int High;
+};
+
+// --fps and --video-scale among the operands of --export, taken out; an error when one is wrong.
+std::string TakeVideoOptions(std::vector<std::string>& operands, TCommandLine& command) {
+  const TNumberOption options[] = {
+      {"--fps", &command.FramesPerSecond, MinVideoFps, MaxVideoFps},
+      {"--video-scale", &command.VideoScale, MinVideoScale, MaxVideoScale}};
+  std::vector<std::string> rest;
+  for (std::size_t i = 0; i < operands.size(); ++i) {
+    const std::string& argument = operands[i];
+    const auto* option = std::find_if(std::begin(options), std::end(options), [&](const auto& o) {
+      return argument == o.Name || argument.rfind(o.Name + "=", 0) == 0;
+    });
+    if (option == std::end(options)) {
+      rest.push_back(argument);
+      continue;
+    }
+    if (argument == option->Name && i + 1 == operands.size())
+      return option->Name + " needs a value";
+    const std::string text =
+        argument == option->Name ? operands[++i] : argument.substr(option->Name.size() + 1);
+    bool ok = false;
+    *option->Target = QString::fromStdString(text).toInt(&ok);
+    if (!ok || *option->Target < option->Low || *option->Target > option->High) {
+      return option->Name + " takes a number from " + std::to_string(option->Low) + " to " +
+             std::to_string(option->High);
+    }
   }
-  // A pipe or device would be waited on, perhaps for ever: refused at once.
-  if (!std::filesystem::is_regular_file(fileName, error)) {
-    err << "melotastico: " << fileName << ": not a regular file (a pipe, device or folder)\n";
-    return false;
-  }
-  TSongInfo info{};
-  std::string reason;
-  if (IsMidiFileName(fileName) && !LoadMidiFileSong(fileName, song, info, reason)) {
-    err << "melotastico: " << fileName << ": not read as a MIDI file: " << reason << "\n";
-    return false;
-  }
-  if (!IsMidiFileName(fileName) && !song.LoadFromFile(fileName, info)) {
-    err << "melotastico: " << fileName << ": not a Melotastico song, or damaged (cannot be read)\n";
-    return false;
-  }
-  if (song.IgnoredBytes() != 0) {
-    err << "melotastico: " << fileName << ": warning: " << song.IgnoredBytes()
-        << " bytes after the last event were ignored; the file looks damaged and part of the "
-           "song may be missing\n";
-  }
-  return true;
+  const bool video = rest.size() == 2 && IsVideoFileName(rest[1]);
+  if (!video && rest.size() != operands.size())
+    return "--fps and --video-scale are for a video (.mp4, .mkv, .webm)";
+  operands = std::move(rest);
+  return {};
 }
 
 } // namespace
@@ -167,14 +183,20 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& allArguments) {
     return Action(TCommandAction::Info, arguments[1]);
   }
   if (option == "--export") {
-    if (operands != 2)
+    TCommandLine command = Action(TCommandAction::Export);
+    std::vector<std::string> files(arguments.begin() + 1, arguments.end());
+    if (const std::string error = TakeVideoOptions(files, command); !error.empty())
+      return Usage(error);
+    if (files.size() != 2)
       return Usage("--export takes a song file and an output file");
     TExportTarget target;
-    if (!ExportTargetOf(arguments[2], target)) {
-      return Usage("cannot tell the format of '" + arguments[2] +
-                   "': name it .mid, .wav, .flac or .ogg");
+    if (!ExportTargetOf(files[1], target) && !IsVideoFileName(files[1])) {
+      return Usage("cannot tell the format of '" + files[1] +
+                   "': name it .mid, .wav, .flac, .ogg, .mp4, .mkv or .webm");
     }
-    return Action(TCommandAction::Export, arguments[1], arguments[2]);
+    command.Song = files[0];
+    command.Output = files[1];
+    return command;
   }
   if (option == "--import") {
     if (operands != 2 || !arguments[2].ends_with(".lyt"))
@@ -184,10 +206,41 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& allArguments) {
   return Usage("unknown option " + option);
 }
 
+bool LoadSongArgument(const std::string& fileName, TSimpleRecorder& song, std::ostream& err) {
+  std::error_code error;
+  if (!std::filesystem::exists(fileName, error)) {
+    err << "melotastico: " << fileName << ": no such file\n";
+    return false;
+  }
+  // A pipe or device would be waited on, perhaps for ever: refused at once.
+  if (!std::filesystem::is_regular_file(fileName, error)) {
+    err << "melotastico: " << fileName << ": not a regular file (a pipe, device or folder)\n";
+    return false;
+  }
+  TSongInfo info{};
+  std::string reason;
+  if (IsMidiFileName(fileName) && !LoadMidiFileSong(fileName, song, info, reason)) {
+    err << "melotastico: " << fileName << ": not read as a MIDI file: " << reason << "\n";
+    return false;
+  }
+  if (!IsMidiFileName(fileName) && !song.LoadFromFile(fileName, info)) {
+    err << "melotastico: " << fileName << ": not a Melotastico song, or damaged (cannot be read)\n";
+    return false;
+  }
+  if (song.IgnoredBytes() != 0) {
+    err << "melotastico: " << fileName << ": warning: " << song.IgnoredBytes()
+        << " bytes after the last event were ignored; the file looks damaged and part of the "
+           "song may be missing\n";
+  }
+  return true;
+}
+
 std::string UsageText() {
   return "Usage: melotastico [MULTIINSTANCE] [PORT] [--audio OUTPUT] [--midi-in PORT]\n"
          "                  [--lang zh|en] [--practice SONG.lyt|MIDI.mid] [SONG.lyt|MIDI.mid]\n"
          "       melotastico --export SONG.lyt|IN.mid OUT.mid|OUT.wav|OUT.flac|OUT.ogg\n"
+         "       melotastico --export SONG.lyt|IN.mid OUT.mp4|OUT.mkv|OUT.webm\n"
+         "                   [--fps 24..60] [--video-scale 1..3]\n"
          "       melotastico --info SONG.lyt|IN.mid\n"
          "       melotastico --import IN.mid OUT.lyt\n"
          "       melotastico --help | --version | --paths\n"
@@ -204,7 +257,11 @@ std::string UsageText() {
          "                     or audio (.wav, .flac, .ogg) with the sound set and\n"
          "                     reverb of the settings; an external set (DLS, SF2 or\n"
          "                     SF3) that is missing or cannot be read is named in a\n"
-         "                     warning and the built-in set plays instead\n"
+         "                     warning and the built-in set plays instead; or into\n"
+         "                     a video of the window playing it: H.264 and AAC in\n"
+         "                     .mp4, VP9 and Opus in .mkv or .webm\n"
+         "  --fps N            video frames per second, 24 to 60 (default 60)\n"
+         "  --video-scale N    video size in times the window's, 1 to 3 (default 2)\n"
          "  --info SONG        print the song as JSON: version, texts, start state\n"
          "                     and events\n"
          "  --import MIDI SONG read a Standard MIDI File (.mid, .midi, .kar) and save\n"
@@ -220,6 +277,43 @@ std::string UsageText() {
 
 std::string VersionText() {
   return std::string("melotastico ") + MELO_VERSION + "\n";
+}
+
+bool IsVideoExport(const TCommandLine& command) {
+  return command.Action == TCommandAction::Export && IsVideoFileName(command.Output);
+}
+
+TRenderSetup ExportSetupFromSettings(std::ostream& err) {
+  LoadConfig(Config);
+  TRenderSetup setup = TRenderSetup::FromConfig();
+  setup.OnBuiltInInstead = [&err, name = setup.ExternalDLSFileName](const TSoundSetResult& result) {
+    err << "melotastico: warning: sound set " << name.string() << ": " << SoundSetFaultText(result)
+        << "; the built-in set plays instead\n";
+  };
+  return setup;
+}
+
+TRenderProgress TerminalProgress(std::ostream& err) {
+  if (isatty(STDERR_FILENO) == 0)
+    return {};
+  return [&err, shown = -1](double done) mutable {
+    const int percent = static_cast<int>(done * 100);
+    if (percent == shown)
+      return true;
+    shown = percent;
+    const int filled = percent * ProgressBarWidth / 100;
+    err << "\r[" << std::string(static_cast<std::size_t>(filled), '#')
+        << std::string(static_cast<std::size_t>(ProgressBarWidth - filled), ' ') << "] " << percent
+        << "%" << (percent == 100 ? "\n" : "") << std::flush;
+    return true;
+  };
+}
+
+int ExportExitCode(TExportResult result, const std::string& output, std::ostream& err) {
+  if (result == TExportResult::Done)
+    return ExitSuccess;
+  err << "melotastico: " << output << ": " << ExportResultText(result) << "\n";
+  return ExitFailure;
 }
 
 void UseCommandLine(const TCommandLine& command) {
@@ -251,7 +345,7 @@ int RunCommandLineAction(const TCommandLine& command, std::ostream& out, std::os
     return ExitUsage;
   case TCommandAction::Info: {
     TSimpleRecorder song;
-    if (!LoadSong(command.Song, song, err))
+    if (!LoadSongArgument(command.Song, song, err))
       return ExitFailure;
     const QByteArray json = SongToJson(song.Header, song.Events(), song.IgnoredBytes());
     out.write(json.constData(), json.size());
@@ -264,25 +358,15 @@ int RunCommandLineAction(const TCommandLine& command, std::ostream& out, std::os
                                   err);
     }
     TSimpleRecorder song;
-    if (!LoadSong(command.Song, song, err))
+    if (!LoadSongArgument(command.Song, song, err))
       return ExitFailure;
-    LoadConfig(Config);
-    TRenderSetup setup = TRenderSetup::FromConfig();
-    setup.OnBuiltInInstead = [&err, &setup](const TSoundSetResult& result) {
-      err << "melotastico: warning: sound set " << setup.ExternalDLSFileName.string() << ": "
-          << SoundSetFaultText(result) << "; the built-in set plays instead\n";
-    };
-    const TExportResult result =
-        ExportSong(song.Header, song.Events(), command.Output, target, setup);
-    if (result != TExportResult::Done) {
-      err << "melotastico: " << command.Output << ": " << ExportResultText(result) << "\n";
-      return ExitFailure;
-    }
-    return ExitSuccess;
+    return ExportExitCode(ExportSong(song.Header, song.Events(), command.Output, target,
+                                     ExportSetupFromSettings(err), nullptr, TerminalProgress(err)),
+                          command.Output, err);
   }
   case TCommandAction::Import: {
     TSimpleRecorder song;
-    if (!LoadSong(command.Song, song, err))
+    if (!LoadSongArgument(command.Song, song, err))
       return ExitFailure;
     std::error_code error;
     if (!song.SaveToFile(command.Output, song.Header.Info, &error)) {

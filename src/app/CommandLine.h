@@ -3,6 +3,7 @@
 // (help, version, a song's content as JSON, song export), and the window's
 // options. Any command line without an action (none, "MULTIINSTANCE", a port
 // number, a song) starts the window as before.
+#include "app/SongExport.h"
 #include "platform/Language.h"
 
 #include <QString>
@@ -13,6 +14,8 @@
 #include <vector>
 
 namespace melo {
+
+class TSimpleRecorder;
 
 // Exit codes: success, failure (unreadable song, nothing written), misuse.
 inline constexpr int ExitSuccess = 0;
@@ -26,8 +29,10 @@ struct TCommandLine {
   // --info, --export, --import: the song (or MIDI file) as given. Window: the song to open once the
   // window shows, as an absolute path; empty when none.
   std::string Song;
-  std::string Output; // --export, --import
-  std::string Error;  // Usage: what is wrong
+  std::string Output;       // --export, --import
+  int FramesPerSecond = 60; // --export to a video: --fps 24..60
+  int VideoScale = 2;       // --video-scale 1..3
+  std::string Error;        // Usage: what is wrong
   // The window's options, also given before an action (and then unused).
   bool MultiInstance = false;        // "MULTIINSTANCE" in any case
   int PortIndex = -1;                // a decimal number: the output port (the last one wins)
@@ -48,6 +53,19 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& arguments);
 
 std::string UsageText();
 std::string VersionText();
+
+// Whether the action is an export to a video, which needs Qt Widgets: the
+// program's main runs it (RunVideoExportCommand) instead of RunCommandLineAction.
+bool IsVideoExport(const TCommandLine& command);
+
+// Pieces of --export the video export shares: the song loaded (false, told on
+// err, when it cannot be); the settings' sound set and reverb, a missing
+// external set named on err; a progress bar on err when standard error is a
+// terminal (else nothing); the outcome told on err as an exit code.
+bool LoadSongArgument(const std::string& fileName, TSimpleRecorder& song, std::ostream& err);
+TRenderSetup ExportSetupFromSettings(std::ostream& err);
+TRenderProgress TerminalProgress(std::ostream& err);
+int ExportExitCode(TExportResult result, const std::string& output, std::ostream& err);
 
 // Runs an action other than Window and returns the exit code; results go to
 // out, messages to err. Reads the settings for an export's sound set.

@@ -199,6 +199,16 @@ void TRoVoravForm::CreateControls() {
   FVolume = std::make_unique<TVolumeControl>(*FVolumeSlider);
   FStaff = std::move(c.Staff);
   FSpinEdits = std::move(c.SpinEdits);
+  TShownControls shown{FPCKeyboard.get(),
+                       FLeftKeyboard.get(),
+                       FRightKeyboard.get(),
+                       FMainButtons.get(),
+                       FStaff.get(),
+                       FChordName,
+                       {}};
+  for (std::size_t i = 0; i < shown.SpinEdits.size(); ++i)
+    shown.SpinEdits[i] = FSpinEdits[i].get();
+  FView->SetControls(shown);
   ConnectControls();
   // Fires the change: every start sets the master volume to 50.
   FVolumeSlider->SetPosition(50);
@@ -562,23 +572,16 @@ void TRoVoravForm::CheckSoundOutput() {
 // ---------------------------------------------------------------------------
 // Recording and playback
 
-void TRoVoravForm::SetEditsEnabled(bool enabled) {
-  FPCKeyboard->SetEnabled(enabled);
-  FLeftKeyboard->SetEnabled(enabled);
-  FRightKeyboard->SetEnabled(enabled);
-  // The voices stay choosable during playback.
-  for (int edit = seTranspose; edit < seLeftVoice; ++edit)
-    SpinEdit(edit).SetButtonsEnabled(enabled);
-}
-
 bool TRoVoravForm::ExportSong(const QString& fileName, const TSongInfo& info) {
   const std::filesystem::path path(QFile::encodeName(fileName).toStdString());
   TExportTarget target;
-  if (!ExportTargetOf(path, target))
+  if (!ExportTargetOf(path, target) && !IsVideoFileName(path))
     return false;
   TSongHeader header = FRecorder->Header;
   header.Info = info;
-  ExportSongFromWindow(this, header, FRecorder->Events(), path, FVolume->SynthVolume());
+  // The video's caption names the song as the window's does.
+  const QString songName = QFileInfo(FSongFileName).fileName();
+  ExportSongFromWindow(this, header, FRecorder->Events(), path, FVolume->SynthVolume(), songName);
   return true;
 }
 
@@ -611,22 +614,9 @@ void TRoVoravForm::ShowPractice(TPracticeSong song, const QString& songName) {
 }
 
 void TRoVoravForm::UpdateButtons() {
-  TKoMainButtons& b = *FMainButtons;
-  const bool playing = FPerformance.Playing();
-  const bool recording = FPerformance.Recording();
-  if (recording || playing) {
-    b.SetEnabled(mbPlay, playing);
-    b.SetEnabled(mbRecord, recording);
-    for (int i : {mbOpen, mbSave, mbSetup, mbHelp, mbAbout})
-      b.SetEnabled(i, false);
-    return;
-  }
-  b.SetEnabled(mbRecord, true);
-  b.SetEnabled(mbOpen, true);
-  b.SetEnabled(mbSave, FSongFileName.isEmpty() || TSongCommands::AwaitsSave(FSongFileName));
-  b.SetEnabled(mbPlay, !FRecorder->IsEmpty());
-  for (int i : {mbSetup, mbHelp, mbAbout})
-    b.SetEnabled(i, true);
+  FView->ShowButtons(FPerformance.Playing(), FPerformance.Recording(),
+                     FSongFileName.isEmpty() || TSongCommands::AwaitsSave(FSongFileName),
+                     !FRecorder->IsEmpty());
 }
 
 void TRoVoravForm::UpdateCaption() {

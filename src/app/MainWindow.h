@@ -74,8 +74,8 @@ public:
   // Recording and playback.
   // Opens a chosen song file as OpenSong does after its dialog; true when it loaded.
   bool OpenSongFile(const QString& fileName);
-  // The save dialog's export: the song in memory with info's texts to a MIDI
-  // or audio file named by fileName's extension; false for any other name.
+  // The save dialog's export: the song in memory with info's texts to a MIDI,
+  // audio or video file named by fileName's extension; false for any other name.
   bool ExportSong(const QString& fileName, const TSongInfo& info);
   // Open, Save As, quick save and the song information; tests answer their dialogs.
   TSongCommands& SongCommands() const { return *FSongCommands; }
@@ -155,7 +155,6 @@ private:
   void PCKeyMouseMove(TKoMultiGlyphButton* sender);
   void MainButtonClick(int index);
   void OpenHelp();
-  void SetEditsEnabled(bool enabled);
   void FormActivate();
   void ReleaseHeldKeys();
   void UpdateButtons();

@@ -20,49 +20,6 @@
 
 namespace melo {
 
-void TRoVoravForm::TView::ShowTranspose(int, std::uint8_t keySignature, const std::string& text) {
-  F.FStaff->SetKeySignature(keySignature);
-  F.SpinEdit(seTranspose).SetText(QString::fromStdString(text));
-}
-
-void TRoVoravForm::TView::ShowOctave(int hand, int octave, const std::string& text) {
-  F.SpinEdit(seLeftOctave + hand).SetText(QString::fromStdString(text));
-  if (hand == LeftHand) {
-    F.FPCKeyboard->SetLeftOctave(octave);
-  } else {
-    F.FPCKeyboard->SetRightOctave(octave);
-  }
-}
-
-void TRoVoravForm::TView::ShowVelocity(int hand, const std::string& text) {
-  F.SpinEdit(seLeftVelocity + hand).SetText(QString::fromStdString(text));
-}
-
-void TRoVoravForm::TView::ShowVoice(int hand, const std::string& text) {
-  F.SpinEdit(seLeftVoice + hand).SetText(QString::fromStdString(text));
-}
-
-void TRoVoravForm::TView::ShowSmartSemitone(bool on) {
-  F.FPCKeyboard->SetSmartSemitone(on);
-}
-
-void TRoVoravForm::TView::ShowChordName(const std::string& name) {
-  F.FChordName->setText(QString::fromStdString(name));
-}
-
-void TRoVoravForm::TView::ShowKeyDefs() {
-  F.FPCKeyboard->DrawAllLabels();
-  F.FPCKeyboard->AllKeysUp();
-}
-
-void TRoVoravForm::TView::ShowPCKey(int keyIndex, std::uint8_t state) {
-  F.FPCKeyboard->SetKeyState(keyIndex, state);
-}
-
-void TRoVoravForm::TView::ShowPianoKey(int hand, int note, std::uint8_t state) {
-  (hand == LeftHand ? F.FLeftKeyboard : F.FRightKeyboard)->SetKeyState(note - 24, state);
-}
-
 void TRoVoravForm::TView::MarkNextKeys(const std::vector<int>& keyIndices) {
   F.FPCKeyboard->SetMarkedKeys(keyIndices);
   const TPerformanceValues& values = F.FPerformance.Values();
@@ -80,25 +37,6 @@ void TRoVoravForm::TView::MarkNextKeys(const std::vector<int>& keyIndices) {
   F.FRightKeyboard->SetMarkedPositions(positions[RightHand]);
 }
 
-void TRoVoravForm::TView::ShowStaff(const TKeyNote (&notes)[MaxKeyNotes], int transpose) {
-  TKeyNote shown[MaxKeyNotes];
-  std::copy(std::begin(notes), std::end(notes), std::begin(shown));
-  F.FStaff->ShowNotes(shown, transpose);
-}
-
-void TRoVoravForm::TView::ClearStaff() {
-  F.FStaff->Clear();
-}
-
-void TRoVoravForm::TView::ReleasePianoKeys() {
-  F.FLeftKeyboard->ReleaseAll();
-  F.FRightKeyboard->ReleaseAll();
-}
-
-void TRoVoravForm::TView::ReleasePCKeys() {
-  F.FPCKeyboard->AllKeysUp();
-}
-
 void TRoVoravForm::TView::RecordingChanged(bool on) {
   F.FMainButtons->SetButtonState(mbRecord, on ? 1 : 0);
   if (on) {
@@ -109,8 +47,8 @@ void TRoVoravForm::TView::RecordingChanged(bool on) {
 }
 
 void TRoVoravForm::TView::PlayingChanged(bool on) {
-  F.FMainButtons->SetButtonState(mbPlay, on ? 1 : 0);
-  F.SetEditsEnabled(!on);
+  ShowPlayButton(on);
+  SetEditsEnabled(!on);
   if (!on)
     F.FVolumeSlider->setEnabled(true);
   F.UpdateButtons();

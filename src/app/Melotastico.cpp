@@ -13,6 +13,7 @@
 #include "app/About.h"
 #include "app/CommandLine.h"
 #include "app/MainWindow.h"
+#include "app/VideoExport.h"
 #include "controls/GlyphBmp.h"
 #include "input/KeyEventFeed.h"
 #include "platform/Language.h"
@@ -28,6 +29,21 @@ void ShowError(const char* text, const char* caption) {
                         QCoreApplication::translate("Melotastico", text));
 }
 
+// The window's picture is drawn offscreen: no display is needed, nor used when there is one.
+int RunVideoExport(int argc, char** argv, const melo::TCommandLine& command) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  const melo::TLanguage language =
+      command.Language.value_or(melo::LanguageOfLocale(melo::MessagesLocale()));
+  static_cast<void>(melo::SetLanguage(language)); // the skin follows the language
+  melo::InstallFontFallbacks();
+  if (!melo::LoadGlyphLibrary()) {
+    std::cerr << "melotastico: " << melo::GlyphLibraryMissingText << "\n";
+    return melo::ExitFailure;
+  }
+  return melo::RunVideoExportCommand(command, std::cerr);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -35,6 +51,8 @@ int main(int argc, char** argv) {
   // decided before anything opens one.
   const melo::TCommandLine command =
       melo::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  if (melo::IsVideoExport(command))
+    return RunVideoExport(argc, argv, command);
   if (command.Action != melo::TCommandAction::Window)
     return melo::RunCommandLineAction(command, std::cout, std::cerr);
 

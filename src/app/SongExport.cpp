@@ -3,14 +3,14 @@
 #include "app/KoPerformance.h"
 #include "music/AutoAccomp.h"
 #include "music/KoMidiFile.h"
+#include "sound/VideoEncoder.h"
 
 #include <algorithm>
 #include <cctype>
 
 namespace melo {
-namespace {
 
-TExportResult ResultOf(TRenderResult result) {
+TExportResult ExportResultOf(TRenderResult result) {
   switch (result) {
   case TRenderResult::Done:
     return TExportResult::Done;
@@ -24,8 +24,6 @@ TExportResult ResultOf(TRenderResult result) {
   }
   return TExportResult::WriteFailed;
 }
-
-} // namespace
 
 bool ExportTargetOf(const std::filesystem::path& fileName, TExportTarget& target) {
   std::string extension = fileName.extension().string();
@@ -42,6 +40,11 @@ bool ExportTargetOf(const std::filesystem::path& fileName, TExportTarget& target
   return true;
 }
 
+bool IsVideoFileName(const std::filesystem::path& fileName) {
+  TVideoContainer container{};
+  return VideoContainerOf(fileName, container);
+}
+
 std::uint32_t SongEndTime(const TSimpleBuffer& events) {
   std::uint32_t end = 0;
   for (std::size_t i = 0; i < events.Count(); ++i) {
@@ -51,10 +54,12 @@ std::uint32_t SongEndTime(const TSimpleBuffer& events) {
   return end;
 }
 
-std::vector<TTimedMidiMessage>
-PlaySongOffline(const TSongHeader& header, const TSimpleBuffer& events, const TVoiceList& voices) {
-  TTimedMidiCollector sink;
-  TKoPerformance performance;
+TOfflineSongPlay::TOfflineSongPlay(const TSongHeader& header, const TSimpleBuffer& events,
+                                   const TVoiceList& voices, TTimedMidiCollector& sink,
+                                   TPerformanceView* view)
+    : FEvents(events), FSink(sink), FPerformance(std::make_unique<TKoPerformance>()) {
+  TKoPerformance& performance = *FPerformance;
+  performance.SetView(view);
   performance.SetSink(&sink);
   performance.SetVoices(&voices);
   // The window starts with the first voice on both hands and the set's last
@@ -67,22 +72,46 @@ PlaySongOffline(const TSongHeader& header, const TSimpleBuffer& events, const TV
     sink.SendMidiMessage(ChannelStatus(ControlChangeStatus, DrumChannel), 32, kit.LSB);
     sink.SendMidiMessage(ChannelStatus(ProgramChangeStatus, DrumChannel), kit.Program, 0);
   }
-
   // Playback as the window runs it, with each event at its own millisecond
   // instead of the player's next 10 ms tick.
   performance.SetPlaying(true);
   performance.SetSongRawDrums(SongHasRawDrumStrikes(events));
+  performance.SetShowRawNotes(SongHasNoKeyPresses(events));
   performance.ApplySongState(header.State);
-  std::uint32_t now = 0;
-  for (std::size_t i = 0; i < events.Count(); ++i) {
-    const TSongEvent& event = events[i];
-    if (event.Skip != 0)
-      continue;
-    now = std::max(now, event.Time);
-    sink.Time = now;
-    performance.PlayEvent(event.Kind, event.Data, events.KeyDefs(i));
+  SkipSkipped();
+}
+
+void TOfflineSongPlay::SkipSkipped() {
+  while (FNext < FEvents.Count() && FEvents[FNext].Skip != 0)
+    ++FNext;
+  if (FNext == FEvents.Count() && !FEnded) {
+    FEnded = true;
+    FSink.Time = FNow;
+    FPerformance->SetPlaying(false);
   }
-  performance.SetPlaying(false);
+}
+
+std::uint32_t TOfflineSongPlay::NextTime() const {
+  return std::max(FNow, FEvents[FNext].Time);
+}
+
+void TOfflineSongPlay::PlayNext() {
+  const TSongEvent& event = FEvents[FNext];
+  FNow = NextTime();
+  FSink.Time = FNow;
+  FPerformance->PlayEvent(event.Kind, event.Data, FEvents.KeyDefs(FNext));
+  ++FNext;
+  SkipSkipped();
+}
+
+std::vector<TTimedMidiMessage>
+PlaySongOffline(const TSongHeader& header, const TSimpleBuffer& events, const TVoiceList& voices) {
+  TTimedMidiCollector sink;
+  {
+    TOfflineSongPlay play(header, events, voices, sink);
+    while (!play.Ended())
+      play.PlayNext();
+  }
   return std::move(sink.Messages);
 }
 
@@ -130,7 +159,8 @@ TExportResult ExportSong(const TSongHeader& header, const TSimpleBuffer& events,
     return saveMidi(ownVoices);
   const std::vector<TTimedMidiMessage> messages = PlaySongOffline(header, events, ownVoices);
   const TAudioFileTags tags{texts.Title, texts.Player, texts.Remark};
-  return ResultOf(renderer.RenderToFile(messages, fileName, target.AudioType, tags, progress));
+  return ExportResultOf(
+      renderer.RenderToFile(messages, fileName, target.AudioType, tags, progress));
 }
 
 } // namespace melo

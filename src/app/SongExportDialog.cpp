@@ -1,5 +1,6 @@
 #include "app/SongExportDialog.h"
 
+#include "app/VideoExport.h"
 #include "sound/KoDirectMusic.h"
 
 #include <QCoreApplication>
@@ -35,6 +36,18 @@ QString FailureText(TExportResult result) {
   return {};
 }
 
+std::unique_ptr<QProgressDialog> ProgressDialog(QWidget* parent) {
+  auto progress = std::make_unique<QProgressDialog>(
+      QCoreApplication::translate("SongExportDialog", "正在导出歌曲…"),
+      QCoreApplication::translate("SongExportDialog", "取消"), 0, ProgressSteps, parent);
+  progress->setWindowTitle(QCoreApplication::translate("SongExportDialog", "导出"));
+  progress->setWindowModality(Qt::WindowModal);
+  progress->setMinimumDuration(ShowProgressAfterMs);
+  progress->setAutoReset(false);
+  progress->setAutoClose(false);
+  return progress;
+}
+
 std::unique_ptr<TSimpleBuffer> CopyEvents(const TSimpleBuffer& events) {
   auto copy = std::make_unique<TSimpleBuffer>();
   for (std::size_t i = 0; i < events.Count(); ++i)
@@ -46,13 +59,23 @@ std::unique_ptr<TSimpleBuffer> CopyEvents(const TSimpleBuffer& events) {
 
 TExportResult ExportSongFromWindow(QWidget* parent, const TSongHeader& header,
                                    const TSimpleBuffer& events,
-                                   const std::filesystem::path& fileName,
-                                   std::int32_t synthVolume) {
+                                   const std::filesystem::path& fileName, std::int32_t synthVolume,
+                                   const QString& songName) {
   TRenderSetup setup = TRenderSetup::FromConfig();
   setup.Volume = synthVolume;
   TExportTarget target;
   TExportResult result = TExportResult::WriteFailed;
-  if (!ExportTargetOf(fileName, target)) {
+  if (IsVideoFileName(fileName)) {
+    // The picture is drawn by widgets, so on this thread; the progress dialog
+    // turns the event loop as it moves (it is modal).
+    const auto progress = ProgressDialog(parent);
+    result = ExportSongVideo(header, events, fileName, setup, TVideoOptions{}, songName,
+                             [&progress](double done) {
+                               progress->setValue(static_cast<int>(done * ProgressSteps));
+                               return !progress->wasCanceled();
+                             });
+    progress->close();
+  } else if (!ExportTargetOf(fileName, target)) {
     // Not a name the export knows: nothing is written.
   } else if (target.Kind == TExportKind::Midi) {
     // A MIDI file takes milliseconds and uses the window's own voices.
@@ -75,29 +98,22 @@ TExportResult ExportSongFromWindow(QWidget* parent, const TSongHeader& header,
           });
       shared->Finished = true;
     });
-    QProgressDialog progress(QCoreApplication::translate("SongExportDialog", "正在导出歌曲…"),
-                             QCoreApplication::translate("SongExportDialog", "取消"), 0,
-                             ProgressSteps, parent);
-    progress.setWindowTitle(QCoreApplication::translate("SongExportDialog", "导出"));
-    progress.setWindowModality(Qt::WindowModal);
-    progress.setMinimumDuration(ShowProgressAfterMs);
-    progress.setAutoReset(false);
-    progress.setAutoClose(false);
+    const auto progress = ProgressDialog(parent);
     QEventLoop loop;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
-      if (progress.wasCanceled())
+      if (progress->wasCanceled())
         shared->Cancel = true;
       if (shared->Finished) {
         loop.quit();
         return;
       }
-      progress.setValue(shared->Done.load());
+      progress->setValue(shared->Done.load());
     });
     poll.start(PollMs);
     loop.exec();
     worker.join();
-    progress.close();
+    progress->close();
     result = shared->Result;
   }
   const QString failure = FailureText(result);

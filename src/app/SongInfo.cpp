@@ -37,6 +37,7 @@ constexpr TSaveType SaveTypes[] = {
     {"Wave audio (*.wav)", "wav"},
     {"FLAC audio (*.flac)", "flac"},
     {"Ogg Vorbis audio (*.ogg)", "ogg"},
+    {"Video (*.mp4)", "mp4"},
 };
 
 QLabel* Label(QWidget* parent, const char* text, int top) {

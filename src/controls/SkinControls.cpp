@@ -46,19 +46,20 @@ QLabel* BuildChordName(QWidget* parent) {
 
 } // namespace
 
-TSkinControls BuildSkinControls(QWidget* parent, const TPerformanceValues& values) {
+TSkinControls BuildSkinControls(QWidget* parent, const TPerformanceValues& values,
+                                QImage* workBitmap) {
   TSkinControls c;
-  c.PCKeyboard = std::make_unique<TKoPCKeyboard>(parent, &WorkBitmap, values);
-  c.RightKeyboard = std::make_unique<TRoVoravKb>(parent, &WorkBitmap, PianoLeftX, RightPianoTop);
+  c.PCKeyboard = std::make_unique<TKoPCKeyboard>(parent, workBitmap, values);
+  c.RightKeyboard = std::make_unique<TRoVoravKb>(parent, workBitmap, PianoLeftX, RightPianoTop);
   c.RightKeyboard->SetCursor(crRightHand);
-  c.LeftKeyboard = std::make_unique<TRoVoravKb>(parent, &WorkBitmap, PianoLeftX, LeftPianoTop);
+  c.LeftKeyboard = std::make_unique<TRoVoravKb>(parent, workBitmap, PianoLeftX, LeftPianoTop);
   c.LeftKeyboard->SetCursor(crLeftHand);
-  c.MainButtons = std::make_unique<TKoMainButtons>(parent, &WorkBitmap);
+  c.MainButtons = std::make_unique<TKoMainButtons>(parent, workBitmap);
   for (int i = 0; i < MainButtonCount; ++i)
     c.MainButtons->SetEnabled(i, i != mbSave && i != mbPlay);
   c.VolumeSlider = BuildVolumeSlider(parent);
   c.ChordName = BuildChordName(parent);
-  c.Staff = std::make_unique<TKoStaff>(parent, &WorkBitmap);
+  c.Staff = std::make_unique<TKoStaff>(parent, workBitmap);
   for (int i = 0; i < SpinEditCount; ++i) {
     const TSpinEditPlace& s = SpinEditPlaces[static_cast<std::size_t>(i)];
     c.SpinEdits[static_cast<std::size_t>(i)] =

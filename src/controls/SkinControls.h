@@ -1,6 +1,7 @@
 #pragma once
 // The window's skinned controls, built in one place from SkinLayout: the
 // program and the offscreen renderer get the same controls at the same places.
+#include "controls/GlyphBmp.h"
 #include "controls/SkinLayout.h"
 
 #include <array>
@@ -38,7 +39,9 @@ struct TSkinControls {
 // keyboard, Save and Play disabled, the volume slider over 0..127 at 0 (the
 // start's position is the caller's, since setting it is a change), and no
 // control taking the keyboard focus: keys go to the window. The PC keyboard
-// labels its keys from values.
-TSkinControls BuildSkinControls(QWidget* parent, const TPerformanceValues& values);
+// labels its keys from values. The controls draw into workBitmap, the picture
+// parent shows (the window's WorkBitmap, or a copy of the skin of one's own).
+TSkinControls BuildSkinControls(QWidget* parent, const TPerformanceValues& values,
+                                QImage* workBitmap = &WorkBitmap);
 
 } // namespace melo

@@ -91,11 +91,17 @@ public:
                              const std::filesystem::path& fileName, TAudioFileType type,
                              const TAudioFileTags& tags = {}, const TRenderProgress& progress = {});
 
+  // Or block by block into write, whose false fails the render (WriteFailed).
+  using TBlockWriter = std::function<bool(const float* left, const float* right, std::size_t n)>;
+  TRenderResult RenderInto(const std::vector<TTimedMidiMessage>& messages,
+                           const TBlockWriter& write, const TRenderProgress& progress = {}) {
+    return Run(messages, write, progress);
+  }
+
   // The first frame at or after a millisecond.
   static std::uint64_t FrameOfTime(std::uint32_t ms);
 
 private:
-  using TBlockWriter = std::function<bool(const float* left, const float* right, std::size_t n)>;
   TRenderResult Run(const std::vector<TTimedMidiMessage>& messages, const TBlockWriter& write,
                     const TRenderProgress& progress);
 

@@ -58,6 +58,15 @@ TEST(CommandLine, OptionsAreActionsAndOldArgumentsStartTheWindow) {
       {{"--export", "a.lyt", "b.mp3"}, TCommandAction::Usage},
       {{"--export", "a.lyt"}, TCommandAction::Usage},
       {{"--export", "a.lyt", "b.wav", "MULTIINSTANCE"}, TCommandAction::Usage},
+      {{"--export", "a.lyt", "b.MP4"}, TCommandAction::Export},
+      {{"--export", "--fps", "24", "a.lyt", "b.mkv", "--video-scale=3"}, TCommandAction::Export},
+      {{"--export", "a.lyt", "b.webm", "--fps=60", "--video-scale", "1"}, TCommandAction::Export},
+      {{"--export", "a.lyt", "b.mp4", "--fps", "23"}, TCommandAction::Usage},
+      {{"--export", "a.lyt", "b.mp4", "--fps=61"}, TCommandAction::Usage},
+      {{"--export", "a.lyt", "b.mp4", "--video-scale", "0"}, TCommandAction::Usage},
+      {{"--export", "a.lyt", "b.mp4", "--video-scale=4"}, TCommandAction::Usage},
+      {{"--export", "a.lyt", "b.mp4", "--fps"}, TCommandAction::Usage},
+      {{"--export", "a.lyt", "b.wav", "--fps", "30"}, TCommandAction::Usage},
       {{"MULTIINSTANCE", "--info", "a.lyt"}, TCommandAction::Usage},
       {{"--frobnicate"}, TCommandAction::Usage},
   };
@@ -74,6 +83,13 @@ TEST(CommandLine, OptionsAreActionsAndOldArgumentsStartTheWindow) {
   const TCommandLine command = ParseCommandLine({"--export", "in.lyt", "out.ogg"});
   EXPECT_EQ(command.Song, "in.lyt");
   EXPECT_EQ(command.Output, "out.ogg");
+  const TCommandLine video =
+      ParseCommandLine({"--export", "in.lyt", "--fps", "30", "out.mp4", "--video-scale=3"});
+  EXPECT_EQ(video.Output, "out.mp4");
+  EXPECT_EQ(video.FramesPerSecond, 30);
+  EXPECT_EQ(video.VideoScale, 3);
+  EXPECT_TRUE(IsVideoExport(video));
+  EXPECT_FALSE(IsVideoExport(command));
 }
 
 TEST(CommandLine, WindowOptionsTakeTheirValuesTheRestIsPortSongAndMultiInstance) {
@@ -270,21 +286,24 @@ TEST_F(ProgramTest, ExportsMidiAndAudioAndNothingFromADamagedSong) {
   // 0.45 s of song and its dying away, 16-bit stereo.
   EXPECT_GT(wav.size(), 44100u * 4 / 2);
   EXPECT_EQ(err_, "");
+  // A video needs no display either.
+  ASSERT_EQ(Run("--export song.lyt song.mp4 --fps 24 --video-scale 1"), ExitSuccess) << err_;
+  EXPECT_EQ(Read("song.mp4").substr(4, 4), "ftyp");
 
   // Cut inside its events: a clear message, exit 1, no output file; an older
   // file of that name stays as it was.
   const std::string song = Read("song.lyt");
   test::WriteBytes(dir_ / "bad.lyt", std::vector<std::uint8_t>(song.begin(), song.end() - 5));
   test::WriteBytes(dir_ / "old.wav", {1, 2, 3});
-  for (const char* output : {"bad.mid", "bad.wav", "bad.ogg", "old.wav"}) {
+  for (const char* output : {"bad.mid", "bad.wav", "bad.ogg", "old.wav", "bad.mp4"}) {
     EXPECT_EQ(Run(std::string("--export bad.lyt ") + output), ExitFailure) << output;
     EXPECT_NE(err_.find("bad.lyt"), std::string::npos) << err_;
     EXPECT_NE(err_.find("damaged"), std::string::npos) << err_;
   }
   EXPECT_EQ(Run("--info bad.lyt"), ExitFailure);
   EXPECT_EQ(out_, "");
-  EXPECT_EQ(Files(),
-            (std::vector<std::string>{"bad.lyt", "old.wav", "song.lyt", "song.mid", "song.wav"}));
+  EXPECT_EQ(Files(), (std::vector<std::string>{"bad.lyt", "old.wav", "song.lyt", "song.mid",
+                                               "song.mp4", "song.wav"}));
   EXPECT_EQ(Read("old.wav"), std::string("\x01\x02\x03"));
 
   // A folder that cannot be written: exit 1, nothing left behind.

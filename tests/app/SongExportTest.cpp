@@ -15,7 +15,9 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QProgressDialog>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <fluidsynth.h>
 #include <gtest/gtest.h>
@@ -503,6 +505,26 @@ TEST_F(WindowPlaysTest, TheWindowExportsMidiWithItsVoicesAndAudioOnAWorker) {
   sf_close(file);
   EXPECT_GT(info.frames, Rate * 2);
   EXPECT_EQ(InstrumentList.Count, 4); // the window's list is left alone
+}
+
+TEST_F(WindowPlaysTest, TheWindowsVideoExportStopsAtItsProgressDialogsCancelLeavingNoFile) {
+  Config.UseExternalDLS = true;
+  Config.ExternalDLSFileName = GmSoundFont;
+  bool cancelled = false;
+  QTimer cancel;
+  QObject::connect(&cancel, &QTimer::timeout, [&] {
+    if (auto* progress = form_->findChild<QProgressDialog*>()) {
+      progress->cancel();
+      cancelled = true;
+    }
+  });
+  cancel.start(0);
+  EXPECT_EQ(
+      ExportSongFromWindow(form_.get(), test::FreshSongHeader(), TwoHandSong(), Path("w.mp4")),
+      TExportResult::Cancelled);
+  EXPECT_TRUE(cancelled);
+  // Only the sound set: no video, no temporary.
+  EXPECT_EQ(std::distance(fs::directory_iterator(Path("")), fs::directory_iterator()), 1);
 }
 
 TEST_F(SongExportTest, ASongReachingBeyondTwelveHoursWritesNothing) {

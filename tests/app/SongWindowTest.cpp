@@ -394,10 +394,10 @@ TEST_F(SongWindowTest, SaveDialogOffersTheSongFirstThenTheExportTypes) {
   });
   const QString chosen = dialogs.SaveFileName(Q(Root), QString());
   EXPECT_EQ(filters,
-            (QStringList{QStringLiteral("Melotastico Song File(*.lyt)"),
-                         QStringLiteral("MIDI file (*.mid)"), QStringLiteral("Wave audio (*.wav)"),
-                         QStringLiteral("FLAC audio (*.flac)"),
-                         QStringLiteral("Ogg Vorbis audio (*.ogg)")}));
+            (QStringList{
+                QStringLiteral("Melotastico Song File(*.lyt)"), QStringLiteral("MIDI file (*.mid)"),
+                QStringLiteral("Wave audio (*.wav)"), QStringLiteral("FLAC audio (*.flac)"),
+                QStringLiteral("Ogg Vorbis audio (*.ogg)"), QStringLiteral("Video (*.mp4)")}));
   EXPECT_EQ(suffix, QStringLiteral("Melotastico Song File(*.lyt) lyt"));
   EXPECT_EQ(chosen.toStdString(), (Root / "picked.mid").string());
 }
