@@ -16,8 +16,9 @@ set(CPACK_PACKAGE_CONTACT "Melotastico developers <melotastico@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "virtual piano played on the computer keyboard")
 set(CPACK_PACKAGE_DESCRIPTION "Each key of the computer keyboard sounds up to eight notes on a\n\
 left-hand or right-hand voice; other keys work the pedals, transpose, octaves,\n\
-velocities, voices, a drum-pattern accompaniment and recording and playback of\n\
-songs. Chinese and English.")
+velocities, voices, an accompaniment that follows the left hand's chords, and\n\
+recording and playback of songs; songs are practised with falling notes that\n\
+name the keys to press, and exported as audio, MIDI or video. Chinese and English.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
