@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <map>
 #include <tuple>
@@ -266,7 +267,7 @@ void TPracticeSession::SetPart(const TPracticePart& part, const TPerformanceValu
   }
   for (const TSongNote& note : FNotes)
     FEndTime = std::max(FEndTime, note.Time + note.Length);
-  const int hand = part.Hands == TPracticeHands::Left ? LeftHand : RightHand;
+  FHand = part.Hands == TPracticeHands::Left ? LeftHand : RightHand;
   for (const TSongNote& note : FNotes) {
     if (!note.Practised)
       continue;
@@ -276,9 +277,24 @@ void TPracticeSession::SetPart(const TPracticePart& part, const TPerformanceValu
     if (!Contains(notes, note.Note))
       notes.insert(std::ranges::upper_bound(notes, int{note.Note}), note.Note);
   }
+  FindKeys(values);
+}
+
+void TPracticeSession::FindKeys(const TPerformanceValues& values) {
   TKeyReaches reaches(values);
   for (TPracticeChord& chord : FChords)
-    chord.Keys = ChordKeys(chord.Notes, reaches, hand);
+    chord.Keys = ChordKeys(chord.Notes, reaches, FHand);
+  FKeysFoundUnder = values;
+}
+
+bool TPracticeSession::FollowShifts(const TPerformanceValues& values) {
+  const TPerformanceValues& found = FKeysFoundUnder;
+  if (values.Transpose == found.Transpose && values.LeftOctave == found.LeftOctave &&
+      values.RightOctave == found.RightOctave &&
+      std::memcmp(&values.KeyDefs, &found.KeyDefs, sizeof values.KeyDefs) == 0)
+    return false;
+  FindKeys(values);
+  return true;
 }
 
 void TPracticeSession::SetTempo(int percent, std::uint32_t now) {

@@ -117,6 +117,11 @@ public:
 
   // Chooses the part and finds its keys under values; stops the session.
   void SetPart(const TPracticePart& part, const TPerformanceValues& values);
+  // Finds the chords' keys afresh when the definitions, octaves or
+  // transposition of values differ from those they were found under (the
+  // player shifted to reach a note, or edited a key); the session goes on.
+  // True when they differed.
+  bool FollowShifts(const TPerformanceValues& values);
   void SetMode(TPracticeMode mode) { FMode = mode; }
   // Bounded to MinTempoPercent..MaxTempoPercent; takes effect from now.
   void SetTempo(int percent, std::uint32_t now);
@@ -160,7 +165,11 @@ private:
   void PlayedAlong(int note, std::uint32_t songTime);
   void Finish();
 
+  void FindKeys(const TPerformanceValues& values);
+
   std::vector<TTimedMidiMessage> FMessages;
+  TPerformanceValues FKeysFoundUnder; // velocities aside
+  int FHand = RightHand;
   std::vector<TTimedMidiMessage> FOthers; // what the song plays itself
   std::vector<TSongNote> FNotes;
   std::vector<TPracticeChord> FChords;

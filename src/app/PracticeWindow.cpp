@@ -300,6 +300,9 @@ void TPracticeWindow::StopPractice() {
 
 void TPracticeWindow::Tick() {
   const bool wasRunning = FSession.Running();
+  // A shift the player made to reach a note shows in the labels at once.
+  if (FSession.FollowShifts(FPerformance.Values()))
+    BuildLabels();
   FSession.Advance(Now());
   if (wasRunning && FSession.Finished())
     Finished();

@@ -73,6 +73,26 @@ TEST(PracticeKeys, ANoteNoKeyReachesIsReportedWithTheSmallestShiftThatReachesIt)
             (TPracticeShift{0, -1, 0}));
 }
 
+// A shift made while practising gives the chords their keys under it, and nothing else changes.
+TEST(PracticeKeys, AShiftMadeWhilePractisingFindsTheKeysAfresh) {
+  TPracticeSession session({{0, 0x90, 95, 100}, {500, 0x80, 95, 0}}, 500);
+  TPerformanceValues values = DefaultValues();
+  session.SetPart({.Hands = TPracticeHands::Right}, values);
+  session.Start(0);
+  EXPECT_FALSE(session.FollowShifts(values));
+  values.RightVelocity = 1;
+  EXPECT_FALSE(session.FollowShifts(values));
+  ASSERT_TRUE(session.Chords()[0].Keys.Keys.empty());
+  values.RightOctave = 1;
+  EXPECT_TRUE(session.FollowShifts(values));
+  EXPECT_EQ(session.Chords()[0].Keys.OutOfReach.size(), 0u);
+  EXPECT_EQ(session.Chords()[0].Keys.Keys.size(), 1u);
+  EXPECT_TRUE(session.Running());
+  values.KeyDefs.Keys[session.Chords()[0].Keys.Keys[0]].NoteCount = 0;
+  EXPECT_TRUE(session.FollowShifts(values));
+  EXPECT_FALSE(session.FollowShifts(values));
+}
+
 // Right hand C4 at 1000 ms, E4 and G4 at 2000; the accompaniment on channel 3.
 std::vector<TTimedMidiMessage> TwoChords() {
   return {{0, 0xC2, 5, 0},       {500, 0x92, 40, 90}, {1000, 0x90, 60, 100},
