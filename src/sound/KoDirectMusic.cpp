@@ -431,7 +431,12 @@ bool TKoDirectMusic::OpenDriver() {
   // timed messages then play at once and nothing is limited.
   FDriverCallsUs = FOptions.AudioDriver != "file";
   // JACK's thread must never wait; a device's may, and the device then runs dry.
-  FPauseWhileResting.store(FDriverCallsUs && driver != "jack", std::memory_order_relaxed);
+  // Through ALSA's jack plugin the server runs every cycle whatever we do, and
+  // a device run dry there starts again late: it is handed silence instead.
+  const bool throughJack =
+      driver == "jack" ||
+      (driver == "alsa" && AlsaDeviceFeedsJack(FDirectSound->SelectedDeviceName()));
+  FPauseWhileResting.store(FDriverCallsUs && !throughJack, std::memory_order_relaxed);
   // A new output keeps its own time: the clock is tied to its frames afresh.
   FScheduler.Restart();
   // JACK calls once per cycle of its own; the others write into a buffer.
