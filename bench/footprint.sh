@@ -46,7 +46,7 @@ export_peak_mb() {
 }
 
 isolate
-# A folder of its own: the data folder is the program's.
+# A folder of its own for the program, as an installed copy has.
 mkdir "$work/app" && cp "$build"/src/app/{melotastico,msf4.s,*.rcc,*.qm,*.html} "$work/app/" 2>/dev/null
 program=$work/app/melotastico
 start_x
@@ -68,7 +68,7 @@ window_mb=$(peak_mb "$app")
 # Closed unsaved, the recording is kept in the Recordings folder.
 xdotool key --clearmodifiers alt+F4
 wait_until 15 dead "$app" || fail "the program did not end within 15 s of Alt+F4"
-song=$(find "$work/app/Recordings" -name '*.lyt' 2>/dev/null | head -n 1)
+song=$(find "$data/Recordings" -name '*.lyt' 2>/dev/null | head -n 1)
 [[ -n $song ]] || fail "the closed window kept no recording"
 midi_mb=$(export_peak_mb "$song" "$work/song.mid")
 wav_mb=$(export_peak_mb "$song" "$work/song.wav")

@@ -2,12 +2,15 @@
 // Video files written with FFmpeg's libraries: pictures (32-bit pixels) and
 // stereo float sound in, H.264 and AAC in an MP4 that phones and browsers
 // play (yuv420p, index at the front), or VP9 and Opus in Matroska or WebM.
-// The caller writes to a temporary file and renames it (FileBytes).
+// The caller writes to a temporary file and renames it (FileBytes). The
+// writer lives in a module of its own (FFmpegVideoEncoder.cpp), loaded at the
+// first Open, so that the program starts without FFmpeg's libraries.
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace melo {
 
@@ -31,30 +34,39 @@ struct TVideoSettings {
 class TVideoEncoder {
 public:
   // Opens fileName (its format comes from settings, not its name) and writes
-  // the header; null with error set when a codec or the file cannot be opened.
+  // the header; null with error set when a codec or the file cannot be opened,
+  // or the module that writes videos cannot be loaded.
   static std::unique_ptr<TVideoEncoder> Open(const std::filesystem::path& fileName,
                                              const TVideoSettings& settings, std::string& error);
-  ~TVideoEncoder();
-  TVideoEncoder(const TVideoEncoder&) = delete;
-  TVideoEncoder& operator=(const TVideoEncoder&) = delete;
+  virtual ~TVideoEncoder() = default;
 
   // The next frame: Width x Height pixels of 4 bytes in the order blue, green,
   // red, unused (QImage::Format_RGB32 on a little-endian machine), rows
   // bytesPerLine apart.
-  bool WriteFrame(const std::uint8_t* pixels, std::ptrdiff_t bytesPerLine);
+  virtual bool WriteFrame(const std::uint8_t* pixels, std::ptrdiff_t bytesPerLine) = 0;
   // The next frame the same as the last one written.
-  bool RepeatFrame();
+  virtual bool RepeatFrame() = 0;
   // The next n samples of each channel.
-  bool WriteAudio(const float* left, const float* right, std::size_t n);
+  virtual bool WriteAudio(const float* left, const float* right, std::size_t n) = 0;
   // Flushes the encoders and writes the trailer; false when any write failed.
-  bool Finish();
+  virtual bool Finish() = 0;
 
-  std::int64_t FramesWritten() const;
+  virtual std::int64_t FramesWritten() const = 0;
 
-private:
-  struct TState;
-  explicit TVideoEncoder(std::unique_ptr<TState> state);
-  std::unique_ptr<TState> F;
+protected:
+  TVideoEncoder() = default;
+  TVideoEncoder(const TVideoEncoder&) = default;
+  TVideoEncoder& operator=(const TVideoEncoder&) = default;
 };
 
+// The module's file name, and where the program looks for it: beside itself
+// (a build), then in the installed library folder.
+inline constexpr std::string_view VideoModuleFileName = "melotastico-video.so";
+
 } // namespace melo
+
+// The module's one entry: TVideoEncoder::Open there. The module's own to
+// define and the loader's to look up, never to be called by name.
+extern "C" melo::TVideoEncoder* MeloOpenVideoEncoder(const char* fileName,
+                                                     const melo::TVideoSettings& settings,
+                                                     std::string& error);
