@@ -13,6 +13,7 @@
 #include <ostream>
 
 #include <algorithm>
+#include <cstdio>
 #include <iterator>
 #include <optional>
 #include <set>
@@ -333,8 +334,12 @@ TExportResult ExportSongVideo(const TSongHeader& header, const TSimpleBuffer& ev
         std::string error;
         const std::unique_ptr<TVideoEncoder> encoder =
             TVideoEncoder::Open(temporary, settings, error);
-        if (!encoder)
+        if (!encoder) {
+          // The result says only that nothing was written; the terminal says why.
+          std::fprintf(stderr, "Melotastico: %s cannot be written: %s\n", fileName.c_str(),
+                       error.c_str());
           return false;
+        }
         TVideoRun run(play, picture, *encoder, options.FramesPerSecond);
         result = renderer.RenderInto(
             messages,

@@ -22,7 +22,8 @@ std::filesystem::path ExecutableFolder() {
 // program's, then the build's own folder (tests and benchmarks run elsewhere).
 std::array<std::filesystem::path, 3> ModuleCandidates() {
   const std::filesystem::path folder = ExecutableFolder();
-  return {folder / VideoModuleFileName, folder / MELO_VIDEO_MODULE_FROM_BINDIR / VideoModuleFileName,
+  return {folder / VideoModuleFileName,
+          folder / MELO_VIDEO_MODULE_FROM_BINDIR / VideoModuleFileName,
           std::filesystem::path(MELO_VIDEO_MODULE_BUILD_DIR) / VideoModuleFileName};
 }
 
