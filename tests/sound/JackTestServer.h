@@ -32,8 +32,10 @@ public:
       return;
     setenv("JACK_DEFAULT_SERVER", Name.c_str(), 1);
     std::string program = "jackd";
-    const char* argv[] = {"jackd", "-n",    Name.c_str(), "-d",  "dummy",
-                          "-r",    "48000", "-p",         "128", nullptr};
+    // A client that keeps the server waiting past its timeout is taken for dead; on a loaded
+    // shared machine the default, half a second, is too short for the clients under test.
+    const char* argv[] = {"jackd", "-n", Name.c_str(), "-t", "5000", "-d",
+                          "dummy", "-r", "48000",      "-p", "128",  nullptr};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
