@@ -3,6 +3,7 @@
 #include "platform/GlobalState.h"
 #include "platform/Language.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFont>
 #include <QResource>
@@ -30,6 +31,12 @@ QString ResourcePath(const char* resourceName) {
 
 QString RegisteredLibrary;
 
+void UnregisterLibrary() {
+  if (!RegisteredLibrary.isEmpty())
+    QResource::unregisterResource(RegisteredLibrary);
+  RegisteredLibrary.clear();
+}
+
 } // namespace
 
 bool LoadGlyphLibrary(const QString& fileName) {
@@ -41,7 +48,11 @@ bool LoadGlyphLibrary(const QString& fileName) {
     QResource::unregisterResource(fileName);
     return false;
   }
+  UnregisterLibrary();
   RegisteredLibrary = fileName;
+  // Qt's list of resources does not outlive the application: the library goes with it, and
+  // the pictures taken from it stay.
+  qAddPostRoutine(UnregisterLibrary);
   return true;
 }
 
