@@ -490,16 +490,11 @@ void TRoVoravForm::EditKeyDefinition(int keyIndex) {
 // Window events
 
 bool TRoVoravForm::event(QEvent* e) {
+  if (TakeKeyEvent(*e, [this](const TKeyChange& change) {
+        FPerformance.KeyboardKey(change.ScanCode, change.Down);
+      }))
+    return true;
   switch (static_cast<int>(e->type())) {
-  case QEvent::ShortcutOverride:
-    // Every key belongs to the piano, none to shortcuts or menus.
-    e->accept();
-    return true;
-  case QEvent::KeyPress:
-  case QEvent::KeyRelease:
-    if (const auto change = KeyChangeOf(*static_cast<QKeyEvent*>(e)))
-      FPerformance.KeyboardKey(change->ScanCode, change->Down);
-    return true;
   case QEvent::WindowActivate:
     FormActivate();
     break;

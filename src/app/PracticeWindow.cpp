@@ -8,8 +8,8 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDoubleSpinBox>
+#include <QEvent>
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
@@ -430,15 +430,11 @@ void TPracticeWindow::hideEvent(QHideEvent* e) {
 }
 
 bool TPracticeWindow::event(QEvent* e) {
+  if (TakeKeyEvent(*e, [this](const TKeyChange& change) {
+        FPerformance.KeyboardKey(change.ScanCode, change.Down);
+      }))
+    return true;
   switch (e->type()) {
-  case QEvent::ShortcutOverride:
-    e->accept();
-    return true;
-  case QEvent::KeyPress:
-  case QEvent::KeyRelease:
-    if (const auto change = KeyChangeOf(*static_cast<QKeyEvent*>(e)))
-      FPerformance.KeyboardKey(change->ScanCode, change->Down);
-    return true;
   case QEvent::WindowDeactivate:
   case QEvent::FocusOut:
     FPerformance.ReleaseKeyboard();

@@ -22,6 +22,21 @@ std::optional<TKeyChange> KeyChangeOf(const QKeyEvent& event) {
   return TKeyChange{ScanCodeOfNativeKey(event.nativeScanCode(), NativeKeyCodesOfPlatform()), down};
 }
 
+bool TakeKeyEvent(QEvent& event, const std::function<void(const TKeyChange&)>& play) {
+  switch (event.type()) {
+  case QEvent::ShortcutOverride:
+    event.accept();
+    return true;
+  case QEvent::KeyPress:
+  case QEvent::KeyRelease:
+    if (const auto change = KeyChangeOf(static_cast<const QKeyEvent&>(event)))
+      play(*change);
+    return true;
+  default:
+    return false;
+  }
+}
+
 } // namespace melo
 
 // Last: Xlib's macros (KeyPress, Bool, None) would clash with Qt's names above.

@@ -4,10 +4,12 @@
 // the key (never the character, so every layout plays the same physical keys)
 // and the toolkit's repeats are dropped.
 
+#include <functional>
 #include <optional>
 
 #include "input/KoDIKeyBoard.h"
 
+class QEvent;
 class QKeyEvent;
 
 namespace melo {
@@ -30,5 +32,10 @@ struct TKeyChange {
 // The key change of a press or release; nothing for the toolkit's repeats and
 // for other events.
 std::optional<TKeyChange> KeyChangeOf(const QKeyEvent& event);
+
+// A window's key events belong to the piano, none to shortcuts or menus: the
+// shortcut check is taken, and each press or release goes to play. True when
+// the event was one of those and is done with.
+bool TakeKeyEvent(QEvent& event, const std::function<void(const TKeyChange&)>& play);
 
 } // namespace melo
