@@ -25,14 +25,6 @@ std::filesystem::path injectedFolder;
   return TGlobalRestore([saved] { SetProgramFolder(saved); });
 });
 
-std::filesystem::path ExecutableFolder() {
-  std::error_code ec;
-  std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (ec)
-    return std::filesystem::current_path(ec);
-  return exe.parent_path();
-}
-
 std::filesystem::path HomeFolder() {
   if (const char* home = std::getenv("HOME"); home && *home)
     return home;
@@ -60,6 +52,14 @@ bool Exists(const std::filesystem::path& file) {
 }
 
 } // namespace
+
+std::filesystem::path ExecutableFolder() {
+  std::error_code ec;
+  std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (ec)
+    return std::filesystem::current_path(ec);
+  return exe.parent_path();
+}
 
 std::filesystem::path ProgramFolder() {
   {

@@ -12,6 +12,8 @@ namespace melo {
 // with SetProgramFolder; an empty path returns to the real one.
 std::filesystem::path ProgramFolder();
 void SetProgramFolder(const std::filesystem::path& folder);
+// The folder of the running executable, whatever a test set.
+std::filesystem::path ExecutableFolder();
 
 // The folder of the files that come with the program and are only read (sound
 // set, glyph library, help pages, translations): <prefix>/share/melotastico for

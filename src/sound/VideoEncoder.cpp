@@ -1,5 +1,7 @@
 #include "sound/VideoEncoder.h"
 
+#include "platform/DataFolder.h"
+
 #include <dlfcn.h>
 
 #include <algorithm>
@@ -12,11 +14,6 @@ namespace melo {
 namespace {
 
 using TOpenEncoder = decltype(&MeloOpenVideoEncoder);
-
-std::filesystem::path ExecutableFolder() {
-  std::error_code ec;
-  return std::filesystem::read_symlink("/proc/self/exe", ec).parent_path();
-}
 
 // Beside the program (a build), the installed library folder relative to the
 // program's, then the build's own folder (tests and benchmarks run elsewhere).
