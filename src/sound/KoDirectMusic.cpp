@@ -444,6 +444,7 @@ bool TKoDirectMusic::OpenDriver() {
   FDriver = FDriverCallsUs ? new_fluid_audio_driver2(FSettings, &AudioCallback, this)
                            : new_fluid_audio_driver(FSettings, FSynth);
   FPeriodsSeen = FPeriodsAsked.load(std::memory_order_relaxed);
+  FStreamStartPeriod.store(FPeriodsSeen, std::memory_order_relaxed);
   FPeriodsSeenAtMs = SteadyClockMs();
   return FDriver != nullptr;
 }
@@ -471,7 +472,9 @@ TOutputCheck TKoDirectMusic::CheckOutput() {
       FPortActive = true;
       return TOutputCheck::Restored;
     }
-    if (now - FPeriodsSeenAtMs < OutputStallMs) {
+    const bool starting =
+        asked - FStreamStartPeriod.load(std::memory_order_relaxed) < StreamStartPeriods;
+    if (now - FPeriodsSeenAtMs < (starting ? OutputStartStallMs : OutputStallMs)) {
       return TOutputCheck::Unchanged;
     }
     // Nothing asked for sound for a while: the driver's thread has given up
@@ -1051,6 +1054,8 @@ void TKoDirectMusic::RenderPeriod(float* left, float* right, int frames) {
   case TRestOutcome::WokeFromPause:
     // The device ran dry and starts again with this period: what woke it is
     // due at once, and frames are tied to time afresh.
+    FStreamStartPeriod.store(FPeriodsAsked.load(std::memory_order_relaxed),
+                             std::memory_order_relaxed);
     FScheduler.Restart();
     due = FScheduler.TakeAll();
     break;

@@ -242,8 +242,13 @@ public:
   // period for OutputStallMs (the sound server ended, the device was
   // unplugged) is closed: Lost, once. From then on each call after
   // OutputRetryMs tries to open it again, and Restored comes once it plays.
-  // Unchanged otherwise, and always for other ports.
+  // Unchanged otherwise, and always for other ports. A stream that has just
+  // started (opened, or woken after a rest) is given OutputStartStallMs: a
+  // sound server may hold it for the length of its idle block first
+  // (PulseAudio's null sink, left without another stream: 2 s).
   static constexpr double OutputStallMs = 1500;
+  static constexpr double OutputStartStallMs = 4000;
+  static constexpr std::uint64_t StreamStartPeriods = 32;
   static constexpr double OutputRetryMs = 1000;
   TOutputCheck CheckOutput();
   bool OutputLost() const;
@@ -356,6 +361,8 @@ private:
   std::atomic<bool> FPauseWhileResting{false};
   // Periods the driver asked for; the watch compares it between its looks.
   std::atomic<std::uint64_t> FPeriodsAsked{0};
+  // The count when the stream last started: the driver opened, or woke after a rest.
+  std::atomic<std::uint64_t> FStreamStartPeriod{0};
   std::uint64_t FPeriodsSeen = 0;
   double FPeriodsSeenAtMs = 0;
   bool FOutputLost = false;

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Plays middle C on the built program through a real X server (Xvfb) and a real audio server
 # (PulseAudio with a null sink): Q is held for a second and let go while the sink's monitor is
-# recorded. The recording must hold a tone near 261.6 Hz that stops after the release, and
-# Alt+F4 must then end the program with exit code 0.
+# recorded. The recording must hold a tone near 261.6 Hz that stops after the release. Keys after
+# rests must not be taken for a lost output, and Alt+F4 must then end the program with exit code 0.
 #
 # Usage: play_q.sh PROGRAM WAV_TONE_CHECK
 # Exit codes: 0 passed, 1 failed, 77 skipped (PROGRAM not built).
@@ -61,6 +61,20 @@ check_sound() {
   fi
 }
 
+# With nothing sounding the synthesizer rests and the sound device's thread waits; the next key
+# starts the stream again, which PulseAudio's null sink, left without another stream, holds for up
+# to 2 s. That is no lost output: the program must not say so, nor close and reopen it.
+check_wake_after_rest() {
+  local round
+  for round in 1 2; do
+    sleep 0.5
+    xdotool keydown "$QKeycode" sleep 0.2 keyup "$QKeycode" || fail "xdotool failed"
+    sleep 2.5
+  done
+  ! grep -q "sound output was lost" "$work/program.log" ||
+    fail "a key after a rest was taken for a lost sound output: $(cat "$work/program.log")"
+}
+
 close_window() {
   has_focus || fail "the window lost the focus while playing; visible windows:
 $(visible_windows)"
@@ -79,5 +93,6 @@ session_open "$program"
 check_start_volume
 play_q
 check_sound
+check_wake_after_rest
 close_window
 echo "PASS: Q sounded middle C, stopped on release, and Alt+F4 closed the program"
