@@ -446,6 +446,7 @@ int KeyRows(const char* setPath, TCapture& capture) {
 constexpr std::uint8_t QuietChannel = 0;
 constexpr std::uint8_t QuietNote = 48;
 constexpr std::uint32_t ChurchOrgan = 19;
+constexpr int RestStrokes = 8; // of each kind, at each setting
 
 void SoundQuietNote(TKoDirectMusic& engine, bool on) {
   if (on) {
@@ -469,7 +470,6 @@ int RestRows(const char* setPath, TCapture& capture) {
   std::printf("%8s %15s %15s %15s %15s %10s %6s %s\n", "setting", "sounding median", "sounding max",
               "silent median", "silent max", "difference", "lost",
               " quiet note's lowest peak (dBFS)");
-  constexpr int Strokes = 8;
   for (int latency : {10, 40}) {
     const auto engine = OpenEngine(setPath, true, nullptr);
     if (!engine) {
@@ -481,14 +481,15 @@ int RestRows(const char* setPath, TCapture& capture) {
     std::vector<double> latencies[2];
     int lost = 0;
     float quietest = Audible;
-    for (int k = 0; k < Strokes; ++k) {
+    for (int k = 0; k < RestStrokes; ++k) {
       for (bool sounding : {true, false}) {
         SoundQuietNote(*engine, sounding);
         const std::int64_t quietFrom = capture.FrameAt(capture.Now()) + JackRate;
         const auto one = KeyLatencies(*engine, capture, lost, 1, 10000 + 37 * (k % 5));
-        if (sounding)
+        if (sounding) {
           quietest =
               std::min(quietest, capture.QuietestSecond(quietFrom, quietFrom + 8 * JackRate));
+        }
         latencies[sounding ? 0 : 1].insert(latencies[sounding ? 0 : 1].end(), one.begin(),
                                            one.end());
       }
