@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QTimer>
 #include <functional>
@@ -40,10 +41,14 @@ template <class T> void WhenShown(std::function<void(T*)> drive, int timeoutMs =
   timer->start();
 }
 
-// The next file dialog gets fileName typed and accepted.
+// The next file dialog gets fileName typed and accepted. selectFile leaves the name field
+// alone while that field has the focus, which it may or may not have yet: the name is also
+// typed into the field itself.
 inline void ChooseFile(const QString& fileName) {
   WhenShown<QFileDialog>([fileName](QFileDialog* dialog) {
     dialog->selectFile(fileName);
+    if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+      name->setText(fileName);
     static_cast<QDialog*>(dialog)->accept();
   });
 }
