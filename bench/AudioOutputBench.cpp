@@ -490,8 +490,8 @@ int RestRows(const char* setPath, TCapture& capture) {
           quietest =
               std::min(quietest, capture.QuietestSecond(quietFrom, quietFrom + 8 * JackRate));
         }
-        latencies[sounding ? 0 : 1].insert(latencies[sounding ? 0 : 1].end(), one.begin(),
-                                           one.end());
+        auto& kind = latencies[sounding ? 0 : 1];
+        kind.insert(kind.end(), one.begin(), one.end());
       }
     }
     const TStats sounding = StatsOf(latencies[0]), silent = StatsOf(latencies[1]);
