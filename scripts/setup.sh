@@ -32,12 +32,29 @@ melo_install_packages() {
 
 # ccache, where it is installed, keeps what was compiled across build folders
 # and fresh clones of the project (paths inside the project count relative to
-# its root).
-MELO_LAUNCHER=()
-if command -v ccache >/dev/null; then
-  export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$MELO_ROOT} CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
-  MELO_LAUNCHER=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-fi
+# its root). Decided when a build is configured, after melo_install_packages:
+# deciding it when this file is sourced gave a first command that installed
+# ccache a build folder without it, and the next command, finding ccache,
+# rebuilt everything. An empty launcher is passed too, so a folder configured
+# with ccache that no longer has it is configured again without.
+melo_compiler_launcher() {
+  if command -v ccache >/dev/null; then
+    export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$MELO_ROOT} CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
+    MELO_LAUNCHER=ccache
+  else
+    MELO_LAUNCHER=""
+  fi
+}
+
+# melo_configure DIR [cmake options...]
+melo_configure() {
+  local dir=$1
+  shift
+  melo_compiler_launcher
+  cmake -S "$MELO_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMELO_WERROR=ON \
+    -DCMAKE_C_COMPILER_LAUNCHER="$MELO_LAUNCHER" -DCMAKE_CXX_COMPILER_LAUNCHER="$MELO_LAUNCHER" \
+    "$@" >/dev/null
+}
 
 # melo_build DIR [cmake options...] [-- build options...]
 melo_build() {
@@ -49,7 +66,6 @@ melo_build() {
     shift
   done
   [[ $# -gt 0 ]] && shift
-  cmake -S "$MELO_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMELO_WERROR=ON \
-    ${MELO_LAUNCHER[@]+"${MELO_LAUNCHER[@]}"} "${configure[@]}" >/dev/null
+  melo_configure "$dir" "${configure[@]}"
   cmake --build "$dir" -j "$MELO_JOBS" "$@"
 }
