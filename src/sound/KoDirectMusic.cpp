@@ -430,13 +430,6 @@ bool TKoDirectMusic::OpenDriver() {
   // The file writer takes no callback: it plays the synthesizer directly, so
   // timed messages then play at once and nothing is limited.
   FDriverCallsUs = FOptions.AudioDriver != "file";
-  // JACK's thread must never wait; a device's may, and the device then runs dry.
-  // Through ALSA's jack plugin the server runs every cycle whatever we do, and
-  // a device run dry there starts again late: it is handed silence instead.
-  const bool throughJack =
-      driver == "jack" ||
-      (driver == "alsa" && AlsaDeviceFeedsJack(FDirectSound->SelectedDeviceName()));
-  FPauseWhileResting.store(FDriverCallsUs && !throughJack, std::memory_order_relaxed);
   // A new output keeps its own time: the clock is tied to its frames afresh.
   FScheduler.Restart();
   // JACK calls once per cycle of its own; the others write into a buffer.
@@ -444,7 +437,7 @@ bool TKoDirectMusic::OpenDriver() {
   FDriver = FDriverCallsUs ? new_fluid_audio_driver2(FSettings, &AudioCallback, this)
                            : new_fluid_audio_driver(FSettings, FSynth);
   FPeriodsSeen = FPeriodsAsked.load(std::memory_order_relaxed);
-  FStreamStartPeriod.store(FPeriodsSeen, std::memory_order_relaxed);
+  FStreamStartPeriod = FPeriodsSeen;
   FPeriodsSeenAtMs = SteadyClockMs();
   return FDriver != nullptr;
 }
@@ -456,10 +449,6 @@ TOutputCheck TKoDirectMusic::CheckOutput() {
     return TOutputCheck::Unchanged;
   }
   const double now = SteadyClockMs();
-  if (FDriver != nullptr && FResting.load(std::memory_order_relaxed)) {
-    FPeriodsSeenAtMs = now; // a paused output asks for nothing, and is not lost
-    return TOutputCheck::Unchanged;
-  }
   if (FDriver != nullptr) {
     const std::uint64_t asked = FPeriodsAsked.load(std::memory_order_relaxed);
     if (asked != FPeriodsSeen) {
@@ -472,8 +461,7 @@ TOutputCheck TKoDirectMusic::CheckOutput() {
       FPortActive = true;
       return TOutputCheck::Restored;
     }
-    const bool starting =
-        asked - FStreamStartPeriod.load(std::memory_order_relaxed) < StreamStartPeriods;
+    const bool starting = asked - FStreamStartPeriod < StreamStartPeriods;
     if (now - FPeriodsSeenAtMs < (starting ? OutputStartStallMs : OutputStallMs)) {
       return TOutputCheck::Unchanged;
     }
@@ -506,11 +494,6 @@ bool TKoDirectMusic::OutputLost() const {
 
 void TKoDirectMusic::CloseDriver() {
   if (FDriver != nullptr) {
-    // A paused driver thread must see that it is to end: woken, it renders on until the
-    // driver stops it, and on a device that takes periods at once (ALSA's "null") it would
-    // reach the next rest before then.
-    FPauseWhileResting.store(false, std::memory_order_relaxed);
-    WakeRenderer();
     delete_fluid_audio_driver(FDriver);
     FDriver = nullptr;
   }
@@ -1047,20 +1030,9 @@ void TKoDirectMusic::RenderPeriod(float* left, float* right, int frames) {
   const double now = FOptions.ClockMs ? FOptions.ClockMs() : SteadyClockMs();
   const std::int64_t end = FFrame + frames;
   std::int64_t at = FFrame;
-  auto due = FScheduler.BeginPeriod(FFrame, frames, now, FOutputBufferFrames);
-  switch (RestPeriod(left, right, frames, !due.empty())) {
-  case TRestOutcome::Rested:
+  const auto due = FScheduler.BeginPeriod(FFrame, frames, now, FOutputBufferFrames);
+  if (RestPeriod(left, right, frames, !due.empty())) {
     return;
-  case TRestOutcome::WokeFromPause:
-    // The device ran dry and starts again with this period: what woke it is
-    // due at once, and frames are tied to time afresh.
-    FStreamStartPeriod.store(FPeriodsAsked.load(std::memory_order_relaxed),
-                             std::memory_order_relaxed);
-    FScheduler.Restart();
-    due = FScheduler.TakeAll();
-    break;
-  case TRestOutcome::Awake:
-    break;
   }
   for (const TSampleScheduler::TMessage& message : due) {
     const std::int64_t next = std::clamp(message.Frame, at, end);
@@ -1079,32 +1051,25 @@ void TKoDirectMusic::RenderPeriod(float* left, float* right, int frames) {
 
 void TKoDirectMusic::WakeRenderer() {
   FSynthTouched.store(true, std::memory_order_release);
-  FSynthTouched.notify_one();
 }
 
 // While resting, a period with nothing for the synthesizer is zeros and
-// nothing else. The first period with something wakes it: the frames it
-// missed are rendered (silence) up to its next block boundary, so its blocks,
-// and the timed messages placed on them, fall where they would have.
-TKoDirectMusic::TRestOutcome TKoDirectMusic::RestPeriod(float* left, float* right, int frames,
-                                                        bool messagesDue) {
+// nothing else: the output is still fed every period, so that a sound server
+// or device never runs dry and never drops the start of the next note while
+// it starts its stream again. The first period with something wakes the
+// synthesizer: the frames it missed are rendered (silence) up to its next
+// block boundary, so its blocks, and the timed messages placed on them, fall
+// where they would have. True when the period was rested.
+bool TKoDirectMusic::RestPeriod(float* left, float* right, int frames, bool messagesDue) {
   if (!FResting.load(std::memory_order_relaxed)) {
-    return TRestOutcome::Awake;
+    return false;
   }
-  TRestOutcome outcome = TRestOutcome::Awake;
   if (!messagesDue && !FSynthTouched.exchange(false, std::memory_order_acquire)) {
-    if (!FPauseWhileResting.load(std::memory_order_relaxed) || FScheduler.Waiting() > 0) {
-      std::fill_n(left, frames, 0.0f);
-      std::fill_n(right, frames, 0.0f);
-      FFrame += frames;
-      FRestedOffBlock = static_cast<int>((FRestedOffBlock + frames) % SynthBlockFrames);
-      return TRestOutcome::Rested;
-    }
-    // The device's thread sleeps until a message comes; the device runs dry
-    // meanwhile and starts again with the period rendered on waking, which
-    // thus sounds sooner than behind a full buffer.
-    FSynthTouched.wait(false, std::memory_order_acquire);
-    outcome = TRestOutcome::WokeFromPause;
+    std::fill_n(left, frames, 0.0f);
+    std::fill_n(right, frames, 0.0f);
+    FFrame += frames;
+    FRestedOffBlock = static_cast<int>((FRestedOffBlock + frames) % SynthBlockFrames);
+    return true;
   }
   std::array<float, SynthBlockFrames> discardLeft{};
   std::array<float, SynthBlockFrames> discardRight{};
@@ -1112,7 +1077,7 @@ TKoDirectMusic::TRestOutcome TKoDirectMusic::RestPeriod(float* left, float* righ
   FRestedOffBlock = 0;
   FQuietFrames = 0;
   FResting.store(false, std::memory_order_relaxed);
-  return outcome;
+  return false;
 }
 
 // The rest begins after RestAfterMs below RestLevel with no message for the

@@ -201,13 +201,14 @@ struct TEngineOptions {
   // timed messages then play at once, and the output is not limited.
   bool PlaceTimedMessages = true;
   bool LimitPeaks = true;
-  // Silence costs nothing: once the output has stayed below RestLevel for
-  // RestAfterMs with no voice left (reverb and chorus tails included), the
-  // synthesizer is no longer run until a message reaches it. JACK's output
-  // and offline rendering are handed zeros meanwhile; a sound device's
-  // driver thread waits, and the device runs dry. A timed note after a rest
-  // starts on the frame it would have, had the synthesizer rendered
-  // throughout; a note sent at once, no later than it would have.
+  // Silence costs next to nothing: once the output has stayed below
+  // RestLevel for RestAfterMs with no voice left (reverb and chorus tails
+  // included), the synthesizer is no longer run until a message reaches it.
+  // Every output is handed zeros meanwhile, period by period, and never runs
+  // dry: a stream started again loses its first audio on a sound server
+  // whose sink runs with a long latency. A timed note after a rest starts on
+  // the frame it would have, had the synthesizer rendered throughout; a note
+  // sent at once, no later than it would have.
   bool RestWhenSilent = true;
 };
 
@@ -243,9 +244,9 @@ public:
   // unplugged) is closed: Lost, once. From then on each call after
   // OutputRetryMs tries to open it again, and Restored comes once it plays.
   // Unchanged otherwise, and always for other ports. A stream that has just
-  // started (opened, or woken after a rest) is given OutputStartStallMs: a
-  // sound server may hold it for the length of its idle block first
-  // (PulseAudio's null sink, left without another stream: 2 s).
+  // been opened is given OutputStartStallMs: a sound server may hold it for
+  // the length of its idle block first (PulseAudio's null sink, left without
+  // another stream: 2 s).
   static constexpr double OutputStallMs = 1500;
   static constexpr double OutputStartStallMs = 4000;
   static constexpr std::uint64_t StreamStartPeriods = 32;
@@ -338,8 +339,7 @@ private:
   void RenderPeriod(float* left, float* right, int frames);
   void RenderFrames(float* left, float* right, std::int64_t offset, std::int64_t frames);
   void WakeRenderer();
-  enum class TRestOutcome { Awake, Rested, WokeFromPause };
-  TRestOutcome RestPeriod(float* left, float* right, int frames, bool messagesDue);
+  bool RestPeriod(float* left, float* right, int frames, bool messagesDue);
   void WatchForSilence(const float* left, const float* right, int frames);
 
   const TEngineOptions FOptions;
@@ -356,13 +356,10 @@ private:
   fluid_synth_t* FSynth = nullptr;
   fluid_audio_driver_t* FDriver = nullptr;
   bool FDriverCallsUs = false; // the driver renders through RenderPeriod
-  // Its thread may wait while the synthesizer rests; off before the driver is closed, so the
-  // thread, woken, cannot wait again before it ends.
-  std::atomic<bool> FPauseWhileResting{false};
   // Periods the driver asked for; the watch compares it between its looks.
   std::atomic<std::uint64_t> FPeriodsAsked{0};
-  // The count when the stream last started: the driver opened, or woke after a rest.
-  std::atomic<std::uint64_t> FStreamStartPeriod{0};
+  // The count when the driver was last opened.
+  std::uint64_t FStreamStartPeriod = 0;
   std::uint64_t FPeriodsSeen = 0;
   double FPeriodsSeenAtMs = 0;
   bool FOutputLost = false;

@@ -34,54 +34,6 @@ bool IsOutputDevice(std::string_view name) {
   return name == "pipewire" || name.starts_with("sysdefault:") || name.starts_with("default:");
 }
 
-// Far more than any real chain of slaves; a definition that names itself ends here.
-constexpr int MaxSlaveDepth = 8;
-
-bool PcmFeedsJack(snd_config_t* root, snd_config_t* pcm, int depth);
-
-bool NamedPcmFeedsJack(snd_config_t* root, const char* name, int depth) {
-  snd_config_t* pcm = nullptr;
-  if (depth > MaxSlaveDepth || snd_config_search_definition(root, "pcm", name, &pcm) < 0)
-    return false;
-  const bool jack = PcmFeedsJack(root, pcm, depth);
-  snd_config_delete(pcm);
-  return jack;
-}
-
-bool PcmFeedsJack(snd_config_t* root, snd_config_t* pcm, int depth) {
-  snd_config_t* node = nullptr;
-  const char* text = nullptr;
-  if (snd_config_search(pcm, "type", &node) >= 0 && snd_config_get_string(node, &text) >= 0 &&
-      std::string_view(text) == "jack")
-    return true;
-  for (const char* key : {"slave.pcm", "playback.pcm"}) {
-    if (snd_config_search(pcm, key, &node) < 0)
-      continue;
-    if (snd_config_get_string(node, &text) >= 0)
-      return NamedPcmFeedsJack(root, text, depth + 1);
-    return snd_config_get_type(node) == SND_CONFIG_TYPE_COMPOUND && depth < MaxSlaveDepth &&
-           PcmFeedsJack(root, node, depth + 1);
-  }
-  return false;
-}
-
-// The configuration read from text; null when it does not parse.
-snd_config_t* ConfigOfText(const std::string& text) {
-  snd_config_t* root = nullptr;
-  snd_input_t* input = nullptr;
-  if (snd_config_top(&root) < 0)
-    return nullptr;
-  if (snd_input_buffer_open(&input, text.data(), static_cast<ssize_t>(text.size())) < 0 ||
-      snd_config_load(root, input) < 0) {
-    if (input != nullptr)
-      snd_input_close(input);
-    snd_config_delete(root);
-    return nullptr;
-  }
-  snd_input_close(input);
-  return root;
-}
-
 const TKoDS_DevCapsType PulseDevice{"pulse", "PulseAudio", "pulseaudio"};
 const TKoDS_DevCapsType JackDevice{"jack", "JACK", "jack"};
 
@@ -165,23 +117,6 @@ int TKoDirectSound::FindOrAddDevice(const std::string& name) {
     return -1;
   }
   return FDevices.Count - 1;
-}
-
-bool AlsaDeviceFeedsJack(const std::string& name, const std::string* configText) {
-  const char* device = name.empty() ? DefaultDevice.data() : name.c_str();
-  if (configText != nullptr) {
-    snd_config_t* root = ConfigOfText(*configText);
-    const bool jack = root != nullptr && NamedPcmFeedsJack(root, device, 0);
-    if (root != nullptr)
-      snd_config_delete(root);
-    return jack;
-  }
-  snd_config_t* root = nullptr;
-  if (snd_config_update_ref(&root) < 0)
-    return false;
-  const bool jack = NamedPcmFeedsJack(root, device, 0);
-  snd_config_unref(root);
-  return jack;
 }
 
 } // namespace melo

@@ -23,11 +23,6 @@ struct TKoDS_AllDevCapsType {
 // Appends a device unless the list is full; false when it is.
 bool AddDevice(TKoDS_AllDevCapsType& list, const TKoDS_DevCapsType& device);
 
-// Whether the ALSA PCM device name plays through ALSA's jack plugin, following
-// the configuration from device to slave (plug, rate, softvol, asym and the
-// like). The system's configuration, or configText in its place (tests).
-bool AlsaDeviceFeedsJack(const std::string& name, const std::string* configText = nullptr);
-
 class TKoDirectSound {
 public:
   // Lists the output devices at once; the system's default output comes first.

@@ -333,9 +333,45 @@ std::vector<std::string> ToneFaults(const TToneReport& report, const TToneExpect
   return faults;
 }
 
-std::vector<int> NoteSequence(const TWavAudio& audio, double minSeconds) {
-  constexpr double sequenceRangeDb = 30.0;
-  std::vector<int> notes;
+namespace {
+
+constexpr double SequenceRangeDb = 30.0;
+constexpr double OnsetBlockSeconds = 0.001;
+constexpr double OnsetShare = 0.25; // -12 dB
+
+// The peak of each millisecond's samples.
+std::vector<float> BlockPeaks(const TWavAudio& audio) {
+  const auto block = std::max<std::size_t>(1, std::lround(OnsetBlockSeconds * audio.SampleRate));
+  std::vector<float> peaks((audio.Samples.size() + block - 1) / block, 0.0f);
+  for (std::size_t i = 0; i < audio.Samples.size(); ++i) {
+    peaks[i / block] = std::max(peaks[i / block], std::fabs(audio.Samples[i]));
+  }
+  return peaks;
+}
+
+// The attack of a note whose pitch was first heard in the window starting at from: the
+// loudest millisecond from one window before it to two after, then back while within 12 dB.
+double OnsetSeconds(const std::vector<float>& peaks, double from, double window) {
+  const auto first = static_cast<std::size_t>(std::max(0.0, from - window) / OnsetBlockSeconds);
+  const std::size_t last =
+      std::min(peaks.size(), static_cast<std::size_t>((from + 2 * window) / OnsetBlockSeconds));
+  if (first >= last) {
+    return from;
+  }
+  const auto loudest = std::max_element(peaks.begin() + static_cast<std::ptrdiff_t>(first),
+                                        peaks.begin() + static_cast<std::ptrdiff_t>(last));
+  auto onset = loudest;
+  while (onset > peaks.begin() + static_cast<std::ptrdiff_t>(first) &&
+         *(onset - 1) >= OnsetShare * *loudest) {
+    --onset;
+  }
+  return static_cast<double>(onset - peaks.begin()) * OnsetBlockSeconds;
+}
+
+} // namespace
+
+std::vector<THeardNote> HeardNotes(const TWavAudio& audio, double minSeconds) {
+  std::vector<THeardNote> notes;
   const std::size_t count = audio.Samples.size();
   if (audio.SampleRate <= 0 || count == 0) {
     return notes;
@@ -355,17 +391,35 @@ std::vector<int> NoteSequence(const TWavAudio& audio, double minSeconds) {
   if (levels.empty()) {
     return notes;
   }
-  const double loud = *std::max_element(levels.begin(), levels.end()) - sequenceRangeDb;
+  const double loud = *std::max_element(levels.begin(), levels.end()) - SequenceRangeDb;
   const auto minSteps = static_cast<std::size_t>(std::max(1.0, minSeconds / FrameSeconds));
+  const std::vector<float> peaks = BlockPeaks(audio);
+  const double stepSeconds = static_cast<double>(step) / rate;
   std::size_t run = 0;
+  bool counting = false; // the last note's stretch goes on
   for (std::size_t i = 0; i < stepNotes.size(); ++i) {
     const int note = levels[i] >= loud ? stepNotes[i] : -1;
     run = (i > 0 && note == (levels[i - 1] >= loud ? stepNotes[i - 1] : -1)) ? run + 1 : 1;
-    if (note >= 0 && run == minSteps && (notes.empty() || notes.back() != note)) {
-      notes.push_back(note);
+    if (note >= 0 && run == minSteps && (notes.empty() || notes.back().Note != note)) {
+      const double from = static_cast<double>(i + 1 - minSteps) * stepSeconds;
+      notes.push_back({note, OnsetSeconds(peaks, from, PitchWindowSeconds), 0.0});
+      counting = true;
+    }
+    counting = counting && note >= 0 && run >= minSteps;
+    if (counting) {
+      notes.back().Seconds =
+          static_cast<double>(i) * stepSeconds + PitchWindowSeconds / 2 - notes.back().OnsetSeconds;
     }
   }
   return notes;
+}
+
+std::vector<int> NoteSequence(const TWavAudio& audio, double minSeconds) {
+  std::vector<int> numbers;
+  for (const THeardNote& heard : HeardNotes(audio, minSeconds)) {
+    numbers.push_back(heard.Note);
+  }
+  return numbers;
 }
 
 } // namespace melo

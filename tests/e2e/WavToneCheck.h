@@ -43,9 +43,21 @@ struct TToneExpectation {
 // Every way the report misses the expectation, as a sentence each; empty when it passes.
 std::vector<std::string> ToneFaults(const TToneReport& report, const TToneExpectation& expect);
 
-// The notes heard one after another, as MIDI note numbers: each stretch of at least minSeconds
-// where the sound is loud (within 30 dB of the peak) and holds one pitch gives its note; a note
-// heard again right after itself counts once.
+// A note heard in a recording: its MIDI note number, where its attack begins (the first
+// millisecond, going back from its loudest one, that is within 12 dB of it) and how long it
+// stays loud and on its pitch (from the onset to the middle of its last 0.1 s window).
+struct THeardNote {
+  int Note = 0;
+  double OnsetSeconds = 0.0;
+  double Seconds = 0.0;
+};
+
+// The notes heard one after another: each stretch of at least minSeconds where the sound is loud
+// (within 30 dB of the peak) and holds one pitch gives its note; a note heard again right after
+// itself counts once, and its length is the first stretch's. Onsets are exact to a millisecond
+// for notes that start at least 0.3 s apart.
+std::vector<THeardNote> HeardNotes(const TWavAudio& audio, double minSeconds = 0.1);
+// The same as MIDI note numbers only.
 std::vector<int> NoteSequence(const TWavAudio& audio, double minSeconds = 0.1);
 
 // Pitch of one stretch of samples by the normalised square difference (periods of 1/2000 s to

@@ -222,6 +222,14 @@ TEST(WavToneCheck, NoteSequenceHearsNotesInOrderDespiteOverlappingTails) {
   TWavAudio audio;
   ASSERT_TRUE(ParseWav(Wav16(mix), audio));
   EXPECT_EQ(NoteSequence(audio), (std::vector<int>{60, 62, 64}));
+  // Each attack within a few milliseconds (the notes start 0.3 s into their own samples), and how
+  // long each was heard: released at 0.5 s and faded in 0.1 s.
+  const std::vector<THeardNote> heard = HeardNotes(audio);
+  ASSERT_EQ(heard.size(), 3u);
+  for (std::size_t i = 0; i < heard.size(); ++i) {
+    EXPECT_NEAR(heard[i].OnsetSeconds, starts[i] + 0.3, 0.004) << i;
+    EXPECT_NEAR(heard[i].Seconds, 0.6, 0.05) << i;
+  }
   // Silence has no notes.
   audio.Samples.assign(Rate, 0.0f);
   EXPECT_TRUE(NoteSequence(audio).empty());

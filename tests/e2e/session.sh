@@ -158,6 +158,38 @@ start_pulse() {
   log "PulseAudio with null sink 'nul' on $PULSE_SERVER"
 }
 
+# The same null sink "nul" on $PULSE_SERVER as start_pulse, served by PipeWire's pipewire-pulse.
+# WirePlumber, which links the streams and keeps the default sink, ends at once without a
+# session bus: the session gets one of its own. ALSA's "default" needs nothing more: the pulse
+# plugin's hook (99-pulse.conf of the pulseaudio package) finds the server through PULSE_SERVER.
+start_pipewire() {
+  local bus
+  mapfile -t bus < <(dbus-daemon --session --fork --print-address=1 --print-pid=1 \
+    --address="unix:path=$XDG_RUNTIME_DIR/bus" 2>"$work/dbus.log")
+  ((${#bus[@]} == 2)) || fail "no session bus: $(tail -n 5 "$work/dbus.log")"
+  export DBUS_SESSION_BUS_ADDRESS=${bus[0]}
+  pids+=("${bus[1]}")
+  pipewire >"$work/pipewire.log" 2>&1 &
+  pids+=($!)
+  # WirePlumber and pipewire-pulse give up when PipeWire is not there yet.
+  wait_until 15 test -S "$XDG_RUNTIME_DIR/pipewire-0" ||
+    fail "PipeWire did not start: $(tail -n 5 "$work/pipewire.log")"
+  wireplumber >"$work/wireplumber.log" 2>&1 &
+  pids+=($!)
+  # Mixed down to the recordings' one channel, a stereo stream comes out 3 dB louder than
+  # through PulseAudio, which takes the mean of the channels; normalized, it does too.
+  mkdir -p "$XDG_CONFIG_HOME/pipewire/pipewire-pulse.conf.d"
+  echo 'stream.properties = { channelmix.normalize = true }' >"$XDG_CONFIG_HOME/pipewire/pipewire-pulse.conf.d/levels.conf"
+  pipewire-pulse >"$work/pipewire-pulse.log" 2>&1 &
+  pids+=($!)
+  wait_until 15 pactl info || fail "pipewire-pulse does not answer on $PULSE_SERVER: $(tail -n 5 "$work/pipewire-pulse.log")"
+  pactl load-module module-null-sink sink_name=nul >/dev/null || fail "pipewire-pulse cannot load a null sink"
+  # The default sink is WirePlumber's to keep: refused until it is up.
+  wait_until 15 pactl set-default-sink nul ||
+    fail "cannot make the null sink the default output: $(tail -n 5 "$work/wireplumber.log")"
+  log "PipeWire with null sink 'nul' on $PULSE_SERVER"
+}
+
 # start_program PROGRAM [ARGUMENT...]
 start_program() {
   (cd "$(dirname "$1")" && exec "$@") >>"$work/program.log" 2>&1 &
@@ -214,13 +246,15 @@ full_volume() {
 }
 
 recorder=
-# start_recording NAME: records the null sink's monitor into $work/NAME.wav; returns once sound
-# flows (a busy machine may take a second or more to start the stream) and some silence is kept.
-# $recorder is the recording's pid.
+# start_recording NAME [LATENCY_MS]: records the null sink's monitor into $work/NAME.wav, asking
+# for LATENCY_MS (20 when not given; an empty one leaves the recorder's own default, which holds
+# the sink at seconds of latency); returns once sound flows (a busy machine may take a second or
+# more to start the stream) and some silence is kept. $recorder is the recording's pid.
 start_recording() {
-  local file=$work/$1.wav
+  local file=$work/$1.wav latency=()
+  [[ -n ${2-20} ]] && latency=(--latency-msec="${2-20}")
   parecord --device=nul.monitor --file-format=wav --format=s16le --rate=44100 --channels=1 \
-    --latency-msec=20 "$file" 2>"$work/parecord-$1.log" &
+    ${latency[@]+"${latency[@]}"} "$file" 2>"$work/parecord-$1.log" &
   recorder=$!
   pids+=("$recorder")
   wait_until 20 recording_started "$file" ||

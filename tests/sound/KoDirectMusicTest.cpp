@@ -220,31 +220,6 @@ TEST(EnginePortTest, DeviceListHoldsAtMostSixteenDevices) {
   EXPECT_EQ(list.Devices[15].Name, "hw:15");
 }
 
-// A device is followed through its slaves, named or written in place, to ALSA's jack plugin.
-TEST(EnginePortTest, AnAlsaDeviceFeedsJackWhenAnySlaveOnItsWayIsTheJackPlugin) {
-  const std::string config = R"(
-    pcm.j { type jack playback_ports { 0 system:playback_1 } }
-    pcm.plugj { type plug slave.pcm "j" }
-    pcm.inline { type plug slave { pcm { type jack } } }
-    pcm.twice { type rate slave { pcm "plugj" } }
-    pcm.asymj { type asym playback.pcm "plugj" capture.pcm "card" }
-    pcm.card { type hw card 0 }
-    pcm.plugcard { type plug slave.pcm "card" }
-    pcm.self { type plug slave.pcm "self" }
-    pcm.!default { type plug slave.pcm "twice" }
-  )";
-  const struct {
-    const char* Name;
-    bool Jack;
-  } cases[] = {{"j", true},     {"plugj", true},   {"inline", true}, {"twice", true},
-               {"asymj", true}, {"", true},        {"card", false},  {"plugcard", false},
-               {"self", false}, {"missing", false}};
-  for (const auto& c : cases)
-    EXPECT_EQ(AlsaDeviceFeedsJack(c.Name, &config), c.Jack) << c.Name;
-  const std::string broken = "pcm.j { type jack";
-  EXPECT_FALSE(AlsaDeviceFeedsJack("j", &broken));
-}
-
 std::string ReadText(const std::filesystem::path& path) {
   std::ifstream file(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
