@@ -61,9 +61,8 @@ check_sound() {
   fi
 }
 
-# With nothing sounding the synthesizer rests and the sound device's thread waits; the next key
-# starts the stream again, which PulseAudio's null sink, left without another stream, holds for up
-# to 2 s. That is no lost output: the program must not say so, nor close and reopen it.
+# With nothing sounding the synthesizer rests and the output is handed silence; a key after a rest
+# is no lost output: the program must not say so, nor close and reopen it.
 check_wake_after_rest() {
   local round
   for round in 1 2; do
