@@ -1,15 +1,15 @@
 // wav_phrase_check FILE.wav SPREAD_MS NOTE@SECONDS[+HELD]...
 // Checks that a recording holds exactly the given MIDI notes in order, each struck SECONDS after
 // the first key went down: every tapped note's delay from its key to its sound is within
-// SPREAD_MS of the delay of the tapped note before it, and a note given +HELD sounds for at least
-// HELD seconds less a tenth (its attack may be slow, so its delay is not compared). Prints what
-// it heard; exit 0 when it passes, 1 when not, 2 when the file cannot be read or the arguments
-// are wrong.
+// SPREAD_MS of the delay of each tapped neighbour struck at most MaxPairSeconds before or after
+// it (the first note after a rest is thus measured against the next one), and a note given +HELD
+// sounds for at least HELD seconds less a tenth (its attack may be slow, so its delay is not
+// compared). Prints what it heard; exit 0 when it passes, 1 when not, 2 when the file cannot be
+// read or the arguments are wrong.
 //
-// A recording's clock and the keys' may run apart: recordings of PulseAudio's and PipeWire's null
-// sinks gain 2 to 4 ms a second on the keys here, whoever plays into them. The rate between them is taken from the tapped notes
-// at most MaxPairSeconds apart (a group played without rests between) and the key times scaled
-// by it, so that a note after a rest is measured against the notes before it without the drift.
+// Only neighbours close in time are compared: a recording's clock and the keys' may run apart
+// (recordings of PulseAudio's and PipeWire's null sinks gain 2 to 4 ms a second on the keys here,
+// whoever plays into them), which across a rest of seconds would weigh as much as a late note.
 #include "WavToneCheck.h"
 
 #include <cmath>
@@ -51,21 +51,6 @@ std::optional<TStroke> ParseStroke(const char* text) {
   return stroke;
 }
 
-// Seconds of the recording per second of the keys, from neighbouring tapped notes of a group.
-double RecordingRate(const std::vector<melo::THeardNote>& heard,
-                     const std::vector<TStroke>& strokes) {
-  double recorded = 0.0, pressed = 0.0;
-  for (std::size_t i = 1; i < strokes.size(); ++i) {
-    const double apart = strokes[i].PressSeconds - strokes[i - 1].PressSeconds;
-    if (strokes[i].HeldSeconds == 0.0 && strokes[i - 1].HeldSeconds == 0.0 && apart > 0.0 &&
-        apart <= MaxPairSeconds) {
-      recorded += heard[i].OnsetSeconds - heard[i - 1].OnsetSeconds;
-      pressed += apart;
-    }
-  }
-  return pressed > 0.0 ? recorded / pressed : 1.0;
-}
-
 // Every way the heard notes miss the strokes, printed; the number of faults.
 int CountFaults(const std::vector<melo::THeardNote>& heard, const std::vector<TStroke>& strokes,
                 double spreadMs) {
@@ -73,22 +58,14 @@ int CountFaults(const std::vector<melo::THeardNote>& heard, const std::vector<TS
     std::printf("FAIL: %zu notes heard where %zu were played\n", heard.size(), strokes.size());
     return 1;
   }
-  const double rate = RecordingRate(heard, strokes);
-  std::printf("recording seconds per key second: %.5f\n", rate);
   int faults = 0;
-  std::optional<double> previousDelayMs;
+  const auto delayMs = [&](std::size_t i) {
+    return 1000.0 * (heard[i].OnsetSeconds - heard[0].OnsetSeconds - strokes[i].PressSeconds);
+  };
+  const auto tapped = [&](std::size_t i) { return strokes[i].HeldSeconds == 0.0; };
   for (std::size_t i = 0; i < strokes.size(); ++i) {
-    const double delayMs =
-        1000.0 * (heard[i].OnsetSeconds - heard[0].OnsetSeconds - rate * strokes[i].PressSeconds);
     if (heard[i].Note != strokes[i].Note) {
       std::printf("FAIL: note %zu is %d, played %d\n", i + 1, heard[i].Note, strokes[i].Note);
-      ++faults;
-    }
-    const bool tapped = strokes[i].HeldSeconds == 0.0;
-    if (tapped && previousDelayMs && std::fabs(delayMs - *previousDelayMs) > spreadMs) {
-      std::printf("FAIL: note %zu sounded %.1f ms %s after its key than the note before it\n",
-                  i + 1, std::fabs(delayMs - *previousDelayMs),
-                  delayMs > *previousDelayMs ? "later" : "sooner");
       ++faults;
     }
     if (heard[i].Seconds < strokes[i].HeldSeconds - HeldAllowance) {
@@ -96,8 +73,16 @@ int CountFaults(const std::vector<melo::THeardNote>& heard, const std::vector<TS
                   heard[i].Seconds, strokes[i].HeldSeconds);
       ++faults;
     }
-    if (tapped)
-      previousDelayMs = delayMs;
+    if (i == 0 || !tapped(i) || !tapped(i - 1) ||
+        strokes[i].PressSeconds - strokes[i - 1].PressSeconds > MaxPairSeconds) {
+      continue;
+    }
+    const double apartMs = delayMs(i) - delayMs(i - 1);
+    if (std::fabs(apartMs) > spreadMs) {
+      std::printf("FAIL: note %zu sounded %.1f ms %s after its key than note %zu\n", i + 1,
+                  std::fabs(apartMs), apartMs > 0 ? "later" : "sooner", i);
+      ++faults;
+    }
   }
   return faults;
 }
