@@ -6,22 +6,25 @@
 # synthesizer rests. Every note must be heard at its pitch, each piano note within SpreadMs of its
 # neighbours' delay from key to sound, and the violin for the three seconds it was held. Played
 # twice: with the recorder at its default latency (seconds, as a screen recorder holds a sink)
-# and at 20 ms.
+# and at 20 ms. The program plays to its default output (ALSA's default device, which ALSA's
+# pulse plugin takes to the server), or to OUTPUT ("pulse": the server itself), with the delays
+# of neighbouring notes SPREAD_MS apart at most (SpreadMs when not given).
 #
-# Usage: notes_after_silence.sh PROGRAM WAV_PHRASE_CHECK pulse|pipewire
+# Usage: notes_after_silence.sh PROGRAM WAV_PHRASE_CHECK pulse|pipewire [OUTPUT [SPREAD_MS]]
 # Exit codes: 0 passed, 1 failed, 77 skipped (PROGRAM not built).
 # Set MELO_E2E_KEEP=1 to keep the temporary folder (logs, recordings).
 set -uo pipefail
 
 # shellcheck source=session.sh
 source "$(dirname "${BASH_SOURCE[0]}")/session.sh"
-paths_from_arguments "PROGRAM WAV_PHRASE_CHECK pulse|pipewire" program checker -- "$@"
+paths_from_arguments "PROGRAM WAV_PHRASE_CHECK pulse|pipewire [OUTPUT [SPREAD_MS]]" program checker -- "$@"
 server=${3:-}
+output=${4:-}
 [[ $server == pulse || $server == pipewire ]] || fail "the sound server must be pulse or pipewire"
 
 # X keycodes (evdev + 8), whatever the layout: Q W E R T Y, Shift, F1, F4.
 readonly KeyQ=24 KeyW=25 KeyE=26 KeyR=27 KeyT=28 KeyY=29 KeyShift=50 KeyF1=67 KeyF4=70
-readonly SpreadMs=20
+readonly SpreadMs=${5:-20}
 # What the phrase plays: the note of each key, when it goes down (ms), how long it is held (ms).
 readonly TapMs=300
 readonly Phrase=(
@@ -91,7 +94,7 @@ require_tools parecord
 isolate
 start_x
 "start_$server"
-start_program "$program"
+start_program "$program" ${output:+--audio "$output"}
 find_window
 focus_window
 full_volume
@@ -99,5 +102,5 @@ play_phrase default-latency
 play_phrase low-latency 20
 ! grep -q "sound output was lost" "$work/program.log" ||
   fail "a key after silence was taken for a lost sound output: $(cat "$work/program.log")"
-echo "PASS ($server): every note of the phrase sounded after silence, on time and as long as held,"
+echo "PASS ($server${output:+, output $output}): every note of the phrase sounded after silence, on time and as long as held,"
 echo "with the recorder at its default latency and at 20 ms"
