@@ -437,7 +437,6 @@ bool TKoDirectMusic::OpenDriver() {
   FDriver = FDriverCallsUs ? new_fluid_audio_driver2(FSettings, &AudioCallback, this)
                            : new_fluid_audio_driver(FSettings, FSynth);
   FPeriodsSeen = FPeriodsAsked.load(std::memory_order_relaxed);
-  FStreamStartPeriod = FPeriodsSeen;
   FPeriodsSeenAtMs = SteadyClockMs();
   return FDriver != nullptr;
 }
@@ -461,8 +460,7 @@ TOutputCheck TKoDirectMusic::CheckOutput() {
       FPortActive = true;
       return TOutputCheck::Restored;
     }
-    const bool starting = asked - FStreamStartPeriod < StreamStartPeriods;
-    if (now - FPeriodsSeenAtMs < (starting ? OutputStartStallMs : OutputStallMs)) {
+    if (now - FPeriodsSeenAtMs < OutputStallMs) {
       return TOutputCheck::Unchanged;
     }
     // Nothing asked for sound for a while: the driver's thread has given up

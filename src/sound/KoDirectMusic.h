@@ -243,13 +243,11 @@ public:
   // period for OutputStallMs (the sound server ended, the device was
   // unplugged) is closed: Lost, once. From then on each call after
   // OutputRetryMs tries to open it again, and Restored comes once it plays.
-  // Unchanged otherwise, and always for other ports. A stream that has just
-  // been opened is given OutputStartStallMs: a sound server may hold it for
-  // the length of its idle block first (PulseAudio's null sink, left without
-  // another stream: 2 s).
-  static constexpr double OutputStallMs = 1500;
-  static constexpr double OutputStartStallMs = 4000;
-  static constexpr std::uint64_t StreamStartPeriods = 32;
+  // Unchanged otherwise, and always for other ports. A healthy stream may
+  // wait for as long as its sink's latency before it is asked again: a new
+  // one on PulseAudio's null sink left without another stream, or a running
+  // one whose sink a recorder holds at its default latency (2 s each).
+  static constexpr double OutputStallMs = 4000;
   static constexpr double OutputRetryMs = 1000;
   TOutputCheck CheckOutput();
   bool OutputLost() const;
@@ -358,8 +356,6 @@ private:
   bool FDriverCallsUs = false; // the driver renders through RenderPeriod
   // Periods the driver asked for; the watch compares it between its looks.
   std::atomic<std::uint64_t> FPeriodsAsked{0};
-  // The count when the driver was last opened.
-  std::uint64_t FStreamStartPeriod = 0;
   std::uint64_t FPeriodsSeen = 0;
   double FPeriodsSeenAtMs = 0;
   bool FOutputLost = false;
